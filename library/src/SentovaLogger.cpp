@@ -1,0 +1,45 @@
+#include "Sentova/SentovaLogger.h"
+
+#include <boost/algorithm/string/case_conv.hpp>
+#include <boost/log/attributes/clock.hpp>
+#include <boost/log/attributes/counter.hpp>
+#include <boost/log/attributes/current_process_id.hpp>
+#include <boost/log/attributes/current_thread_id.hpp>
+#include <boost/log/core.hpp>
+#include <boost/log/expressions.hpp>
+
+namespace tavrel {
+
+boost::log::trivial::severity_level FilterThreshold(const std::string& level) {
+    const std::string lower = boost::algorithm::to_lower_copy(level);
+    if (lower == "trace")
+        return boost::log::trivial::trace;
+    if (lower == "debug")
+        return boost::log::trivial::debug;
+    if (lower == "info")
+        return boost::log::trivial::info;
+    return boost::log::trivial::fatal;
+}
+
+void ApplyLogFilter(const std::string& level) {
+    namespace logging = boost::log;
+    // A record without a "Severity" attribute compares false, so it never passes.
+    logging::core::get()->set_filter(logging::trivial::severity >= FilterThreshold(level));
+}
+
+} // namespace tavrel
+
+BOOST_LOG_GLOBAL_LOGGER_INIT(my_logger,
+                             boost::log::sources::severity_logger_mt<
+                                 boost::log::trivial::severity_level>) {
+    namespace logging = boost::log;
+    namespace attrs = boost::log::attributes;
+    logging::sources::severity_logger_mt<logging::trivial::severity_level> logger;
+    auto core = logging::core::get();
+    core->add_global_attribute("LineID", attrs::counter<unsigned int>(1, 1));
+    core->add_global_attribute("TimeStamp", attrs::local_clock());
+    core->add_global_attribute("ProcessID", attrs::current_process_id());
+    core->add_global_attribute("ThreadID", attrs::current_thread_id());
+    tavrel::ApplyLogFilter(tavrel::LOG_LEVEL);
+    return logger;
+}

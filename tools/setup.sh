@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, test and run.
+# Idempotent: packages already installed are skipped; nothing is installed when
+# everything is present.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config git clang clang-format
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libboost-all-dev
+  qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev
+  libvtk9-dev libvtk9-qt-dev
+  libpcl-dev pcl-tools
+  xvfb xauth libgl1-mesa-dri x11-apps xdotool imagemagick
+  libclang-rt-14-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all ${#PACKAGES[@]} packages are installed"
+  exit 0
+fi
+
+cmd="apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+    sudo sh -c "$cmd"
+  else
+    echo "setup: missing packages: ${missing[*]}" >&2
+    echo "setup: run this as root, then try again:" >&2
+    echo "  $cmd" >&2
+    exit 1
+  fi
+else
+  echo "setup: installing ${missing[*]}"
+  sh -c "$cmd"
+fi
