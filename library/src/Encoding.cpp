@@ -66,11 +66,15 @@ std::uint32_t ConsumeWord(std::string& s, std::size_t bytes) {
 
 } // namespace
 
-std::string PackArg32(int v) { return BigEndian(static_cast<std::uint32_t>(v), 4); }
+std::string PackArg32(int v) {
+    return BigEndian(static_cast<std::uint32_t>(v), 4);
+}
 std::string PackArg16(short v) {
     return BigEndian(static_cast<std::uint16_t>(v), 2);
 }
-std::string PackArg8(signed char v) { return std::string(1, static_cast<char>(v)); }
+std::string PackArg8(signed char v) {
+    return std::string(1, static_cast<char>(v));
+}
 
 std::string PackAngle(double degrees) {
     // Multiply first, then divide, in double precision.
@@ -79,17 +83,31 @@ std::string PackAngle(double degrees) {
     return BigEndian(static_cast<std::uint32_t>(counts & 0xFFFFFFFFu), 4);
 }
 
-std::string PackSpeed(double v) { return PackFixed1616(v); }
-std::string PackAcceleration(double v) { return PackFixed1616(v); }
-std::string PackNLines(double v) { return PackFixed1616(v); }
+std::string PackSpeed(double v) {
+    return PackFixed1616(v);
+}
+std::string PackAcceleration(double v) {
+    return PackFixed1616(v);
+}
+std::string PackNLines(double v) {
+    return PackFixed1616(v);
+}
 
-unsigned int UnpackInt32(std::string& s) { return ConsumeWord(s, 4); }
-int UnpackSignedInt32(std::string& s) { return static_cast<std::int32_t>(ConsumeWord(s, 4)); }
+unsigned int UnpackInt32(std::string& s) {
+    return ConsumeWord(s, 4);
+}
+int UnpackSignedInt32(std::string& s) {
+    return static_cast<std::int32_t>(ConsumeWord(s, 4));
+}
 unsigned short UnpackInt16(std::string& s) {
     return static_cast<unsigned short>(ConsumeWord(s, 2));
 }
-short UnpackSignedInt16(std::string& s) { return static_cast<std::int16_t>(ConsumeWord(s, 2)); }
-unsigned char UnpackInt8(std::string& s) { return static_cast<unsigned char>(ConsumeWord(s, 1)); }
+short UnpackSignedInt16(std::string& s) {
+    return static_cast<std::int16_t>(ConsumeWord(s, 2));
+}
+unsigned char UnpackInt8(std::string& s) {
+    return static_cast<unsigned char>(ConsumeWord(s, 1));
+}
 
 double AngleFromWord(unsigned int word) {
     return static_cast<double>(static_cast<std::int32_t>(word)) * 2.3283064365386963e-10 * 360.0;
@@ -101,7 +119,9 @@ double AccelerationFromWord(unsigned int word) {
     return static_cast<double>(static_cast<std::int32_t>(word)) * 1.52587890625e-05;
 }
 
-unsigned int EfficientUnpackInt32(std::string::iterator& it) { return ReadWord(it, 4); }
+unsigned int EfficientUnpackInt32(std::string::iterator& it) {
+    return ReadWord(it, 4);
+}
 int EfficientUnpackSignedInt32(std::string::iterator& it) {
     return static_cast<std::int32_t>(ReadWord(it, 4));
 }
@@ -111,13 +131,19 @@ short EfficientUnpackInt16(std::string::iterator& it) {
 unsigned char EfficientUnpackInt8(std::string::iterator& it) {
     return static_cast<unsigned char>(ReadWord(it, 1));
 }
-double UnpackAngle(std::string::iterator& it) { return AngleFromWord(ReadWord(it, 4)); }
-double UnpackSpeed(std::string::iterator& it) { return SpeedFromWord(ReadWord(it, 4)); }
+double UnpackAngle(std::string::iterator& it) {
+    return AngleFromWord(ReadWord(it, 4));
+}
+double UnpackSpeed(std::string::iterator& it) {
+    return SpeedFromWord(ReadWord(it, 4));
+}
 double UnpackAcceleration(std::string::iterator& it) {
     return AccelerationFromWord(ReadWord(it, 4));
 }
 
-unsigned int EfficientUnpackInt32(const unsigned char*& p) { return ReadWord(p, 4); }
+unsigned int EfficientUnpackInt32(const unsigned char*& p) {
+    return ReadWord(p, 4);
+}
 int EfficientUnpackSignedInt32(const unsigned char*& p) {
     return static_cast<std::int32_t>(ReadWord(p, 4));
 }
@@ -127,8 +153,14 @@ short EfficientUnpackInt16(const unsigned char*& p) {
 unsigned char EfficientUnpackInt8(const unsigned char*& p) {
     return static_cast<unsigned char>(ReadWord(p, 1));
 }
-double UnpackAngle(const unsigned char*& p) { return AngleFromWord(ReadWord(p, 4)); }
-double UnpackSpeed(const unsigned char*& p) { return SpeedFromWord(ReadWord(p, 4)); }
-double UnpackAcceleration(const unsigned char*& p) { return AccelerationFromWord(ReadWord(p, 4)); }
+double UnpackAngle(const unsigned char*& p) {
+    return AngleFromWord(ReadWord(p, 4));
+}
+double UnpackSpeed(const unsigned char*& p) {
+    return SpeedFromWord(ReadWord(p, 4));
+}
+double UnpackAcceleration(const unsigned char*& p) {
+    return AccelerationFromWord(ReadWord(p, 4));
+}
 
 } // namespace tavrel

@@ -29,9 +29,8 @@ void ApplyLogFilter(const std::string& level) {
 
 } // namespace tavrel
 
-BOOST_LOG_GLOBAL_LOGGER_INIT(my_logger,
-                             boost::log::sources::severity_logger_mt<
-                                 boost::log::trivial::severity_level>) {
+BOOST_LOG_GLOBAL_LOGGER_INIT(
+    my_logger, boost::log::sources::severity_logger_mt<boost::log::trivial::severity_level>) {
     namespace logging = boost::log;
     namespace attrs = boost::log::attributes;
     logging::sources::severity_logger_mt<logging::trivial::severity_level> logger;

@@ -26,9 +26,9 @@ public:
         backend_->add_stream(boost::shared_ptr<std::ostream>(&stream_, [](std::ostream*) {}));
         backend_->auto_flush(true);
         sink_ = boost::make_shared<Sink>(backend_);
-        sink_->set_formatter(logging::expressions::stream
-                             << "[" << logging::trivial::severity << "] "
-                             << logging::expressions::smessage);
+        sink_->set_formatter(logging::expressions::stream << "[" << logging::trivial::severity
+                                                          << "] "
+                                                          << logging::expressions::smessage);
         logging::core::get()->add_sink(sink_);
         logging::core::get()->set_filter(logging::trivial::severity >= logging::trivial::trace);
     }

@@ -17,8 +17,8 @@ LaserPacketLayout Examine(const std::string& s) {
 } // namespace
 
 TEST(LaserRecordDecode, FieldsAndSigns) {
-    const std::string r = Record({0x01, 0x00, 0x00, 0x01, 0x80, 0, 0, 0, 0x40, 0, 0, 0, 0xFF, 0xFF,
-                                  0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x00});
+    const std::string r = Record({0x01, 0x00, 0x00, 0x01, 0x80, 0,    0,    0,    0x40, 0,   0, 0,
+                                  0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x00});
     const LaserRecord d = decodeData(r.data());
     EXPECT_EQ(d.timestamp, 16777217u);
     EXPECT_DOUBLE_EQ(d.azimuth, -180.0);

@@ -46,8 +46,8 @@ TEST(Serialiser, MotionAndScanLayouts) {
               "SVSBES" + Bytes({0, 1, 0, 0, 0xC0, 0, 0, 0, 0x40, 0, 0, 0, 0, 0x0A, 0, 0}));
     // The speed comes first among the arguments but after the four angles on the wire.
     EXPECT_EQ(CommandSerialiser::SVSRES(1, -90, 90, 0, 45, 10),
-              "SVSRES" + Bytes({0xC0, 0, 0, 0, 0x40, 0, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0, 0, 1, 0,
-                                0, 0, 0x0A, 0, 0}));
+              "SVSRES" + Bytes({0xC0, 0, 0, 0, 0x40, 0, 0, 0, 0, 0,    0, 0,
+                                0x20, 0, 0, 0, 0,    1, 0, 0, 0, 0x0A, 0, 0}));
     EXPECT_EQ(CommandSerialiser::SVSSSP(2), "SVSSSP" + Bytes({0, 2, 0, 0}));
     EXPECT_EQ(CommandSerialiser::SVSSTG(90, 180, -90),
               "SVSSTG" + Bytes({0x40, 0, 0, 0, 0x80, 0, 0, 0, 0xC0, 0, 0, 0}));

@@ -19,10 +19,10 @@ constexpr std::size_t kCodeLength = 6;
 constexpr std::size_t kStemOffset = 2;
 constexpr std::size_t kStemLength = 4;
 
-constexpr const char* kClassDone = "EA";     // acknowledged
-constexpr const char* kClassData = "ER";     // acknowledged with data
-constexpr const char* kClassError = "EE";    // failed; payload byte 0 = error code
-constexpr const char* kClassNotify = "EB";   // notification or data
+constexpr const char* kClassDone = "EA";   // acknowledged
+constexpr const char* kClassData = "ER";   // acknowledged with data
+constexpr const char* kClassError = "EE";  // failed; payload byte 0 = error code
+constexpr const char* kClassNotify = "EB"; // notification or data
 
 // Event notifications on the event manager's channel; kinds 0 to 3 in this order.
 constexpr const char* kNotificationCodes[4] = {"EBAACK", "EBACNG", "EBAANG", "EBADRT"};

@@ -26,7 +26,7 @@ void ApplyLogFilter(const std::string& level);
 
 } // namespace tavrel
 
-BOOST_LOG_GLOBAL_LOGGER(my_logger,
-                        boost::log::sources::severity_logger_mt<boost::log::trivial::severity_level>)
+BOOST_LOG_GLOBAL_LOGGER(
+    my_logger, boost::log::sources::severity_logger_mt<boost::log::trivial::severity_level>)
 
 #define SENTOVA_LOG(severity) BOOST_LOG_SEV(my_logger::get(), boost::log::trivial::severity)
