@@ -1,0 +1,80 @@
+#pragma once
+
+#include "DataPoint.h"
+
+#include <vtkPolyData.h>
+#include <vtkSmartPointer.h>
+
+#include <deque>
+#include <ostream>
+#include <string>
+
+namespace viewer {
+
+// Columns chosen in the preferences ("save/..." keys; defaults as when the key is absent).
+// reflectance and pulseShapeDeviation are written only for the LX30 model.
+struct FieldSelection {
+    bool x = true;
+    bool y = true;
+    bool z = true;
+    bool az = false;
+    bool el = false;
+    bool range = false;
+    bool intensity = true;
+    bool reflectance = true;
+    bool pulseShapeDeviation = true;
+    bool timestamp = true;
+};
+
+// Number formats of the LX20 writer ("save/..._format" keys, default 0): 0 gives SIZE 4 TYPE F,
+// 1 gives SIZE 2 TYPE I, 2 gives SIZE 1 TYPE U. They change only the header.
+struct Lx20Formats {
+    int x = 0;
+    int y = 0;
+    int z = 0;
+    int az = 0;
+    int el = 0;
+    int range = 0;
+    int intensity = 0;
+};
+
+// Writes the points as an ASCII PCD 0.7 file: eleven header lines, then one row per point with
+// every selected value in fixed notation with six decimals, each followed by a space.
+void writePcd(std::ostream& out, const std::deque<DataPoint>& points,
+              const FieldSelection& selection, LIDAR_TYPE mode);
+
+// The LX20 variant: fields x, y, z, az, el, range, intensity; SIZE and TYPE from the formats;
+// the intensity written as an integer (truncated toward zero).
+void writeLx20Pcd(std::ostream& out, const std::deque<DataPoint>& points,
+                  const FieldSelection& selection, const Lx20Formats& formats);
+
+// The name with ".pcd" appended unless it already ends in ".pcd" in any case.
+std::string withPcdExtension(const std::string& name);
+
+// Writes a file through writePcd / writeLx20Pcd; returns an empty string on success, else the
+// reason of the failure. path is passed to the file system as is (bytes, e.g. UTF-8).
+std::string savePcdFile(const std::string& path, const std::deque<DataPoint>& points,
+                        const FieldSelection& selection, LIDAR_TYPE mode);
+std::string saveLx20PcdFile(const std::string& path, const std::deque<DataPoint>& points,
+                            const FieldSelection& selection, const Lx20Formats& formats);
+
+struct PcdLoadResult {
+    bool ok = false;
+    std::string error;            // why the file could not be read, when !ok
+    std::deque<DataPoint> points; // x, y, z and intensity; everything else zero
+};
+
+// Reads a PCD file (ascii, binary or binary_compressed). x, y and z come from the fields of those
+// names (a missing one reads as 0; a file with none of them is refused); the intensity from the
+// field "amplitude" or "intensity", else from the fourth value of the point, else 0.
+PcdLoadResult readPcdFile(const std::string& path);
+
+// The points as poly data: their coordinates, and their intensities as the first point-data
+// array (named "intensity", one double per point).
+vtkSmartPointer<vtkPolyData> pointsToPolyData(const std::deque<DataPoint>& points);
+
+// Back from such poly data: coordinates, and the first point-data array's first component as the
+// intensity. Empty when the poly data has no point-data array.
+std::deque<DataPoint> polyDataToPoints(vtkPolyData* polyData);
+
+} // namespace viewer
