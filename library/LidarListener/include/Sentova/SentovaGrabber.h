@@ -1,0 +1,58 @@
+// The laser listener: receives the device's laser data stream on a local UDP
+// port and hands it to the application as batches of observations.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tavrel {
+
+// One laser observation, in the device's spherical terms. Every value has
+// passed through single precision on its way here: angles carry float
+// precision and timestamps above 2^24 keep 24 significant bits.
+struct tavrel_rbe_obs_t {
+    double azimuth;   // degrees, [-180, 180)
+    double elevation; // degrees, [-180, 180)
+    double range;     // device range unit, unscaled
+    std::uint64_t timestamp;
+    double amplitude;   // 0 to 65535
+    double reflectance; // -32768 to 32767
+    double pulse_shape_deviation;
+};
+
+// Implemented by the application; the library never owns or deletes it. It
+// must outlive the listening that uses it.
+class SentovaLaserDataCallbackClass {
+public:
+    virtual ~SentovaLaserDataCallbackClass() = default;
+    // Runs on the listener's own consumer thread, one call at a time, in the
+    // order the datagrams arrived. The unsigned argument is always 0. Must
+    // not call StopListening.
+    virtual void LaserDataCallback(std::vector<tavrel_rbe_obs_t> observations, unsigned int) = 0;
+};
+
+class SentovaGrabberPrivate;
+
+class SentovaGrabber {
+public:
+    SentovaGrabber();
+    ~SentovaGrabber();
+    SentovaGrabber(const SentovaGrabber&) = delete;
+    SentovaGrabber& operator=(const SentovaGrabber&) = delete;
+
+    // Listens on the local UDP port (taken modulo 65536) for laser data from
+    // the device at ip (IPv4 or IPv6 text) and delivers it to callback.
+    // Restarts listening if already listening. Returns false, with a message on
+    // standard error, when the port cannot be bound or callback is null; throws
+    // boost::system::system_error when ip is not an address.
+    bool StartListening(std::string ip, int port, SentovaLaserDataCallbackClass* callback);
+    // Stops listening; no callback runs after it returns. Harmless when not
+    // listening.
+    void StopListening();
+
+private:
+    SentovaGrabberPrivate* m_private;
+};
+
+} // namespace tavrel

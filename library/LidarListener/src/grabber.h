@@ -1,0 +1,136 @@
+// Receives laser data packets on a UDP port and signals them as point clouds.
+//
+// Two threads of its own: the socket thread only receives, copies and queues
+// each datagram, so that bursts are not lost while conversion or subscribers
+// are busy; the consumer thread converts the queued datagrams into points and
+// emits the point cloud signal, so subscribers run there.
+#pragma once
+
+#include <pcl/io/grabber.h>
+#include <pcl/io/impl/synchronized_queue.hpp>
+#include <pcl/point_cloud.h>
+#include <pcl/point_types.h>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <boost/shared_array.hpp>
+#include <boost/thread/thread.hpp>
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace pcl {
+
+class SentovaGrabber : public Grabber {
+public:
+    using Cloud = PointCloud<PointXYZINormal>;
+    using sig_cb_sentova_point_cloud = void(const Cloud::ConstPtr&, unsigned int);
+
+    // The receive buffer we ask the system for on the data socket: the
+    // system's default (about 208 KiB) overflows during a burst of packets
+    // while the socket thread waits for a core.
+    static constexpr int kRequestedReceiveBufferSize = 8 * 1024 * 1024;
+
+    SentovaGrabber();
+    SentovaGrabber(const boost::asio::ip::address& sensorAddress, unsigned short dataPort);
+    ~SentovaGrabber() noexcept override;
+
+    // pcl::Grabber's start has no result; startGrabbing offers it.
+    void start() override;
+    // True when the grabber runs afterwards (also when it already ran); false,
+    // with a message on standard error, when the socket cannot be bound or a
+    // thread cannot be created. On false nothing of the grabber runs.
+    bool startGrabbing();
+    // Joins both threads; datagrams still queued are discarded. A failure to
+    // close the socket is thrown as boost::system::system_error after the
+    // threads have ended.
+    void stop() override;
+    std::string getName() const override;
+    bool isRunning() const override;
+    float getFramesPerSecond() const override;
+
+    // Address and port take effect at the next start. The IPv4 address 0.0.0.0
+    // accepts datagrams from every sender.
+    void setSensorAddress(const boost::asio::ip::address& address);
+    const boost::asio::ip::address& getSensorAddress() const;
+    void setDataPort(unsigned short port);
+    unsigned short getDataPort() const;
+    // A cloud is signalled once it holds more points than this. May be changed
+    // while running.
+    void setSignalPointCloudSize(unsigned long size);
+    std::size_t getSignalPointCloudSize() const;
+
+    // A copy of the points accumulated but not yet signalled. Safe while running
+    // (it locks out the consumer thread for the copy), so it is a snapshot
+    // rather than a share of the live cloud.
+    Cloud::Ptr getPointCloud() const;
+
+    // The receive buffer size the system reported for the data socket at the
+    // last successful start (Linux reports twice the usable size).
+    int getReceiveBufferSize() const;
+
+    // Pure conversions of the packet format into cloud points.
+    static void computeXYZI(PointXYZINormal& point, const unsigned char* record);
+    static void computeTimestamp(unsigned int& timestamp, const unsigned char* record);
+    // Appends the finite points of one packet to cloud. Returns false when the
+    // packet is discarded for a wrong header (then cloud is unchanged).
+    static bool appendPacketPoints(Cloud& cloud, const unsigned char* packet, std::size_t length);
+
+private:
+    struct Datagram {
+        boost::shared_array<unsigned char> data;
+        std::size_t length = 0;
+    };
+    using PacketQueue = SynchronizedQueue<Datagram>;
+
+    void socketThreadLoop();
+    void consumerThreadLoop();
+    void asyncSocketReceive();
+    void socketCallback(const boost::system::error_code& error, std::size_t bytes);
+    void resetPointCloud();
+    void convertPacketData(const unsigned char* packet, std::size_t length);
+    void requestReceiveBuffer(boost::asio::ip::udp::socket& socket);
+    // Ends both threads and releases the socket; returns the error of closing it.
+    boost::system::error_code stopSequence();
+
+    // Set by stop, read by the socket thread.
+    std::atomic<bool> m_stop{false};
+    // Written by the caller's thread, read by the consumer thread.
+    std::atomic<std::size_t> m_signalPointCloudSize{1};
+    unsigned short m_dataPort;
+    boost::asio::ip::address m_sensorAddress;
+    int m_receiveBufferSize = 0;
+
+    // Socket thread only, between a receive and its completion. The sender
+    // filter is copied from the sensor address at start, before the thread
+    // exists, so setters called while running cannot race with it.
+    std::vector<unsigned char> m_receiveBuffer;
+    boost::asio::ip::udp::endpoint m_senderEndpoint;
+    bool m_filterSender = false;
+    boost::asio::ip::address m_acceptedSender;
+
+    // Created by start and released by stop, on the caller's thread, while no
+    // thread of the grabber runs. A fresh I/O service per run means completions
+    // cancelled by one stop can never run in the next start's socket thread.
+    std::shared_ptr<boost::asio::io_context> m_ioService;
+    std::shared_ptr<boost::asio::ip::udp::socket> m_socket;
+    std::shared_ptr<boost::thread> m_socketThread;
+    std::shared_ptr<boost::thread> m_consumerThread;
+    // Guarded by its own internal mutex.
+    std::shared_ptr<PacketQueue> m_packetQueue;
+
+    // Guards the m_pointCloud pointer and the points of the cloud it points to
+    // while they are being accumulated. Never held while the signal runs.
+    mutable std::mutex m_cloudMutex;
+    Cloud::Ptr m_pointCloud;
+
+    // Owned by pcl::Grabber.
+    boost::signals2::signal<sig_cb_sentova_point_cloud>* m_pointCloudSignal;
+};
+
+} // namespace pcl
