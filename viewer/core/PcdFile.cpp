@@ -1,0 +1,454 @@
+#include "PcdFile.h"
+
+#include "PointConversion.h"
+
+#include <pcl/PCLPointCloud2.h>
+#include <pcl/io/pcd_io.h>
+
+#include <vtkDoubleArray.h>
+#include <vtkPointData.h>
+#include <vtkPoints.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <vector>
+
+namespace viewer {
+
+namespace {
+
+// Collects the text in a block and hands it to the stream in large writes; the output is the
+// same as writing value by value, at a fraction of the cost.
+class BlockWriter {
+public:
+    explicit BlockWriter(std::ostream& out) : m_out(out) { m_block.reserve(kBlock + 512); }
+    ~BlockWriter() { flush(); }
+
+    void text(const char* s) { m_block.append(s); }
+    void text(const std::string& s) { m_block.append(s); }
+
+    // Fixed notation with six decimals, then a space (printf's "%.6f ").
+    void fixed(double v) {
+        char buf[400];
+        const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 6);
+        m_block.append(buf, r.ptr);
+        m_block.push_back(' ');
+    }
+
+    void unsignedInt(std::uint64_t v) {
+        char buf[24];
+        const auto r = std::to_chars(buf, buf + sizeof buf, v);
+        m_block.append(buf, r.ptr);
+    }
+
+    void endLine() {
+        m_block.push_back('\n');
+        if (m_block.size() >= kBlock) {
+            flush();
+        }
+    }
+
+    void flush() {
+        if (!m_block.empty()) {
+            m_out.write(m_block.data(), static_cast<std::streamsize>(m_block.size()));
+            m_block.clear();
+        }
+    }
+
+private:
+    static constexpr std::size_t kBlock = 1 << 20;
+    std::ostream& m_out;
+    std::string m_block;
+};
+
+struct Column {
+    const char* name;
+    const char* size;
+    const char* type;
+    double DataPoint::*member;
+};
+
+void writeHeader(BlockWriter& w, const std::vector<Column>& columns, std::size_t n) {
+    w.text("# .PCD v0.7 - Point Cloud Data file format");
+    w.endLine();
+    w.text("VERSION 0.7");
+    w.endLine();
+    w.text("FIELDS ");
+    for (const Column& c : columns) {
+        w.text(c.name);
+        w.text(" ");
+    }
+    w.endLine();
+    w.text("SIZE ");
+    for (const Column& c : columns) {
+        w.text(c.size);
+        w.text(" ");
+    }
+    w.endLine();
+    w.text("TYPE ");
+    for (const Column& c : columns) {
+        w.text(c.type);
+        w.text(" ");
+    }
+    w.endLine();
+    w.text("COUNT ");
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        w.text("1 ");
+    }
+    w.endLine();
+    w.text("WIDTH ");
+    w.unsignedInt(n);
+    w.endLine();
+    w.text("HEIGHT 1");
+    w.endLine();
+    w.text("VIEWPOINT 0 0 0 1 0 0 0");
+    w.endLine();
+    w.text("POINTS ");
+    w.unsignedInt(n);
+    w.endLine();
+    w.text("DATA ascii");
+    w.endLine();
+}
+
+// SIZE and TYPE of an LX20 number format. Formats other than 0, 1 and 2 are written as 0, so
+// that the header stays consistent and the file stays readable.
+void lx20Format(int format, const char*& size, const char*& type) {
+    switch (format) {
+    case 1:
+        size = "2";
+        type = "I";
+        break;
+    case 2:
+        size = "1";
+        type = "U";
+        break;
+    default:
+        size = "4";
+        type = "F";
+        break;
+    }
+}
+
+std::string saveWith(const std::string& path, const std::function<void(std::ostream&)>& write) {
+    std::ofstream out(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!out) {
+        return std::strerror(errno);
+    }
+    errno = 0;
+    write(out);
+    out.flush();
+    if (!out) {
+        return errno != 0 ? std::strerror(errno) : "write error";
+    }
+    out.close();
+    if (!out) {
+        return errno != 0 ? std::strerror(errno) : "close error";
+    }
+    return {};
+}
+
+double readScalar(const std::uint8_t* p, std::uint8_t datatype) {
+    switch (datatype) {
+    case pcl::PCLPointField::INT8: {
+        std::int8_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+    case pcl::PCLPointField::UINT8: {
+        std::uint8_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+    case pcl::PCLPointField::INT16: {
+        std::int16_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+    case pcl::PCLPointField::UINT16: {
+        std::uint16_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+    case pcl::PCLPointField::INT32: {
+        std::int32_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+    case pcl::PCLPointField::UINT32: {
+        std::uint32_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+    case pcl::PCLPointField::FLOAT32: {
+        float v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+    case pcl::PCLPointField::FLOAT64: {
+        double v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+    default:
+        return 0.0;
+    }
+}
+
+std::size_t scalarSize(std::uint8_t datatype) {
+    switch (datatype) {
+    case pcl::PCLPointField::INT8:
+    case pcl::PCLPointField::UINT8:
+        return 1;
+    case pcl::PCLPointField::INT16:
+    case pcl::PCLPointField::UINT16:
+        return 2;
+    case pcl::PCLPointField::INT32:
+    case pcl::PCLPointField::UINT32:
+    case pcl::PCLPointField::FLOAT32:
+        return 4;
+    case pcl::PCLPointField::FLOAT64:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+// Where one value sits in a point: byte offset and type; offset < 0 when absent.
+struct Source {
+    long long offset = -1;
+    std::uint8_t datatype = 0;
+};
+
+Source fieldNamed(const pcl::PCLPointCloud2& cloud, const char* name) {
+    for (const auto& f : cloud.fields) {
+        if (f.name == name && f.count > 0 && scalarSize(f.datatype) != 0) {
+            return {static_cast<long long>(f.offset), f.datatype};
+        }
+    }
+    return {};
+}
+
+// The value at position `index` of a data row, counting every element of every field.
+Source valueAt(const pcl::PCLPointCloud2& cloud, std::size_t index) {
+    for (const auto& f : cloud.fields) {
+        if (f.name == "_") {
+            continue;
+        }
+        const std::size_t count = f.count;
+        if (index < count) {
+            const std::size_t size = scalarSize(f.datatype);
+            if (size == 0) {
+                return {};
+            }
+            return {static_cast<long long>(f.offset + index * size), f.datatype};
+        }
+        index -= count;
+    }
+    return {};
+}
+
+} // namespace
+
+void writePcd(std::ostream& out, const std::deque<DataPoint>& points,
+              const FieldSelection& selection, LIDAR_TYPE mode) {
+    std::vector<Column> columns;
+    if (selection.x) {
+        columns.push_back({"x", "4", "F", &DataPoint::x});
+    }
+    if (selection.y) {
+        columns.push_back({"y", "4", "F", &DataPoint::y});
+    }
+    if (selection.z) {
+        columns.push_back({"z", "4", "F", &DataPoint::z});
+    }
+    if (selection.az) {
+        columns.push_back({"az", "4", "F", &DataPoint::azimuth});
+    }
+    if (selection.el) {
+        columns.push_back({"el", "4", "F", &DataPoint::elevation});
+    }
+    if (selection.range) {
+        columns.push_back({"range", "4", "F", &DataPoint::range});
+    }
+    if (selection.intensity) {
+        columns.push_back({"amplitude", "4", "F", &DataPoint::intensity});
+    }
+    if (mode == LIDAR_LX30 && selection.reflectance) {
+        columns.push_back({"reflectance", "4", "F", &DataPoint::reflectance});
+    }
+    if (mode == LIDAR_LX30 && selection.pulseShapeDeviation) {
+        columns.push_back({"pulseShapeDeviation", "4", "F", &DataPoint::pulseShapeDeviation});
+    }
+    if (selection.timestamp) {
+        columns.push_back({"timestamp", "4", "U", &DataPoint::timestamp});
+    }
+
+    BlockWriter w(out);
+    writeHeader(w, columns, points.size());
+    for (const DataPoint& p : points) {
+        for (const Column& c : columns) {
+            w.fixed(p.*(c.member));
+        }
+        w.endLine();
+    }
+}
+
+void writeLx20Pcd(std::ostream& out, const std::deque<DataPoint>& points,
+                  const FieldSelection& selection, const Lx20Formats& formats) {
+    std::vector<Column> columns;
+    auto add = [&columns](bool on, const char* name, int format, double DataPoint::*member) {
+        if (on) {
+            Column c{name, nullptr, nullptr, member};
+            lx20Format(format, c.size, c.type);
+            columns.push_back(c);
+        }
+    };
+    add(selection.x, "x", formats.x, &DataPoint::x);
+    add(selection.y, "y", formats.y, &DataPoint::y);
+    add(selection.z, "z", formats.z, &DataPoint::z);
+    add(selection.az, "az", formats.az, &DataPoint::azimuth);
+    add(selection.el, "el", formats.el, &DataPoint::elevation);
+    add(selection.range, "range", formats.range, &DataPoint::range);
+    add(selection.intensity, "intensity", formats.intensity, &DataPoint::intensity);
+
+    BlockWriter w(out);
+    writeHeader(w, columns, points.size());
+    for (const DataPoint& p : points) {
+        for (const Column& c : columns) {
+            if (c.member == &DataPoint::intensity) {
+                w.unsignedInt(truncateIntensity(p.intensity));
+                w.text(" ");
+            } else {
+                w.fixed(p.*(c.member));
+            }
+        }
+        w.endLine();
+    }
+}
+
+std::string withPcdExtension(const std::string& name) {
+    if (name.size() >= 4) {
+        const std::string tail = name.substr(name.size() - 4);
+        if (tail[0] == '.' && (tail[1] == 'p' || tail[1] == 'P') &&
+            (tail[2] == 'c' || tail[2] == 'C') && (tail[3] == 'd' || tail[3] == 'D')) {
+            return name;
+        }
+    }
+    return name + ".pcd";
+}
+
+std::string savePcdFile(const std::string& path, const std::deque<DataPoint>& points,
+                        const FieldSelection& selection, LIDAR_TYPE mode) {
+    return saveWith(path, [&](std::ostream& out) { writePcd(out, points, selection, mode); });
+}
+
+std::string saveLx20PcdFile(const std::string& path, const std::deque<DataPoint>& points,
+                            const FieldSelection& selection, const Lx20Formats& formats) {
+    return saveWith(path,
+                    [&](std::ostream& out) { writeLx20Pcd(out, points, selection, formats); });
+}
+
+PcdLoadResult readPcdFile(const std::string& path) {
+    PcdLoadResult result;
+    {
+        std::ifstream probe(path, std::ios::in | std::ios::binary);
+        if (!probe) {
+            result.error = std::strerror(errno);
+            return result;
+        }
+    }
+
+    pcl::PCLPointCloud2 cloud;
+    pcl::PCDReader reader;
+    if (reader.read(path, cloud) < 0) {
+        result.error = "not a readable PCD file";
+        return result;
+    }
+
+    const Source x = fieldNamed(cloud, "x");
+    const Source y = fieldNamed(cloud, "y");
+    const Source z = fieldNamed(cloud, "z");
+    if (x.offset < 0 && y.offset < 0 && z.offset < 0) {
+        result.error = "the file has no x, y or z field";
+        return result;
+    }
+    Source intensity = fieldNamed(cloud, "amplitude");
+    if (intensity.offset < 0) {
+        intensity = fieldNamed(cloud, "intensity");
+    }
+    if (intensity.offset < 0) {
+        intensity = valueAt(cloud, 3);
+    }
+
+    const std::size_t width = cloud.width;
+    const std::size_t count = width * cloud.height;
+    const std::size_t needed =
+        count == 0 ? 0
+                   : (cloud.height - 1) * std::size_t{cloud.row_step} + width * cloud.point_step;
+    if (cloud.data.size() < needed) {
+        result.error = "the file holds fewer points than its header declares";
+        return result;
+    }
+    auto read = [](const std::uint8_t* point, const Source& s) {
+        return s.offset < 0 ? 0.0 : readScalar(point + s.offset, s.datatype);
+    };
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t* point =
+            cloud.data.data() + (i / width) * cloud.row_step + (i % width) * cloud.point_step;
+        DataPoint p;
+        p.x = read(point, x);
+        p.y = read(point, y);
+        p.z = read(point, z);
+        p.intensity = read(point, intensity);
+        result.points.push_back(p);
+    }
+    result.ok = true;
+    return result;
+}
+
+vtkSmartPointer<vtkPolyData> pointsToPolyData(const std::deque<DataPoint>& points) {
+    auto polyData = vtkSmartPointer<vtkPolyData>::New();
+    auto xyz = vtkSmartPointer<vtkPoints>::New();
+    xyz->SetDataTypeToDouble();
+    xyz->SetNumberOfPoints(static_cast<vtkIdType>(points.size()));
+    auto scalars = vtkSmartPointer<vtkDoubleArray>::New();
+    scalars->SetName("intensity");
+    scalars->SetNumberOfValues(static_cast<vtkIdType>(points.size()));
+    vtkIdType i = 0;
+    for (const DataPoint& p : points) {
+        xyz->SetPoint(i, p.x, p.y, p.z);
+        scalars->SetValue(i, p.intensity);
+        ++i;
+    }
+    polyData->SetPoints(xyz);
+    polyData->GetPointData()->AddArray(scalars);
+    polyData->GetPointData()->SetScalars(scalars);
+    return polyData;
+}
+
+std::deque<DataPoint> polyDataToPoints(vtkPolyData* polyData) {
+    std::deque<DataPoint> points;
+    if (polyData == nullptr || polyData->GetPointData()->GetNumberOfArrays() == 0) {
+        return points;
+    }
+    vtkDataArray* scalars = polyData->GetPointData()->GetArray(0);
+    const vtkIdType n = polyData->GetNumberOfPoints();
+    for (vtkIdType i = 0; i < n; ++i) {
+        DataPoint p;
+        double xyz[3];
+        polyData->GetPoint(i, xyz);
+        p.x = xyz[0];
+        p.y = xyz[1];
+        p.z = xyz[2];
+        p.intensity = scalars != nullptr && i < scalars->GetNumberOfTuples()
+                          ? scalars->GetComponent(i, 0)
+                          : 0.0;
+        points.push_back(p);
+    }
+    return points;
+}
+
+} // namespace viewer

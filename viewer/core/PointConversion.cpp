@@ -1,0 +1,103 @@
+#include "PointConversion.h"
+
+#include <cmath>
+
+namespace viewer {
+
+namespace {
+constexpr double kPi = 3.141592653589793;
+}
+
+Cartesian sphericalToCartesian(double azimuthDeg, double elevationDeg, double range) {
+    const double az = azimuthDeg * kPi / 180.0;
+    const double el = elevationDeg * kPi / 180.0;
+    Cartesian c;
+    c.x = range * std::cos(el) * std::sin(az);
+    c.y = range * std::cos(el) * std::cos(az);
+    c.z = range * std::sin(el);
+    return c;
+}
+
+DataPoint makeDataPoint(double azimuth, double elevation, double range, std::uint64_t timestamp,
+                        double amplitude, double reflectance, double pulseShapeDeviation,
+                        LIDAR_TYPE mode, bool highSpeed) {
+    DataPoint p;
+    p.azimuth = azimuth;
+    p.elevation = elevation;
+    p.range = range;
+    const Cartesian c = sphericalToCartesian(azimuth, elevation, range);
+    p.x = c.x;
+    p.y = c.y;
+    p.z = c.z;
+    p.timestamp = static_cast<double>(timestamp);
+    p.intensity = amplitude;
+    if (mode == LIDAR_LX30) {
+        p.reflectance = reflectance;
+        p.pulseShapeDeviation = pulseShapeDeviation;
+    } else if (mode == LIDAR_LX20) {
+        if (highSpeed) {
+            p.color = {255, 255, 255};
+            p.intensity = 0.0;
+        } else {
+            // Device amplitudes are 0..65535; anything not representable gives black rather than
+            // an undefined conversion.
+            std::uint8_t grey = 0;
+            if (std::isfinite(amplitude) && std::fabs(amplitude) < 9.0e18) {
+                grey = static_cast<std::uint8_t>(static_cast<long long>(amplitude) & 0xFF);
+            }
+            p.color = {grey, grey, grey};
+        }
+    }
+    return p;
+}
+
+bool widensIntensityRange(LIDAR_TYPE mode, bool highSpeed) {
+    return mode == LIDAR_LX30 || (mode == LIDAR_LX20 && !highSpeed);
+}
+
+std::uint32_t truncateIntensity(double intensity) {
+    if (!(intensity > 0.0)) {
+        return 0;
+    }
+    if (intensity >= 4294967295.0) {
+        return 4294967295u;
+    }
+    return static_cast<std::uint32_t>(intensity);
+}
+
+bool widenIntensityRange(double intensity, std::uint32_t& minimum, std::uint32_t& maximum) {
+    bool moved = false;
+    if (intensity > maximum) {
+        maximum = truncateIntensity(intensity);
+        moved = true;
+    }
+    if (minimum > intensity) {
+        minimum = truncateIntensity(intensity);
+        moved = true;
+    }
+    return moved;
+}
+
+bool appendBounded(std::deque<DataPoint>& points, const DataPoint& p, std::uint32_t maximumPoints,
+                   BufferLog& log) {
+    points.push_back(p);
+    ++log.appended;
+    if (points.size() > maximumPoints) {
+        points.pop_front();
+        ++log.evicted;
+        return true;
+    }
+    return false;
+}
+
+void clearBuffer(std::deque<DataPoint>& points, BufferLog& log) {
+    points.clear();
+    ++log.generation;
+}
+
+void replaceBuffer(std::deque<DataPoint>& points, std::deque<DataPoint>&& loaded, BufferLog& log) {
+    points = std::move(loaded);
+    ++log.generation;
+}
+
+} // namespace viewer
