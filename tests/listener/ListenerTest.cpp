@@ -1,0 +1,141 @@
+#include "LoopbackSupport.h"
+#include "Sentova/SentovaGrabber.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/system/system_error.hpp>
+
+#include <thread>
+
+using namespace listener_test;
+using Observations = std::vector<tavrel::tavrel_rbe_obs_t>;
+
+namespace {
+class Receiver : public tavrel::SentovaLaserDataCallbackClass,
+                 public Inbox<std::vector<std::uint64_t>> {
+public:
+    void LaserDataCallback(Observations observations, unsigned int n) override {
+        EXPECT_EQ(n, 0u);
+        if (!observations.empty())
+            first = observations.front();
+        std::vector<std::uint64_t> timestamps;
+        for (const auto& o : observations)
+            timestamps.push_back(o.timestamp);
+        Put(timestamps);
+    }
+    tavrel::tavrel_rbe_obs_t first{};
+};
+using Stamps = std::vector<std::uint64_t>;
+} // namespace
+
+TEST(Listener, OneCallbackPerDatagramInOrder) {
+    const unsigned short port = TestPort(20);
+    tavrel::SentovaGrabber listener;
+    Receiver receiver;
+    ASSERT_TRUE(listener.StartListening("127.0.0.1", port, &receiver));
+    LoopbackSender sender;
+
+    std::vector<tavrel::LaserRecord> records = {Record(5, -90.0), Record(6), Record(7)};
+    records[0].elevation = 0.0;
+    records[0].range = 1000;
+    sender.Send(port, tavrel::encodeLaserPacket(records, false));
+    // A lone record is held back and arrives at the front of the next call.
+    sender.Send(port, Packet({8}));
+    sender.Send(port, Packet({9, 10}));
+    EXPECT_EQ(receiver.WaitFor(2), (std::vector<Stamps>{{5, 6, 7}, {8, 9, 10}}));
+    listener.StopListening();
+    EXPECT_TRUE(PortIsFree(port));
+    listener.StopListening();
+}
+
+TEST(Listener, ObservationValues) {
+    const unsigned short port = TestPort(21);
+    tavrel::SentovaGrabber listener;
+    Receiver receiver;
+    ASSERT_TRUE(listener.StartListening("127.0.0.1", port, &receiver));
+    tavrel::LaserRecord r = Record(4294967295u, -90.0);
+    r.elevation = 0.0;
+    r.range = 1000;
+    r.amplitude = 65535;
+    r.reflectance = -32768;
+    r.pulseShapeDeviation = 32767;
+    LoopbackSender().Send(port, tavrel::encodeLaserPacket({r, Record(1)}));
+    ASSERT_EQ(receiver.WaitFor(1).size(), 1u);
+    listener.StopListening();
+    const tavrel::tavrel_rbe_obs_t& o = receiver.first;
+    EXPECT_EQ(o.azimuth, -90.0);
+    EXPECT_EQ(o.elevation, 0.0);
+    EXPECT_EQ(o.range, 1000.0);
+    EXPECT_EQ(o.timestamp, 4294967296u);
+    EXPECT_EQ(o.amplitude, 65535.0);
+    EXPECT_EQ(o.reflectance, -32768.0);
+    EXPECT_EQ(o.pulse_shape_deviation, 32767.0);
+}
+
+TEST(Listener, OnlyTheDevicesDatagramsArrive) {
+    const unsigned short port = TestPort(22);
+    tavrel::SentovaGrabber listener;
+    Receiver receiver;
+    ASSERT_TRUE(listener.StartListening("127.0.0.1", port, &receiver));
+    LoopbackSender("127.0.0.2").Send(port, Packet({1, 2}));
+    LoopbackSender("127.0.0.1").Send(port, Packet({3, 4}));
+    EXPECT_EQ(receiver.WaitFor(1), (std::vector<Stamps>{{3, 4}}));
+    listener.StopListening();
+}
+
+TEST(Listener, BadAddressThrowsAndStaysStopped) {
+    const unsigned short port = TestPort(23);
+    tavrel::SentovaGrabber listener;
+    Receiver receiver;
+    listener.StopListening(); // before any start: nothing to do
+    ASSERT_TRUE(listener.StartListening("127.0.0.1", port, &receiver));
+    EXPECT_THROW(listener.StartListening("not an address", port, &receiver),
+                 boost::system::system_error);
+    EXPECT_TRUE(PortIsFree(port));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(listener.StartListening("127.0.0.1", port, nullptr));
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(PortIsFree(port));
+}
+
+TEST(Listener, FailedStartThenStartDeliversOnce) {
+    const unsigned short port = TestPort(24);
+    tavrel::SentovaGrabber listener;
+    Receiver receiver;
+    {
+        boost::asio::io_context io;
+        boost::asio::ip::udp::socket blocker(io, {boost::asio::ip::address_v4::any(), port});
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(listener.StartListening("127.0.0.1", port, &receiver));
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find("[SentovaGrabber::start] Unable to bind to socket! "),
+                  std::string::npos);
+    }
+    ASSERT_TRUE(listener.StartListening("127.0.0.1", port, &receiver));
+    LoopbackSender sender;
+    sender.Send(port, Packet({1, 2}));
+    sender.Send(port, Packet({3, 4}));
+    // A duplicate subscription would deliver each cloud twice, back to back.
+    const auto batches = receiver.WaitFor(2);
+    EXPECT_EQ(batches, (std::vector<Stamps>{{1, 2}, {3, 4}}));
+    listener.StopListening();
+    EXPECT_EQ(receiver.Snapshot().size(), 2u);
+}
+
+TEST(Listener, RestartReplacesTheCallback) {
+    const unsigned short port = TestPort(25);
+    const unsigned short newPort = TestPort(26);
+    tavrel::SentovaGrabber listener;
+    Receiver first, second;
+    LoopbackSender sender;
+    ASSERT_TRUE(listener.StartListening("127.0.0.1", port, &first));
+    sender.Send(port, Packet({1, 2}));
+    ASSERT_EQ(first.WaitFor(1).size(), 1u);
+
+    ASSERT_TRUE(listener.StartListening("127.0.0.1", newPort + 65536, &second));
+    EXPECT_TRUE(PortIsFree(port));
+    sender.Send(newPort, Packet({3, 4}));
+    EXPECT_EQ(second.WaitFor(1), (std::vector<Stamps>{{3, 4}}));
+    listener.StopListening();
+    EXPECT_EQ(first.Snapshot().size(), 1u);
+}

@@ -1,0 +1,128 @@
+#include "Sentova/LaserPacket.h"
+#include "SentovaGrabberPrivate.h"
+#include "grabber.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using Cloud = pcl::SentovaGrabber::Cloud;
+
+namespace {
+std::string Bytes(std::initializer_list<int> values) {
+    std::string s;
+    for (int v : values)
+        s.push_back(static_cast<char>(v));
+    return s;
+}
+const unsigned char* Data(const std::string& s) {
+    return reinterpret_cast<const unsigned char*>(s.data());
+}
+bool Append(Cloud& cloud, const std::string& packet) {
+    return pcl::SentovaGrabber::appendPacketPoints(cloud, Data(packet), packet.size());
+}
+std::string TwoRecords(std::uint32_t firstTimestamp) {
+    tavrel::LaserRecord r;
+    r.timestamp = firstTimestamp;
+    std::string s = tavrel::encodeLaserRecord(r);
+    r.timestamp = 7;
+    return s + tavrel::encodeLaserRecord(r);
+}
+} // namespace
+
+TEST(PacketPoints, RecordFieldsKeepSignsThroughTheCloudPoint) {
+    // timestamp 16777217, azimuth -180, elevation 90, range -1, amplitude 65535,
+    // reflectance -1, pulse shape deviation -32768
+    const std::string record =
+        Bytes({0x01, 0x00, 0x00, 0x01, 0x80, 0,    0,    0,    0x40, 0,    0,
+               0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x00});
+    Cloud cloud;
+    ASSERT_TRUE(Append(cloud, record));
+    ASSERT_EQ(cloud.size(), 1u);
+    const pcl::PointXYZINormal& p = cloud.points[0];
+    EXPECT_EQ(p.x, -180.0f);
+    EXPECT_EQ(p.y, 90.0f);
+    EXPECT_EQ(p.z, -1.0f);
+    EXPECT_EQ(p.intensity, 65535.0f);
+    EXPECT_EQ(p.normal_x, -1.0f);
+    EXPECT_EQ(p.normal_y, -32768.0f);
+    EXPECT_EQ(p.normal_z, 16777216.0f); // rounded to 24 significant bits
+    EXPECT_EQ(p.data[3], 1.0f);
+    EXPECT_EQ(p.data_n[3], 0.0f);
+    EXPECT_EQ(cloud.width, 1u);
+    EXPECT_EQ(cloud.height, 1u);
+    EXPECT_TRUE(cloud.is_dense);
+}
+
+TEST(PacketPoints, FloatRoundingOfAnglesAndLargeTimestamps) {
+    const std::string record = Bytes(
+        {0xFF, 0xFF, 0xFF, 0xFF, 0x0E, 0x38, 0xE3, 0x8E, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    Cloud cloud;
+    ASSERT_TRUE(Append(cloud, "EBRBEP" + record));
+    ASSERT_EQ(cloud.size(), 1u);
+    EXPECT_EQ(cloud.points[0].x, 20.0f);
+    EXPECT_NEAR(cloud.points[0].y, 8.38e-8f, 1e-9f);
+    EXPECT_EQ(cloud.points[0].normal_z, 4294967296.0f);
+
+    unsigned int timestamp = 0;
+    pcl::SentovaGrabber::computeTimestamp(timestamp, Data(record));
+    EXPECT_EQ(timestamp, 4294967295u); // exact before it becomes a float
+}
+
+TEST(PacketPoints, HeaderRule) {
+    Cloud cloud;
+    EXPECT_TRUE(Append(cloud, "EBRBEP" + TwoRecords(1)));
+    EXPECT_EQ(cloud.size(), 2u);
+    EXPECT_TRUE(Append(cloud, TwoRecords(1))); // headerless, first byte 0
+    EXPECT_EQ(cloud.size(), 4u);
+    EXPECT_EQ(cloud.width, 4u);
+
+    // Packets that begin with 'E' without the full header are dropped whole,
+    // including a headerless one whose first timestamp byte happens to be 0x45.
+    EXPECT_FALSE(Append(cloud, TwoRecords(0x45000000u)));
+    EXPECT_FALSE(Append(cloud, "EBRBEX" + TwoRecords(1)));
+    EXPECT_FALSE(Append(cloud, "EBR"));
+    EXPECT_EQ(cloud.size(), 4u);
+
+    // Empty and header-only packets are kept but add nothing.
+    EXPECT_TRUE(Append(cloud, ""));
+    EXPECT_TRUE(Append(cloud, "EBRBEP"));
+    EXPECT_EQ(cloud.size(), 4u);
+}
+
+TEST(PacketPoints, PartialTrailingRecordIsIgnored) {
+    Cloud cloud;
+    EXPECT_TRUE(Append(cloud, "EBRBEP" + std::string(21, '\x01')));
+    EXPECT_EQ(cloud.size(), 0u);
+    EXPECT_EQ(cloud.width, 0u);
+    EXPECT_TRUE(Append(cloud, "EBRBEP" + TwoRecords(3) + "\x01\x02\x03\x04\x05"));
+    ASSERT_EQ(cloud.size(), 2u);
+    EXPECT_EQ(cloud.points[0].normal_z, 3.0f);
+    EXPECT_EQ(cloud.points[1].normal_z, 7.0f);
+}
+
+TEST(PacketPoints, ObservationFromPoint) {
+    // azimuth C0 00 00 00, elevation 0, range 00 00 03 E8
+    const std::string record =
+        Bytes({0x00, 0xFF, 0xFF, 0xFF, 0xC0, 0,    0,    0,    0,    0,    0,
+               0,    0x00, 0x00, 0x03, 0xE8, 0x12, 0x34, 0xFF, 0xFE, 0x00, 0x05});
+    Cloud cloud;
+    ASSERT_TRUE(Append(cloud, record));
+    const tavrel::tavrel_rbe_obs_t obs = tavrel::toObservation(cloud.points.at(0));
+    EXPECT_EQ(obs.azimuth, -90.0);
+    EXPECT_EQ(obs.elevation, 0.0);
+    EXPECT_EQ(obs.range, 1000.0);
+    EXPECT_EQ(obs.timestamp, 16777215u);
+    EXPECT_EQ(obs.amplitude, 0x1234);
+    EXPECT_EQ(obs.reflectance, -2.0);
+    EXPECT_EQ(obs.pulse_shape_deviation, 5.0);
+
+    pcl::PointXYZINormal p = cloud.points[0];
+    p.normal_z = 4294967296.0f;
+    EXPECT_EQ(tavrel::toObservation(p).timestamp, 4294967296u);
+    p.normal_z = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(tavrel::toObservation(p).timestamp, 0u);
+    p.normal_z = -3.0f;
+    EXPECT_EQ(tavrel::toObservation(p).timestamp, 0u);
+}
