@@ -1,0 +1,221 @@
+// The simulated device's behaviour, without sockets or threads: commands in,
+// datagrams out, on a clock that the caller advances. The Simulator drives it
+// from its network thread; tests drive it directly with chosen times.
+#pragma once
+
+#include "Raster.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace sentova {
+namespace sim {
+
+enum class Model { LX30, LX20, Generic };
+
+// "LX30", "LX20" or "generic".
+const char* modelName(Model model);
+
+// An IPv4 endpoint, address and port in host byte order.
+struct Endpoint {
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+};
+bool operator==(const Endpoint& a, const Endpoint& b);
+bool operator!=(const Endpoint& a, const Endpoint& b);
+std::string toString(const Endpoint& e); // "a.b.c.d:port"
+
+// The serial number text a device of this model reports by default: the model
+// string, '-', the two firmware digits, '-', a unit number.
+std::string defaultSerial(Model model, unsigned firmware);
+
+struct DeviceSettings {
+    Model model = Model::LX30;
+    std::string serial = defaultSerial(Model::LX30, 31);
+    unsigned homeTimeMs = 400;
+};
+
+enum class OutKind { Reply, Notification, Trigger, LaserData };
+
+struct Outgoing {
+    OutKind kind = OutKind::Reply;
+    Endpoint to;
+    std::string bytes;
+    // For replies: the command answered and who sent it (for the command log).
+    std::string command;
+    Endpoint from;
+};
+
+// Event numbers: what makes the device fire an event.
+constexpr unsigned kEventFrameStart = 0;
+constexpr unsigned kEventFrameEnd = 1;
+constexpr unsigned kEventTimer = 2;
+constexpr unsigned kEventIsolatedIO = 3;
+constexpr unsigned kEventCount = 4;
+
+constexpr unsigned kFlashPages = 16;
+constexpr std::size_t kFlashPageSize = 64;
+constexpr std::size_t kRecordsPerPacket = 40;
+constexpr unsigned kMaximumTimerHz = 1000;
+constexpr unsigned kMaximumTriggerRecords = 1000;
+
+// A snapshot of the device for tests and the program's status.
+struct DeviceStatus {
+    bool homed = false;
+    bool motorsOn = true;
+    std::string motion; // "idle", "homing", "moving", "tracking", "scanning"
+    double azimuth = 0.0;
+    double elevation = 0.0;
+    bool streaming = false;
+    Endpoint streamTarget;
+    double pointRate = 0.0; // points per second of the running or last stream
+    unsigned long framesStarted = 0;
+    unsigned long framesCompleted = 0;
+    std::uint64_t pointsSent = 0;
+    std::uint64_t packetsSent = 0;
+    std::uint64_t notificationsSent = 0;
+    std::uint64_t triggerRecordsSent = 0;
+    std::uint64_t bufferedCommandsRun = 0;
+};
+
+class Device {
+public:
+    explicit Device(DeviceSettings settings);
+
+    // Handles one command datagram of any length or content from a host; the
+    // device clock first runs up to now (seconds). Every datagram gets exactly
+    // one reply, possibly later (motion commands answer when the motion ends).
+    void receive(const std::string& datagram, const Endpoint& from, double now,
+                 std::vector<Outgoing>& out);
+
+    // Runs motion, scan frames, events, trigger records and the laser stream up
+    // to now. Time never runs backwards: an earlier now is ignored.
+    void advance(double now, std::vector<Outgoing>& out);
+
+    // The earliest time at which advance has something to do other than laser
+    // sampling (infinity when nothing is scheduled).
+    double nextScheduledTime() const;
+
+    DeviceStatus status() const;
+    const DeviceSettings& settings() const { return m_settings; }
+
+private:
+    enum class MotionKind { Idle, Homing, Moving, Tracking, Scanning };
+
+    struct Motion {
+        MotionKind kind = MotionKind::Idle;
+        double t0 = 0.0, t1 = 0.0;
+        double az0 = 0.0, el0 = 0.0, az1 = 0.0, el1 = 0.0;
+        ScanPattern scan;
+        unsigned long nextBoundary = 0; // frame boundary to process next
+        bool replyPending = false;      // a host waits for the motion's end
+        Endpoint replyTo;
+        std::string command; // the motion command, for its deferred reply
+    };
+
+    // Buffer enabled on an event. A binding without repeat disarms itself
+    // after firing once.
+    struct Binding {
+        bool armed = false;
+        bool repeat = false;
+        bool fired = false;
+    };
+
+    struct Buffer {
+        std::string command;
+        Endpoint owner; // commands run as if sent from here
+    };
+
+    struct PendingTrigger {
+        double time;
+        Endpoint to;
+        std::uint32_t index;
+        std::uint32_t exp;
+    };
+
+    struct Stream {
+        bool running = false;
+        Endpoint to;
+        double rate = 0.0;
+        double start = 0.0;
+        std::uint64_t samples = 0;
+        std::string packet;
+        std::size_t packetRecords = 0;
+    };
+
+    // Runs one command; returns the reply, or an empty string for a motion
+    // command that answers later.
+    std::string execute(const std::string& command, const Endpoint& from, bool fromBuffer,
+                        std::vector<Outgoing>& out);
+
+    std::string handleMotion(const std::string& command, const std::string& args,
+                             const Endpoint& from, bool fromBuffer, std::vector<Outgoing>& out);
+    std::string handleScan(const std::string& command, const std::string& args,
+                           std::vector<Outgoing>& out);
+    std::string handleLaserStream(const std::string& command, const std::string& args,
+                                  const Endpoint& from, std::vector<Outgoing>& out);
+    std::string handleEvents(const std::string& command, const std::string& args,
+                             const Endpoint& from);
+    std::string handleIsolatedIO(const std::string& command, const std::string& args,
+                                 std::vector<Outgoing>& out);
+    std::string handleFlash(const std::string& command, const std::string& args);
+    std::string handleTrigger(const std::string& command, const std::string& args,
+                              const Endpoint& from, std::vector<Outgoing>& out);
+
+    void anglesAt(double t, double& az, double& el) const;
+    // Ends the current motion at the clock's time; a host waiting for it gets
+    // the given reply code (0 = done).
+    void endMotion(int result, std::vector<Outgoing>& out);
+    void beginMotion(const Motion& m, std::vector<Outgoing>& out);
+    void fireEvent(unsigned event, std::vector<Outgoing>& out);
+    void runScheduled(double t, std::vector<Outgoing>& out);
+    void sampleLaser(double until, std::vector<Outgoing>& out);
+    void flushPacket(std::vector<Outgoing>& out);
+    void stopStream(std::vector<Outgoing>& out);
+    double timerPeriod() const;
+    double scanBoundaryTime() const;
+    std::string stateText() const;
+
+    DeviceSettings m_settings;
+    double m_clock = 0.0;
+    double m_epoch = -1.0; // clock value at the first call; timestamps count from it
+
+    bool m_homed = false;
+    bool m_motorsOn = true;
+    bool m_stabilising = false;
+    double m_azimuth = 0.0; // position while idle
+    double m_elevation = 0.0;
+    double m_acceleration = 100.0;
+    Motion m_motion;
+
+    bool m_laserOn = false;
+    unsigned m_laserGain = 0;
+    Stream m_stream;
+
+    std::map<unsigned, Buffer> m_buffers;
+    std::map<std::pair<unsigned, unsigned>, Binding> m_bindings; // (event, buffer)
+    bool m_eventChannelKnown = false;
+    Endpoint m_eventChannel;
+    unsigned m_timerFrequency = 0;
+    bool m_timerRunning = false;
+    double m_nextTimerTick = 0.0;
+    std::array<unsigned long, kEventCount> m_eventCounts{};
+    int m_eventDepth = 0;
+
+    unsigned char m_ioOutputs = 0;
+    unsigned char m_ioInputs = 0;
+    unsigned char m_ioEventA = 0, m_ioEventB = 0;
+    double m_capturedAzimuth = 0.0, m_capturedElevation = 0.0;
+
+    double m_stabilisedTarget[3] = {0.0, 0.0, 0.0};
+    std::vector<std::string> m_flash;
+    std::vector<PendingTrigger> m_triggers; // ordered by time
+
+    DeviceStatus m_counters;
+};
+
+} // namespace sim
+} // namespace sentova

@@ -1,0 +1,25 @@
+// Command line of sentova-sim.
+#pragma once
+
+#include "Simulator.h"
+
+#include <string>
+#include <vector>
+
+namespace sentova {
+namespace sim {
+
+struct ParsedOptions {
+    enum class Outcome { Run, Help, Error } outcome = Outcome::Run;
+    std::string error; // for Error: what was wrong, one line
+    SimulatorConfig config;
+};
+
+// Parses the arguments after the program name.
+ParsedOptions parseOptions(const std::vector<std::string>& args);
+
+// The --help text.
+std::string usageText(const std::string& program);
+
+} // namespace sim
+} // namespace sentova

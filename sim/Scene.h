@@ -1,0 +1,51 @@
+// The simulator's built-in synthetic scene: a closed room with a floor, a
+// ceiling, four walls (one with an open window) and a few objects of different
+// reflectivity, seen from the device at the origin.
+//
+// Directions use the viewer's convention: a beam at azimuth az and elevation el
+// (degrees) points along (cos el * sin az, cos el * cos az, sin el); z is up and
+// azimuth 0 looks along +y. Distances are metres; measured ranges travel as
+// whole millimetres.
+#pragma once
+
+#include "Sentova/LaserPacket.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace sentova {
+namespace sim {
+
+// One kind of surface and how it returns the beam.
+struct Surface {
+    const char* name;
+    double reflectivity;      // 0..1, scales the amplitude
+    std::int16_t reflectance; // reported per point, hundredths of a dB
+    std::int16_t pulseShapeDeviation;
+};
+
+// Where a beam first meets the scene.
+struct BeamHit {
+    double range = 0.0;        // metres along the beam
+    double cosIncidence = 1.0; // between the beam and the surface normal, 0..1
+    const Surface* surface = nullptr;
+};
+
+// The first surface hit by the beam, or nothing (the beam leaves through the
+// window or passes beyond the device's maximum range).
+std::optional<BeamHit> castBeam(double azimuthDeg, double elevationDeg);
+
+// Amplitude of a return: falls with the square of the range, scales with the
+// surface's reflectivity and the cosine of incidence; 1..65535.
+std::uint16_t returnAmplitude(const BeamHit& hit);
+
+// The point record the device reports for a beam, or nothing when it hits
+// nothing. timestampUs is the device clock in microseconds (wraps at 2^32).
+std::optional<tavrel::LaserRecord> measure(double azimuthDeg, double elevationDeg,
+                                           std::uint32_t timestampUs);
+
+// Beyond this range nothing is reported.
+constexpr double kMaximumRange = 150.0;
+
+} // namespace sim
+} // namespace sentova

@@ -1,0 +1,47 @@
+// sentova-sim: a simulated Sentova device on a loopback address.
+#include "Options.h"
+
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <pthread.h>
+
+int main(int argc, char** argv) {
+    using sentova::sim::ParsedOptions;
+    const std::string program = argc > 0 ? argv[0] : "sentova-sim";
+    const ParsedOptions parsed = sentova::sim::parseOptions(
+        std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    if (parsed.outcome == ParsedOptions::Outcome::Help) {
+        std::fputs(sentova::sim::usageText(program).c_str(), stdout);
+        return 0;
+    }
+    if (parsed.outcome == ParsedOptions::Outcome::Error) {
+        std::fprintf(stderr, "%s: %s\n", program.c_str(), parsed.error.c_str());
+        return 2;
+    }
+
+    // The signals are taken synchronously below; the network thread inherits the mask.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    sentova::sim::Simulator simulator(parsed.config);
+    try {
+        simulator.start();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: cannot start: %s\n", program.c_str(), e.what());
+        return 1;
+    }
+    if (parsed.config.echo)
+        std::fprintf(stderr, "%s: %s device, serial %s, listening on %s\n", program.c_str(),
+                     sentova::sim::modelName(parsed.config.device.model),
+                     parsed.config.device.serial.c_str(),
+                     sentova::sim::toString(simulator.endpoint()).c_str());
+
+    int received = 0;
+    sigwait(&signals, &received);
+    simulator.stop();
+    return 0;
+}
