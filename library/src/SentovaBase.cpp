@@ -1,0 +1,119 @@
+#include "SentovaBase.h"
+
+#include "Sentova/CommandSerialiser.h"
+#include "Sentova/Protocol.h"
+#include "Sentova/SentovaLogger.h"
+
+#include <boost/asio/ip/address_v4.hpp>
+#include <boost/asio/socket_base.hpp>
+#include <boost/system/system_error.hpp>
+
+#include <exception>
+
+namespace tavrel {
+
+namespace {
+
+boost::asio::ip::address_v4 ParseAddress(const std::string& address) {
+    boost::system::error_code ec;
+    const auto parsed = boost::asio::ip::make_address_v4(address, ec);
+    if (ec)
+        throw boost::system::system_error(ec);
+    return parsed;
+}
+
+} // namespace
+
+SentovaBase::SentovaBase(const std::string& address, unsigned short remotePort,
+                         unsigned short localPort)
+    : m_remote_endpoint(ParseAddress(address), remotePort) {
+    m_ioService = std::make_shared<boost::asio::io_context>();
+    m_work =
+        std::make_shared<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>(
+            m_ioService->get_executor());
+    m_socket = std::make_shared<boost::asio::ip::udp::socket>(*m_ioService);
+    m_socket->open(boost::asio::ip::udp::v4());
+    m_socket->set_option(boost::asio::socket_base::broadcast(true));
+    if (localPort != 0)
+        m_socket->bind(
+            boost::asio::ip::udp::endpoint(boost::asio::ip::address_v4::any(), localPort));
+    SendCommand(CommandSerialiser::SVPPPP());
+}
+
+SentovaBase::~SentovaBase() {
+    StopSocketThread();
+}
+
+void SentovaBase::StartReceiving() {
+    AsyncReceive();
+    m_socketThread = std::make_shared<boost::thread>([this] { RunSocketThread(); });
+}
+
+std::size_t SentovaBase::SendCommand(const std::string& command) {
+    return m_socket->send_to(boost::asio::buffer(command), m_remote_endpoint);
+}
+
+std::size_t SentovaBase::SendCommand(const char* data, unsigned int length) {
+    return m_socket->send_to(boost::asio::buffer(data, length), m_remote_endpoint);
+}
+
+unsigned short SentovaBase::GetLocalPort() const {
+    return m_socket->local_endpoint().port();
+}
+
+void SentovaBase::RunSocketThread() {
+    if (m_stop)
+        return;
+    // The work guard keeps run() going until stop(); it returns early only when
+    // a handler throws, which is logged so that the channel keeps serving.
+    for (;;) {
+        try {
+            m_ioService->run();
+            return;
+        } catch (const std::exception& e) {
+            SENTOVA_LOG(fatal) << "SentovaBase: socket thread: " << e.what();
+        }
+    }
+}
+
+void SentovaBase::StopSocketThread() {
+    m_stop = true;
+    m_ioService->stop();
+    if (m_socketThread && m_socketThread->joinable())
+        m_socketThread->join();
+    boost::system::error_code ec;
+    m_socket->close(ec);
+    // Called from destructors, so a close failure is recorded, not thrown.
+    if (ec)
+        SENTOVA_LOG(fatal) << "SentovaBase: close: " << ec.message();
+}
+
+void SentovaBase::AsyncReceive() {
+    m_socket->async_receive_from(boost::asio::buffer(m_receiveBuffer, kReceiveBufferSize - 1),
+                                 m_sender_endpoint,
+                                 [this](const boost::system::error_code& error, std::size_t bytes) {
+                                     AsyncReceiveCallback(error, bytes);
+                                 });
+}
+
+void SentovaBase::AsyncReceiveCallback(const boost::system::error_code& error, std::size_t bytes) {
+    if (m_stop)
+        return;
+    if (error) {
+        // The receive loop ends here; pending transactions end by their time-outs.
+        SENTOVA_LOG(fatal) << "SentovaBase: Socket recieve error. Socket error code "
+                           << error.value();
+        return;
+    }
+    m_receiveBuffer[bytes] = '\0';
+    if (bytes >= protocol::kCodeLength) {
+        std::string code(m_receiveBuffer, protocol::kCodeLength);
+        std::string payload(m_receiveBuffer + protocol::kCodeLength, bytes - protocol::kCodeLength);
+        BaseRXCallback(std::move(code), std::move(payload),
+                       m_sender_endpoint.address().to_string());
+    }
+    SENTOVA_LOG(trace) << "SentovaBase::AsyncReceiveCallback :" << bytes;
+    AsyncReceive();
+}
+
+} // namespace tavrel

@@ -1,0 +1,81 @@
+// The UDP command channel to one device: a socket aimed at the device's command
+// port, a socket thread running its asynchronous I/O, and a receive loop that
+// hands every datagram of six bytes or more, split into code and payload, to
+// the derived class.
+#pragma once
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <boost/thread/thread.hpp>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+namespace tavrel {
+
+class SentovaBase {
+public:
+    SentovaBase(const SentovaBase&) = delete;
+    SentovaBase& operator=(const SentovaBase&) = delete;
+
+    // Sends the whole buffer as one datagram to the device; returns the bytes
+    // sent. Throws boost::system::system_error ("send_to") on failure.
+    std::size_t SendCommand(const std::string& command);
+    std::size_t SendCommand(const char* data, unsigned int length);
+
+    // The local UDP port; throws boost::system::system_error ("local_endpoint")
+    // once the socket is closed.
+    unsigned short GetLocalPort() const;
+
+protected:
+    // Opens the socket (bound to localPort unless it is 0) and sends "SVPPPP".
+    // Throws boost::system::system_error for an address that is not dotted IPv4
+    // (nothing is opened then) and for open, option, bind and send failures.
+    // Nothing is received until the derived constructor calls StartReceiving.
+    SentovaBase(const std::string& address, unsigned short remotePort, unsigned short localPort);
+    // Not virtual: objects are destroyed through their most-derived type, whose
+    // destructor must call StopSocketThread before its own members go.
+    ~SentovaBase();
+
+    // Arms the first receive and starts the socket thread; the derived
+    // constructor calls it last, so no datagram reaches a half-built object.
+    void StartReceiving();
+
+    // Sets the stop flag, stops the I/O service, joins the socket thread and
+    // closes the socket. Idempotent. Must not be called on the socket thread.
+    void StopSocketThread();
+
+    // For timers of the derived class; their handlers run on the socket thread.
+    boost::asio::io_context& IOService() { return *m_ioService; }
+
+    // Runs on the socket thread, one datagram at a time.
+    virtual void BaseRXCallback(std::string code, std::string payload, std::string sender) = 0;
+
+private:
+    void RunSocketThread();
+    void AsyncReceive();
+    void AsyncReceiveCallback(const boost::system::error_code& error, std::size_t bytes);
+
+    static constexpr std::size_t kReceiveBufferSize = 1024;
+
+    std::shared_ptr<boost::asio::io_context> m_ioService;
+    // Keeps the I/O service running after a receive error ends the receive loop,
+    // so that timers of pending transactions still expire.
+    std::shared_ptr<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>
+        m_work;
+    // Sends (application threads) and the receive loop (socket thread) share it
+    // without a lock: the socket's mode is fixed before the thread starts, after
+    // which both sides only read the socket object.
+    std::shared_ptr<boost::asio::ip::udp::socket> m_socket;
+    std::shared_ptr<boost::thread> m_socketThread;
+    boost::asio::ip::udp::endpoint m_remote_endpoint;
+    // Written by each receive; used on the socket thread only.
+    boost::asio::ip::udp::endpoint m_sender_endpoint;
+    // Used on the socket thread only.
+    char m_receiveBuffer[kReceiveBufferSize];
+    std::atomic<bool> m_stop{false};
+};
+
+} // namespace tavrel
