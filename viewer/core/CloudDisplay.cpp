@@ -9,8 +9,18 @@
 namespace viewer {
 
 namespace {
+
 constexpr std::size_t kHistogramSize = 65536;
+
+// SetNumberOfTuples alone reallocates without keeping the values when it grows an array.
+void setTuplesKeepingValues(vtkDataArray* array, vtkIdType tuples) {
+    if (tuples > array->GetNumberOfTuples()) {
+        array->Resize(tuples);
+    }
+    array->SetNumberOfTuples(tuples);
 }
+
+} // namespace
 
 CloudDisplay::CloudDisplay()
     : m_points(vtkSmartPointer<vtkPoints>::New()), m_vertices(vtkSmartPointer<vtkCellArray>::New()),
@@ -166,8 +176,8 @@ void CloudDisplay::automaticRange(std::uint32_t& minimum, std::uint32_t& maximum
 void CloudDisplay::resizeCells(std::size_t n) {
     const vtkIdType old = m_connectivity->GetNumberOfValues();
     const vtkIdType count = static_cast<vtkIdType>(n);
-    m_offsets->SetNumberOfValues(count + 1);
-    m_connectivity->SetNumberOfValues(count);
+    setTuplesKeepingValues(m_offsets, count + 1);
+    setTuplesKeepingValues(m_connectivity, count);
     vtkIdType* offsets = m_offsets->GetPointer(0);
     vtkIdType* ids = m_connectivity->GetPointer(0);
     for (vtkIdType i = old; i < count; ++i) {
@@ -184,8 +194,8 @@ void CloudDisplay::apply(const ColourTable& table) {
     const bool recolourAll = !m_coloured || table.settings() != m_lastSettings;
     const bool resized = static_cast<long long>(n) != m_displayed;
     if (resized) {
-        m_points->SetNumberOfPoints(static_cast<vtkIdType>(n));
-        m_colors->SetNumberOfTuples(static_cast<vtkIdType>(n));
+        setTuplesKeepingValues(m_points->GetData(), static_cast<vtkIdType>(n));
+        setTuplesKeepingValues(m_colors, static_cast<vtkIdType>(n));
         resizeCells(n);
     }
     float* xyz = static_cast<float*>(m_points->GetData()->GetVoidPointer(0));

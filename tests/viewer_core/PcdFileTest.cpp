@@ -1,0 +1,293 @@
+#include "PcdFile.h"
+
+#include <pcl/PCLPointCloud2.h>
+#include <pcl/io/pcd_io.h>
+#include <pcl/point_types.h>
+
+#include <vtkPointData.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+using namespace viewer;
+namespace fs = std::filesystem;
+
+namespace {
+
+DataPoint point(double x, double y, double z, double intensity) {
+    DataPoint p;
+    p.x = x;
+    p.y = y;
+    p.z = z;
+    p.intensity = intensity;
+    return p;
+}
+
+std::deque<DataPoint> twoPoints() {
+    DataPoint a = point(1.5, -0.25, 1024, 87.9);
+    a.azimuth = 10;
+    a.elevation = -5.5;
+    a.range = 300;
+    a.reflectance = -3;
+    a.pulseShapeDeviation = 4;
+    a.timestamp = 4000000;
+    DataPoint b = point(0, 0, 0, 0);
+    b.timestamp = 1;
+    return {a, b};
+}
+
+const char* kHeaderStart = "# .PCD v0.7 - Point Cloud Data file format\nVERSION 0.7\n";
+const char* kHeaderEnd2 = "WIDTH 2\nHEIGHT 1\nVIEWPOINT 0 0 0 1 0 0 0\nPOINTS 2\nDATA ascii\n";
+
+std::string written(const std::deque<DataPoint>& points, const FieldSelection& s, LIDAR_TYPE mode) {
+    std::ostringstream out;
+    writePcd(out, points, s, mode);
+    return out.str();
+}
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class PcdFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/viewer_pcd_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path dir;
+};
+
+} // namespace
+
+TEST(PcdWriter, DefaultLx30Selection) {
+    EXPECT_EQ(written(twoPoints(), FieldSelection{}, LIDAR_LX30),
+              std::string(kHeaderStart) +
+                  "FIELDS x y z amplitude reflectance pulseShapeDeviation timestamp \n"
+                  "SIZE 4 4 4 4 4 4 4 \n"
+                  "TYPE F F F F F F U \n"
+                  "COUNT 1 1 1 1 1 1 1 \n" +
+                  kHeaderEnd2 +
+                  "1.500000 -0.250000 1024.000000 87.900000 -3.000000 4.000000 4000000.000000 \n"
+                  "0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 1.000000 \n");
+}
+
+TEST(PcdWriter, OtherModelsLeaveOutLx30Fields) {
+    FieldSelection s;
+    s.az = s.el = s.range = true;
+    const std::string expected = std::string(kHeaderStart) +
+                                 "FIELDS x y z az el range amplitude timestamp \n"
+                                 "SIZE 4 4 4 4 4 4 4 4 \n"
+                                 "TYPE F F F F F F F U \n"
+                                 "COUNT 1 1 1 1 1 1 1 1 \n" +
+                                 kHeaderEnd2 +
+                                 "1.500000 -0.250000 1024.000000 10.000000 -5.500000 300.000000 "
+                                 "87.900000 4000000.000000 \n"
+                                 "0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 "
+                                 "0.000000 1.000000 \n";
+    EXPECT_EQ(written(twoPoints(), s, LIDAR_LX20), expected);
+    EXPECT_EQ(written(twoPoints(), s, LIDAR_GENERIC), expected);
+}
+
+TEST(PcdWriter, AllFieldsOffAndEmptyBuffer) {
+    FieldSelection none;
+    none.x = none.y = none.z = none.intensity = none.reflectance = false;
+    none.pulseShapeDeviation = none.timestamp = false;
+    EXPECT_EQ(written(twoPoints(), none, LIDAR_LX30),
+              std::string(kHeaderStart) + "FIELDS \nSIZE \nTYPE \nCOUNT \n" + kHeaderEnd2 + "\n\n");
+
+    FieldSelection xyz;
+    xyz.intensity = xyz.reflectance = xyz.pulseShapeDeviation = xyz.timestamp = false;
+    EXPECT_EQ(written({}, xyz, LIDAR_LX30),
+              std::string(kHeaderStart) +
+                  "FIELDS x y z \nSIZE 4 4 4 \nTYPE F F F \nCOUNT 1 1 1 \n"
+                  "WIDTH 0\nHEIGHT 1\nVIEWPOINT 0 0 0 1 0 0 0\nPOINTS 0\nDATA ascii\n");
+}
+
+TEST(PcdWriter, Lx20FormatsChangeOnlyTheHeader) {
+    FieldSelection s;
+    s.range = true;
+    Lx20Formats f;
+    f.x = 1;
+    f.y = 2;
+    f.intensity = 2;
+    f.range = 9; // unknown format: written as the default
+    std::ostringstream out;
+    writeLx20Pcd(out, twoPoints(), s, f);
+    EXPECT_EQ(out.str(), std::string(kHeaderStart) +
+                             "FIELDS x y z range intensity \n"
+                             "SIZE 2 1 4 4 1 \n"
+                             "TYPE I U F F U \n"
+                             "COUNT 1 1 1 1 1 \n" +
+                             kHeaderEnd2 +
+                             "1.500000 -0.250000 1024.000000 300.000000 87 \n"
+                             "0.000000 0.000000 0.000000 0.000000 0 \n");
+}
+
+TEST(PcdWriter, FileNameRule) {
+    EXPECT_EQ(withPcdExtension("scan.PCD"), "scan.PCD");
+    EXPECT_EQ(withPcdExtension("scan"), "scan.pcd");
+    EXPECT_EQ(withPcdExtension("scan.pcd.txt"), "scan.pcd.txt.pcd");
+    EXPECT_EQ(withPcdExtension("/tmp/Scän.Pcd"), "/tmp/Scän.Pcd");
+    EXPECT_EQ(withPcdExtension("pcd"), "pcd.pcd");
+    EXPECT_EQ(withPcdExtension(""), ".pcd");
+}
+
+TEST_F(PcdFiles, SaveThenLoadKeepsCoordinatesAndIntensity) {
+    std::deque<DataPoint> points;
+    for (int i = 0; i < 300; ++i) {
+        points.push_back(point(i * 0.125, -i * 2.5, 1000 + i, (i * 37) % 65536));
+    }
+    const fs::path file = dir / "Überblick scan.pcd"; // not an 8-bit name
+    ASSERT_EQ(savePcdFile(file.string(), points, FieldSelection{}, LIDAR_LX30), "");
+
+    const PcdLoadResult loaded = readPcdFile(file.string());
+    ASSERT_TRUE(loaded.ok) << loaded.error;
+    ASSERT_EQ(loaded.points.size(), points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        EXPECT_FLOAT_EQ(loaded.points[i].x, points[i].x);
+        EXPECT_FLOAT_EQ(loaded.points[i].y, points[i].y);
+        EXPECT_FLOAT_EQ(loaded.points[i].z, points[i].z);
+        EXPECT_EQ(loaded.points[i].intensity, points[i].intensity);
+        EXPECT_EQ(loaded.points[i].timestamp, 0.0);
+    }
+
+    // The same through the poly data the window's loader returns.
+    auto polyData = pointsToPolyData(loaded.points);
+    ASSERT_EQ(polyData->GetNumberOfPoints(), 300);
+    ASSERT_GE(polyData->GetPointData()->GetNumberOfArrays(), 1);
+    EXPECT_EQ(polyData->GetPointData()->GetArray(0)->GetComponent(37, 0), (37 * 37) % 65536);
+    const std::deque<DataPoint> back = polyDataToPoints(polyData);
+    ASSERT_EQ(back.size(), 300u);
+    EXPECT_EQ(back[299].y, loaded.points[299].y);
+    EXPECT_EQ(back[12].intensity, loaded.points[12].intensity);
+    EXPECT_TRUE(polyDataToPoints(vtkSmartPointer<vtkPolyData>::New()).empty());
+}
+
+TEST_F(PcdFiles, PclReadsWhatWeWrite) {
+    const fs::path file = dir / "scan.pcd";
+    ASSERT_EQ(savePcdFile(file.string(), twoPoints(), FieldSelection{}, LIDAR_LX30), "");
+    pcl::PCLPointCloud2 cloud;
+    ASSERT_EQ(pcl::io::loadPCDFile(file.string(), cloud), 0);
+    EXPECT_EQ(cloud.width * cloud.height, 2u);
+    ASSERT_EQ(cloud.fields.size(), 7u);
+    EXPECT_EQ(cloud.fields[3].name, "amplitude");
+    EXPECT_EQ(cloud.fields[6].datatype, pcl::PCLPointField::UINT32);
+    std::uint32_t stamp = 0;
+    std::memcpy(&stamp, cloud.data.data() + cloud.fields[6].offset, 4);
+    EXPECT_EQ(stamp, 4000000u);
+
+    pcl::PointCloud<pcl::PointXYZ> xyz;
+    ASSERT_EQ(pcl::io::loadPCDFile(file.string(), xyz), 0);
+    EXPECT_FLOAT_EQ(xyz[0].z, 1024.0f);
+
+#ifdef PCL_CONVERT_TOOL
+    const fs::path binary = dir / "scan_binary.pcd";
+    const std::string command = std::string(PCL_CONVERT_TOOL) + " '" + file.string() + "' '" +
+                                binary.string() + "' 1 > /dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const PcdLoadResult converted = readPcdFile(binary.string());
+    ASSERT_TRUE(converted.ok) << converted.error;
+    ASSERT_EQ(converted.points.size(), 2u);
+    EXPECT_FLOAT_EQ(converted.points[0].x, 1.5f);
+    EXPECT_FLOAT_EQ(converted.points[0].intensity, 87.9f);
+#endif
+}
+
+TEST_F(PcdFiles, LoadsBinaryFilesFromPcl) {
+    pcl::PointCloud<pcl::PointXYZI> cloud;
+    for (int i = 0; i < 50; ++i) {
+        pcl::PointXYZI p;
+        p.x = i;
+        p.y = -i;
+        p.z = 0.5f * i;
+        p.intensity = 100.0f + i;
+        cloud.push_back(p);
+    }
+    for (bool compressed : {false, true}) {
+        const fs::path file = dir / (compressed ? "c.pcd" : "b.pcd");
+        ASSERT_EQ(compressed ? pcl::io::savePCDFileBinaryCompressed(file.string(), cloud)
+                             : pcl::io::savePCDFileBinary(file.string(), cloud),
+                  0);
+        const PcdLoadResult loaded = readPcdFile(file.string());
+        ASSERT_TRUE(loaded.ok) << loaded.error;
+        ASSERT_EQ(loaded.points.size(), 50u);
+        EXPECT_EQ(loaded.points[7].x, 7.0);
+        EXPECT_EQ(loaded.points[7].y, -7.0);
+        EXPECT_EQ(loaded.points[7].z, 3.5);
+        EXPECT_EQ(loaded.points[7].intensity, 107.0);
+    }
+}
+
+TEST_F(PcdFiles, FourthValueIsTheIntensityWithoutANamedField) {
+    FieldSelection s;
+    s.az = true;
+    std::deque<DataPoint> points = twoPoints();
+    ASSERT_EQ(savePcdFile((dir / "az.pcd").string(), points, s, LIDAR_GENERIC), "");
+    const PcdLoadResult withAmplitude = readPcdFile((dir / "az.pcd").string());
+    ASSERT_TRUE(withAmplitude.ok);
+    EXPECT_FLOAT_EQ(withAmplitude.points[0].intensity, 87.9f); // named field wins
+
+    s.intensity = false;
+    ASSERT_EQ(savePcdFile((dir / "az2.pcd").string(), points, s, LIDAR_GENERIC), "");
+    const PcdLoadResult azimuth = readPcdFile((dir / "az2.pcd").string());
+    ASSERT_TRUE(azimuth.ok);
+    EXPECT_EQ(azimuth.points[0].intensity, 10.0);
+
+    FieldSelection xyzOnly;
+    xyzOnly.intensity = xyzOnly.reflectance = xyzOnly.pulseShapeDeviation = false;
+    xyzOnly.timestamp = false;
+    ASSERT_EQ(savePcdFile((dir / "xyz.pcd").string(), points, xyzOnly, LIDAR_LX30), "");
+    const PcdLoadResult none = readPcdFile((dir / "xyz.pcd").string());
+    ASSERT_TRUE(none.ok);
+    EXPECT_EQ(none.points[0].intensity, 0.0);
+}
+
+TEST_F(PcdFiles, UnreadableFilesReportWhy) {
+    const PcdLoadResult missing = readPcdFile((dir / "absent.pcd").string());
+    EXPECT_FALSE(missing.ok);
+    EXPECT_NE(missing.error, "");
+    EXPECT_TRUE(missing.points.empty());
+
+    std::ofstream(dir / "junk.pcd") << "this is not a point cloud\n1 2 3\n";
+    const PcdLoadResult junk = readPcdFile((dir / "junk.pcd").string());
+    EXPECT_FALSE(junk.ok);
+    EXPECT_NE(junk.error, "");
+
+    std::ofstream(dir / "short.pcd") << "# .PCD v0.7 - Point Cloud Data file format\n"
+                                        "VERSION 0.7\nFIELDS x y z \nSIZE 4 4 4 \n"
+                                        "TYPE F F F \nCOUNT 1 1 1 \nWIDTH 5\nHEIGHT 1\n"
+                                        "VIEWPOINT 0 0 0 1 0 0 0\nPOINTS 5\nDATA ascii\n"
+                                        "1 2 3 \n";
+    EXPECT_FALSE(readPcdFile((dir / "short.pcd").string()).ok);
+
+    std::ofstream(dir / "noxyz.pcd") << "# .PCD v0.7 - Point Cloud Data file format\n"
+                                        "VERSION 0.7\nFIELDS az el \nSIZE 4 4 \n"
+                                        "TYPE F F \nCOUNT 1 1 \nWIDTH 1\nHEIGHT 1\n"
+                                        "VIEWPOINT 0 0 0 1 0 0 0\nPOINTS 1\nDATA ascii\n"
+                                        "1 2 \n";
+    EXPECT_FALSE(readPcdFile((dir / "noxyz.pcd").string()).ok);
+}
+
+TEST_F(PcdFiles, WriteFailuresAreReported) {
+    EXPECT_NE(savePcdFile((dir / "no" / "such" / "dir.pcd").string(), twoPoints(), FieldSelection{},
+                          LIDAR_LX30),
+              "");
+    EXPECT_NE(savePcdFile(dir.string(), twoPoints(), FieldSelection{}, LIDAR_LX30), "");
+    if (fs::exists("/dev/full")) {
+        EXPECT_NE(saveLx20PcdFile("/dev/full", twoPoints(), FieldSelection{}, Lx20Formats{}), "");
+    }
+    const fs::path ok = dir / "lx20.pcd";
+    ASSERT_EQ(saveLx20PcdFile(ok.string(), twoPoints(), FieldSelection{}, Lx20Formats{}), "");
+    EXPECT_NE(readAll(ok).find("FIELDS x y z intensity \n"), std::string::npos);
+}
