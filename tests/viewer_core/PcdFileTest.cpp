@@ -174,6 +174,14 @@ TEST_F(PcdFiles, SaveThenLoadKeepsCoordinatesAndIntensity) {
     EXPECT_TRUE(polyDataToPoints(vtkSmartPointer<vtkPolyData>::New()).empty());
 }
 
+TEST_F(PcdFiles, EmptyBufferSavesAndLoadsAsNoPoints) {
+    const fs::path file = dir / "empty.pcd";
+    ASSERT_EQ(savePcdFile(file.string(), {}, FieldSelection{}, LIDAR_LX30), "");
+    const PcdLoadResult loaded = readPcdFile(file.string());
+    EXPECT_TRUE(loaded.ok) << loaded.error;
+    EXPECT_TRUE(loaded.points.empty());
+}
+
 TEST_F(PcdFiles, PclReadsWhatWeWrite) {
     const fs::path file = dir / "scan.pcd";
     ASSERT_EQ(savePcdFile(file.string(), twoPoints(), FieldSelection{}, LIDAR_LX30), "");

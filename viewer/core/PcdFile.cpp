@@ -361,8 +361,24 @@ PcdLoadResult readPcdFile(const std::string& path) {
         }
     }
 
+    // The reader trusts the header: check it first, as files without fields or points make the
+    // body reader fail badly.
     pcl::PCLPointCloud2 cloud;
     pcl::PCDReader reader;
+    Eigen::Vector4f origin;
+    Eigen::Quaternionf orientation;
+    int version = 0;
+    int dataType = 0;
+    unsigned int dataStart = 0;
+    if (reader.readHeader(path, cloud, origin, orientation, version, dataType, dataStart) < 0 ||
+        cloud.fields.empty()) {
+        result.error = "not a readable PCD file";
+        return result;
+    }
+    if (std::size_t{cloud.width} * cloud.height == 0) {
+        result.ok = true;
+        return result;
+    }
     if (reader.read(path, cloud) < 0) {
         result.error = "not a readable PCD file";
         return result;
