@@ -347,7 +347,7 @@ void Device::sampleLaser(double until, std::vector<Outgoing>& out) {
         ++m_stream.samples;
         double az = 0.0, el = 0.0;
         anglesAt(t, az, el);
-        const auto stamp = static_cast<std::uint32_t>(static_cast<std::uint64_t>(t * 1e6));
+        const auto stamp = static_cast<std::uint32_t>(std::llround(t * 1e6));
         const auto record = measure(az, el, stamp);
         if (!record)
             continue;

@@ -68,8 +68,9 @@ void castRoom(const Vec& d, Candidate& best) {
     if (exitAxis == 2) {
         surface = c < 0.0 ? &kFloor : &kCeiling;
     } else if (exitAxis == 1 && c > 0.0) {
-        // The far wall has an open window: the beam leaves the room there.
-        if (std::fabs(p.x) < 1.5 && p.z > -0.3 && p.z < 1.5)
+        // The far wall has an open window, off to the right of straight
+        // ahead: the beam leaves the room there.
+        if (p.x > 1.5 && p.x < 4.0 && p.z > -0.3 && p.z < 1.5)
             return;
     } else if (exitAxis == 0 && c < 0.0) {
         if (p.y > 1.0 && p.y < 2.0 && p.z > 0.0 && p.z < 1.0)

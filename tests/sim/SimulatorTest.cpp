@@ -1,0 +1,319 @@
+// The simulator over real loopback UDP, driven with plain sockets, and the
+// sentova-sim program's command line.
+#include "Options.h"
+#include "SimTestSupport.h"
+
+#include "Sentova/CommandSerialiser.h"
+#include "Sentova/LaserPacket.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+using namespace sentova::sim;
+using simtest::UdpClient;
+using simtest::waitUntil;
+
+namespace {
+
+std::string ee(const std::string& stem, int code) {
+    return "EE" + stem + std::string(1, static_cast<char>(code));
+}
+
+} // namespace
+
+TEST(Simulator, AnswersEveryDatagramFromItsSourcePort) {
+    Simulator sim(simtest::quietConfig("127.77.1.1"));
+    sim.start();
+    const Endpoint device = sim.endpoint();
+    EXPECT_EQ(toString(device), "127.77.1.1:4365");
+    UdpClient a, b;
+    EXPECT_EQ(a.ask(device, "SVCQRE"), "ERCQRELX30-31-SIM0001");
+    Endpoint replier;
+    b.sendTo(device, "SVPPPP");
+    EXPECT_EQ(b.receive(1000, &replier), "EAPPPP");
+    EXPECT_EQ(replier, device);
+
+    // Garbage of any length is answered, never fatal.
+    EXPECT_EQ(a.ask(device, ""), ee("????", 6));
+    EXPECT_EQ(a.ask(device, "\x01"), ee("????", 6));
+    EXPECT_EQ(a.ask(device, "SVGEAA123"), ee("GEAA", 1));
+    EXPECT_EQ(a.ask(device, std::string(60000, 'S')), ee("SSSS", 6));
+    EXPECT_EQ(a.ask(device, "SVHOME", 10), std::nullopt); // answered when homed, 50 ms later
+    EXPECT_EQ(a.receive(1000), "EAHOME");
+
+    EXPECT_TRUE(waitUntil([&] { return sim.received().size() == 7; }));
+    EXPECT_EQ(sim.received()[1].from.port, b.port());
+    EXPECT_TRUE(sim.status().homed);
+    sim.stop();
+    EXPECT_EQ(a.ask(device, "SVCQRE", 100), std::nullopt);
+}
+
+TEST(Simulator, RefusesAddressesOutsideLoopback) {
+    SimulatorConfig c = simtest::quietConfig("10.0.0.1");
+    Simulator sim(c);
+    EXPECT_THROW(sim.start(), std::invalid_argument);
+    // Two simulators cannot share an endpoint.
+    Simulator first(simtest::quietConfig("127.77.1.2"));
+    first.start();
+    Simulator second(simtest::quietConfig("127.77.1.2"));
+    EXPECT_THROW(second.start(), std::system_error);
+}
+
+TEST(Simulator, CommandLinesGoToTheLogFileEvenWhenQuiet) {
+    const std::string path = ::testing::TempDir() + "sim-log-test.txt";
+    SimulatorConfig c = simtest::quietConfig("127.77.1.3");
+    c.logFile = path;
+    c.faults.dropReplies = 1.0;
+    c.faults.errors["SVCQRE"] = 9;
+    Simulator sim(c);
+    sim.start();
+    UdpClient client;
+    client.sendTo(sim.endpoint(), tavrel::CommandSerialiser::SVSFFS(1.0, 2.0));
+    EXPECT_TRUE(waitUntil([&] { return sim.commandLines().size() == 1; }));
+    sim.stop();
+    std::ifstream in(path);
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line, "127.0.0.1:" + std::to_string(client.port()) +
+                        " SVSFFS 0001000000020000 -> (dropped)");
+    EXPECT_FALSE(std::getline(in, line));
+
+    const std::string reply = ee("SFFS", 4);
+    EXPECT_EQ(formatCommandLine(Endpoint{0x7F000001, 1},
+                                std::string("SVRRBE\x00\x00\x00\x11\x0e", 11), &reply),
+              "127.0.0.1:1 SVRRBE 000000110e -> EESFFS 04");
+    EXPECT_EQ(toHex(std::string("\x00\xff\x10", 3)), "00ff10");
+}
+
+TEST(Simulator, InjectedFaults) {
+    SimulatorConfig c = simtest::quietConfig("127.77.1.4");
+    c.faults.errors["SVCQRE"] = 9;
+    c.faults.errors["SVHOME"] = 255;
+    c.faults.wrongStem.insert("SVGEAA");
+    c.faults.duplicateReplies = true;
+    c.faults.delayRepliesMs = 150;
+    Simulator sim(c);
+    sim.start();
+    UdpClient client;
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.ask(sim.endpoint(), "SVCQRE"), ee("CQRE", 9));
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(140));
+    EXPECT_EQ(client.receive(), ee("CQRE", 9)); // the duplicate
+    EXPECT_EQ(client.ask(sim.endpoint(), "SVHOME"), ee("HOME", 255));
+    EXPECT_EQ(client.receive(), ee("HOME", 255));
+    EXPECT_FALSE(sim.status().homed); // an injected error stands in for the command
+    const auto angles = client.ask(sim.endpoint(), "SVGEAA");
+    ASSERT_TRUE(angles);
+    EXPECT_EQ(angles->substr(0, 6), "ERXXXX");
+    EXPECT_EQ(angles->size(), 14u);
+}
+
+TEST(Simulator, DroppedSharesFollowTheSeed) {
+    SimulatorConfig c = simtest::quietConfig("127.77.1.5");
+    c.faults.dropReplies = 0.5;
+    c.faults.dropPackets = 0.5;
+    c.faults.seed = 7;
+    c.device.model = Model::Generic;
+    Simulator sim(c);
+    sim.start();
+    UdpClient client, data;
+    int answered = 0;
+    for (int i = 0; i < 40; ++i)
+        if (client.ask(sim.endpoint(), "SVPPPP", 100))
+            ++answered;
+    EXPECT_GT(answered, 8);
+    EXPECT_LT(answered, 32);
+    EXPECT_EQ(sim.counters().repliesDropped + sim.counters().repliesSent, 40u);
+
+    // Keep asking until the start is acknowledged (half of the replies are lost).
+    const auto start = tavrel::CommandSerialiser::SVRRBE({{0, static_cast<int>(data.port())}});
+    for (int i = 0; i < 20 && !sim.status().streaming; ++i)
+        client.ask(sim.endpoint(), start, 100);
+    ASSERT_TRUE(sim.status().streaming);
+    ASSERT_TRUE(waitUntil([&] { return sim.counters().packetsDropped > 20; }))
+        << sim.counters().packetsSent << " " << sim.status().pointsSent;
+    const auto counters = sim.counters();
+    EXPECT_GT(counters.packetsSent, 5u);
+    EXPECT_TRUE(data.receive());
+}
+
+TEST(Simulator, StreamsFromTheDeviceAddressToTheSender) {
+    Simulator sim(simtest::quietConfig("127.77.1.6"));
+    sim.start();
+    UdpClient client("127.0.0.9");
+    UdpClient data("127.0.0.9");
+    ASSERT_EQ(client.ask(sim.endpoint(), "SVHOME", 10), std::nullopt);
+    ASSERT_EQ(client.receive(), "EAHOME");
+    ASSERT_EQ(client.ask(sim.endpoint(), tavrel::CommandSerialiser::SVSFFS(15.0, 5.0)), "EASFFS");
+    ASSERT_EQ(client.ask(sim.endpoint(), tavrel::CommandSerialiser::SVRRBE(
+                                             {{1, 1}, {2, 0}, {0, static_cast<int>(data.port())}})),
+              "EARRBE");
+    Endpoint from;
+    std::size_t points = 0;
+    for (int i = 0; i < 20; ++i) {
+        const auto packet = data.receive(1000, &from);
+        ASSERT_TRUE(packet);
+        EXPECT_EQ(from, sim.endpoint());
+        const auto layout = tavrel::examineLaserPacket(
+            reinterpret_cast<const unsigned char*>(packet->data()), packet->size());
+        EXPECT_EQ(layout.headerSize, 6u);
+        EXPECT_EQ(layout.headerSize + layout.records * 22, packet->size());
+        points += layout.records;
+    }
+    EXPECT_GT(points, 20u);
+    EXPECT_EQ(sim.status().streamTarget.address, 0x7F000009u);
+    EXPECT_EQ(sim.status().motion, "scanning");
+}
+
+TEST(Options, ParsesEveryOption) {
+    const auto p = parseOptions({"--address",
+                                 "127.0.0.5",
+                                 "--port=5000",
+                                 "--model",
+                                 "lx20",
+                                 "--firmware",
+                                 "29",
+                                 "--home-time",
+                                 "10",
+                                 "--quiet",
+                                 "--log",
+                                 "/tmp/x",
+                                 "--drop-replies",
+                                 "0.25",
+                                 "--delay-replies",
+                                 "30",
+                                 "--error",
+                                 "SVHOME=4",
+                                 "--error=SVCQRE=255",
+                                 "--wrong-stem",
+                                 "SVGEAA",
+                                 "--duplicate-replies",
+                                 "--drop-packets",
+                                 "1",
+                                 "--seed",
+                                 "99"});
+    ASSERT_EQ(p.outcome, ParsedOptions::Outcome::Run) << p.error;
+    const SimulatorConfig& c = p.config;
+    EXPECT_EQ(c.address, "127.0.0.5");
+    EXPECT_EQ(c.port, 5000);
+    EXPECT_EQ(c.device.model, Model::LX20);
+    EXPECT_EQ(c.device.serial, "LX20-29-SIM0001");
+    EXPECT_EQ(c.device.homeTimeMs, 10u);
+    EXPECT_FALSE(c.echo);
+    EXPECT_EQ(c.logFile, "/tmp/x");
+    EXPECT_EQ(c.faults.dropReplies, 0.25);
+    EXPECT_EQ(c.faults.delayRepliesMs, 30u);
+    EXPECT_EQ(c.faults.errors.at("SVHOME"), 4);
+    EXPECT_EQ(c.faults.errors.at("SVCQRE"), 255);
+    EXPECT_EQ(c.faults.wrongStem.count("SVGEAA"), 1u);
+    EXPECT_TRUE(c.faults.duplicateReplies);
+    EXPECT_EQ(c.faults.dropPackets, 1.0);
+    EXPECT_EQ(c.faults.seed, 99u);
+
+    const auto defaults = parseOptions({});
+    EXPECT_EQ(defaults.config.address, "127.0.0.1");
+    EXPECT_EQ(defaults.config.port, 4365);
+    EXPECT_EQ(defaults.config.device.serial, "LX30-31-SIM0001");
+    EXPECT_TRUE(defaults.config.echo);
+    // An explicit serial wins over the firmware number.
+    EXPECT_EQ(parseOptions({"--serial", "X-29", "--firmware", "40"}).config.device.serial, "X-29");
+    EXPECT_EQ(parseOptions({"--help"}).outcome, ParsedOptions::Outcome::Help);
+}
+
+TEST(Options, RejectsBadValuesWithAReason) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--address", "10.1.2.3"},
+        {"--address", "localhost"},
+        {"--port", "70000"},
+        {"--port"},
+        {"--model", "LX40"},
+        {"--firmware", "100"},
+        {"--home-time", "-5"},
+        {"--drop-replies", "1.5"},
+        {"--drop-packets", "x"},
+        {"--error", "SVHOME"},
+        {"--error", "SVHOME=256"},
+        {"--error", "home=4"},
+        {"--wrong-stem", "SVHOM"},
+        {"--seed", "-1"},
+        {"--quiet=yes"},
+        {"--frobnicate"},
+        {"127.0.0.1"},
+    };
+    for (const auto& args : bad) {
+        const auto p = parseOptions(args);
+        EXPECT_EQ(p.outcome, ParsedOptions::Outcome::Error) << args[0];
+        EXPECT_FALSE(p.error.empty());
+    }
+    EXPECT_NE(parseOptions({"--model", "LX40"}).error.find("LX40"), std::string::npos);
+}
+
+namespace {
+
+// Runs the program with arguments; returns its exit status and standard output.
+int runProgram(const std::string& args, std::string& output) {
+    const std::string command = std::string(SENTOVA_SIM_PROGRAM) + " " + args + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return -1;
+    char buffer[4096];
+    output.clear();
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        output += buffer;
+    const int status = ::pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+TEST(Program, HelpDocumentsEveryOptionAndBadOptionsExitWithTwo) {
+    std::string out;
+    EXPECT_EQ(runProgram("--help", out), 0);
+    for (const char* option :
+         {"--address", "--port", "--model", "--serial", "--firmware", "--home-time", "--quiet",
+          "--help", "--log", "--drop-replies", "--delay-replies", "--error", "--wrong-stem",
+          "--duplicate-replies", "--drop-packets", "--seed"})
+        EXPECT_NE(out.find(option), std::string::npos) << option;
+    EXPECT_EQ(runProgram("--model LX99", out), 2);
+    EXPECT_NE(out.find("LX99"), std::string::npos);
+    EXPECT_EQ(runProgram("--address 192.168.1.1", out), 2);
+}
+
+TEST(Program, RunsUntilTerminatedAndPrintsOneLinePerCommand) {
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::string program = SENTOVA_SIM_PROGRAM;
+    std::string option = "--address", address = "127.77.1.7";
+    char* argv[] = {&program[0], &option[0], &address[0], nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    FILE* lines = ::fdopen(out[0], "r");
+
+    UdpClient client;
+    const Endpoint device{0x7F4D0107, 4365};
+    const bool answered = waitUntil([&] { return client.ask(device, "SVCQRE", 50).has_value(); });
+    char line[512] = {};
+    const bool gotLine = answered && std::fgets(line, sizeof line, lines);
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    std::fclose(lines);
+    ASSERT_TRUE(gotLine);
+    EXPECT_EQ(std::string(line), "127.0.0.1:" + std::to_string(client.port()) +
+                                     " SVCQRE  -> ERCQRE 4c5833302d33312d53494d30303031\n");
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
