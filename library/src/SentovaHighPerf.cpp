@@ -2,7 +2,6 @@
 
 #include "Sentova/SentovaLogger.h"
 
-#include <boost/asio/post.hpp>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
 namespace tavrel {
@@ -91,15 +90,14 @@ void SentovaHighPerf::TriggerCallback(boost::unique_lock<boost::mutex>& lock) {
         SENTOVA_LOG(trace) << "TEST: SentovaHighPerf::TriggerCallback Returning ";
         lock.lock();
     }
-    // Records stored while the callback ran had no wait to cancel: deliver the
-    // latest of them now instead of leaving it until the next record.
-    if (m_fresh)
-        boost::asio::post(*m_ioService, [this] {
-            boost::unique_lock<boost::mutex> relock(m_mutex);
-            TriggerCallback(relock);
-        });
-    else
-        AsynchronousWait();
+    AsynchronousWait();
+    // Records stored while the callback ran found no wait to cancel: complete
+    // this one at once, so the latest of them is delivered now rather than with
+    // the next record.
+    if (m_fresh) {
+        m_timer->cancel();
+        m_waitPending = false;
+    }
 }
 
 void SentovaHighPerf::SetHighPerfResponseData(unsigned int index, unsigned int tStamp,

@@ -262,8 +262,9 @@ TEST_F(Controller, SendFailureLeavesTheChannelUsable) {
 }
 
 TEST_F(Controller, ShutdownEndsAWaitingTransaction) {
-    auto waiting = std::async(std::launch::async,
-                              [&] { return controller->SendBlockingCommand("SVSTOP", 0); });
+    SentovaPrivate* const raw = controller.get();
+    auto waiting =
+        std::async(std::launch::async, [raw] { return raw->SendBlockingCommand("SVSTOP", 0); });
     seen(2);
     CountingCallback cb;
     controller->SetMotionTimeout(0);

@@ -28,7 +28,9 @@ class SentovaPrivate;
 //
 // Construction sends "SVPPPP" to the device's command port 4365 from an
 // ephemeral local port and starts the socket thread; the destructor stops it.
-// Neither may be done from one of this object's callbacks.
+// Neither may be done from one of this object's callbacks. A blocking operation
+// waiting on another thread when the destructor runs returns 254 first; an
+// outstanding non-blocking operation's callback is not called.
 class Sentova {
 public:
     // address: dotted IPv4. Throws boost::system::system_error for any other

@@ -1,0 +1,75 @@
+#include "Sentova/Sentova.h"
+
+#include "FakeDevice.h"
+
+#include <gtest/gtest.h>
+
+using namespace tavrel;
+using namespace testing_support;
+
+namespace {
+
+class Facade : public ::testing::Test {
+protected:
+    void SetUp() override {
+        device.answerAll("EA");
+        sentova = std::make_unique<Sentova>(device.address());
+        ASSERT_TRUE(device.waitForDatagrams(1));
+    }
+    // The bytes of the latest command after its six-letter code.
+    std::string lastArguments() { return device.received().back().substr(6); }
+
+    FakeDevice device;
+    std::unique_ptr<Sentova> sentova;
+};
+
+} // namespace
+
+TEST_F(Facade, ConstructionPingsTheCommandPort) {
+    // The fake device listens on 4365 only, so arrival proves the port.
+    EXPECT_EQ(device.received().at(0), "SVPPPP");
+}
+
+TEST_F(Facade, LineCountsAreTruncatedOnTheWire) {
+    const std::string speed5 = Bytes({0, 5, 0, 0});
+    ASSERT_EQ(sentova->StartFullFieldScan(5.0, 7.9), NoError);
+    EXPECT_EQ(lastArguments(), speed5 + Bytes({0, 7, 0, 0}));
+    // -1 wraps to 65535 lines, which saturates the 16.16 field.
+    ASSERT_EQ(sentova->StartFullFieldScan(5.0, -1), NoError);
+    EXPECT_EQ(lastArguments(), speed5 + Bytes({0x7F, 0xFF, 0xFF, 0xFF}));
+    ASSERT_EQ(sentova->StartBoundedElevationScan(5.0, 0, 0, 3.99), NoError);
+    EXPECT_EQ(lastArguments().substr(12), Bytes({0, 3, 0, 0}));
+    ASSERT_EQ(sentova->StartRegionScan(5.0, 0, 0, 0, 0, 65538.5), NoError);
+    EXPECT_EQ(lastArguments().substr(16), speed5 + Bytes({0, 2, 0, 0}));
+}
+
+TEST_F(Facade, TriggerOperationsNeedARegisteredCallback) {
+    EXPECT_EQ(sentova->SetApertureAnglesWithTrigger(1, 2, 3, 4, 5), InvalidCallback);
+    EXPECT_EQ(sentova->TestHighPerformanceTrigger(4, 5), InvalidCallback);
+    EXPECT_EQ(sentova->RegisterHighPerfTriggerCallback(nullptr), InvalidCallback);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(device.received().size(), 1u);
+}
+
+TEST_F(Facade, TimeOutAccessors) {
+    EXPECT_EQ(sentova->GetResponseTimeout(), 500u);
+    EXPECT_EQ(sentova->GetMotionTimeout(), 2500u);
+    sentova->SetResponseTimeout(40);
+    sentova->SetMotionTimeout(0);
+    EXPECT_EQ(sentova->GetResponseTimeout(), 40u);
+    EXPECT_EQ(sentova->GetMotionTimeout(), 0u);
+    device.setResponder(nullptr);
+    EXPECT_EQ(sentova->Stop(), Timeout);
+    EXPECT_EQ(sentova->GetLastBlockingError(), Timeout);
+}
+
+TEST(ErrorStrings, Texts) {
+    EXPECT_EQ(Sentova::GetErrorString(NoError), "Error 0x00: No Error.");
+    EXPECT_EQ(Sentova::GetErrorString(BusyOtherClient), "Error 0x09: Busy handling another client");
+    EXPECT_EQ(Sentova::GetErrorString(static_cast<tavrel_error_t>(13)),
+              "Error 0x0d: Unknown Error Code");
+    EXPECT_EQ(Sentova::GetErrorString(Timeout),
+              "Error 0xfe: Timeout when attempting to communicate with sentova.");
+    EXPECT_EQ(Sentova::GetErrorString(OtherError), "Error 0xff: Other Error");
+    EXPECT_EQ(SENTOVA_VERSION, "3.5.548");
+}
