@@ -199,6 +199,24 @@ TEST_F(Window, ManualRangeAndColourChangesRecolourEverything) {
     EXPECT_TRUE(refresh());
     expectScene();
     EXPECT_EQ(minimum, 1000u);
+
+    // Back to automatic after a reload and streaming seen only in manual mode.
+    std::deque<DataPoint> loaded;
+    for (int i = 0; i < 1000; ++i) {
+        loaded.push_back(randomPoint(30000));
+    }
+    replaceBuffer(points, std::move(loaded), log);
+    changed = true;
+    EXPECT_TRUE(refresh());
+    stream(300);
+    EXPECT_TRUE(refresh());
+    autoIntensity = true;
+    changed = true;
+    EXPECT_TRUE(refresh());
+    expectScene();
+    stream(300);
+    EXPECT_TRUE(refresh());
+    expectScene();
 }
 
 TEST_F(Window, CapturesWithoutApplyAccumulate) {

@@ -41,7 +41,7 @@ void CloudDisplay::attachTo(vtkPolyData* polyData) const {
     polyData->GetPointData()->SetScalars(m_colors);
 }
 
-void CloudDisplay::countIn(double intensity) {
+void CloudDisplay::countIn(double intensity) const {
     if (intensity != intensity) {
         return;
     }
@@ -53,7 +53,7 @@ void CloudDisplay::countIn(double intensity) {
     }
 }
 
-void CloudDisplay::countOut(double intensity) {
+void CloudDisplay::countOut(double intensity) const {
     if (intensity != intensity) {
         return;
     }
@@ -81,12 +81,8 @@ void CloudDisplay::captureAll(const std::deque<DataPoint>& buffer, std::size_t n
     m_allPending = true;
     m_newPoints.clear();
     m_everCaptured = true;
-
-    std::fill(m_histogram.begin(), m_histogram.end(), 0);
-    m_aboveHistogram = 0;
-    for (double v : m_intensity) {
-        countIn(v);
-    }
+    // Counted later, outside the caller's lock.
+    m_histogramStale = true;
 }
 
 void CloudDisplay::capture(const std::deque<DataPoint>& buffer, std::size_t n,
@@ -132,11 +128,13 @@ void CloudDisplay::capture(const std::deque<DataPoint>& buffer, std::size_t n,
         if (slot >= n) {
             slot -= n;
         }
-        if (slot < held) {
-            countOut(m_intensity[slot]);
+        if (!m_histogramStale) {
+            if (slot < held) {
+                countOut(m_intensity[slot]);
+            }
+            countIn(it->intensity);
         }
         m_intensity[slot] = it->intensity;
-        countIn(it->intensity);
         const float xyz[3] = {static_cast<float>(it->x), static_cast<float>(it->y),
                               static_cast<float>(it->z)};
         if (m_allPending) {
@@ -149,6 +147,14 @@ void CloudDisplay::capture(const std::deque<DataPoint>& buffer, std::size_t n,
 }
 
 void CloudDisplay::automaticRange(std::uint32_t& minimum, std::uint32_t& maximum) const {
+    if (m_histogramStale) {
+        std::fill(m_histogram.begin(), m_histogram.end(), 0);
+        m_aboveHistogram = 0;
+        for (double v : m_intensity) {
+            countIn(v);
+        }
+        m_histogramStale = false;
+    }
     minimum = 65535;
     maximum = 0;
     for (std::size_t i = 0; i < kHistogramSize; ++i) {

@@ -78,8 +78,8 @@ private:
     };
 
     void captureAll(const std::deque<DataPoint>& buffer, std::size_t n);
-    void countIn(double intensity);
-    void countOut(double intensity);
+    void countIn(double intensity) const;
+    void countOut(double intensity) const;
     void resizeCells(std::size_t n);
 
     vtkSmartPointer<vtkPoints> m_points;
@@ -102,9 +102,11 @@ private:
     std::vector<NewPoint> m_newPoints;
 
     // Histogram of truncated intensities 0..65535 of the captured points, and the count of those
-    // above 65535 (only from files), for the automatic range.
-    std::vector<std::uint32_t> m_histogram;
-    std::size_t m_aboveHistogram = 0;
+    // above 65535 (only from files), for the automatic range. After a full capture it is
+    // recounted on the next automaticRange(), outside the caller's lock.
+    mutable std::vector<std::uint32_t> m_histogram;
+    mutable std::size_t m_aboveHistogram = 0;
+    mutable bool m_histogramStale = false;
 
     long long m_displayed = 0;
     bool m_coloured = false;
