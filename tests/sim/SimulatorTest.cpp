@@ -29,10 +29,10 @@ std::string ee(const std::string& stem, int code) {
 } // namespace
 
 TEST(Simulator, AnswersEveryDatagramFromItsSourcePort) {
-    Simulator sim(simtest::quietConfig("127.77.1.1"));
+    Simulator sim(simtest::quietConfig(SIM_TEST_NET ".1.1"));
     sim.start();
     const Endpoint device = sim.endpoint();
-    EXPECT_EQ(toString(device), "127.77.1.1:4365");
+    EXPECT_EQ(toString(device), SIM_TEST_NET ".1.1:4365");
     UdpClient a, b;
     EXPECT_EQ(a.ask(device, "SVCQRE"), "ERCQRELX30-31-SIM0001");
     Endpoint replier;
@@ -60,15 +60,15 @@ TEST(Simulator, RefusesAddressesOutsideLoopback) {
     Simulator sim(c);
     EXPECT_THROW(sim.start(), std::invalid_argument);
     // Two simulators cannot share an endpoint.
-    Simulator first(simtest::quietConfig("127.77.1.2"));
+    Simulator first(simtest::quietConfig(SIM_TEST_NET ".1.2"));
     first.start();
-    Simulator second(simtest::quietConfig("127.77.1.2"));
+    Simulator second(simtest::quietConfig(SIM_TEST_NET ".1.2"));
     EXPECT_THROW(second.start(), std::system_error);
 }
 
 TEST(Simulator, CommandLinesGoToTheLogFileEvenWhenQuiet) {
     const std::string path = ::testing::TempDir() + "sim-log-test.txt";
-    SimulatorConfig c = simtest::quietConfig("127.77.1.3");
+    SimulatorConfig c = simtest::quietConfig(SIM_TEST_NET ".1.3");
     c.logFile = path;
     c.faults.dropReplies = 1.0;
     c.faults.errors["SVCQRE"] = 9;
@@ -93,7 +93,7 @@ TEST(Simulator, CommandLinesGoToTheLogFileEvenWhenQuiet) {
 }
 
 TEST(Simulator, InjectedFaults) {
-    SimulatorConfig c = simtest::quietConfig("127.77.1.4");
+    SimulatorConfig c = simtest::quietConfig(SIM_TEST_NET ".1.4");
     c.faults.errors["SVCQRE"] = 9;
     c.faults.errors["SVHOME"] = 255;
     c.faults.wrongStem.insert("SVGEAA");
@@ -116,7 +116,7 @@ TEST(Simulator, InjectedFaults) {
 }
 
 TEST(Simulator, DroppedSharesFollowTheSeed) {
-    SimulatorConfig c = simtest::quietConfig("127.77.1.5");
+    SimulatorConfig c = simtest::quietConfig(SIM_TEST_NET ".1.5");
     c.faults.dropReplies = 0.5;
     c.faults.dropPackets = 0.5;
     c.faults.seed = 7;
@@ -145,7 +145,7 @@ TEST(Simulator, DroppedSharesFollowTheSeed) {
 }
 
 TEST(Simulator, StreamsFromTheDeviceAddressToTheSender) {
-    Simulator sim(simtest::quietConfig("127.77.1.6"));
+    Simulator sim(simtest::quietConfig(SIM_TEST_NET ".1.6"));
     sim.start();
     UdpClient client("127.0.0.9");
     UdpClient data("127.0.0.9");
@@ -294,7 +294,7 @@ TEST(Program, RunsUntilTerminatedAndPrintsOneLinePerCommand) {
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     std::string program = SENTOVA_SIM_PROGRAM;
-    std::string option = "--address", address = "127.77.1.7";
+    std::string option = "--address", address = SIM_TEST_NET ".1.7";
     char* argv[] = {&program[0], &option[0], &address[0], nullptr};
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
@@ -303,7 +303,8 @@ TEST(Program, RunsUntilTerminatedAndPrintsOneLinePerCommand) {
     FILE* lines = ::fdopen(out[0], "r");
 
     UdpClient client;
-    const Endpoint device{0x7F4D0107, 4365};
+    Endpoint device{0, 4365};
+    ASSERT_TRUE(parseLoopbackAddress(address, device.address));
     const bool answered = waitUntil([&] { return client.ask(device, "SVCQRE", 50).has_value(); });
     char line[512] = {};
     const bool gotLine = answered && std::fgets(line, sizeof line, lines);
