@@ -49,6 +49,9 @@ std::vector<Drawn> drawnBy(vtkPolyData* polyData) {
 // The rebuild from scratch: every point inserted anew, coloured through a fresh vtkLookupTable.
 std::vector<Drawn> rebuiltFrom(const std::deque<DataPoint>& points, std::uint32_t minimum,
                                std::uint32_t maximum, const HsvColour& low, const HsvColour& high) {
+    if (points.empty()) {
+        return {}; // no table: the range may not have been normalised yet
+    }
     auto lut = vtkSmartPointer<vtkLookupTable>::New();
     lut->SetTableRange(minimum, maximum);
     lut->SetHueRange(low.hue, high.hue);

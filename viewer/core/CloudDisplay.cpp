@@ -212,7 +212,7 @@ void CloudDisplay::apply(const ColourTable& table) {
         if (n != 0) {
             std::memcpy(xyz, m_allXyz.data(), n * 3 * sizeof(float));
         }
-        std::vector<float>().swap(m_allXyz);
+        // The staging memory is kept: touching fresh pages costs more than the copy itself.
         m_allPending = false;
         pointsChanged = true;
     } else if (!m_newPoints.empty()) {
