@@ -40,7 +40,7 @@ public:
     Responder() {
         fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
         for (int last = 1; last < 255; ++last) {
-            address_ = "127.77.0." + std::to_string(last);
+            address_ = "127.90.0." + std::to_string(last);
             const sockaddr_in local = Endpoint(address_, 4365);
             if (::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0) {
                 thread_ = std::thread([this] { Run(); });

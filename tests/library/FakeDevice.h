@@ -1,7 +1,8 @@
 // A stand-in for the device inside a test: a plain UDP socket bound to a
 // loopback address and the command port, which records every datagram and
-// answers as the test says. Each test gets its own 127.x.y.z address, so test
-// processes can run in parallel.
+// answers as the test says. Each test gets its own address in 127.100.0.0 to
+// 127.149.255.255 (other suites use other parts of 127/8), so test processes
+// can run in parallel.
 #pragma once
 
 #include <arpa/inet.h>
@@ -52,8 +53,8 @@ public:
         if (fd_ < 0)
             throw std::runtime_error("socket");
         for (int attempt = 0; attempt < 200; ++attempt, ++h) {
-            address_ = "127." + std::to_string(1 + h % 250) + "." + std::to_string(h / 250 % 250) +
-                       "." + std::to_string(1 + h / 62500 % 250);
+            address_ = "127." + std::to_string(100 + h % 50) + "." + std::to_string(h / 50 % 250) +
+                       "." + std::to_string(1 + h / 12500 % 250);
             sockaddr_in local{};
             local.sin_family = AF_INET;
             local.sin_port = htons(port);
