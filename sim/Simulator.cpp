@@ -185,6 +185,12 @@ bool Simulator::send(const Endpoint& to, const std::string& bytes) {
     return false;
 }
 
+void Simulator::countReply() {
+    // Counted before the send, so that a client holding the reply sees it counted.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_counters.repliesSent;
+}
+
 void Simulator::emitLine(const std::string& line) {
     if (m_config.echo) {
         std::fputs((line + "\n").c_str(), stdout);
@@ -251,9 +257,9 @@ void Simulator::handleReply(const Outgoing& reply, double t) {
                 std::upper_bound(m_delayed.begin(), m_delayed.end(), d,
                                  [](const Delayed& a, const Delayed& b) { return a.due < b.due; });
             m_delayed.insert(at, d);
-        } else if (send(reply.to, bytes)) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            ++m_counters.repliesSent;
+        } else {
+            countReply();
+            send(reply.to, bytes);
         }
     }
 }
@@ -309,24 +315,31 @@ void Simulator::run() {
                 if (n < 0)
                     break;
                 const Endpoint from{ntohl(source.sin_addr.s_addr), ntohs(source.sin_port)};
+                // Each datagram is taken at its own time: a burst can outlast a tick.
+                t = now();
                 handleDatagram(std::string(buffer.data(), static_cast<std::size_t>(n)), from, t,
                                out);
+                publishStatus();
                 dispatch(out, t);
             }
         }
         m_device.advance(t, out);
+        publishStatus();
         dispatch(out, t);
         while (!m_delayed.empty() && m_delayed.front().due <= t) {
-            if (send(m_delayed.front().to, m_delayed.front().bytes)) {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                ++m_counters.repliesSent;
-            }
+            countReply();
+            send(m_delayed.front().to, m_delayed.front().bytes);
             m_delayed.pop_front();
         }
-        const DeviceStatus s = m_device.status();
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_status = s;
     }
+}
+
+void Simulator::publishStatus() {
+    // Published before anything is sent, so that a client that has its answer
+    // also sees the state that led to it.
+    const DeviceStatus s = m_device.status();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_status = s;
 }
 
 } // namespace sim

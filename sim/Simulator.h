@@ -48,7 +48,7 @@ struct ReceivedCommand {
 
 struct SimulatorCounters {
     std::uint64_t commands = 0;
-    std::uint64_t repliesSent = 0; // duplicates included
+    std::uint64_t repliesSent = 0; // duplicates included; failed sends too
     std::uint64_t repliesDropped = 0;
     std::uint64_t packetsSent = 0;
     std::uint64_t packetsDropped = 0;
@@ -105,6 +105,8 @@ private:
     bool send(const Endpoint& to, const std::string& bytes);
     bool chance(double share);
     void emitLine(const std::string& line);
+    void countReply();
+    void publishStatus();
 
     const SimulatorConfig m_config;
     Endpoint m_endpoint;
