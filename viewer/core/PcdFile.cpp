@@ -411,15 +411,15 @@ PcdLoadResult readPcdFile(const std::string& path) {
     auto read = [](const std::uint8_t* point, const Source& s) {
         return s.offset < 0 ? 0.0 : readScalar(point + s.offset, s.datatype);
     };
-    for (std::size_t i = 0; i < count; ++i) {
+    result.points.resize(count);
+    auto out = result.points.begin();
+    for (std::size_t i = 0; i < count; ++i, ++out) {
         const std::uint8_t* point =
             cloud.data.data() + (i / width) * cloud.row_step + (i % width) * cloud.point_step;
-        DataPoint p;
-        p.x = read(point, x);
-        p.y = read(point, y);
-        p.z = read(point, z);
-        p.intensity = read(point, intensity);
-        result.points.push_back(p);
+        out->x = read(point, x);
+        out->y = read(point, y);
+        out->z = read(point, z);
+        out->intensity = read(point, intensity);
     }
     result.ok = true;
     return result;
