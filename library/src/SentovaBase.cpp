@@ -27,6 +27,9 @@ boost::asio::ip::address_v4 ParseAddress(const std::string& address) {
 SentovaBase::SentovaBase(const std::string& address, unsigned short remotePort,
                          unsigned short localPort)
     : m_remote_endpoint(ParseAddress(address), remotePort) {
+    // The library log is set up lazily on first use; doing it here, before the
+    // socket thread exists, orders that set-up before every use on the thread.
+    my_logger::get();
     m_ioService = std::make_shared<boost::asio::io_context>();
     m_work =
         std::make_shared<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>(
@@ -65,7 +68,8 @@ void SentovaBase::RunSocketThread() {
     if (m_stop)
         return;
     // The work guard keeps run() going until stop(); it returns early only when
-    // a handler throws, which is logged so that the channel keeps serving.
+    // a handler (a timer's, say) throws, which is logged so that the channel
+    // keeps serving.
     for (;;) {
         try {
             m_ioService->run();
@@ -109,8 +113,14 @@ void SentovaBase::AsyncReceiveCallback(const boost::system::error_code& error, s
     if (bytes >= protocol::kCodeLength) {
         std::string code(m_receiveBuffer, protocol::kCodeLength);
         std::string payload(m_receiveBuffer + protocol::kCodeLength, bytes - protocol::kCodeLength);
-        BaseRXCallback(std::move(code), std::move(payload),
-                       m_sender_endpoint.address().to_string());
+        // An exception from the derived class (or application code it calls)
+        // is recorded; the receive loop goes on.
+        try {
+            BaseRXCallback(std::move(code), std::move(payload),
+                           m_sender_endpoint.address().to_string());
+        } catch (const std::exception& e) {
+            SENTOVA_LOG(fatal) << "SentovaBase: BaseRXCallback: " << e.what();
+        }
     }
     SENTOVA_LOG(trace) << "SentovaBase::AsyncReceiveCallback :" << bytes;
     AsyncReceive();

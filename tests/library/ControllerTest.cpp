@@ -12,6 +12,7 @@
 #include <atomic>
 #include <future>
 #include <memory>
+#include <stdexcept>
 
 using namespace tavrel;
 using namespace testing_support;
@@ -300,4 +301,27 @@ TEST_F(Controller, CommandsOnTheWire) {
                     "ab" +
                         std::string(62, '0'));
     EXPECT_EQ(r[5], "SVPPPP");
+}
+
+TEST_F(Controller, ThrowingCallbackDoesNotEndTheChannel) {
+    class Throwing : public SentovaNotificationCallbackClass {
+    public:
+        void NotificationCallback(tavrel_error_t result) override {
+            ++calls;
+            throw std::runtime_error("callback failed with " + std::to_string(result));
+        }
+        std::atomic<int> calls{0};
+    } throwing;
+    LogCapture log;
+    device.answerAll("EA");
+    ASSERT_EQ(controller->Home(&throwing), NoError); // thrown from the reply dispatcher
+    ASSERT_TRUE(Eventually([&] { return throwing.calls == 1; }));
+    device.setResponder(nullptr);
+    controller->SetMotionTimeout(20);
+    ASSERT_EQ(controller->Home(&throwing), NoError); // thrown from the time-out handler
+    ASSERT_TRUE(Eventually([&] { return throwing.calls == 2; }));
+    device.answerAll("EA");
+    EXPECT_EQ(controller->Stop(), NoError);
+    EXPECT_TRUE(log.contains("[fatal] SentovaBase: BaseRXCallback: callback failed with 0"));
+    EXPECT_TRUE(log.contains("[fatal] SentovaBase: socket thread: callback failed with 254"));
 }
