@@ -285,6 +285,19 @@ TEST_F(PcdFiles, UnreadableFilesReportWhy) {
                                         "VIEWPOINT 0 0 0 1 0 0 0\nPOINTS 1\nDATA ascii\n"
                                         "1 2 \n";
     EXPECT_FALSE(readPcdFile((dir / "noxyz.pcd").string()).ok);
+
+    // Headers that declare billions of points must not make the reader allocate for them.
+    for (const char* data : {"ascii\n1 2 3 \n", "binary\nabcdefghijkl"}) {
+        std::ofstream(dir / "huge.pcd") << "# .PCD v0.7 - Point Cloud Data file format\n"
+                                           "VERSION 0.7\nFIELDS x y z \nSIZE 4 4 4 \n"
+                                           "TYPE F F F \nCOUNT 1 1 1 \nWIDTH 4000000000\n"
+                                           "HEIGHT 1\nVIEWPOINT 0 0 0 1 0 0 0\n"
+                                           "POINTS 4000000000\nDATA "
+                                        << data;
+        const PcdLoadResult huge = readPcdFile((dir / "huge.pcd").string());
+        EXPECT_FALSE(huge.ok) << data;
+        EXPECT_TRUE(huge.points.empty());
+    }
 }
 
 TEST_F(PcdFiles, WriteFailuresAreReported) {

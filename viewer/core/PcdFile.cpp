@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <vector>
@@ -370,17 +371,38 @@ PcdLoadResult readPcdFile(const std::string& path) {
     int version = 0;
     int dataType = 0;
     unsigned int dataStart = 0;
-    if (reader.readHeader(path, cloud, origin, orientation, version, dataType, dataStart) < 0 ||
-        cloud.fields.empty()) {
+    int header = -1;
+    try {
+        header = reader.readHeader(path, cloud, origin, orientation, version, dataType, dataStart);
+    } catch (const std::exception&) {
+        header = -1;
+    }
+    if (header < 0 || cloud.fields.empty()) {
         result.error = "not a readable PCD file";
         return result;
     }
-    if (std::size_t{cloud.width} * cloud.height == 0) {
+    const std::uint64_t declared = std::uint64_t{cloud.width} * cloud.height;
+    if (declared == 0) {
         result.ok = true;
         return result;
     }
-    if (reader.read(path, cloud) < 0) {
-        result.error = "not a readable PCD file";
+    // The reader allocates what the header declares; a corrupt header must not make it ask for
+    // more memory than the file could fill (an ascii row takes at least two bytes).
+    std::error_code sizeError;
+    const std::uint64_t fileSize = std::filesystem::file_size(path, sizeError);
+    const std::uint64_t body = !sizeError && fileSize > dataStart ? fileSize - dataStart : 0;
+    if ((dataType == 0 && declared > body / 2) ||
+        (dataType == 1 && declared * cloud.point_step > body)) {
+        result.error = "the file holds fewer points than its header declares";
+        return result;
+    }
+    try {
+        if (reader.read(path, cloud) < 0) {
+            result.error = "not a readable PCD file";
+            return result;
+        }
+    } catch (const std::exception& e) {
+        result.error = std::string("not a readable PCD file (") + e.what() + ")";
         return result;
     }
 
