@@ -22,6 +22,8 @@ constexpr double kMaximumAcceleration = 10000.0;
 constexpr double kTriggerTestSpacing = 0.005; // seconds between test trigger records
 // Buffered commands may fire further events; deeper chains are cut off.
 constexpr int kMaximumEventDepth = 4;
+// Events fired at one instant of the device clock; more are dropped.
+constexpr int kMaximumEventsAtOnce = 16;
 // A single advance never processes more scheduled items than this.
 constexpr int kMaximumScheduledPerAdvance = 100000;
 
@@ -294,6 +296,14 @@ void Device::beginMotion(const Motion& m, std::vector<Outgoing>& out) {
 
 void Device::fireEvent(unsigned event, std::vector<Outgoing>& out) {
     if (m_eventDepth >= kMaximumEventDepth)
+        return;
+    // A buffer that restarts the scan on its own frame start would otherwise
+    // fire again and again without the clock moving on.
+    if (m_clock != m_eventInstant) {
+        m_eventInstant = m_clock;
+        m_eventsAtInstant = 0;
+    }
+    if (++m_eventsAtInstant > kMaximumEventsAtOnce)
         return;
     ++m_eventDepth;
     const unsigned long count = ++m_eventCounts[event];

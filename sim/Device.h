@@ -204,6 +204,8 @@ private:
     double m_nextTimerTick = 0.0;
     std::array<unsigned long, kEventCount> m_eventCounts{};
     int m_eventDepth = 0;
+    double m_eventInstant = -1.0; // device time of the latest event
+    int m_eventsAtInstant = 0;
 
     unsigned char m_ioOutputs = 0;
     unsigned char m_ioInputs = 0;

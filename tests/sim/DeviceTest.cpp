@@ -310,6 +310,19 @@ TEST(Device, RepeatingBindingsAndFailingBufferedCommands) {
               err("EENB", tavrel::InvalidArgument));
 }
 
+TEST(Device, BufferRestartingItsOwnScanCannotSpinTheClock) {
+    Device d(settings());
+    home(d, 0.0);
+    send(d, CommandSerialiser::SVECCF(1, CommandSerialiser::SVSFFS(10.0, 1.0)), 1.0, kManager);
+    send(d, CommandSerialiser::SVEENB(1, 0, true), 1.0, kManager);
+    const auto start = send(d, CommandSerialiser::SVSFFS(10.0, 1.0), 2.0);
+    EXPECT_EQ(start.of(OutKind::Notification).size(), 16u);
+    EXPECT_EQ(d.status().motion, "scanning");
+    // The clock moves on: the next frame boundary comes and goes.
+    runTo(d, 2.15);
+    EXPECT_EQ(d.status().framesCompleted, 1u);
+}
+
 TEST(Device, TimerAndIsolatedIO) {
     Device d(settings());
     EXPECT_EQ(send(d, CommandSerialiser::SVERTM(0), 0, kManager).reply(),
