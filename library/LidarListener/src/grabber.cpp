@@ -16,6 +16,9 @@ namespace pcl {
 
 namespace {
 constexpr std::size_t kReceiveBufferBytes = 65535;
+// At most this many datagrams are taken from the socket per completion, so that
+// a flood still reaches the consumer in runs.
+constexpr std::size_t kMaxRun = 64;
 
 bool isFinitePosition(const PointXYZINormal& p) {
     return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
@@ -54,6 +57,9 @@ bool SentovaGrabber::startGrabbing() {
         socket->open(boost::asio::ip::udp::v4());
         socket->bind(
             boost::asio::ip::udp::endpoint(boost::asio::ip::address_v4::any(), m_dataPort));
+        // The socket thread drains the socket with direct receives, which must
+        // never block it.
+        socket->non_blocking(true);
     } catch (const std::exception& e) {
         console::print(console::L_ERROR, "[SentovaGrabber::start] Unable to bind to socket! %s\n",
                        e.what());
@@ -62,7 +68,7 @@ bool SentovaGrabber::startGrabbing() {
     requestReceiveBuffer(*socket);
 
     m_stop = false;
-    m_packetQueue = std::make_shared<PacketQueue>();
+    m_packetQueue = std::make_shared<PacketQueue<Datagram>>();
     m_filterSender =
         m_sensorAddress != boost::asio::ip::address(boost::asio::ip::address_v4::any());
     m_acceptedSender = m_sensorAddress;
@@ -196,24 +202,45 @@ void SentovaGrabber::socketCallback(const boost::system::error_code& error, std:
     if (m_stop)
         return;
     // A failed receive delivered nothing, and its sender endpoint is stale.
-    if (error || (m_filterSender && m_senderEndpoint.address() != m_acceptedSender)) {
-        asyncSocketReceive();
-        return;
+    if (!error) {
+        copyDatagram(bytes);
+        // Whatever else has already arrived is taken at once and queued as one
+        // run, without a round trip through the I/O service for each datagram.
+        for (std::size_t i = 1; i < kMaxRun; ++i) {
+            boost::system::error_code more;
+            bytes = m_socket->receive_from(boost::asio::buffer(m_receiveBuffer), m_senderEndpoint,
+                                           0, more);
+            if (more)
+                break;
+            copyDatagram(bytes);
+        }
+        if (!m_received.empty())
+            m_packetQueue->enqueue(m_received);
     }
+    asyncSocketReceive();
+}
+
+void SentovaGrabber::copyDatagram(std::size_t bytes) {
+    if (m_filterSender && m_senderEndpoint.address() != m_acceptedSender)
+        return;
     Datagram datagram;
     datagram.data.reset(new unsigned char[bytes]);
     datagram.length = bytes;
     if (bytes > 0)
         std::memcpy(datagram.data.get(), m_receiveBuffer.data(), bytes);
-    m_packetQueue->enqueue(datagram);
-    asyncSocketReceive();
+    m_received.push_back(std::move(datagram));
 }
 
 void SentovaGrabber::consumerThreadLoop() {
-    Datagram datagram;
-    while (m_packetQueue->dequeue(datagram)) {
-        convertPacketData(datagram.data.get(), datagram.length);
-        datagram = Datagram();
+    std::vector<Datagram> run;
+    while (m_packetQueue->dequeueAll(run)) {
+        for (const Datagram& datagram : run) {
+            // Datagrams still queued when stop comes are discarded.
+            if (m_packetQueue->stopRequested())
+                break;
+            convertPacketData(datagram.data.get(), datagram.length);
+        }
+        run.clear();
     }
 }
 

@@ -6,15 +6,15 @@
 // emits the point cloud signal, so subscribers run there.
 #pragma once
 
+#include "PacketQueue.h"
+
 #include <pcl/io/grabber.h>
-#include <pcl/io/impl/synchronized_queue.hpp>
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/udp.hpp>
-#include <boost/shared_array.hpp>
 #include <boost/thread/thread.hpp>
 
 #include <atomic>
@@ -83,15 +83,15 @@ public:
 
 private:
     struct Datagram {
-        boost::shared_array<unsigned char> data;
+        std::unique_ptr<unsigned char[]> data;
         std::size_t length = 0;
     };
-    using PacketQueue = SynchronizedQueue<Datagram>;
 
     void socketThreadLoop();
     void consumerThreadLoop();
     void asyncSocketReceive();
     void socketCallback(const boost::system::error_code& error, std::size_t bytes);
+    void copyDatagram(std::size_t bytes);
     void resetPointCloud();
     void convertPacketData(const unsigned char* packet, std::size_t length);
     void requestReceiveBuffer(boost::asio::ip::udp::socket& socket);
@@ -111,6 +111,7 @@ private:
     // exists, so setters called while running cannot race with it.
     std::vector<unsigned char> m_receiveBuffer;
     boost::asio::ip::udp::endpoint m_senderEndpoint;
+    std::vector<Datagram> m_received;
     bool m_filterSender = false;
     boost::asio::ip::address m_acceptedSender;
 
@@ -122,7 +123,7 @@ private:
     std::shared_ptr<boost::thread> m_socketThread;
     std::shared_ptr<boost::thread> m_consumerThread;
     // Guarded by its own internal mutex.
-    std::shared_ptr<PacketQueue> m_packetQueue;
+    std::shared_ptr<PacketQueue<Datagram>> m_packetQueue;
 
     // Guards the m_pointCloud pointer and the points of the cloud it points to
     // while they are being accumulated. Never held while the signal runs.

@@ -1,0 +1,189 @@
+// Throughput of the laser listener on loopback UDP, against a plain receive
+// loop on the same traffic. A sender thread sends datagrams of 63 records
+// (1392 bytes), either as fast as it can or paced to a point rate.
+//
+// Usage: listener_bench [datagrams] [port]
+#include "Sentova/LaserPacket.h"
+#include "Sentova/SentovaGrabber.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::size_t kRecordsPerDatagram = 63;
+constexpr int kReceiveBuffer = 8 * 1024 * 1024;
+// The run ends when nothing has arrived for this long after the last send.
+constexpr std::chrono::milliseconds kQuiet{300};
+constexpr std::chrono::seconds kLongest{60};
+
+std::string MakeDatagram() {
+    std::vector<tavrel::LaserRecord> records(kRecordsPerDatagram);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        records[i].timestamp = static_cast<std::uint32_t>(1000 + i);
+        records[i].azimuth = -170.0 + 5.0 * static_cast<double>(i);
+        records[i].elevation = 30.0;
+        records[i].range = 12000 + static_cast<std::int32_t>(i);
+        records[i].amplitude = 3000;
+        records[i].reflectance = -12;
+        records[i].pulseShapeDeviation = 4;
+    }
+    return tavrel::encodeLaserPacket(records, true);
+}
+
+sockaddr_in Loopback(unsigned short port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+// Sends count datagrams to 127.0.0.1:port; pointsPerSecond 0 means unpaced.
+void Send(unsigned short port, std::size_t count, double pointsPerSecond) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0)
+        throw std::runtime_error("sender socket");
+    const std::string datagram = MakeDatagram();
+    const sockaddr_in to = Loopback(port);
+    const auto interval = std::chrono::duration<double>(
+        pointsPerSecond > 0 ? kRecordsPerDatagram / pointsPerSecond : 0.0);
+    const auto start = Clock::now();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (pointsPerSecond > 0) {
+            const auto due = start + std::chrono::duration_cast<Clock::duration>(
+                                         interval * static_cast<double>(i));
+            if (due > Clock::now())
+                std::this_thread::sleep_until(due);
+        }
+        sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+               sizeof to);
+    }
+    close(fd);
+}
+
+struct Figures {
+    std::size_t points = 0;
+    double seconds = 0;
+};
+
+// Counts points delivered by another thread; ends the run once it is quiet.
+struct Tally {
+    std::atomic<std::size_t> points{0};
+    std::atomic<Clock::rep> last{0};
+    void Add(std::size_t n) {
+        points += n;
+        last = Clock::now().time_since_epoch().count();
+    }
+    Figures WaitQuiet(Clock::time_point start, std::thread& sender) {
+        sender.join();
+        const auto sent = Clock::now();
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            const auto lastAt = Clock::time_point(Clock::duration(last.load()));
+            const auto now = Clock::now();
+            if (now - std::max(lastAt, sent) > kQuiet || now - start > kLongest)
+                break;
+        }
+        const auto lastAt = Clock::time_point(Clock::duration(last.load()));
+        return {points.load(), std::chrono::duration<double>(lastAt - start).count()};
+    }
+};
+
+Figures PlainLoop(unsigned short port, std::size_t count) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
+    const sockaddr_in local = Loopback(port);
+    if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
+        throw std::runtime_error("plain loop: cannot bind port " + std::to_string(port));
+    timeval tick{0, 50000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+
+    Tally tally;
+    std::atomic<bool> done{false};
+    std::thread receiver([&] {
+        std::vector<char> buffer(65535);
+        while (!done) {
+            const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
+            if (n > 0)
+                tally.Add((static_cast<std::size_t>(n) - tavrel::kLaserHeaderSize) /
+                          tavrel::kLaserRecordSize);
+        }
+    });
+    const auto start = Clock::now();
+    std::thread sender(Send, port, count, 0.0);
+    const Figures f = tally.WaitQuiet(start, sender);
+    done = true;
+    receiver.join();
+    close(fd);
+    return f;
+}
+
+class Counter : public tavrel::SentovaLaserDataCallbackClass {
+public:
+    void LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
+                           unsigned int) override {
+        tally.Add(observations.size());
+    }
+    Tally tally;
+};
+
+Figures Listener(unsigned short port, std::size_t count, double pointsPerSecond) {
+    Counter counter;
+    tavrel::SentovaGrabber listener;
+    if (!listener.StartListening("127.0.0.1", port, &counter))
+        throw std::runtime_error("listener: cannot bind port " + std::to_string(port));
+    const auto start = Clock::now();
+    std::thread sender(Send, port, count, pointsPerSecond);
+    const Figures f = counter.tally.WaitQuiet(start, sender);
+    listener.StopListening();
+    return f;
+}
+
+void Print(const char* name, const Figures& f, std::size_t sent) {
+    const std::size_t sentPoints = sent * kRecordsPerDatagram;
+    const double rate = f.seconds > 0 ? static_cast<double>(f.points) / f.seconds : 0.0;
+    std::printf("%-34s %10zu of %10zu points  %8.3f s  %12.0f points/s  lost %6.2f %%\n", name,
+                f.points, sentPoints, f.seconds, rate,
+                100.0 * static_cast<double>(sentPoints - f.points) /
+                    static_cast<double>(sentPoints));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::size_t count = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 200000;
+    const auto port = static_cast<unsigned short>(argc > 2 ? std::atoi(argv[2]) : 48900);
+    std::printf("%zu datagrams of %zu records (%zu bytes) to 127.0.0.1:%u\n", count,
+                kRecordsPerDatagram, MakeDatagram().size(), port);
+    try {
+        const Figures plain = PlainLoop(port, count);
+        Print("plain recv loop, unpaced", plain, count);
+        const Figures unpaced = Listener(port, count, 0.0);
+        Print("listener, unpaced", unpaced, count);
+        const double plainRate = static_cast<double>(plain.points) / plain.seconds;
+        const double listenerRate = static_cast<double>(unpaced.points) / unpaced.seconds;
+        std::printf("listener / plain loop rate: %.2f\n", listenerRate / plainRate);
+        // Paced runs last about 2 and 5 seconds at their rates.
+        const std::size_t paced = 2000000 / kRecordsPerDatagram;
+        Print("listener, paced 1,000,000 points/s", Listener(port, paced, 1e6), paced);
+        const std::size_t fast = 20000000 / kRecordsPerDatagram;
+        Print("listener, paced 4,000,000 points/s", Listener(port, fast, 4e6), fast);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "listener_bench: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
