@@ -6,9 +6,6 @@
 #include <cmath>
 #include <limits>
 
-#ifdef HAVE_LISTENER_OBSERVATION
-#include <Sentova/SentovaGrabber.h>
-#endif
 
 using namespace viewer;
 
@@ -78,17 +75,6 @@ TEST(MakeDataPoint, Lx20HighSpeedIsWhiteWithZeroIntensity) {
     EXPECT_FALSE(widensIntensityRange(LIDAR_LX20, true));
     EXPECT_FALSE(widensIntensityRange(LIDAR_GENERIC, false));
 }
-
-#ifdef HAVE_LISTENER_OBSERVATION
-TEST(MakeDataPoint, TakesTheListenersObservation) {
-    tavrel::tavrel_rbe_obs_t o{90.0, 0.0, 4.0, 99, 512.0, 7.0, 8.0};
-    const DataPoint p = toDataPoint(o, LIDAR_LX30, false);
-    EXPECT_DOUBLE_EQ(p.x, 4.0);
-    EXPECT_EQ(p.timestamp, 99.0);
-    EXPECT_EQ(p.intensity, 512.0);
-    EXPECT_EQ(p.pulseShapeDeviation, 8.0);
-}
-#endif
 
 TEST(ModelFromSerial, FirstVariantWins) {
     EXPECT_EQ(modelFromSerial("SN-LX30-0042"), LIDAR_LX30);
