@@ -69,9 +69,7 @@ void saveScan(QWidget* parent, QStatusBar* bar, boost::mutex& pointsMutex, const
     if (name.isEmpty()) {
         return;
     }
-    if (!name.endsWith(".pcd", Qt::CaseInsensitive)) {
-        name += ".pcd";
-    }
+    name = QString::fromStdString(viewer::withPcdExtension(name.toStdString()));
     bar->showMessage("Saving file: " + name, 0);
     std::string error;
     {
