@@ -274,7 +274,10 @@ void Device::anglesAt(double t, double& az, double& el) const {
 }
 
 void Device::endMotion(int result, std::vector<Outgoing>& out) {
-    anglesAt(m_clock, m_azimuth, m_elevation);
+    // A scan stopped at a frame boundary (as by a frame-end event) stays at the
+    // end of its last line, not at the start of a frame that never runs.
+    const double stopTime = m_motion.kind == MotionKind::Scanning ? m_clock - 1e-9 : m_clock;
+    anglesAt(stopTime, m_azimuth, m_elevation);
     if (m_motion.replyPending) {
         Outgoing o;
         o.kind = OutKind::Reply;

@@ -274,6 +274,7 @@ TEST(Device, OneFrameCaptureThroughBuffersAndEvents) {
     EXPECT_EQ(status.framesStarted, 1u);
     EXPECT_EQ(status.framesCompleted, 1u);
     EXPECT_EQ(status.bufferedCommandsRun, 3u);
+    EXPECT_DOUBLE_EQ(status.elevation, 35.0); // at the end of the last line
     // One frame of points: the whole of it, a second at 25000 points per second,
     // less what leaves through the window.
     EXPECT_GT(frame.points(), 20000u);

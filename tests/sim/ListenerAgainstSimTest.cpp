@@ -145,8 +145,8 @@ TEST(ListenerAgainstSim, GetFrameCapturesExactlyOneFrame) {
     EXPECT_NEAR(static_cast<double>(high), 2500.0, 2.0);
     EXPECT_EQ(sim.status().motion, "idle");
     EXPECT_FALSE(sim.status().streaming);
-    // Stopped at the frame boundary, where the raster is back on its first line.
+    // Stopped at the end of the frame's last line.
     double az = 0.0, el = 0.0;
     EXPECT_EQ(device.GetApertureAngles(az, el), tavrel::NoError);
-    EXPECT_NEAR(el, -30.0, 1e-6);
+    EXPECT_NEAR(el, -10.0, 1e-6);
 }
