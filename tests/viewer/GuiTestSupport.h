@@ -1,0 +1,54 @@
+// Shared pieces of the window tests: the application set-up, the window's
+// log, modal dialogs answered from a timer, and waiting with the event loop
+// running.
+#pragma once
+
+#include <QApplication>
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <chrono>
+#include <functional>
+#include <ostream>
+#include <string>
+
+class MainWindow;
+
+namespace viewer_test {
+
+// The address given to the window as its command-line argument in this process.
+std::string deviceAddress();
+
+// The laser data port stored for this process before each window is built, so
+// that parallel test processes do not share it.
+unsigned processDataPort();
+
+// Clears the settings store and sets "network/port" to processDataPort().
+void resetSettings();
+
+// The window log's lines without their "[ms]: " prefixes.
+QStringList logLines(QWidget* window);
+
+// Processes events until condition() holds or the time-out passes.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
+
+// Calls action with the next modal widget that opens, from the event loop,
+// while the caller blocks in that modal dialog.
+void onNextModal(const std::function<void(QWidget*)>& action);
+
+template <class T> T* child(QWidget* window, const char* name) {
+    return window->findChild<T*>(QString::fromLatin1(name));
+}
+
+} // namespace viewer_test
+
+// Readable failure messages for Qt strings.
+inline void PrintTo(const QString& value, std::ostream* out) {
+    *out << value.toStdString();
+}
+inline void PrintTo(const QStringList& value, std::ostream* out) {
+    *out << value.join(" | ").toStdString();
+}

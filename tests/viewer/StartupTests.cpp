@@ -1,0 +1,185 @@
+// Start-up on the wire, the panel chosen from the serial number, the command
+// line, and the window-level behaviours (log, toggles, Escape, quit).
+#include "WindowFixture.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+
+namespace viewer_test {
+namespace {
+
+TEST_F(WindowTest, StartupPingsFromTwoChannelsThenAsksForTheSerial) {
+    device->setSerial("SN-LX30-31");
+    openWindow();
+
+    const std::vector<ReceivedCommand> received = device->received();
+    ASSERT_GE(received.size(), 3u);
+    EXPECT_EQ(received[0].bytes, "SVPPPP");
+    EXPECT_EQ(received[1].bytes, "SVPPPP");
+    EXPECT_NE(received[0].senderPort, received[1].senderPort);
+    EXPECT_EQ(received[2].bytes, "SVCQRE");
+    // The serial is asked through the device facade, whose channel pinged first.
+    EXPECT_EQ(received[2].senderPort, received[0].senderPort);
+    EXPECT_EQ(received.size(), 3u);
+
+    const QStringList log = logLines(window.get());
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_EQ(log.first(), "Sentova IP: " + QString::fromStdString(deviceAddress()));
+    EXPECT_EQ(widget<QLabel>("sentovaIP_label")->text(), QString::fromStdString(deviceAddress()));
+    EXPECT_EQ(widget<QLabel>("pointsPerSecond_label")->text(), "0");
+    EXPECT_EQ(widget<QLabel>("totalPoints_label")->text(), "0");
+    EXPECT_TRUE(widget<QPlainTextEdit>("log_plainTextEdit")->isHidden());
+    EXPECT_TRUE(widget<QToolBar>("mainToolBar")->isHidden());
+    EXPECT_EQ(window->windowTitle(), "Tavrel Dynamics - Sentova Viewer");
+    EXPECT_FALSE(window->windowIcon().isNull());
+}
+
+struct SerialCase {
+    const char* serial;
+    int page;
+};
+
+class SerialPanelTest : public WindowTest, public ::testing::WithParamInterface<SerialCase> {};
+
+TEST_P(SerialPanelTest, PanelFollowsTheModelInTheSerial) {
+    device->setSerial(GetParam().serial);
+    openWindow();
+    auto* stack = widget<QStackedWidget>("stackedWidget");
+    EXPECT_EQ(stack->currentIndex(), GetParam().page);
+    for (int index = 0; index < 3; ++index) {
+        EXPECT_EQ(stack->widget(index)->isHidden(), index != GetParam().page) << index;
+    }
+    for (const QString& line : logLines(window.get())) {
+        EXPECT_FALSE(line.startsWith("GetSerial Error: "));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Serials, SerialPanelTest,
+                         ::testing::Values(SerialCase{"LX20-LX30-31", 0},
+                                           SerialCase{"SN-LX20-31", 1},
+                                           SerialCase{"SN-lx30-LX2-31", 2}, SerialCase{"", 2}));
+
+TEST_F(WindowTest, SilentDeviceGivesGenericPanelAndOneSerialErrorLine) {
+    device->setSilentSerial();
+    openWindow();
+    EXPECT_EQ(widget<QStackedWidget>("stackedWidget")->currentIndex(), 2);
+    const QStringList errors =
+        logLines(window.get()).filter(QRegularExpression("^GetSerial Error: "));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors.first(), "GetSerial Error: " + text(tavrel::Timeout));
+}
+
+TEST_F(WindowTest, LogLinesCarryEpochMillisecondsAndEchoInStatusBar) {
+    openWindow();
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    window->logMessage(std::string("hello there"));
+    const qint64 after = QDateTime::currentMSecsSinceEpoch();
+    const QString last =
+        widget<QPlainTextEdit>("log_plainTextEdit")->toPlainText().split('\n').last();
+    const QRegularExpressionMatch match =
+        QRegularExpression("^\\[(\\d+)\\]: hello there$").match(last);
+    ASSERT_TRUE(match.hasMatch()) << last.toStdString();
+    const qint64 stamp = match.captured(1).toLongLong();
+    EXPECT_GE(stamp, before);
+    EXPECT_LE(stamp, after);
+    EXPECT_EQ(widget<QStatusBar>("statusBar")->currentMessage(), "hello there");
+}
+
+TEST_F(WindowTest, TogglesFlipTheirWidgets) {
+    openWindow();
+    struct Toggle {
+        const char* action;
+        const char* widget;
+    };
+    for (const Toggle& t : {Toggle{"actionToggle_Log", "log_plainTextEdit"},
+                            Toggle{"actionToggle_Controls", "controlsWidget"},
+                            Toggle{"actionToggle_StatusBar", "statusBar"}}) {
+        QWidget* target = widget<QWidget>(t.widget);
+        const bool hidden = target->isHidden();
+        widget<QAction>(t.action)->trigger();
+        EXPECT_EQ(target->isHidden(), !hidden) << t.action;
+        widget<QAction>(t.action)->trigger();
+        EXPECT_EQ(target->isHidden(), hidden) << t.action;
+    }
+}
+
+TEST_F(WindowTest, EscapeLeavesFullScreen) {
+    openWindow();
+    widget<QAction>("actionFullscreen")->trigger();
+    ASSERT_TRUE(waitUntil([&] { return window->isFullScreen(); }));
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_TRUE(waitUntil([&] { return !window->isFullScreen(); }));
+    window->showMaximized();
+    QTest::keyClick(widget<QWidget>("lidarQvtkWidget"), Qt::Key_Escape);
+    EXPECT_TRUE(waitUntil([&] { return !window->isMaximized() && !window->isFullScreen(); }));
+}
+
+TEST_F(WindowTest, ClosingAsksAndNoKeepsTheWindow) {
+    openWindow();
+    QString seen;
+    onNextModal([&seen](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        seen = box->windowTitle() + "|" + box->text();
+        box->button(QMessageBox::No)->click();
+    });
+    window->close();
+    EXPECT_EQ(seen, "Sentova Viewer|Are you sure you want to quit the application?.");
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(WindowTest, QuitConfirmedEndsTheEventLoopWithZero) {
+    openWindow();
+    QTimer safety;
+    safety.setSingleShot(true);
+    QObject::connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    safety.start(10000);
+    onNextModal([](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        box->button(QMessageBox::Yes)->click();
+    });
+    QTimer::singleShot(0, window.get(), [this] { widget<QAction>("actionQuit")->trigger(); });
+    EXPECT_EQ(QApplication::exec(), 0);
+}
+
+// The command line, through the installed program.
+int runViewer(const QStringList& arguments, QString* errorOutput) {
+    QProcess process;
+    process.start(QStringLiteral(SENTOVA_VIEWER_PROGRAM), arguments);
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
+    *errorOutput = QString::fromLocal8Bit(process.readAllStandardError());
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+}
+
+TEST(ViewerProgram, NoAddressExitsWithOneAndUsage) {
+    QString errors;
+    EXPECT_EQ(runViewer({}, &errors), 1);
+    EXPECT_TRUE(errors.contains("Usage: sentova-viewer <device IPv4 address>"))
+        << errors.toStdString();
+}
+
+TEST(ViewerProgram, MalformedAddressExitsWithOneAndSaysWhy) {
+    for (const QString& address : {QString("not-an-address"), QString("300.1.2.3")}) {
+        QString errors;
+        EXPECT_EQ(runViewer({address}, &errors), 1) << address.toStdString();
+        EXPECT_TRUE(errors.contains("cannot reach the device at '" + address + "'"))
+            << errors.toStdString();
+    }
+}
+
+} // namespace
+} // namespace viewer_test

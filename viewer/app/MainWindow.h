@@ -1,0 +1,171 @@
+// The viewer's one window: owns the device facade, the event manager, the laser
+// listener, the point buffer and the VTK scene that shows it.
+#pragma once
+
+#include "PreferencesDialog.h"
+
+#include "CloudDisplay.h"
+#include "DataPoint.h"
+#include "IntensityScale.h"
+#include "PointConversion.h"
+#include "RegionHelper.h"
+#include "Sentova/CommandSerialiser.h"
+#include "Sentova/SentovaGrabber.h"
+
+#include <QColor>
+#include <QMainWindow>
+#include <QSettings>
+#include <QString>
+
+#include <boost/thread/lock_guard.hpp>
+#include <boost/thread/mutex.hpp>
+#include <vtkSmartPointer.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+class QEvent;
+class Ui_MainWindow;
+class vtkActor;
+class vtkCellArray;
+class vtkPoints;
+class vtkPolyData;
+class vtkRenderer;
+class vtkUnsignedCharArray;
+
+namespace tavrel {
+class Sentova;
+class SentovaEventManager;
+} // namespace tavrel
+
+class MainWindow : public QMainWindow, public tavrel::SentovaLaserDataCallbackClass {
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    // Runs on the listener's consumer thread.
+    void LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
+                           unsigned int) override;
+
+    void logMessage(QString message);
+    void logMessage(std::string message);
+
+private slots:
+    void on_homePushButton_clicked();
+    void on_scanPushButton_clicked();
+    void on_fullFieldradioButton_clicked();
+    void on_boundedradioButton_clicked();
+    void on_regionradioButton_clicked();
+    void updatePointsDisplay();
+    void updatePointsPerSecond();
+    void toggleControls();
+    void toggleLog();
+    void toggleStatusBar();
+    void togglePerspective();
+    void exitApp();
+    void resetPoints();
+    void editPreferences();
+    void savePreferences();
+    void loadPreferences();
+    void askForPCDFileToLoad();
+    void askForMaximumPoints();
+    void askForMaximumIntensity();
+    void askForMinimumIntensity();
+    void askForMaximumIntensityColor();
+    void askForMinimumIntensityColor();
+    void setAutoIntensity();
+    void resetIntensityColors();
+    void saveFileAs();
+    void toggleFullScreen();
+    void setUniformScan();
+    void setViewingRegion();
+    void on_scanStopPushButton_clicked();
+    bool eventFilter(QObject* object, QEvent* event) override;
+    void on_getFramePushButton_clicked();
+    void updateRegionActor();
+    void on_azMin_doubleSpinBox_valueChanged(double arg1);
+    void on_azMax_doubleSpinBox_valueChanged(double arg1);
+    void on_elMin_doubleSpinBox_valueChanged(double arg1);
+    void on_elMax_doubleSpinBox_valueChanged(double arg1);
+    vtkSmartPointer<vtkPolyData> loadPCDFile(std::string filename);
+    void on_startLaserPushButton_clicked();
+    void on_stopLaserPushButton_clicked();
+    void setGenericWidget();
+    void setLX30Widget();
+    void setLX20Widget();
+    void on_laserHighSpeedcheckBox_clicked();
+    void on_laserPushButton_clicked();
+    void on_laserStopPushButton_clicked();
+    void on_lx20GetFramePushButton_clicked();
+    void saveLX20FileAs();
+    LIDAR_TYPE getModeFromSerial();
+    void setWidget(LIDAR_TYPE currentMode);
+    void on_genericScanPushButton_clicked();
+    void on_genericScanStopPushButton_clicked();
+
+private:
+    void setupListener();
+    void hideStackedWidgets();
+    void updateCurrentWidget();
+    // Starts the scan chosen by the radio buttons and logs it; shared by
+    // "Start Scan" and "Get Frame".
+    void startSelectedScan();
+    void getFrame(const std::vector<tavrel::Parameter>& parameters);
+    std::vector<tavrel::Parameter> lx30Parameters() const;
+    std::vector<tavrel::Parameter> lx20Parameters() const;
+    void sendStopLaser();
+    void setBoundInputsEnabled(bool azimuth, bool elevation);
+    vtkRenderer* renderer() const;
+    void render();
+    viewer::ScanType scanType() const;
+
+    Ui_MainWindow* ui;
+    tavrel::Sentova* device = nullptr;
+    tavrel::SentovaGrabber* listener = nullptr;
+    tavrel::SentovaEventManager* eventManager = nullptr;
+    QString ipAddress;
+
+    // Guards points, pointsLog, maximumPoints, autoIntensity, minimumIntensity
+    // and maximumIntensity: the listener thread appends and widens the range
+    // while the GUI thread reads, clears and replaces.
+    boost::mutex pointsMutex;
+    std::deque<DataPoint> points;
+    viewer::BufferLog pointsLog;
+    // The listener adds, the rate display reads and zeroes in one exchange.
+    std::atomic<std::uint32_t> pointsReceived{0};
+    std::uint32_t pointsPerSecondInterval = 1000;
+    std::atomic<bool> cloudChanged{true};
+    // 0 nothing yet, 1 data arrived, 2 camera fitted; the listener moves 0 to 1.
+    std::atomic<std::uint32_t> dataReceived{0};
+    std::uint32_t numberOfPoints = 0;
+    std::uint32_t maximumPoints = 100000;
+    bool autoIntensity = true;
+    std::uint32_t maximumIntensity = 0;
+    std::uint32_t minimumIntensity = 65535;
+    QColor maximumIntensityColor;
+    QColor minimumIntensityColor;
+    vtkSmartPointer<vtkActor> regionActor;
+    vtkSmartPointer<vtkPoints> cloudPoints;
+    vtkSmartPointer<vtkCellArray> cloudVertices;
+    vtkSmartPointer<vtkUnsignedCharArray> cloudColors;
+    vtkSmartPointer<vtkPolyData> cloudPolyData;
+    // GUI thread only: the arrays above, kept up to date from the buffer, and
+    // the colour table of the last rebuild.
+    viewer::CloudDisplay cloudDisplay;
+    viewer::IntensityScale intensityScale;
+    PreferencesDialog preferences;
+    QSettings settings;
+    std::uint32_t port = 4366;
+    // Written on the GUI thread, read by the listener thread.
+    std::atomic<LIDAR_TYPE> mode{LIDAR_GENERIC};
+    // The listener thread's copy of laserHighSpeedcheckBox, kept by the GUI.
+    std::atomic<bool> highSpeedMode{false};
+    bool actorShown = true;
+};
