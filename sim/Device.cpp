@@ -444,8 +444,14 @@ std::string Device::execute(const std::string& command, const Endpoint& from, bo
     if (code == "SVGMTN") {
         std::string state = stateText();
         state += m_homed ? " homed" : " not-homed";
+        state += m_motorsOn ? "" : " motors-off";
+        state += m_stabilising ? " stabilising" : "";
+        state += m_laserOn ? " laser-on" : "";
         state += m_stream.running ? " streaming" : "";
-        return data(command, state);
+        char settingsText[64];
+        std::snprintf(settingsText, sizeof settingsText, " gain %u acceleration %g", m_laserGain,
+                      m_acceleration);
+        return data(command, state + settingsText);
     }
     if (code == "SVGEAA") {
         double az = 0.0, el = 0.0;

@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // A reader that goes away must not end the simulator in the middle of a line.
+    std::signal(SIGPIPE, SIG_IGN);
     // The signals are taken synchronously below; the network thread inherits the mask.
     sigset_t signals;
     sigemptyset(&signals);

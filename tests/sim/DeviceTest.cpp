@@ -81,6 +81,12 @@ TEST(Device, SerialAndModelStrings) {
     Device d(settings(Model::LX20));
     EXPECT_EQ(send(d, "SVCQRE", 0).reply(), "ERCQRELX20-31-SIM0001");
     EXPECT_EQ(send(d, "SVPPPP", 0).reply(), "EAPPPP");
+    EXPECT_EQ(send(d, "SVSLGA\x03", 0).reply(), "EASLGA");
+    EXPECT_EQ(send(d, CommandSerialiser::SVSEAC(0.0), 0).reply(), err("SEAC", 2));
+    EXPECT_EQ(send(d, CommandSerialiser::SVSEAC(250.0), 0).reply(), "EASEAC");
+    EXPECT_EQ(send(d, CommandSerialiser::SVRNLS(1, 2, true, 3), 0).reply(), "EARNLS");
+    EXPECT_EQ(send(d, "SVGMTN", 0).reply(),
+              "ERGMTNidle not-homed laser-on gain 3 acceleration 250");
 }
 
 TEST(Device, MalformedCommandsAreAnsweredNotObeyed) {

@@ -150,3 +150,33 @@ TEST(ListenerAgainstSim, GetFrameCapturesExactlyOneFrame) {
     EXPECT_EQ(device.GetApertureAngles(az, el), tavrel::NoError);
     EXPECT_NEAR(el, -10.0, 1e-6);
 }
+
+TEST(ListenerAgainstSim, DroppedPacketsNeverArrive) {
+    const std::string address = SIM_TEST_NET ".3.3";
+    SimulatorConfig c = simtest::quietConfig(address);
+    c.device.model = Model::Generic;
+    c.faults.dropPackets = 0.5;
+    c.faults.seed = 3;
+    Simulator sim(c);
+    sim.start();
+    tavrel::SentovaEventManager events(address);
+    Collector collector;
+    tavrel::SentovaGrabber listener;
+    const int port = SIM_TEST_DATA_PORT_BASE + 3;
+    ASSERT_TRUE(listener.StartListening(address, port, &collector));
+    ASSERT_EQ(events.ManagerSendCommand(CommandSerialiser::SVRRBE({{0, port}})), tavrel::NoError);
+    ASSERT_TRUE(waitUntil([&] { return sim.counters().packetsDropped >= 50; }));
+    ASSERT_EQ(events.ManagerSendCommand(CommandSerialiser::SVSRBE()), tavrel::NoError);
+    const auto counters = sim.counters();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    listener.StopListening();
+
+    // The still aperture looks at the far wall, 8 m straight ahead.
+    const auto observations = collector.observations();
+    const std::uint64_t produced = sim.status().pointsSent;
+    EXPECT_GT(observations.size(), produced / 4);
+    EXPECT_LT(observations.size(), produced * 3 / 4);
+    EXPECT_GT(counters.packetsSent, 20u);
+    for (const auto& o : observations)
+        EXPECT_EQ(o.range, 8000.0);
+}
