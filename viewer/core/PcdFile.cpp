@@ -9,12 +9,13 @@
 #include <vtkPointData.h>
 #include <vtkPoints.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <vector>
 
 namespace viewer {
@@ -251,6 +252,76 @@ Source valueAt(const pcl::PCLPointCloud2& cloud, std::size_t index) {
     return {};
 }
 
+// The reader sizes its buffers from the header before it reads any data. A corrupt or hostile
+// header must not make it ask for more memory than the file could fill: an ascii row takes at
+// least two bytes per point, binary data exactly its size, and compressed data at most about a
+// hundredth of it.
+bool declaredSizeFits(std::istream& in, std::string& error) {
+    std::uint64_t pointStep = 0;
+    std::uint64_t points = 0;
+    std::uint64_t width = 0;
+    std::uint64_t height = 1;
+    std::vector<std::uint64_t> sizes;
+    std::vector<std::uint64_t> counts;
+    std::string kind;
+    std::string line;
+    bool overflow = false;
+    auto number = [&overflow](const std::string& token) {
+        std::uint64_t v = 0;
+        const auto r = std::from_chars(token.data(), token.data() + token.size(), v);
+        if (r.ec != std::errc() || v > (std::uint64_t{1} << 40)) {
+            overflow = true;
+            return std::uint64_t{0};
+        }
+        return v;
+    };
+    for (int lines = 0; lines < 64 && kind.empty() && std::getline(in, line); ++lines) {
+        std::istringstream words(line);
+        std::string key;
+        words >> key;
+        std::string token;
+        if (key == "SIZE" || key == "COUNT") {
+            auto& list = key == "SIZE" ? sizes : counts;
+            while (words >> token) {
+                list.push_back(number(token));
+            }
+        } else if (key == "WIDTH" && words >> token) {
+            width = number(token);
+        } else if (key == "HEIGHT" && words >> token) {
+            height = number(token);
+        } else if (key == "POINTS" && words >> token) {
+            points = number(token);
+        } else if (key == "DATA") {
+            words >> kind;
+        }
+    }
+    if (overflow) {
+        error = "the header declares an impossible size";
+        return false;
+    }
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        pointStep += sizes[i] * (i < counts.size() ? counts[i] : 1);
+    }
+    const std::uint64_t declared = std::max(points, width * height);
+    const std::streampos dataStart = in.tellg();
+    in.seekg(0, std::ios::end);
+    const std::streampos end = in.tellg();
+    const std::uint64_t body =
+        dataStart >= 0 && end > dataStart ? static_cast<std::uint64_t>(end - dataStart) : 0;
+    bool fits = true;
+    if (kind == "ascii") {
+        fits = declared <= body / 2;
+    } else if (kind == "binary") {
+        fits = declared * pointStep <= body;
+    } else if (kind == "binary_compressed") {
+        fits = declared * pointStep <= body * 100;
+    }
+    if (!fits) {
+        error = "the file holds fewer points than its header declares";
+    }
+    return fits;
+}
+
 } // namespace
 
 void writePcd(std::ostream& out, const std::deque<DataPoint>& points,
@@ -355,9 +426,12 @@ std::string saveLx20PcdFile(const std::string& path, const std::deque<DataPoint>
 PcdLoadResult readPcdFile(const std::string& path) {
     PcdLoadResult result;
     {
-        std::ifstream probe(path, std::ios::in | std::ios::binary);
-        if (!probe) {
+        std::ifstream in(path, std::ios::in | std::ios::binary);
+        if (!in) {
             result.error = std::strerror(errno);
+            return result;
+        }
+        if (!declaredSizeFits(in, result.error)) {
             return result;
         }
     }
@@ -381,19 +455,8 @@ PcdLoadResult readPcdFile(const std::string& path) {
         result.error = "not a readable PCD file";
         return result;
     }
-    const std::uint64_t declared = std::uint64_t{cloud.width} * cloud.height;
-    if (declared == 0) {
+    if (std::uint64_t{cloud.width} * cloud.height == 0) {
         result.ok = true;
-        return result;
-    }
-    // The reader allocates what the header declares; a corrupt header must not make it ask for
-    // more memory than the file could fill (an ascii row takes at least two bytes).
-    std::error_code sizeError;
-    const std::uint64_t fileSize = std::filesystem::file_size(path, sizeError);
-    const std::uint64_t body = !sizeError && fileSize > dataStart ? fileSize - dataStart : 0;
-    if ((dataType == 0 && declared > body / 2) ||
-        (dataType == 1 && declared * cloud.point_step > body)) {
-        result.error = "the file holds fewer points than its header declares";
         return result;
     }
     try {
