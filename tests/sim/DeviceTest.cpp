@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace sentova::sim;
 using tavrel::CommandSerialiser;
 
@@ -395,4 +397,56 @@ TEST(Device, FlashPages) {
     EXPECT_EQ(send(d, CommandSerialiser::SVEUFP(3), 0).reply(), "EAEUFP");
     EXPECT_EQ(send(d, CommandSerialiser::SVGUFP(3), 0).reply(),
               "ERGUFP" + std::string(kFlashPageSize, '\xFF'));
+}
+
+TEST(Device, EveryDatagramGetsExactlyOneReply) {
+    static const char* codes[] = {
+        "SVCQRE", "SVHOME", "SVSTOP", "SVSEAC", "SVGEAA", "SVSEAA", "SVTRAA", "SVSFFS", "SVSBES",
+        "SVSRES", "SVRRBE", "SVSRBE", "SVRNLS", "SVSTLS", "SVSRUN", "SVSSTP", "SVSSTG", "SVSGTG",
+        "SVSGRL", "SVSSSP", "SVMONN", "SVMOFF", "SVSLGA", "SVSGER", "SVSTST", "SVGUFP", "SVSUFP",
+        "SVEUFP", "SVERST", "SVPPPP", "SVEENB", "SVEDIS", "SVESTS", "SVESTM", "SVERTM", "SVEGTM",
+        "SVECCF", "SVIIOS", "SVIIOT", "SVIIOG", "SVIOSE", "SVIOGE", "SVGCAA", "SVGMTN", "SVSEAT",
+        "SVTTRG", "SVSIPC", "SVXXXX", ""};
+    std::mt19937 random(12345);
+    Device d(settings(Model::LX20, 20));
+    std::size_t replies = 0;
+    double t = 0.0;
+    constexpr int kCommands = 3000;
+    for (int i = 0; i < kCommands; ++i) {
+        std::string command = codes[random() % (sizeof codes / sizeof *codes)];
+        // Mostly the right argument lengths for some codes, anything for others.
+        const std::size_t length = random() % 4 == 0 ? random() % 80 : random() % 30;
+        for (std::size_t k = 0; k < length; ++k)
+            command += static_cast<char>(random() % 256);
+        // Well-formed commands now and then, so that homing, scans, the stream
+        // and events run under the noise.
+        switch (random() % 16) {
+        case 0:
+            command = CommandSerialiser::SVSFFS(random() % 20 + 1, random() % 5 + 1);
+            break;
+        case 1:
+            command = "SVHOME";
+            break;
+        case 2:
+            command = CommandSerialiser::SVRRBE({{0, 4366}});
+            break;
+        case 3:
+            command = CommandSerialiser::SVECCF(random() % 4, codes[random() % 12]);
+            break;
+        case 4:
+            command = CommandSerialiser::SVEENB(random() % 4, random() % 4, random() % 2);
+            break;
+        default:
+            break;
+        }
+        t += (random() % 20) / 1000.0;
+        Exchange e = send(d, command, t, random() % 2 ? kController : kManager);
+        replies += e.of(OutKind::Reply).size();
+        ASSERT_LE(e.of(OutKind::Reply).size(), 2u); // its own and a replaced one
+    }
+    // Motions still under way answer when they end (homing takes 20 ms; moves
+    // can be slow): stop whatever is left.
+    Exchange last = send(d, "SVSTOP", t + 1.0);
+    replies += last.of(OutKind::Reply).size();
+    EXPECT_EQ(replies, static_cast<std::size_t>(kCommands) + 1);
 }
