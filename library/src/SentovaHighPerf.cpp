@@ -86,7 +86,8 @@ void SentovaHighPerf::TriggerCallback(boost::unique_lock<boost::mutex>& lock) {
         const double azimuth = m_azimuth, elevation = m_elevation;
         SENTOVA_LOG(trace) << "TEST: SentovaHighPerf::TriggerCallback after GetCallBackdata";
         lock.unlock();
-        m_callback->HighPerfTriggerCallback(index, tStamp, azimuth, elevation, exp);
+        if (m_callback != nullptr)
+            m_callback->HighPerfTriggerCallback(index, tStamp, azimuth, elevation, exp);
         SENTOVA_LOG(trace) << "TEST: SentovaHighPerf::TriggerCallback Returning ";
         lock.lock();
     }

@@ -1,14 +1,11 @@
 #include "ReplyDecoding.h"
 
-#include "FakeDevice.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
 using namespace tavrel;
-using testing_support::Bytes;
 
 TEST(ReplyDecoding, StemComparesCharactersTwoToFive) {
     EXPECT_TRUE(SameStem("SVHOME", "EAHOME"));
@@ -16,39 +13,6 @@ TEST(ReplyDecoding, StemComparesCharactersTwoToFive) {
     EXPECT_FALSE(SameStem("SVHOME", "EAHOMF"));
     EXPECT_FALSE(SameStem("SVHOM", "EAHOME"));
     EXPECT_FALSE(SameStem("SVHOME", "EAHOM"));
-}
-
-TEST(ReplyDecoding, ErrorByteIsUnsigned) {
-    EXPECT_EQ(DeviceErrorCode(""), NoError);
-    EXPECT_EQ(DeviceErrorCode(Bytes({0x04})), NotHomed);
-    EXPECT_EQ(DeviceErrorCode(Bytes({0xFF, 0x01})), OtherError);
-    EXPECT_EQ(DeviceErrorCode(Bytes({0x80})), static_cast<tavrel_error_t>(128));
-}
-
-TEST(ReplyDecoding, AngleFieldsNeverReadPastThePayload) {
-    double out[2] = {1.5, 2.5};
-    EXPECT_FALSE(DecodeAngleFields(Bytes({0x40, 0, 0, 0, 0xC0, 0, 0}), out, 2));
-    EXPECT_EQ(out[0], 1.5);
-    EXPECT_EQ(out[1], 2.5);
-    ASSERT_TRUE(DecodeAngleFields(Bytes({0x40, 0, 0, 0, 0xC0, 0, 0, 0, 0xAA}), out, 2));
-    EXPECT_DOUBLE_EQ(out[0], 90.0);
-    EXPECT_DOUBLE_EQ(out[1], -90.0);
-}
-
-TEST(ReplyDecoding, TriggerRecordNeedsTwentyBytes) {
-    const std::string record =
-        Bytes({0, 0, 0, 7, 0, 1, 0x86, 0xA0, 0x40, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 2});
-    TriggerRecord r;
-    ASSERT_TRUE(DecodeTriggerRecord(record + "extra", r));
-    EXPECT_EQ(r.index, 7u);
-    EXPECT_EQ(r.tStamp, 100000u);
-    EXPECT_DOUBLE_EQ(r.azimuth, 90.0);
-    EXPECT_DOUBLE_EQ(r.elevation, -90.0);
-    EXPECT_EQ(r.exp, 2u);
-    TriggerRecord untouched;
-    untouched.index = 42;
-    EXPECT_FALSE(DecodeTriggerRecord(record.substr(0, 19), untouched));
-    EXPECT_EQ(untouched.index, 42u);
 }
 
 TEST(ReplyDecoding, LineCountTruncatesModulo65536) {
