@@ -287,3 +287,18 @@ TEST_F(Window, ClearAndLoadReplaceTheScene) {
     EXPECT_TRUE(refresh());
     expectScene();
 }
+
+TEST_F(Window, EqualIntensitiesColourAgainstTheFullRange) {
+    std::deque<DataPoint> same;
+    for (int i = 0; i < 100; ++i) {
+        DataPoint p = randomPoint();
+        p.intensity = 500;
+        same.push_back(p);
+    }
+    replaceBuffer(points, std::move(same), log);
+    changed = true;
+    EXPECT_TRUE(refresh());
+    EXPECT_EQ(minimum, 0u);
+    EXPECT_EQ(maximum, 65535u);
+    expectScene();
+}
