@@ -32,7 +32,9 @@ namespace viewer {
 //         numberOfPoints = points.size();
 //         display.capture(points, numberOfPoints, pointsLog);   // copies only what changed
 //     }
-//     if (autoIntensity) display.automaticRange(minimumIntensity, maximumIntensity);
+//     if (autoIntensity) display.automaticRange(lo, hi), then store lo, hi in the members
+//         (automaticRange needs no lock and may recount all points after a full capture, so it
+//         is best called outside it)
 //     if (numberOfPoints == display.displayedCount() && !cloudChanged) -> re-arm, return
 //     const ColourTable& table = scale.update(minimumIntensity, maximumIntensity, minC, maxC);
 //     display.apply(table);      // no lock: works on the captured copy
