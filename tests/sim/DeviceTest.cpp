@@ -332,7 +332,7 @@ TEST(Device, BufferRestartingItsOwnScanCannotSpinTheClock) {
     EXPECT_EQ(d.status().framesCompleted, 1u);
 }
 
-TEST(Device, TimerAndIsolatedIO) {
+TEST(Device, EventTimer) {
     Device d(settings());
     EXPECT_EQ(send(d, CommandSerialiser::SVERTM(0), 0, kManager).reply(),
               err("ERTM", tavrel::ArgumentOutOfRange));
@@ -344,14 +344,6 @@ TEST(Device, TimerAndIsolatedIO) {
     EXPECT_EQ(ticks.of(OutKind::Notification).size(), 10u);
     EXPECT_EQ(send(d, "SVESTM", 0.02, kManager).reply(), "EAESTM");
     EXPECT_EQ(send(d, "SVEGTM", 0.02, kManager).reply(), std::string("EREGTM\x00\x00", 8));
-
-    EXPECT_EQ(send(d, "SVIIOS\x05", 1.0, kManager).reply(), "EAIIOS");
-    EXPECT_EQ(send(d, "SVIIOT\x01", 1.0, kManager).reply(), "EAIIOT");
-    EXPECT_EQ(send(d, "SVIIOT\x08", 1.0, kManager).reply(), err("IIOT", 2));
-    EXPECT_EQ(send(d, "SVIIOG", 1.0, kManager).reply(), std::string("ERIIOG\x07\x00", 8));
-    EXPECT_EQ(send(d, "SVIOSE\x03\x04", 1.0, kManager).reply(), "EAIOSE");
-    EXPECT_EQ(send(d, "SVIOGE", 1.0, kManager).reply(), "ERIOGE\x03\x04");
-    EXPECT_EQ(send(d, "SVGCAA", 1.0, kManager).reply(), std::string("ERGCAA\x00\x00\x00\x00", 10));
 }
 
 TEST(Device, TriggerRecordsGoToTheSender) {
@@ -381,22 +373,6 @@ TEST(Device, TriggerRecordsGoToTheSender) {
     std::string last = move[1].bytes.substr(18); // the elevation
     auto it = last.begin();
     EXPECT_NEAR(tavrel::UnpackAngle(it), 30.0, 1e-6);
-}
-
-TEST(Device, FlashPages) {
-    Device d(settings());
-    const std::string page0 = send(d, CommandSerialiser::SVGUFP(0), 0).reply();
-    ASSERT_EQ(page0.size(), 6 + kFlashPageSize);
-    EXPECT_EQ(page0.substr(6, 15), "LX30-31-SIM0001");
-    EXPECT_EQ(send(d, CommandSerialiser::SVSUFP(0, "x"), 0).reply(), err("SUFP", 11));
-    EXPECT_EQ(send(d, CommandSerialiser::SVSUFP(16, "x"), 0).reply(), err("SUFP", 10));
-    EXPECT_EQ(send(d, CommandSerialiser::SVSUFP(3, std::string(70, 'y')), 0).reply(),
-              err("SUFP", 1));
-    EXPECT_EQ(send(d, CommandSerialiser::SVSUFP(3, "AB"), 0).reply(), "EASUFP");
-    EXPECT_EQ(send(d, CommandSerialiser::SVGUFP(3), 0).reply(), "ERGUFPAB" + std::string(62, '0'));
-    EXPECT_EQ(send(d, CommandSerialiser::SVEUFP(3), 0).reply(), "EAEUFP");
-    EXPECT_EQ(send(d, CommandSerialiser::SVGUFP(3), 0).reply(),
-              "ERGUFP" + std::string(kFlashPageSize, '\xFF'));
 }
 
 TEST(Device, EveryDatagramGetsExactlyOneReply) {
