@@ -115,7 +115,9 @@ void Simulator::start() {
     }
     m_socket = fd;
     m_endpoint = Endpoint{address, ntohs(bound.sin_port)};
-    m_start = std::chrono::steady_clock::now();
+    // The device clock runs on across a stop and a new start.
+    if (m_start == std::chrono::steady_clock::time_point())
+        m_start = std::chrono::steady_clock::now();
     m_stop = false;
     m_thread = std::thread([this] { run(); });
 }

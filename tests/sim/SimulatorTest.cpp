@@ -55,6 +55,10 @@ TEST(Simulator, AnswersEveryDatagramFromItsSourcePort) {
     EXPECT_TRUE(sim.status().homed);
     sim.stop();
     EXPECT_EQ(a.ask(device, "SVCQRE", 100), std::nullopt);
+    // Started again, it is the same device, and its clock has not gone back.
+    sim.start();
+    EXPECT_TRUE(sim.status().homed);
+    EXPECT_EQ(a.ask(device, "SVHOME"), "EAHOME");
 }
 
 TEST(Simulator, RefusesAddressesOutsideLoopback) {
