@@ -108,9 +108,6 @@ const char* modelName(Model model) {
 bool operator==(const Endpoint& a, const Endpoint& b) {
     return a.address == b.address && a.port == b.port;
 }
-bool operator!=(const Endpoint& a, const Endpoint& b) {
-    return !(a == b);
-}
 
 std::string toString(const Endpoint& e) {
     char text[32];
@@ -730,7 +727,8 @@ std::string Device::handleIsolatedIO(const std::string& command, const std::stri
     const std::string code = command.substr(0, 6);
     ArgReader in(args);
     if (code == "SVIIOG")
-        return data(command, packU8(m_ioOutputs) + packU8(m_ioInputs));
+        // Nothing drives the isolated inputs of a simulated device: they read 0.
+        return data(command, packU8(m_ioOutputs) + packU8(0));
     if (code == "SVIOGE")
         return data(command, packU8(m_ioEventA) + packU8(m_ioEventB));
     if (code == "SVIOSE") {

@@ -25,7 +25,6 @@ struct Endpoint {
     std::uint16_t port = 0;
 };
 bool operator==(const Endpoint& a, const Endpoint& b);
-bool operator!=(const Endpoint& a, const Endpoint& b);
 std::string toString(const Endpoint& e); // "a.b.c.d:port"
 
 // The serial number text a device of this model reports by default: the model
@@ -208,7 +207,6 @@ private:
     int m_eventsAtInstant = 0;
 
     unsigned char m_ioOutputs = 0;
-    unsigned char m_ioInputs = 0;
     unsigned char m_ioEventA = 0, m_ioEventB = 0;
     double m_capturedAzimuth = 0.0, m_capturedElevation = 0.0;
 
