@@ -260,6 +260,67 @@ TEST_F(LaserTest, MaximumPointsCapsTheBufferAndEmptiesIt) {
     EXPECT_EQ(totalPoints(), "1000");
 }
 
+// Opens an intensity dialog from its action; returns the value it offered and
+// answers with answer (or cancels when answer is negative).
+int intensityDialog(QAction* action, int answer) {
+    int offered = -1;
+    onNextModal([&offered, answer](QWidget* modal) {
+        auto* dialog = qobject_cast<QInputDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        offered = dialog->intValue();
+        if (answer < 0) {
+            dialog->reject();
+        } else {
+            dialog->setIntValue(answer);
+            dialog->accept();
+        }
+    });
+    action->trigger();
+    return offered;
+}
+
+TEST_F(LaserTest, IntensityRangeFollowsTheDataUntilSetByHand) {
+    openOn("SN-LX30-31");
+    click("startLaserPushButton");
+    auto send = [&](std::vector<std::uint16_t> amplitudes) {
+        std::vector<tavrel::LaserRecord> records;
+        for (std::uint16_t amplitude : amplitudes) {
+            tavrel::LaserRecord record;
+            record.range = 500;
+            record.amplitude = amplitude;
+            records.push_back(record);
+        }
+        device->sendData(static_cast<std::uint16_t>(processDataPort()),
+                         tavrel::encodeLaserPacket(records));
+    };
+    QAction* setMax = widget<QAction>("actionSet_max_intensity");
+    QAction* setMin = widget<QAction>("actionSet_min_intensity");
+
+    send({300, 1200, 2500, 800});
+    ASSERT_TRUE(waitUntil([&] { return totalPoints() == "4"; }));
+    EXPECT_EQ(intensityDialog(setMax, -1), 2500);
+    EXPECT_EQ(intensityDialog(setMin, -1), 300);
+
+    // A maximum not above the minimum is dropped and the range stays automatic.
+    EXPECT_EQ(intensityDialog(setMax, 300), 2500);
+    send({100, 200});
+    ASSERT_TRUE(waitUntil([&] { return totalPoints() == "6"; }));
+    EXPECT_EQ(intensityDialog(setMin, -1), 100);
+
+    // By hand, the range no longer follows the data.
+    EXPECT_EQ(intensityDialog(setMax, 2000), 2500);
+    send({5000, 50});
+    ASSERT_TRUE(waitUntil([&] { return totalPoints() == "8"; }));
+    QTest::qWait(250);
+    EXPECT_EQ(intensityDialog(setMax, -1), 2000);
+    EXPECT_EQ(intensityDialog(setMin, -1), 100);
+
+    widget<QAction>("actionSet_auto_int")->trigger();
+    QTest::qWait(250);
+    EXPECT_EQ(intensityDialog(setMax, -1), 5000);
+    EXPECT_EQ(intensityDialog(setMin, -1), 50);
+}
+
 // Pixels of the image that differ from its corner colour (the background).
 int foregroundPixels(const QImage& image, std::set<QRgb>* colours) {
     const QRgb background = image.pixel(0, 0);
