@@ -312,7 +312,9 @@ TEST_F(Controller, ThrowingCallbackDoesNotEndTheChannel) {
     LogCapture log;
     device.answerAll("EA");
     ASSERT_EQ(controller->Home(&throwing), NoError); // thrown from the reply dispatcher
-    ASSERT_TRUE(Eventually([&] { return throwing.calls == 1; }));
+    // Recorded once the dispatcher has let go of the non-blocking channel.
+    ASSERT_TRUE(Eventually([&] { return log.contains("SentovaBase: BaseRXCallback:"); }));
+    EXPECT_EQ(throwing.calls, 1);
     device.setResponder(nullptr);
     controller->SetMotionTimeout(20);
     ASSERT_EQ(controller->Home(&throwing), NoError); // thrown from the time-out handler
