@@ -66,7 +66,11 @@ TEST_P(SerialPanelTest, PanelFollowsTheModelInTheSerial) {
 INSTANTIATE_TEST_SUITE_P(Serials, SerialPanelTest,
                          ::testing::Values(SerialCase{"LX20-LX30-31", 0},
                                            SerialCase{"SN-LX20-31", 1},
-                                           SerialCase{"SN-lx30-LX2-31", 2}, SerialCase{"", 2}));
+                                           SerialCase{"SN-lx30-LX2-31", 2}, SerialCase{"", 2}),
+                         [](const ::testing::TestParamInfo<SerialCase>& info) {
+                             return "Serial" + std::to_string(info.index) + "Page" +
+                                    std::to_string(info.param.page);
+                         });
 
 TEST_F(WindowTest, SilentDeviceGivesGenericPanelAndOneSerialErrorLine) {
     device->setSilentSerial();

@@ -1,4 +1,4 @@
-// Region helper, projection and "Set to uniform" through the window's menus.
+// Region helper and "Set to uniform" through the window's menus.
 #include "WindowFixture.h"
 
 #include <QAction>
@@ -8,7 +8,6 @@
 
 #include <vtkActor.h>
 #include <vtkActorCollection.h>
-#include <vtkCamera.h>
 #include <vtkGenericOpenGLRenderWindow.h>
 #include <vtkMapper.h>
 #include <vtkPolyData.h>
@@ -88,16 +87,6 @@ TEST_F(ViewTest, HiddenHelperStaysHiddenAcrossRebuilds) {
     double p[3];
     helperData()->GetPoint(4, p);
     EXPECT_NEAR(p[2], std::sin(10.0 * M_PI / 180.0), 1e-6);
-}
-
-TEST_F(ViewTest, PerspectiveToggles) {
-    openOn("SN-LX30-31");
-    vtkCamera* camera = renderer()->GetActiveCamera();
-    EXPECT_FALSE(camera->GetParallelProjection());
-    widget<QAction>("actionToggle_perspective")->trigger();
-    EXPECT_TRUE(renderer()->GetActiveCamera()->GetParallelProjection());
-    widget<QAction>("actionToggle_perspective")->trigger();
-    EXPECT_FALSE(renderer()->GetActiveCamera()->GetParallelProjection());
 }
 
 TEST_F(ViewTest, UniformLinesFollowModelAndScanType) {

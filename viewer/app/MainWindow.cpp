@@ -650,6 +650,9 @@ void MainWindow::updatePointsPerSecond() {
 void MainWindow::resetPoints() {
     boost::lock_guard<boost::mutex> lock(pointsMutex);
     viewer::clearBuffer(points, pointsLog);
+    // The count alone would miss a buffer refilled to the same size before the
+    // next refresh.
+    cloudChanged = true;
 }
 
 void MainWindow::askForMaximumPoints() {
