@@ -99,6 +99,7 @@ public:
     double nextScheduledTime() const;
 
     DeviceStatus status() const;
+    bool streaming() const { return m_stream.running; }
     const DeviceSettings& settings() const { return m_settings; }
 
 private:

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <stdexcept>
 #include <system_error>
 
@@ -21,6 +22,8 @@ constexpr std::size_t kHistoryLimit = 10000;
 constexpr std::size_t kReceiveBufferSize = 65536;
 // The network thread wakes at least this often to run scans and the stream.
 constexpr int kTickMs = 2;
+// With nothing to run the thread still wakes this often, to notice a stop.
+constexpr int kIdleMs = 20;
 // Datagrams read in one go before the device clock runs again.
 constexpr int kMaximumBurst = 64;
 
@@ -301,10 +304,13 @@ void Simulator::run() {
     std::vector<Outgoing> out;
     while (!m_stop.load()) {
         double t = now();
-        int timeoutMs = kTickMs;
+        // Wake often while streaming; otherwise at the next scheduled thing, and
+        // now and then to notice a stop.
+        double wake = m_device.streaming() ? t + kTickMs / 1000.0 : m_device.nextScheduledTime();
         if (!m_delayed.empty())
-            timeoutMs =
-                std::clamp(static_cast<int>((m_delayed.front().due - t) * 1000.0), 0, kTickMs);
+            wake = std::min(wake, m_delayed.front().due);
+        const int timeoutMs = static_cast<int>(
+            std::ceil(std::clamp((wake - t) * 1000.0, 0.0, static_cast<double>(kIdleMs))));
         pollfd p{m_socket, POLLIN, 0};
         const int ready = ::poll(&p, 1, timeoutMs);
         t = now();
