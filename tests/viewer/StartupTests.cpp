@@ -40,7 +40,7 @@ TEST_F(WindowTest, StartupPingsFromTwoChannelsThenAsksForTheSerial) {
     EXPECT_TRUE(widget<QPlainTextEdit>("log_plainTextEdit")->isHidden());
     EXPECT_TRUE(widget<QToolBar>("mainToolBar")->isHidden());
     EXPECT_EQ(window->windowTitle(), "Tavrel Dynamics - Sentova Viewer");
-    EXPECT_FALSE(window->windowIcon().isNull());
+    EXPECT_FALSE(window->windowIcon().pixmap(16, 16).isNull());
 }
 
 struct SerialCase {

@@ -559,7 +559,6 @@ void MainWindow::getFrame(const std::vector<tavrel::Parameter>& parameters) {
 
 void MainWindow::on_laserHighSpeedcheckBox_clicked() {
     const bool checked = ui->laserHighSpeedcheckBox->isChecked();
-    highSpeedMode = checked;
     if (checked) {
         ui->sampleRatespinBox->setMaximum(30000);
         ui->sampleRatespinBox->setValue(30000);
