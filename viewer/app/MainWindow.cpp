@@ -9,7 +9,6 @@
 #include "Sentova/Sentova.h"
 #include "Sentova/SentovaEventManager.h"
 
-#include <QCloseEvent>
 #include <QColorDialog>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -22,7 +21,6 @@
 #include <vtkActor.h>
 #include <vtkCamera.h>
 #include <vtkCellArray.h>
-#include <vtkCellData.h>
 #include <vtkGenericOpenGLRenderWindow.h>
 #include <vtkPointData.h>
 #include <vtkPoints.h>
