@@ -23,7 +23,7 @@ public:
         namespace logging = boost::log;
         my_logger::get(); // make sure the library has set up its logger first
         backend_ = boost::make_shared<logging::sinks::text_ostream_backend>();
-        backend_->add_stream(boost::shared_ptr<std::ostream>(&stream_, [](std::ostream*) {}));
+        backend_->add_stream(stream_);
         backend_->auto_flush(true);
         sink_ = boost::make_shared<Sink>(backend_);
         sink_->set_formatter(logging::expressions::stream << "[" << logging::trivial::severity
@@ -43,13 +43,15 @@ public:
     std::string text() {
         // Holding the backend serialises with records being written on other threads.
         auto backend = sink_->locked_backend();
-        return stream_.str();
+        return stream_->str();
     }
     bool contains(const std::string& piece) { return text().find(piece) != std::string::npos; }
 
 private:
     using Sink = boost::log::sinks::synchronous_sink<boost::log::sinks::text_ostream_backend>;
-    std::ostringstream stream_;
+    // Owned with the backend, so a record written by a library thread while
+    // the capture is going away still has a stream to go to.
+    boost::shared_ptr<std::ostringstream> stream_ = boost::make_shared<std::ostringstream>();
     boost::shared_ptr<boost::log::sinks::text_ostream_backend> backend_;
     boost::shared_ptr<Sink> sink_;
 };
