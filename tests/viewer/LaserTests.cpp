@@ -321,6 +321,23 @@ TEST_F(LaserTest, IntensityRangeFollowsTheDataUntilSetByHand) {
     EXPECT_EQ(intensityDialog(setMin, -1), 50);
 }
 
+TEST_F(LaserTest, LX20HighSpeedPointsCarryNoIntensity) {
+    openOn("SN-LX20-31");
+    click("laserHighSpeedcheckBox");
+    click("laserPushButton");
+    std::vector<tavrel::LaserRecord> records(20);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        records[i].range = 700;
+        records[i].amplitude = static_cast<std::uint16_t>(1000 + 100 * i);
+    }
+    device->sendData(static_cast<std::uint16_t>(processDataPort()),
+                     tavrel::encodeLaserPacket(records));
+    ASSERT_TRUE(waitUntil([&] { return totalPoints() == "20"; }));
+    // Every point at intensity 0 leaves no range, so the scale spans 0 to 65535.
+    EXPECT_EQ(intensityDialog(widget<QAction>("actionSet_max_intensity"), -1), 65535);
+    EXPECT_EQ(intensityDialog(widget<QAction>("actionSet_min_intensity"), -1), 0);
+}
+
 // Pixels of the image that differ from its corner colour (the background).
 int foregroundPixels(const QImage& image, std::set<QRgb>* colours) {
     const QRgb background = image.pixel(0, 0);
