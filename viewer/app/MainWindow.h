@@ -141,6 +141,8 @@ private:
     // The listener adds, the rate display reads and zeroes in one exchange.
     std::atomic<std::uint32_t> pointsReceived{0};
     std::uint32_t pointsPerSecondInterval = 1000;
+    // Set by the listener (eviction, range moved) and by GUI commands; taken
+    // and cleared by the refresh together with its capture of the buffer.
     std::atomic<bool> cloudChanged{true};
     // 0 nothing yet, 1 data arrived, 2 camera fitted; the listener moves 0 to 1.
     std::atomic<std::uint32_t> dataReceived{0};
