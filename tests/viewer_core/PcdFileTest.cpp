@@ -300,6 +300,42 @@ TEST_F(PcdFiles, UnreadableFilesReportWhy) {
     }
 }
 
+// Found by fuzzing: a header without SIZE and TYPE lines leaves fields whose
+// bytes reach past the end of their point; they must not be read.
+TEST_F(PcdFiles, FieldsOutsideTheirPointAreNotRead) {
+    const std::string body("\x00\x00\x80\x3f\x00\x00\x00\x40\x00\x00\x40\x40\x00\x00\x80\x40"
+                           "\x00\x00\xa0\x40\x00\x00\xc0\x40\x00\x00\xe0\x40\x00\x00\x00\x41",
+                           32);
+    std::ofstream(dir / "nosize.pcd", std::ios::binary)
+        << "# .PCD v0.7 - Point Cloud Data file format\nVERSION 0.7\n"
+           "FIELDS x y z intensity \nSIZEUNT 1 1 1 1 \nWIDTH 2\nHEIGHT 1\n"
+           "VIEWPOINT 0 0 0 1 0 0 0\nPOINTS 2\nDATA binary\n"
+        << body;
+    const PcdLoadResult result = readPcdFile((dir / "nosize.pcd").string());
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error, "");
+    EXPECT_TRUE(result.points.empty());
+}
+
+// Found by fuzzing: a header with no DATA line that declares a billion points
+// must be refused before the reader sizes its buffers from it.
+TEST_F(PcdFiles, HeaderWithoutDataLineIsRefused) {
+    std::ofstream(dir / "nodata.pcd", std::ios::binary)
+        << "# .PCD v0.7 - Point Cloud Data file format\nVERSION 0.7\nFIELDS x 0 z amp \n"
+           "POINTS 1333333333"
+        << std::string(200, '\xd0');
+    const PcdLoadResult result = readPcdFile((dir / "nodata.pcd").string());
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error, "");
+
+    // Nor may a later POINTS line hide an earlier, larger one.
+    std::ofstream(dir / "twice.pcd", std::ios::binary)
+        << "# .PCD v0.7 - Point Cloud Data file format\nVERSION 0.7\nFIELDS x y z \n"
+           "SIZE 4 4 4 \nTYPE F F F \nCOUNT 1 1 1 \nPOINTS 244444444\nWIDTH 1\nHEIGHT 1\n"
+           "POINTS 1\nDATA ascii\n1.0 2.0 3.0 \n";
+    EXPECT_FALSE(readPcdFile((dir / "twice.pcd").string()).ok);
+}
+
 TEST_F(PcdFiles, WriteFailuresAreReported) {
     EXPECT_NE(savePcdFile((dir / "no" / "such" / "dir.pcd").string(), twoPoints(), FieldSelection{},
                           LIDAR_LX30),

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <sstream>
 #include <vector>
 
@@ -233,6 +234,19 @@ Source fieldNamed(const pcl::PCLPointCloud2& cloud, const char* name) {
     return {};
 }
 
+// True when every field lies inside its point. A header whose sizes do not add up (for example
+// one without SIZE and TYPE lines) would otherwise make fields reach past the end of a point.
+bool fieldsFitThePoint(const pcl::PCLPointCloud2& cloud) {
+    for (const auto& f : cloud.fields) {
+        const std::uint64_t end =
+            std::uint64_t{f.offset} + std::uint64_t{f.count} * scalarSize(f.datatype);
+        if (end > cloud.point_step) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The value at position `index` of a data row, counting every element of every field.
 Source valueAt(const pcl::PCLPointCloud2& cloud, std::size_t index) {
     for (const auto& f : cloud.fields) {
@@ -269,7 +283,7 @@ bool declaredSizeFits(std::istream& in, std::string& error) {
     auto number = [&overflow](const std::string& token) {
         std::uint64_t v = 0;
         const auto r = std::from_chars(token.data(), token.data() + token.size(), v);
-        if (r.ec != std::errc() || v > (std::uint64_t{1} << 40)) {
+        if (r.ec != std::errc() || v > 0xFFFFFFFFu) {
             overflow = true;
             return std::uint64_t{0};
         }
@@ -286,11 +300,12 @@ bool declaredSizeFits(std::istream& in, std::string& error) {
                 list.push_back(number(token));
             }
         } else if (key == "WIDTH" && words >> token) {
-            width = number(token);
+            // The reader may size its buffers at any of several such lines: keep the largest.
+            width = std::max(width, number(token));
         } else if (key == "HEIGHT" && words >> token) {
-            height = number(token);
+            height = std::max(height, number(token));
         } else if (key == "POINTS" && words >> token) {
-            points = number(token);
+            points = std::max(points, number(token));
         } else if (key == "DATA") {
             words >> kind;
         }
@@ -299,8 +314,18 @@ bool declaredSizeFits(std::istream& in, std::string& error) {
         error = "the header declares an impossible size";
         return false;
     }
+    // Every number is at most 2^32 - 1, so single products fit; sums saturate, and the checks
+    // below compare products by division.
+    auto add = [](std::uint64_t a, std::uint64_t b) {
+        return a > std::numeric_limits<std::uint64_t>::max() - b
+                   ? std::numeric_limits<std::uint64_t>::max()
+                   : a + b;
+    };
+    std::uint64_t values = 0;
     for (std::size_t i = 0; i < sizes.size(); ++i) {
-        pointStep += sizes[i] * (i < counts.size() ? counts[i] : 1);
+        const std::uint64_t count = i < counts.size() ? counts[i] : 1;
+        pointStep = add(pointStep, sizes[i] * count);
+        values = add(values, count);
     }
     const std::uint64_t declared = std::max(points, width * height);
     const std::streampos dataStart = in.tellg();
@@ -308,13 +333,23 @@ bool declaredSizeFits(std::istream& in, std::string& error) {
     const std::streampos end = in.tellg();
     const std::uint64_t body =
         dataStart >= 0 && end > dataStart ? static_cast<std::uint64_t>(end - dataStart) : 0;
+    auto atMost = [](std::uint64_t a, std::uint64_t b, std::uint64_t limit) {
+        return a == 0 || b == 0 || a <= limit / b;
+    };
     bool fits = true;
     if (kind == "ascii") {
-        fits = declared <= body / 2;
+        // Every value of a row takes at least a digit and a separator, and is stored in at
+        // most 8 bytes.
+        fits = atMost(declared, std::max<std::uint64_t>(values, 1), body / 2) &&
+               atMost(declared, pointStep, body * 4);
     } else if (kind == "binary") {
-        fits = declared * pointStep <= body;
+        fits = atMost(declared, pointStep, body);
     } else if (kind == "binary_compressed") {
-        fits = declared * pointStep <= body * 100;
+        fits = body <= std::numeric_limits<std::uint64_t>::max() / 100 &&
+               atMost(declared, pointStep, body * 100);
+    } else {
+        error = "not a readable PCD file";
+        return false;
     }
     if (!fits) {
         error = "the file holds fewer points than its header declares";
@@ -453,6 +488,10 @@ PcdLoadResult readPcdFile(const std::string& path) {
     }
     if (header < 0 || cloud.fields.empty()) {
         result.error = "not a readable PCD file";
+        return result;
+    }
+    if (!fieldsFitThePoint(cloud)) {
+        result.error = "the sizes of the file's fields do not match its layout";
         return result;
     }
     if (std::uint64_t{cloud.width} * cloud.height == 0) {
