@@ -1,5 +1,7 @@
-// A laser data packet of arbitrary bytes through the packet layout rule and the
-// record decoder.
+// A laser data packet of arbitrary bytes through the grabber's conversion into
+// cloud points: the header rule, the record count and the finiteness check.
+#include "grabber.h"
+
 #include "Sentova/LaserPacket.h"
 
 #include <cmath>
@@ -8,17 +10,17 @@
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    pcl::SentovaGrabber::Cloud cloud;
+    const bool kept = pcl::SentovaGrabber::appendPacketPoints(cloud, data, size);
     const tavrel::LaserPacketLayout layout = tavrel::examineLaserPacket(data, size);
-    if (layout.discarded)
-        return 0;
-    if (layout.headerSize + layout.records * tavrel::kLaserRecordSize > size)
+    if (kept == layout.discarded)
         std::abort();
-    for (std::size_t i = 0; i < layout.records; ++i) {
-        const auto* record =
-            reinterpret_cast<const char*>(data + layout.headerSize + i * tavrel::kLaserRecordSize);
-        const tavrel::LaserRecord r = tavrel::decodeData(record);
-        if (!(r.azimuth >= -180.0 && r.azimuth < 180.0) ||
-            !(r.elevation >= -180.0 && r.elevation < 180.0))
+    if (cloud.size() > layout.records || cloud.width != cloud.size())
+        std::abort();
+    for (const auto& p : cloud) {
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
+            std::abort();
+        if (!(p.x >= -180.0f && p.x <= 180.0f) || !(p.y >= -180.0f && p.y <= 180.0f))
             std::abort();
     }
     return 0;

@@ -8,9 +8,9 @@ cd "$root"
 seconds=${FUZZ_SECONDS:-40}
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DSENTOVA_BUILD_FUZZ=ON -DSENTOVA_SANITIZE=address -DSENTOVA_BUILD_TESTS=OFF \
-  -DSENTOVA_BUILD_VIEWER=OFF -DSENTOVA_BUILD_SIM=OFF -DSENTOVA_BUILD_BENCH=OFF >/dev/null
-cmake --build build-fuzz -j "$(nproc)"
+  -DSENTOVA_BUILD_FUZZ=ON -DSENTOVA_SANITIZE=address -DSENTOVA_BUILD_TESTS=OFF -DSENTOVA_BUILD_VIEWER=ON \
+  -DSENTOVA_BUILD_SIM=OFF -DSENTOVA_BUILD_BENCH=OFF >/dev/null
+cmake --build build-fuzz -j "$(nproc)" --target fuzz_all
 
 mkdir -p build-fuzz/artifacts
 status=0

@@ -47,6 +47,10 @@ public:
     // The reply time-out is fixed at 5000 ms for applications; tests shorten it.
     void SetResponseTimeout(unsigned int milliseconds) { m_responseTimeout = milliseconds; }
 
+    // The reply and notification dispatcher, run on the socket thread for every
+    // datagram; public so that fuzzing can hand it datagrams without a socket.
+    void BaseRXCallback(std::string code, std::string payload, std::string sender) override;
+
 private:
     // Reads the data of a successful reply from the front of m_lastResponse,
     // with m_commandMutex held.
@@ -58,7 +62,6 @@ private:
     // Wakes a transaction waiting on another thread and returns once it has
     // left, so that the members it uses outlive it.
     void EndWaitingTransaction();
-    void BaseRXCallback(std::string code, std::string payload, std::string sender) override;
     void DispatchNotification(unsigned int kind, std::string& payload);
 
     // m_commandMutex guards m_pendingCommand and m_lastResponse, and is held by

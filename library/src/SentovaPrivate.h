@@ -95,6 +95,10 @@ public:
     // or 255 when the data is too short.
     using Decoder = std::function<tavrel_error_t(const std::string& response)>;
 
+    // The reply dispatcher, run on the socket thread for every datagram; public so
+    // that fuzzing can hand it datagrams without a socket in between.
+    void BaseRXCallback(std::string code, std::string payload, std::string sender) override;
+
 private:
     // The blocking transaction; timeout in milliseconds, 0 without limit.
     tavrel_error_t Transact(const std::string& command, unsigned int timeout,
@@ -107,7 +111,6 @@ private:
     // Wakes a transaction waiting on another thread and returns once it has
     // left, so that the members it uses outlive it.
     void EndWaitingTransaction();
-    void BaseRXCallback(std::string code, std::string payload, std::string sender) override;
     void HighPerfTriggerCallback(std::string payload);
 
     // m_nonBlockingMutex guards m_nonBlockingCommand, m_notificationCallback,
