@@ -1,0 +1,300 @@
+// soak_bench: the viewer's window, in this process, receiving a simulated
+// LX20's high-speed stream (30000 points/s, the highest rate of any model)
+// during a full-field scan for minutes, with its point buffer at the largest
+// maximum the window offers. The simulator runs in a child process (this
+// program again, in its simulator role) so that each side's memory is its own.
+// Reports points sent against points received, resident memory at the start
+// and end of both processes, and the longest stall of the GUI thread, seen as
+// the longest interval between ticks of a 5 ms timer on that thread.
+#include "SoakSupport.h"
+
+#include "MainWindow.h"
+#include "Simulator.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QInputDialog>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSurfaceFormat>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QVTKOpenGLNativeWidget.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <pthread.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kSimulatorRole = "--simulator-role";
+
+// The child: a simulated LX20 until SIGTERM, then its counters on one line.
+int runSimulator(const std::string& address) {
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    const long startKb = soak::residentKbOf(0);
+    sentova::sim::SimulatorConfig config;
+    config.address = address;
+    config.echo = false;
+    config.device.model = sentova::sim::Model::LX20;
+    config.device.serial = sentova::sim::defaultSerial(sentova::sim::Model::LX20, 31);
+    sentova::sim::Simulator simulator(config);
+    try {
+        simulator.start();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "soak simulator: cannot start on %s: %s\n", address.c_str(), e.what());
+        return 1;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    const long endKb = soak::residentKbOf(0);
+    const sentova::sim::SimulatorCounters counters = simulator.counters();
+    const sentova::sim::DeviceStatus status = simulator.status();
+    simulator.stop();
+    std::printf("points-sent %llu packets-sent %llu packets-dropped %llu send-failures %llu "
+                "rss-start-kb %ld rss-end-kb %ld\n",
+                static_cast<unsigned long long>(status.pointsSent),
+                static_cast<unsigned long long>(counters.packetsSent),
+                static_cast<unsigned long long>(counters.packetsDropped),
+                static_cast<unsigned long long>(counters.sendFailures), startKb, endKb);
+    std::fflush(stdout);
+    return 0;
+}
+
+// The window with a count of what the listener hands it.
+class CountingWindow : public MainWindow {
+public:
+    void LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
+                           unsigned int unused) override {
+        delivered += observations.size();
+        ++batches;
+        MainWindow::LaserDataCallback(std::move(observations), unused);
+    }
+    std::atomic<std::uint64_t> delivered{0};
+    std::atomic<std::uint64_t> batches{0};
+};
+
+template <class T> T* widget(QWidget* window, const char* name) {
+    T* found = window->findChild<T*>(QString::fromLatin1(name));
+    if (!found) {
+        std::fprintf(stderr, "soak: the window has no %s\n", name);
+        std::exit(1);
+    }
+    return found;
+}
+
+// Answers the next modal input dialog with value, from the dialog's own loop.
+void answerNextIntDialog(int value) {
+    auto* poll = new QTimer;
+    auto attempts = std::make_shared<int>(0);
+    QObject::connect(poll, &QTimer::timeout, [poll, attempts, value] {
+        auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        if (dialog) {
+            dialog->setIntValue(value);
+            dialog->accept();
+        }
+        if (dialog || ++*attempts > 250) {
+            poll->stop();
+            poll->deleteLater();
+        }
+    });
+    poll->start(20);
+}
+
+long long labelNumber(QWidget* window, const char* name) {
+    return widget<QLabel>(window, name)->text().toLongLong();
+}
+
+double mb(long kb) {
+    return kb / 1024.0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == kSimulatorRole)
+        return runSimulator(argv[2]);
+
+    const soak::Options options =
+        soak::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (options.help || !options.error.empty()) {
+        std::fputs(options.error.empty() ? "" : ("soak: " + options.error + "\n").c_str(), stderr);
+        std::fputs(soak::usageText(argv[0]).c_str(), options.help ? stdout : stderr);
+        return options.help ? 0 : 2;
+    }
+    const long processStartKb = soak::residentKbOf(0);
+
+    // Settings and runtime files of this run stay in a folder of its own.
+    QTemporaryDir scratch;
+    if (!scratch.isValid()) {
+        std::fprintf(stderr, "soak: no temporary folder\n");
+        return 1;
+    }
+    const QByteArray scratchPath = QFile::encodeName(scratch.path());
+    setenv("XDG_CONFIG_HOME", scratchPath.constData(), 1);
+    setenv("XDG_RUNTIME_DIR", scratchPath.constData(), 1);
+
+    // The window takes the device address from the command line.
+    std::string program = argv[0];
+    std::string address = options.address;
+    char* windowArguments[] = {&program[0], &address[0], nullptr};
+    int windowArgumentCount = 2;
+    QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
+    QApplication application(windowArgumentCount, windowArguments);
+    QCoreApplication::setOrganizationName("Tavrel Dynamics");
+    QCoreApplication::setOrganizationDomain("tavrel-dynamics.example");
+    QCoreApplication::setApplicationName("LX30Tools");
+    {
+        QSettings settings;
+        settings.clear();
+        settings.setValue("network/port", options.dataPort);
+        settings.sync();
+    }
+
+    QProcess simulator;
+    simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    simulator.start(QCoreApplication::applicationFilePath(),
+                    {kSimulatorRole, QString::fromStdString(options.address)});
+    if (!simulator.waitForStarted(5000) || !simulator.waitForReadyRead(5000) ||
+        !simulator.readLine().startsWith("ready")) {
+        std::fprintf(stderr, "soak: the simulator did not start\n");
+        return 1;
+    }
+    const int simulatorPid = static_cast<int>(simulator.processId());
+    const long simulatorStartKb = soak::residentKbOf(simulatorPid);
+
+    auto window = std::make_unique<CountingWindow>();
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get(), 10000)) {
+        std::fprintf(stderr, "soak: the window was not shown (no display?)\n");
+        return 1;
+    }
+    answerNextIntDialog(static_cast<int>(options.maximumPoints));
+    widget<QAction>(window.get(), "actionSet_max_points")->trigger();
+
+    const long viewerStartKb = soak::residentKbOf(0);
+
+    // Measure from before the stream starts, so the start itself counts.
+    soak::StallTracker stalls(std::chrono::milliseconds(100));
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout,
+                     [&stalls] { stalls.tick(soak::StallTracker::Clock::now()); });
+    probe.start(5);
+
+    widget<QPushButton>(window.get(), "homePushButton")->click();
+    auto* highSpeed = widget<QCheckBox>(window.get(), "laserHighSpeedcheckBox");
+    if (!highSpeed->isChecked())
+        highSpeed->click();
+    widget<QPushButton>(window.get(), "laserPushButton")->click();
+    widget<QRadioButton>(window.get(), "fullFieldradioButton")->click();
+    widget<QPushButton>(window.get(), "scanPushButton")->click();
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    long long rateDisplaySum = 0;
+    long long largestBuffer = 0;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        rateDisplaySum += labelNumber(window.get(), "pointsPerSecond_label");
+        largestBuffer = std::max(largestBuffer, labelNumber(window.get(), "totalPoints_label"));
+        const qint64 seconds = elapsed.elapsed() / 1000;
+        if (seconds > 0 && seconds % 60 == 0)
+            std::printf("[%4llds] delivered %llu, buffer %lld, viewer RSS %.1f MB, longest stall "
+                        "%.1f ms\n",
+                        static_cast<long long>(seconds),
+                        static_cast<unsigned long long>(window->delivered.load()),
+                        labelNumber(window.get(), "totalPoints_label"), mb(soak::residentKbOf(0)),
+                        stalls.longest().count() / 1000.0);
+        std::fflush(stdout);
+    });
+    sampler.start(1000);
+
+    QTimer::singleShot(static_cast<int>(options.seconds * 1000.0), &application,
+                       &QApplication::quit);
+    application.exec();
+    sampler.stop();
+    probe.stop();
+    const double streamedSeconds = elapsed.elapsed() / 1000.0;
+
+    // Stop the stream and the scan, then let the last datagrams through.
+    widget<QPushButton>(window.get(), "laserStopPushButton")->click();
+    widget<QPushButton>(window.get(), "scanStopPushButton")->click();
+    QTest::qWait(500);
+    const long socketDrops = soak::udpDropsNow(options.dataPort);
+    const long viewerEndKb = soak::residentKbOf(0);
+    const long simulatorEndKbSeen = soak::residentKbOf(simulatorPid);
+    const std::uint64_t delivered = window->delivered;
+    const std::uint64_t batches = window->batches;
+    const long long displayed = labelNumber(window.get(), "totalPoints_label");
+    const QStringList log = widget<QPlainTextEdit>(window.get(), "log_plainTextEdit")
+                                ->toPlainText()
+                                .split('\n', Qt::SkipEmptyParts);
+
+    simulator.terminate();
+    simulator.waitForFinished(5000);
+    const QString simulatorReport =
+        QString::fromLatin1(simulator.readAllStandardOutput()).trimmed();
+    const QStringList fields = simulatorReport.split(' ', Qt::SkipEmptyParts);
+    auto simulatorFigure = [&fields](const char* name) {
+        const int at = fields.indexOf(QString::fromLatin1(name));
+        return at >= 0 && at + 1 < fields.size() ? fields[at + 1].toLongLong() : -1LL;
+    };
+    const long long sent = simulatorFigure("points-sent");
+
+    std::printf(
+        "\nsoak: %.1f s of LX20 high-speed stream (30000 points/s) with a full-field scan\n",
+        streamedSeconds);
+    std::printf("window log:\n");
+    for (const QString& line : log)
+        std::printf("  %s\n", line.toLocal8Bit().constData());
+    std::printf("points sent by the simulator        %lld in %lld packets (%lld dropped by "
+                "fault injection, %lld send failures)\n",
+                sent, simulatorFigure("packets-sent"), simulatorFigure("packets-dropped"),
+                simulatorFigure("send-failures"));
+    std::printf(
+        "points delivered by the listener    %llu in %llu batches (%.4f%% of sent)\n",
+        static_cast<unsigned long long>(delivered), static_cast<unsigned long long>(batches),
+        sent > 0 ? 100.0 * static_cast<double>(delivered) / static_cast<double>(sent) : 0.0);
+    std::printf("datagrams dropped at the data socket %ld (kernel receive buffer)\n", socketDrops);
+    std::printf("viewer: points/s display, summed once a second %lld\n", rateDisplaySum);
+    std::printf("viewer: buffer maximum              %u points\n", options.maximumPoints);
+    std::printf("viewer: points shown at the end     %lld (largest seen %lld)\n", displayed,
+                largestBuffer);
+    std::printf("resident memory, simulator          start %.1f MB (after start-up %.1f MB), "
+                "end %.1f MB (seen by this process %.1f MB)\n",
+                mb(simulatorFigure("rss-start-kb")), mb(simulatorStartKb),
+                mb(simulatorFigure("rss-end-kb")), mb(simulatorEndKbSeen));
+    std::printf("resident memory, viewer             process start %.1f MB, window up %.1f MB, "
+                "end %.1f MB\n",
+                mb(processStartKb), mb(viewerStartKb), mb(viewerEndKb));
+    std::printf("GUI thread: longest stall           %.1f ms (at %.1f s), %llu intervals over "
+                "100 ms, %llu ticks of 5 ms\n",
+                stalls.longest().count() / 1000.0, stalls.longestAt().count() / 1000.0,
+                static_cast<unsigned long long>(stalls.overThreshold()),
+                static_cast<unsigned long long>(stalls.ticks()));
+    std::fflush(stdout);
+
+    window.reset();
+    return 0;
+}
