@@ -334,6 +334,14 @@ TEST_F(PcdFiles, HeaderWithoutDataLineIsRefused) {
            "SIZE 4 4 4 \nTYPE F F F \nCOUNT 1 1 1 \nPOINTS 244444444\nWIDTH 1\nHEIGHT 1\n"
            "POINTS 1\nDATA ascii\n1.0 2.0 3.0 \n";
     EXPECT_FALSE(readPcdFile((dir / "twice.pcd").string()).ok);
+
+    // Nor one on a line whose keyword runs on into other bytes.
+    std::ofstream(dir / "runon.pcd", std::ios::binary)
+        << "# .PCD v0.7 - Point Cloud Data file format\nVERSION 0.7\nFIELDS x y z \n"
+           "SIZE 4 4 4 \nTYPE F F F \nCOUNT 1 1 1 \nPOINTS"
+        << std::string(8, '\0') << " 33333333333333333\nWIDTH 1\nHEIGHT 1\n"
+        << "POINTS 1\nDATA ascii\n1.0 2.0 3.0 \n";
+    EXPECT_FALSE(readPcdFile((dir / "runon.pcd").string()).ok);
 }
 
 TEST_F(PcdFiles, WriteFailuresAreReported) {

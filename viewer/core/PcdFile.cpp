@@ -270,6 +270,19 @@ Source valueAt(const pcl::PCLPointCloud2& cloud, std::size_t index) {
 // header must not make it ask for more memory than the file could fill: an ascii row takes at
 // least two bytes per point, binary data exactly its size, and compressed data at most about a
 // hundredth of it.
+const char* const kHeaderKeywords[] = {"VERSION", "FIELDS", "COLUMNS",   "SIZE",   "TYPE", "COUNT",
+                                       "WIDTH",   "HEIGHT", "VIEWPOINT", "POINTS", "DATA"};
+
+bool isHeaderKeyword(const std::string& word) {
+    return std::any_of(std::begin(kHeaderKeywords), std::end(kHeaderKeywords),
+                       [&](const char* k) { return word == k; });
+}
+
+bool beginsWithKeyword(const std::string& word) {
+    return std::any_of(std::begin(kHeaderKeywords), std::end(kHeaderKeywords),
+                       [&](const char* k) { return word.rfind(k, 0) == 0; });
+}
+
 bool declaredSizeFits(std::istream& in, std::string& error) {
     std::uint64_t pointStep = 0;
     std::uint64_t points = 0;
@@ -289,11 +302,18 @@ bool declaredSizeFits(std::istream& in, std::string& error) {
         }
         return v;
     };
+    bool garbled = false;
     for (int lines = 0; lines < 64 && kind.empty() && std::getline(in, line); ++lines) {
         std::istringstream words(line);
         std::string key;
         words >> key;
         std::string token;
+        // The reader recognises a keyword by its first letters, so a line whose first word only
+        // begins with one (say "POINTS" and a control character) is read as that keyword; such a
+        // line cannot be checked the way the reader will take it.
+        if (!key.empty() && key[0] != '#' && !isHeaderKeyword(key) && beginsWithKeyword(key)) {
+            garbled = true;
+        }
         if (key == "SIZE" || key == "COUNT") {
             auto& list = key == "SIZE" ? sizes : counts;
             while (words >> token) {
@@ -309,6 +329,10 @@ bool declaredSizeFits(std::istream& in, std::string& error) {
         } else if (key == "DATA") {
             words >> kind;
         }
+    }
+    if (garbled) {
+        error = "not a readable PCD file";
+        return false;
     }
     if (overflow) {
         error = "the header declares an impossible size";
