@@ -1,11 +1,20 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan + coverage) and runs each
-# for a bounded time from its seed corpus. Any crash, leak or sanitizer report
+# for a bounded number of runs from its seed corpus. Any crash, leak or sanitizer report
 # fails the run; the input that caused it is left in build-fuzz/artifacts/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-seconds=${FUZZ_SECONDS:-40}
+# A fixed seed and a fixed number of runs per target keep a run reproducible;
+# the time limit only guards against a slow machine.
+seconds=${FUZZ_SECONDS:-90}
+runs_for() {
+  case $1 in
+    pcd_loader) echo "${FUZZ_RUNS_PCD:-40000}" ;;
+    replies) echo "${FUZZ_RUNS:-600000}" ;;
+    *) echo "${FUZZ_RUNS:-2000000}" ;;
+  esac
+}
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSENTOVA_BUILD_FUZZ=ON -DSENTOVA_SANITIZE=address -DSENTOVA_BUILD_TESTS=OFF -DSENTOVA_BUILD_VIEWER=ON \
@@ -19,9 +28,10 @@ for target in build-fuzz/fuzz/fuzz_*; do
   name=${target##*/fuzz_}
   work=$(mktemp -d)
   [ -d "fuzz/corpus/$name" ] && cp -r "fuzz/corpus/$name/." "$work/"
-  echo "== fuzz $name for ${seconds}s"
+  runs=$(runs_for "$name")
+  echo "== fuzz $name: $runs runs (at most ${seconds}s)"
   if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-      "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+      "$target" -seed=1 -runs="$runs" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="build-fuzz/artifacts/${name}-" "$work" >"build-fuzz/${name}.log" 2>&1; then
     echo "fuzz $name FAILED; see build-fuzz/${name}.log and build-fuzz/artifacts/" >&2
     tail -40 "build-fuzz/${name}.log" >&2
