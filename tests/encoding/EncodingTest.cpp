@@ -1,5 +1,7 @@
 #include "Sentova/Encoding.h"
 
+#include "ByteString.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,13 +10,9 @@
 
 using namespace tavrel;
 
+using testing_support::Bytes;
+
 namespace {
-std::string Bytes(std::initializer_list<int> b) {
-    std::string s;
-    for (int v : b)
-        s.push_back(static_cast<char>(v));
-    return s;
-}
 double ReadAngle(std::string s) {
     auto it = s.begin();
     return UnpackAngle(it);

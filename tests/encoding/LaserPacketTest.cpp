@@ -1,24 +1,22 @@
 #include "Sentova/LaserPacket.h"
 
+#include "ByteString.h"
+
 #include <gtest/gtest.h>
 
 using namespace tavrel;
 
+using testing_support::Bytes;
+
 namespace {
-std::string Record(std::initializer_list<int> b) {
-    std::string s;
-    for (int v : b)
-        s.push_back(static_cast<char>(v));
-    return s;
-}
 LaserPacketLayout Examine(const std::string& s) {
     return examineLaserPacket(reinterpret_cast<const unsigned char*>(s.data()), s.size());
 }
 } // namespace
 
 TEST(LaserRecordDecode, FieldsAndSigns) {
-    const std::string r = Record({0x01, 0x00, 0x00, 0x01, 0x80, 0,    0,    0,    0x40, 0,   0, 0,
-                                  0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x00});
+    const std::string r = Bytes({0x01, 0x00, 0x00, 0x01, 0x80, 0,    0,    0,    0x40, 0,    0,
+                                 0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x00});
     const LaserRecord d = decodeData(r.data());
     EXPECT_EQ(d.timestamp, 16777217u);
     EXPECT_DOUBLE_EQ(d.azimuth, -180.0);

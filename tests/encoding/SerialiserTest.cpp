@@ -1,21 +1,16 @@
 #include "Sentova/CommandSerialiser.h"
 #include "Sentova/Encoding.h"
 
+#include "ByteString.h"
 #include <boost/system/system_error.hpp>
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
 using tavrel::CommandSerialiser;
 
-namespace {
-std::string Bytes(std::initializer_list<int> b) {
-    std::string s;
-    for (int v : b)
-        s.push_back(static_cast<char>(v));
-    return s;
-}
-} // namespace
+using testing_support::Bytes;
 
 TEST(Serialiser, ArgumentLessCommandsAreTheirCode) {
     const std::pair<std::string, std::string> cases[] = {

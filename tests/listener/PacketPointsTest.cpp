@@ -2,6 +2,8 @@
 #include "SentovaGrabberPrivate.h"
 #include "grabber.h"
 
+#include "ByteString.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,13 +11,9 @@
 
 using Cloud = pcl::SentovaGrabber::Cloud;
 
+using testing_support::Bytes;
+
 namespace {
-std::string Bytes(std::initializer_list<int> values) {
-    std::string s;
-    for (int v : values)
-        s.push_back(static_cast<char>(v));
-    return s;
-}
 const unsigned char* Data(const std::string& s) {
     return reinterpret_cast<const unsigned char*>(s.data());
 }
