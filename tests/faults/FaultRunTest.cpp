@@ -187,7 +187,6 @@ TEST(FaultRun, DeviceErrorCodesOnEveryViewerCommandComeBackAsTheirCodes) {
         std::function<tavrel::tavrel_error_t()> call;
     };
     SimulatorConfig c = quietConfig("1.5");
-    RunningSim* running = nullptr;
     std::string serial = "unchanged";
     Sentova* device = nullptr;
     SentovaEventManager* events = nullptr;
@@ -215,7 +214,6 @@ TEST(FaultRun, DeviceErrorCodesOnEveryViewerCommandComeBackAsTheirCodes) {
     for (const Case& k : cases)
         c.faults.errors[k.code] = k.error;
     RunningSim f(c);
-    running = &f;
     Sentova facade(f.address);
     SentovaEventManager manager(f.address);
     device = &facade;
@@ -233,8 +231,8 @@ TEST(FaultRun, DeviceErrorCodesOnEveryViewerCommandComeBackAsTheirCodes) {
     }
     EXPECT_EQ(serial, "unchanged");
     // The device never saw the refused commands: not homed, not streaming.
-    EXPECT_FALSE(running->sim.status().homed);
-    EXPECT_FALSE(running->sim.status().streaming);
+    EXPECT_FALSE(f.sim.status().homed);
+    EXPECT_FALSE(f.sim.status().streaming);
 }
 
 TEST(FaultRun, LostLaserPacketsGiveFewerObservationsAndNoHarm) {
