@@ -214,18 +214,22 @@ int main(int argc, char** argv) {
     elapsed.start();
     long long rateDisplaySum = 0;
     long long largestBuffer = 0;
+    qint64 reportedMinutes = 0;
     QTimer sampler;
     QObject::connect(&sampler, &QTimer::timeout, [&] {
         rateDisplaySum += labelNumber(window.get(), "pointsPerSecond_label");
         largestBuffer = std::max(largestBuffer, labelNumber(window.get(), "totalPoints_label"));
+        // A line each minute, even when a stall swallows the sample at its boundary.
         const qint64 seconds = elapsed.elapsed() / 1000;
-        if (seconds > 0 && seconds % 60 == 0)
+        if (seconds / 60 > reportedMinutes) {
+            reportedMinutes = seconds / 60;
             std::printf("[%4llds] delivered %llu, buffer %lld, viewer RSS %.1f MB, longest stall "
                         "%.1f ms\n",
                         static_cast<long long>(seconds),
                         static_cast<unsigned long long>(window->delivered.load()),
                         labelNumber(window.get(), "totalPoints_label"), mb(soak::residentKbOf(0)),
                         stalls.longest().count() / 1000.0);
+        }
         std::fflush(stdout);
     });
     sampler.start(1000);
