@@ -20,9 +20,10 @@ bool HasClass(const std::string& code, const char* replyClass) {
 }
 
 tavrel_error_t DeviceErrorCode(const std::string& payload) {
-    if (payload.empty())
-        return NoError;
-    return static_cast<tavrel_error_t>(static_cast<unsigned char>(payload[0]));
+    // An "EE" reply is a failure whatever it carries: without a code, or with 0,
+    // it must not read as success.
+    const unsigned char code = payload.empty() ? 0 : static_cast<unsigned char>(payload[0]);
+    return code == 0 ? OtherError : static_cast<tavrel_error_t>(code);
 }
 
 bool DecodeAngleFields(const std::string& payload, double* out, std::size_t count) {

@@ -16,7 +16,9 @@ bool SameStem(const std::string& command, const std::string& code);
 // True when the reply code begins with the two-character status class.
 bool HasClass(const std::string& code, const char* replyClass);
 
-// The error byte of an "EE" payload, read unsigned (FF gives 255); 0 when empty.
+// The error byte of an "EE" payload, read unsigned (FF gives 255). A payload
+// without a code, or with code 0, gives 255 ("Other Error"): a failure reply never
+// reads as success.
 tavrel_error_t DeviceErrorCode(const std::string& payload);
 
 // Reads count angle fields from the front of payload into out. False, with out

@@ -54,8 +54,11 @@ TEST_F(Controller, ReplyClassesGiveResults) {
     EXPECT_EQ(controller->GetLastBlockingError(), NotHomed);
     device.answerAll("EE", Bytes({0xFF}));
     EXPECT_EQ(controller->SendBlockingCommand(stop), OtherError);
+    // A failure reply without a code, or with code 0, is still a failure.
     device.answerAll("EE");
-    EXPECT_EQ(controller->SendBlockingCommand(stop), NoError);
+    EXPECT_EQ(controller->SendBlockingCommand(stop), OtherError);
+    device.answerAll("EE", Bytes({0x00}));
+    EXPECT_EQ(controller->SendBlockingCommand(stop), OtherError);
 
     device.answerAll("ER", std::string("a\0b", 3));
     EXPECT_EQ(controller->SendBlockingCommand(stop), NoError);

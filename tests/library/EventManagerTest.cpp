@@ -56,11 +56,13 @@ TEST_F(EventManager, DeviceErrorCodes) {
     EXPECT_EQ(manager->EventEnable(128, 0, false), InvalidArgument);
     device.answerAll("EE", Bytes({0xFF}));
     EXPECT_EQ(manager->EventDisable(1, 2), OtherError);
+    device.answerAll("EE");
+    EXPECT_EQ(manager->EventDisable(1, 2), OtherError);
     device.answerAll("EA");
     EXPECT_EQ(manager->ResetEvents(), NoError);
     EXPECT_EQ(manager->ManagerSendCommand("SVSR"), UnknownCommand);
     const auto r = device.received();
-    ASSERT_EQ(r.size(), 4u);
+    ASSERT_EQ(r.size(), 5u);
     EXPECT_EQ(r[1], std::string("SVEENB\x00\x80\x00", 9));
 }
 
