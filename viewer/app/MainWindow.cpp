@@ -163,6 +163,7 @@ MainWindow::MainWindow(QWidget* parent)
     ui->pointsPerSecond_label->setText("0");
 
     pointsPerSecondInterval = 1000;
+    rateClock.start();
     QTimer::singleShot(static_cast<int>(pointsPerSecondInterval), this,
                        &MainWindow::updatePointsPerSecond);
     QTimer::singleShot(kFirstRefreshMs, this, &MainWindow::updatePointsDisplay);
@@ -636,7 +637,10 @@ void MainWindow::updatePointsDisplay() {
 
 void MainWindow::updatePointsPerSecond() {
     const std::uint32_t received = pointsReceived.exchange(0);
-    const double rate = 1000.0 * received / pointsPerSecondInterval;
+    const qint64 elapsed = rateClock.restart();
+    const double period =
+        elapsed > 0 ? static_cast<double>(elapsed) : static_cast<double>(pointsPerSecondInterval);
+    const double rate = 1000.0 * received / period;
     const double largest = std::numeric_limits<int>::max();
     ui->pointsPerSecond_label->setText(
         QString::number(static_cast<int>(rate < largest ? rate : largest)));

@@ -13,6 +13,7 @@
 #include "Sentova/SentovaGrabber.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QSettings>
 #include <QString>
@@ -141,6 +142,9 @@ private:
     // The listener adds, the rate display reads and zeroes in one exchange.
     std::atomic<std::uint32_t> pointsReceived{0};
     std::uint32_t pointsPerSecondInterval = 1000;
+    // Time since the rate display last ran: the rate is the count over the time
+    // that really passed, so a stalled GUI thread does not inflate it.
+    QElapsedTimer rateClock;
     // Set by the listener (eviction, range moved) and by GUI commands; taken
     // and cleared by the refresh together with its capture of the buffer.
     std::atomic<bool> cloudChanged{true};
