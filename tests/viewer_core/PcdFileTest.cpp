@@ -8,11 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
+#include <utility>
 
 using namespace viewer;
 namespace fs = std::filesystem;
@@ -235,6 +238,30 @@ TEST_F(PcdFiles, LoadsBinaryFilesFromPcl) {
         EXPECT_EQ(loaded.points[7].z, 3.5);
         EXPECT_EQ(loaded.points[7].intensity, 107.0);
     }
+
+    // The sizes stored before compressed data must agree with the header: too small a size
+    // would have the reader unpack past its buffer, too large one allocate for nothing.
+    std::string original = readAll(dir / "c.pcd");
+    const std::size_t sizesAt = original.find("DATA binary_compressed\n") + 23;
+    for (const std::uint32_t stored : {1u, 0u, 0x7fffffffu, 0xffffffffu}) {
+        std::string tampered = original;
+        std::memcpy(&tampered[sizesAt + 4], &stored, 4);
+        std::ofstream(dir / "t.pcd", std::ios::binary) << tampered;
+        EXPECT_FALSE(readPcdFile((dir / "t.pcd").string()).ok) << stored;
+    }
+    std::string lying = original;
+    const std::uint32_t beyond = static_cast<std::uint32_t>(original.size());
+    std::memcpy(&lying[sizesAt], &beyond, 4);
+    std::ofstream(dir / "t.pcd", std::ios::binary) << lying;
+    EXPECT_FALSE(readPcdFile((dir / "t.pcd").string()).ok);
+
+    // A well-formed stream (one literal run of four bytes) that holds less than the header's
+    // two points.
+    std::ofstream(dir / "t.pcd", std::ios::binary)
+        << "FIELDS x y z\nSIZE 4 4 4\nTYPE F F F\nCOUNT 1 1 1\nWIDTH 2\nHEIGHT 1\nPOINTS 2\n"
+           "DATA binary_compressed\n"
+        << std::string("\x05\0\0\0\x04\0\0\0\x03\x01\x02\x03\x04", 13);
+    EXPECT_FALSE(readPcdFile((dir / "t.pcd").string()).ok);
 }
 
 TEST_F(PcdFiles, FourthValueIsTheIntensityWithoutANamedField) {
@@ -342,6 +369,47 @@ TEST_F(PcdFiles, HeaderWithoutDataLineIsRefused) {
         << std::string(8, '\0') << " 33333333333333333\nWIDTH 1\nHEIGHT 1\n"
         << "POINTS 1\nDATA ascii\n1.0 2.0 3.0 \n";
     EXPECT_FALSE(readPcdFile((dir / "runon.pcd").string()).ok);
+
+    // Nor one whose count runs on into other bytes, in a header without SIZE lines, where the
+    // reader takes four bytes per field.
+    std::ofstream(dir / "trailing.pcd", std::ios::binary)
+        << "# .PCD v0.7 - Point Cloud Data file format\nVERSION .7\nFIELDS x y z\n"
+           "POINTS 244444444\x06\x06\xff ncestamp \x0eSIZE 4 4 4\nDATA binary\n"
+        << std::string(24, '\0');
+    EXPECT_FALSE(readPcdFile((dir / "trailing.pcd").string()).ok);
+}
+
+// A header that could be read more than one way is refused; a plain one, with comments, blank
+// lines and CRLF line ends, still loads.
+TEST_F(PcdFiles, HeaderIsReadOneWayOnly) {
+    const std::string good = "FIELDS x y z\r\nSIZE 4 4 4\r\nTYPE F F F\r\nCOUNT 1 1 1\r\n"
+                             "WIDTH 1\r\nHEIGHT 1\r\nPOINTS 1\r\nDATA ascii\r\n1 2 3\r\n";
+    std::ofstream(dir / "crlf.pcd", std::ios::binary)
+        << "# .PCD v0.7 \xe2\x80\x94 comment\r\n\nVERSION 0.7\r\n  # indented\n"
+        << good;
+    const PcdLoadResult crlf = readPcdFile((dir / "crlf.pcd").string());
+    ASSERT_TRUE(crlf.ok) << crlf.error;
+    ASSERT_EQ(crlf.points.size(), 1u);
+    EXPECT_EQ(crlf.points[0].z, 3.0);
+
+    const std::pair<const char*, const char*> edits[] = {
+        {"FIELDS x y z\r", "FIELDS x y z\r\nFIELDS x y z a b\r"},
+        {"DATA", "D\nDATA"},
+        {"DATA", "   \nDATA"},
+        {"FIELDS x y z", "FIELDS x y z\x0b"},
+        {"POINTS 1", "POINTS 1x"},
+        {"WIDTH 1", "WIDTH -1"},
+        {"DATA ascii", "DATA asciix"},
+        {"SIZE 4 4 4", "SIZE 4 4 3"},
+        {"COUNT 1 1 1", "COUNT 1 1 2147483647"},
+        {"POINTS 1", "POINTS 2147483648"},
+    };
+    for (const auto& [from, to] : edits) {
+        std::string header = good;
+        header.replace(header.find(from), std::strlen(from), to);
+        std::ofstream(dir / "odd.pcd", std::ios::binary) << header;
+        EXPECT_FALSE(readPcdFile((dir / "odd.pcd").string()).ok) << header;
+    }
 }
 
 TEST_F(PcdFiles, WriteFailuresAreReported) {

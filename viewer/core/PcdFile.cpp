@@ -266,91 +266,130 @@ Source valueAt(const pcl::PCLPointCloud2& cloud, std::size_t index) {
     return {};
 }
 
-// The reader sizes its buffers from the header before it reads any data. A corrupt or hostile
-// header must not make it ask for more memory than the file could fill: an ascii row takes at
-// least two bytes per point, binary data exactly its size, and compressed data at most about a
-// hundredth of it.
+// The reader sizes its buffers from the header before it reads any data, takes a keyword by its
+// first letters and a number by its leading digits, and stops at the first line it does not know.
+// A corrupt or hostile header must not make it ask for more memory than the file could fill, so
+// the header is checked first, strictly enough that it can only be read one way: printable
+// words, each keyword once and spelt in full, numbers that are all digits. An ascii row then
+// takes at least two bytes per point, binary data exactly its size, and compressed data at most
+// about a hundredth of it.
 const char* const kHeaderKeywords[] = {"VERSION", "FIELDS", "COLUMNS",   "SIZE",   "TYPE", "COUNT",
                                        "WIDTH",   "HEIGHT", "VIEWPOINT", "POINTS", "DATA"};
 
-bool isHeaderKeyword(const std::string& word) {
-    return std::any_of(std::begin(kHeaderKeywords), std::end(kHeaderKeywords),
-                       [&](const char* k) { return word == k; });
+std::vector<std::string> headerWords(const std::string& line) {
+    std::vector<std::string> words;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        const std::size_t start = line.find_first_not_of(" \t\r", i);
+        if (start == std::string::npos) {
+            break;
+        }
+        i = line.find_first_of(" \t\r", start);
+        words.push_back(line.substr(start, i == std::string::npos ? i : i - start));
+    }
+    return words;
 }
 
-bool beginsWithKeyword(const std::string& word) {
-    return std::any_of(std::begin(kHeaderKeywords), std::end(kHeaderKeywords),
-                       [&](const char* k) { return word.rfind(k, 0) == 0; });
+bool printableHeaderLine(const std::string& line) {
+    return std::all_of(line.begin(), line.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return c == '\t' || c == '\r' || (u >= 0x20 && u < 0x7f);
+    });
 }
 
 bool declaredSizeFits(std::istream& in, std::string& error) {
-    std::uint64_t pointStep = 0;
+    // The reader keeps counts and sizes in ints.
+    constexpr std::uint64_t kLargest = std::numeric_limits<std::int32_t>::max();
+    std::vector<std::uint64_t> sizes;
+    std::vector<std::uint64_t> counts;
+    std::uint64_t fields = 0;
     std::uint64_t points = 0;
     std::uint64_t width = 0;
     std::uint64_t height = 1;
-    std::vector<std::uint64_t> sizes;
-    std::vector<std::uint64_t> counts;
+    std::vector<std::string> seen;
+    std::vector<std::string> names;
     std::string kind;
     std::string line;
-    bool overflow = false;
-    auto number = [&overflow](const std::string& token) {
-        std::uint64_t v = 0;
-        const auto r = std::from_chars(token.data(), token.data() + token.size(), v);
-        if (r.ec != std::errc() || v > 0xFFFFFFFFu) {
-            overflow = true;
-            return std::uint64_t{0};
-        }
-        return v;
-    };
-    bool garbled = false;
+    const std::string unreadable = "not a readable PCD file";
     for (int lines = 0; lines < 64 && kind.empty() && std::getline(in, line); ++lines) {
-        std::istringstream words(line);
-        std::string key;
-        words >> key;
-        std::string token;
-        // The reader recognises a keyword by its first letters, so a line whose first word only
-        // begins with one (say "POINTS" and a control character) is read as that keyword; such a
-        // line cannot be checked the way the reader will take it.
-        if (!key.empty() && key[0] != '#' && !isHeaderKeyword(key) && beginsWithKeyword(key)) {
-            garbled = true;
+        const std::vector<std::string> words = headerWords(line);
+        if (line.empty() || (!words.empty() && words[0][0] == '#')) {
+            continue;
         }
-        if (key == "SIZE" || key == "COUNT") {
-            auto& list = key == "SIZE" ? sizes : counts;
-            while (words >> token) {
-                list.push_back(number(token));
+        if (!printableHeaderLine(line) || words.empty() ||
+            std::find(std::begin(kHeaderKeywords), std::end(kHeaderKeywords), words[0]) ==
+                std::end(kHeaderKeywords) ||
+            std::find(seen.begin(), seen.end(), words[0]) != seen.end()) {
+            error = unreadable;
+            return false;
+        }
+        const std::string& key = words[0];
+        seen.push_back(key);
+        std::vector<std::uint64_t> numbers;
+        if (key == "SIZE" || key == "COUNT" || key == "WIDTH" || key == "HEIGHT" ||
+            key == "POINTS") {
+            for (std::size_t i = 1; i < words.size(); ++i) {
+                std::uint64_t v = 0;
+                const std::string& w = words[i];
+                const auto r = std::from_chars(w.data(), w.data() + w.size(), v);
+                if (r.ec != std::errc() || r.ptr != w.data() + w.size() || v > kLargest) {
+                    error = "the header declares an impossible size";
+                    return false;
+                }
+                numbers.push_back(v);
             }
-        } else if (key == "WIDTH" && words >> token) {
-            // The reader may size its buffers at any of several such lines: keep the largest.
-            width = std::max(width, number(token));
-        } else if (key == "HEIGHT" && words >> token) {
-            height = std::max(height, number(token));
-        } else if (key == "POINTS" && words >> token) {
-            points = std::max(points, number(token));
+            if (numbers.empty()) {
+                error = unreadable;
+                return false;
+            }
+        }
+        if (key == "FIELDS" || key == "COLUMNS") {
+            fields = words.size() - 1;
+            names = words;
+        } else if (key == "SIZE") {
+            if (!std::all_of(numbers.begin(), numbers.end(), [](std::uint64_t n) {
+                    return n == 1 || n == 2 || n == 4 || n == 8;
+                })) {
+                error = unreadable;
+                return false;
+            }
+            sizes = numbers;
+        } else if (key == "COUNT") {
+            counts = numbers;
+        } else if (key == "WIDTH") {
+            width = numbers[0];
+        } else if (key == "HEIGHT") {
+            height = numbers[0];
+        } else if (key == "POINTS") {
+            points = numbers[0];
         } else if (key == "DATA") {
-            words >> kind;
+            kind = words.size() > 1 ? words[1] : "?";
         }
     }
-    if (garbled) {
-        error = "not a readable PCD file";
-        return false;
-    }
-    if (overflow) {
-        error = "the header declares an impossible size";
-        return false;
-    }
-    // Every number is at most 2^32 - 1, so single products fit; sums saturate, and the checks
+    // Every number is below 2^31, so single products fit; sums saturate, and the checks
     // below compare products by division.
     auto add = [](std::uint64_t a, std::uint64_t b) {
         return a > std::numeric_limits<std::uint64_t>::max() - b
                    ? std::numeric_limits<std::uint64_t>::max()
                    : a + b;
     };
+    // The reader's point size depends on which of FIELDS, SIZE and COUNT it has seen: bound it
+    // by the largest.
+    std::uint64_t sized = 0;
+    std::uint64_t counted = 0;
     std::uint64_t values = 0;
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         const std::uint64_t count = i < counts.size() ? counts[i] : 1;
-        pointStep = add(pointStep, sizes[i] * count);
+        sized = add(sized, sizes[i]);
+        counted = add(counted, sizes[i] * count);
         values = add(values, count);
     }
+    const std::uint64_t pointStep = std::max({fields * 4, sized, counted});
+    if (pointStep > kLargest) {
+        error = "the header declares an impossible size";
+        return false;
+    }
+    values = std::max(values, fields);
     const std::uint64_t declared = std::max(points, width * height);
     const std::streampos dataStart = in.tellg();
     in.seekg(0, std::ios::end);
@@ -371,8 +410,39 @@ bool declaredSizeFits(std::istream& in, std::string& error) {
     } else if (kind == "binary_compressed") {
         fits = body <= std::numeric_limits<std::uint64_t>::max() / 100 &&
                atMost(declared, pointStep, body * 100);
+        // The reader sizes its buffers by the stored sizes and then unpacks every declared
+        // point into them without checking: the stored sizes must agree with the header.
+        // Padding fields ("_") are not stored.
+        std::uint64_t packed = 0;
+        for (std::size_t i = 0; i < fields; ++i) {
+            if (names[i + 1] != "_") {
+                packed = add(packed, (i < sizes.size() ? sizes[i] : 4) *
+                                         (i < counts.size() ? counts[i] : 1));
+            }
+        }
+        auto product = [](std::uint64_t a, std::uint64_t b) {
+            return a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a
+                       ? std::numeric_limits<std::uint64_t>::max()
+                       : a * b;
+        };
+        unsigned char stored[8] = {};
+        in.clear();
+        in.seekg(dataStart);
+        if (body >= 8 && in.read(reinterpret_cast<char*>(stored), 8)) {
+            auto le32 = [&stored](int at) {
+                return std::uint64_t{stored[at]} | std::uint64_t{stored[at + 1]} << 8 |
+                       std::uint64_t{stored[at + 2]} << 16 | std::uint64_t{stored[at + 3]} << 24;
+            };
+            const std::uint64_t compressedSize = le32(0);
+            const std::uint64_t uncompressedSize = le32(4);
+            fits = fits && compressedSize <= body - 8 &&
+                   product(declared, packed) <= uncompressedSize &&
+                   uncompressedSize <= product(declared, pointStep);
+        } else {
+            fits = fits && declared == 0;
+        }
     } else {
-        error = "not a readable PCD file";
+        error = unreadable;
         return false;
     }
     if (!fits) {
