@@ -403,6 +403,9 @@ TEST_F(PcdFiles, HeaderIsReadOneWayOnly) {
         {"SIZE 4 4 4", "SIZE 4 4 3"},
         {"COUNT 1 1 1", "COUNT 1 1 2147483647"},
         {"POINTS 1", "POINTS 2147483648"},
+        // The reader goes on reading header lines after DATA for as long as they look like them.
+        {"1 2 3", "\n# note\nPOINTS 444444444\n1 2 3"},
+        {"1 2 3", "COLUMNS\x80@ x\n1 2 3"},
     };
     for (const auto& [from, to] : edits) {
         std::string header = good;

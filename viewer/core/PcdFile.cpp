@@ -10,6 +10,7 @@
 #include <vtkPoints.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -297,6 +298,24 @@ bool printableHeaderLine(const std::string& line) {
     });
 }
 
+// The reader does not stop at the DATA line: it goes on taking lines of the data as header lines
+// for as long as they begin with a comment mark or a keyword. Such a file is not one we can
+// check, nor one any writer makes.
+bool headerGoesOnAfterData(std::istream& in) {
+    auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto first = std::find_if_not(line.begin(), line.end(), space);
+        const std::string word(first, std::find_if(first, line.end(), space));
+        if (line.empty() || (!word.empty() && word[0] == '#')) {
+            continue;
+        }
+        return std::any_of(std::begin(kHeaderKeywords), std::end(kHeaderKeywords),
+                           [&](const char* k) { return word.rfind(k, 0) == 0; });
+    }
+    return false;
+}
+
 bool declaredSizeFits(std::istream& in, std::string& error) {
     // The reader keeps counts and sizes in ints.
     constexpr std::uint64_t kLargest = std::numeric_limits<std::int32_t>::max();
@@ -366,6 +385,11 @@ bool declaredSizeFits(std::istream& in, std::string& error) {
             kind = words.size() > 1 ? words[1] : "?";
         }
     }
+    const std::streampos dataStart = in.tellg();
+    if (!kind.empty() && headerGoesOnAfterData(in)) {
+        error = unreadable;
+        return false;
+    }
     // Every number is below 2^31, so single products fit; sums saturate, and the checks
     // below compare products by division.
     auto add = [](std::uint64_t a, std::uint64_t b) {
@@ -391,7 +415,7 @@ bool declaredSizeFits(std::istream& in, std::string& error) {
     }
     values = std::max(values, fields);
     const std::uint64_t declared = std::max(points, width * height);
-    const std::streampos dataStart = in.tellg();
+    in.clear();
     in.seekg(0, std::ios::end);
     const std::streampos end = in.tellg();
     const std::uint64_t body =
