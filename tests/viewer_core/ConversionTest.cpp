@@ -6,7 +6,6 @@
 #include <cmath>
 #include <limits>
 
-
 using namespace viewer;
 
 TEST(SphericalToCartesian, AxesFollowTheDeviceConvention) {
