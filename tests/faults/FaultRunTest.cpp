@@ -1,6 +1,7 @@
 // Fault runs against the simulator: what late, doubled and misaddressed
 // replies, device error codes and lost laser packets turn into on the
 // library's side, and that the library stays usable after each of them.
+#include "../sim/SimTestSupport.h"
 #include "Simulator.h"
 
 #include "Sentova/CommandSerialiser.h"
@@ -18,6 +19,7 @@
 
 using sentova::sim::Simulator;
 using sentova::sim::SimulatorConfig;
+using simtest::waitUntil;
 using tavrel::CommandSerialiser;
 using tavrel::Sentova;
 using tavrel::SentovaEventManager;
@@ -40,16 +42,6 @@ struct RunningSim {
     const std::string address;
     Simulator sim;
 };
-
-template <typename Cond> bool waitUntil(Cond cond, int timeoutMs = 3000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return cond();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 void pause(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
