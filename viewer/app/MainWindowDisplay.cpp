@@ -1,0 +1,118 @@
+// The point buffer and the 3D display: the listener's callback fills the buffer, the refresh
+// brings the scene up to it, the rate display counts what arrived.
+#include "MainWindow.h"
+
+#include "PointConversion.h"
+#include "WindowSupport.h"
+#include "ui_MainWindow.h"
+
+#include <QInputDialog>
+#include <QTimer>
+
+#include <vtkPolyData.h>
+#include <vtkRenderer.h>
+
+#include <limits>
+
+void MainWindow::LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
+                                   unsigned int) {
+    std::uint32_t nothingYet = 0;
+    dataReceived.compare_exchange_strong(nothingYet, 1);
+    pointsReceived += static_cast<std::uint32_t>(observations.size());
+
+    const LIDAR_TYPE model = mode;
+    const bool highSpeed = highSpeedMode;
+    const bool widens = viewer::widensIntensityRange(model, highSpeed);
+    for (const tavrel::tavrel_rbe_obs_t& observation : observations) {
+        const DataPoint point = viewer::toDataPoint(observation, model, highSpeed);
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        bool changed = false;
+        if (widens && autoIntensity) {
+            changed =
+                viewer::widenIntensityRange(point.intensity, minimumIntensity, maximumIntensity);
+        }
+        if (viewer::appendBounded(points, point, maximumPoints, pointsLog)) {
+            changed = true;
+        }
+        if (changed) {
+            cloudChanged = true;
+        }
+    }
+}
+
+void MainWindow::updatePointsDisplay() {
+    bool changed = false;
+    {
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        numberOfPoints = static_cast<std::uint32_t>(points.size());
+        cloudDisplay.capture(points, numberOfPoints, pointsLog);
+        // Taken with the capture, so a change made after it triggers the next refresh.
+        changed = cloudChanged.exchange(false);
+        if (autoIntensity) {
+            cloudDisplay.automaticRange(minimumIntensity, maximumIntensity);
+        }
+    }
+    if (numberOfPoints == cloudDisplay.displayedCount() && !changed) {
+        QTimer::singleShot(window::kRefreshPeriodMs, this, &MainWindow::updatePointsDisplay);
+        return;
+    }
+
+    const viewer::HsvColour minimumColour = window::toHsv(minimumIntensityColor);
+    const viewer::HsvColour maximumColour = window::toHsv(maximumIntensityColor);
+    const viewer::ColourTable* table = nullptr;
+    {
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        table = &intensityScale.update(minimumIntensity, maximumIntensity, minimumColour,
+                                       maximumColour);
+    }
+    cloudDisplay.apply(*table);
+    cloudPolyData->Modified();
+    ui->totalPoints_label->setText(QString::number(cloudPolyData->GetNumberOfPoints()));
+
+    if (dataReceived == 1) {
+        renderer()->ResetCamera();
+        dataReceived = 2;
+    }
+    render();
+    QTimer::singleShot(window::kRefreshPeriodMs, this, &MainWindow::updatePointsDisplay);
+}
+
+void MainWindow::updatePointsPerSecond() {
+    const std::uint32_t received = pointsReceived.exchange(0);
+    const qint64 elapsed = rateClock.restart();
+    const double period =
+        elapsed > 0 ? static_cast<double>(elapsed) : static_cast<double>(pointsPerSecondInterval);
+    const double rate = 1000.0 * received / period;
+    const double largest = std::numeric_limits<int>::max();
+    ui->pointsPerSecond_label->setText(
+        QString::number(static_cast<int>(rate < largest ? rate : largest)));
+    QTimer::singleShot(static_cast<int>(pointsPerSecondInterval), this,
+                       &MainWindow::updatePointsPerSecond);
+}
+
+void MainWindow::resetPoints() {
+    boost::lock_guard<boost::mutex> lock(pointsMutex);
+    viewer::clearBuffer(points, pointsLog);
+    // The count alone would miss a buffer refilled to the same size before the
+    // next refresh.
+    cloudChanged = true;
+}
+
+void MainWindow::askForMaximumPoints() {
+    std::uint32_t current = 0;
+    {
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        current = maximumPoints;
+    }
+    bool ok = false;
+    const int value = QInputDialog::getInt(this, "Set maximum number of points in current scan",
+                                           "Maximum number of points:", static_cast<int>(current),
+                                           1000, 10000000, 1, &ok);
+    if (!ok) {
+        return;
+    }
+    boost::lock_guard<boost::mutex> lock(pointsMutex);
+    viewer::clearBuffer(points, pointsLog);
+    maximumPoints = static_cast<std::uint32_t>(value);
+    cloudChanged = true;
+}
