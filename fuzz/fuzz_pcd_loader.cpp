@@ -1,6 +1,7 @@
 // A point cloud file of arbitrary bytes through the viewer's loader. Whatever
 // the bytes, it must either refuse the file with a reason or give points.
 #include "PcdFile.h"
+#include "PolyDataPoints.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -26,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     std::fclose(f);
 
-    const viewer::PcdLoadResult result = viewer::readPcdFile(path);
+    const formats::PcdLoadResult result = formats::readPcdFile(path);
     if (!result.ok && result.error.empty())
         std::abort();
     if (result.ok)

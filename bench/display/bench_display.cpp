@@ -8,6 +8,7 @@
 //   render                one render of the scene, offscreen (with --render, needs a display)
 // Usage: bench_display [--render] [sizes...]   (default sizes 100000 1000000 10000000)
 #include "CloudDisplay.h"
+#include "ObservationPoint.h"
 
 #include <vtkActor.h>
 #include <vtkCellArray.h>
@@ -46,8 +47,8 @@ struct Source {
     std::uniform_int_distribution<int> amplitude{0, 65535};
 
     DataPoint next() {
-        return makeDataPoint(angle(rng), angle(rng) / 4, range(rng), 0, amplitude(rng), 0, 0,
-                             LIDAR_LX30, false);
+        return formats::makeDataPoint(angle(rng), angle(rng) / 4, range(rng), 0, amplitude(rng), 0,
+                                      0, LIDAR_LX30, false);
     }
 };
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-using namespace viewer;
+using namespace formats;
 using Clock = std::chrono::steady_clock;
 
 namespace {

@@ -1,4 +1,5 @@
 #include "CloudDisplay.h"
+#include "ObservationPoint.h"
 
 #include <vtkLookupTable.h>
 #include <vtkPointData.h>
@@ -81,10 +82,10 @@ std::pair<std::uint32_t, std::uint32_t> scannedRange(const std::deque<DataPoint>
     std::uint32_t maximum = 0;
     for (const DataPoint& p : points) {
         if (p.intensity > maximum) {
-            maximum = truncateIntensity(p.intensity);
+            maximum = formats::truncateIntensity(p.intensity);
         }
         if (minimum > p.intensity) {
-            minimum = truncateIntensity(p.intensity);
+            minimum = formats::truncateIntensity(p.intensity);
         }
     }
     return {minimum, maximum};

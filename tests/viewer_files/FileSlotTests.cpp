@@ -131,8 +131,8 @@ TEST_F(FileSlotTest, LoadReplacesTheBufferWithAllPointsOfTheFile) {
         points.push_back(p);
     }
     const QString file = dir.filePath("big.pcd");
-    ASSERT_EQ(viewer::savePcdFile(QFile::encodeName(file).toStdString(), points,
-                                  viewer::FieldSelection{}, LIDAR_LX30),
+    ASSERT_EQ(formats::savePcdFile(QFile::encodeName(file).toStdString(), points,
+                                   formats::FieldSelection{}, LIDAR_LX30),
               "");
     // Above the cap: the load keeps them all, and live data then drops one per point.
     onNextModal([](QWidget* modal) {

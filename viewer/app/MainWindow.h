@@ -7,7 +7,7 @@
 #include "CloudDisplay.h"
 #include "DataPoint.h"
 #include "IntensityScale.h"
-#include "PointConversion.h"
+#include "PointBuffer.h"
 #include "RegionHelper.h"
 #include "Sentova/CommandSerialiser.h"
 #include "Sentova/SentovaGrabber.h"

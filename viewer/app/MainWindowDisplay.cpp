@@ -2,7 +2,8 @@
 // brings the scene up to it, the rate display counts what arrived.
 #include "MainWindow.h"
 
-#include "PointConversion.h"
+#include "ObservationPoint.h"
+#include "PointBuffer.h"
 #include "WindowSupport.h"
 #include "ui_MainWindow.h"
 
@@ -24,7 +25,7 @@ void MainWindow::LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observa
     const bool highSpeed = highSpeedMode;
     const bool widens = viewer::widensIntensityRange(model, highSpeed);
     for (const tavrel::tavrel_rbe_obs_t& observation : observations) {
-        const DataPoint point = viewer::toDataPoint(observation, model, highSpeed);
+        const DataPoint point = formats::toDataPoint(observation, model, highSpeed);
         boost::lock_guard<boost::mutex> lock(pointsMutex);
         bool changed = false;
         if (widens && autoIntensity) {

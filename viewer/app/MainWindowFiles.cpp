@@ -1,8 +1,9 @@
 // The window's file commands: saving the point buffer as PCD and loading a PCD file into it.
-// Formatting and parsing live in the viewer core; these slots ask for the name and report.
+// Formatting and parsing live in the formats module; these slots ask for the name and report.
 #include "MainWindow.h"
 
 #include "PcdFile.h"
+#include "PolyDataPoints.h"
 
 #include <QFile>
 #include <QFileDialog>
@@ -30,11 +31,11 @@ QString askSaveName(QWidget* parent) {
                                         "Point cloud data (*.pcd)", &selected);
 }
 
-viewer::FieldSelection readSelection(QSettings& settings) {
+formats::FieldSelection readSelection(QSettings& settings) {
     auto on = [&settings](const char* key, int byDefault) {
         return settings.value(key, byDefault).toInt() != 0;
     };
-    viewer::FieldSelection s;
+    formats::FieldSelection s;
     s.x = on("save/x", 1);
     s.y = on("save/y", 1);
     s.z = on("save/z", 1);
@@ -48,9 +49,9 @@ viewer::FieldSelection readSelection(QSettings& settings) {
     return s;
 }
 
-viewer::Lx20Formats readFormats(QSettings& settings) {
+formats::Lx20Formats readFormats(QSettings& settings) {
     auto format = [&settings](const char* key) { return settings.value(key, 0).toInt(); };
-    viewer::Lx20Formats f;
+    formats::Lx20Formats f;
     f.x = format("save/x_format");
     f.y = format("save/y_format");
     f.z = format("save/z_format");
@@ -69,7 +70,7 @@ void saveScan(QWidget* parent, QStatusBar* bar, boost::mutex& pointsMutex, const
     if (name.isEmpty()) {
         return;
     }
-    name = QString::fromStdString(viewer::withPcdExtension(name.toStdString()));
+    name = QString::fromStdString(formats::withPcdExtension(name.toStdString()));
     bar->showMessage("Saving file: " + name, 0);
     std::string error;
     {
@@ -86,18 +87,18 @@ void saveScan(QWidget* parent, QStatusBar* bar, boost::mutex& pointsMutex, const
 } // namespace
 
 void MainWindow::saveFileAs() {
-    const viewer::FieldSelection selection = readSelection(settings);
+    const formats::FieldSelection selection = readSelection(settings);
     const LIDAR_TYPE model = mode;
     saveScan(this, statusBar(), pointsMutex, [&](const std::string& path) {
-        return viewer::savePcdFile(path, points, selection, model);
+        return formats::savePcdFile(path, points, selection, model);
     });
 }
 
 void MainWindow::saveLX20FileAs() {
-    const viewer::FieldSelection selection = readSelection(settings);
-    const viewer::Lx20Formats formats = readFormats(settings);
+    const formats::FieldSelection selection = readSelection(settings);
+    const formats::Lx20Formats formats = readFormats(settings);
     saveScan(this, statusBar(), pointsMutex, [&](const std::string& path) {
-        return viewer::saveLx20PcdFile(path, points, selection, formats);
+        return formats::saveLx20PcdFile(path, points, selection, formats);
     });
 }
 
@@ -134,7 +135,7 @@ void MainWindow::askForPCDFileToLoad() {
 }
 
 vtkSmartPointer<vtkPolyData> MainWindow::loadPCDFile(std::string filename) {
-    viewer::PcdLoadResult result = viewer::readPcdFile(filename);
+    formats::PcdLoadResult result = formats::readPcdFile(filename);
     if (!result.ok) {
         auto polyData = vtkSmartPointer<vtkPolyData>::New();
         auto error = vtkSmartPointer<vtkStringArray>::New();

@@ -91,7 +91,7 @@ LIDAR_TYPE MainWindow::getModeFromSerial() {
         logMessage("GetSerial Error: " + errorText(result));
         return LIDAR_GENERIC;
     }
-    mode = viewer::modelFromSerial(serial);
+    mode = formats::modelFromSerial(serial);
     return mode;
 }
 

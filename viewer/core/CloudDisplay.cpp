@@ -1,5 +1,7 @@
 #include "CloudDisplay.h"
 
+#include "ObservationPoint.h"
+
 #include <vtkFloatArray.h>
 #include <vtkPointData.h>
 
@@ -45,7 +47,7 @@ void CloudDisplay::countIn(double intensity) const {
     if (intensity != intensity) {
         return;
     }
-    const std::uint32_t t = truncateIntensity(intensity);
+    const std::uint32_t t = formats::truncateIntensity(intensity);
     if (t < kHistogramSize) {
         ++m_histogram[t];
     } else {
@@ -57,7 +59,7 @@ void CloudDisplay::countOut(double intensity) const {
     if (intensity != intensity) {
         return;
     }
-    const std::uint32_t t = truncateIntensity(intensity);
+    const std::uint32_t t = formats::truncateIntensity(intensity);
     if (t < kHistogramSize) {
         --m_histogram[t];
     } else {
@@ -173,7 +175,7 @@ void CloudDisplay::automaticRange(std::uint32_t& minimum, std::uint32_t& maximum
         // Only files carry such intensities; a scan is affordable there.
         for (double v : m_intensity) {
             if (v > maximum) {
-                maximum = truncateIntensity(v);
+                maximum = formats::truncateIntensity(v);
             }
         }
     }

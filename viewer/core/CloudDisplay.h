@@ -2,7 +2,7 @@
 
 #include "DataPoint.h"
 #include "IntensityScale.h"
-#include "PointConversion.h"
+#include "PointBuffer.h"
 
 #include <vtkCellArray.h>
 #include <vtkIdTypeArray.h>

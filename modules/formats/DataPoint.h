@@ -1,5 +1,8 @@
 #pragma once
 
+// The point record shared by the viewer, the command-line tool and the point formats, and the
+// device models. Plain values and a pure function: any thread may use them.
+
 #include <cstdint>
 #include <string>
 
@@ -32,10 +35,10 @@ struct DataPoint {
     double intensity = 0.0;
 };
 
-namespace viewer {
+namespace formats {
 
 // The model whose string occurs first in LIDAR_VARIANT order anywhere in the serial number
 // (case-sensitive); LIDAR_GENERIC when neither occurs.
 LIDAR_TYPE modelFromSerial(const std::string& serial);
 
-} // namespace viewer
+} // namespace formats

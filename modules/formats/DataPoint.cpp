@@ -1,6 +1,6 @@
 #include "DataPoint.h"
 
-namespace viewer {
+namespace formats {
 
 LIDAR_TYPE modelFromSerial(const std::string& serial) {
     for (int i = 0; i < LIDAR_VARIANT_COUNT; ++i) {
@@ -11,4 +11,4 @@ LIDAR_TYPE modelFromSerial(const std::string& serial) {
     return LIDAR_GENERIC;
 }
 
-} // namespace viewer
+} // namespace formats

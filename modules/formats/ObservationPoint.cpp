@@ -1,8 +1,8 @@
-#include "PointConversion.h"
+#include "ObservationPoint.h"
 
 #include <cmath>
 
-namespace viewer {
+namespace formats {
 
 namespace {
 constexpr double kPi = 3.141592653589793;
@@ -51,10 +51,6 @@ DataPoint makeDataPoint(double azimuth, double elevation, double range, std::uin
     return p;
 }
 
-bool widensIntensityRange(LIDAR_TYPE mode, bool highSpeed) {
-    return mode == LIDAR_LX30 || (mode == LIDAR_LX20 && !highSpeed);
-}
-
 std::uint32_t truncateIntensity(double intensity) {
     if (!(intensity > 0.0)) {
         return 0;
@@ -65,39 +61,4 @@ std::uint32_t truncateIntensity(double intensity) {
     return static_cast<std::uint32_t>(intensity);
 }
 
-bool widenIntensityRange(double intensity, std::uint32_t& minimum, std::uint32_t& maximum) {
-    bool moved = false;
-    if (intensity > maximum) {
-        maximum = truncateIntensity(intensity);
-        moved = true;
-    }
-    if (minimum > intensity) {
-        minimum = truncateIntensity(intensity);
-        moved = true;
-    }
-    return moved;
-}
-
-bool appendBounded(std::deque<DataPoint>& points, const DataPoint& p, std::uint32_t maximumPoints,
-                   BufferLog& log) {
-    points.push_back(p);
-    ++log.appended;
-    if (points.size() > maximumPoints) {
-        points.pop_front();
-        ++log.evicted;
-        return true;
-    }
-    return false;
-}
-
-void clearBuffer(std::deque<DataPoint>& points, BufferLog& log) {
-    points.clear();
-    ++log.generation;
-}
-
-void replaceBuffer(std::deque<DataPoint>& points, std::deque<DataPoint>&& loaded, BufferLog& log) {
-    points = std::move(loaded);
-    ++log.generation;
-}
-
-} // namespace viewer
+} // namespace formats

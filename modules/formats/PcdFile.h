@@ -1,15 +1,17 @@
 #pragma once
 
-#include "DataPoint.h"
+// The PCD files of the viewer: the ASCII writer with the preferences' column selection (and its
+// LX20 variant with number formats in the header), and a reader for ascii, binary and
+// binary_compressed PCD files. Pure functions on their arguments: any thread may call them, for
+// different files at the same time.
 
-#include <vtkPolyData.h>
-#include <vtkSmartPointer.h>
+#include "DataPoint.h"
 
 #include <deque>
 #include <ostream>
 #include <string>
 
-namespace viewer {
+namespace formats {
 
 // Columns chosen in the preferences ("save/..." keys; defaults as when the key is absent).
 // reflectance and pulseShapeDeviation are written only for the LX30 model.
@@ -69,12 +71,4 @@ struct PcdLoadResult {
 // field "amplitude" or "intensity", else from the fourth value of the point, else 0.
 PcdLoadResult readPcdFile(const std::string& path);
 
-// The points as poly data: their coordinates, and their intensities as the first point-data
-// array (named "intensity", one double per point).
-vtkSmartPointer<vtkPolyData> pointsToPolyData(const std::deque<DataPoint>& points);
-
-// Back from such poly data: coordinates, and the first point-data array's first component as the
-// intensity. Empty when the poly data has no point-data array.
-std::deque<DataPoint> polyDataToPoints(vtkPolyData* polyData);
-
-} // namespace viewer
+} // namespace formats
