@@ -1,6 +1,6 @@
 #include "Device.h"
 
-#include "Scene.h"
+#include "Scanner.h"
 
 #include "Sentova/Encoding.h"
 #include "Sentova/LaserPacket.h"
@@ -124,7 +124,10 @@ std::string defaultSerial(Model model, unsigned firmware) {
 }
 
 Device::Device(DeviceSettings settings)
-    : m_settings(std::move(settings)), m_flash(kFlashPages, std::string(kFlashPageSize, '\xFF')) {
+    : m_settings(std::move(settings)), m_source(m_settings.laserSource),
+      m_flash(kFlashPages, std::string(kFlashPageSize, '\xFF')) {
+    if (!m_source)
+        m_source = std::make_shared<SyntheticScanner>();
     // Page 0 is the factory page: it carries the serial number and cannot be written.
     m_flash[0].replace(0, std::min(m_settings.serial.size(), kFlashPageSize),
                        m_settings.serial.substr(0, kFlashPageSize));
@@ -190,7 +193,14 @@ void Device::advance(double now, std::vector<Outgoing>& out) {
     }
     sampleLaser(now, out);
     m_clock = now;
-    flushPacket(out);
+}
+
+double Device::nextLaserDue() const {
+    return streaming() ? m_source->nextDue() : kInf;
+}
+
+void Device::pointingAt(double time, double& azimuth, double& elevation) const {
+    anglesAt(time, azimuth, elevation);
 }
 
 void Device::runScheduled(double t, std::vector<Outgoing>& out) {
@@ -348,44 +358,35 @@ void Device::fireEvent(unsigned event, std::vector<Outgoing>& out) {
 }
 
 void Device::sampleLaser(double until, std::vector<Outgoing>& out) {
-    if (!m_stream.running)
+    if (!streaming())
         return;
-    for (;;) {
-        const double t = m_stream.start + static_cast<double>(m_stream.samples) / m_stream.rate;
-        if (t > until)
-            break;
-        ++m_stream.samples;
-        double az = 0.0, el = 0.0;
-        anglesAt(t, az, el);
-        const auto stamp = static_cast<std::uint32_t>(std::llround(t * 1e6));
-        const auto record = measure(az, el, stamp);
-        if (!record)
-            continue;
-        if (m_stream.packet.empty())
-            m_stream.packet = tavrel::kLaserHeader;
-        tavrel::appendLaserRecord(m_stream.packet, *record);
-        if (++m_stream.packetRecords == kRecordsPerPacket)
-            flushPacket(out);
-    }
+    m_source->produce(until, *this, m_laserDatagrams);
+    sendLaserData(m_laserDatagrams, out);
 }
 
-void Device::flushPacket(std::vector<Outgoing>& out) {
-    if (m_stream.packetRecords == 0)
-        return;
-    Outgoing o;
-    o.kind = OutKind::LaserData;
-    o.to = m_stream.to;
-    o.bytes.swap(m_stream.packet);
-    out.push_back(std::move(o));
-    m_counters.pointsSent += m_stream.packetRecords;
-    ++m_counters.packetsSent;
-    m_stream.packet.clear();
-    m_stream.packetRecords = 0;
+void Device::sendLaserData(std::vector<std::string>& datagrams, std::vector<Outgoing>& out) {
+    for (std::string& bytes : datagrams) {
+        const auto layout = tavrel::examineLaserPacket(
+            reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+        for (const StreamTarget& target : m_streamTargets) {
+            Outgoing o;
+            o.kind = OutKind::LaserData;
+            o.to = target.to;
+            o.bytes = bytes;
+            out.push_back(std::move(o));
+            m_counters.pointsSent += layout.discarded ? 0 : layout.records;
+            ++m_counters.packetsSent;
+        }
+    }
+    datagrams.clear();
 }
 
 void Device::stopStream(std::vector<Outgoing>& out) {
-    flushPacket(out);
-    m_stream.running = false;
+    if (!streaming())
+        return;
+    m_source->stop(m_clock, m_laserDatagrams);
+    sendLaserData(m_laserDatagrams, out);
+    m_streamTargets.clear();
 }
 
 std::string Device::stateText() const {
@@ -399,9 +400,11 @@ DeviceStatus Device::status() const {
     s.motorsOn = m_motorsOn;
     s.motion = stateText();
     anglesAt(m_clock, s.azimuth, s.elevation);
-    s.streaming = m_stream.running;
-    s.streamTarget = m_stream.to;
-    s.pointRate = m_stream.rate;
+    s.streaming = streaming();
+    s.streamTarget = m_latestStreamTarget;
+    for (const StreamTarget& target : m_streamTargets)
+        s.streamTargets.push_back(target.to);
+    s.pointRate = m_pointRate;
     return s;
 }
 
@@ -444,7 +447,7 @@ std::string Device::execute(const std::string& command, const Endpoint& from, bo
         state += m_motorsOn ? "" : " motors-off";
         state += m_stabilising ? " stabilising" : "";
         state += m_laserOn ? " laser-on" : "";
-        state += m_stream.running ? " streaming" : "";
+        state += streaming() ? " streaming" : "";
         char settingsText[64];
         std::snprintf(settingsText, sizeof settingsText, " gain %u acceleration %g", m_laserGain,
                       m_acceleration);
@@ -613,7 +616,7 @@ std::string Device::handleScan(const std::string& command, const std::string& ar
 std::string Device::handleLaserStream(const std::string& command, const std::string& args,
                                       const Endpoint& from, std::vector<Outgoing>& out) {
     if (command.compare(0, 6, "SVSRBE") == 0) {
-        stopStream(out);
+        stopStreamFor(from, out);
         return done(command);
     }
     if (args.size() % 5 != 0)
@@ -638,14 +641,11 @@ std::string Device::handleLaserStream(const std::string& command, const std::str
         return failure(command, tavrel::ArgumentOutOfRange);
 
     // Each model reads only its own parameters; the others are ignored.
-    double rate = 10000.0;
     if (m_settings.model == Model::LX30) {
-        static const double rates[] = {25000.0, 5000.0, 500.0};
         const long long mode = param(1, 0);
         const long long target = param(2, 0);
         if (mode < 0 || mode > 2 || target < 0 || target > 4)
             return failure(command, tavrel::ArgumentOutOfRange);
-        rate = rates[mode];
     } else if (m_settings.model == Model::LX20) {
         const long long sampleRate = param(3, 10000);
         const long long averaged = param(4, 1);
@@ -653,16 +653,63 @@ std::string Device::handleLaserStream(const std::string& command, const std::str
         if (sampleRate < 1 || sampleRate > 30000 || averaged < 1 || averaged > 1000 || gain < 0 ||
             gain > 255)
             return failure(command, tavrel::ArgumentOutOfRange);
-        rate = static_cast<double>(sampleRate) / static_cast<double>(averaged);
     }
 
-    stopStream(out);
-    m_stream = Stream();
-    m_stream.running = true;
-    m_stream.to = Endpoint{from.address, static_cast<std::uint16_t>(port)};
-    m_stream.rate = rate;
-    m_stream.start = m_clock;
+    const StreamTarget target{Endpoint{from.address, static_cast<std::uint16_t>(port)}, from};
+    auto existing = std::find_if(m_streamTargets.begin(), m_streamTargets.end(),
+                                 [&](const StreamTarget& t) { return t.to == target.to; });
+    if (existing == m_streamTargets.end() && m_streamTargets.size() >= kMaximumStreamTargets)
+        return failure(command, tavrel::BusyOtherClient);
+
+    // One laser feeds every host: the stream restarts with the new parameters,
+    // and what the old one still held goes to the hosts it was for.
+    LaserStreamStart start;
+    start.model = m_settings.model;
+    for (const auto& p : params)
+        start.parameters[p.first] = static_cast<std::int32_t>(p.second);
+    start.time = m_clock;
+    const bool wasStreaming = streaming();
+    if (wasStreaming) {
+        m_source->stop(m_clock, m_laserDatagrams);
+        sendLaserData(m_laserDatagrams, out);
+    }
+    const tavrel::tavrel_error_t result = m_source->start(start);
+    if (result != tavrel::NoError) {
+        if (wasStreaming) {
+            LaserStreamStart resumed = m_lastStreamStart;
+            resumed.time = m_clock;
+            if (m_source->start(resumed) != tavrel::NoError)
+                m_streamTargets.clear();
+        }
+        return failure(command, result);
+    }
+    m_lastStreamStart = start;
+    if (existing == m_streamTargets.end())
+        m_streamTargets.push_back(target);
+    else
+        existing->owner = from;
+    m_latestStreamTarget = target.to;
+    m_pointRate = m_source->pointRate();
     return done(command);
+}
+
+void Device::stopStreamFor(const Endpoint& from, std::vector<Outgoing>& out) {
+    // A channel stops the streams it started; one that started none stops
+    // every stream to its host.
+    const auto owned = [&](const StreamTarget& t) { return t.owner == from; };
+    const auto sameHost = [&](const StreamTarget& t) { return t.to.address == from.address; };
+    const bool ownsOne = std::any_of(m_streamTargets.begin(), m_streamTargets.end(), owned);
+    std::vector<StreamTarget> keep;
+    for (const StreamTarget& t : m_streamTargets)
+        if (!(ownsOne ? owned(t) : sameHost(t)))
+            keep.push_back(t);
+    if (keep.size() == m_streamTargets.size())
+        return;
+    if (keep.empty()) {
+        stopStream(out);
+        return;
+    }
+    m_streamTargets = std::move(keep);
 }
 
 std::string Device::handleEvents(const std::string& command, const std::string& args,

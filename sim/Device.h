@@ -3,18 +3,18 @@
 // from its network thread; tests drive it directly with chosen times.
 #pragma once
 
+#include "LaserSource.h"
 #include "Raster.h"
 
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace sentova {
 namespace sim {
-
-enum class Model { LX30, LX20, Generic };
 
 // "LX30", "LX20" or "generic".
 const char* modelName(Model model);
@@ -35,6 +35,9 @@ struct DeviceSettings {
     Model model = Model::LX30;
     std::string serial = defaultSerial(Model::LX30, 31);
     unsigned homeTimeMs = 400;
+    // Makes the laser stream's datagrams; null means the synthetic scanner.
+    // One device uses it at a time.
+    std::shared_ptr<LaserPacketSource> laserSource;
 };
 
 enum class OutKind { Reply, Notification, Trigger, LaserData };
@@ -57,9 +60,10 @@ constexpr unsigned kEventCount = 4;
 
 constexpr unsigned kFlashPages = 16;
 constexpr std::size_t kFlashPageSize = 64;
-constexpr std::size_t kRecordsPerPacket = 40;
 constexpr unsigned kMaximumTimerHz = 1000;
 constexpr unsigned kMaximumTriggerRecords = 1000;
+// Hosts that may receive the laser stream at the same time.
+constexpr std::size_t kMaximumStreamTargets = 8;
 
 // A snapshot of the device for tests and the program's status.
 struct DeviceStatus {
@@ -69,8 +73,9 @@ struct DeviceStatus {
     double azimuth = 0.0;
     double elevation = 0.0;
     bool streaming = false;
-    Endpoint streamTarget;
-    double pointRate = 0.0; // points per second of the running or last stream
+    Endpoint streamTarget;               // the latest stream started
+    std::vector<Endpoint> streamTargets; // everyone the stream goes to
+    double pointRate = 0.0;              // points per second of the running or last stream
     unsigned long framesStarted = 0;
     unsigned long framesCompleted = 0;
     std::uint64_t pointsSent = 0;
@@ -80,7 +85,7 @@ struct DeviceStatus {
     std::uint64_t bufferedCommandsRun = 0;
 };
 
-class Device {
+class Device : public Aperture {
 public:
     explicit Device(DeviceSettings settings);
 
@@ -97,9 +102,13 @@ public:
     // The earliest time at which advance has something to do other than laser
     // sampling (infinity when nothing is scheduled).
     double nextScheduledTime() const;
+    // When the laser stream's next datagram is due (infinity when not streaming).
+    double nextLaserDue() const;
+
+    void pointingAt(double time, double& azimuth, double& elevation) const override;
 
     DeviceStatus status() const;
-    bool streaming() const { return m_stream.running; }
+    bool streaming() const { return !m_streamTargets.empty(); }
     const DeviceSettings& settings() const { return m_settings; }
 
 private:
@@ -136,14 +145,10 @@ private:
         std::uint32_t exp;
     };
 
-    struct Stream {
-        bool running = false;
+    // One host receiving the stream, and the channel that asked for it.
+    struct StreamTarget {
         Endpoint to;
-        double rate = 0.0;
-        double start = 0.0;
-        std::uint64_t samples = 0;
-        std::string packet;
-        std::size_t packetRecords = 0;
+        Endpoint owner;
     };
 
     // Runs one command; returns the reply, or an empty string for a motion
@@ -173,15 +178,15 @@ private:
     void fireEvent(unsigned event, std::vector<Outgoing>& out);
     void runScheduled(double t, std::vector<Outgoing>& out);
     void sampleLaser(double until, std::vector<Outgoing>& out);
-    void flushPacket(std::vector<Outgoing>& out);
+    void sendLaserData(std::vector<std::string>& datagrams, std::vector<Outgoing>& out);
     void stopStream(std::vector<Outgoing>& out);
+    void stopStreamFor(const Endpoint& from, std::vector<Outgoing>& out);
     double timerPeriod() const;
     double scanBoundaryTime() const;
     std::string stateText() const;
 
     DeviceSettings m_settings;
     double m_clock = 0.0;
-    double m_epoch = -1.0; // clock value at the first call; timestamps count from it
 
     bool m_homed = false;
     bool m_motorsOn = true;
@@ -193,7 +198,12 @@ private:
 
     bool m_laserOn = false;
     unsigned m_laserGain = 0;
-    Stream m_stream;
+    std::shared_ptr<LaserPacketSource> m_source;
+    std::vector<StreamTarget> m_streamTargets;
+    Endpoint m_latestStreamTarget;
+    LaserStreamStart m_lastStreamStart;
+    double m_pointRate = 0.0;
+    std::vector<std::string> m_laserDatagrams; // scratch for the source's output
 
     std::map<unsigned, Buffer> m_buffers;
     std::map<std::pair<unsigned, unsigned>, Binding> m_bindings; // (event, buffer)

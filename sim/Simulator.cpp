@@ -20,8 +20,6 @@ namespace {
 
 constexpr std::size_t kHistoryLimit = 10000;
 constexpr std::size_t kReceiveBufferSize = 65536;
-// The network thread wakes at least this often to run scans and the stream.
-constexpr int kTickMs = 2;
 // With nothing to run the thread still wakes this often, to notice a stop.
 constexpr int kIdleMs = 20;
 // Datagrams read in one go before the device clock runs again.
@@ -304,9 +302,9 @@ void Simulator::run() {
     std::vector<Outgoing> out;
     while (!m_stop.load()) {
         double t = now();
-        // Wake often while streaming; otherwise at the next scheduled thing, and
-        // now and then to notice a stop.
-        double wake = m_device.streaming() ? t + kTickMs / 1000.0 : m_device.nextScheduledTime();
+        // Wake for the next scheduled thing or laser datagram, and now and then
+        // to notice a stop.
+        double wake = std::min(m_device.nextScheduledTime(), m_device.nextLaserDue());
         if (!m_delayed.empty())
             wake = std::min(wake, m_delayed.front().due);
         const int timeoutMs = static_cast<int>(

@@ -1,5 +1,6 @@
 // The device's behaviour on a chosen clock, without sockets.
 #include "Device.h"
+#include "Scanner.h"
 
 #include "Sentova/CommandSerialiser.h"
 #include "Sentova/Encoding.h"
