@@ -511,7 +511,9 @@ void writePcd(std::ostream& out, const std::deque<DataPoint>& points,
     writeHeader(w, columns, points.size());
     for (const DataPoint& p : points) {
         for (const Column& c : columns) {
-            w.fixed(p.*(c.member));
+            // The largest device timestamp arrives rounded up to 2^32, beyond the U4 column.
+            const double v = p.*(c.member);
+            w.fixed(c.member == &DataPoint::timestamp && v > 4294967295.0 ? 4294967295.0 : v);
         }
         w.endLine();
     }

@@ -83,6 +83,25 @@ TEST(PcdWriter, DefaultLx30Selection) {
                   "0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 1.000000 \n");
 }
 
+// The device's largest timestamp arrives rounded up to 2^32, one more than a U4 field holds:
+// it is written as the largest U4 value, and every other value as before.
+TEST(PcdWriter, TimestampAboveTheU4RangeIsWrittenAsItsLargestValue) {
+    std::deque<DataPoint> points = twoPoints();
+    points[0].timestamp = 4294967296.0;
+    points[1].timestamp = 4294967295.0;
+    FieldSelection s;
+    s.reflectance = s.pulseShapeDeviation = false;
+    EXPECT_EQ(written(points, s, LIDAR_LX30),
+              std::string(kHeaderStart) +
+                  "FIELDS x y z amplitude timestamp \n"
+                  "SIZE 4 4 4 4 4 \n"
+                  "TYPE F F F F U \n"
+                  "COUNT 1 1 1 1 1 \n" +
+                  kHeaderEnd2 +
+                  "1.500000 -0.250000 1024.000000 87.900000 4294967295.000000 \n"
+                  "0.000000 0.000000 0.000000 0.000000 4294967295.000000 \n");
+}
+
 TEST(PcdWriter, OtherModelsLeaveOutLx30Fields) {
     FieldSelection s;
     s.az = s.el = s.range = true;
@@ -200,6 +219,18 @@ TEST_F(PcdFiles, PclReadsWhatWeWrite) {
     EXPECT_FLOAT_EQ(converted.points[0].x, 1.5f);
     EXPECT_FLOAT_EQ(converted.points[0].intensity, 87.9f);
 #endif
+}
+
+TEST_F(PcdFiles, PclReadsTheLargestTimestamp) {
+    std::deque<DataPoint> points = twoPoints();
+    points[0].timestamp = 4294967296.0;
+    const fs::path file = dir / "late.pcd";
+    ASSERT_EQ(savePcdFile(file.string(), points, FieldSelection{}, LIDAR_LX30), "");
+    pcl::PCLPointCloud2 cloud;
+    ASSERT_EQ(pcl::io::loadPCDFile(file.string(), cloud), 0);
+    std::uint32_t stamp = 0;
+    std::memcpy(&stamp, cloud.data.data() + cloud.fields[6].offset, 4);
+    EXPECT_EQ(stamp, 4294967295u);
 }
 
 TEST_F(PcdFiles, LoadsBinaryFilesFromPcl) {
