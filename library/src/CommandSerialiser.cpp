@@ -1,11 +1,8 @@
 #include "Sentova/CommandSerialiser.h"
 
+#include "AddressText.h"
+
 #include "Sentova/Encoding.h"
-
-#include <boost/asio/ip/address_v4.hpp>
-#include <boost/system/system_error.hpp>
-
-#include <cerrno>
 
 namespace tavrel {
 
@@ -179,11 +176,7 @@ std::string CommandSerialiser::SVTTRG(unsigned int p, unsigned int q) {
     return "SVTTRG" + U32(p) + U32(q);
 }
 std::string CommandSerialiser::SVSIPC(std::string settings, std::string address) {
-    boost::system::error_code ec;
-    const boost::asio::ip::address_v4 parsed = boost::asio::ip::make_address_v4(address, ec);
-    if (ec)
-        throw boost::system::system_error(ec);
-    return "SVSIPC" + settings + U32(parsed.to_uint());
+    return "SVSIPC" + settings + U32(ParseDottedIPv4(address).to_uint());
 }
 
 } // namespace tavrel

@@ -56,6 +56,10 @@ unsigned short TruncateLineCount(double lines) {
     return static_cast<unsigned short>(wrapped);
 }
 
+unsigned short WholeLineCount(unsigned short lines) {
+    return lines > kMaxScanLines ? kMaxScanLines : lines;
+}
+
 namespace {
 
 int LeadingDecimal(const std::string& text) {

@@ -41,6 +41,13 @@ bool DecodeTriggerRecord(const std::string& payload, TriggerRecord& out);
 // NaN and infinities give 0.
 unsigned short TruncateLineCount(double lines);
 
+// The largest line count that travels whole: 16.16 fixed point holds counts
+// below 32768, and a larger one would saturate to the fraction 32767.99998.
+constexpr unsigned short kMaxScanLines = 32767;
+
+// A line count as it goes on the wire: at most kMaxScanLines.
+unsigned short WholeLineCount(unsigned short lines);
+
 // "3.5.548" gives 35: the major digit and the minor digit of the version text.
 int LibraryVersionNumber(const std::string& version);
 

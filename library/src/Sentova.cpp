@@ -141,4 +141,8 @@ tavrel_error_t Sentova::VerifyLibVersion() {
     return m_private->VerifyLibVersion();
 }
 
+void Sentova::SetTrafficObserver(std::shared_ptr<SentovaTrafficCallbackClass> observer) {
+    m_private->SetTrafficObserver(std::move(observer));
+}
+
 } // namespace tavrel

@@ -1,5 +1,7 @@
 #include "SentovaBase.h"
 
+#include "AddressText.h"
+
 #include "Sentova/CommandSerialiser.h"
 #include "Sentova/Protocol.h"
 #include "Sentova/SentovaLogger.h"
@@ -14,19 +16,28 @@ namespace tavrel {
 
 namespace {
 
-boost::asio::ip::address_v4 ParseAddress(const std::string& address) {
+// The local address the system picks for datagrams to remote: a connected UDP
+// socket knows it without sending anything. 0 when there is no route.
+std::uint32_t LocalAddressToward(const boost::asio::ip::udp::endpoint& remote) {
+    boost::asio::io_context io;
+    boost::asio::ip::udp::socket probe(io);
     boost::system::error_code ec;
-    const auto parsed = boost::asio::ip::make_address_v4(address, ec);
+    probe.open(boost::asio::ip::udp::v4(), ec);
+    if (!ec)
+        probe.set_option(boost::asio::socket_base::broadcast(true), ec);
+    if (!ec)
+        probe.connect(remote, ec);
     if (ec)
-        throw boost::system::system_error(ec);
-    return parsed;
+        return 0;
+    const boost::asio::ip::udp::endpoint local = probe.local_endpoint(ec);
+    return ec ? 0 : local.address().to_v4().to_uint();
 }
 
 } // namespace
 
 SentovaBase::SentovaBase(const std::string& address, unsigned short remotePort,
                          unsigned short localPort)
-    : m_remote_endpoint(ParseAddress(address), remotePort) {
+    : m_remote_endpoint(ParseDottedIPv4(address), remotePort) {
     // The library log is set up lazily on first use; doing it here, before the
     // socket thread exists, orders that set-up before every use on the thread.
     my_logger::get();
@@ -41,6 +52,7 @@ SentovaBase::SentovaBase(const std::string& address, unsigned short remotePort,
         m_socket->bind(
             boost::asio::ip::udp::endpoint(boost::asio::ip::address_v4::any(), localPort));
     SendCommand(CommandSerialiser::SVPPPP());
+    m_localPort = m_socket->local_endpoint().port();
 }
 
 SentovaBase::~SentovaBase() {
@@ -62,6 +74,39 @@ std::size_t SentovaBase::SendCommand(const char* data, unsigned int length) {
 
 unsigned short SentovaBase::GetLocalPort() const {
     return m_socket->local_endpoint().port();
+}
+
+void SentovaBase::SetTrafficObserver(std::shared_ptr<SentovaTrafficCallbackClass> observer) {
+    if (observer)
+        m_localAddress = LocalAddressToward(m_remote_endpoint);
+    m_traffic.Set(std::move(observer));
+}
+
+void SentovaBase::ObserveOutgoing(const std::string& datagram) const {
+    if (!m_traffic.Active())
+        return;
+    traffic_datagram_t d;
+    d.timeMicros = SystemMicrosNow();
+    d.sourceAddress = m_localAddress;
+    d.sourcePort = m_localPort;
+    d.destinationAddress = m_remote_endpoint.address().to_v4().to_uint();
+    d.destinationPort = m_remote_endpoint.port();
+    d.data = datagram.data();
+    d.size = datagram.size();
+    m_traffic.Show(d);
+}
+
+void SentovaBase::ObserveIncoming(std::size_t bytes) const {
+    traffic_datagram_t d;
+    d.timeMicros = SystemMicrosNow();
+    const boost::asio::ip::address from = m_sender_endpoint.address();
+    d.sourceAddress = from.is_v4() ? from.to_v4().to_uint() : 0;
+    d.sourcePort = m_sender_endpoint.port();
+    d.destinationAddress = m_localAddress;
+    d.destinationPort = m_localPort;
+    d.data = m_receiveBuffer;
+    d.size = bytes;
+    m_traffic.Show(d);
 }
 
 void SentovaBase::RunSocketThread() {
@@ -109,6 +154,8 @@ void SentovaBase::AsyncReceiveCallback(const boost::system::error_code& error, s
                            << error.value();
         return;
     }
+    if (m_traffic.Active())
+        ObserveIncoming(bytes);
     m_receiveBuffer[bytes] = '\0';
     if (bytes >= protocol::kCodeLength) {
         std::string code(m_receiveBuffer, protocol::kCodeLength);

@@ -4,6 +4,8 @@
 // the derived class.
 #pragma once
 
+#include "TrafficObserverSlot.h"
+
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
@@ -28,6 +30,15 @@ public:
     // The local UDP port; throws boost::system::system_error ("local_endpoint")
     // once the socket is closed.
     unsigned short GetLocalPort() const;
+
+    // The observer sees every datagram sent through a transaction and every
+    // datagram received; nullptr removes it. Any thread.
+    void SetTrafficObserver(std::shared_ptr<SentovaTrafficCallbackClass> observer);
+    bool TrafficObserved() const { return m_traffic.Active(); }
+    // Shows a datagram about to be sent to the device to the observer. The
+    // transactions call it before sending, with no lock held, so that a
+    // recording sees every command before its reply.
+    void ObserveOutgoing(const std::string& datagram) const;
 
 protected:
     // Opens the socket (bound to localPort unless it is 0) and sends "SVPPPP".
@@ -58,6 +69,8 @@ private:
     void AsyncReceive();
     void AsyncReceiveCallback(const boost::system::error_code& error, std::size_t bytes);
 
+    void ObserveIncoming(std::size_t bytes) const;
+
     static constexpr std::size_t kReceiveBufferSize = 1024;
 
     std::shared_ptr<boost::asio::io_context> m_ioService;
@@ -76,6 +89,12 @@ private:
     // Used on the socket thread only.
     char m_receiveBuffer[kReceiveBufferSize];
     std::atomic<bool> m_stop{false};
+
+    TrafficObserverSlot m_traffic;
+    // Where this channel's datagrams come from as the system sends them: found
+    // when an observer is set. The port is fixed by the first send.
+    std::atomic<std::uint32_t> m_localAddress{0};
+    unsigned short m_localPort = 0;
 };
 
 } // namespace tavrel

@@ -76,4 +76,9 @@ int SentovaEventManager::ResetEventCallbacks() {
     return m_private->ResetEventCallbacks();
 }
 
+void SentovaEventManager::SetTrafficObserver(
+    std::shared_ptr<SentovaTrafficCallbackClass> observer) {
+    m_private->SetTrafficObserver(std::move(observer));
+}
+
 } // namespace tavrel

@@ -6,8 +6,6 @@
 #include "Sentova/Encoding.h"
 #include "Sentova/Protocol.h"
 
-#include <boost/chrono.hpp>
-
 namespace tavrel {
 
 SentovaEventManagerPrivate::SentovaEventManagerPrivate(std::string address,
@@ -20,88 +18,31 @@ SentovaEventManagerPrivate::SentovaEventManagerPrivate(std::string address,
 
 SentovaEventManagerPrivate::~SentovaEventManagerPrivate() {
     // Before the registry and the transaction state go.
-    EndWaitingTransaction();
+    m_transaction.Close();
     StopSocketThread();
 }
 
 tavrel_error_t SentovaEventManagerPrivate::ManagerSendCommand(std::string command) {
-    return Transact(command, nullptr);
+    return Transact(command);
 }
 
 tavrel_error_t SentovaEventManagerPrivate::Transact(const std::string& command,
-                                                    const Decoder& decode) {
-    if (command.size() < protocol::kCodeLength)
-        return UnknownCommand;
-    boost::unique_lock<boost::mutex> lock(m_commandMutex, boost::try_to_lock);
-    if (!lock.owns_lock() || m_commandInProgress || m_closing)
-        return DriverBusy;
-    m_commandInProgress = true;
-    m_pendingCommand = command;
-    try {
-        SendCommand(command);
-    } catch (...) {
-        m_commandInProgress = false;
-        throw;
-    }
-    const tavrel_error_t result = WaitForCommandResponse(lock, m_responseTimeout);
-    m_commandInProgress = false;
-    if (result == NoError && decode)
-        decode(m_lastResponse);
-    return result;
-}
-
-void SentovaEventManagerPrivate::EndWaitingTransaction() {
-    m_closing = true;
-    for (;;) {
-        {
-            boost::lock_guard<boost::mutex> lock(m_commandMutex);
-            if (!m_commandInProgress)
-                return;
-            m_commandCondition.notify_all();
-        }
-        boost::this_thread::sleep_for(boost::chrono::milliseconds(1));
-    }
-}
-
-tavrel_error_t
-SentovaEventManagerPrivate::WaitForCommandResponse(boost::unique_lock<boost::mutex>& lock,
-                                                   unsigned int timeout) {
-    // Shutdown also ends the wait, as a time-out.
-    const auto done = [this] { return !m_commandInProgress || m_closing; };
-    if (timeout == 0) {
-        m_commandCondition.wait(lock, done);
-    } else {
-        const auto deadline =
-            boost::chrono::steady_clock::now() + boost::chrono::milliseconds(timeout);
-        m_commandCondition.wait_until(lock, deadline, done);
-    }
-    if (m_commandInProgress) {
-        m_commandInProgress = false;
-        m_lastError = Timeout;
-        return Timeout;
-    }
-    return m_lastError;
+                                                    const Reader& read) {
+    CommandTransaction::Decoder decode;
+    if (read)
+        decode = [&read](const std::string& response) {
+            std::string data = response;
+            read(data);
+            return NoError;
+        };
+    return m_transaction.Run(command, m_responseTimeout, decode);
 }
 
 void SentovaEventManagerPrivate::BaseRXCallback(std::string code, std::string payload,
                                                 std::string) {
-    if (m_commandInProgress) {
-        boost::lock_guard<boost::mutex> lock(m_commandMutex);
-        // Checked again: after a time-out the late reply is only a notification.
-        if (m_commandInProgress && SameStem(m_pendingCommand, code)) {
-            if (HasClass(code, protocol::kClassError)) {
-                m_lastError = DeviceErrorCode(payload);
-            } else if (HasClass(code, protocol::kClassDone)) {
-                m_lastError = NoError;
-            } else if (HasClass(code, protocol::kClassData)) {
-                m_lastError = NoError;
-                m_lastResponse = payload;
-            }
-            m_commandInProgress = false;
-            m_commandCondition.notify_one();
-            return;
-        }
-    }
+    // After a time-out a late reply is only a possible notification.
+    if (m_transaction.Complete(code, payload))
+        return;
     for (unsigned int kind = 0; kind < 4; ++kind) {
         if (code == protocol::kNotificationCodes[kind]) {
             DispatchNotification(kind, payload);
@@ -154,15 +95,15 @@ int SentovaEventManagerPrivate::ResetEventCallbacks() {
 }
 
 tavrel_error_t SentovaEventManagerPrivate::ResetEvents() {
-    return Transact(CommandSerialiser::SVERST(), nullptr);
+    return Transact(CommandSerialiser::SVERST());
 }
 
 tavrel_error_t SentovaEventManagerPrivate::EventEnable(unsigned int a, unsigned int b, bool flag) {
-    return Transact(CommandSerialiser::SVEENB(a, b, flag), nullptr);
+    return Transact(CommandSerialiser::SVEENB(a, b, flag));
 }
 
 tavrel_error_t SentovaEventManagerPrivate::EventDisable(unsigned int a, unsigned int b) {
-    return Transact(CommandSerialiser::SVEDIS(a, b), nullptr);
+    return Transact(CommandSerialiser::SVEDIS(a, b));
 }
 
 tavrel_error_t SentovaEventManagerPrivate::EventStatus(unsigned int a, unsigned int b, bool& first,
@@ -174,11 +115,11 @@ tavrel_error_t SentovaEventManagerPrivate::EventStatus(unsigned int a, unsigned 
 }
 
 tavrel_error_t SentovaEventManagerPrivate::StartTimer(unsigned int frequency) {
-    return Transact(CommandSerialiser::SVERTM(frequency), nullptr);
+    return Transact(CommandSerialiser::SVERTM(frequency));
 }
 
 tavrel_error_t SentovaEventManagerPrivate::StopTimer() {
-    return Transact(CommandSerialiser::SVESTM(), nullptr);
+    return Transact(CommandSerialiser::SVESTM());
 }
 
 tavrel_error_t SentovaEventManagerPrivate::GetTimerFrequency(unsigned int& frequency) {
@@ -188,15 +129,15 @@ tavrel_error_t SentovaEventManagerPrivate::GetTimerFrequency(unsigned int& frequ
 
 tavrel_error_t SentovaEventManagerPrivate::ConfigureCommandBuffer(unsigned int n,
                                                                   std::string command) {
-    return Transact(CommandSerialiser::SVECCF(n, std::move(command)), nullptr);
+    return Transact(CommandSerialiser::SVECCF(n, std::move(command)));
 }
 
 tavrel_error_t SentovaEventManagerPrivate::IsolatedIOSet(unsigned int n) {
-    return Transact(CommandSerialiser::SVIIOS(n), nullptr);
+    return Transact(CommandSerialiser::SVIIOS(n));
 }
 
 tavrel_error_t SentovaEventManagerPrivate::IsolatedIOToggle(unsigned int n) {
-    return Transact(CommandSerialiser::SVIIOT(n), nullptr);
+    return Transact(CommandSerialiser::SVIIOT(n));
 }
 
 tavrel_error_t SentovaEventManagerPrivate::IsolatedIOGet(unsigned char& first,
@@ -209,7 +150,7 @@ tavrel_error_t SentovaEventManagerPrivate::IsolatedIOGet(unsigned char& first,
 
 tavrel_error_t SentovaEventManagerPrivate::IsolatedIOSetEventInput(unsigned char a,
                                                                    unsigned char b) {
-    return Transact(CommandSerialiser::SVIOSE(a, b), nullptr);
+    return Transact(CommandSerialiser::SVIOSE(a, b));
 }
 
 tavrel_error_t SentovaEventManagerPrivate::IsolatedIOGetEventInput(unsigned char& first,

@@ -2,12 +2,12 @@
 // operations with their reply decoding, and the event callback registry.
 #pragma once
 
+#include "CommandTransaction.h"
 #include "SentovaBase.h"
 
 #include "Sentova/SentovaCallbacks.h"
 #include "Sentova/SentovaError.h"
 
-#include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
 
 #include <atomic>
@@ -52,29 +52,14 @@ public:
     void BaseRXCallback(std::string code, std::string payload, std::string sender) override;
 
 private:
-    // Reads the data of a successful reply from the front of m_lastResponse,
-    // with m_commandMutex held.
-    using Decoder = std::function<void(std::string& response)>;
+    // Reads the data of a successful reply from its front; missing bytes read
+    // as zero.
+    using Reader = std::function<void(std::string& data)>;
 
-    tavrel_error_t Transact(const std::string& command, const Decoder& decode);
-    tavrel_error_t WaitForCommandResponse(boost::unique_lock<boost::mutex>& lock,
-                                          unsigned int timeout);
-    // Wakes a transaction waiting on another thread and returns once it has
-    // left, so that the members it uses outlive it.
-    void EndWaitingTransaction();
+    tavrel_error_t Transact(const std::string& command, const Reader& read = nullptr);
     void DispatchNotification(unsigned int kind, std::string& payload);
 
-    // m_commandMutex guards m_pendingCommand and m_lastResponse, and is held by
-    // the requester for a whole transaction except while it waits.
-    boost::mutex m_commandMutex;
-    boost::condition_variable m_commandCondition;
-    std::string m_pendingCommand;
-    std::string m_lastResponse;
-    // Written under m_commandMutex; read before taking it.
-    std::atomic<bool> m_commandInProgress{false};
-    // Set by the destructor: ends a waiting transaction and refuses new ones.
-    std::atomic<bool> m_closing{false};
-    std::atomic<tavrel_error_t> m_lastError{NoError};
+    CommandTransaction m_transaction{*this};
     std::atomic<unsigned int> m_responseTimeout;
 
     // m_callbackMutex guards m_eventCallbacks; held while one notification's

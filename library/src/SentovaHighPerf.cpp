@@ -4,6 +4,8 @@
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
+#include <exception>
+
 namespace tavrel {
 
 boost::mutex SentovaHighPerf::s_instanceMutex;
@@ -86,8 +88,16 @@ void SentovaHighPerf::TriggerCallback(boost::unique_lock<boost::mutex>& lock) {
         const double azimuth = m_azimuth, elevation = m_elevation;
         SENTOVA_LOG(trace) << "TEST: SentovaHighPerf::TriggerCallback after GetCallBackdata";
         lock.unlock();
-        if (m_callback != nullptr)
-            m_callback->HighPerfTriggerCallback(index, tStamp, azimuth, elevation, exp);
+        // A throwing callback must not end the thread (nor the process): it is
+        // logged, and the next record is delivered as usual.
+        try {
+            if (m_callback != nullptr)
+                m_callback->HighPerfTriggerCallback(index, tStamp, azimuth, elevation, exp);
+        } catch (const std::exception& e) {
+            SENTOVA_LOG(error) << "SentovaHighPerf: trigger callback: " << e.what();
+        } catch (...) {
+            SENTOVA_LOG(error) << "SentovaHighPerf: trigger callback: unknown exception";
+        }
         SENTOVA_LOG(trace) << "TEST: SentovaHighPerf::TriggerCallback Returning ";
         lock.lock();
     }

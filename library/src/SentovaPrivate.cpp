@@ -8,7 +8,6 @@
 #include "Sentova/Sentova.h"
 #include "Sentova/SentovaLogger.h"
 
-#include <boost/chrono.hpp>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
 namespace tavrel {
@@ -24,7 +23,7 @@ SentovaPrivate::~SentovaPrivate() {
     SENTOVA_LOG(trace) << "SentovaPrivate destructor ";
     // A transaction waiting on another thread ends first; then the socket
     // thread, which uses the members and hands records to the trigger instance.
-    EndWaitingTransaction();
+    m_blocking.Close();
     StopSocketThread();
     if (m_highPerf)
         SentovaHighPerf::DestroyInstance();
@@ -38,67 +37,11 @@ tavrel_error_t SentovaPrivate::SendBlockingCommand(std::string command, int time
 
 tavrel_error_t SentovaPrivate::Transact(const std::string& command, unsigned int timeout,
                                         const Decoder& decode) {
-    if (command.size() < protocol::kCodeLength)
-        return UnknownCommand;
-    boost::unique_lock<boost::mutex> lock(m_transMutex, boost::try_to_lock);
-    if (!lock.owns_lock() || m_transInProgress || m_closing)
-        return DriverBusy;
-    m_transInProgress = true;
-    m_blockingCommand = command;
-    // Data of an earlier reply must never pass for this command's.
-    m_lastBlockingResponse.clear();
-    try {
-        SendCommand(command);
-    } catch (...) {
-        // Leaving the flag set would refuse every later command with 253.
-        m_transInProgress = false;
-        throw;
-    }
-    tavrel_error_t result = WaitForBlockingResponse(lock, timeout);
-    m_transInProgress = false;
-    if (result == NoError && decode)
-        result = decode(m_lastBlockingResponse);
-    return result;
-}
-
-void SentovaPrivate::EndWaitingTransaction() {
-    m_closing = true;
-    for (;;) {
-        {
-            boost::lock_guard<boost::mutex> lock(m_transMutex);
-            if (!m_transInProgress)
-                return;
-            m_transCondition.notify_all();
-        }
-        boost::this_thread::sleep_for(boost::chrono::milliseconds(1));
-    }
-}
-
-tavrel_error_t SentovaPrivate::WaitForBlockingResponse(boost::unique_lock<boost::mutex>& lock,
-                                                       unsigned int timeout) {
-    // Shutdown also ends the wait, as a time-out.
-    const auto done = [this] { return !m_transInProgress || m_closing; };
-    if (timeout == 0) {
-        m_transCondition.wait(lock, done);
-    } else {
-        const auto deadline =
-            boost::chrono::steady_clock::now() + boost::chrono::milliseconds(timeout);
-        m_transCondition.wait_until(lock, deadline, done);
-    }
-    if (m_transInProgress) {
-        m_transInProgress = false;
-        m_lastBlockingError = Timeout;
-        return Timeout;
-    }
-    return m_lastBlockingError;
+    return m_blocking.Run(command, timeout, decode);
 }
 
 tavrel_error_t SentovaPrivate::GetLastBlockingResponse(std::string& out) {
-    boost::lock_guard<boost::mutex> lock(m_transMutex);
-    const tavrel_error_t result = m_lastBlockingError;
-    if (result == NoError)
-        out = m_lastBlockingResponse;
-    return result;
+    return m_blocking.LastResponse(out);
 }
 
 tavrel_error_t SentovaPrivate::GetLastNonBlockingResponse(std::string& out) {
@@ -117,8 +60,15 @@ tavrel_error_t SentovaPrivate::SendNonBlockingCommand(std::string command,
     if (command.size() < protocol::kCodeLength)
         return UnknownCommand;
     boost::unique_lock<boost::mutex> lock(m_nonBlockingMutex, boost::try_to_lock);
-    if (!lock.owns_lock() || m_transInProgress)
+    if (!lock.owns_lock() || m_nonBlockingSending || m_blocking.Busy())
         return DriverBusy;
+    if (TrafficObserved()) {
+        m_nonBlockingSending = true;
+        lock.unlock();
+        ObserveOutgoing(command);
+        lock.lock();
+        m_nonBlockingSending = false;
+    }
     // A newer command replaces an outstanding one, whose callback is dropped.
     m_nonBlockingTransInProgress = true;
     m_nonBlockingCommand = command;
@@ -152,24 +102,9 @@ void SentovaPrivate::NonBlockingTimerCallback(const boost::system::error_code& e
 void SentovaPrivate::BaseRXCallback(std::string code, std::string payload, std::string sender) {
     SENTOVA_LOG(trace) << "SentovaBase::BaseRXCallback m_sender_endpoint: " << sender
                        << " Opcode: " << code;
-    if (m_transInProgress) {
-        boost::lock_guard<boost::mutex> lock(m_transMutex);
-        // The flag is checked again: the requester may have timed out meanwhile,
-        // and a late reply must not replace its 254.
-        if (m_transInProgress && SameStem(m_blockingCommand, code)) {
-            if (HasClass(code, protocol::kClassError)) {
-                m_lastBlockingError = DeviceErrorCode(payload);
-            } else if (HasClass(code, protocol::kClassDone)) {
-                m_lastBlockingError = NoError;
-            } else if (HasClass(code, protocol::kClassData)) {
-                m_lastBlockingError = NoError;
-                m_lastBlockingResponse = payload;
-            }
-            m_transInProgress = false;
-            m_transCondition.notify_one();
-            SENTOVA_LOG(trace) << "SentovaPrivate::BaseRXCallback:m_transInProgress: " << code;
-            return;
-        }
+    if (m_blocking.Complete(code, payload)) {
+        SENTOVA_LOG(trace) << "SentovaPrivate::BaseRXCallback:m_transInProgress: " << code;
+        return;
     }
     if (m_nonBlockingTransInProgress) {
         boost::lock_guard<boost::mutex> lock(m_nonBlockingMutex);
@@ -273,20 +208,21 @@ tavrel_error_t SentovaPrivate::SetAcceleration(double acceleration) {
 }
 
 tavrel_error_t SentovaPrivate::StartFullFieldScan(double speed, unsigned short lines) {
-    return SendBlockingCommand(CommandSerialiser::SVSFFS(speed, lines));
+    return SendBlockingCommand(CommandSerialiser::SVSFFS(speed, WholeLineCount(lines)));
 }
 
 tavrel_error_t SentovaPrivate::StartBoundedElevationScan(double speed, double elevationMin,
                                                          double elevationMax,
                                                          unsigned short lines) {
-    return SendBlockingCommand(CommandSerialiser::SVSBES(speed, elevationMin, elevationMax, lines));
+    return SendBlockingCommand(
+        CommandSerialiser::SVSBES(speed, elevationMin, elevationMax, WholeLineCount(lines)));
 }
 
 tavrel_error_t SentovaPrivate::StartRegionScan(double speed, double azimuthMin, double azimuthMax,
                                                double elevationMin, double elevationMax,
                                                unsigned short lines) {
-    return SendBlockingCommand(CommandSerialiser::SVSRES(speed, azimuthMin, azimuthMax,
-                                                         elevationMin, elevationMax, lines));
+    return SendBlockingCommand(CommandSerialiser::SVSRES(
+        speed, azimuthMin, azimuthMax, elevationMin, elevationMax, WholeLineCount(lines)));
 }
 
 tavrel_error_t SentovaPrivate::StartLaser(unsigned short a, unsigned short b, bool flag,

@@ -2,13 +2,13 @@
 // command channel, the reply dispatcher, and every device operation.
 #pragma once
 
+#include "CommandTransaction.h"
 #include "SentovaBase.h"
 
 #include "Sentova/SentovaCallbacks.h"
 #include "Sentova/SentovaError.h"
 
 #include <boost/asio/deadline_timer.hpp>
-#include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
 
 #include <atomic>
@@ -31,7 +31,7 @@ public:
     tavrel_error_t SendNonBlockingCommand(std::string command,
                                           SentovaNotificationCallbackClass* callback);
 
-    tavrel_error_t GetLastBlockingError() const { return m_lastBlockingError; }
+    tavrel_error_t GetLastBlockingError() const { return m_blocking.LastError(); }
     tavrel_error_t GetLastNonBlockingError() const { return m_lastNonBlockingError; }
     // Copy the stored reply data into out when the stored result is 0; return it.
     tavrel_error_t GetLastBlockingResponse(std::string& out);
@@ -90,10 +90,7 @@ public:
     tavrel_error_t TestHighPerformanceTrigger(unsigned int p, unsigned int q,
                                               SentovaHighPerfTriggerCallbackClass* callback);
 
-    // Reads the reply data of a successful transaction; runs with m_transMutex
-    // held so that no other transaction replaces the data meanwhile. Returns 0,
-    // or 255 when the data is too short.
-    using Decoder = std::function<tavrel_error_t(const std::string& response)>;
+    using Decoder = CommandTransaction::Decoder;
 
     // The reply dispatcher, run on the socket thread for every datagram; public so
     // that fuzzing can hand it datagrams without a socket in between.
@@ -104,19 +101,17 @@ private:
     tavrel_error_t Transact(const std::string& command, unsigned int timeout,
                             const Decoder& decode);
     tavrel_error_t QueryAngles(const std::string& command, double* out, std::size_t count);
-    tavrel_error_t WaitForBlockingResponse(boost::unique_lock<boost::mutex>& lock,
-                                           unsigned int timeout);
     void NonBlockingTimerCallback(const boost::system::error_code& error,
                                   unsigned long transaction);
-    // Wakes a transaction waiting on another thread and returns once it has
-    // left, so that the members it uses outlive it.
-    void EndWaitingTransaction();
     void HighPerfTriggerCallback(std::string payload);
 
     // m_nonBlockingMutex guards m_nonBlockingCommand, m_notificationCallback,
-    // m_nonBlockingTransaction and the timer object. The dispatcher and the timer
-    // handler call the notification callback with it held.
+    // m_nonBlockingTransaction, m_nonBlockingSending and the timer object. The
+    // dispatcher and the timer handler call the notification callback with it held.
     boost::mutex m_nonBlockingMutex;
+    // A sender shows its command to the traffic observer with the lock
+    // released; meanwhile other senders are refused as if the lock were held.
+    bool m_nonBlockingSending = false;
     std::string m_nonBlockingCommand;
     SentovaNotificationCallbackClass* m_notificationCallback = nullptr;
     // Counts non-blocking transactions, so that a time-out queued for an earlier
@@ -132,18 +127,8 @@ private:
     boost::mutex m_responseMutex;
     std::string m_lastNonBlockingResponse;
 
-    // m_transMutex guards m_blockingCommand and m_lastBlockingResponse, and is
-    // held by the requester for a whole blocking transaction except while it
-    // waits on m_transCondition.
-    boost::mutex m_transMutex;
-    boost::condition_variable m_transCondition;
-    std::string m_blockingCommand;
-    std::string m_lastBlockingResponse;
-    // Written under m_transMutex; read before taking it.
-    std::atomic<bool> m_transInProgress{false};
-    // Set by the destructor: ends a waiting transaction and refuses new ones.
-    std::atomic<bool> m_closing{false};
-    std::atomic<tavrel_error_t> m_lastBlockingError{NoError};
+    // The blocking transactions.
+    CommandTransaction m_blocking{*this};
 
     std::atomic<unsigned int> m_responseTimeout;
     std::atomic<unsigned int> m_motionTimeout;

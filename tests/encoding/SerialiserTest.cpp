@@ -105,7 +105,9 @@ TEST(Serialiser, SetIpSettingsParsesDottedIpv4) {
     EXPECT_EQ(CommandSerialiser::SVSIPC("", "10.0.0.2"), "SVSIPC" + Bytes({10, 0, 0, 2}));
     EXPECT_EQ(CommandSerialiser::SVSIPC(std::string("a\0b", 3), "192.168.1.254"),
               "SVSIPC" + std::string("a\0b", 3) + Bytes({192, 168, 1, 254}));
-    for (const char* bad : {"256.0.0.1", "sentova.local", "", "1.2.3", "::1"}) {
+    for (const std::string& bad :
+         {std::string("256.0.0.1"), std::string("sentova.local"), std::string(),
+          std::string("1.2.3"), std::string("::1"), std::string("10.0.0.2\0junk", 13)}) {
         try {
             CommandSerialiser::SVSIPC("x", bad);
             ADD_FAILURE() << "no exception for " << bad;

@@ -207,8 +207,10 @@ TEST_F(Controller, AngleQueries) {
     device.answerAll("ER", Bytes({0x40, 0, 0, 0, 0xC0, 0, 0}));
     az = el = 1.0;
     EXPECT_EQ(controller->GetApertureAngles(az, el), OtherError);
+    EXPECT_EQ(controller->GetLastBlockingError(), OtherError);
     device.answerAll("EA");
     EXPECT_EQ(controller->GetApertureAngles(az, el), OtherError);
+    EXPECT_EQ(controller->GetLastBlockingError(), OtherError);
     EXPECT_EQ(az, 1.0);
     EXPECT_EQ(el, 1.0);
     device.answerAll("EE", Bytes({4}));

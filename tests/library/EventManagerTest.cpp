@@ -90,7 +90,10 @@ TEST_F(EventManager, QueryDecoding) {
     EXPECT_EQ(x, 0x07);
     EXPECT_EQ(y, 0xF0);
 
-    // "EA" carries no data: the query reads what is left, missing bytes as zero.
+    // "EA" carries no data: the query reads nothing, missing bytes as zero,
+    // never what an earlier reply left over.
+    device.answerAll("ER", Bytes({0x01, 0x01, 0x01, 0x01}));
+    ASSERT_EQ(manager->EventStatus(1, 2, first, second), NoError);
     device.answerAll("EA");
     first = second = true;
     ASSERT_EQ(manager->EventStatus(1, 2, first, second), NoError);

@@ -1,6 +1,9 @@
 #include "Sentova/Sentova.h"
+#include "Sentova/SentovaEventManager.h"
 
 #include "FakeDevice.h"
+
+#include <boost/system/system_error.hpp>
 
 #include <gtest/gtest.h>
 
@@ -36,9 +39,19 @@ TEST_F(Facade, LineCountsAreTruncatedOnTheWire) {
     const std::string speed5 = Bytes({0, 5, 0, 0});
     ASSERT_EQ(sentova->StartFullFieldScan(5.0, 7.9), NoError);
     EXPECT_EQ(lastArguments(), speed5 + Bytes({0, 7, 0, 0}));
-    // -1 wraps to 65535 lines, which saturates the 16.16 field.
+    // Counts the 16.16 field cannot hold whole go as 32767 whole lines, never
+    // as the fraction 7F FF FF FF: -1 (65535 after the wrap) and 40000 alike.
+    const std::string most = Bytes({0x7F, 0xFF, 0, 0});
     ASSERT_EQ(sentova->StartFullFieldScan(5.0, -1), NoError);
-    EXPECT_EQ(lastArguments(), speed5 + Bytes({0x7F, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(lastArguments(), speed5 + most);
+    ASSERT_EQ(sentova->StartFullFieldScan(5.0, 40000), NoError);
+    EXPECT_EQ(lastArguments(), speed5 + most);
+    ASSERT_EQ(sentova->StartFullFieldScan(5.0, 32767.5), NoError);
+    EXPECT_EQ(lastArguments(), speed5 + most);
+    ASSERT_EQ(sentova->StartBoundedElevationScan(5.0, 0, 0, 32768), NoError);
+    EXPECT_EQ(lastArguments().substr(12), most);
+    ASSERT_EQ(sentova->StartRegionScan(5.0, 0, 0, 0, 0, -2), NoError);
+    EXPECT_EQ(lastArguments().substr(16), speed5 + most);
     ASSERT_EQ(sentova->StartBoundedElevationScan(5.0, 0, 0, 3.99), NoError);
     EXPECT_EQ(lastArguments().substr(12), Bytes({0, 3, 0, 0}));
     ASSERT_EQ(sentova->StartRegionScan(5.0, 0, 0, 0, 0, 65538.5), NoError);
@@ -51,6 +64,15 @@ TEST_F(Facade, TriggerOperationsNeedARegisteredCallback) {
     EXPECT_EQ(sentova->RegisterHighPerfTriggerCallback(nullptr), InvalidCallback);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(device.received().size(), 1u);
+}
+
+TEST(FacadeAddress, TextWithAZeroByteIsNotAnAddress) {
+    FakeDevice device;
+    const std::string padded = device.address() + std::string("\0junk", 5);
+    EXPECT_THROW(Sentova{padded}, boost::system::system_error);
+    EXPECT_THROW(SentovaEventManager{padded}, boost::system::system_error);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_TRUE(device.received().empty());
 }
 
 TEST(ErrorStrings, Texts) {

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
@@ -111,6 +112,12 @@ public:
     unsigned short lastSenderPort() {
         std::lock_guard<std::mutex> lock(mutex_);
         return ntohs(sender_.sin_port);
+    }
+
+    // Source address of the latest datagram, host byte order; 0 before any arrived.
+    std::uint32_t lastSenderAddress() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return ntohl(sender_.sin_addr.s_addr);
     }
 
     // Sends an unsolicited datagram to the sender of the latest datagram.

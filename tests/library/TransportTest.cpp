@@ -81,6 +81,8 @@ TEST(Transport, AddressMustBeDottedIPv4) {
     EXPECT_THROW(RecordingChannel("256.1.1.1"), boost::system::system_error);
     EXPECT_THROW(RecordingChannel("localhost"), boost::system::system_error);
     EXPECT_THROW(RecordingChannel(""), boost::system::system_error);
+    // The parser stops at a zero byte; the text as a whole is not an address.
+    EXPECT_THROW(RecordingChannel(std::string("127.0.0.1\0junk", 14)), boost::system::system_error);
 }
 
 TEST(Transport, NothingIsDeliveredAfterStop) {

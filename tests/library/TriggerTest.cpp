@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 using namespace tavrel;
@@ -157,6 +159,30 @@ TEST_F(Trigger, LatestRecordWinsWhileTheCallbackRuns) {
     device.sendToClient("EBHPTG" + Record(4));
     ASSERT_TRUE(Eventually([&] { return recorder.calls().size() == 3; }));
     EXPECT_EQ(recorder.calls()[2].index, 4u);
+}
+
+TEST_F(Trigger, ThrowingCallbackIsLoggedAndTheNextRecordStillArrives) {
+    class Throwing : public SentovaHighPerfTriggerCallbackClass {
+    public:
+        void HighPerfTriggerCallback(unsigned int index, unsigned int, double, double,
+                                     unsigned int) override {
+            last = index;
+            ++calls;
+            throw std::runtime_error("trigger callback failed");
+        }
+        std::atomic<int> calls{0};
+        std::atomic<unsigned int> last{0};
+    } throwing;
+    LogCapture log;
+    ASSERT_EQ(controller->RegisterHighPerfTriggerCallback(&throwing), NoError);
+    device.sendToClient("EBHPTG" + Record(1));
+    ASSERT_TRUE(Eventually([&] { return throwing.calls == 1; }));
+    ASSERT_TRUE(Eventually([&] { return log.contains("trigger callback failed"); }));
+    EXPECT_TRUE(log.contains("[error] SentovaHighPerf: trigger callback: trigger callback failed"));
+    device.sendToClient("EBHPTG" + Record(2));
+    ASSERT_TRUE(Eventually([&] { return throwing.calls == 2; }));
+    EXPECT_EQ(throwing.last, 2u);
+    controller.reset();
 }
 
 TEST_F(Trigger, RecordsBeforeRegistrationAreIgnored) {

@@ -3,7 +3,9 @@
 
 #include "Sentova/SentovaCallbacks.h"
 #include "Sentova/SentovaError.h"
+#include "Sentova/SentovaTraffic.h"
 
+#include <memory>
 #include <string>
 
 namespace tavrel {
@@ -46,9 +48,10 @@ public:
     tavrel_error_t Home(SentovaNotificationCallbackClass* callback);
     tavrel_error_t Stop();
 
-    // Scan line counts are truncated toward zero and taken modulo 65536 (so -1
-    // gives 65535). The device receives them in 16.16 fixed point, whose largest
-    // value is just under 32768 lines: larger counts saturate to 7F FF FF FF.
+    // Scan line counts are truncated toward zero and taken modulo 65536, then
+    // clamped to 32767, the largest whole count the 16.16 wire field holds
+    // (7F FF 00 00): 40000 lines, and -1 (65535 after the modulo), both send
+    // 32767 lines.
     tavrel_error_t StartFullFieldScan(double speed, double lines);
     tavrel_error_t StartBoundedElevationScan(double speed, double elevationMin, double elevationMax,
                                              double lines);
@@ -101,6 +104,12 @@ public:
     // compatible: 0, 251 (incompatible, also written to the library log), or
     // the failure of the serial query.
     tavrel_error_t VerifyLibVersion();
+
+    // Shows every command this object sends and every datagram its socket
+    // receives (replies, trigger records) to observer; nullptr removes it. Commands are shown
+    // on the calling thread just before they are sent, received datagrams on
+    // the socket thread before they are dispatched. Any thread may call this.
+    void SetTrafficObserver(std::shared_ptr<SentovaTrafficCallbackClass> observer);
 
 private:
     SentovaPrivate* m_private;

@@ -4,7 +4,9 @@
 
 #include "Sentova/SentovaCallbacks.h"
 #include "Sentova/SentovaError.h"
+#include "Sentova/SentovaTraffic.h"
 
+#include <memory>
 #include <string>
 
 namespace tavrel {
@@ -54,6 +56,12 @@ public:
     int DeregisterEventCallback(unsigned int event, SentovaEventCallbackClass* callback);
     int ResetEventCallbacks(unsigned int event);
     int ResetEventCallbacks();
+
+    // Shows every command this object sends and every datagram its socket
+    // receives (replies, event notifications) to observer; nullptr removes it. Commands are shown
+    // on the calling thread just before they are sent, received datagrams on
+    // the socket thread before they are dispatched. Any thread may call this.
+    void SetTrafficObserver(std::shared_ptr<SentovaTrafficCallbackClass> observer);
 
 private:
     SentovaEventManagerPrivate* m_private;
