@@ -1,3 +1,4 @@
+#include "LogCapture.h"
 #include "LoopbackSupport.h"
 #include "Sentova/SentovaGrabber.h"
 
@@ -5,6 +6,7 @@
 
 #include <boost/system/system_error.hpp>
 
+#include <stdexcept>
 #include <thread>
 
 using namespace listener_test;
@@ -81,6 +83,9 @@ TEST(Listener, BadAddressThrowsAndStaysStopped) {
     EXPECT_THROW(listener.StartListening("not an address", port, &receiver),
                  boost::system::system_error);
     EXPECT_TRUE(PortIsFree(port));
+    EXPECT_THROW(listener.StartListening(std::string("127.0.0.1\0junk", 14), port, &receiver),
+                 boost::system::system_error);
+    EXPECT_TRUE(PortIsFree(port));
     testing::internal::CaptureStderr();
     EXPECT_FALSE(listener.StartListening("127.0.0.1", port, nullptr));
     testing::internal::GetCapturedStderr();
@@ -127,4 +132,26 @@ TEST(Listener, RestartReplacesTheCallback) {
     EXPECT_EQ(second.WaitFor(1), (std::vector<Stamps>{{3, 4}}));
     listener.StopListening();
     EXPECT_EQ(first.Snapshot().size(), 1u);
+}
+
+TEST(Listener, ThrowingCallbackIsLoggedAndDeliveryGoesOn) {
+    class Throwing : public tavrel::SentovaLaserDataCallbackClass,
+                     public Inbox<std::vector<std::uint64_t>> {
+    public:
+        void LaserDataCallback(Observations observations, unsigned int) override {
+            Put({observations.front().timestamp});
+            throw std::runtime_error("laser data callback failed");
+        }
+    } throwing;
+    testing_support::LogCapture log;
+    const unsigned short port = TestPort(26);
+    tavrel::SentovaGrabber listener;
+    ASSERT_TRUE(listener.StartListening("127.0.0.1", port, &throwing));
+    LoopbackSender sender;
+    sender.Send(port, Packet({1, 2}));
+    sender.Send(port, Packet({3, 4}));
+    EXPECT_EQ(throwing.WaitFor(2), (std::vector<Stamps>{{1}, {3}}));
+    listener.StopListening();
+    EXPECT_TRUE(
+        log.contains("[error] SentovaGrabber: point cloud subscriber: laser data callback failed"));
 }

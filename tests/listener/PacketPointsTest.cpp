@@ -100,6 +100,22 @@ TEST(PacketPoints, PartialTrailingRecordIsIgnored) {
     EXPECT_EQ(cloud.points[1].normal_z, 7.0f);
 }
 
+TEST(PacketPoints, AccumulationGrowsTheCloudGeometrically) {
+    // A large signal size accumulates many packets in one cloud: growing its
+    // storage by exactly each packet's records would copy it on every packet.
+    Cloud cloud;
+    const std::string packet = "EBRBEP" + TwoRecords(1);
+    std::size_t reallocations = 0;
+    for (int i = 0; i < 5000; ++i) {
+        const std::size_t capacity = cloud.points.capacity();
+        ASSERT_TRUE(Append(cloud, packet));
+        if (cloud.points.capacity() != capacity)
+            ++reallocations;
+    }
+    EXPECT_EQ(cloud.size(), 10000u);
+    EXPECT_LT(reallocations, 40u);
+}
+
 TEST(PacketPoints, ObservationFromPoint) {
     // azimuth C0 00 00 00, elevation 0, range 00 00 03 E8
     const std::string record =

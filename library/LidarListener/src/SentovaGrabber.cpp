@@ -3,7 +3,9 @@
 #include <pcl/console/print.h>
 
 #include <boost/asio/ip/address.hpp>
+#include <boost/system/system_error.hpp>
 
+#include <cerrno>
 #include <functional>
 #include <utility>
 
@@ -34,6 +36,9 @@ SentovaGrabberPrivate::~SentovaGrabberPrivate() {
 bool SentovaGrabberPrivate::StartListening(const std::string& ip, int port,
                                            SentovaLaserDataCallbackClass* callback) {
     StopListening();
+    // The parser reads only up to a zero byte; such text is not an address.
+    if (ip.find('\0') != std::string::npos)
+        throw boost::system::system_error(EINVAL, boost::system::generic_category());
     const boost::asio::ip::address address = boost::asio::ip::make_address(ip);
     m_grabber.setSensorAddress(address);
     m_grabber.setDataPort(static_cast<unsigned short>(port));

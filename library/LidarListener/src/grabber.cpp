@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <exception>
 
 namespace pcl {
 
@@ -238,7 +239,16 @@ void SentovaGrabber::consumerThreadLoop() {
             // Datagrams still queued when stop comes are discarded.
             if (m_packetQueue->stopRequested())
                 break;
-            convertPacketData(datagram.data.get(), datagram.length);
+            // A throwing subscriber (the application's laser data callback)
+            // must not end the thread, nor the process: it is logged, and the
+            // next datagram is converted as usual.
+            try {
+                convertPacketData(datagram.data.get(), datagram.length);
+            } catch (const std::exception& e) {
+                SENTOVA_LOG(error) << "SentovaGrabber: point cloud subscriber: " << e.what();
+            } catch (...) {
+                SENTOVA_LOG(error) << "SentovaGrabber: point cloud subscriber: unknown exception";
+            }
         }
         run.clear();
     }
@@ -286,7 +296,8 @@ bool SentovaGrabber::appendPacketPoints(Cloud& cloud, const unsigned char* packe
     const tavrel::LaserPacketLayout layout = tavrel::examineLaserPacket(packet, length);
     if (layout.discarded)
         return false;
-    cloud.points.reserve(cloud.points.size() + layout.records);
+    // No reserve here: reserving exactly what each packet adds would defeat
+    // the vector's geometric growth and make accumulation quadratic.
     const unsigned char* record = packet + layout.headerSize;
     bool appended = false;
     for (std::size_t i = 0; i < layout.records; ++i, record += tavrel::kLaserRecordSize) {
