@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <strings.h>
 
 namespace sentova {
@@ -22,13 +23,13 @@ bool parseUnsigned(const std::string& text, unsigned long long max, unsigned lon
     return true;
 }
 
-bool parseFraction(const std::string& text, double& value) {
+bool parseNumber(const std::string& text, double min, double max, double& value) {
     if (text.empty())
         return false;
     errno = 0;
     char* end = nullptr;
     const double v = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < 0.0 || v > 1.0)
+    if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < min || v > max)
         return false;
     value = v;
     return true;
@@ -43,7 +44,169 @@ bool isCommandCode(const std::string& code) {
     return true;
 }
 
+// What the options build up while they are read.
+struct Parsing {
+    SimulatorConfig& config;
+    bool serialGiven = false;
+    unsigned firmware = 31;
+};
+
+// Applies an option's value; returns what is wrong with it, or nothing.
+using Apply = std::function<std::string(const std::string& value, Parsing& p)>;
+
+struct OptionSpec {
+    const char* name;
+    bool takesValue;
+    Apply apply;
+};
+
+Apply fraction(double FaultOptions::*share) {
+    return [share](const std::string& v, Parsing& p) -> std::string {
+        if (!parseNumber(v, 0.0, 1.0, p.config.faults.*share))
+            return "must be a fraction from 0 to 1, not '" + v + "'";
+        return {};
+    };
+}
+
+Apply packetFraction(double PacketFaultOptions::*share) {
+    return [share](const std::string& v, Parsing& p) -> std::string {
+        if (!parseNumber(v, 0.0, 1.0, p.config.faults.packets.*share))
+            return "must be a fraction from 0 to 1, not '" + v + "'";
+        return {};
+    };
+}
+
+template <typename T> Apply whole(T& (*field)(Parsing&), unsigned long long max, const char* unit) {
+    return [field, max, unit](const std::string& v, Parsing& p) -> std::string {
+        unsigned long long n = 0;
+        if (!parseUnsigned(v, max, n))
+            return std::string("must be ") + unit + " from 0 to " + std::to_string(max) +
+                   ", not '" + v + "'";
+        field(p) = static_cast<T>(n);
+        return {};
+    };
+}
+
+const std::vector<OptionSpec>& optionTable() {
+    static const std::vector<OptionSpec> table = {
+        {"--address", true,
+         [](const std::string& v, Parsing& p) -> std::string {
+             std::uint32_t address = 0;
+             if (!parseLoopbackAddress(v, address))
+                 return "must be a loopback address 127.x.y.z, not '" + v + "'";
+             p.config.address = v;
+             return {};
+         }},
+        {"--port", true,
+         whole<unsigned short>([](Parsing& p) -> unsigned short& { return p.config.port; }, 65535,
+                               "a number")},
+        {"--model", true,
+         [](const std::string& v, Parsing& p) -> std::string {
+             if (strcasecmp(v.c_str(), "LX30") == 0)
+                 p.config.device.model = Model::LX30;
+             else if (strcasecmp(v.c_str(), "LX20") == 0)
+                 p.config.device.model = Model::LX20;
+             else if (strcasecmp(v.c_str(), "generic") == 0)
+                 p.config.device.model = Model::Generic;
+             else
+                 return "must be LX30, LX20 or generic, not '" + v + "'";
+             return {};
+         }},
+        {"--serial", true,
+         [](const std::string& v, Parsing& p) -> std::string {
+             if (v.empty())
+                 return "must not be empty";
+             p.config.device.serial = v;
+             p.serialGiven = true;
+             return {};
+         }},
+        {"--firmware", true,
+         whole<unsigned>([](Parsing& p) -> unsigned& { return p.firmware; }, 99, "a number")},
+        {"--home-time", true,
+         whole<unsigned>([](Parsing& p) -> unsigned& { return p.config.device.homeTimeMs; }, 60000,
+                         "milliseconds")},
+        {"--quiet", false,
+         [](const std::string&, Parsing& p) -> std::string {
+             p.config.echo = false;
+             return {};
+         }},
+        {"--log", true,
+         [](const std::string& v, Parsing& p) -> std::string {
+             if (v.empty())
+                 return "needs a file name";
+             p.config.logFile = v;
+             return {};
+         }},
+        {"--drop-replies", true, fraction(&FaultOptions::dropReplies)},
+        {"--delay-replies", true,
+         whole<unsigned>([](Parsing& p) -> unsigned& { return p.config.faults.delayRepliesMs; },
+                         60000, "milliseconds")},
+        {"--reply-jitter", true,
+         whole<unsigned>([](Parsing& p) -> unsigned& { return p.config.faults.replyJitterMs; },
+                         60000, "milliseconds")},
+        {"--late-replies", true, fraction(&FaultOptions::lateReplies)},
+        {"--error", true,
+         [](const std::string& v, Parsing& p) -> std::string {
+             const auto sep = v.find('=');
+             const std::string code = v.substr(0, sep);
+             unsigned long long number = 0;
+             if (sep == std::string::npos || !isCommandCode(code) ||
+                 !parseUnsigned(v.substr(sep + 1), 255, number))
+                 return "must look like SVHOME=4 (a six-letter command code and an error code "
+                        "from 0 to 255), not '" +
+                        v + "'";
+             p.config.faults.errors[code] = static_cast<int>(number);
+             return {};
+         }},
+        {"--wrong-stem", true,
+         [](const std::string& v, Parsing& p) -> std::string {
+             if (!isCommandCode(v))
+                 return "needs a six-letter command code such as SVCQRE, not '" + v + "'";
+             p.config.faults.wrongStem.insert(v);
+             return {};
+         }},
+        {"--duplicate-replies", false,
+         [](const std::string&, Parsing& p) -> std::string {
+             p.config.faults.duplicateReplies = true;
+             return {};
+         }},
+        {"--drop-packets", true, packetFraction(&PacketFaultOptions::drop)},
+        {"--truncate-packets", true, packetFraction(&PacketFaultOptions::truncate)},
+        {"--bad-header", true, packetFraction(&PacketFaultOptions::badHeader)},
+        {"--duplicate-packets", true, packetFraction(&PacketFaultOptions::duplicate)},
+        {"--reorder-packets", true, packetFraction(&PacketFaultOptions::reorder)},
+        {"--burst", true,
+         whole<unsigned>([](Parsing& p) -> unsigned& { return p.config.faults.packets.burst; },
+                         1000000, "a number of datagrams")},
+        {"--burst-interval", true,
+         [](const std::string& v, Parsing& p) -> std::string {
+             unsigned long long n = 0;
+             if (!parseUnsigned(v, 600000, n) || n == 0)
+                 return "must be milliseconds from 1 to 600000, not '" + v + "'";
+             p.config.faults.packets.burstIntervalMs = static_cast<unsigned>(n);
+             return {};
+         }},
+        {"--seed", true,
+         [](const std::string& v, Parsing& p) -> std::string {
+             unsigned long long n = 0;
+             if (!parseUnsigned(v, ~0ull, n))
+                 return "must be a non-negative whole number, not '" + v + "'";
+             p.config.faults.seed = n;
+             return {};
+         }},
+    };
+    return table;
+}
+
 } // namespace
+
+std::vector<std::string> optionNames() {
+    std::vector<std::string> names;
+    for (const OptionSpec& spec : optionTable())
+        names.push_back(spec.name);
+    names.push_back("--help");
+    return names;
+}
 
 std::string usageText(const std::string& program) {
     return "Usage: " + program + R"USAGE( [options]
@@ -65,15 +228,32 @@ Output:
   --log FILE            write the per-command lines to FILE (also with --quiet)
   --help                show this text
 
-Faults (for testing clients):
+Reply faults (for testing clients; each one is counted):
   --drop-replies F      never send a share F (0..1) of the replies
   --delay-replies MS    send every reply MS milliseconds late
+  --reply-jitter MS     delay each reply by a further 0..MS milliseconds, drawn
+                        per reply (replies may then overtake each other)
+  --late-replies F      send a share F of the replies 100 ms after the library's
+                        time-out for that command has passed (500 ms, 2500 ms for
+                        motions, 5000 ms for event manager commands)
   --error CODE6=N       answer command CODE6 with "EE" and error code N (0..255)
                         without running it; repeatable
   --wrong-stem CODE6    answer command CODE6 with a wrong stem; repeatable
   --duplicate-replies   send every reply twice
-  --drop-packets F      never send a share F (0..1) of the laser data packets
-  --seed N              seed for the shares above (default 1)
+
+Laser stream faults (each one is counted):
+  --drop-packets F      never send a share F (0..1) of the laser datagrams
+  --truncate-packets F  cut a share F of the datagrams off inside a record
+  --bad-header F        spoil the header of a share F ("EBRBEX" instead of
+                        "EBRBEP"), so that a listener refuses them
+  --duplicate-packets F send a share F of the datagrams twice
+  --reorder-packets F   hold a share F back and send each after the next one
+  --burst N             hold the stream back and let it go all at once every
+                        --burst-interval, topped up with copies of its last
+                        datagram to at least N datagrams: with N in the
+                        thousands this overflows a listener's socket buffer
+  --burst-interval MS   time between bursts, milliseconds (default 1000)
+  --seed N              seed for every share and draw above (default 1)
 
 Per-command line: "<sender ip>:<port> <code> <argument hex> -> <reply code>
 <payload hex>", or "-> (dropped)". Stops on SIGINT or SIGTERM.
@@ -83,9 +263,7 @@ Bad options exit with status 2.
 
 ParsedOptions parseOptions(const std::vector<std::string>& args) {
     ParsedOptions result;
-    SimulatorConfig& config = result.config;
-    bool serialGiven = false;
-    unsigned firmware = 31;
+    Parsing parsing{result.config};
 
     const auto fail = [&](const std::string& message) {
         result.outcome = ParsedOptions::Outcome::Error;
@@ -103,109 +281,29 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
             option = option.substr(0, eq);
             inlineValue = true;
         }
-        const auto takeValue = [&]() -> bool {
-            if (inlineValue)
-                return true;
-            if (i + 1 >= args.size())
-                return false;
-            value = args[++i];
-            return true;
-        };
-        const auto flag = [&]() { return !inlineValue; };
-
-        unsigned long long number = 0;
         if (option == "--help" || option == "-h") {
             result.outcome = ParsedOptions::Outcome::Help;
             return result;
-        } else if (option == "--quiet") {
-            if (!flag())
-                return fail("--quiet takes no value");
-            config.echo = false;
-        } else if (option == "--duplicate-replies") {
-            if (!flag())
-                return fail("--duplicate-replies takes no value");
-            config.faults.duplicateReplies = true;
-        } else if (option == "--address" || option == "--port" || option == "--model" ||
-                   option == "--serial" || option == "--firmware" || option == "--home-time" ||
-                   option == "--log" || option == "--drop-replies" || option == "--delay-replies" ||
-                   option == "--error" || option == "--wrong-stem" || option == "--drop-packets" ||
-                   option == "--seed") {
-            if (!takeValue())
-                return fail(option + " needs a value");
-            if (option == "--address") {
-                std::uint32_t address = 0;
-                if (!parseLoopbackAddress(value, address))
-                    return fail("--address must be a loopback address 127.x.y.z, not '" + value +
-                                "'");
-                config.address = value;
-            } else if (option == "--port") {
-                if (!parseUnsigned(value, 65535, number))
-                    return fail("--port must be a number from 0 to 65535, not '" + value + "'");
-                config.port = static_cast<unsigned short>(number);
-            } else if (option == "--model") {
-                if (strcasecmp(value.c_str(), "LX30") == 0)
-                    config.device.model = Model::LX30;
-                else if (strcasecmp(value.c_str(), "LX20") == 0)
-                    config.device.model = Model::LX20;
-                else if (strcasecmp(value.c_str(), "generic") == 0)
-                    config.device.model = Model::Generic;
-                else
-                    return fail("--model must be LX30, LX20 or generic, not '" + value + "'");
-            } else if (option == "--serial") {
-                if (value.empty())
-                    return fail("--serial must not be empty");
-                config.device.serial = value;
-                serialGiven = true;
-            } else if (option == "--firmware") {
-                if (!parseUnsigned(value, 99, number))
-                    return fail("--firmware must be a number from 0 to 99, not '" + value + "'");
-                firmware = static_cast<unsigned>(number);
-            } else if (option == "--home-time") {
-                if (!parseUnsigned(value, 60000, number))
-                    return fail("--home-time must be milliseconds from 0 to 60000, not '" + value +
-                                "'");
-                config.device.homeTimeMs = static_cast<unsigned>(number);
-            } else if (option == "--log") {
-                if (value.empty())
-                    return fail("--log needs a file name");
-                config.logFile = value;
-            } else if (option == "--drop-replies" || option == "--drop-packets") {
-                double share = 0.0;
-                if (!parseFraction(value, share))
-                    return fail(option + " must be a fraction from 0 to 1, not '" + value + "'");
-                (option == "--drop-replies" ? config.faults.dropReplies
-                                            : config.faults.dropPackets) = share;
-            } else if (option == "--delay-replies") {
-                if (!parseUnsigned(value, 60000, number))
-                    return fail("--delay-replies must be milliseconds from 0 to 60000, not '" +
-                                value + "'");
-                config.faults.delayRepliesMs = static_cast<unsigned>(number);
-            } else if (option == "--error") {
-                const auto sep = value.find('=');
-                const std::string code = value.substr(0, sep);
-                if (sep == std::string::npos || !isCommandCode(code) ||
-                    !parseUnsigned(value.substr(sep + 1), 255, number))
-                    return fail("--error must look like SVHOME=4 (a six-letter command code and "
-                                "an error code from 0 to 255), not '" +
-                                value + "'");
-                config.faults.errors[code] = static_cast<int>(number);
-            } else if (option == "--wrong-stem") {
-                if (!isCommandCode(value))
-                    return fail("--wrong-stem needs a six-letter command code such as SVCQRE, "
-                                "not '" +
-                                value + "'");
-                config.faults.wrongStem.insert(value);
-            } else {
-                if (!parseUnsigned(value, ~0ull, number))
-                    return fail("--seed must be a non-negative whole number, not '" + value + "'");
-                config.faults.seed = number;
-            }
-        } else {
-            return fail("unknown option '" + args[i] + "' (see --help)");
         }
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& s : optionTable())
+            if (option == s.name)
+                spec = &s;
+        if (!spec)
+            return fail("unknown option '" + args[i] + "' (see --help)");
+        if (!spec->takesValue && inlineValue)
+            return fail(option + " takes no value");
+        if (spec->takesValue && !inlineValue) {
+            if (i + 1 >= args.size())
+                return fail(option + " needs a value");
+            value = args[++i];
+        }
+        const std::string problem = spec->apply(value, parsing);
+        if (!problem.empty())
+            return fail(option + " " + problem);
     }
-    if (!serialGiven)
-        config.device.serial = defaultSerial(config.device.model, firmware);
+    if (!parsing.serialGiven)
+        result.config.device.serial = defaultSerial(result.config.device.model, parsing.firmware);
     return result;
 }
 

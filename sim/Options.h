@@ -18,6 +18,9 @@ struct ParsedOptions {
 // Parses the arguments after the program name.
 ParsedOptions parseOptions(const std::vector<std::string>& args);
 
+// Every option the parser knows, for checking the --help text against.
+std::vector<std::string> optionNames();
+
 // The --help text.
 std::string usageText(const std::string& program);
 

@@ -1,5 +1,7 @@
 #include "Simulator.h"
 
+#include "Sentova/Protocol.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -10,6 +12,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <set>
 #include <stdexcept>
 #include <system_error>
 
@@ -24,6 +27,8 @@ constexpr std::size_t kReceiveBufferSize = 65536;
 constexpr int kIdleMs = 20;
 // Datagrams read in one go before the device clock runs again.
 constexpr int kMaximumBurst = 64;
+// A late reply leaves this long after its time-out has passed.
+constexpr unsigned kLateMarginMs = 100;
 
 std::string printableCode(const std::string& bytes) {
     std::string code = bytes.substr(0, 6);
@@ -64,6 +69,19 @@ std::string formatCommandLine(const Endpoint& from, const std::string& command,
            toHex(reply->size() > 6 ? reply->substr(6) : std::string());
 }
 
+unsigned replyTimeoutMs(const std::string& command) {
+    static const std::set<std::string> motion = {"SVHOME", "SVSEAA", "SVSSSP"};
+    static const std::set<std::string> eventManager = {
+        "SVERST", "SVECCF", "SVEENB", "SVEDIS", "SVESTS", "SVERTM", "SVESTM", "SVEGTM",
+        "SVIIOS", "SVIIOT", "SVIIOG", "SVIOSE", "SVIOGE", "SVGCAA", "SVRRBE", "SVSRBE"};
+    const std::string code = command.substr(0, 6);
+    if (motion.count(code))
+        return tavrel::protocol::kMotionTimeoutMs;
+    if (eventManager.count(code))
+        return tavrel::protocol::kEventManagerTimeoutMs;
+    return tavrel::protocol::kResponseTimeoutMs;
+}
+
 bool parseLoopbackAddress(const std::string& text, std::uint32_t& address) {
     in_addr parsed{};
     if (inet_pton(AF_INET, text.c_str(), &parsed) != 1)
@@ -76,7 +94,8 @@ bool parseLoopbackAddress(const std::string& text, std::uint32_t& address) {
 }
 
 Simulator::Simulator(SimulatorConfig config)
-    : m_config(std::move(config)), m_device(m_config.device), m_random(m_config.faults.seed) {}
+    : m_config(std::move(config)), m_device(m_config.device), m_random(0),
+      m_packetFaults(m_config.faults.packets, m_config.faults.seed) {}
 
 Simulator::~Simulator() {
     stop();
@@ -164,17 +183,17 @@ double Simulator::now() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
 }
 
+double Simulator::uniform() {
+    // Replies are drawn in the order they leave: reproducible from the seed.
+    return uniformDraw(m_config.faults.seed, m_random++, 0);
+}
+
 bool Simulator::chance(double share) {
     if (share <= 0.0)
         return false;
     if (share >= 1.0)
         return true;
-    // splitmix64: small, fast and reproducible from the seed.
-    std::uint64_t z = (m_random += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    z ^= z >> 31;
-    return static_cast<double>(z >> 11) * 0x1.0p-53 < share;
+    return uniform() < share;
 }
 
 bool Simulator::send(const Endpoint& to, const std::string& bytes) {
@@ -186,6 +205,49 @@ bool Simulator::send(const Endpoint& to, const std::string& bytes) {
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_counters.sendFailures;
     return false;
+}
+
+void Simulator::sendLaserData(std::vector<AddressedDatagram>& datagrams) {
+    // Sent in batches, so that a burst leaves as fast as the kernel takes it.
+    constexpr std::size_t kBatch = 256;
+    std::vector<mmsghdr> messages;
+    std::vector<iovec> buffers;
+    std::vector<sockaddr_in> targets;
+    std::uint64_t sent = 0, failed = 0;
+    for (std::size_t first = 0; first < datagrams.size(); first += kBatch) {
+        const std::size_t n = std::min(kBatch, datagrams.size() - first);
+        messages.assign(n, mmsghdr{});
+        buffers.resize(n);
+        targets.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            AddressedDatagram& d = datagrams[first + i];
+            targets[i] = toSockaddr(d.to);
+            buffers[i].iov_base = &d.bytes[0];
+            buffers[i].iov_len = d.bytes.size();
+            messages[i].msg_hdr.msg_name = &targets[i];
+            messages[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+            messages[i].msg_hdr.msg_iov = &buffers[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+        }
+        std::size_t done = 0;
+        while (done < n) {
+            const int result = ::sendmmsg(m_socket, &messages[done],
+                                          static_cast<unsigned>(n - done), MSG_DONTWAIT);
+            if (result > 0) {
+                done += static_cast<std::size_t>(result);
+                sent += static_cast<std::uint64_t>(result);
+            } else {
+                ++done; // skip the one that failed
+                ++failed;
+            }
+        }
+    }
+    datagrams.clear();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_counters.packetsSent += sent;
+    m_counters.sendFailures += failed;
+    m_counters.packetFaults = m_packetFaults.counters();
+    m_counters.packetsDropped = m_counters.packetFaults.dropped;
 }
 
 void Simulator::countReply() {
@@ -225,6 +287,10 @@ void Simulator::handleDatagram(const std::string& datagram, const Endpoint& from
         return;
     }
     // An injected error answers in place of the device, which never sees the command.
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_counters.errorsInjected;
+    }
     m_device.advance(t, out);
     Outgoing reply;
     reply.kind = OutKind::Reply;
@@ -245,17 +311,31 @@ void Simulator::handleReply(const Outgoing& reply, double t) {
         return;
     }
     std::string bytes = reply.bytes;
-    if (reply.command.size() >= 6 && faults.wrongStem.count(reply.command.substr(0, 6)) &&
-        bytes.size() >= 6) {
+    const bool spoil = reply.command.size() >= 6 &&
+                       faults.wrongStem.count(reply.command.substr(0, 6)) && bytes.size() >= 6;
+    if (spoil) {
         // Keep the status class, spoil the stem.
         const std::string spoiled = bytes.compare(2, 4, "XXXX") == 0 ? "YYYY" : "XXXX";
         bytes.replace(2, 4, spoiled);
     }
+    double delayMs = faults.delayRepliesMs;
+    if (faults.replyJitterMs > 0)
+        delayMs += uniform() * faults.replyJitterMs;
+    const bool late = chance(faults.lateReplies);
+    if (late)
+        delayMs += replyTimeoutMs(reply.command) + kLateMarginMs;
     emitLine(formatCommandLine(reply.from, reply.command, &bytes));
     const int copies = faults.duplicateReplies ? 2 : 1;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_counters.wrongStems += spoil ? 1 : 0;
+        m_counters.repliesLate += late ? 1 : 0;
+        m_counters.repliesDuplicated += copies - 1;
+        m_counters.repliesDelayed += delayMs > 0.0 ? copies : 0;
+    }
     for (int i = 0; i < copies; ++i) {
-        if (faults.delayRepliesMs > 0) {
-            const Delayed d{t + faults.delayRepliesMs / 1000.0, reply.to, bytes};
+        if (delayMs > 0.0) {
+            const Delayed d{t + delayMs / 1000.0, reply.to, bytes};
             const auto at =
                 std::upper_bound(m_delayed.begin(), m_delayed.end(), d,
                                  [](const Delayed& a, const Delayed& b) { return a.due < b.due; });
@@ -274,13 +354,7 @@ void Simulator::dispatch(std::vector<Outgoing>& out, double t) {
             handleReply(o, t);
             break;
         case OutKind::LaserData:
-            if (chance(m_config.faults.dropPackets)) {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                ++m_counters.packetsDropped;
-            } else if (send(o.to, o.bytes)) {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                ++m_counters.packetsSent;
-            }
+            m_packetFaults.offer(o.to, o.bytes, t, m_laserOut);
             break;
         case OutKind::Notification:
         case OutKind::Trigger:
@@ -295,6 +369,7 @@ void Simulator::dispatch(std::vector<Outgoing>& out, double t) {
         }
     }
     out.clear();
+    sendLaserData(m_laserOut);
 }
 
 void Simulator::run() {
@@ -304,7 +379,8 @@ void Simulator::run() {
         double t = now();
         // Wake for the next scheduled thing or laser datagram, and now and then
         // to notice a stop.
-        double wake = std::min(m_device.nextScheduledTime(), m_device.nextLaserDue());
+        double wake = std::min(
+            {m_device.nextScheduledTime(), m_device.nextLaserDue(), m_packetFaults.nextRelease()});
         if (!m_delayed.empty())
             wake = std::min(wake, m_delayed.front().due);
         const int timeoutMs = static_cast<int>(
@@ -332,6 +408,8 @@ void Simulator::run() {
         m_device.advance(t, out);
         publishStatus();
         dispatch(out, t);
+        m_packetFaults.release(t, m_laserOut);
+        sendLaserData(m_laserOut);
         while (!m_delayed.empty() && m_delayed.front().due <= t) {
             countReply();
             send(m_delayed.front().to, m_delayed.front().bytes);

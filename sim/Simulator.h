@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Device.h"
+#include "PacketFaults.h"
 
 #include <atomic>
 #include <chrono>
@@ -20,16 +21,24 @@
 namespace sentova {
 namespace sim {
 
-// Faults injected into the device's answers, for testing clients.
+// Faults injected into the device's answers and its laser stream, for
+// testing clients.
 struct FaultOptions {
     double dropReplies = 0.0;          // share of replies never sent, 0..1
     unsigned delayRepliesMs = 0;       // every reply leaves this much later
+    unsigned replyJitterMs = 0;        // and each one up to this much later again
+    double lateReplies = 0.0;          // share of replies sent just past their time-out
     std::map<std::string, int> errors; // command code -> "EE" code answered instead
     std::set<std::string> wrongStem;   // command codes answered with a wrong stem
     bool duplicateReplies = false;     // every reply is sent twice
-    double dropPackets = 0.0;          // share of laser data packets never sent, 0..1
+    PacketFaultOptions packets;        // the laser data stream's faults
     std::uint64_t seed = 1;            // for the shares above
 };
+
+// How long the library waits for the reply to this command, milliseconds: the
+// motion time-out for "SVHOME", "SVSEAA" and "SVSSSP", the event manager's for
+// the commands that travel through it, the response time-out otherwise.
+unsigned replyTimeoutMs(const std::string& command);
 
 struct SimulatorConfig {
     std::string address = "127.0.0.1"; // must be a 127.x.y.z address
@@ -50,11 +59,17 @@ struct SimulatorCounters {
     std::uint64_t commands = 0;
     std::uint64_t repliesSent = 0; // duplicates included; failed sends too
     std::uint64_t repliesDropped = 0;
-    std::uint64_t packetsSent = 0;
+    std::uint64_t repliesDelayed = 0; // left later than at once (delay, jitter, late)
+    std::uint64_t repliesLate = 0;    // past their time-out on purpose
+    std::uint64_t repliesDuplicated = 0;
+    std::uint64_t errorsInjected = 0;
+    std::uint64_t wrongStems = 0;
+    std::uint64_t packetsSent = 0; // laser datagrams, copies included
     std::uint64_t packetsDropped = 0;
     std::uint64_t notificationsSent = 0;
     std::uint64_t triggerRecordsSent = 0;
     std::uint64_t sendFailures = 0;
+    PacketFaultCounters packetFaults;
 };
 
 // "<sender ip>:<port> <code> <argument hex> -> <reply code> <payload hex>", or
@@ -103,6 +118,8 @@ private:
     void handleDatagram(const std::string& datagram, const Endpoint& from, double now,
                         std::vector<Outgoing>& out);
     bool send(const Endpoint& to, const std::string& bytes);
+    void sendLaserData(std::vector<AddressedDatagram>& datagrams);
+    double uniform();
     bool chance(double share);
     void emitLine(const std::string& line);
     void countReply();
@@ -120,6 +137,8 @@ private:
     Device m_device;
     std::deque<Delayed> m_delayed; // ordered by due time
     std::uint64_t m_random;
+    PacketFaults m_packetFaults;
+    std::vector<AddressedDatagram> m_laserOut;
 
     // m_mutex guards m_received, m_lines, m_status and m_counters, which the
     // network thread writes and any thread reads.

@@ -229,7 +229,7 @@ TEST(FaultRun, DeviceErrorCodesOnEveryViewerCommandComeBackAsTheirCodes) {
 
 TEST(FaultRun, LostLaserPacketsGiveFewerObservationsAndNoHarm) {
     SimulatorConfig c = quietConfig("1.6");
-    c.faults.dropPackets = 0.5;
+    c.faults.packets.drop = 0.5;
     c.faults.seed = 7;
     RunningSim f(c);
     SentovaEventManager events(f.address);
@@ -257,7 +257,7 @@ TEST(FaultRun, LostLaserPacketsGiveFewerObservationsAndNoHarm) {
 
     // Every packet lost: nothing arrives, and listening starts and stops cleanly.
     SimulatorConfig all = quietConfig("1.7");
-    all.faults.dropPackets = 1.0;
+    all.faults.packets.drop = 1.0;
     RunningSim silent(all);
     SentovaEventManager silentEvents(silent.address);
     CountingListener nothing;
@@ -270,4 +270,45 @@ TEST(FaultRun, LostLaserPacketsGiveFewerObservationsAndNoHarm) {
     EXPECT_GT(silent.sim.counters().packetsDropped, 0u);
     EXPECT_EQ(nothing.points.load(), 0u);
     listener.StopListening();
+}
+
+TEST(FaultRun, LateRepliesMissTheirTimeoutAndJitterSpreadsTheRest) {
+    SimulatorConfig c = quietConfig("1.8");
+    c.faults.lateReplies = 1.0;
+    RunningSim f(c);
+    Sentova device(f.address);
+    std::string serial = "unchanged";
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(device.GetSerial(serial), tavrel::Timeout);
+    EXPECT_EQ(serial, "unchanged");
+    // The answer does come, 100 ms after the 500 ms the library waited.
+    simtest::UdpClient raw;
+    sentova::sim::Endpoint sim = f.sim.endpoint();
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(raw.ask(sim, "SVCQRE", 2000), "ERCQRE" + kSerial);
+    const auto waited = std::chrono::steady_clock::now() - asked;
+    EXPECT_GE(waited, std::chrono::milliseconds(590));
+    EXPECT_LT(waited, std::chrono::milliseconds(1000));
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1100));
+    EXPECT_EQ(f.sim.counters().repliesLate, 3u); // SVPPPP of the channel, and two serials
+
+    SimulatorConfig j = quietConfig("1.9");
+    j.faults.replyJitterMs = 200;
+    j.faults.seed = 11;
+    RunningSim jittery(j);
+    simtest::UdpClient client;
+    double shortest = 1e9, longest = 0.0;
+    for (int i = 0; i < 20; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(client.ask(jittery.sim.endpoint(), "SVPPPP", 1000));
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        shortest = std::min(shortest, ms);
+        longest = std::max(longest, ms);
+    }
+    EXPECT_LT(shortest, 60.0);
+    EXPECT_GT(longest, 120.0);
+    EXPECT_LT(longest, 260.0);
+    EXPECT_EQ(jittery.sim.counters().repliesDelayed, 20u);
 }

@@ -155,7 +155,7 @@ TEST(ListenerAgainstSim, DroppedPacketsNeverArrive) {
     const std::string address = SIM_TEST_NET ".3.3";
     SimulatorConfig c = simtest::quietConfig(address);
     c.device.model = Model::Generic;
-    c.faults.dropPackets = 0.5;
+    c.faults.packets.drop = 0.5;
     c.faults.seed = 3;
     Simulator sim(c);
     sim.start();

@@ -124,7 +124,7 @@ TEST(Simulator, InjectedFaults) {
 TEST(Simulator, DroppedSharesFollowTheSeed) {
     SimulatorConfig c = simtest::quietConfig(SIM_TEST_NET ".1.5");
     c.faults.dropReplies = 0.5;
-    c.faults.dropPackets = 0.5;
+    c.faults.packets.drop = 0.5;
     c.faults.seed = 7;
     c.device.model = Model::Generic;
     Simulator sim(c);
@@ -202,6 +202,14 @@ TEST(Options, ParsesEveryOption) {
                                  "--duplicate-replies",
                                  "--drop-packets",
                                  "1",
+                                 "--truncate-packets=0.1",
+                                 "--bad-header=0.2",
+                                 "--duplicate-packets=0.3",
+                                 "--reorder-packets=0.4",
+                                 "--burst=5000",
+                                 "--burst-interval=250",
+                                 "--reply-jitter=40",
+                                 "--late-replies=0.5",
                                  "--seed",
                                  "99"});
     ASSERT_EQ(p.outcome, ParsedOptions::Outcome::Run) << p.error;
@@ -219,7 +227,15 @@ TEST(Options, ParsesEveryOption) {
     EXPECT_EQ(c.faults.errors.at("SVCQRE"), 255);
     EXPECT_EQ(c.faults.wrongStem.count("SVGEAA"), 1u);
     EXPECT_TRUE(c.faults.duplicateReplies);
-    EXPECT_EQ(c.faults.dropPackets, 1.0);
+    EXPECT_EQ(c.faults.packets.drop, 1.0);
+    EXPECT_EQ(c.faults.packets.truncate, 0.1);
+    EXPECT_EQ(c.faults.packets.badHeader, 0.2);
+    EXPECT_EQ(c.faults.packets.duplicate, 0.3);
+    EXPECT_EQ(c.faults.packets.reorder, 0.4);
+    EXPECT_EQ(c.faults.packets.burst, 5000u);
+    EXPECT_EQ(c.faults.packets.burstIntervalMs, 250u);
+    EXPECT_EQ(c.faults.replyJitterMs, 40u);
+    EXPECT_EQ(c.faults.lateReplies, 0.5);
     EXPECT_EQ(c.faults.seed, 99u);
 
     const auto defaults = parseOptions({});
@@ -234,23 +250,16 @@ TEST(Options, ParsesEveryOption) {
 
 TEST(Options, RejectsBadValuesWithAReason) {
     const std::vector<std::vector<std::string>> bad = {
-        {"--address", "10.1.2.3"},
-        {"--address", "localhost"},
-        {"--port", "70000"},
-        {"--port"},
-        {"--model", "LX40"},
-        {"--firmware", "100"},
-        {"--home-time", "-5"},
-        {"--drop-replies", "1.5"},
-        {"--drop-packets", "x"},
-        {"--error", "SVHOME"},
-        {"--error", "SVHOME=256"},
-        {"--error", "home=4"},
-        {"--wrong-stem", "SVHOM"},
-        {"--seed", "-1"},
-        {"--quiet=yes"},
-        {"--frobnicate"},
-        {"127.0.0.1"},
+        {"--address", "10.1.2.3"},  {"--address", "localhost"},
+        {"--port", "70000"},        {"--port"},
+        {"--model", "LX40"},        {"--firmware", "100"},
+        {"--home-time", "-5"},      {"--drop-replies", "1.5"},
+        {"--drop-packets", "x"},    {"--error", "SVHOME"},
+        {"--error", "SVHOME=256"},  {"--error", "home=4"},
+        {"--wrong-stem", "SVHOM"},  {"--seed", "-1"},
+        {"--burst-interval", "0"},  {"--bad-header", "2"},
+        {"--late-replies", "-0.1"}, {"--quiet=yes"},
+        {"--frobnicate"},           {"127.0.0.1"},
     };
     for (const auto& args : bad) {
         const auto p = parseOptions(args);
@@ -281,11 +290,9 @@ int runProgram(const std::string& args, std::string& output) {
 TEST(Program, HelpDocumentsEveryOptionAndBadOptionsExitWithTwo) {
     std::string out;
     EXPECT_EQ(runProgram("--help", out), 0);
-    for (const char* option :
-         {"--address", "--port", "--model", "--serial", "--firmware", "--home-time", "--quiet",
-          "--help", "--log", "--drop-replies", "--delay-replies", "--error", "--wrong-stem",
-          "--duplicate-replies", "--drop-packets", "--seed"})
-        EXPECT_NE(out.find(option), std::string::npos) << option;
+    EXPECT_GT(optionNames().size(), 20u);
+    for (const std::string& option : optionNames())
+        EXPECT_NE(out.find("  " + option + " "), std::string::npos) << option;
     EXPECT_EQ(runProgram("--model LX99", out), 2);
     EXPECT_NE(out.find("LX99"), std::string::npos);
     EXPECT_EQ(runProgram("--address 192.168.1.1", out), 2);

@@ -1,0 +1,162 @@
+// The laser stream's faults as a host sees them on its data socket: every
+// spoilt, cut, doubled and reordered datagram arrives as counted, and a burst
+// overflows a socket buffer so that the kernel drops datagrams.
+#include "../sim/SimTestSupport.h"
+#include "Simulator.h"
+
+#include "Sentova/CommandSerialiser.h"
+#include "Sentova/LaserPacket.h"
+#include "Sentova/SentovaEventManager.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+#include <cstring>
+
+using sentova::sim::Endpoint;
+using sentova::sim::SimulatorConfig;
+using simtest::waitUntil;
+using tavrel::CommandSerialiser;
+
+namespace {
+
+SimulatorConfig streamConfig(const std::string& host) {
+    SimulatorConfig c = simtest::quietConfig(FAULT_TEST_NET "." + host);
+    c.device.model = sentova::sim::Model::Generic;
+    return c;
+}
+
+// A data socket that also reads the kernel's count of datagrams it dropped.
+class DataSocket {
+public:
+    explicit DataSocket(int receiveBuffer = 0) {
+        m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (receiveBuffer > 0)
+            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        const int on = 1;
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(0x7F000001);
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    }
+    ~DataSocket() { ::close(m_fd); }
+    DataSocket(const DataSocket&) = delete;
+    DataSocket& operator=(const DataSocket&) = delete;
+
+    int port() const {
+        sockaddr_in a{};
+        socklen_t n = sizeof a;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &n);
+        return ntohs(a.sin_port);
+    }
+
+    // The next datagram within timeoutMs, or nothing.
+    std::optional<std::string> receive(int timeoutMs) {
+        pollfd p{m_fd, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0)
+            return std::nullopt;
+        std::string buffer(65536, '\0');
+        iovec io{&buffer[0], buffer.size()};
+        char control[CMSG_SPACE(sizeof(std::uint32_t))];
+        msghdr m{};
+        m.msg_iov = &io;
+        m.msg_iovlen = 1;
+        m.msg_control = control;
+        m.msg_controllen = sizeof control;
+        const ssize_t got = ::recvmsg(m_fd, &m, 0);
+        if (got < 0)
+            return std::nullopt;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c))
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL)
+                std::memcpy(&kernelDrops, CMSG_DATA(c), sizeof kernelDrops);
+        buffer.resize(static_cast<std::size_t>(got));
+        return buffer;
+    }
+
+    std::uint32_t kernelDrops = 0;
+
+private:
+    int m_fd = -1;
+};
+
+struct RunningSim {
+    explicit RunningSim(SimulatorConfig c) : address(c.address), sim(std::move(c)) { sim.start(); }
+    const std::string address;
+    sentova::sim::Simulator sim;
+};
+
+} // namespace
+
+TEST(StreamFaultRun, SpoiltCutDoubledAndReorderedDatagramsArriveAsCounted) {
+    SimulatorConfig c = streamConfig("2.1");
+    c.faults.packets.truncate = 0.15;
+    c.faults.packets.badHeader = 0.15;
+    c.faults.packets.duplicate = 0.15;
+    c.faults.packets.reorder = 0.15;
+    c.faults.seed = 5;
+    RunningSim f(c);
+    tavrel::SentovaEventManager events(f.address);
+    DataSocket data;
+    ASSERT_EQ(events.ManagerSendCommand(CommandSerialiser::SVRRBE({{0, data.port()}})),
+              tavrel::NoError);
+    std::size_t spoilt = 0, cut = 0, doubled = 0, backwards = 0, total = 0;
+    std::string previous;
+    std::uint32_t latest = 0;
+    while (total < 800) {
+        const auto d = data.receive(1000);
+        ASSERT_TRUE(d);
+        ++total;
+        if (d->compare(0, 6, "EBRBEX") == 0) {
+            ++spoilt;
+            continue;
+        }
+        ASSERT_EQ(d->compare(0, 6, "EBRBEP"), 0);
+        if ((d->size() - 6) % tavrel::kLaserRecordSize != 0)
+            ++cut;
+        if (*d == previous)
+            ++doubled;
+        previous = *d;
+        if (d->size() >= 6 + tavrel::kLaserRecordSize) {
+            const std::uint32_t stamp = tavrel::decodeData(d->data() + 6).timestamp;
+            if (stamp < latest)
+                ++backwards;
+            latest = std::max(latest, stamp);
+        }
+    }
+    ASSERT_EQ(events.ManagerSendCommand(CommandSerialiser::SVSRBE()), tavrel::NoError);
+    for (std::size_t count : {spoilt, cut, doubled, backwards}) {
+        EXPECT_GT(count, total / 20);
+        EXPECT_LT(count, total / 4);
+    }
+    // A spoilt or cut datagram may also have been doubled.
+    const auto counters = f.sim.counters().packetFaults;
+    EXPECT_GE(counters.badHeader + counters.duplicated, spoilt);
+    EXPECT_GE(counters.truncated + counters.duplicated, cut);
+    EXPECT_GE(counters.reordered, backwards);
+    EXPECT_EQ(f.sim.counters().packetsDropped, 0u);
+}
+
+TEST(StreamFaultRun, BurstOverflowsTheDataSocket) {
+    SimulatorConfig c = streamConfig("2.2");
+    c.faults.packets.burst = 4000;
+    c.faults.packets.burstIntervalMs = 200;
+    RunningSim f(c);
+    tavrel::SentovaEventManager events(f.address);
+    // A small buffer that nobody reads while the burst comes in.
+    DataSocket data(64 * 1024);
+    ASSERT_EQ(events.ManagerSendCommand(CommandSerialiser::SVRRBE({{0, data.port()}})),
+              tavrel::NoError);
+    ASSERT_TRUE(waitUntil([&] { return f.sim.counters().packetFaults.bursts >= 1; }));
+    ASSERT_EQ(events.ManagerSendCommand(CommandSerialiser::SVSRBE()), tavrel::NoError);
+    std::size_t received = 0;
+    while (data.receive(300))
+        ++received;
+    const auto counters = f.sim.counters();
+    EXPECT_GE(counters.packetFaults.burstDatagrams, 4000u);
+    EXPECT_GT(counters.packetFaults.burstCopies, 3000u);
+    EXPECT_GT(data.kernelDrops, 1000u);
+    EXPECT_LT(received, counters.packetFaults.burstDatagrams);
+    EXPECT_EQ(counters.sendFailures, 0u);
+}
