@@ -11,6 +11,7 @@ seconds=${FUZZ_SECONDS:-90}
 runs_for() {
   case $1 in
     pcd_loader) echo "${FUZZ_RUNS_PCD:-40000}" ;;
+    las_reader | text_points) echo "${FUZZ_RUNS_FILES:-200000}" ;;
     replies) echo "${FUZZ_RUNS:-600000}" ;;
     *) echo "${FUZZ_RUNS:-2000000}" ;;
   esac

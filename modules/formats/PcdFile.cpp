@@ -1,77 +1,35 @@
 #include "PcdFile.h"
 
+#include "BlockWriter.h"
+#include "FormatIo.h"
 #include "ObservationPoint.h"
 
-#include <pcl/PCLPointCloud2.h>
-#include <pcl/io/pcd_io.h>
+#include <pcl/io/lzf.h>
 
-#include <algorithm>
-#include <cctype>
-#include <cerrno>
-#include <charconv>
-#include <cstring>
-#include <fstream>
-#include <functional>
 #include <limits>
-#include <sstream>
 #include <vector>
 
 namespace formats {
 
 namespace {
 
-// Collects the text in a block and hands it to the stream in large writes; the output is the
-// same as writing value by value, at a fraction of the cost.
-class BlockWriter {
-public:
-    explicit BlockWriter(std::ostream& out) : m_out(out) { m_block.reserve(kBlock + 512); }
-    ~BlockWriter() { flush(); }
-
-    void text(const char* s) { m_block.append(s); }
-    void text(const std::string& s) { m_block.append(s); }
-
-    // Fixed notation with six decimals, then a space (printf's "%.6f ").
-    void fixed(double v) {
-        char buf[400];
-        const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 6);
-        m_block.append(buf, r.ptr);
-        m_block.push_back(' ');
-    }
-
-    void unsignedInt(std::uint64_t v) {
-        char buf[24];
-        const auto r = std::to_chars(buf, buf + sizeof buf, v);
-        m_block.append(buf, r.ptr);
-    }
-
-    void endLine() {
-        m_block.push_back('\n');
-        if (m_block.size() >= kBlock) {
-            flush();
-        }
-    }
-
-    void flush() {
-        if (!m_block.empty()) {
-            m_out.write(m_block.data(), static_cast<std::streamsize>(m_block.size()));
-            m_block.clear();
-        }
-    }
-
-private:
-    static constexpr std::size_t kBlock = 1 << 20;
-    std::ostream& m_out;
-    std::string m_block;
-};
-
 struct Column {
     const char* name;
     const char* size;
     const char* type;
-    double DataPoint::*member;
+    Field field;
 };
 
-void writeHeader(BlockWriter& w, const std::vector<Column>& columns, std::size_t n) {
+std::vector<Column> pcdColumns(const std::vector<Field>& fields) {
+    std::vector<Column> columns;
+    for (Field f : fields) {
+        columns.push_back({fieldName(f), "4", f == Field::Timestamp ? "U" : "F", f});
+    }
+    return columns;
+}
+
+void writeHeader(BlockWriter& w, const std::vector<Column>& columns, std::size_t n,
+                 const char* data) {
     w.text("# .PCD v0.7 - Point Cloud Data file format");
     w.endLine();
     w.text("VERSION 0.7");
@@ -109,7 +67,8 @@ void writeHeader(BlockWriter& w, const std::vector<Column>& columns, std::size_t
     w.text("POINTS ");
     w.unsignedInt(n);
     w.endLine();
-    w.text("DATA ascii");
+    w.text("DATA ");
+    w.text(data);
     w.endLine();
 }
 
@@ -132,424 +91,169 @@ void lx20Format(int format, const char*& size, const char*& type) {
     }
 }
 
-std::string saveWith(const std::string& path, const std::function<void(std::ostream&)>& write) {
-    std::ofstream out(path, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!out) {
-        return std::strerror(errno);
+// The ascii value of a column: a U4 timestamp is kept within its range, everything else is
+// written as it is.
+double asciiValue(const DataPoint& p, Field f) {
+    const double v = fieldValue(p, f);
+    if (f == Field::Timestamp && v > 4294967295.0) {
+        return 4294967295.0;
     }
-    errno = 0;
-    write(out);
-    out.flush();
-    if (!out) {
-        return errno != 0 ? std::strerror(errno) : "write error";
-    }
-    out.close();
-    if (!out) {
-        return errno != 0 ? std::strerror(errno) : "close error";
-    }
-    return {};
+    return v;
 }
 
-double readScalar(const std::uint8_t* p, std::uint8_t datatype) {
-    switch (datatype) {
-    case pcl::PCLPointField::INT8: {
-        std::int8_t v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-    case pcl::PCLPointField::UINT8: {
-        std::uint8_t v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-    case pcl::PCLPointField::INT16: {
-        std::int16_t v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-    case pcl::PCLPointField::UINT16: {
-        std::uint16_t v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-    case pcl::PCLPointField::INT32: {
-        std::int32_t v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-    case pcl::PCLPointField::UINT32: {
-        std::uint32_t v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-    case pcl::PCLPointField::FLOAT32: {
-        float v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-    case pcl::PCLPointField::FLOAT64: {
-        double v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-    default:
-        return 0.0;
-    }
-}
-
-std::size_t scalarSize(std::uint8_t datatype) {
-    switch (datatype) {
-    case pcl::PCLPointField::INT8:
-    case pcl::PCLPointField::UINT8:
-        return 1;
-    case pcl::PCLPointField::INT16:
-    case pcl::PCLPointField::UINT16:
-        return 2;
-    case pcl::PCLPointField::INT32:
-    case pcl::PCLPointField::UINT32:
-    case pcl::PCLPointField::FLOAT32:
-        return 4;
-    case pcl::PCLPointField::FLOAT64:
-        return 8;
-    default:
-        return 0;
-    }
-}
-
-// Where one value sits in a point: byte offset and type; offset < 0 when absent.
-struct Source {
-    long long offset = -1;
-    std::uint8_t datatype = 0;
-};
-
-Source fieldNamed(const pcl::PCLPointCloud2& cloud, const char* name) {
-    for (const auto& f : cloud.fields) {
-        if (f.name == name && f.count > 0 && scalarSize(f.datatype) != 0) {
-            return {static_cast<long long>(f.offset), f.datatype};
-        }
-    }
-    return {};
-}
-
-// True when every field lies inside its point. A header whose sizes do not add up (for example
-// one without SIZE and TYPE lines) would otherwise make fields reach past the end of a point.
-bool fieldsFitThePoint(const pcl::PCLPointCloud2& cloud) {
-    for (const auto& f : cloud.fields) {
-        const std::uint64_t end =
-            std::uint64_t{f.offset} + std::uint64_t{f.count} * scalarSize(f.datatype);
-        if (end > cloud.point_step) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// The value at position `index` of a data row, counting every element of every field.
-Source valueAt(const pcl::PCLPointCloud2& cloud, std::size_t index) {
-    for (const auto& f : cloud.fields) {
-        if (f.name == "_") {
-            continue;
-        }
-        const std::size_t count = f.count;
-        if (index < count) {
-            const std::size_t size = scalarSize(f.datatype);
-            if (size == 0) {
-                return {};
-            }
-            return {static_cast<long long>(f.offset + index * size), f.datatype};
-        }
-        index -= count;
-    }
-    return {};
-}
-
-// The reader sizes its buffers from the header before it reads any data, takes a keyword by its
-// first letters and a number by its leading digits, and stops at the first line it does not know.
-// A corrupt or hostile header must not make it ask for more memory than the file could fill, so
-// the header is checked first, strictly enough that it can only be read one way: printable
-// words, each keyword once and spelt in full, numbers that are all digits. An ascii row then
-// takes at least two bytes per point, binary data exactly its size, and compressed data at most
-// about a hundredth of it.
-const char* const kHeaderKeywords[] = {"VERSION", "FIELDS", "COLUMNS",   "SIZE",   "TYPE", "COUNT",
-                                       "WIDTH",   "HEIGHT", "VIEWPOINT", "POINTS", "DATA"};
-
-std::vector<std::string> headerWords(const std::string& line) {
-    std::vector<std::string> words;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        const std::size_t start = line.find_first_not_of(" \t\r", i);
-        if (start == std::string::npos) {
-            break;
-        }
-        i = line.find_first_of(" \t\r", start);
-        words.push_back(line.substr(start, i == std::string::npos ? i : i - start));
-    }
-    return words;
-}
-
-bool printableHeaderLine(const std::string& line) {
-    return std::all_of(line.begin(), line.end(), [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return c == '\t' || c == '\r' || (u >= 0x20 && u < 0x7f);
-    });
-}
-
-// The reader does not stop at the DATA line: it goes on taking lines of the data as header lines
-// for as long as they begin with a comment mark or a keyword. Such a file is not one we can
-// check, nor one any writer makes.
-bool headerGoesOnAfterData(std::istream& in) {
-    auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto first = std::find_if_not(line.begin(), line.end(), space);
-        const std::string word(first, std::find_if(first, line.end(), space));
-        if (line.empty() || (!word.empty() && word[0] == '#')) {
-            continue;
-        }
-        return std::any_of(std::begin(kHeaderKeywords), std::end(kHeaderKeywords),
-                           [&](const char* k) { return word.rfind(k, 0) == 0; });
-    }
-    return false;
-}
-
-bool declaredSizeFits(std::istream& in, std::string& error) {
-    // The reader keeps counts and sizes in ints.
-    constexpr std::uint64_t kLargest = std::numeric_limits<std::int32_t>::max();
-    std::vector<std::uint64_t> sizes;
-    std::vector<std::uint64_t> counts;
-    std::uint64_t fields = 0;
-    std::uint64_t points = 0;
-    std::uint64_t width = 0;
-    std::uint64_t height = 1;
-    std::vector<std::string> seen;
-    std::vector<std::string> names;
-    std::string kind;
-    std::string line;
-    const std::string unreadable = "not a readable PCD file";
-    for (int lines = 0; lines < 64 && kind.empty() && std::getline(in, line); ++lines) {
-        const std::vector<std::string> words = headerWords(line);
-        if (line.empty() || (!words.empty() && words[0][0] == '#')) {
-            continue;
-        }
-        if (!printableHeaderLine(line) || words.empty() ||
-            std::find(std::begin(kHeaderKeywords), std::end(kHeaderKeywords), words[0]) ==
-                std::end(kHeaderKeywords) ||
-            std::find(seen.begin(), seen.end(), words[0]) != seen.end()) {
-            error = unreadable;
-            return false;
-        }
-        const std::string& key = words[0];
-        seen.push_back(key);
-        std::vector<std::uint64_t> numbers;
-        if (key == "SIZE" || key == "COUNT" || key == "WIDTH" || key == "HEIGHT" ||
-            key == "POINTS") {
-            for (std::size_t i = 1; i < words.size(); ++i) {
-                std::uint64_t v = 0;
-                const std::string& w = words[i];
-                const auto r = std::from_chars(w.data(), w.data() + w.size(), v);
-                if (r.ec != std::errc() || r.ptr != w.data() + w.size() || v > kLargest) {
-                    error = "the header declares an impossible size";
-                    return false;
-                }
-                numbers.push_back(v);
-            }
-            if (numbers.empty()) {
-                error = unreadable;
-                return false;
-            }
-        }
-        if (key == "FIELDS" || key == "COLUMNS") {
-            fields = words.size() - 1;
-            names = words;
-        } else if (key == "SIZE") {
-            if (!std::all_of(numbers.begin(), numbers.end(), [](std::uint64_t n) {
-                    return n == 1 || n == 2 || n == 4 || n == 8;
-                })) {
-                error = unreadable;
-                return false;
-            }
-            sizes = numbers;
-        } else if (key == "COUNT") {
-            counts = numbers;
-        } else if (key == "WIDTH") {
-            width = numbers[0];
-        } else if (key == "HEIGHT") {
-            height = numbers[0];
-        } else if (key == "POINTS") {
-            points = numbers[0];
-        } else if (key == "DATA") {
-            kind = words.size() > 1 ? words[1] : "?";
-        }
-    }
-    const std::streampos dataStart = in.tellg();
-    if (!kind.empty() && headerGoesOnAfterData(in)) {
-        error = unreadable;
-        return false;
-    }
-    // Every number is below 2^31, so single products fit; sums saturate, and the checks
-    // below compare products by division.
-    auto add = [](std::uint64_t a, std::uint64_t b) {
-        return a > std::numeric_limits<std::uint64_t>::max() - b
-                   ? std::numeric_limits<std::uint64_t>::max()
-                   : a + b;
-    };
-    // The reader's point size depends on which of FIELDS, SIZE and COUNT it has seen: bound it
-    // by the largest.
-    std::uint64_t sized = 0;
-    std::uint64_t counted = 0;
-    std::uint64_t values = 0;
-    for (std::size_t i = 0; i < sizes.size(); ++i) {
-        const std::uint64_t count = i < counts.size() ? counts[i] : 1;
-        sized = add(sized, sizes[i]);
-        counted = add(counted, sizes[i] * count);
-        values = add(values, count);
-    }
-    const std::uint64_t pointStep = std::max({fields * 4, sized, counted});
-    if (pointStep > kLargest) {
-        error = "the header declares an impossible size";
-        return false;
-    }
-    values = std::max(values, fields);
-    const std::uint64_t declared = std::max(points, width * height);
-    in.clear();
-    in.seekg(0, std::ios::end);
-    const std::streampos end = in.tellg();
-    const std::uint64_t body =
-        dataStart >= 0 && end > dataStart ? static_cast<std::uint64_t>(end - dataStart) : 0;
-    auto atMost = [](std::uint64_t a, std::uint64_t b, std::uint64_t limit) {
-        return a == 0 || b == 0 || a <= limit / b;
-    };
-    bool fits = true;
-    if (kind == "ascii") {
-        // Every value of a row takes at least a digit and a separator, and is stored in at
-        // most 8 bytes.
-        fits = atMost(declared, std::max<std::uint64_t>(values, 1), body / 2) &&
-               atMost(declared, pointStep, body * 4);
-    } else if (kind == "binary") {
-        fits = atMost(declared, pointStep, body);
-    } else if (kind == "binary_compressed") {
-        fits = body <= std::numeric_limits<std::uint64_t>::max() / 100 &&
-               atMost(declared, pointStep, body * 100);
-        // The reader sizes its buffers by the stored sizes and then unpacks every declared
-        // point into them without checking: the stored sizes must agree with the header.
-        // Padding fields ("_") are not stored.
-        std::uint64_t packed = 0;
-        for (std::size_t i = 0; i < fields; ++i) {
-            if (names[i + 1] != "_") {
-                packed = add(packed, (i < sizes.size() ? sizes[i] : 4) *
-                                         (i < counts.size() ? counts[i] : 1));
-            }
-        }
-        auto product = [](std::uint64_t a, std::uint64_t b) {
-            return a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a
-                       ? std::numeric_limits<std::uint64_t>::max()
-                       : a * b;
-        };
-        unsigned char stored[8] = {};
-        in.clear();
-        in.seekg(dataStart);
-        if (body >= 8 && in.read(reinterpret_cast<char*>(stored), 8)) {
-            auto le32 = [&stored](int at) {
-                return std::uint64_t{stored[at]} | std::uint64_t{stored[at + 1]} << 8 |
-                       std::uint64_t{stored[at + 2]} << 16 | std::uint64_t{stored[at + 3]} << 24;
-            };
-            const std::uint64_t compressedSize = le32(0);
-            const std::uint64_t uncompressedSize = le32(4);
-            fits = fits && compressedSize <= body - 8 &&
-                   product(declared, packed) <= uncompressedSize &&
-                   uncompressedSize <= product(declared, pointStep);
-        } else {
-            fits = fits && declared == 0;
-        }
+// One point's columns as stored in binary PCD files: F4 floats, the timestamp as U4.
+void binaryValue(BlockWriter& w, const DataPoint& p, Field f) {
+    if (f == Field::Timestamp) {
+        w.raw(timestampU4(p.timestamp));
     } else {
-        error = unreadable;
-        return false;
+        w.raw(static_cast<float>(fieldValue(p, f)));
     }
-    if (!fits) {
-        error = "the file holds fewer points than its header declares";
+}
+
+void put4(std::string& out, std::size_t at, const DataPoint& p, Field f) {
+    if (f == Field::Timestamp) {
+        const std::uint32_t v = timestampU4(p.timestamp);
+        std::memcpy(&out[at], &v, 4);
+    } else {
+        const float v = static_cast<float>(fieldValue(p, f));
+        std::memcpy(&out[at], &v, 4);
     }
-    return fits;
+}
+
+// binary_compressed as PCL writes it: every column's values one after the other, compressed with
+// LZF, preceded by the compressed and the uncompressed size (32 bits each).
+std::string writeCompressed(BlockWriter& w, const std::deque<DataPoint>& points,
+                            const std::vector<Column>& columns, Ticker& ticker) {
+    const std::uint64_t size = std::uint64_t{points.size()} * columns.size() * 4;
+    if (size > std::numeric_limits<std::uint32_t>::max() / 2) {
+        return "too many points for a compressed PCD file (at most 2 GB of values)";
+    }
+    std::string plain(static_cast<std::size_t>(size), '\0');
+    const std::size_t n = points.size();
+    std::size_t i = 0;
+    for (const DataPoint& p : points) {
+        if (!ticker.at(i)) {
+            return {};
+        }
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            put4(plain, (c * n + i) * 4, p, columns[c].field);
+        }
+        ++i;
+    }
+    std::uint32_t packed = 0;
+    std::string compressed;
+    if (size > 0) {
+        // As PCL's writer: room for data that does not compress.
+        compressed.resize(static_cast<std::size_t>(size + size / 2 + 8));
+        packed = pcl::lzfCompress(plain.data(), static_cast<unsigned>(size), compressed.data(),
+                                  static_cast<unsigned>(compressed.size()));
+        if (packed == 0) {
+            return "the points could not be compressed";
+        }
+    }
+    w.raw(packed);
+    w.raw(static_cast<std::uint32_t>(size));
+    w.bytes(compressed.data(), packed);
+    return {};
 }
 
 } // namespace
 
-void writePcd(std::ostream& out, const std::deque<DataPoint>& points,
-              const FieldSelection& selection, LIDAR_TYPE mode) {
-    std::vector<Column> columns;
-    if (selection.x) {
-        columns.push_back({"x", "4", "F", &DataPoint::x});
-    }
-    if (selection.y) {
-        columns.push_back({"y", "4", "F", &DataPoint::y});
-    }
-    if (selection.z) {
-        columns.push_back({"z", "4", "F", &DataPoint::z});
-    }
-    if (selection.az) {
-        columns.push_back({"az", "4", "F", &DataPoint::azimuth});
-    }
-    if (selection.el) {
-        columns.push_back({"el", "4", "F", &DataPoint::elevation});
-    }
-    if (selection.range) {
-        columns.push_back({"range", "4", "F", &DataPoint::range});
-    }
-    if (selection.intensity) {
-        columns.push_back({"amplitude", "4", "F", &DataPoint::intensity});
-    }
-    if (mode == LIDAR_LX30 && selection.reflectance) {
-        columns.push_back({"reflectance", "4", "F", &DataPoint::reflectance});
-    }
-    if (mode == LIDAR_LX30 && selection.pulseShapeDeviation) {
-        columns.push_back({"pulseShapeDeviation", "4", "F", &DataPoint::pulseShapeDeviation});
-    }
-    if (selection.timestamp) {
-        columns.push_back({"timestamp", "4", "U", &DataPoint::timestamp});
-    }
+namespace io {
 
+std::string writePcd(std::ostream& out, const std::deque<DataPoint>& points,
+                     const std::vector<Field>& fields, PcdData data, Ticker& ticker) {
+    const std::vector<Column> columns = pcdColumns(fields);
     BlockWriter w(out);
-    writeHeader(w, columns, points.size());
-    for (const DataPoint& p : points) {
-        for (const Column& c : columns) {
-            // The largest device timestamp arrives rounded up to 2^32, beyond the U4 column.
-            const double v = p.*(c.member);
-            w.fixed(c.member == &DataPoint::timestamp && v > 4294967295.0 ? 4294967295.0 : v);
+    switch (data) {
+    case PcdData::Ascii: {
+        writeHeader(w, columns, points.size(), "ascii");
+        std::size_t i = 0;
+        for (const DataPoint& p : points) {
+            if (!ticker.at(i++)) {
+                return {};
+            }
+            for (const Column& c : columns) {
+                w.fixed(asciiValue(p, c.field));
+                w.character(' ');
+            }
+            w.endLine();
         }
-        w.endLine();
+        return {};
     }
+    case PcdData::Binary: {
+        writeHeader(w, columns, points.size(), "binary");
+        std::size_t i = 0;
+        for (const DataPoint& p : points) {
+            if (!ticker.at(i++)) {
+                return {};
+            }
+            for (const Column& c : columns) {
+                binaryValue(w, p, c.field);
+            }
+            w.endRecord();
+        }
+        return {};
+    }
+    case PcdData::BinaryCompressed:
+        writeHeader(w, columns, points.size(), "binary_compressed");
+        return writeCompressed(w, points, columns, ticker);
+    }
+    return {};
 }
 
-void writeLx20Pcd(std::ostream& out, const std::deque<DataPoint>& points,
-                  const FieldSelection& selection, const Lx20Formats& formats) {
+std::string writePcdLx20(std::ostream& out, const std::deque<DataPoint>& points,
+                         const FieldSelection& selection, const Lx20Formats& formats,
+                         Ticker& ticker) {
     std::vector<Column> columns;
-    auto add = [&columns](bool on, const char* name, int format, double DataPoint::*member) {
+    auto add = [&columns](bool on, const char* name, int format, Field field) {
         if (on) {
-            Column c{name, nullptr, nullptr, member};
+            Column c{name, nullptr, nullptr, field};
             lx20Format(format, c.size, c.type);
             columns.push_back(c);
         }
     };
-    add(selection.x, "x", formats.x, &DataPoint::x);
-    add(selection.y, "y", formats.y, &DataPoint::y);
-    add(selection.z, "z", formats.z, &DataPoint::z);
-    add(selection.az, "az", formats.az, &DataPoint::azimuth);
-    add(selection.el, "el", formats.el, &DataPoint::elevation);
-    add(selection.range, "range", formats.range, &DataPoint::range);
-    add(selection.intensity, "intensity", formats.intensity, &DataPoint::intensity);
+    add(selection.x, "x", formats.x, Field::X);
+    add(selection.y, "y", formats.y, Field::Y);
+    add(selection.z, "z", formats.z, Field::Z);
+    add(selection.az, "az", formats.az, Field::Azimuth);
+    add(selection.el, "el", formats.el, Field::Elevation);
+    add(selection.range, "range", formats.range, Field::Range);
+    add(selection.intensity, "intensity", formats.intensity, Field::Intensity);
 
     BlockWriter w(out);
-    writeHeader(w, columns, points.size());
+    writeHeader(w, columns, points.size(), "ascii");
+    std::size_t i = 0;
     for (const DataPoint& p : points) {
+        if (!ticker.at(i++)) {
+            return {};
+        }
         for (const Column& c : columns) {
-            if (c.member == &DataPoint::intensity) {
+            if (c.field == Field::Intensity) {
                 w.unsignedInt(truncateIntensity(p.intensity));
-                w.text(" ");
             } else {
-                w.fixed(p.*(c.member));
+                w.fixed(fieldValue(p, c.field));
             }
+            w.character(' ');
         }
         w.endLine();
     }
+    return {};
+}
+
+} // namespace io
+
+void writePcd(std::ostream& out, const std::deque<DataPoint>& points,
+              const FieldSelection& selection, LIDAR_TYPE mode) {
+    Ticker ticker(points.size(), {}, {});
+    io::writePcd(out, points, selectedFields(forModel(selection, mode)), io::PcdData::Ascii,
+                 ticker);
+}
+
+void writeLx20Pcd(std::ostream& out, const std::deque<DataPoint>& points,
+                  const FieldSelection& selection, const Lx20Formats& formats) {
+    Ticker ticker(points.size(), {}, {});
+    io::writePcdLx20(out, points, selection, formats, ticker);
 }
 
 std::string withPcdExtension(const std::string& name) {
@@ -565,104 +269,17 @@ std::string withPcdExtension(const std::string& name) {
 
 std::string savePcdFile(const std::string& path, const std::deque<DataPoint>& points,
                         const FieldSelection& selection, LIDAR_TYPE mode) {
-    return saveWith(path, [&](std::ostream& out) { writePcd(out, points, selection, mode); });
+    WriteOptions options;
+    options.fields = forModel(selection, mode);
+    return write(path, Format::PcdAscii, points, options).error;
 }
 
 std::string saveLx20PcdFile(const std::string& path, const std::deque<DataPoint>& points,
                             const FieldSelection& selection, const Lx20Formats& formats) {
-    return saveWith(path,
-                    [&](std::ostream& out) { writeLx20Pcd(out, points, selection, formats); });
-}
-
-PcdLoadResult readPcdFile(const std::string& path) {
-    PcdLoadResult result;
-    {
-        std::ifstream in(path, std::ios::in | std::ios::binary);
-        if (!in) {
-            result.error = std::strerror(errno);
-            return result;
-        }
-        if (!declaredSizeFits(in, result.error)) {
-            return result;
-        }
-    }
-
-    // The reader trusts the header: check it first, as files without fields or points make the
-    // body reader fail badly.
-    pcl::PCLPointCloud2 cloud;
-    pcl::PCDReader reader;
-    Eigen::Vector4f origin;
-    Eigen::Quaternionf orientation;
-    int version = 0;
-    int dataType = 0;
-    unsigned int dataStart = 0;
-    int header = -1;
-    try {
-        header = reader.readHeader(path, cloud, origin, orientation, version, dataType, dataStart);
-    } catch (const std::exception&) {
-        header = -1;
-    }
-    if (header < 0 || cloud.fields.empty()) {
-        result.error = "not a readable PCD file";
-        return result;
-    }
-    if (!fieldsFitThePoint(cloud)) {
-        result.error = "the sizes of the file's fields do not match its layout";
-        return result;
-    }
-    if (std::uint64_t{cloud.width} * cloud.height == 0) {
-        result.ok = true;
-        return result;
-    }
-    try {
-        if (reader.read(path, cloud) < 0) {
-            result.error = "not a readable PCD file";
-            return result;
-        }
-    } catch (const std::exception& e) {
-        result.error = std::string("not a readable PCD file (") + e.what() + ")";
-        return result;
-    }
-
-    const Source x = fieldNamed(cloud, "x");
-    const Source y = fieldNamed(cloud, "y");
-    const Source z = fieldNamed(cloud, "z");
-    if (x.offset < 0 && y.offset < 0 && z.offset < 0) {
-        result.error = "the file has no x, y or z field";
-        return result;
-    }
-    Source intensity = fieldNamed(cloud, "amplitude");
-    if (intensity.offset < 0) {
-        intensity = fieldNamed(cloud, "intensity");
-    }
-    if (intensity.offset < 0) {
-        intensity = valueAt(cloud, 3);
-    }
-
-    const std::size_t width = cloud.width;
-    const std::size_t count = width * cloud.height;
-    const std::size_t needed =
-        count == 0 ? 0
-                   : (cloud.height - 1) * std::size_t{cloud.row_step} + width * cloud.point_step;
-    if (cloud.data.size() < needed) {
-        result.error = "the file holds fewer points than its header declares";
-        return result;
-    }
-    auto read = [](const std::uint8_t* point, const Source& s) {
-        return s.offset < 0 ? 0.0 : readScalar(point + s.offset, s.datatype);
-    };
-    result.points.resize(count);
-    auto out = result.points.begin();
-    for (std::size_t i = 0; i < count; ++i, ++out) {
-        const std::uint8_t* point =
-            cloud.data.data() + (i / width) * cloud.row_step + (i % width) * cloud.point_step;
-        out->x = read(point, x);
-        out->y = read(point, y);
-        out->z = read(point, z);
-        out->intensity = read(point, intensity);
-    }
-    result.ok = true;
-    return result;
+    WriteOptions options;
+    options.fields = selection;
+    options.lx20 = formats;
+    return write(path, Format::PcdAscii, points, options).error;
 }
 
 } // namespace formats

@@ -1,0 +1,151 @@
+#include "Fields.h"
+
+#include <cmath>
+
+namespace formats {
+
+namespace {
+
+const char* const kNames[kFieldCount] = {
+    "x",        "y", "z", "az", "el", "range", "amplitude", "reflectance", "pulseShapeDeviation",
+    "timestamp"};
+
+bool FieldSelection::*const kSelected[kFieldCount] = {
+    &FieldSelection::x,         &FieldSelection::y,           &FieldSelection::z,
+    &FieldSelection::az,        &FieldSelection::el,          &FieldSelection::range,
+    &FieldSelection::intensity, &FieldSelection::reflectance, &FieldSelection::pulseShapeDeviation,
+    &FieldSelection::timestamp};
+
+} // namespace
+
+const char* fieldName(Field field) {
+    return kNames[static_cast<int>(field)];
+}
+
+std::optional<Field> fieldFromName(std::string_view name) {
+    for (int i = 0; i < kFieldCount; ++i) {
+        if (name == kNames[i]) {
+            return static_cast<Field>(i);
+        }
+    }
+    if (name == "intensity") {
+        return Field::Intensity;
+    }
+    if (name == "azimuth") {
+        return Field::Azimuth;
+    }
+    if (name == "elevation") {
+        return Field::Elevation;
+    }
+    if (name == "pulse_shape_deviation") {
+        return Field::PulseShapeDeviation;
+    }
+    return std::nullopt;
+}
+
+bool isSelected(const FieldSelection& selection, Field field) {
+    return selection.*kSelected[static_cast<int>(field)];
+}
+
+void setSelected(FieldSelection& selection, Field field, bool on) {
+    selection.*kSelected[static_cast<int>(field)] = on;
+}
+
+std::vector<Field> selectedFields(const FieldSelection& selection) {
+    std::vector<Field> fields;
+    for (int i = 0; i < kFieldCount; ++i) {
+        if (selection.*kSelected[i]) {
+            fields.push_back(static_cast<Field>(i));
+        }
+    }
+    return fields;
+}
+
+FieldSelection noFields() {
+    FieldSelection none;
+    for (int i = 0; i < kFieldCount; ++i) {
+        none.*kSelected[i] = false;
+    }
+    return none;
+}
+
+FieldSelection forModel(FieldSelection selection, LIDAR_TYPE mode) {
+    if (mode != LIDAR_LX30) {
+        selection.reflectance = false;
+        selection.pulseShapeDeviation = false;
+    }
+    return selection;
+}
+
+double fieldValue(const DataPoint& p, Field field) {
+    switch (field) {
+    case Field::X:
+        return p.x;
+    case Field::Y:
+        return p.y;
+    case Field::Z:
+        return p.z;
+    case Field::Azimuth:
+        return p.azimuth;
+    case Field::Elevation:
+        return p.elevation;
+    case Field::Range:
+        return p.range;
+    case Field::Intensity:
+        return p.intensity;
+    case Field::Reflectance:
+        return p.reflectance;
+    case Field::PulseShapeDeviation:
+        return p.pulseShapeDeviation;
+    case Field::Timestamp:
+        return p.timestamp;
+    }
+    return 0.0;
+}
+
+void setFieldValue(DataPoint& p, Field field, double value) {
+    switch (field) {
+    case Field::X:
+        p.x = value;
+        break;
+    case Field::Y:
+        p.y = value;
+        break;
+    case Field::Z:
+        p.z = value;
+        break;
+    case Field::Azimuth:
+        p.azimuth = value;
+        break;
+    case Field::Elevation:
+        p.elevation = value;
+        break;
+    case Field::Range:
+        p.range = value;
+        break;
+    case Field::Intensity:
+        p.intensity = value;
+        break;
+    case Field::Reflectance:
+        p.reflectance = value;
+        break;
+    case Field::PulseShapeDeviation:
+        p.pulseShapeDeviation = value;
+        break;
+    case Field::Timestamp:
+        p.timestamp = value;
+        break;
+    }
+}
+
+std::uint32_t timestampU4(double timestamp) {
+    if (!(timestamp > 0.0)) {
+        return 0;
+    }
+    if (timestamp >= 4294967295.0) {
+        return 4294967295u;
+    }
+    return static_cast<std::uint32_t>(timestamp);
+}
+
+} // namespace formats

@@ -1,0 +1,74 @@
+#pragma once
+
+// The columns a point file can hold: their names in files, which of them a user selected, and
+// how each is read from and stored into a point record. Pure: any thread may call these.
+
+#include "DataPoint.h"
+
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace formats {
+
+// Columns chosen in the preferences ("save/..." keys; defaults as when the key is absent).
+// In the viewer's files reflectance and pulseShapeDeviation are written only for the LX30 model
+// (see forModel).
+struct FieldSelection {
+    bool x = true;
+    bool y = true;
+    bool z = true;
+    bool az = false;
+    bool el = false;
+    bool range = false;
+    bool intensity = true;
+    bool reflectance = true;
+    bool pulseShapeDeviation = true;
+    bool timestamp = true;
+};
+
+// The columns in the order in which files hold them.
+enum class Field {
+    X,
+    Y,
+    Z,
+    Azimuth,
+    Elevation,
+    Range,
+    Intensity,
+    Reflectance,
+    PulseShapeDeviation,
+    Timestamp
+};
+constexpr int kFieldCount = 10;
+
+// The column's name in files: x, y, z, az, el, range, amplitude, reflectance,
+// pulseShapeDeviation, timestamp.
+const char* fieldName(Field field);
+
+// A column name as found in a file: the names above, and "intensity", "azimuth", "elevation" and
+// "pulse_shape_deviation" as other writers spell them. Case matters, as it does for PCL.
+std::optional<Field> fieldFromName(std::string_view name);
+
+bool isSelected(const FieldSelection& selection, Field field);
+void setSelected(FieldSelection& selection, Field field, bool on);
+
+// The selected columns in file order.
+std::vector<Field> selectedFields(const FieldSelection& selection);
+
+// A selection with every column off.
+FieldSelection noFields();
+
+// The selection as the viewer writes it for a device model: reflectance and pulse shape
+// deviation only for the LX30.
+FieldSelection forModel(FieldSelection selection, LIDAR_TYPE mode);
+
+double fieldValue(const DataPoint& point, Field field);
+void setFieldValue(DataPoint& point, Field field, double value);
+
+// The timestamp as an unsigned 32-bit file value: the device's timestamps are 32-bit, but pass
+// through a float on their way, which can round the largest of them up to 2^32. Values beyond
+// the range are clamped to it; NaN gives 0.
+std::uint32_t timestampU4(double timestamp);
+
+} // namespace formats

@@ -1,0 +1,403 @@
+// LAS 1.4, point data format 1: x, y and z as 32-bit integers with a scale and an offset chosen
+// from the data, the intensity, the GPS time (the device's timestamp), and reflectance and pulse
+// shape deviation as extra bytes (floats) described by an extra bytes record. The reader takes
+// LAS 1.0 to 1.4 files with point data formats 0 to 10.
+#include "BlockWriter.h"
+#include "FormatIo.h"
+#include "ObservationPoint.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <string>
+
+namespace formats::io {
+
+namespace {
+
+constexpr std::uint16_t kHeaderSize = 375;
+constexpr std::uint16_t kVlrHeaderSize = 54;
+constexpr std::uint16_t kExtraBytesSize = 192;
+constexpr std::uint16_t kFormat1Size = 28;
+// Record sizes of point data formats 0 to 10.
+constexpr std::uint16_t kFormatSize[] = {20, 28, 26, 34, 57, 63, 30, 36, 38, 59, 67};
+// The coordinates stored in a record stay within this many steps of the offset.
+constexpr double kSteps = 2.0e9;
+
+const char* const kReflectanceName = "reflectance";
+const char* const kDeviationName = "pulse shape deviation";
+
+// Little-endian values into a fixed-size block.
+class Bytes {
+public:
+    explicit Bytes(std::size_t size) : m_data(size, '\0') {}
+    template <class T> void put(std::size_t at, T v) { std::memcpy(&m_data[at], &v, sizeof v); }
+    void text(std::size_t at, const char* s, std::size_t room) {
+        std::memcpy(&m_data[at], s, std::min(std::strlen(s), room));
+    }
+    const std::string& data() const { return m_data; }
+
+private:
+    std::string m_data;
+};
+
+template <class T> T get(const unsigned char* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+struct Axis {
+    double scale = 0.001;
+    double offset = 0.0;
+    double min = 0.0;
+    double max = 0.0;
+};
+
+// Offset at the centre of the data, rounded to a whole unit; the finest power-of-ten scale
+// (down to a millionth) that keeps every coordinate within the 32-bit range.
+Axis axisFor(double min, double max) {
+    Axis a;
+    a.min = min;
+    a.max = max;
+    a.offset = std::round((min + max) / 2.0);
+    const double half = std::max(max - a.offset, a.offset - min);
+    a.scale = 1e-6;
+    while (half / a.scale > kSteps) {
+        a.scale *= 10.0;
+    }
+    return a;
+}
+
+std::int32_t stored(double v, const Axis& a) {
+    return static_cast<std::int32_t>(std::llround((v - a.offset) / a.scale));
+}
+
+std::string extraBytesDescriptor(const char* name, const char* description) {
+    Bytes d(kExtraBytesSize);
+    d.put<std::uint8_t>(2, 9); // float
+    d.text(4, name, 32);
+    d.text(160, description, 32);
+    return d.data();
+}
+
+struct Extra {
+    int field = -1;
+    std::size_t offset = 0; // in the record
+    std::uint8_t type = 0;
+    double scale = 1.0;
+    double shift = 0.0;
+};
+
+std::size_t extraSize(std::uint8_t type, std::uint8_t options) {
+    static const std::uint8_t sizes[] = {0, 1, 1, 2, 2, 4, 4, 8, 8, 4, 8};
+    if (type == 0) {
+        return options; // undocumented bytes: their count is in the options
+    }
+    if (type <= 10) {
+        return sizes[type];
+    }
+    if (type <= 30) {
+        return static_cast<std::size_t>(sizes[(type - 11) % 10 + 1]) * ((type - 11) / 10 + 2);
+    }
+    return 0;
+}
+
+double extraValue(const unsigned char* p, std::uint8_t type) {
+    switch (type) {
+    case 1:
+        return get<std::uint8_t>(p);
+    case 2:
+        return get<std::int8_t>(p);
+    case 3:
+        return get<std::uint16_t>(p);
+    case 4:
+        return get<std::int16_t>(p);
+    case 5:
+        return get<std::uint32_t>(p);
+    case 6:
+        return get<std::int32_t>(p);
+    case 7:
+        return static_cast<double>(get<std::uint64_t>(p));
+    case 8:
+        return static_cast<double>(get<std::int64_t>(p));
+    case 9:
+        return get<float>(p);
+    case 10:
+        return get<double>(p);
+    default:
+        return 0.0;
+    }
+}
+
+// The extra bytes record: where our two columns sit after the standard record.
+bool readExtraBytes(const std::string& payload, std::size_t standard, std::size_t recordLength,
+                    std::vector<Extra>& extras, std::string& error) {
+    std::size_t at = standard;
+    for (std::size_t i = 0; i + kExtraBytesSize <= payload.size(); i += kExtraBytesSize) {
+        const auto* d = reinterpret_cast<const unsigned char*>(payload.data() + i);
+        const std::uint8_t type = d[2];
+        const std::uint8_t options = d[3];
+        const std::size_t size = extraSize(type, options);
+        if (size == 0 || at + size > recordLength) {
+            error = "the extra bytes record does not fit the point records";
+            return false;
+        }
+        const std::string name(reinterpret_cast<const char*>(d + 4),
+                               strnlen(reinterpret_cast<const char*>(d + 4), 32));
+        Extra e;
+        if (name == kReflectanceName) {
+            e.field = static_cast<int>(Field::Reflectance);
+        } else if (name == kDeviationName || name == "pulseShapeDeviation") {
+            e.field = static_cast<int>(Field::PulseShapeDeviation);
+        }
+        if (e.field >= 0 && type >= 1 && type <= 10) {
+            e.offset = at;
+            e.type = type;
+            if (options & 0x08) {
+                e.scale = get<double>(d + 112);
+            }
+            if (options & 0x10) {
+                e.shift = get<double>(d + 136);
+            }
+            extras.push_back(e);
+        }
+        at += size;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string writeLas(std::ostream& out, const std::deque<DataPoint>& points,
+                     const FieldSelection& selection, Ticker& ticker) {
+    double lo[3] = {0, 0, 0};
+    double hi[3] = {0, 0, 0};
+    std::size_t i = 0;
+    for (const DataPoint& p : points) {
+        const double v[3] = {p.x, p.y, p.z};
+        for (int k = 0; k < 3; ++k) {
+            if (!std::isfinite(v[k])) {
+                return "point " + std::to_string(i + 1) +
+                       " has a coordinate that is not a number, which LAS cannot hold";
+            }
+            lo[k] = i == 0 ? v[k] : std::min(lo[k], v[k]);
+            hi[k] = i == 0 ? v[k] : std::max(hi[k], v[k]);
+        }
+        ++i;
+    }
+    const Axis axes[3] = {axisFor(lo[0], hi[0]), axisFor(lo[1], hi[1]), axisFor(lo[2], hi[2])};
+
+    std::vector<std::string> extras;
+    std::vector<Field> extraFields;
+    if (selection.reflectance) {
+        extras.push_back(extraBytesDescriptor(kReflectanceName, "reflectance"));
+        extraFields.push_back(Field::Reflectance);
+    }
+    if (selection.pulseShapeDeviation) {
+        extras.push_back(extraBytesDescriptor(kDeviationName, "pulse shape deviation"));
+        extraFields.push_back(Field::PulseShapeDeviation);
+    }
+    const std::uint32_t vlrs = extras.empty() ? 0 : 1;
+    const std::uint32_t offset =
+        kHeaderSize + (vlrs ? kVlrHeaderSize + kExtraBytesSize * extras.size() : 0);
+    const std::uint16_t recordLength =
+        static_cast<std::uint16_t>(kFormat1Size + 4 * extraFields.size());
+    const std::uint64_t n = points.size();
+
+    Bytes h(kHeaderSize);
+    h.text(0, "LASF", 4);
+    h.put<std::uint8_t>(24, 1);
+    h.put<std::uint8_t>(25, 4);
+    h.text(26, "Sentova", 32);
+    h.text(58, "sentova point formats", 32);
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    if (gmtime_r(&now, &utc) != nullptr) {
+        h.put<std::uint16_t>(90, static_cast<std::uint16_t>(utc.tm_yday + 1));
+        h.put<std::uint16_t>(92, static_cast<std::uint16_t>(utc.tm_year + 1900));
+    }
+    h.put<std::uint16_t>(94, kHeaderSize);
+    h.put<std::uint32_t>(96, offset);
+    h.put<std::uint32_t>(100, vlrs);
+    h.put<std::uint8_t>(104, 1);
+    h.put<std::uint16_t>(105, recordLength);
+    if (n <= std::numeric_limits<std::uint32_t>::max()) {
+        h.put<std::uint32_t>(107, static_cast<std::uint32_t>(n));
+        h.put<std::uint32_t>(111, static_cast<std::uint32_t>(n)); // every point a first return
+    }
+    for (int k = 0; k < 3; ++k) {
+        h.put<double>(131 + 8 * k, axes[k].scale);
+        h.put<double>(155 + 8 * k, axes[k].offset);
+        h.put<double>(179 + 16 * k, axes[k].max);
+        h.put<double>(187 + 16 * k, axes[k].min);
+    }
+    h.put<std::uint64_t>(247, n);
+    h.put<std::uint64_t>(255, n);
+
+    BlockWriter w(out);
+    w.text(h.data());
+    if (vlrs) {
+        Bytes v(kVlrHeaderSize);
+        v.text(2, "LASF_Spec", 16);
+        v.put<std::uint16_t>(18, 4);
+        v.put<std::uint16_t>(20, static_cast<std::uint16_t>(kExtraBytesSize * extras.size()));
+        v.text(22, "Extra bytes", 32);
+        w.text(v.data());
+        for (const std::string& e : extras) {
+            w.text(e);
+        }
+    }
+    i = 0;
+    for (const DataPoint& p : points) {
+        if (!ticker.at(i++)) {
+            return {};
+        }
+        w.raw(stored(p.x, axes[0]));
+        w.raw(stored(p.y, axes[1]));
+        w.raw(stored(p.z, axes[2]));
+        w.raw(static_cast<std::uint16_t>(
+            std::min<std::uint32_t>(truncateIntensity(p.intensity), 65535)));
+        w.raw(std::uint8_t{0x09}); // return 1 of 1
+        w.raw(std::uint8_t{0});    // classification: never classified
+        w.raw(std::int8_t{0});     // scan angle rank
+        w.raw(std::uint8_t{0});    // user data
+        w.raw(std::uint16_t{0});   // point source
+        w.raw(p.timestamp);
+        for (Field f : extraFields) {
+            w.raw(static_cast<float>(fieldValue(p, f)));
+        }
+        w.endRecord();
+    }
+    return {};
+}
+
+void readLas(InputFile& in, ReadResult& result, Ticker& ticker) {
+    result.format = Format::Las;
+    unsigned char h[kHeaderSize] = {};
+    if (!in.read(h, 227) || std::memcmp(h, "LASF", 4) != 0) {
+        result.error = "not a LAS file";
+        return;
+    }
+    const unsigned major = h[24];
+    const unsigned minor = h[25];
+    const std::uint16_t headerSize = get<std::uint16_t>(h + 94);
+    const std::uint32_t offset = get<std::uint32_t>(h + 96);
+    const std::uint32_t vlrCount = get<std::uint32_t>(h + 100);
+    const unsigned pointFormat = h[104];
+    const std::uint16_t recordLength = get<std::uint16_t>(h + 105);
+    if (major != 1 || minor > 4) {
+        result.error = "LAS version " + std::to_string(major) + "." + std::to_string(minor) +
+                       " is not supported";
+        return;
+    }
+    if (pointFormat & 0xC0) {
+        result.error = "compressed (LAZ) point data is not supported";
+        return;
+    }
+    if (pointFormat > 10) {
+        result.error = "point data format " + std::to_string(pointFormat) + " is not supported";
+        return;
+    }
+    if (headerSize < 227 || offset < headerSize || recordLength < kFormatSize[pointFormat]) {
+        result.error = "the header's sizes do not add up";
+        return;
+    }
+    std::uint64_t count = get<std::uint32_t>(h + 107);
+    if (minor >= 4 && headerSize >= kHeaderSize) {
+        if (!in.read(h + 227, kHeaderSize - 227)) {
+            result.error = "the file ends inside its header";
+            return;
+        }
+        const std::uint64_t wide = get<std::uint64_t>(h + 247);
+        if (wide != 0) {
+            count = wide;
+        }
+    }
+    double scale[3];
+    double shift[3];
+    for (int k = 0; k < 3; ++k) {
+        scale[k] = get<double>(h + 131 + 8 * k);
+        shift[k] = get<double>(h + 155 + 8 * k);
+        if (!std::isfinite(scale[k]) || scale[k] == 0.0 || !std::isfinite(shift[k])) {
+            result.error = "the header holds an invalid scale or offset";
+            return;
+        }
+    }
+    if (in.size() != 0 && (offset > in.size() || count > (in.size() - offset) / recordLength)) {
+        result.error = "the file holds fewer points than its header declares";
+        return;
+    }
+
+    std::vector<Extra> extras;
+    std::uint64_t at = headerSize;
+    for (std::uint32_t v = 0; v < vlrCount; ++v) {
+        unsigned char vh[kVlrHeaderSize];
+        if (at + kVlrHeaderSize > offset || !in.seek(at) || !in.read(vh, kVlrHeaderSize)) {
+            result.error = "the variable length records run past the point data";
+            return;
+        }
+        const std::uint16_t length = get<std::uint16_t>(vh + 20);
+        if (at + kVlrHeaderSize + length > offset) {
+            result.error = "the variable length records run past the point data";
+            return;
+        }
+        const std::string user(reinterpret_cast<const char*>(vh + 2),
+                               strnlen(reinterpret_cast<const char*>(vh + 2), 16));
+        if (user == "LASF_Spec" && get<std::uint16_t>(vh + 18) == 4) {
+            std::string payload(length, '\0');
+            if (!in.read(payload.data(), length) ||
+                !readExtraBytes(payload, kFormatSize[pointFormat], recordLength, extras,
+                                result.error)) {
+                if (result.error.empty()) {
+                    result.error = "the file ends inside its extra bytes record";
+                }
+                return;
+            }
+        }
+        at += kVlrHeaderSize + length;
+    }
+    if (!in.seek(offset)) {
+        result.error = "the file ends before its point data";
+        return;
+    }
+
+    // GPS time follows the 20 core bytes in formats 1, 3, 4 and 5, and sits at byte 22 of 6 to 10.
+    const bool hasTime = pointFormat != 0 && pointFormat != 2;
+    const std::size_t timeAt = pointFormat >= 6 ? 22 : 20;
+    result.fields = noFields();
+    result.fields.x = result.fields.y = result.fields.z = result.fields.intensity = true;
+    result.fields.timestamp = hasTime;
+    for (const Extra& e : extras) {
+        setSelected(result.fields, static_cast<Field>(e.field), true);
+    }
+    std::vector<unsigned char> record(recordLength);
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if (!ticker.at(in.position())) {
+            return;
+        }
+        if (!in.read(record.data(), recordLength)) {
+            result.error = "the file ends after " + std::to_string(i) + " of its " +
+                           std::to_string(count) + " points";
+            return;
+        }
+        const unsigned char* r = record.data();
+        DataPoint p;
+        p.x = get<std::int32_t>(r) * scale[0] + shift[0];
+        p.y = get<std::int32_t>(r + 4) * scale[1] + shift[1];
+        p.z = get<std::int32_t>(r + 8) * scale[2] + shift[2];
+        p.intensity = get<std::uint16_t>(r + 12);
+        if (hasTime) {
+            p.timestamp = get<double>(r + timeAt);
+        }
+        for (const Extra& e : extras) {
+            setFieldValue(p, static_cast<Field>(e.field),
+                          extraValue(r + e.offset, e.type) * e.scale + e.shift);
+        }
+        result.points.push_back(p);
+    }
+}
+
+} // namespace formats::io

@@ -1,0 +1,395 @@
+// PLY: a "vertex" element with one property per column: float for every value but the
+// timestamp, which is a uint (as the PCD files' U4). Written as binary_little_endian or ascii;
+// read in any of the three encodings, with other elements and list properties skipped.
+#include "BlockWriter.h"
+#include "FormatIo.h"
+#include "TextNumbers.h"
+
+#include <cstring>
+#include <string>
+
+namespace formats::io {
+
+namespace {
+
+enum class Scalar { Int8, Uint8, Int16, Uint16, Int32, Uint32, Float32, Float64, None };
+
+Scalar scalarNamed(std::string_view name) {
+    static const std::pair<const char*, Scalar> names[] = {
+        {"char", Scalar::Int8},      {"int8", Scalar::Int8},       {"uchar", Scalar::Uint8},
+        {"uint8", Scalar::Uint8},    {"short", Scalar::Int16},     {"int16", Scalar::Int16},
+        {"ushort", Scalar::Uint16},  {"uint16", Scalar::Uint16},   {"int", Scalar::Int32},
+        {"int32", Scalar::Int32},    {"uint", Scalar::Uint32},     {"uint32", Scalar::Uint32},
+        {"float", Scalar::Float32},  {"float32", Scalar::Float32}, {"double", Scalar::Float64},
+        {"float64", Scalar::Float64}};
+    for (const auto& [n, s] : names) {
+        if (name == n) {
+            return s;
+        }
+    }
+    return Scalar::None;
+}
+
+std::size_t sizeOf(Scalar s) {
+    switch (s) {
+    case Scalar::Int8:
+    case Scalar::Uint8:
+        return 1;
+    case Scalar::Int16:
+    case Scalar::Uint16:
+        return 2;
+    case Scalar::Int32:
+    case Scalar::Uint32:
+    case Scalar::Float32:
+        return 4;
+    case Scalar::Float64:
+        return 8;
+    case Scalar::None:
+        break;
+    }
+    return 0;
+}
+
+// A scalar from its bytes in the file's byte order.
+double decode(const unsigned char* b, Scalar s, bool bigEndian) {
+    unsigned char v[8];
+    const std::size_t n = sizeOf(s);
+    for (std::size_t i = 0; i < n; ++i) {
+        v[i] = bigEndian ? b[n - 1 - i] : b[i];
+    }
+    switch (s) {
+    case Scalar::Int8:
+        return static_cast<std::int8_t>(v[0]);
+    case Scalar::Uint8:
+        return v[0];
+    case Scalar::Int16: {
+        std::int16_t x;
+        std::memcpy(&x, v, 2);
+        return x;
+    }
+    case Scalar::Uint16: {
+        std::uint16_t x;
+        std::memcpy(&x, v, 2);
+        return x;
+    }
+    case Scalar::Int32: {
+        std::int32_t x;
+        std::memcpy(&x, v, 4);
+        return x;
+    }
+    case Scalar::Uint32: {
+        std::uint32_t x;
+        std::memcpy(&x, v, 4);
+        return x;
+    }
+    case Scalar::Float32: {
+        float x;
+        std::memcpy(&x, v, 4);
+        return x;
+    }
+    case Scalar::Float64: {
+        double x;
+        std::memcpy(&x, v, 8);
+        return x;
+    }
+    case Scalar::None:
+        break;
+    }
+    return 0.0;
+}
+
+struct Property {
+    std::string name;
+    Scalar type = Scalar::None;
+    Scalar countType = Scalar::None; // a list's length type; None for a scalar property
+    int field = -1;                  // the column it fills, for the vertex element
+};
+
+struct Element {
+    std::string name;
+    std::uint64_t count = 0;
+    std::vector<Property> properties;
+};
+
+enum class Encoding { Ascii, Little, Big };
+
+bool parseCount(std::string_view word, std::uint64_t& value) {
+    const auto r = std::from_chars(word.data(), word.data() + word.size(), value);
+    return !word.empty() && r.ec == std::errc() && r.ptr == word.data() + word.size();
+}
+
+// Reads the header up to end_header; false with the reason.
+bool readHeader(InputFile& in, Encoding& encoding, std::vector<Element>& elements,
+                std::string& error) {
+    std::string_view line;
+    if (!in.line(line, 256) || line != "ply") {
+        error = "not a PLY file";
+        return false;
+    }
+    bool format = false;
+    for (int lines = 0;; ++lines) {
+        if (lines > 10000 || !in.line(line, 4096)) {
+            error = "the header has no end_header line";
+            return false;
+        }
+        std::string_view rest = line;
+        const std::string_view keyword = nextWord(rest);
+        if (keyword == "end_header") {
+            break;
+        }
+        if (keyword == "comment" || keyword == "obj_info" || keyword.empty()) {
+            continue;
+        }
+        if (keyword == "format") {
+            const std::string_view kind = nextWord(rest);
+            const std::string_view version = nextWord(rest);
+            if (kind == "ascii") {
+                encoding = Encoding::Ascii;
+            } else if (kind == "binary_little_endian") {
+                encoding = Encoding::Little;
+            } else if (kind == "binary_big_endian") {
+                encoding = Encoding::Big;
+            } else {
+                error = "unknown PLY format '" + std::string(kind.substr(0, 40)) + "'";
+                return false;
+            }
+            if (version != "1.0" || format) {
+                error = "unsupported PLY format line";
+                return false;
+            }
+            format = true;
+        } else if (keyword == "element") {
+            Element e;
+            e.name = std::string(nextWord(rest));
+            if (e.name.empty() || !parseCount(nextWord(rest), e.count)) {
+                error = "an element line without a count";
+                return false;
+            }
+            elements.push_back(std::move(e));
+        } else if (keyword == "property") {
+            if (elements.empty()) {
+                error = "a property before any element";
+                return false;
+            }
+            Property p;
+            const std::string_view type = nextWord(rest);
+            if (type == "list") {
+                p.countType = scalarNamed(nextWord(rest));
+                p.type = scalarNamed(nextWord(rest));
+                if (p.countType == Scalar::None || p.countType == Scalar::Float32 ||
+                    p.countType == Scalar::Float64 || p.type == Scalar::None) {
+                    error = "a list property of unknown types";
+                    return false;
+                }
+            } else {
+                p.type = scalarNamed(type);
+                if (p.type == Scalar::None) {
+                    error = "a property of unknown type '" + std::string(type.substr(0, 40)) + "'";
+                    return false;
+                }
+            }
+            p.name = std::string(nextWord(rest));
+            elements.back().properties.push_back(std::move(p));
+        } else {
+            error = "unknown header line '" + std::string(line.substr(0, 40)) + "'";
+            return false;
+        }
+    }
+    if (!format) {
+        error = "the header has no format line";
+        return false;
+    }
+    return true;
+}
+
+// Reads (or skips) one item of an element; values of scalar properties in values.
+bool readItem(InputFile& in, Encoding encoding, const Element& e, double* values,
+              std::string& error) {
+    if (encoding == Encoding::Ascii) {
+        std::string_view line;
+        if (!in.line(line)) {
+            error = "the file ends before its last " + e.name;
+            return false;
+        }
+        std::size_t at = 0;
+        for (const Property& p : e.properties) {
+            double v = 0.0;
+            if (!parseNumber(nextWord(line), v)) {
+                error = "a " + e.name + " row with a missing or bad value";
+                return false;
+            }
+            if (p.countType != Scalar::None) {
+                if (!(v >= 0.0 && v <= 1e6)) {
+                    error = "a list of impossible length";
+                    return false;
+                }
+                for (std::uint64_t i = 0; i < static_cast<std::uint64_t>(v); ++i) {
+                    double skipped;
+                    if (!parseNumber(nextWord(line), skipped)) {
+                        error = "a " + e.name + " row with a missing or bad value";
+                        return false;
+                    }
+                }
+            } else {
+                // A float property holds the float nearest the text, as a binary file would.
+                values[at] = p.type == Scalar::Float32 ? static_cast<float>(v) : v;
+            }
+            ++at;
+        }
+        return true;
+    }
+    const bool big = encoding == Encoding::Big;
+    std::size_t at = 0;
+    for (const Property& p : e.properties) {
+        unsigned char bytes[8];
+        if (p.countType != Scalar::None) {
+            if (!in.read(bytes, sizeOf(p.countType))) {
+                error = "the file ends before its last " + e.name;
+                return false;
+            }
+            const double n = decode(bytes, p.countType, big);
+            if (!(n >= 0.0)) {
+                error = "a list of impossible length";
+                return false;
+            }
+            if (!in.skip(static_cast<std::uint64_t>(n) * sizeOf(p.type))) {
+                error = "the file ends before its last " + e.name;
+                return false;
+            }
+        } else {
+            if (!in.read(bytes, sizeOf(p.type))) {
+                error = "the file ends before its last " + e.name;
+                return false;
+            }
+            values[at] = decode(bytes, p.type, big);
+        }
+        ++at;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string writePly(std::ostream& out, const std::deque<DataPoint>& points,
+                     const std::vector<Field>& fields, bool binary, Ticker& ticker) {
+    BlockWriter w(out);
+    w.text("ply");
+    w.endLine();
+    w.text(binary ? "format binary_little_endian 1.0" : "format ascii 1.0");
+    w.endLine();
+    w.text("element vertex ");
+    w.unsignedInt(points.size());
+    w.endLine();
+    for (Field f : fields) {
+        w.text(f == Field::Timestamp ? "property uint " : "property float ");
+        w.text(fieldName(f));
+        w.endLine();
+    }
+    w.text("end_header");
+    w.endLine();
+    std::size_t i = 0;
+    for (const DataPoint& p : points) {
+        if (!ticker.at(i++)) {
+            return {};
+        }
+        for (std::size_t c = 0; c < fields.size(); ++c) {
+            const Field f = fields[c];
+            if (binary) {
+                if (f == Field::Timestamp) {
+                    w.raw(timestampU4(p.timestamp));
+                } else {
+                    w.raw(static_cast<float>(fieldValue(p, f)));
+                }
+            } else {
+                if (c > 0) {
+                    w.character(' ');
+                }
+                if (f == Field::Timestamp) {
+                    w.unsignedInt(timestampU4(p.timestamp));
+                } else {
+                    w.shortest(static_cast<float>(fieldValue(p, f)));
+                }
+            }
+        }
+        if (binary) {
+            w.endRecord();
+        } else {
+            w.endLine();
+        }
+    }
+    return {};
+}
+
+void readPly(InputFile& in, ReadResult& result, Ticker& ticker) {
+    Encoding encoding = Encoding::Ascii;
+    std::vector<Element> elements;
+    if (!readHeader(in, encoding, elements, result.error)) {
+        return;
+    }
+    result.format = encoding == Encoding::Ascii ? Format::PlyAscii : Format::PlyBinary;
+    const Element* vertex = nullptr;
+    for (Element& e : elements) {
+        if (e.name == "vertex") {
+            vertex = &e;
+            for (Property& p : e.properties) {
+                const std::optional<Field> f = fieldFromName(p.name);
+                if (f && p.countType == Scalar::None && !isSelected(result.fields, *f)) {
+                    p.field = static_cast<int>(*f);
+                    setSelected(result.fields, *f, true);
+                }
+            }
+            break;
+        }
+    }
+    if (vertex == nullptr) {
+        result.error = "the file has no vertex element";
+        return;
+    }
+    if (!result.fields.x && !result.fields.y && !result.fields.z) {
+        result.error = "the vertices have no x, y or z property";
+        return;
+    }
+    // Each item takes at least a byte per property (two in ascii, with the separator): a count
+    // beyond that is a damaged header, refused before it is trusted.
+    const std::uint64_t left = in.size() > in.position() ? in.size() - in.position() : 0;
+    std::vector<double> values;
+    for (const Element& e : elements) {
+        std::uint64_t least = 0;
+        for (const Property& p : e.properties) {
+            least += encoding == Encoding::Ascii
+                         ? 2
+                         : sizeOf(p.countType == Scalar::None ? p.type : p.countType);
+        }
+        if (in.size() != 0 && least != 0 && e.count > left / least) {
+            result.error = "the file holds fewer " + e.name + " items than its header declares";
+            return;
+        }
+        const bool isVertex = &e == vertex;
+        if (e.properties.empty()) {
+            continue; // nothing stored, however many items
+        }
+        values.assign(e.properties.size(), 0.0);
+        for (std::uint64_t i = 0; i < e.count; ++i) {
+            if (!ticker.at(in.position())) {
+                return;
+            }
+            if (!readItem(in, encoding, e, values.data(), result.error)) {
+                return;
+            }
+            if (isVertex) {
+                DataPoint p;
+                for (std::size_t k = 0; k < e.properties.size(); ++k) {
+                    if (e.properties[k].field >= 0) {
+                        setFieldValue(p, static_cast<Field>(e.properties[k].field), values[k]);
+                    }
+                }
+                result.points.push_back(p);
+            }
+        }
+        if (isVertex) {
+            break; // what follows the vertices is not ours to read
+        }
+    }
+}
+
+} // namespace formats::io
