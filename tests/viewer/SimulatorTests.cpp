@@ -1,104 +1,12 @@
 // The window against the device simulator: the laser start bytes as the
 // simulator logged them, points from its stream, and Get Frame streaming one
 // frame by the device's own events.
-#include "GuiTestSupport.h"
-#include "MainWindow.h"
+#include "SimulatorFixture.h"
 
-#include <QAction>
 #include <QDoubleSpinBox>
-#include <QFile>
-#include <QLabel>
-#include <QProcess>
-#include <QRadioButton>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-
-#include <memory>
 
 namespace viewer_test {
 namespace {
-
-// One command exchange with the simulator from a socket of the test's own.
-std::string ask(const std::string& address, const std::string& command) {
-    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-    timeval timeout{0, 200000};
-    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(4365);
-    ::inet_pton(AF_INET, address.c_str(), &to.sin_addr);
-    ::sendto(s, command.data(), command.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    char buffer[512];
-    const ssize_t n = ::recv(s, buffer, sizeof buffer, 0);
-    ::close(s);
-    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
-}
-
-class SimulatorTest : public ::testing::Test {
-protected:
-    void SetUp() override { resetSettings(); }
-
-    void TearDown() override {
-        window.reset();
-        if (simulator) {
-            simulator->terminate();
-            simulator->waitForFinished(5000);
-        }
-    }
-
-    void startSimulator(const QString& model) {
-        logPath = scratch.filePath("sim.log");
-        simulator = std::make_unique<QProcess>();
-        simulator->start(QStringLiteral(SENTOVA_SIM_PROGRAM),
-                         {"--address", QString::fromStdString(deviceAddress()), "--model", model,
-                          "--home-time", "50", "--quiet", "--log", logPath});
-        ASSERT_TRUE(simulator->waitForStarted(5000));
-        ASSERT_TRUE(waitUntil([] { return !ask(deviceAddress(), "SVPPPP").empty(); },
-                              std::chrono::seconds(5)));
-        window = std::make_unique<MainWindow>();
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    }
-
-    // Argument bytes (hex) of every logged command with this code.
-    QStringList logged(const QString& code) {
-        QFile file(logPath);
-        if (!file.open(QIODevice::ReadOnly)) {
-            return {};
-        }
-        QStringList arguments;
-        const QRegularExpression line("^\\S+ " + code + " (\\S*) -> ");
-        for (const QString& text : QString::fromLatin1(file.readAll()).split('\n')) {
-            const QRegularExpressionMatch match = line.match(text);
-            if (match.hasMatch()) {
-                arguments << match.captured(1);
-            }
-        }
-        return arguments;
-    }
-
-    void click(const char* name) {
-        QTest::mouseClick(child<QWidget>(window.get(), name), Qt::LeftButton);
-    }
-
-    int totalPoints() { return child<QLabel>(window.get(), "totalPoints_label")->text().toInt(); }
-
-    QString portHex() { return QString("%1").arg(processDataPort(), 8, 16, QChar('0')); }
-
-    QTemporaryDir scratch;
-    QString logPath;
-    std::unique_ptr<QProcess> simulator;
-    std::unique_ptr<MainWindow> window;
-};
 
 TEST_F(SimulatorTest, LX30PanelStartsTheStreamWithItsParameters) {
     startSimulator("LX30");

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QStatusTipEvent>
 #include <QTimer>
 
 #include <vtkActor.h>
@@ -83,11 +84,11 @@ MainWindow::MainWindow(QWidget* parent)
 
     auto mapper = vtkSmartPointer<vtkPolyDataMapper>::New();
     mapper->SetInputData(cloudPolyData);
-    auto actor = vtkSmartPointer<vtkActor>::New();
-    actor->SetMapper(mapper);
-    actor->GetProperty()->SetPointSize(1);
+    cloudActor = vtkSmartPointer<vtkActor>::New();
+    cloudActor->SetMapper(mapper);
+    cloudActor->GetProperty()->SetPointSize(1);
     auto sceneRenderer = vtkSmartPointer<vtkRenderer>::New();
-    sceneRenderer->AddActor(actor);
+    sceneRenderer->AddActor(cloudActor);
     ui->lidarQvtkWidget->renderWindow()->AddRenderer(sceneRenderer);
 
     ui->lidarQvtkWidget->installEventFilter(this);
@@ -142,7 +143,9 @@ MainWindow::MainWindow(QWidget* parent)
 
     regionActor = vtkSmartPointer<vtkActor>::New();
     sceneRenderer->AddActor(regionActor);
+    setupSceneView();
     updateRegionActor();
+    setupModelActions();
 
     mode = getModeFromSerial();
     setWidget(mode);
@@ -179,7 +182,16 @@ void MainWindow::logMessage(std::string message) {
 
 // ------------------------------------------------------- window behaviours
 
-bool MainWindow::eventFilter(QObject*, QEvent* event) {
+bool MainWindow::eventFilter(QObject* object, QEvent* event) {
+    // Menu entries have no status tips; their empty ones would wipe the last message.
+    if (event->type() == QEvent::StatusTip &&
+        static_cast<QStatusTipEvent*>(event)->tip().isEmpty()) {
+        return true;
+    }
+    if (object == ui->lidarQvtkWidget &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::Wheel)) {
+        cameraTouched();
+    }
     if (event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
         showNormal();

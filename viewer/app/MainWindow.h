@@ -9,6 +9,7 @@
 #include "IntensityScale.h"
 #include "PointBuffer.h"
 #include "RegionHelper.h"
+#include "SceneView.h"
 #include "Sentova/CommandSerialiser.h"
 #include "Sentova/SentovaGrabber.h"
 
@@ -25,6 +26,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -110,6 +112,7 @@ private slots:
     void setWidget(LIDAR_TYPE currentMode);
     void on_genericScanPushButton_clicked();
     void on_genericScanStopPushButton_clicked();
+    void fitView();
 
 private:
     void setupListener();
@@ -126,6 +129,23 @@ private:
     vtkRenderer* renderer() const;
     void render();
     viewer::ScanType scanType() const;
+
+    // The view around the cloud (MainWindowScene.cpp).
+    void setupSceneView();
+    // After the display refresh has brought the scene up to the buffer: follows the data with
+    // the camera, keeps the legend and the helper's length in step.
+    void afterSceneRebuild();
+    void rebuildRegionActor();
+    void setPointSize(int pixels);
+    double viewAspect() const;
+    viewer::SceneSample sampleScene();
+    void storeHelperLength();
+    void cameraTouched();
+
+    // The Settings menu's model entries and what follows a change of model
+    // (MainWindowStatus.cpp).
+    void setupModelActions();
+    void modelChanged();
 
     Ui_MainWindow* ui;
     tavrel::Sentova* device = nullptr;
@@ -158,6 +178,11 @@ private:
     QColor maximumIntensityColor;
     QColor minimumIntensityColor;
     vtkSmartPointer<vtkActor> regionActor;
+    vtkSmartPointer<vtkActor> cloudActor;
+    // GUI thread only; created once the scene exists.
+    std::unique_ptr<window::SceneView> sceneView;
+    // The buffer's generation the view last saw (a new one re-arms the automatic fit).
+    std::uint64_t sceneGeneration = 0;
     vtkSmartPointer<vtkPoints> cloudPoints;
     vtkSmartPointer<vtkCellArray> cloudVertices;
     vtkSmartPointer<vtkUnsignedCharArray> cloudColors;

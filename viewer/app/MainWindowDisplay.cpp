@@ -70,10 +70,7 @@ void MainWindow::updatePointsDisplay() {
     cloudPolyData->Modified();
     ui->totalPoints_label->setText(QString::number(cloudPolyData->GetNumberOfPoints()));
 
-    if (dataReceived == 1) {
-        renderer()->ResetCamera();
-        dataReceived = 2;
-    }
+    afterSceneRebuild();
     render();
     QTimer::singleShot(window::kRefreshPeriodMs, this, &MainWindow::updatePointsDisplay);
 }

@@ -135,4 +135,5 @@ void MainWindow::updateCurrentWidget() {
     QWidget* page = ui->stackedWidget->widget(static_cast<int>(mode.load()));
     page->show();
     ui->stackedWidget->setCurrentWidget(page);
+    modelChanged();
 }

@@ -22,16 +22,18 @@ viewer::ScanType MainWindow::scanType() const {
 }
 
 void MainWindow::updateRegionActor() {
-    vtkRenderer* sceneRenderer = renderer();
-    sceneRenderer->RemoveActor(regionActor);
-    const viewer::RegionGeometry geometry = viewer::regionGeometry(
-        scanType(), ui->azMin_doubleSpinBox->value(), ui->azMax_doubleSpinBox->value(),
-        ui->elMin_doubleSpinBox->value(), ui->elMax_doubleSpinBox->value());
+    rebuildRegionActor();
+    render();
+}
+
+void MainWindow::rebuildRegionActor() {
+    const viewer::RegionGeometry geometry =
+        viewer::regionGeometry(scanType(), ui->azMin_doubleSpinBox->value(),
+                               ui->azMax_doubleSpinBox->value(), ui->elMin_doubleSpinBox->value(),
+                               ui->elMax_doubleSpinBox->value(), sceneView->helperLength());
     auto mapper = vtkSmartPointer<vtkPolyDataMapper>::New();
     mapper->SetInputData(viewer::regionPolyData(geometry));
     regionActor->SetMapper(mapper);
-    sceneRenderer->AddActor(regionActor);
-    render();
 }
 
 void MainWindow::on_azMin_doubleSpinBox_valueChanged(double) {

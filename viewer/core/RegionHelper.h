@@ -13,18 +13,28 @@ namespace viewer {
 
 enum class ScanType { FullField, BoundedElevation, Region };
 
-// The helper's five points (origin, then the unit directions of (elMin, azMin), (elMin, azMax),
-// (elMax, azMin), (elMax, azMax)) and the rays drawn from the origin for the scan type: none for
-// full field, the two at azMax (points 2 and 4) for bounded elevation, all four for a region.
+// Degrees swept from azMin towards increasing azimuth to azMax, as the device runs a region
+// scan: 345 to 15 sweeps 30 across zero, 15 to 345 sweeps 330; 0 to 360 is a whole turn and equal
+// limits sweep nothing.
+double azimuthSweep(double azMin, double azMax);
+
+// The helper's outline, its points at the given distance from the device (length, in the
+// cloud's unit). Points 0 to 4 are always the origin and the directions of (elMin, azMin),
+// (elMin, azMax), (elMax, azMin), (elMax, azMax); further points belong to the arcs.
+//  - full field: no lines;
+//  - bounded elevation: the two elevation limits all round (a closed circle at each) and, at
+//    every quarter turn, a ray from the origin to each circle; the azimuth limits play no part;
+//  - region: the four corner rays (to points 1, 2, 3, 4) and, when the sweep is not empty, an arc
+//    at each elevation limit from azMin through the sweep to azMax (1 to 2 and 3 to 4).
 struct RegionGeometry {
-    std::array<std::array<double, 3>, 5> points{};
-    std::vector<int> rayEnds; // point ids the rays go to, in ray order
+    std::vector<std::array<double, 3>> points;
+    std::vector<std::vector<int>> lines; // polylines of point ids; rays have two
 };
 
-RegionGeometry regionGeometry(ScanType type, double azMin, double azMax, double elMin,
-                              double elMax);
+RegionGeometry regionGeometry(ScanType type, double azMin, double azMax, double elMin, double elMax,
+                              double length = 1.0);
 
-// The helper as poly data: the five points, the rays as line cells, and one green (0, 255, 0)
+// The helper as poly data: the points, the lines as line cells, and one green (0, 255, 0)
 // colour per line as cell-data scalars named "Colors".
 vtkSmartPointer<vtkPolyData> regionPolyData(const RegionGeometry& geometry);
 
@@ -42,9 +52,10 @@ struct UniformScanInput {
 };
 
 // Number of lines giving the same angular spacing between lines as between points along a line,
-// truncated toward zero. Empty when no spacing is defined (the generic model has no point rate,
-// and a zero azimuth span or speed gives a spacing of zero): the caller then leaves the line
-// count as it is.
+// truncated toward zero. A region's azimuth span is its sweep (azimuthSweep), so limits across
+// zero count the degrees the device really turns. Empty when no spacing is defined (the generic
+// model has no point rate, and a zero azimuth span or speed gives a spacing of zero): the caller
+// then leaves the line count as it is.
 std::optional<double> uniformLines(const UniformScanInput& in);
 
 } // namespace viewer

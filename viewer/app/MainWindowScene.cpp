@@ -1,0 +1,149 @@
+// The view around the cloud: fitting the camera to the data, the axes, the ground grid and its
+// scale, the colour legend, and the point size, with their entries in the View menu.
+#include "MainWindow.h"
+
+#include "SceneView.h"
+#include "ui_MainWindow.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QMenu>
+
+#include <vtkActor.h>
+#include <vtkProperty.h>
+#include <vtkRenderer.h>
+
+#include <cmath>
+
+namespace {
+
+constexpr double kDefaultHelperLength = 10000.0; // the cloud's unit: millimetres
+constexpr int kSmallestPointSize = 1;
+constexpr int kLargestPointSize = 5;
+
+} // namespace
+
+void MainWindow::setupSceneView() {
+    double length = settings.value("view/helperLength", kDefaultHelperLength).toDouble();
+    if (!(length > 0.0) || !std::isfinite(length)) {
+        length = kDefaultHelperLength;
+    }
+    sceneView = std::make_unique<window::SceneView>(renderer(), length);
+    sceneView->updateLegend(intensityScale.table());
+    sceneView->setLegendVisible(settings.value("view/legend", true).toBool());
+    sceneView->setGridVisible(settings.value("view/grid", true).toBool());
+    sceneView->fit({}, viewAspect());
+
+    QMenu* view = ui->menuView;
+    view->addSeparator();
+    auto* fit = new QAction("Fit view", this);
+    fit->setObjectName("actionFit_view");
+    fit->setShortcut(Qt::Key_F);
+    connect(fit, &QAction::triggered, this, &MainWindow::fitView);
+    view->addAction(fit);
+
+    auto* legend = new QAction("Colour legend", this);
+    legend->setObjectName("actionColour_legend");
+    legend->setCheckable(true);
+    legend->setChecked(sceneView->legendVisible());
+    connect(legend, &QAction::toggled, this, [this](bool shown) {
+        sceneView->setLegendVisible(shown);
+        settings.setValue("view/legend", shown);
+        render();
+    });
+    view->addAction(legend);
+
+    auto* grid = new QAction("Ground grid", this);
+    grid->setObjectName("actionGround_grid");
+    grid->setCheckable(true);
+    grid->setChecked(sceneView->gridVisible());
+    connect(grid, &QAction::toggled, this, [this](bool shown) {
+        sceneView->setGridVisible(shown);
+        settings.setValue("view/grid", shown);
+        render();
+    });
+    view->addAction(grid);
+
+    QMenu* sizes = view->addMenu("Point size");
+    sizes->setObjectName("menuPoint_size");
+    auto* sizeGroup = new QActionGroup(this);
+    const int stored = settings.value("view/pointSize", kSmallestPointSize).toInt();
+    const int size =
+        stored >= kSmallestPointSize && stored <= kLargestPointSize ? stored : kSmallestPointSize;
+    for (int pixels = kSmallestPointSize; pixels <= kLargestPointSize; ++pixels) {
+        auto* choice =
+            new QAction(QString::number(pixels) + (pixels == 1 ? " pixel" : " pixels"), sizeGroup);
+        choice->setObjectName(QString("actionPoint_size_%1").arg(pixels));
+        choice->setCheckable(true);
+        choice->setChecked(pixels == size);
+        connect(choice, &QAction::triggered, this, [this, pixels] {
+            setPointSize(pixels);
+            settings.setValue("view/pointSize", pixels);
+            render();
+        });
+        sizes->addAction(choice);
+    }
+    setPointSize(size);
+}
+
+double MainWindow::viewAspect() const {
+    const QWidget* view = ui->lidarQvtkWidget;
+    return view->height() > 0 ? static_cast<double>(view->width()) / view->height() : 1.0;
+}
+
+void MainWindow::setPointSize(int pixels) {
+    cloudActor->GetProperty()->SetPointSize(static_cast<float>(pixels));
+}
+
+viewer::SceneSample MainWindow::sampleScene() {
+    boost::lock_guard<boost::mutex> lock(pointsMutex);
+    sceneGeneration = pointsLog.generation;
+    return viewer::sampleScene(points, points.size());
+}
+
+void MainWindow::fitView() {
+    sceneView->follow();
+    sceneView->fit(sampleScene(), viewAspect());
+    storeHelperLength();
+    rebuildRegionActor();
+    render();
+}
+
+void MainWindow::afterSceneRebuild() {
+    if (dataReceived == 1) {
+        // The first points since start-up.
+        sceneView->follow();
+        dataReceived = 2;
+    }
+    {
+        // The buffer was emptied or replaced ("Reset scene", "Set max", a load): frame what
+        // comes next.
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        if (pointsLog.generation != sceneGeneration) {
+            sceneGeneration = pointsLog.generation;
+            sceneView->follow();
+        }
+    }
+    sceneView->updateLegend(intensityScale.table());
+    if (sceneView->following() && sceneView->followData(sampleScene(), viewAspect())) {
+        storeHelperLength();
+        rebuildRegionActor();
+    } else {
+        renderer()->ResetCameraClippingRange();
+    }
+}
+
+void MainWindow::storeHelperLength() {
+    const double stored = settings.value("view/helperLength", 0.0).toDouble();
+    const double length = sceneView->helperLength();
+    // Only a real change: the fit runs often while a scan grows.
+    if (!(std::fabs(length - stored) <= 0.1 * stored)) {
+        settings.setValue("view/helperLength", length);
+    }
+}
+
+void MainWindow::cameraTouched() {
+    if (sceneView) {
+        sceneView->cameraTouched();
+    }
+}
