@@ -13,6 +13,7 @@ runs_for() {
     pcd_loader) echo "${FUZZ_RUNS_PCD:-40000}" ;;
     las_reader | text_points) echo "${FUZZ_RUNS_FILES:-200000}" ;;
     replies) echo "${FUZZ_RUNS:-600000}" ;;
+    pcap_reader) echo "${FUZZ_RUNS_PCAP:-300000}" ;;
     *) echo "${FUZZ_RUNS:-2000000}" ;;
   esac
 }

@@ -38,7 +38,7 @@ struct Writer::Handles {
 };
 
 Writer::Writer(const std::string& path, LinkType type)
-    : m_path(path), m_type(type), m_linkHeader(linkHeader(type)), m_fileBuffer(kFileBufferSize),
+    : m_path(path), m_linkHeader(linkHeader(type)), m_fileBuffer(kFileBufferSize),
       m_handles(new Handles) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)

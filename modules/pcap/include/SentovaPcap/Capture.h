@@ -55,7 +55,6 @@ private:
     [[noreturn]] void fail(const std::string& what, int error);
 
     std::string m_path;
-    LinkType m_type;
     std::string m_linkHeader;
     std::vector<char> m_fileBuffer; // stdio's buffer for the file; outlives it
     struct Handles;
