@@ -47,7 +47,10 @@ bool isCommandCode(const std::string& code) {
 // What the options build up while they are read.
 struct Parsing {
     SimulatorConfig& config;
+    ReplayOptions& replay;
+    bool modelGiven = false;
     bool serialGiven = false;
+    bool speedGiven = false;
     unsigned firmware = 31;
 };
 
@@ -110,6 +113,7 @@ const std::vector<OptionSpec>& optionTable() {
                  p.config.device.model = Model::Generic;
              else
                  return "must be LX30, LX20 or generic, not '" + v + "'";
+             p.modelGiven = true;
              return {};
          }},
         {"--serial", true,
@@ -194,6 +198,30 @@ const std::vector<OptionSpec>& optionTable() {
              p.config.faults.seed = n;
              return {};
          }},
+        {"--replay", true,
+         [](const std::string& v, Parsing& p) -> std::string {
+             if (v.empty())
+                 return "needs a capture file";
+             p.replay.file = v;
+             return {};
+         }},
+        {"--speed", true,
+         [](const std::string& v, Parsing& p) -> std::string {
+             if (!parseNumber(v, 1e-3, 1e6, p.replay.speed))
+                 return "must be a factor from 0.001 to 1000000, not '" + v + "'";
+             p.speedGiven = true;
+             return {};
+         }},
+        {"--as-fast-as-possible", false,
+         [](const std::string&, Parsing& p) -> std::string {
+             p.replay.asFastAsPossible = true;
+             return {};
+         }},
+        {"--loop", false,
+         [](const std::string&, Parsing& p) -> std::string {
+             p.replay.loop = true;
+             return {};
+         }},
     };
     return table;
 }
@@ -222,6 +250,15 @@ Device:
   --serial TEXT         serial number reported (default: model-firmware-SIM0001)
   --firmware NN         firmware number in the default serial, 0..99 (default 31)
   --home-time MS        how long homing takes, milliseconds (default 400)
+
+Replay (the laser stream comes from a recording instead of the synthetic room):
+  --replay FILE         after "SVRRBE", stream the laser data packets recorded in
+                        FILE (pcap or pcapng) to the port it names, from the
+                        start of the recording, until "SVSRBE"; the device's
+                        model and serial come from the recording unless given
+  --speed X             play at X times the recorded pace (default 1)
+  --as-fast-as-possible send the recorded packets without pauses
+  --loop                start the recording over when it ends
 
 Output:
   --quiet               do not print one line per command on standard output
@@ -263,7 +300,7 @@ Bad options exit with status 2.
 
 ParsedOptions parseOptions(const std::vector<std::string>& args) {
     ParsedOptions result;
-    Parsing parsing{result.config};
+    Parsing parsing{result.config, result.replay};
 
     const auto fail = [&](const std::string& message) {
         result.outcome = ParsedOptions::Outcome::Error;
@@ -302,6 +339,12 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
         if (!problem.empty())
             return fail(option + " " + problem);
     }
+    if (result.replay.file.empty() &&
+        (parsing.speedGiven || result.replay.asFastAsPossible || result.replay.loop))
+        return fail("--speed, --as-fast-as-possible and --loop go with --replay FILE");
+    if (parsing.speedGiven && result.replay.asFastAsPossible)
+        return fail("--speed and --as-fast-as-possible exclude each other");
+    result.deviceGiven = parsing.modelGiven || parsing.serialGiven;
     if (!parsing.serialGiven)
         result.config.device.serial = defaultSerial(result.config.device.model, parsing.firmware);
     return result;

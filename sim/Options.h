@@ -1,6 +1,7 @@
 // Command line of sentova-sim.
 #pragma once
 
+#include "Replay.h"
 #include "Simulator.h"
 
 #include <string>
@@ -13,6 +14,8 @@ struct ParsedOptions {
     enum class Outcome { Run, Help, Error } outcome = Outcome::Run;
     std::string error; // for Error: what was wrong, one line
     SimulatorConfig config;
+    ReplayOptions replay;
+    bool deviceGiven = false; // --model or --serial: not taken from a replayed recording
 };
 
 // Parses the arguments after the program name.

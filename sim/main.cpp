@@ -29,17 +29,32 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    sentova::sim::Simulator simulator(parsed.config);
+    sentova::sim::SimulatorConfig config = parsed.config;
+    if (!parsed.replay.file.empty()) {
+        try {
+            std::string problems;
+            const std::string about =
+                sentova::sim::useReplay(parsed.replay, parsed.deviceGiven, config.device, problems);
+            if (!problems.empty())
+                std::fprintf(stderr, "%s: warning: %s\n", program.c_str(), problems.c_str());
+            if (config.echo)
+                std::fprintf(stderr, "%s: %s\n", program.c_str(), about.c_str());
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s: cannot replay: %s\n", program.c_str(), e.what());
+            return 1;
+        }
+    }
+
+    sentova::sim::Simulator simulator(config);
     try {
         simulator.start();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s: cannot start: %s\n", program.c_str(), e.what());
         return 1;
     }
-    if (parsed.config.echo)
+    if (config.echo)
         std::fprintf(stderr, "%s: %s device, serial %s, listening on %s\n", program.c_str(),
-                     sentova::sim::modelName(parsed.config.device.model),
-                     parsed.config.device.serial.c_str(),
+                     sentova::sim::modelName(config.device.model), config.device.serial.c_str(),
                      sentova::sim::toString(simulator.endpoint()).c_str());
 
     int received = 0;

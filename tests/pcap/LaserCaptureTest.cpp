@@ -53,7 +53,14 @@ TEST(LaserCapture, WhatCountsAsLaserData) {
     EXPECT_FALSE(isLaserCandidate(from(1, laserPacket(2, false) + "x"))) << "headerless, not whole";
     EXPECT_FALSE(isLaserCandidate(from(1, "EBRBEP"))) << "no record";
     EXPECT_FALSE(isLaserCandidate(from(1, "EBRBEQ" + std::string(22, '\0'))));
-    EXPECT_FALSE(isLaserCandidate(from(1, laserPacket(3), 4365))) << "command port";
+    EXPECT_FALSE(isLaserCandidate(from(1, laserPacket(3), 4365))) << "to the command port";
+    Datagram fromCommandPort = from(1, laserPacket(3));
+    fromCommandPort.sourcePort = 4365;
+    EXPECT_TRUE(isLaserCandidate(fromCommandPort));
+    fromCommandPort.bytes = "EAHOME";
+    EXPECT_FALSE(isLaserCandidate(fromCommandPort)) << "a reply";
+    fromCommandPort.bytes = std::string("EBAACK\x03", 7) + std::string(22, '\0');
+    EXPECT_FALSE(isLaserCandidate(fromCommandPort)) << "a notification";
 }
 
 TEST(LaserCapture, BusiestSourceIsTheDeviceAndStreamStartsNameThePort) {

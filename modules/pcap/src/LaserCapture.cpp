@@ -47,8 +47,9 @@ bool streamStartDataPort(const std::string& command, std::uint16_t& port) {
 }
 
 bool isLaserCandidate(const Datagram& d) {
-    if (d.sourcePort == tavrel::protocol::kCommandPort ||
-        d.destinationPort == tavrel::protocol::kCommandPort)
+    // The device may send laser data from its command port; replies from there
+    // begin with 'E' and so are never taken for laser data without the header.
+    if (d.destinationPort == tavrel::protocol::kCommandPort)
         return false;
     const std::size_t records = recordsIn(d);
     if (records == 0)

@@ -20,7 +20,7 @@ namespace pcap {
 // ("SVECCF" n "SVRRBE..."). False for any other datagram.
 bool streamStartDataPort(const std::string& command, std::uint16_t& port);
 
-// Whether a datagram can be a laser data packet: neither end is the command
+// Whether a datagram can be a laser data packet: not sent to the command
 // port, and it holds at least one whole point record, either after the
 // "EBRBEP" header or, without the header, as whole records only.
 bool isLaserCandidate(const Datagram& datagram);
