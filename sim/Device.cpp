@@ -1,10 +1,9 @@
 #include "Device.h"
 
 #include "Scanner.h"
+#include "Wire.h"
 
-#include "Sentova/Encoding.h"
 #include "Sentova/LaserPacket.h"
-#include "Sentova/Protocol.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,16 +13,12 @@
 namespace sentova {
 namespace sim {
 
+using namespace wire;
+
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kMaximumMoveSpeed = 3600.0; // degrees per second
 constexpr double kMaximumAcceleration = 10000.0;
-constexpr double kTriggerTestSpacing = 0.005; // seconds between test trigger records
-// Buffered commands may fire further events; deeper chains are cut off.
-constexpr int kMaximumEventDepth = 4;
-// Events fired at one instant of the device clock; more are dropped.
-constexpr int kMaximumEventsAtOnce = 16;
 // A single advance never processes more scheduled items than this.
 constexpr int kMaximumScheduledPerAdvance = 100000;
 
@@ -42,53 +37,6 @@ const std::map<std::string, int>& argumentLengths() {
         {"SVTTRG", 8},  {"SVSIPC", -1},
     };
     return lengths;
-}
-
-// The four stem characters of a datagram; missing ones read as '?'.
-std::string stemOf(const std::string& command) {
-    std::string stem =
-        command.size() > tavrel::protocol::kStemOffset
-            ? command.substr(tavrel::protocol::kStemOffset, tavrel::protocol::kStemLength)
-            : std::string();
-    stem.resize(tavrel::protocol::kStemLength, '?');
-    return stem;
-}
-
-std::string done(const std::string& command) {
-    return "EA" + stemOf(command);
-}
-std::string data(const std::string& command, const std::string& payload) {
-    return "ER" + stemOf(command) + payload;
-}
-std::string failure(const std::string& command, int code) {
-    return "EE" + stemOf(command) + std::string(1, static_cast<char>(code));
-}
-
-// Reads argument fields in order; lengths are checked before any read.
-class ArgReader {
-public:
-    explicit ArgReader(const std::string& args) : m_bytes(args), m_it(m_bytes.begin()) {}
-    double angle() { return tavrel::UnpackAngle(m_it); }
-    double speed() { return tavrel::UnpackSpeed(m_it); }
-    double acceleration() { return tavrel::UnpackAcceleration(m_it); }
-    unsigned u32() { return tavrel::EfficientUnpackInt32(m_it); }
-    unsigned u16() { return static_cast<unsigned short>(tavrel::EfficientUnpackInt16(m_it)); }
-    unsigned u8() { return tavrel::EfficientUnpackInt8(m_it); }
-
-private:
-    std::string m_bytes;
-    std::string::iterator m_it;
-};
-
-std::string packU16(unsigned v) {
-    return tavrel::PackArg16(static_cast<short>(v & 0xFFFF));
-}
-std::string packU8(unsigned v) {
-    return tavrel::PackArg8(static_cast<signed char>(v & 0xFF));
-}
-
-bool elevationAllowed(double el) {
-    return std::isfinite(el) && std::fabs(el) <= kElevationLimit + 1e-6;
 }
 
 } // namespace
@@ -170,6 +118,7 @@ double Device::nextScheduledTime() const {
         t = scanBoundaryTime();
         break;
     case MotionKind::Idle:
+    case MotionKind::Stabilising: // holds its target until told otherwise
         break;
     }
     if (m_timerRunning)
@@ -231,6 +180,7 @@ void Device::runScheduled(double t, std::vector<Outgoing>& out) {
         }
         break;
     case MotionKind::Idle:
+    case MotionKind::Stabilising:
         break;
     }
     if (m_timerRunning && m_nextTimerTick <= t) {
@@ -255,106 +205,6 @@ void Device::runScheduled(double t, std::vector<Outgoing>& out) {
         out.push_back(std::move(o));
         ++m_counters.triggerRecordsSent;
     }
-}
-
-void Device::anglesAt(double t, double& az, double& el) const {
-    switch (m_motion.kind) {
-    case MotionKind::Idle:
-        az = m_azimuth;
-        el = m_elevation;
-        return;
-    case MotionKind::Scanning: {
-        const RasterPosition p = rasterAt(m_motion.scan, std::max(0.0, t - m_motion.t0));
-        az = p.azimuth;
-        el = p.elevation;
-        return;
-    }
-    case MotionKind::Homing:
-    case MotionKind::Moving:
-    case MotionKind::Tracking:
-        break;
-    }
-    const double span = m_motion.t1 - m_motion.t0;
-    const double f = span > 0.0 ? std::clamp((t - m_motion.t0) / span, 0.0, 1.0) : 1.0;
-    az = wrapDegrees(m_motion.az0 + f * wrapDegrees(m_motion.az1 - m_motion.az0));
-    el = m_motion.el0 + f * (m_motion.el1 - m_motion.el0);
-}
-
-void Device::endMotion(int result, std::vector<Outgoing>& out) {
-    // A scan stopped at a frame boundary (as by a frame-end event) stays at the
-    // end of its last line, not at the start of a frame that never runs.
-    const double stopTime = m_motion.kind == MotionKind::Scanning ? m_clock - 1e-9 : m_clock;
-    anglesAt(stopTime, m_azimuth, m_elevation);
-    if (m_motion.replyPending) {
-        Outgoing o;
-        o.kind = OutKind::Reply;
-        o.to = m_motion.replyTo;
-        o.bytes =
-            result == tavrel::NoError ? done(m_motion.command) : failure(m_motion.command, result);
-        o.command = m_motion.command;
-        o.from = m_motion.replyTo;
-        out.push_back(std::move(o));
-    }
-    m_motion = Motion();
-}
-
-void Device::beginMotion(const Motion& m, std::vector<Outgoing>& out) {
-    // A host still waiting for a replaced motion learns that it did not finish.
-    endMotion(tavrel::NotReady, out);
-    m_motion = m;
-}
-
-void Device::fireEvent(unsigned event, std::vector<Outgoing>& out) {
-    if (m_eventDepth >= kMaximumEventDepth)
-        return;
-    // A buffer that restarts the scan on its own frame start would otherwise
-    // fire again and again without the clock moving on.
-    if (m_clock != m_eventInstant) {
-        m_eventInstant = m_clock;
-        m_eventsAtInstant = 0;
-    }
-    if (++m_eventsAtInstant > kMaximumEventsAtOnce)
-        return;
-    ++m_eventDepth;
-    const unsigned long count = ++m_eventCounts[event];
-
-    std::vector<unsigned> buffers;
-    for (const auto& entry : m_bindings)
-        if (entry.first.first == event && entry.second.armed)
-            buffers.push_back(entry.first.second);
-
-    for (unsigned number : buffers) {
-        // Earlier buffered commands may have reset or reconfigured the events.
-        auto binding = m_bindings.find({event, number});
-        auto buffer = m_buffers.find(number);
-        if (binding == m_bindings.end() || !binding->second.armed || buffer == m_buffers.end())
-            continue;
-        binding->second.fired = true;
-        if (!binding->second.repeat)
-            binding->second.armed = false;
-        const Buffer copy = buffer->second;
-        const std::string reply = execute(copy.command, copy.owner, true, out);
-        ++m_counters.bufferedCommandsRun;
-        if (reply.size() > 6 && reply.compare(0, 2, "EE") == 0 && m_eventChannelKnown) {
-            Outgoing o;
-            o.kind = OutKind::Notification;
-            o.to = m_eventChannel;
-            o.bytes = tavrel::protocol::kNotificationCodes[3];
-            o.bytes += packU8(event) + packU8(number) + reply.substr(6, 1);
-            out.push_back(std::move(o));
-            ++m_counters.notificationsSent;
-        }
-    }
-    if (!buffers.empty() && m_eventChannelKnown) {
-        Outgoing o;
-        o.kind = OutKind::Notification;
-        o.to = m_eventChannel;
-        o.bytes = tavrel::protocol::kNotificationCodes[0];
-        o.bytes += packU8(event) + tavrel::PackArg32(static_cast<int>(count));
-        out.push_back(std::move(o));
-        ++m_counters.notificationsSent;
-    }
-    --m_eventDepth;
 }
 
 void Device::sampleLaser(double until, std::vector<Outgoing>& out) {
@@ -390,7 +240,8 @@ void Device::stopStream(std::vector<Outgoing>& out) {
 }
 
 std::string Device::stateText() const {
-    static const char* names[] = {"idle", "homing", "moving", "tracking", "scanning"};
+    static const char* names[] = {"idle",     "homing",   "moving",
+                                  "tracking", "scanning", "stabilising"};
     return names[static_cast<int>(m_motion.kind)];
 }
 
@@ -405,6 +256,7 @@ DeviceStatus Device::status() const {
     for (const StreamTarget& target : m_streamTargets)
         s.streamTargets.push_back(target.to);
     s.pointRate = m_pointRate;
+    s.eventChannels = m_eventChannels;
     return s;
 }
 
@@ -424,7 +276,9 @@ std::string Device::execute(const std::string& command, const Endpoint& from, bo
         code == "SVMONN" || code == "SVMOFF")
         return handleMotion(command, args, from, fromBuffer, out);
     if (code == "SVSFFS" || code == "SVSBES" || code == "SVSRES")
-        return handleScan(command, args, out);
+        return handleScan(command, args, from, out);
+    if (code == "SVSRUN" || code == "SVSSTP" || code == "SVSSTG" || code == "SVSSSP")
+        return handleStabilisation(command, args, out);
     if (code == "SVRRBE" || code == "SVSRBE")
         return handleLaserStream(command, args, from, out);
     if (code == "SVERST" || code == "SVECCF" || code == "SVEENB" || code == "SVEDIS" ||
@@ -445,7 +299,6 @@ std::string Device::execute(const std::string& command, const Endpoint& from, bo
         std::string state = stateText();
         state += m_homed ? " homed" : " not-homed";
         state += m_motorsOn ? "" : " motors-off";
-        state += m_stabilising ? " stabilising" : "";
         state += m_laserOn ? " laser-on" : "";
         state += streaming() ? " streaming" : "";
         char settingsText[64];
@@ -473,29 +326,17 @@ std::string Device::execute(const std::string& command, const Endpoint& from, bo
         m_laserGain = in.u8();
         return done(command);
     }
-    if (code == "SVSRUN") {
-        if (!m_homed)
-            return failure(command, tavrel::NotHomed);
-        m_stabilising = true;
-        return done(command);
-    }
-    if (code == "SVSSTP") {
-        m_stabilising = false;
-        return done(command);
-    }
-    if (code == "SVSSTG") {
-        for (double& t : m_stabilisedTarget)
-            t = in.angle();
-        return done(command);
-    }
     if (code == "SVSGTG")
         return data(command, tavrel::PackAngle(m_stabilisedTarget[0]) +
                                  tavrel::PackAngle(m_stabilisedTarget[1]) +
                                  tavrel::PackAngle(m_stabilisedTarget[2]));
     if (code == "SVSGRL")
-        return data(command, tavrel::PackAngle(0.0));
-    if (code == "SVSGER")
-        return data(command, tavrel::PackAngle(0.0) + tavrel::PackAngle(0.0));
+        return data(command, tavrel::PackAngle(roll()));
+    if (code == "SVSGER") {
+        double azimuth = 0.0, elevation = 0.0;
+        targetError(azimuth, elevation);
+        return data(command, tavrel::PackAngle(azimuth) + tavrel::PackAngle(elevation));
+    }
     if (code == "SVSIPC") {
         // Network settings are acknowledged but never applied: the simulator
         // keeps the address it was started on.
@@ -503,113 +344,7 @@ std::string Device::execute(const std::string& command, const Endpoint& from, bo
             return failure(command, tavrel::InvalidArgumentLength);
         return done(command);
     }
-    // "SVSSSP", "SVSTST", "SVPPPP": nothing to change.
-    return done(command);
-}
-
-std::string Device::handleMotion(const std::string& command, const std::string& args,
-                                 const Endpoint& from, bool fromBuffer,
-                                 std::vector<Outgoing>& out) {
-    const std::string code = command.substr(0, 6);
-    if (code == "SVSTOP") {
-        endMotion(tavrel::NotReady, out);
-        return done(command);
-    }
-    if (code == "SVMONN") {
-        m_motorsOn = true;
-        return done(command);
-    }
-    if (code == "SVMOFF") {
-        // Without power the aperture loses its reference.
-        endMotion(tavrel::NotReady, out);
-        m_motorsOn = false;
-        m_homed = false;
-        return done(command);
-    }
-
-    double az = 0.0, el = 0.0, speed = 0.0;
-    if (code != "SVHOME") {
-        ArgReader in(args);
-        az = in.angle();
-        el = in.angle();
-        speed = in.speed();
-        if (!elevationAllowed(el) || !(speed > 0.0 && speed <= kMaximumMoveSpeed))
-            return failure(command, tavrel::ArgumentOutOfRange);
-    }
-    if (!m_motorsOn || m_motion.kind == MotionKind::Homing)
-        return failure(command, tavrel::NotReady);
-    if (m_stabilising)
-        return failure(command, tavrel::BusyStabilising);
-
-    Motion m;
-    m.t0 = m_clock;
-    m.command = command;
-    anglesAt(m_clock, m.az0, m.el0);
-    if (code == "SVHOME") {
-        m.kind = MotionKind::Homing;
-        m.t1 = m_clock + m_settings.homeTimeMs / 1000.0;
-        m_homed = false;
-    } else {
-        if (!m_homed)
-            return failure(command, tavrel::NotHomed);
-        m.kind = code == "SVSEAA" ? MotionKind::Moving : MotionKind::Tracking;
-        m.az1 = wrapDegrees(az);
-        m.el1 = el;
-        const double distance =
-            std::max(std::fabs(wrapDegrees(m.az1 - m.az0)), std::fabs(m.el1 - m.el0));
-        m.t1 = m_clock + distance / speed;
-    }
-    // "SVTRAA" answers at once; home and set-angles answer when the aperture arrives.
-    const bool deferred = code != "SVTRAA";
-    m.replyPending = deferred && !fromBuffer;
-    m.replyTo = from;
-    beginMotion(m, out);
-    return deferred ? std::string() : done(command);
-}
-
-std::string Device::handleScan(const std::string& command, const std::string& args,
-                               std::vector<Outgoing>& out) {
-    const std::string code = command.substr(0, 6);
-    ArgReader in(args);
-    ScanPattern pattern;
-    tavrel::tavrel_error_t result;
-    if (code == "SVSFFS") {
-        const double speed = in.speed();
-        const double lines = in.speed();
-        result = makeScanPattern(ScanKind::FullField, speed, 0, 0, -kElevationLimit,
-                                 kElevationLimit, lines, pattern);
-    } else if (code == "SVSBES") {
-        const double speed = in.speed();
-        const double elMin = in.angle();
-        const double elMax = in.angle();
-        const double lines = in.speed();
-        result =
-            makeScanPattern(ScanKind::BoundedElevation, speed, 0, 0, elMin, elMax, lines, pattern);
-    } else {
-        const double azMin = in.angle();
-        const double azMax = in.angle();
-        const double elMin = in.angle();
-        const double elMax = in.angle();
-        const double speed = in.speed();
-        const double lines = in.speed();
-        result =
-            makeScanPattern(ScanKind::Region, speed, azMin, azMax, elMin, elMax, lines, pattern);
-    }
-    if (result != tavrel::NoError)
-        return failure(command, result);
-    if (!m_motorsOn || m_motion.kind == MotionKind::Homing)
-        return failure(command, tavrel::NotReady);
-    if (m_stabilising)
-        return failure(command, tavrel::BusyStabilising);
-    if (!m_homed)
-        return failure(command, tavrel::NotHomed);
-
-    Motion m;
-    m.kind = MotionKind::Scanning;
-    m.t0 = m_clock;
-    m.scan = pattern;
-    m.command = command;
-    beginMotion(m, out);
+    // "SVSTST", "SVPPPP": nothing to change.
     return done(command);
 }
 
@@ -710,176 +445,6 @@ void Device::stopStreamFor(const Endpoint& from, std::vector<Outgoing>& out) {
         return;
     }
     m_streamTargets = std::move(keep);
-}
-
-std::string Device::handleEvents(const std::string& command, const std::string& args,
-                                 const Endpoint& from) {
-    const std::string code = command.substr(0, 6);
-    ArgReader in(args);
-    if (code == "SVEGTM")
-        return data(command, packU16(m_timerRunning ? m_timerFrequency : 0));
-    if (code == "SVESTS") {
-        const unsigned event = in.u8();
-        const unsigned buffer = in.u8();
-        const auto it = m_bindings.find({event, buffer});
-        const bool armed = it != m_bindings.end() && it->second.armed;
-        const bool fired = it != m_bindings.end() && it->second.fired;
-        return data(command, packU8(armed) + packU8(fired));
-    }
-    if (code == "SVESTM") {
-        m_timerRunning = false;
-        return done(command);
-    }
-
-    // The remaining commands configure events: their sender is the event
-    // manager, whose channel receives the notifications.
-    if (code == "SVERST") {
-        m_buffers.clear();
-        m_bindings.clear();
-        m_timerRunning = false;
-    } else if (code == "SVECCF") {
-        if (args.size() < 1 + tavrel::protocol::kCodeLength)
-            return failure(command, tavrel::InvalidArgumentLength);
-        m_buffers[in.u8()] = Buffer{args.substr(1), from};
-    } else if (code == "SVEENB" || code == "SVEDIS") {
-        const unsigned event = in.u8();
-        const unsigned buffer = in.u8();
-        if (event >= kEventCount)
-            return failure(command, tavrel::InvalidArgument);
-        if (code == "SVEDIS") {
-            m_bindings.erase({event, buffer});
-        } else {
-            if (m_buffers.count(buffer) == 0)
-                return failure(command, tavrel::InvalidArgument);
-            Binding b;
-            b.armed = true;
-            b.repeat = in.u8() != 0;
-            m_bindings[{event, buffer}] = b;
-        }
-    } else if (code == "SVERTM") {
-        const unsigned frequency = in.u16();
-        if (frequency == 0)
-            return failure(command, tavrel::ArgumentOutOfRange);
-        m_timerFrequency = frequency;
-        m_timerRunning = true;
-        m_nextTimerTick = m_clock + timerPeriod();
-    }
-    m_eventChannel = from;
-    m_eventChannelKnown = true;
-    return done(command);
-}
-
-std::string Device::handleIsolatedIO(const std::string& command, const std::string& args,
-                                     std::vector<Outgoing>& out) {
-    const std::string code = command.substr(0, 6);
-    ArgReader in(args);
-    if (code == "SVIIOG")
-        // Nothing drives the isolated inputs of a simulated device: they read 0.
-        return data(command, packU8(m_ioOutputs) + packU8(0));
-    if (code == "SVIOGE")
-        return data(command, packU8(m_ioEventA) + packU8(m_ioEventB));
-    if (code == "SVIOSE") {
-        m_ioEventA = static_cast<unsigned char>(in.u8());
-        m_ioEventB = static_cast<unsigned char>(in.u8());
-        return done(command);
-    }
-    if (code == "SVGCAA") {
-        double az = m_capturedAzimuth;
-        if (az < 0.0)
-            az += 360.0;
-        const auto azHundredths = static_cast<unsigned>(std::lround(az * 100.0)) % 36000;
-        const auto elHundredths = static_cast<int>(std::lround(m_capturedElevation * 100.0));
-        return data(command, packU16(azHundredths) + packU16(static_cast<unsigned>(elHundredths)));
-    }
-
-    const unsigned n = in.u8();
-    unsigned char outputs = m_ioOutputs;
-    if (code == "SVIIOS") {
-        outputs = static_cast<unsigned char>(n); // the pattern of all eight lines
-    } else {
-        if (n > 7)
-            return failure(command, tavrel::ArgumentOutOfRange);
-        outputs = static_cast<unsigned char>(outputs ^ (1u << n));
-    }
-    if (outputs != m_ioOutputs) {
-        m_ioOutputs = outputs;
-        // An edge on the isolated line captures the aperture angles and is an event.
-        anglesAt(m_clock, m_capturedAzimuth, m_capturedElevation);
-        fireEvent(kEventIsolatedIO, out);
-    }
-    return done(command);
-}
-
-std::string Device::handleFlash(const std::string& command, const std::string& args) {
-    const std::string code = command.substr(0, 6);
-    if (code == "SVSUFP" && args.size() != 1 + kFlashPageSize)
-        return failure(command, tavrel::InvalidArgumentLength);
-    const unsigned page = static_cast<unsigned char>(args[0]);
-    if (page >= kFlashPages)
-        return failure(command, tavrel::BadFlashPage);
-    if (code == "SVGUFP")
-        return data(command, m_flash[page]);
-    if (page == 0)
-        return failure(command, tavrel::BadFlashKey);
-    m_flash[page] = code == "SVSUFP" ? args.substr(1) : std::string(kFlashPageSize, '\xFF');
-    return done(command);
-}
-
-std::string Device::handleTrigger(const std::string& command, const std::string& args,
-                                  const Endpoint& from, std::vector<Outgoing>& out) {
-    const std::string code = command.substr(0, 6);
-    ArgReader in(args);
-    std::vector<double> times;
-    unsigned count = 0, exp = 0;
-    if (code == "SVTTRG") {
-        count = in.u32();
-        exp = in.u32();
-        if (count > kMaximumTriggerRecords)
-            return failure(command, tavrel::ArgumentOutOfRange);
-        count = std::max(count, 1u);
-        for (unsigned i = 0; i < count; ++i)
-            times.push_back(m_clock + (i + 1) * kTriggerTestSpacing);
-    } else {
-        const double az = in.angle();
-        const double el = in.angle();
-        const double speed = in.speed();
-        count = in.u32();
-        exp = in.u32();
-        if (!elevationAllowed(el) || !(speed > 0.0 && speed <= kMaximumMoveSpeed) ||
-            count > kMaximumTriggerRecords)
-            return failure(command, tavrel::ArgumentOutOfRange);
-        if (!m_motorsOn || m_motion.kind == MotionKind::Homing)
-            return failure(command, tavrel::NotReady);
-        if (m_stabilising)
-            return failure(command, tavrel::BusyStabilising);
-        if (!m_homed)
-            return failure(command, tavrel::NotHomed);
-        count = std::max(count, 1u);
-        Motion m;
-        m.kind = MotionKind::Moving;
-        m.t0 = m_clock;
-        m.command = command;
-        anglesAt(m_clock, m.az0, m.el0);
-        m.az1 = wrapDegrees(az);
-        m.el1 = el;
-        const double duration =
-            std::max(std::fabs(wrapDegrees(m.az1 - m.az0)), std::fabs(m.el1 - m.el0)) / speed;
-        m.t1 = m_clock + duration;
-        beginMotion(m, out);
-        // Records spread evenly over the move, the last one on arrival.
-        for (unsigned i = 0; i < count; ++i)
-            times.push_back(m_clock +
-                            std::max(duration * (i + 1) / count, (i + 1) * kTriggerTestSpacing));
-    }
-    // Keep the schedule ordered by time.
-    for (unsigned i = 0; i < count; ++i) {
-        PendingTrigger t{times[i], from, i, exp};
-        const auto at = std::upper_bound(
-            m_triggers.begin(), m_triggers.end(), t,
-            [](const PendingTrigger& a, const PendingTrigger& b) { return a.time < b.time; });
-        m_triggers.insert(at, t);
-    }
-    return done(command);
 }
 
 } // namespace sim

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "LaserSource.h"
+#include "Motion.h"
 #include "Raster.h"
 
 #include <array>
@@ -35,6 +36,12 @@ struct DeviceSettings {
     Model model = Model::LX30;
     std::string serial = defaultSerial(Model::LX30, 31);
     unsigned homeTimeMs = 400;
+    // A motion that arrives within this many milliseconds is answered on
+    // arrival; a longer one is answered at once and its end shows in the
+    // motion state. Below the library's motion time-out of 2500 ms.
+    unsigned motionReplyWithinMs = 2000;
+    // A fault: answer every motion on arrival, however long it takes.
+    bool answerMotionsOnArrival = false;
     // Makes the laser stream's datagrams; null means the synthetic scanner.
     // One device uses it at a time.
     std::shared_ptr<LaserPacketSource> laserSource;
@@ -64,12 +71,17 @@ constexpr unsigned kMaximumTimerHz = 1000;
 constexpr unsigned kMaximumTriggerRecords = 1000;
 // Hosts that may receive the laser stream at the same time.
 constexpr std::size_t kMaximumStreamTargets = 8;
+// Event manager channels that receive the notifications; the oldest goes.
+constexpr std::size_t kMaximumEventChannels = 16;
+constexpr double kDefaultAcceleration = 1000.0;  // degrees per second squared
+constexpr double kDefaultStabilisedSpeed = 30.0; // degrees per second
 
 // A snapshot of the device for tests and the program's status.
 struct DeviceStatus {
     bool homed = false;
     bool motorsOn = true;
-    std::string motion; // "idle", "homing", "moving", "tracking", "scanning"
+    // "idle", "homing", "moving", "tracking", "scanning", "stabilising"
+    std::string motion;
     double azimuth = 0.0;
     double elevation = 0.0;
     bool streaming = false;
@@ -83,6 +95,8 @@ struct DeviceStatus {
     std::uint64_t notificationsSent = 0;
     std::uint64_t triggerRecordsSent = 0;
     std::uint64_t bufferedCommandsRun = 0;
+    std::uint64_t repliesWithheld = 0; // motions replaced before their answer was due
+    std::vector<Endpoint> eventChannels;
 };
 
 class Device : public Aperture {
@@ -112,12 +126,13 @@ public:
     const DeviceSettings& settings() const { return m_settings; }
 
 private:
-    enum class MotionKind { Idle, Homing, Moving, Tracking, Scanning };
+    enum class MotionKind { Idle, Homing, Moving, Tracking, Scanning, Stabilising };
 
     struct Motion {
         MotionKind kind = MotionKind::Idle;
         double t0 = 0.0, t1 = 0.0;
         double az0 = 0.0, el0 = 0.0, az1 = 0.0, el1 = 0.0;
+        MoveProfile profile; // moves and slews; homing runs evenly from t0 to t1
         ScanPattern scan;
         unsigned long nextBoundary = 0; // frame boundary to process next
         bool replyPending = false;      // a host waits for the motion's end
@@ -159,7 +174,7 @@ private:
     std::string handleMotion(const std::string& command, const std::string& args,
                              const Endpoint& from, bool fromBuffer, std::vector<Outgoing>& out);
     std::string handleScan(const std::string& command, const std::string& args,
-                           std::vector<Outgoing>& out);
+                           const Endpoint& from, std::vector<Outgoing>& out);
     std::string handleLaserStream(const std::string& command, const std::string& args,
                                   const Endpoint& from, std::vector<Outgoing>& out);
     std::string handleEvents(const std::string& command, const std::string& args,
@@ -170,11 +185,30 @@ private:
     std::string handleTrigger(const std::string& command, const std::string& args,
                               const Endpoint& from, std::vector<Outgoing>& out);
 
+    std::string handleStabilisation(const std::string& command, const std::string& args,
+                                    std::vector<Outgoing>& out);
+    // Why a motion may not start now (NoError when it may).
+    tavrel::tavrel_error_t motionRefusal() const;
+    // A move from where the aperture points now to (az, el) at speed.
+    Motion moveTo(MotionKind kind, double az, double el, double speed) const;
+    // Starts a motion commanded by a host; returns its reply now, or nothing
+    // when the reply waits for the arrival.
+    std::string startMotion(Motion m, const std::string& command, const Endpoint& from,
+                            bool fromBuffer, std::vector<Outgoing>& out);
+
     void anglesAt(double t, double& az, double& el) const;
+    double azimuthRateAt(double t) const; // degrees per second
+    void targetError(double& azimuth, double& elevation) const;
+    double roll() const;
     // Ends the current motion at the clock's time; a host waiting for it gets
     // the given reply code (0 = done).
     void endMotion(int result, std::vector<Outgoing>& out);
-    void beginMotion(const Motion& m, std::vector<Outgoing>& out);
+    // The new motion replaces the current one, whose waiting host is told at
+    // once that it did not complete, unless that answer could be taken for
+    // the new command's (same host, same stem): then it is never answered.
+    void beginMotion(const Motion& m, const Endpoint& from, std::vector<Outgoing>& out);
+    void noteEventChannel(const Endpoint& channel);
+    void notify(std::string bytes, std::vector<Outgoing>& out);
     void fireEvent(unsigned event, std::vector<Outgoing>& out);
     void runScheduled(double t, std::vector<Outgoing>& out);
     void sampleLaser(double until, std::vector<Outgoing>& out);
@@ -193,7 +227,8 @@ private:
     bool m_stabilising = false;
     double m_azimuth = 0.0; // position while idle
     double m_elevation = 0.0;
-    double m_acceleration = 100.0;
+    double m_acceleration = kDefaultAcceleration;
+    double m_stabilisedSpeed = kDefaultStabilisedSpeed;
     Motion m_motion;
 
     bool m_laserOn = false;
@@ -207,8 +242,7 @@ private:
 
     std::map<unsigned, Buffer> m_buffers;
     std::map<std::pair<unsigned, unsigned>, Binding> m_bindings; // (event, buffer)
-    bool m_eventChannelKnown = false;
-    Endpoint m_eventChannel;
+    std::vector<Endpoint> m_eventChannels;                       // most recent last
     unsigned m_timerFrequency = 0;
     bool m_timerRunning = false;
     double m_nextTimerTick = 0.0;

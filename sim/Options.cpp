@@ -129,6 +129,15 @@ const std::vector<OptionSpec>& optionTable() {
         {"--home-time", true,
          whole<unsigned>([](Parsing& p) -> unsigned& { return p.config.device.homeTimeMs; }, 60000,
                          "milliseconds")},
+        {"--motion-reply-within", true,
+         whole<unsigned>(
+             [](Parsing& p) -> unsigned& { return p.config.device.motionReplyWithinMs; }, 60000,
+             "milliseconds")},
+        {"--answer-on-arrival", false,
+         [](const std::string&, Parsing& p) -> std::string {
+             p.config.device.answerMotionsOnArrival = true;
+             return {};
+         }},
         {"--quiet", false,
          [](const std::string&, Parsing& p) -> std::string {
              p.config.echo = false;
@@ -250,6 +259,12 @@ Device:
   --serial TEXT         serial number reported (default: model-firmware-SIM0001)
   --firmware NN         firmware number in the default serial, 0..99 (default 31)
   --home-time MS        how long homing takes, milliseconds (default 400)
+  --motion-reply-within MS
+                        "SVHOME" and "SVSEAA" are answered when the aperture
+                        arrives if that takes at most MS milliseconds (default
+                        2000, within the library's 2500 ms motion time-out);
+                        longer motions are answered at once and their end
+                        shows in the motion state ("SVGMTN")
 
 Replay (the laser stream comes from a recording instead of the synthetic room):
   --replay FILE         after "SVRRBE", stream the laser data packets recorded in
@@ -277,6 +292,8 @@ Reply faults (for testing clients; each one is counted):
                         without running it; repeatable
   --wrong-stem CODE6    answer command CODE6 with a wrong stem; repeatable
   --duplicate-replies   send every reply twice
+  --answer-on-arrival   answer every motion when the aperture arrives, however
+                        long that takes (a slow move then times out)
 
 Laser stream faults (each one is counted):
   --drop-packets F      never send a share F (0..1) of the laser datagrams

@@ -1,4 +1,5 @@
 // The synthetic scene and the scan rasters: pure geometry.
+#include "Motion.h"
 #include "Raster.h"
 #include "Scene.h"
 
@@ -150,4 +151,30 @@ TEST(Raster, RegionSweepsBackAndForthAcrossZero) {
               tavrel::NoError);
     EXPECT_EQ(regionSpan(whole), 360.0);
     EXPECT_DOUBLE_EQ(rasterAt(whole, 0.0).elevation, 0.0); // one line: the middle
+}
+
+TEST(MoveProfile, SpeedsUpCruisesAndBrakes) {
+    // 90 degrees at 90 per second, 1000 per second squared: 0.09 s ramps.
+    const MoveProfile p{90.0, 90.0, 1000.0};
+    EXPECT_NEAR(p.duration(), 1.09, 1e-12);
+    EXPECT_NEAR(p.travelled(0.09), 4.05, 1e-9);
+    EXPECT_NEAR(p.velocity(0.5), 90.0, 1e-9);
+    EXPECT_NEAR(p.travelled(0.545), 45.0, 1e-9);
+    EXPECT_NEAR(p.velocity(1.09 - 0.045), 45.0, 1e-9);
+    EXPECT_EQ(p.travelled(2.0), 90.0);
+    EXPECT_EQ(p.velocity(2.0), 0.0);
+    // Too short to reach the speed: a triangle.
+    const MoveProfile shortMove{10.0, 900.0, 1000.0};
+    EXPECT_NEAR(shortMove.duration(), 2.0 * std::sqrt(0.01), 1e-12);
+    EXPECT_NEAR(shortMove.travelled(0.1), 5.0, 1e-9);
+    // No acceleration given: constant speed; no distance: nothing to do.
+    EXPECT_NEAR((MoveProfile{90.0, 45.0, 0.0}).duration(), 2.0, 1e-12);
+    EXPECT_EQ((MoveProfile{0.0, 45.0, 1000.0}).duration(), 0.0);
+    EXPECT_EQ((MoveProfile{0.0, 45.0, 1000.0}).fraction(0.0), 1.0);
+    // The way done never runs back.
+    double last = 0.0;
+    for (double t = 0.0; t < 1.2; t += 0.001) {
+        EXPECT_GE(p.travelled(t), last);
+        last = p.travelled(t);
+    }
 }
