@@ -46,6 +46,16 @@ void FakeDevice::setSilentSerial() {
     m_silentSerial = true;
 }
 
+void FakeDevice::setSilent() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_silent = true;
+}
+
+void FakeDevice::setReplyDelay(std::chrono::milliseconds delay, const std::string& code) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_delays[code] = delay;
+}
+
 void FakeDevice::failCommand(const std::string& code, unsigned char error) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_failures[code] = error;
@@ -105,6 +115,7 @@ void FakeDevice::run() {
         const std::string code = command.substr(0, 6);
         const std::string stem = command.substr(2, 4);
         std::string reply;
+        std::chrono::milliseconds delay{0};
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_received.push_back({ntohs(from.sin_port), command});
@@ -116,7 +127,18 @@ void FakeDevice::run() {
             } else {
                 reply = "EA" + stem;
             }
+            if (m_silent) {
+                reply.clear();
+            }
+            for (const std::string& key : {code, std::string()}) {
+                const auto found = m_delays.find(key);
+                if (found != m_delays.end()) {
+                    delay = found->second;
+                    break;
+                }
+            }
         }
+        std::this_thread::sleep_for(delay);
         if (!reply.empty()) {
             ::sendto(m_socket, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from),
                      fromLength);

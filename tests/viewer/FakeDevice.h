@@ -31,6 +31,11 @@ public:
     // The serial number sent for "SVCQRE"; silent = no answer at all.
     void setSerial(const std::string& serial);
     void setSilentSerial();
+    // No answer to anything, as with no device at the address.
+    void setSilent();
+    // Answers to this command code (every code when empty) leave this long after the command
+    // arrived; the device answers nothing else meanwhile.
+    void setReplyDelay(std::chrono::milliseconds delay, const std::string& code = "");
     // Answer the given command code with "EE" and this error byte.
     void failCommand(const std::string& code, unsigned char error);
 
@@ -55,6 +60,8 @@ private:
     std::vector<ReceivedCommand> m_received;
     std::string m_serial = "SN-GENERIC-31";
     bool m_silentSerial = false;
+    bool m_silent = false;
+    std::map<std::string, std::chrono::milliseconds> m_delays;
     std::map<std::string, unsigned char> m_failures;
 };
 

@@ -43,8 +43,6 @@ protected:
         device->clearReceived();
     }
 
-    void click(const char* name) { QTest::mouseClick(widget<QWidget>(name), Qt::LeftButton); }
-
     std::vector<std::string> sent(const std::string& code) {
         std::vector<std::string> result;
         for (const ReceivedCommand& command : device->received()) {

@@ -27,8 +27,6 @@ protected:
         device->clearReceived();
     }
 
-    void click(const char* name) { QTest::mouseClick(widget<QWidget>(name), Qt::LeftButton); }
-
     void expectEnabled(bool azimuth, bool elevation) {
         for (const char* name : kAzimuthWidgets) {
             EXPECT_EQ(widget<QWidget>(name)->isEnabled(), azimuth) << name;

@@ -67,6 +67,12 @@ protected:
         window = std::make_unique<MainWindow>();
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        ASSERT_TRUE(settle());
+    }
+
+    // Waits until the window's device commands have ended and reported.
+    bool settle() {
+        return waitUntil([this] { return !window->waitingForDevice(); }, std::chrono::seconds(10));
     }
 
     // Argument bytes (hex) of every logged command with this code.
@@ -86,8 +92,10 @@ protected:
         return arguments;
     }
 
+    // Presses a button and waits for the command it starts, if any.
     void click(const char* name) {
         QTest::mouseClick(child<QWidget>(window.get(), name), Qt::LeftButton);
+        EXPECT_TRUE(settle()) << name;
     }
 
     int totalPoints() { return child<QLabel>(window.get(), "totalPoints_label")->text().toInt(); }

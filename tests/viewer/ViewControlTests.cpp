@@ -53,8 +53,6 @@ protected:
         return vtkPolyData::SafeDownCast(helper()->GetMapper()->GetInput());
     }
 
-    void click(const char* name) { QTest::mouseClick(widget<QWidget>(name), Qt::LeftButton); }
-
     void setValue(const char* name, double value) { widget<QDoubleSpinBox>(name)->setValue(value); }
 
     double lines() { return widget<QDoubleSpinBox>("nLinesDoubleSpinBox")->value(); }

@@ -33,7 +33,20 @@ protected:
         window = std::make_unique<MainWindow>();
         window->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        // The serial number's answer (or its time-out) picks the panel.
+        EXPECT_TRUE(settle());
         return window.get();
+    }
+
+    // Waits until the window's device commands have ended and reported.
+    bool settle(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        return waitUntil([this] { return !window->waitingForDevice(); }, timeout);
+    }
+
+    // Presses a button and waits for the command it starts, if any.
+    void click(const char* name) {
+        QTest::mouseClick(widget<QWidget>(name), Qt::LeftButton);
+        EXPECT_TRUE(settle()) << name;
     }
 
     template <class T> T* widget(const char* name) {

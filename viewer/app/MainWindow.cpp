@@ -55,6 +55,13 @@ MainWindow::MainWindow(QWidget* parent)
     ipAddress = arguments.at(1);
     logMessage("Sentova IP: " + ipAddress);
 
+    commands = std::make_unique<DeviceCommands>(
+        this, DeviceCommands::Hooks{[this](const QString& line) { logMessage(line); },
+                                    [this](const QString& operation) {
+                                        ui->statusBar->showMessage("Waiting for the device: " +
+                                                                   operation);
+                                    }});
+
     // A malformed address makes the facades throw; release what exists so the
     // caller can report it cleanly.
     try {
@@ -147,11 +154,18 @@ MainWindow::MainWindow(QWidget* parent)
     updateRegionActor();
     setupModelActions();
 
-    mode = getModeFromSerial();
+    // The generic panel until the serial number answers.
     setWidget(mode);
+    getModeFromSerial();
 }
 
 MainWindow::~MainWindow() {
+    // Commands queued by the operator are dropped and a sequence in progress stops before its
+    // next step; the device call in progress ends within its time-out, with the window already
+    // gone from the screen. Commands posted after the cancel still run before the facades go.
+    hide();
+    commands->cancel();
+    commands->finish();
     delete eventManager;
     delete ui;
     delete device;
@@ -178,6 +192,10 @@ void MainWindow::logMessage(QString message) {
 
 void MainWindow::logMessage(std::string message) {
     logMessage(QString::fromStdString(message));
+}
+
+bool MainWindow::waitingForDevice() const {
+    return commands->inFlight();
 }
 
 // ------------------------------------------------------- window behaviours

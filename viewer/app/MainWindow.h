@@ -2,7 +2,9 @@
 // listener, the point buffer and the VTK scene that shows it.
 #pragma once
 
+#include "DeviceCommands.h"
 #include "PreferencesDialog.h"
+#include "ScanRequest.h"
 
 #include "CloudDisplay.h"
 #include "DataPoint.h"
@@ -60,6 +62,10 @@ public:
     void logMessage(QString message);
     void logMessage(std::string message);
 
+    // True while a device command is queued or waiting for the device, until all it reported
+    // has reached the window.
+    bool waitingForDevice() const;
+
 private slots:
     void on_homePushButton_clicked();
     void on_scanPushButton_clicked();
@@ -108,7 +114,9 @@ private slots:
     void on_laserStopPushButton_clicked();
     void on_lx20GetFramePushButton_clicked();
     void saveLX20FileAs();
-    LIDAR_TYPE getModeFromSerial();
+    // Asks the device for its serial number on the command worker; the answer picks the
+    // model's panel unless the operator has chosen one meanwhile.
+    void getModeFromSerial();
     void setWidget(LIDAR_TYPE currentMode);
     void on_genericScanPushButton_clicked();
     void on_genericScanStopPushButton_clicked();
@@ -118,13 +126,18 @@ private:
     void setupListener();
     void hideStackedWidgets();
     void updateCurrentWidget();
-    // Starts the scan chosen by the radio buttons and logs it; shared by
+    // The scan chosen by the radio buttons, with the spin boxes' values now; shared by
     // "Start Scan" and "Get Frame".
-    void startSelectedScan();
-    void getFrame(const std::vector<tavrel::Parameter>& parameters);
+    ScanRequest selectedScan() const;
+    // Device operations through the command worker. A command's GUI-side step: starts the
+    // listener if needed and puts the data port it listens on into the laser parameters.
+    bool listenFor(DeviceCommands::Steps& steps, std::vector<tavrel::Parameter>& parameters);
+    void startLaser(QWidget* button, std::vector<tavrel::Parameter> parameters,
+                    const QString& logPrefix, bool logSuccess);
+    void getFrame(QWidget* button, std::vector<tavrel::Parameter> parameters);
     std::vector<tavrel::Parameter> lx30Parameters() const;
     std::vector<tavrel::Parameter> lx20Parameters() const;
-    void sendStopLaser();
+    void sendStopLaser(QWidget* button);
     void setBoundInputsEnabled(bool azimuth, bool elevation);
     vtkRenderer* renderer() const;
     void render();
@@ -148,6 +161,10 @@ private:
     void modelChanged();
 
     Ui_MainWindow* ui;
+    // Runs every call of device and eventManager, after construction, off the GUI thread.
+    std::unique_ptr<DeviceCommands> commands;
+    // Panel choices made since start-up; the serial number's answer applies only if none was.
+    std::uint64_t panelChoices = 0;
     tavrel::Sentova* device = nullptr;
     tavrel::SentovaGrabber* listener = nullptr;
     tavrel::SentovaEventManager* eventManager = nullptr;

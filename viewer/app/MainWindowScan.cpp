@@ -9,49 +9,55 @@
 #include "Sentova/SentovaEventManager.h"
 
 using window::errorText;
-using window::number;
 
 void MainWindow::on_homePushButton_clicked() {
-    eventManager->ResetEvents();
-    const tavrel::tavrel_error_t result = device->Home();
-    logMessage("Home: " + errorText(result));
+    commands->run("Home", {ui->homePushButton}, [this](DeviceCommands::Steps& steps) {
+        eventManager->ResetEvents();
+        if (!steps.cancelled()) {
+            steps.log("Home: " + errorText(device->Home()));
+        }
+    });
 }
 
 void MainWindow::on_scanStopPushButton_clicked() {
-    eventManager->ResetEvents();
-    const tavrel::tavrel_error_t result = device->Stop();
-    logMessage("Stop: " + errorText(result));
+    commands->run("Stop", {ui->scanStopPushButton}, [this](DeviceCommands::Steps& steps) {
+        eventManager->ResetEvents();
+        if (!steps.cancelled()) {
+            steps.log("Stop: " + errorText(device->Stop()));
+        }
+    });
 }
 
 void MainWindow::on_scanPushButton_clicked() {
-    eventManager->ResetEvents();
-    startSelectedScan();
+    const ScanRequest scan = selectedScan();
+    commands->run("Start Scan", {ui->scanPushButton}, [this, scan](DeviceCommands::Steps& steps) {
+        eventManager->ResetEvents();
+        if (steps.cancelled()) {
+            return;
+        }
+        const QString line = startScan(*device, scan);
+        if (!line.isEmpty()) {
+            steps.log(line);
+        }
+    });
 }
 
-void MainWindow::startSelectedScan() {
-    const double speed = ui->AzSpeedDoubleSpinBox->value();
-    const double lines = ui->nLinesDoubleSpinBox->value();
-    const double azMin = ui->azMin_doubleSpinBox->value();
-    const double azMax = ui->azMax_doubleSpinBox->value();
-    const double elMin = ui->elMin_doubleSpinBox->value();
-    const double elMax = ui->elMax_doubleSpinBox->value();
-
+ScanRequest MainWindow::selectedScan() const {
+    ScanRequest scan;
     if (ui->fullFieldradioButton->isChecked()) {
-        const tavrel::tavrel_error_t result = device->StartFullFieldScan(speed, lines);
-        logMessage("StartFullFieldScan(" + number(speed) + ", " + number(lines) +
-                   "): " + errorText(result));
+        scan.pattern = ScanRequest::Pattern::FullField;
     } else if (ui->boundedradioButton->isChecked()) {
-        const tavrel::tavrel_error_t result =
-            device->StartBoundedElevationScan(speed, elMin, elMax, lines);
-        logMessage("StartBoundedElevationScan(" + number(speed) + ", " + number(elMin) + ", " +
-                   number(elMax) + ", " + number(lines) + "): " + errorText(result));
+        scan.pattern = ScanRequest::Pattern::BoundedElevation;
     } else if (ui->regionradioButton->isChecked()) {
-        const tavrel::tavrel_error_t result =
-            device->StartRegionScan(speed, azMin, azMax, elMin, elMax, lines);
-        logMessage("StartRegionScan(" + number(speed) + ", " + number(azMin) + ", " +
-                   number(azMax) + ", " + number(elMin) + ", " + number(elMax) + ", " +
-                   number(lines) + "): " + errorText(result));
+        scan.pattern = ScanRequest::Pattern::Region;
     }
+    scan.speed = ui->AzSpeedDoubleSpinBox->value();
+    scan.lines = ui->nLinesDoubleSpinBox->value();
+    scan.azMin = ui->azMin_doubleSpinBox->value();
+    scan.azMax = ui->azMax_doubleSpinBox->value();
+    scan.elMin = ui->elMin_doubleSpinBox->value();
+    scan.elMax = ui->elMax_doubleSpinBox->value();
+    return scan;
 }
 
 void MainWindow::setBoundInputsEnabled(bool azimuth, bool elevation) {
@@ -84,15 +90,21 @@ void MainWindow::on_regionradioButton_clicked() {
     updateRegionActor();
 }
 
-LIDAR_TYPE MainWindow::getModeFromSerial() {
-    std::string serial;
-    const tavrel::tavrel_error_t result = device->GetSerial(serial);
-    if (result != tavrel::NoError) {
-        logMessage("GetSerial Error: " + errorText(result));
-        return LIDAR_GENERIC;
-    }
-    mode = formats::modelFromSerial(serial);
-    return mode;
+void MainWindow::getModeFromSerial() {
+    const std::uint64_t choicesBefore = panelChoices;
+    commands->run("GetSerial", {}, [this, choicesBefore](DeviceCommands::Steps& steps) {
+        std::string serial;
+        const tavrel::tavrel_error_t result = device->GetSerial(serial);
+        steps.onGui([this, result, serial, choicesBefore] {
+            if (result != tavrel::NoError) {
+                logMessage("GetSerial Error: " + errorText(result));
+                return;
+            }
+            if (panelChoices == choicesBefore) {
+                setWidget(formats::modelFromSerial(serial));
+            }
+        });
+    });
 }
 
 void MainWindow::setWidget(LIDAR_TYPE currentMode) {
@@ -131,6 +143,7 @@ void MainWindow::hideStackedWidgets() {
 }
 
 void MainWindow::updateCurrentWidget() {
+    ++panelChoices;
     hideStackedWidgets();
     QWidget* page = ui->stackedWidget->widget(static_cast<int>(mode.load()));
     page->show();
