@@ -67,6 +67,9 @@ tavrel_error_t Sentova::GetApertureAngles(double& azimuth, double& elevation) {
 tavrel_error_t Sentova::GetSerial(std::string& serial) {
     return m_private->GetSerial(serial);
 }
+tavrel_error_t Sentova::GetState(std::string& state) {
+    return m_private->GetState(state);
+}
 
 tavrel_error_t Sentova::GetLastBlockingError() {
     return m_private->GetLastBlockingError();

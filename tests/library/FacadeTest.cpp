@@ -58,6 +58,18 @@ TEST_F(Facade, LineCountsAreTruncatedOnTheWire) {
     EXPECT_EQ(lastArguments().substr(16), speed5 + Bytes({0, 2, 0, 0}));
 }
 
+TEST_F(Facade, StateIsTheWholeReplyText) {
+    device.answerAll("ER", "homed idle");
+    std::string state = "unchanged";
+    ASSERT_EQ(sentova->GetState(state), NoError);
+    EXPECT_EQ(device.received().back(), "SVGMTN");
+    EXPECT_EQ(state, "homed idle");
+    device.answerAll("EE", std::string(1, '\x03'));
+    std::string kept = "kept";
+    EXPECT_EQ(sentova->GetState(kept), 3);
+    EXPECT_EQ(kept, "kept");
+}
+
 TEST_F(Facade, TriggerOperationsNeedARegisteredCallback) {
     EXPECT_EQ(sentova->SetApertureAnglesWithTrigger(1, 2, 3, 4, 5), InvalidCallback);
     EXPECT_EQ(sentova->TestHighPerformanceTrigger(4, 5), InvalidCallback);

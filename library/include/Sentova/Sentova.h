@@ -67,6 +67,8 @@ public:
     tavrel_error_t SetIPSettings(std::string settings, std::string address);
     tavrel_error_t GetApertureAngles(double& azimuth, double& elevation);
     tavrel_error_t GetSerial(std::string& serial);
+    // The device's motion state ("SVGMTN") as text; state is unchanged unless the result is 0.
+    tavrel_error_t GetState(std::string& state);
 
     tavrel_error_t GetLastBlockingError();
     tavrel_error_t GetLastNonBlockingError();
