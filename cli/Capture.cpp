@@ -1,0 +1,243 @@
+#include "Capture.h"
+
+#include "Failure.h"
+#include "ObservationPoint.h"
+#include "Report.h"
+
+#include "Sentova/SentovaGrabber.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void onInterrupt(int signal) {
+    g_interrupted = 1;
+    // A second interrupt ends the program at once.
+    std::signal(signal, SIG_DFL);
+}
+
+// Installs the interrupt handlers for its lifetime.
+class InterruptGuard {
+public:
+    InterruptGuard() {
+        g_interrupted = 0;
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &m_int);
+        sigaction(SIGTERM, &action, &m_term);
+    }
+    ~InterruptGuard() {
+        sigaction(SIGINT, &m_int, nullptr);
+        sigaction(SIGTERM, &m_term, nullptr);
+    }
+
+private:
+    struct sigaction m_int {};
+    struct sigaction m_term {};
+};
+
+// Receives the observations on the listener's thread.
+class Receiver : public tavrel::SentovaLaserDataCallbackClass {
+public:
+    Receiver(LIDAR_TYPE model, bool highSpeed, std::optional<std::uint64_t> limit)
+        : m_model(model), m_highSpeed(highSpeed), m_limit(limit) {}
+
+    void LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
+                           unsigned int) override {
+        m_lastArrival = Clock::now().time_since_epoch().count();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const tavrel::tavrel_rbe_obs_t& o : observations) {
+            if (m_limit && m_points.size() >= *m_limit) {
+                break;
+            }
+            m_points.push_back(formats::toDataPoint(o, m_model, m_highSpeed));
+        }
+        m_count = m_points.size();
+    }
+
+    std::uint64_t count() const { return m_count; }
+    Clock::time_point lastArrival() const {
+        return Clock::time_point(Clock::duration(m_lastArrival.load()));
+    }
+    bool anyArrived() const { return m_lastArrival.load() != 0; }
+
+    std::deque<DataPoint> take() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return std::move(m_points);
+    }
+
+private:
+    const LIDAR_TYPE m_model;
+    const bool m_highSpeed;
+    const std::optional<std::uint64_t> m_limit;
+    std::mutex m_mutex; // guards m_points
+    std::deque<DataPoint> m_points;
+    std::atomic<std::uint64_t> m_count{0};
+    std::atomic<Clock::rep> m_lastArrival{0};
+};
+
+// Notes the end of the frame: the device reports event 1 when it runs the stop buffers.
+class FrameEnd : public tavrel::SentovaEventCallbackClass {
+public:
+    void EventCallback(unsigned int kind, unsigned int event, char*) override {
+        if (kind == 0 && event == 1) {
+            m_ended = true;
+        }
+    }
+    bool ended() const { return m_ended; }
+
+private:
+    std::atomic<bool> m_ended{false};
+};
+
+} // namespace
+
+int runCapture(CaptureOptions o) {
+    const bool terminal = !o.quiet && ::isatty(STDERR_FILENO) == 1;
+    checkWritable(o.output);
+
+    Device device(o.address);
+    const LIDAR_TYPE model = device.model(o.model);
+    o.laser.model = model;
+    checkOptionsFor(o.laser, model);
+    const formats::FieldSelection fields =
+        o.fields ? *o.fields : formats::forModel(formats::FieldSelection{}, model);
+    const std::vector<tavrel::Parameter> parameters = laserParameters(o.laser, o.port);
+
+    Receiver receiver(model, model == LIDAR_LX20 && o.laser.highSpeed, o.points);
+    tavrel::SentovaGrabber listener;
+    if (!listener.StartListening(o.address, o.port, &receiver)) {
+        failed("cannot listen for laser data on UDP port " + std::to_string(o.port));
+    }
+
+    InterruptGuard interrupts;
+    FrameEnd frameEnd;
+    bool scanStarted = false;
+    bool laserStarted = false;
+    // Stops what was started, whatever happened; the first failure is reported after the file
+    // is written.
+    std::string stopFailure;
+    auto stopDevice = [&] {
+        auto attempt = [&](auto&& action) {
+            try {
+                action();
+            } catch (const Failure& f) {
+                if (stopFailure.empty()) {
+                    stopFailure = f.what();
+                }
+            }
+        };
+        if (laserStarted || o.frame) {
+            attempt([&] { device.stopLaser(); });
+        }
+        if (scanStarted) {
+            attempt([&] { device.check(device.control().Stop(), "Stop"); });
+        }
+        if (o.frame && !frameEnd.ended()) {
+            attempt([&] { device.resetEvents(); }); // the stop buffers are still armed
+        }
+    };
+
+    const Clock::time_point start = Clock::now();
+    try {
+        if (o.frame) {
+            device.events().RegisterEventCallback(1, &frameEnd);
+            device.armFrame(parameters);
+            device.startScan(o.scan.value_or(ScanSettings{}));
+            scanStarted = true;
+        } else {
+            if (o.scan) {
+                device.events().ResetEvents();
+                device.startScan(*o.scan);
+                scanStarted = true;
+            }
+            device.startLaser(parameters);
+            laserStarted = true;
+        }
+    } catch (const Failure&) {
+        stopDevice();
+        listener.StopListening();
+        device.events().ResetEventCallbacks();
+        throw;
+    }
+
+    // Once the frame has ended, the last datagrams are still on their way: wait for a quiet spell.
+    constexpr auto kQuiet = std::chrono::milliseconds(300);
+    Clock::time_point frameEndSeen{};
+    Clock::time_point nextReport = start;
+    std::uint64_t reportedPoints = 0;
+    Clock::time_point reportedAt = start;
+    double rate = 0.0;
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        const double elapsed = std::chrono::duration<double>(now - start).count();
+        if (g_interrupted) {
+            break;
+        }
+        if (o.points && receiver.count() >= *o.points) {
+            break;
+        }
+        if (o.seconds && elapsed >= *o.seconds) {
+            break;
+        }
+        if (o.frame && frameEnd.ended()) {
+            if (frameEndSeen == Clock::time_point{}) {
+                frameEndSeen = now;
+            }
+            const Clock::time_point last = std::max(receiver.lastArrival(), frameEndSeen);
+            if (now - last >= kQuiet) {
+                break;
+            }
+        }
+        if (terminal && now >= nextReport) {
+            const std::uint64_t n = receiver.count();
+            const double interval = std::chrono::duration<double>(now - reportedAt).count();
+            if (interval > 0.5) {
+                rate = static_cast<double>(n - reportedPoints) / interval;
+                reportedPoints = n;
+                reportedAt = now;
+            }
+            CaptureProgress p;
+            p.points = n;
+            p.seconds = elapsed;
+            p.rate = rate;
+            std::fprintf(stderr, "\r%s\x1b[K", progressLine(p).c_str());
+            nextReport = now + std::chrono::milliseconds(250);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (terminal) {
+        std::fprintf(stderr, "\r\x1b[K");
+    }
+
+    stopDevice();
+    listener.StopListening();
+    device.events().ResetEventCallbacks();
+
+    const std::deque<DataPoint> points = receiver.take();
+    writePoints(o.output, points, fields, terminal);
+    if (!o.quiet) {
+        std::fprintf(stderr, "%zu points written to %s%s\n", points.size(), o.output.path.c_str(),
+                     g_interrupted ? " (interrupted)" : "");
+    }
+    if (!stopFailure.empty()) {
+        failed(stopFailure);
+    }
+    return kSuccess;
+}
+
+} // namespace cli

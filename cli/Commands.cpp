@@ -1,0 +1,108 @@
+#include "Commands.h"
+
+#include "Failure.h"
+#include "Report.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace cli {
+
+int runInfo(const std::string& address, bool json) {
+    Device device(address);
+    DeviceInfo info;
+    info.address = address;
+    info.serial = device.serial();
+    info.model = modelLabel(formats::modelFromSerial(info.serial));
+    info.firmware = firmwareFromSerial(info.serial);
+    info.library = tavrel::SENTOVA_VERSION;
+    const tavrel::tavrel_error_t verified = device.control().VerifyLibVersion();
+    if (verified != tavrel::NoError && verified != 251) {
+        device.check(verified, "VerifyLibVersion");
+    }
+    info.compatible = verified == tavrel::NoError;
+    device.check(device.control().GetApertureAngles(info.azimuth, info.elevation),
+                 "GetApertureAngles");
+    device.check(device.control().GetState(info.state), "GetState");
+    std::fputs((json ? infoJson(info) : infoText(info)).c_str(), stdout);
+    return kSuccess;
+}
+
+int runHome(const std::string& address) {
+    Device device(address);
+    device.home();
+    return kSuccess;
+}
+
+int runStop(const std::string& address) {
+    Device device(address);
+    device.stop();
+    return kSuccess;
+}
+
+int runScan(const std::string& address, const ScanSettings& scan) {
+    Device device(address);
+    device.events().ResetEvents();
+    device.startScan(scan);
+    return kSuccess;
+}
+
+int runAngles(const std::string& address, std::optional<std::pair<double, double>> set,
+              double speed) {
+    Device device(address);
+    if (set) {
+        device.check(device.control().SetApertureAngles(set->first, set->second, speed),
+                     "SetApertureAngles");
+        return kSuccess;
+    }
+    double azimuth = 0.0;
+    double elevation = 0.0;
+    device.check(device.control().GetApertureAngles(azimuth, elevation), "GetApertureAngles");
+    std::printf("%.4f %.4f\n", azimuth, elevation);
+    return kSuccess;
+}
+
+int runLaser(const std::string& address, bool start, std::optional<LIDAR_TYPE> model,
+             LaserSettings settings, int port) {
+    Device device(address);
+    if (!start) {
+        device.stopLaser();
+        return kSuccess;
+    }
+    settings.model = device.model(model);
+    checkOptionsFor(settings, settings.model);
+    device.startLaser(laserParameters(settings, port));
+    return kSuccess;
+}
+
+int runConvert(const ConvertOptions& o) {
+    const bool terminal = !o.quiet && ::isatty(STDERR_FILENO) == 1;
+    checkWritable(o.output);
+    formats::Progress progress;
+    if (terminal) {
+        progress = [&o](std::uint64_t done, std::uint64_t total) {
+            std::fprintf(stderr, "\rreading %s: %3.0f%%\x1b[K", o.input.c_str(),
+                         total == 0 ? 100.0 : 100.0 * static_cast<double>(done) / total);
+        };
+    }
+    formats::ReadResult in;
+    if (o.inputFormat.empty()) {
+        in = formats::read(o.input, progress);
+    } else {
+        const std::optional<formats::Format> f = formats::formatFromName(o.inputFormat);
+        if (!f) {
+            usageError("unknown format '" + o.inputFormat + "' (formats: " + formatNames() + ")");
+        }
+        in = formats::read(o.input, *f, progress);
+    }
+    if (terminal) {
+        std::fprintf(stderr, "\r\x1b[K");
+    }
+    if (!in.ok) {
+        failed("cannot read '" + o.input + "': " + in.error);
+    }
+    writePoints(o.output, in.points, o.fields.value_or(in.fields), terminal);
+    return kSuccess;
+}
+
+} // namespace cli

@@ -1,0 +1,426 @@
+// The sentova program against the device simulator process, each test with a loopback address
+// and data ports of its own.
+#include "Formats.h"
+#include "Process.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+using namespace clitest;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kSim = SENTOVA_SIM_PROGRAM;
+const std::string kTool = SENTOVA_CLI_PROGRAM;
+
+std::string processAddress() {
+    const unsigned pid = static_cast<unsigned>(::getpid());
+    return "127.79." + std::to_string(pid / 250 % 250 + 1) + "." + std::to_string(pid % 250 + 1);
+}
+
+int processPort() {
+    return 20000 + static_cast<int>(::getpid() % 20000);
+}
+
+// Whether something answers on port 4365 of the address.
+bool answers(const std::string& address) {
+    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(4365);
+    ::inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+    timeval wait{0, 200000};
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    ::sendto(s, "SVCQRE", 6, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    char buffer[256];
+    const bool got = ::recv(s, buffer, sizeof buffer, 0) > 0;
+    ::close(s);
+    return got;
+}
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class CliAgainstSim : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/cli_sim_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        address = processAddress();
+        port = std::to_string(processPort());
+    }
+    void TearDown() override {
+        if (sim) {
+            sim->signal(SIGTERM);
+            sim->wait(5000);
+        }
+        fs::remove_all(dir);
+    }
+
+    // A simulator of the model, homed unless asked not to.
+    void startSim(const std::string& model, std::vector<std::string> extra = {},
+                  bool homed = true) {
+        std::vector<std::string> argv = {
+            kSim,          "--address", address,   "--model", model,
+            "--home-time", "50",        "--quiet", "--log",   (dir / "sim.log").string()};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        sim = std::make_unique<Child>(argv);
+        for (int i = 0; i < 50 && !answers(address); ++i) {
+        }
+        ASSERT_TRUE(answers(address));
+        if (homed) {
+            ASSERT_EQ(tool({"home", address}).status, 0);
+        }
+    }
+
+    Ran tool(std::vector<std::string> args, int timeoutMs = 20000) {
+        args.insert(args.begin(), kTool);
+        return run(args, timeoutMs);
+    }
+
+    // The argument bytes (hex) of every command with this code, in the simulator's log.
+    std::vector<std::string> logged(const std::string& code) {
+        std::vector<std::string> found;
+        std::istringstream log(readAll(dir / "sim.log"));
+        const std::regex line("^\\S+ " + code + " (\\S*) -> ");
+        std::string text;
+        while (std::getline(log, text)) {
+            std::smatch m;
+            if (std::regex_search(text, m, line)) {
+                found.push_back(m[1]);
+            }
+        }
+        return found;
+    }
+
+    std::string portHex() {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%08x", processPort());
+        return buf;
+    }
+
+    fs::path dir;
+    std::string address;
+    std::string port;
+    std::unique_ptr<Child> sim;
+};
+
+} // namespace
+
+TEST_F(CliAgainstSim, InfoAsTextAndJson) {
+    startSim("LX30");
+    const Ran text = tool({"info", address});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("serial     LX30-31-SIM0001\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("model      LX30\n"), std::string::npos);
+    EXPECT_NE(text.out.find("firmware   31\n"), std::string::npos);
+    EXPECT_NE(text.out.find("library    3.5.548 (compatible)\n"), std::string::npos);
+    EXPECT_NE(text.out.find("state      idle homed"), std::string::npos);
+    EXPECT_EQ(text.err, "");
+
+    ASSERT_EQ(tool({"angles", address, "--set", "20", "-5", "--speed", "500"}).status, 0);
+    const Ran json = tool({"info", address, "--json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_NE(json.out.find("\"serial\": \"LX30-31-SIM0001\""), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"compatible\": true"), std::string::npos);
+    EXPECT_NE(json.out.find("\"azimuth\": 20,"), std::string::npos);
+    EXPECT_NE(json.out.find("\"elevation\": -5,"), std::string::npos);
+    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 1);
+
+    // An old firmware is reported as not compatible, and still answers.
+    sim->signal(SIGTERM);
+    sim->wait(5000);
+    startSim("LX20", {"--firmware", "29"});
+    const Ran old = tool({"info", address, "--json"});
+    ASSERT_EQ(old.status, 0) << old.err;
+    EXPECT_NE(old.out.find("\"compatible\": false"), std::string::npos) << old.out;
+    EXPECT_NE(old.out.find("\"model\": \"LX20\""), std::string::npos);
+}
+
+TEST_F(CliAgainstSim, MotionAndScanCommandsReachTheDevice) {
+    startSim("generic", {}, false);
+    EXPECT_EQ(tool({"home", address}).status, 0);
+    EXPECT_EQ(logged("SVHOME").size(), 1u);
+    EXPECT_EQ(logged("SVERST").size(), 1u); // events reset first, as the viewer does
+
+    EXPECT_EQ(tool({"scan", "full", address, "--speed", "5", "--lines", "99"}).status, 0);
+    EXPECT_EQ(logged("SVSFFS"), std::vector<std::string>{"0005000000630000"});
+    EXPECT_EQ(tool({"scan", "bounded", address, "--speed", "2.5", "--lines", "10", "--el-min",
+                    "-10", "--el-max", "20"})
+                  .status,
+              0);
+    EXPECT_EQ(logged("SVSBES").size(), 1u);
+    EXPECT_EQ(tool({"scan", "region", address, "--speed", "1", "--lines", "3", "--az-min", "345",
+                    "--az-max", "15"})
+                  .status,
+              0);
+    ASSERT_EQ(logged("SVSRES").size(), 1u);
+    EXPECT_EQ(tool({"stop", address}).status, 0);
+    EXPECT_EQ(logged("SVSTOP").size(), 1u);
+
+    EXPECT_EQ(tool({"angles", address, "--set", "90", "10", "--speed", "900"}).status, 0);
+    const Ran angles = tool({"angles", address});
+    ASSERT_EQ(angles.status, 0) << angles.err;
+    EXPECT_EQ(angles.out, "90.0000 10.0000\n");
+}
+
+TEST_F(CliAgainstSim, LaserStartAndStopCarryEachModelsParameters) {
+    startSim("LX30");
+    ASSERT_EQ(tool({"laser", "start", address, "--port", port}).status, 0);
+    ASSERT_EQ(tool({"laser", "start", address, "--port", port, "--measurement", "penetration",
+                    "--target", "highest-reflectance"})
+                  .status,
+              0);
+    EXPECT_EQ(logged("SVRRBE"), (std::vector<std::string>{"0100000000"
+                                                          "0200000000"
+                                                          "00" +
+                                                              portHex(),
+                                                          "0100000002"
+                                                          "0200000004"
+                                                          "00" +
+                                                              portHex()}));
+    ASSERT_EQ(tool({"laser", "stop", address}).status, 0);
+    EXPECT_EQ(logged("SVSRBE").size(), 1u);
+
+    sim->signal(SIGTERM);
+    sim->wait(5000);
+    startSim("LX20");
+    ASSERT_EQ(tool({"laser", "start", address, "--port", port, "--sample-rate", "5000", "--average",
+                    "4", "--gain", "2"})
+                  .status,
+              0);
+    ASSERT_EQ(tool({"laser", "start", address, "--port", port, "--high-speed"}).status, 0);
+    ASSERT_EQ(tool({"laser", "start", address, "--port", port, "--model", "generic"}).status, 0);
+    EXPECT_EQ(logged("SVRRBE"), (std::vector<std::string>{"0300001388"
+                                                          "0400000004"
+                                                          "0500000002"
+                                                          "00" +
+                                                              portHex(),
+                                                          "0300007530"
+                                                          "0400000001"
+                                                          "0500000000"
+                                                          "00" +
+                                                              portHex(),
+                                                          "00" + portHex()}));
+    tool({"laser", "stop", address});
+}
+
+TEST_F(CliAgainstSim, DeviceErrorsAndSilenceExitWithOne) {
+    startSim("LX30", {"--error", "SVHOME=4"}, false);
+    const Ran refused = tool({"home", address});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "sentova: Home: Error 0x04: Not Homed\n");
+    EXPECT_EQ(refused.out, "");
+
+    // Nobody at this address: the library's time-out text.
+    const Ran silent = tool({"stop", "127.79.255.254"});
+    EXPECT_EQ(silent.status, 1);
+    EXPECT_EQ(silent.err.rfind("sentova: Stop: Error 0xfe: ", 0), 0u) << silent.err;
+    EXPECT_EQ(std::count(silent.err.begin(), silent.err.end(), '\n'), 1);
+}
+
+TEST_F(CliAgainstSim, UsageErrorsExitWithTwo) {
+    startSim("LX30");
+    const std::vector<std::vector<std::string>> bad = {
+        {"bogus"},
+        {"info"},
+        {"info", "10.0.0"},
+        {"info", "not-an-ip"},
+        {"home", "::1"},
+        {"scan", "spiral", address, "--speed", "5", "--lines", "3"},
+        {"scan", "full", address, "--speed", "99", "--lines", "3"},
+        {"scan", "full", address, "--lines", "3"},
+        {"laser", "start", address, "--no-such-option"},
+        {"laser", "start", address, "--model", "lx20"},      // the device is an LX30
+        {"laser", "start", address, "--sample-rate", "200"}, // an LX20 option
+        {"capture", address, "-o", (dir / "x.xyz").string()},
+        {"capture", address, "-o", (dir / "x.pcd").string(), "--format", "vrml"},
+        {"capture", address, "-o", (dir / "x.pcd").string(), "--points", "5", "--seconds", "1"},
+        {"capture", address, "-o", (dir / "x.pcd").string(), "--fields", "x,colour"},
+        {"convert", (dir / "a.csv").string()},
+    };
+    for (const auto& args : bad) {
+        const Ran r = tool(args);
+        std::string line;
+        for (const auto& a : args) {
+            line += a + " ";
+        }
+        EXPECT_EQ(r.status, 2) << line << "\n" << r.err;
+        EXPECT_EQ(r.err.rfind("sentova: ", 0), 0u) << line << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << line << r.err;
+    }
+    EXPECT_TRUE(logged("SVRRBE").empty());
+    EXPECT_TRUE(logged("SVSFFS").empty());
+    EXPECT_EQ(tool({"bogus", address}).err,
+              "sentova: unknown subcommand 'bogus' (see sentova --help)\n");
+
+    const Ran help = tool({"capture", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--frame"), std::string::npos);
+    const Ran version = tool({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_NE(version.out.find("3.5.548"), std::string::npos);
+}
+
+TEST_F(CliAgainstSim, CaptureStopsAfterThePointsAskedForAndStopsTheStream) {
+    startSim("LX30");
+    const fs::path file = dir / "scan.pcd";
+    const Ran r = tool({"capture", address, "-o", file.string(), "--port", port, "--scan", "full",
+                        "--lines", "20", "--points", "12345"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "12345 points written to " + file.string() + "\n"); // no terminal: no progress
+    const formats::ReadResult back = formats::read(file.string());
+    ASSERT_TRUE(back.ok) << back.error;
+    EXPECT_EQ(back.points.size(), 12345u);
+    EXPECT_TRUE(back.fields.reflectance); // the LX30's columns, as the viewer saves them
+    EXPECT_EQ(readAll(file).substr(0, 43), "# .PCD v0.7 - Point Cloud Data file format\n");
+    EXPECT_EQ(logged("SVSFFS").size(), 1u);
+    EXPECT_EQ(logged("SVSRBE").size(), 1u);
+    EXPECT_EQ(logged("SVSTOP").size(), 1u);
+
+    // The file exists now: only --force replaces it.
+    const std::string before = readAll(file);
+    const Ran again = tool(
+        {"capture", address, "-o", file.string(), "--port", port, "--points", "10", "--quiet"});
+    EXPECT_EQ(again.status, 2);
+    EXPECT_EQ(readAll(file), before);
+    const Ran forced = tool({"capture", address, "-o", file.string(), "--port", port, "--points",
+                             "10", "--quiet", "--force", "--fields", "x,y,z,timestamp"});
+    ASSERT_EQ(forced.status, 0) << forced.err;
+    EXPECT_EQ(forced.err, "");
+    const formats::ReadResult ten = formats::read(file.string());
+    ASSERT_EQ(ten.points.size(), 10u);
+    EXPECT_FALSE(ten.fields.intensity);
+    EXPECT_TRUE(ten.fields.timestamp);
+}
+
+TEST_F(CliAgainstSim, GetFrameCapturesExactlyOneFrame) {
+    startSim("LX30");
+    const fs::path file = dir / "frame.csv";
+    const Ran r = tool({"capture",
+                        address,
+                        "-o",
+                        file.string(),
+                        "--port",
+                        port,
+                        "--frame",
+                        "--scan",
+                        "bounded",
+                        "--el-min",
+                        "-20",
+                        "--el-max",
+                        "20",
+                        "--speed",
+                        "10",
+                        "--lines",
+                        "8",
+                        "--fields",
+                        "x,y,z,az,el,timestamp",
+                        "--quiet"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const formats::ReadResult frame = formats::read(file.string());
+    ASSERT_TRUE(frame.ok) << frame.error;
+    // 8 lines of one turn at 10 turns per second, at 25000 points per second: 20000 points less
+    // those that hit nothing.
+    EXPECT_GT(frame.points.size(), 10000u);
+    EXPECT_LE(frame.points.size(), 20200u);
+    // One frame: the elevation climbs line by line from the bottom to the top, and never
+    // starts over.
+    double lowest = 90;
+    double highest = -90;
+    for (std::size_t i = 1; i < frame.points.size(); ++i) {
+        EXPECT_GE(frame.points[i].elevation, frame.points[i - 1].elevation - 1e-3) << i;
+        lowest = std::min(lowest, frame.points[i].elevation);
+        highest = std::max(highest, frame.points[i].elevation);
+    }
+    EXPECT_NEAR(lowest, -20.0, 0.5);
+    EXPECT_NEAR(highest, 20.0, 0.5);
+    EXPECT_EQ(logged("SVECCF").size(), 3u);
+    EXPECT_EQ(logged("SVEENB").size(), 3u);
+    EXPECT_EQ(logged("SVSBES").size(), 1u);
+}
+
+TEST_F(CliAgainstSim, InterruptedCaptureStillWritesAValidFileAndStopsTheStream) {
+    startSim("LX20");
+    const fs::path file = dir / "stopped.las";
+    Child capture(
+        {kTool, "capture", address, "-o", file.string(), "--port", port, "--scan", "full"});
+    // Wait until points flow, then interrupt.
+    for (int i = 0; i < 200 && logged("SVRRBE").empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    capture.signal(SIGINT);
+    const Ran r = capture.wait();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("(interrupted)"), std::string::npos) << r.err;
+    EXPECT_EQ(logged("SVSRBE").size(), 1u);
+    EXPECT_EQ(logged("SVSTOP").size(), 1u);
+    const formats::ReadResult back = formats::read(file.string());
+    ASSERT_TRUE(back.ok) << back.error;
+    EXPECT_GT(back.points.size(), 1000u);
+    EXPECT_EQ(std::count_if(fs::directory_iterator(dir), fs::directory_iterator(),
+                            [](const auto& e) { return e.path().extension() == ".part"; }),
+              0);
+}
+
+TEST_F(CliAgainstSim, ConvertBetweenEveryFormat) {
+    startSim("LX30");
+    const fs::path source = dir / "source.csv";
+    ASSERT_EQ(tool({"capture", address, "-o", source.string(), "--port", port, "--points", "2000",
+                    "--quiet", "--fields",
+                    "x,y,z,az,el,range,amplitude,reflectance,pulseShapeDeviation,timestamp"})
+                  .status,
+              0);
+    const formats::ReadResult original = formats::read(source.string());
+    ASSERT_EQ(original.points.size(), 2000u);
+    for (const formats::FormatInfo& from : formats::allFormats()) {
+        const fs::path a = dir / (std::string("a-") + from.name + from.extension);
+        const Ran first = tool({"convert", source.string(), a.string(), "--format", from.name});
+        ASSERT_EQ(first.status, 0) << from.name << first.err;
+        for (const formats::FormatInfo& to : formats::allFormats()) {
+            const fs::path b = dir / (std::string("b-") + to.name + to.extension);
+            const Ran second =
+                tool({"convert", a.string(), b.string(), "--format", to.name, "--force"});
+            ASSERT_EQ(second.status, 0) << from.name << " -> " << to.name << second.err;
+            const formats::ReadResult back = formats::read(b.string());
+            ASSERT_TRUE(back.ok) << back.error;
+            ASSERT_EQ(back.points.size(), 2000u);
+            EXPECT_NEAR(back.points[1234].x, original.points[1234].x, 1e-3);
+            EXPECT_EQ(back.points[1234].intensity, original.points[1234].intensity);
+            EXPECT_EQ(back.points[77].reflectance, original.points[77].reflectance);
+        }
+    }
+
+    // Damaged or missing input: one line, status 1, nothing written.
+    std::string damaged = readAll(dir / "a-las.las");
+    damaged.resize(damaged.size() - 10);
+    std::ofstream(dir / "damaged.las", std::ios::binary) << damaged;
+    const Ran bad = tool({"convert", (dir / "damaged.las").string(), (dir / "out.ply").string()});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.err, "sentova: cannot read '" + (dir / "damaged.las").string() +
+                           "': the file holds fewer points than its header declares\n");
+    EXPECT_FALSE(fs::exists(dir / "out.ply"));
+    const Ran missing = tool({"convert", (dir / "none.csv").string(), (dir / "out.ply").string()});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("No such file or directory"), std::string::npos);
+    const Ran unwritable =
+        tool({"convert", source.string(), (dir / "no" / "such" / "dir.ply").string()});
+    EXPECT_EQ(unwritable.status, 1);
+    EXPECT_NE(unwritable.err.find("cannot write"), std::string::npos);
+}

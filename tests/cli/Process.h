@@ -1,0 +1,117 @@
+// Child processes for the command-line tests: run a program to its end with its output
+// captured, or start it and signal it.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace clitest {
+
+struct Ran {
+    int status = -1; // exit status; -1 when it did not exit normally
+    std::string out;
+    std::string err;
+};
+
+class Child {
+public:
+    explicit Child(const std::vector<std::string>& argv) {
+        int out[2];
+        int err[2];
+        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+            throw std::runtime_error("pipe");
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        std::vector<char*> args;
+        for (const std::string& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        const int r = posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        ::close(err[1]);
+        m_out = out[0];
+        m_err = err[0];
+        if (r != 0) {
+            throw std::runtime_error("cannot start " + argv[0]);
+        }
+    }
+    ~Child() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        ::close(m_out);
+        ::close(m_err);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    void signal(int s) { ::kill(m_pid, s); }
+
+    // Reads its output until it ends (killing it after timeoutMs).
+    Ran wait(int timeoutMs = 20000) {
+        Ran ran;
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        pollfd fds[2] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}};
+        while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0) {
+                ::kill(m_pid, SIGKILL);
+                break;
+            }
+            if (::poll(fds, 2, static_cast<int>(left)) <= 0) {
+                continue;
+            }
+            for (int i = 0; i < 2; ++i) {
+                if (fds[i].fd < 0 || fds[i].revents == 0) {
+                    continue;
+                }
+                char buffer[65536];
+                const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+                if (n <= 0) {
+                    fds[i].fd = -1; // poll skips it from now on
+                } else {
+                    (i == 0 ? ran.out : ran.err).append(buffer, static_cast<std::size_t>(n));
+                }
+            }
+        }
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return ran;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1;
+    int m_err = -1;
+};
+
+inline Ran run(const std::vector<std::string>& argv, int timeoutMs = 20000) {
+    Child child(argv);
+    return child.wait(timeoutMs);
+}
+
+} // namespace clitest
