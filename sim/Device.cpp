@@ -75,7 +75,7 @@ Device::Device(DeviceSettings settings)
     : m_settings(std::move(settings)), m_source(m_settings.laserSource),
       m_flash(kFlashPages, std::string(kFlashPageSize, '\xFF')) {
     if (!m_source)
-        m_source = std::make_shared<SyntheticScanner>();
+        m_source = std::make_shared<SyntheticScanner>(m_settings.scanner);
     // Page 0 is the factory page: it carries the serial number and cannot be written.
     m_flash[0].replace(0, std::min(m_settings.serial.size(), kFlashPageSize),
                        m_settings.serial.substr(0, kFlashPageSize));
@@ -403,6 +403,7 @@ std::string Device::handleLaserStream(const std::string& command, const std::str
     for (const auto& p : params)
         start.parameters[p.first] = static_cast<std::int32_t>(p.second);
     start.time = m_clock;
+    start.laserGain = m_laserGain;
     const bool wasStreaming = streaming();
     if (wasStreaming) {
         m_source->stop(m_clock, m_laserDatagrams);

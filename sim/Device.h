@@ -6,6 +6,7 @@
 #include "LaserSource.h"
 #include "Motion.h"
 #include "Raster.h"
+#include "Scanner.h"
 
 #include <array>
 #include <cstdint>
@@ -42,6 +43,8 @@ struct DeviceSettings {
     unsigned motionReplyWithinMs = 2000;
     // A fault: answer every motion on arrival, however long it takes.
     bool answerMotionsOnArrival = false;
+    // The synthetic scanner's noise and scene.
+    ScannerSettings scanner;
     // Makes the laser stream's datagrams; null means the synthetic scanner.
     // One device uses it at a time.
     std::shared_ptr<LaserPacketSource> laserSource;

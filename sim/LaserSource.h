@@ -26,7 +26,8 @@ struct LaserStreamStart {
     // Every parameter of the "SVRRBE", id -> value (a repeated id keeps its
     // last value). Id 0, the data port, is always there.
     std::map<unsigned, std::int32_t> parameters;
-    double time = 0.0; // device clock, seconds
+    double time = 0.0;      // device clock, seconds
+    unsigned laserGain = 0; // the gain last set with "SVSLGA"
 };
 
 // Where the aperture points at a device time (degrees; azimuth in [-180, 180)).

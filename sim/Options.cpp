@@ -63,6 +63,27 @@ struct OptionSpec {
     Apply apply;
 };
 
+Apply noiseShare(double NoiseSettings::*share, double max) {
+    return [share, max](const std::string& v, Parsing& p) -> std::string {
+        if (!parseNumber(v, 0.0, max, p.config.device.scanner.noise.*share))
+            return "must be a number from 0 to " + std::to_string(max).substr(0, 4) + ", not '" +
+                   v + "'";
+        return {};
+    };
+}
+
+Apply onOff(bool NoiseSettings::*flag) {
+    return [flag](const std::string& v, Parsing& p) -> std::string {
+        if (v == "on")
+            p.config.device.scanner.noise.*flag = true;
+        else if (v == "off")
+            p.config.device.scanner.noise.*flag = false;
+        else
+            return "must be on or off, not '" + v + "'";
+        return {};
+    };
+}
+
 Apply fraction(double FaultOptions::*share) {
     return [share](const std::string& v, Parsing& p) -> std::string {
         if (!parseNumber(v, 0.0, 1.0, p.config.faults.*share))
@@ -138,6 +159,12 @@ const std::vector<OptionSpec>& optionTable() {
              p.config.device.answerMotionsOnArrival = true;
              return {};
          }},
+        {"--noise", true, onOff(&NoiseSettings::enabled)},
+        {"--range-noise", true, noiseShare(&NoiseSettings::rangeNoise, 0.1)},
+        {"--amplitude-noise", true, noiseShare(&NoiseSettings::amplitudeNoise, 1.0)},
+        {"--dropouts", true, noiseShare(&NoiseSettings::dropouts, 1.0)},
+        {"--multiple-returns", true, onOff(&NoiseSettings::multipleReturns)},
+        {"--beam-divergence", true, noiseShare(&NoiseSettings::beamDivergenceMrad, 50.0)},
         {"--quiet", false,
          [](const std::string&, Parsing& p) -> std::string {
              p.config.echo = false;
@@ -205,6 +232,7 @@ const std::vector<OptionSpec>& optionTable() {
              if (!parseUnsigned(v, ~0ull, n))
                  return "must be a non-negative whole number, not '" + v + "'";
              p.config.faults.seed = n;
+             p.config.device.scanner.seed = n;
              return {};
          }},
         {"--replay", true,
@@ -275,6 +303,23 @@ Replay (the laser stream comes from a recording instead of the synthetic room):
   --as-fast-as-possible send the recorded packets without pauses
   --loop                start the recording over when it ends
 
+Measurement (deterministic for a given --seed):
+  --noise on|off        all of the measurement noise below (default on); off
+                        gives the exact range of the beam's centre, always
+  --range-noise F       range noise: standard deviation F times the range, cut
+                        off at 4 deviations (default 0.001: 8 mm at 8 m)
+  --amplitude-noise F   amplitude noise: standard deviation F times the
+                        amplitude (default 0.03)
+  --dropouts F          a share F of the samples returns nothing (default
+                        0.001); the LX30's High Speed mode doubles it, High
+                        Penetration quarters it
+  --multiple-returns on|off
+                        where the beam's footprint crosses an edge, return the
+                        near and the far surface (default on); the LX30's
+                        target selection keeps one of them or both
+  --beam-divergence MRAD
+                        full angle of the beam, milliradians (default 0.5)
+
 Output:
   --quiet               do not print one line per command on standard output
   --log FILE            write the per-command lines to FILE (also with --quiet)
@@ -307,7 +352,8 @@ Laser stream faults (each one is counted):
                         datagram to at least N datagrams: with N in the
                         thousands this overflows a listener's socket buffer
   --burst-interval MS   time between bursts, milliseconds (default 1000)
-  --seed N              seed for every share and draw above (default 1)
+  --seed N              seed for every share and draw above and for the
+                        measurement noise (default 1)
 
 Per-command line: "<sender ip>:<port> <code> <argument hex> -> <reply code>
 <payload hex>", or "-> (dropped)". Stops on SIGINT or SIGTERM.

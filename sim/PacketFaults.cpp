@@ -22,25 +22,12 @@ enum Salt : std::uint64_t {
     kReorder
 };
 
-std::uint64_t mix(std::uint64_t z) {
-    // splitmix64's finaliser: small, fast, and well spread.
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-}
-
 Endpoint endpointOf(std::uint64_t key) {
     return Endpoint{static_cast<std::uint32_t>(key >> 16),
                     static_cast<std::uint16_t>(key & 0xFFFF)};
 }
 
 } // namespace
-
-double uniformDraw(std::uint64_t seed, std::uint64_t index, std::uint64_t salt) {
-    const std::uint64_t z =
-        mix(mix(seed + 0x9E3779B97F4A7C15ull) ^ (index * 0xD1B54A32D192ED03ull) ^ (salt << 56));
-    return static_cast<double>(z >> 11) * 0x1.0p-53;
-}
 
 PacketFaults::PacketFaults(PacketFaultOptions options, std::uint64_t seed)
     : m_options(options), m_seed(seed) {}

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Device.h"
+#include "Random.h"
 
 #include <cstdint>
 #include <deque>
@@ -49,10 +50,6 @@ struct AddressedDatagram {
     Endpoint to;
     std::string bytes;
 };
-
-// A uniform number in [0, 1) for (seed, index, salt): the same arguments give
-// the same number.
-double uniformDraw(std::uint64_t seed, std::uint64_t index, std::uint64_t salt);
 
 class PacketFaults {
 public:

@@ -1,7 +1,5 @@
 #include "Scanner.h"
 
-#include "Scene.h"
-
 #include "Sentova/LaserPacket.h"
 
 #include <cmath>
@@ -10,37 +8,22 @@
 namespace sentova {
 namespace sim {
 
-double streamRate(Model model, const std::map<unsigned, std::int32_t>& parameters) {
-    const auto param = [&](unsigned id, std::int32_t fallback) {
-        const auto it = parameters.find(id);
-        return it == parameters.end() ? fallback : it->second;
-    };
-    switch (model) {
-    case Model::LX30: {
-        static const double rates[] = {25000.0, 5000.0, 500.0};
-        const std::int32_t mode = param(1, 0);
-        return rates[mode >= 0 && mode <= 2 ? mode : 0];
-    }
-    case Model::LX20: {
-        const std::int32_t sampleRate = param(3, 10000);
-        const std::int32_t averaged = param(4, 1);
-        return averaged > 0 ? static_cast<double>(sampleRate) / averaged : 0.0;
-    }
-    case Model::Generic:
-        break;
-    }
-    return 10000.0;
-}
+SyntheticScanner::SyntheticScanner(ScannerSettings settings)
+    : m_settings(std::move(settings)),
+      m_scene(m_settings.scene ? *m_settings.scene : builtInRoom()) {}
 
 tavrel::tavrel_error_t SyntheticScanner::start(const LaserStreamStart& start) {
+    m_mode = laserMode(start.model, start.parameters, start.laserGain);
+    if (!(m_mode.rate > 0.0))
+        return tavrel::ArgumentOutOfRange;
     m_running = true;
-    m_rate = streamRate(start.model, start.parameters);
+    m_lastRate = m_mode.rate;
     m_start = start.time;
     m_samples = 0;
     m_window = 0;
     m_packet.clear();
     m_packetRecords = 0;
-    return m_rate > 0.0 ? tavrel::NoError : tavrel::ArgumentOutOfRange;
+    return tavrel::NoError;
 }
 
 void SyntheticScanner::stop(double, std::vector<std::string>& out) {
@@ -49,7 +32,7 @@ void SyntheticScanner::stop(double, std::vector<std::string>& out) {
 }
 
 double SyntheticScanner::sampleTime(std::uint64_t sample) const {
-    return m_start + static_cast<double>(sample) / m_rate;
+    return m_start + static_cast<double>(sample) / m_mode.rate;
 }
 
 double SyntheticScanner::nextDue() const {
@@ -72,18 +55,27 @@ void SyntheticScanner::produce(double until, const Aperture& aperture,
             flush(out);
             m_window = window;
         }
-        ++m_samples;
+        const std::uint64_t sample = m_samples++;
         double az = 0.0, el = 0.0;
         aperture.pointingAt(t, az, el);
-        const auto stamp = static_cast<std::uint32_t>(std::llround(t * 1e6));
-        const auto record = measure(az, el, stamp);
-        if (!record)
-            continue;
-        if (m_packet.empty())
-            m_packet = tavrel::kLaserHeader;
-        tavrel::appendLaserRecord(m_packet, *record);
-        if (++m_packetRecords == kRecordsPerPacket)
-            flush(out);
+        Return returns[2];
+        const int count = measureSample(m_scene, az, el, m_settings.noise, m_mode, m_settings.seed,
+                                        sample, returns);
+        tavrel::LaserRecord record;
+        record.azimuth = az;
+        record.elevation = el;
+        record.timestamp = static_cast<std::uint32_t>(std::llround(t * 1e6));
+        for (int i = 0; i < count; ++i) {
+            record.range = static_cast<std::int32_t>(std::lround(returns[i].range * 1000.0));
+            record.amplitude = static_cast<std::uint16_t>(returns[i].amplitude);
+            record.reflectance = returns[i].reflectance;
+            record.pulseShapeDeviation = returns[i].pulseShapeDeviation;
+            if (m_packet.empty())
+                m_packet = tavrel::kLaserHeader;
+            tavrel::appendLaserRecord(m_packet, record);
+            if (++m_packetRecords == kRecordsPerPacket)
+                flush(out);
+        }
     }
     // Every window that has ended by now has left.
     if (m_start + static_cast<double>(m_window + 1) * kPacketWindow <= until) {

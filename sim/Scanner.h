@@ -4,9 +4,11 @@
 #pragma once
 
 #include "LaserSource.h"
+#include "Measurement.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace sentova {
 namespace sim {
@@ -16,23 +18,32 @@ constexpr std::size_t kRecordsPerPacket = 40;
 // window began, so that slow streams still arrive promptly.
 constexpr double kPacketWindow = 0.002;
 
-// Points per second a model streams with these (already checked) parameters.
-double streamRate(Model model, const std::map<unsigned, std::int32_t>& parameters);
+struct ScannerSettings {
+    NoiseSettings noise;
+    std::uint64_t seed = 1; // of the noise
+    // What the laser sees; null means the built-in room.
+    std::shared_ptr<const Scene> scene;
+};
 
 class SyntheticScanner : public LaserPacketSource {
 public:
+    explicit SyntheticScanner(ScannerSettings settings = {});
+
     tavrel::tavrel_error_t start(const LaserStreamStart& start) override;
     void stop(double time, std::vector<std::string>& out) override;
     double nextDue() const override;
     void produce(double until, const Aperture& aperture, std::vector<std::string>& out) override;
-    double pointRate() const override { return m_rate; }
+    double pointRate() const override { return m_running ? m_mode.rate : m_lastRate; }
 
 private:
     void flush(std::vector<std::string>& out);
     double sampleTime(std::uint64_t sample) const;
 
+    const ScannerSettings m_settings;
+    const Scene& m_scene;
     bool m_running = false;
-    double m_rate = 0.0;
+    LaserMode m_mode;
+    double m_lastRate = 0.0;
     double m_start = 0.0;
     std::uint64_t m_samples = 0; // samples taken since the start
     std::uint64_t m_window = 0;  // packet window of the datagram being filled

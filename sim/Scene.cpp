@@ -12,21 +12,19 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-const Surface kFloor{"floor", 0.35, 450, 3};
-const Surface kCeiling{"ceiling", 0.70, 820, 2};
-const Surface kWall{"wall", 0.50, 610, 4};
-const Surface kSign{"sign", 1.00, 1250, 1};
-const Surface kCrate{"crate", 0.60, 700, 9};
-const Surface kBall{"ball", 0.90, 960, 6};
-const Surface kPillar{"pillar", 0.25, 320, 15};
+const Surface kFloor{"floor", 0.35, 450, 3, 1.0};
+const Surface kCeiling{"ceiling", 0.70, 820, 2, 1.0};
+const Surface kWall{"wall", 0.50, 610, 4, 1.0};
+const Surface kSign{"sign", 1.00, 1250, 1, 0.1}; // retro-reflective
+const Surface kCrate{"crate", 0.60, 700, 9, 1.3};
+const Surface kBall{"ball", 0.90, 960, 6, 3.0}; // glossy
+const Surface kPillar{"pillar", 0.25, 320, 15, 1.0};
 
 // The room, metres; the device sits at the origin, 1.5 m above the floor.
 constexpr double kRoomMin[3] = {-6.0, -4.0, -1.5};
 constexpr double kRoomMax[3] = {6.0, 8.0, 2.5};
 
-struct Vec {
-    double x, y, z;
-};
+using Vec = Vec3;
 
 double component(const Vec& v, int axis) {
     return axis == 0 ? v.x : (axis == 1 ? v.y : v.z);
@@ -135,15 +133,14 @@ void castUprightCylinder(const Vec& d, double cx, double cy, double radius, doub
     best.offer(t, d.x * nx + d.y * ny, s);
 }
 
-} // namespace
+class Room : public Scene {
+public:
+    std::optional<BeamHit> cast(const Vec3& d) const override;
+};
 
-std::optional<BeamHit> castBeam(double azimuthDeg, double elevationDeg) {
-    if (!std::isfinite(azimuthDeg) || !std::isfinite(elevationDeg))
+std::optional<BeamHit> Room::cast(const Vec3& d) const {
+    if (!std::isfinite(d.x) || !std::isfinite(d.y) || !std::isfinite(d.z))
         return std::nullopt;
-    const double az = azimuthDeg * kPi / 180.0;
-    const double el = elevationDeg * kPi / 180.0;
-    const Vec d{std::cos(el) * std::sin(az), std::cos(el) * std::cos(az), std::sin(el)};
-
     Candidate best;
     castRoom(d, best);
     static const double crateLo[3] = {1.5, 3.0, -1.5};
@@ -157,11 +154,31 @@ std::optional<BeamHit> castBeam(double azimuthDeg, double elevationDeg) {
     return BeamHit{best.t, best.cosIncidence, best.surface};
 }
 
+} // namespace
+
+Vec3 beamDirection(double azimuthDeg, double elevationDeg) {
+    const double az = azimuthDeg * kPi / 180.0;
+    const double el = elevationDeg * kPi / 180.0;
+    return Vec3{std::cos(el) * std::sin(az), std::cos(el) * std::cos(az), std::sin(el)};
+}
+
+const Scene& builtInRoom() {
+    static const Room room;
+    return room;
+}
+
+std::optional<BeamHit> castBeam(double azimuthDeg, double elevationDeg) {
+    if (!std::isfinite(azimuthDeg) || !std::isfinite(elevationDeg))
+        return std::nullopt;
+    return builtInRoom().cast(beamDirection(azimuthDeg, elevationDeg));
+}
+
 std::uint16_t returnAmplitude(const BeamHit& hit) {
     constexpr double kReferenceRange = 2.0;
     const double r = std::max(hit.range, 0.05);
-    const double relative = hit.surface->reflectivity * hit.cosIncidence * (kReferenceRange / r) *
-                            (kReferenceRange / r);
+    const double incidence = std::pow(hit.cosIncidence, hit.surface->incidenceExponent);
+    const double relative =
+        hit.surface->reflectivity * incidence * (kReferenceRange / r) * (kReferenceRange / r);
     const double amplitude = std::round(65535.0 * std::min(1.0, relative));
     return static_cast<std::uint16_t>(std::clamp(amplitude, 1.0, 65535.0));
 }

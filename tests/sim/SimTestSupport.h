@@ -93,12 +93,14 @@ private:
     int m_fd = -1;
 };
 
-// A simulator on its own loopback address with fast homing and no console output.
+// A simulator on its own loopback address with fast homing, no console output
+// and exact measurements, so that tests can compare the points with the scene.
 inline sentova::sim::SimulatorConfig quietConfig(const std::string& address) {
     sentova::sim::SimulatorConfig c;
     c.address = address;
     c.echo = false;
     c.device.homeTimeMs = 50;
+    c.device.scanner.noise.enabled = false;
     return c;
 }
 

@@ -210,6 +210,15 @@ TEST(Options, ParsesEveryOption) {
                                  "--burst-interval=250",
                                  "--reply-jitter=40",
                                  "--late-replies=0.5",
+                                 "--noise",
+                                 "off",
+                                 "--range-noise=0.002",
+                                 "--amplitude-noise=0.1",
+                                 "--dropouts=0.01",
+                                 "--multiple-returns=off",
+                                 "--beam-divergence=2",
+                                 "--motion-reply-within=800",
+                                 "--answer-on-arrival",
                                  "--seed",
                                  "99"});
     ASSERT_EQ(p.outcome, ParsedOptions::Outcome::Run) << p.error;
@@ -237,12 +246,24 @@ TEST(Options, ParsesEveryOption) {
     EXPECT_EQ(c.faults.replyJitterMs, 40u);
     EXPECT_EQ(c.faults.lateReplies, 0.5);
     EXPECT_EQ(c.faults.seed, 99u);
+    EXPECT_EQ(c.device.scanner.seed, 99u);
+    const NoiseSettings& noise = c.device.scanner.noise;
+    EXPECT_FALSE(noise.enabled);
+    EXPECT_EQ(noise.rangeNoise, 0.002);
+    EXPECT_EQ(noise.amplitudeNoise, 0.1);
+    EXPECT_EQ(noise.dropouts, 0.01);
+    EXPECT_FALSE(noise.multipleReturns);
+    EXPECT_EQ(noise.beamDivergenceMrad, 2.0);
+    EXPECT_EQ(c.device.motionReplyWithinMs, 800u);
+    EXPECT_TRUE(c.device.answerMotionsOnArrival);
 
     const auto defaults = parseOptions({});
     EXPECT_EQ(defaults.config.address, "127.0.0.1");
     EXPECT_EQ(defaults.config.port, 4365);
     EXPECT_EQ(defaults.config.device.serial, "LX30-31-SIM0001");
     EXPECT_TRUE(defaults.config.echo);
+    EXPECT_TRUE(defaults.config.device.scanner.noise.enabled); // on by default
+    EXPECT_FALSE(defaults.config.device.answerMotionsOnArrival);
     // An explicit serial wins over the firmware number.
     EXPECT_EQ(parseOptions({"--serial", "X-29", "--firmware", "40"}).config.device.serial, "X-29");
     EXPECT_EQ(parseOptions({"--help"}).outcome, ParsedOptions::Outcome::Help);
@@ -257,7 +278,8 @@ TEST(Options, RejectsBadValuesWithAReason) {
         {"--drop-packets", "x"},    {"--error", "SVHOME"},
         {"--error", "SVHOME=256"},  {"--error", "home=4"},
         {"--wrong-stem", "SVHOM"},  {"--seed", "-1"},
-        {"--burst-interval", "0"},  {"--bad-header", "2"},
+        {"--burst-interval", "0"},  {"--noise", "maybe"},
+        {"--range-noise", "0.5"},   {"--bad-header", "2"},
         {"--late-replies", "-0.1"}, {"--quiet=yes"},
         {"--frobnicate"},           {"127.0.0.1"},
     };
