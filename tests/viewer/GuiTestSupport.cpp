@@ -74,15 +74,32 @@ void onNextModal(const std::function<void(QWidget*)>& action) {
 
 } // namespace viewer_test
 
+namespace {
+
+// The application's arguments, from which every window reads its device address.
+std::string program;
+std::string address;
+char* arguments[] = {nullptr, nullptr, nullptr};
+
+} // namespace
+
+namespace viewer_test {
+
+void setWindowAddress(const std::string& next) {
+    address = next;
+    arguments[1] = address.data();
+}
+
+} // namespace viewer_test
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (::testing::GTEST_FLAG(list_tests)) {
         return RUN_ALL_TESTS();
     }
-    // The window reads the device address from the application's arguments.
-    static std::string program = argv[0];
-    static std::string address = viewer_test::deviceAddress();
-    static char* arguments[] = {program.data(), address.data(), nullptr};
+    program = argv[0];
+    arguments[0] = program.data();
+    viewer_test::setWindowAddress(viewer_test::deviceAddress());
     static int count = 2;
     QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
     QApplication application(count, arguments);

@@ -21,6 +21,10 @@ namespace viewer_test {
 // The address given to the window as its command-line argument in this process.
 std::string deviceAddress();
 
+// Makes the windows built from now on talk to the device at this address (the application's
+// argument 1); deviceAddress() unless a test changes it.
+void setWindowAddress(const std::string& address);
+
 // The laser data port stored for this process before each window is built, so
 // that parallel test processes do not share it.
 unsigned processDataPort();

@@ -40,30 +40,67 @@ inline std::string ask(const std::string& address, const std::string& command) {
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
+// A second loopback address of this test process's own, for a second device.
+inline std::string secondDeviceAddress() {
+    std::string address = deviceAddress();
+    return "127.78" + address.substr(address.find('.', 4));
+}
+
+// Starts a simulator on address (extra: more of its options), logging its commands to logPath,
+// and waits until it answers.
+inline std::unique_ptr<QProcess> launchSimulator(const std::string& address, const QString& model,
+                                                 const QString& logPath,
+                                                 const QStringList& extra = {}) {
+    auto simulator = std::make_unique<QProcess>();
+    simulator->start(QStringLiteral(SENTOVA_SIM_PROGRAM),
+                     QStringList{"--address", QString::fromStdString(address), "--model", model,
+                                 "--home-time", "50", "--quiet", "--log", logPath} +
+                         extra);
+    EXPECT_TRUE(simulator->waitForStarted(5000));
+    EXPECT_TRUE(
+        waitUntil([&] { return !ask(address, "SVPPPP").empty(); }, std::chrono::seconds(5)));
+    return simulator;
+}
+
+inline void stopSimulator(std::unique_ptr<QProcess>& simulator) {
+    if (simulator) {
+        simulator->terminate();
+        simulator->waitForFinished(5000);
+        simulator.reset();
+    }
+}
+
+// Argument bytes (hex) of every command with this code in a simulator's log.
+inline QStringList loggedArguments(const QString& logPath, const QString& code) {
+    QFile file(logPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    QStringList arguments;
+    const QRegularExpression line("^\\S+ " + code + " (\\S*) -> ");
+    for (const QString& text : QString::fromLatin1(file.readAll()).split('\n')) {
+        const QRegularExpressionMatch match = line.match(text);
+        if (match.hasMatch()) {
+            arguments << match.captured(1);
+        }
+    }
+    return arguments;
+}
+
 class SimulatorTest : public ::testing::Test {
 protected:
     void SetUp() override { resetSettings(); }
 
     void TearDown() override {
         window.reset();
-        if (simulator) {
-            simulator->terminate();
-            simulator->waitForFinished(5000);
-        }
+        stopSimulator(simulator);
     }
 
     // Starts the simulator (extra: more of its options) and a window on it.
     void startSimulator(const QString& model, const QStringList& extra = {}) {
         logPath = scratch.filePath("sim.log");
-        simulator = std::make_unique<QProcess>();
-        simulator->start(QStringLiteral(SENTOVA_SIM_PROGRAM),
-                         QStringList{"--address", QString::fromStdString(deviceAddress()),
-                                     "--model", model, "--home-time", "50", "--quiet", "--log",
-                                     logPath} +
-                             extra);
-        ASSERT_TRUE(simulator->waitForStarted(5000));
-        ASSERT_TRUE(waitUntil([] { return !ask(deviceAddress(), "SVPPPP").empty(); },
-                              std::chrono::seconds(5)));
+        simulator = launchSimulator(deviceAddress(), model, logPath, extra);
+        ASSERT_FALSE(HasFailure());
         window = std::make_unique<MainWindow>();
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -76,21 +113,7 @@ protected:
     }
 
     // Argument bytes (hex) of every logged command with this code.
-    QStringList logged(const QString& code) {
-        QFile file(logPath);
-        if (!file.open(QIODevice::ReadOnly)) {
-            return {};
-        }
-        QStringList arguments;
-        const QRegularExpression line("^\\S+ " + code + " (\\S*) -> ");
-        for (const QString& text : QString::fromLatin1(file.readAll()).split('\n')) {
-            const QRegularExpressionMatch match = line.match(text);
-            if (match.hasMatch()) {
-                arguments << match.captured(1);
-            }
-        }
-        return arguments;
-    }
+    QStringList logged(const QString& code) { return loggedArguments(logPath, code); }
 
     // Presses a button and waits for the command it starts, if any.
     void click(const char* name) {

@@ -156,9 +156,14 @@ TEST_F(WindowTest, QuitConfirmedEndsTheEventLoopWithZero) {
     EXPECT_EQ(QApplication::exec(), 0);
 }
 
-// The command line, through the installed program.
-int runViewer(const QStringList& arguments, QString* errorOutput) {
+// The command line, through the program, with no display to connect to.
+int runViewer(const QStringList& arguments, QString* errorOutput, QString* output = nullptr) {
     QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        environment.remove(name);
+    }
+    process.setProcessEnvironment(environment);
     process.start(QStringLiteral(SENTOVA_VIEWER_PROGRAM), arguments);
     if (!process.waitForFinished(20000)) {
         process.kill();
@@ -166,6 +171,9 @@ int runViewer(const QStringList& arguments, QString* errorOutput) {
         return -1;
     }
     *errorOutput = QString::fromLocal8Bit(process.readAllStandardError());
+    if (output) {
+        *output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    }
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
 }
 
@@ -176,12 +184,30 @@ TEST(ViewerProgram, NoAddressExitsWithOneAndUsage) {
         << errors.toStdString();
 }
 
+TEST(ViewerProgram, HelpAndVersionAnswerWithoutADisplay) {
+    QString errors;
+    QString output;
+    EXPECT_EQ(runViewer({"--help"}, &errors, &output), 0);
+    EXPECT_TRUE(output.startsWith("Usage: sentova-viewer <device IPv4 address>"))
+        << output.toStdString();
+    EXPECT_TRUE(errors.isEmpty()) << errors.toStdString();
+
+    EXPECT_EQ(runViewer({"--version"}, &errors, &output), 0);
+    EXPECT_EQ(output, "sentova-viewer 3.5.548 (Sentova library " +
+                          QString::fromStdString(tavrel::SENTOVA_VERSION) + ")\n");
+
+    EXPECT_EQ(runViewer({"--frobnicate"}, &errors), 1);
+    EXPECT_TRUE(errors.contains("unknown option '--frobnicate'")) << errors.toStdString();
+}
+
 TEST(ViewerProgram, MalformedAddressExitsWithOneAndSaysWhy) {
-    for (const QString& address : {QString("not-an-address"), QString("300.1.2.3")}) {
+    for (const QString& address :
+         {QString("not-an-address"), QString("300.1.2.3"), QString("10.0.0")}) {
         QString errors;
         EXPECT_EQ(runViewer({address}, &errors), 1) << address.toStdString();
-        EXPECT_TRUE(errors.contains("cannot reach the device at '" + address + "'"))
+        EXPECT_TRUE(errors.contains("'" + address + "' is not an IPv4 address"))
             << errors.toStdString();
+        EXPECT_FALSE(errors.contains("cannot reach")) << errors.toStdString();
     }
 }
 

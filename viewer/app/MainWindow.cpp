@@ -1,6 +1,5 @@
 #include "MainWindow.h"
 
-#include "DataPort.h"
 #include "WindowSupport.h"
 #include "ui_MainWindow.h"
 
@@ -67,7 +66,7 @@ MainWindow::MainWindow(QWidget* parent)
     try {
         device = new tavrel::Sentova(ipAddress.toStdString());
         listener = nullptr;
-        port = settings.value("network/port", kDefaultDataPort).toUInt();
+        port = storedDataPort();
         eventManager = new tavrel::SentovaEventManager(ipAddress.toStdString());
     } catch (...) {
         delete device;
@@ -135,6 +134,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(ui->actionLX30, &QAction::triggered, this, &MainWindow::setLX30Widget);
     connect(ui->actionLX20, &QAction::triggered, this, &MainWindow::setLX20Widget);
     connect(&preferences, &QDialog::accepted, this, &MainWindow::savePreferences);
+    setupPortPreference();
     // The listener thread must not touch widgets; it reads this copy instead.
     connect(ui->laserHighSpeedcheckBox, &QCheckBox::toggled, this,
             [this](bool checked) { highSpeedMode = checked; });

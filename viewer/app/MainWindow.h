@@ -123,14 +123,17 @@ private slots:
     void fitView();
 
 private:
-    void setupListener();
+    // Listens for laser data, walking on from a port that is taken; false (logged) when no
+    // port could be bound, and then no laser start may be sent.
+    bool setupListener();
     void hideStackedWidgets();
     void updateCurrentWidget();
     // The scan chosen by the radio buttons, with the spin boxes' values now; shared by
     // "Start Scan" and "Get Frame".
     ScanRequest selectedScan() const;
     // Device operations through the command worker. A command's GUI-side step: starts the
-    // listener if needed and puts the data port it listens on into the laser parameters.
+    // listener if needed and puts the data port it listens on into the laser parameters; false
+    // when nothing listens (then no start may name a port) or the window is going.
     bool listenFor(DeviceCommands::Steps& steps, std::vector<tavrel::Parameter>& parameters);
     void startLaser(QWidget* button, std::vector<tavrel::Parameter> parameters,
                     const QString& logPrefix, bool logSuccess);
@@ -159,6 +162,12 @@ private:
     // (MainWindowStatus.cpp).
     void setupModelActions();
     void modelChanged();
+
+    // The data port (MainWindowPorts.cpp).
+    std::uint32_t storedDataPort();
+    void setupPortPreference();
+    void loadPortPreference();
+    void savePortPreference();
 
     Ui_MainWindow* ui;
     // Runs every call of device and eventManager, after construction, off the GUI thread.
@@ -211,6 +220,8 @@ private:
     PreferencesDialog preferences;
     QSettings settings;
     std::uint32_t port = 4366;
+    // The listener is bound to port.
+    bool listening = false;
     // Written on the GUI thread, read by the listener thread.
     std::atomic<LIDAR_TYPE> mode{LIDAR_GENERIC};
     // The listener thread's copy of laserHighSpeedcheckBox, kept by the GUI.

@@ -1,21 +1,22 @@
 // The intensity range and colours of the colour scale.
 #include "MainWindow.h"
 
+#include "IntensityDialog.h"
 #include "ui_MainWindow.h"
 
 #include <QColorDialog>
 #include <QInputDialog>
 
 void MainWindow::askForMaximumIntensity() {
-    std::uint32_t current = 0;
+    viewer::IntensityDialogRange range;
     {
         boost::lock_guard<boost::mutex> lock(pointsMutex);
-        current = maximumIntensity;
+        range = viewer::intensityDialogRange(maximumIntensity, minimumIntensity);
     }
     bool ok = false;
-    const int value =
-        QInputDialog::getInt(this, "Set maximum value for intensity",
-                             "Maximum intensity:", static_cast<int>(current), 0, 65535, 1, &ok);
+    const int value = QInputDialog::getInt(this, "Set maximum value for intensity",
+                                           "Maximum intensity:", range.initial, range.minimum,
+                                           range.maximum, 1, &ok);
     if (!ok) {
         return;
     }
@@ -28,15 +29,15 @@ void MainWindow::askForMaximumIntensity() {
 }
 
 void MainWindow::askForMinimumIntensity() {
-    std::uint32_t current = 0;
+    viewer::IntensityDialogRange range;
     {
         boost::lock_guard<boost::mutex> lock(pointsMutex);
-        current = minimumIntensity;
+        range = viewer::intensityDialogRange(minimumIntensity, maximumIntensity);
     }
     bool ok = false;
-    const int value =
-        QInputDialog::getInt(this, "Set minimum value for intensity",
-                             "Minimum intensity:", static_cast<int>(current), 0, 65535, 1, &ok);
+    const int value = QInputDialog::getInt(this, "Set minimum value for intensity",
+                                           "Minimum intensity:", range.initial, range.minimum,
+                                           range.maximum, 1, &ok);
     if (!ok) {
         return;
     }

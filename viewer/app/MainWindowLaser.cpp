@@ -1,8 +1,7 @@
-// Laser-only acquisition: the listener, starting and stopping the laser stream per model, and
+// Laser-only acquisition: starting and stopping the laser stream per model, and
 // Get Frame through the device's event system.
 #include "MainWindow.h"
 
-#include "DataPort.h"
 #include "WindowSupport.h"
 #include "ui_MainWindow.h"
 
@@ -11,21 +10,6 @@
 #include <functional>
 
 using window::errorText;
-
-void MainWindow::setupListener() {
-    // One listener per run, whatever the outcome of its first start.
-    if (listener) {
-        return;
-    }
-    listener = new tavrel::SentovaGrabber();
-    if (!listener->StartListening(ipAddress.toStdString(), static_cast<int>(port), this)) {
-        logMessage("Unable to listen for laser data on port " + QString::number(port));
-        return;
-    }
-    logMessage("Listening on port " + QString::number(port));
-    settings.setValue("network/port", nextDataPort(port));
-    settings.sync();
-}
 
 std::vector<tavrel::Parameter> MainWindow::lx30Parameters() const {
     return {{1, ui->measurementComboBox->currentIndex()},
@@ -44,11 +28,13 @@ std::vector<tavrel::Parameter> MainWindow::lx20Parameters() const {
 
 bool MainWindow::listenFor(DeviceCommands::Steps& steps,
                            std::vector<tavrel::Parameter>& parameters) {
-    return steps.onGui([this, &parameters] {
-        setupListener();
+    bool listens = false;
+    const bool ran = steps.onGui([this, &parameters, &listens] {
+        listens = setupListener();
         // The port parameter always comes last.
         parameters.back().value = static_cast<int>(port);
     });
+    return ran && listens;
 }
 
 void MainWindow::startLaser(QWidget* button, std::vector<tavrel::Parameter> parameters,

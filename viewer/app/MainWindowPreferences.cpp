@@ -35,9 +35,11 @@ void MainWindow::loadPreferences() {
         (preferences.ui->*column.box)
             ->setChecked(settings.value(column.key, column.byDefault).toInt() != 0);
     }
+    loadPortPreference();
 }
 
 void MainWindow::savePreferences() {
+    savePortPreference();
     const bool lx20Page = ui->stackedWidget->currentIndex() == LIDAR_LX20;
     int index = 0;
     for (const ColumnKey& column : kColumnKeys) {

@@ -1,0 +1,121 @@
+#include "CommandLine.h"
+
+#include <algorithm>
+#include <array>
+
+namespace viewer {
+
+namespace {
+
+// Qt's own options that take a value, and those that do not; either spelled with one dash or two.
+constexpr std::array<const char*, 15> kQtOptionsWithValue = {
+    "-platform",        "-platformpluginpath", "-platformtheme", "-plugin",  "-qmljsdebugger",
+    "-qwindowgeometry", "-qwindowicon",        "-qwindowtitle",  "-display", "-geometry",
+    "-style",           "-stylesheet",         "-session",       "-title",   "-name"};
+constexpr std::array<const char*, 6> kQtFlags = {"-reverse", "-nograb",      "-dograb",
+                                                 "-sync",    "-widgetcount", "-testability"};
+
+template <std::size_t N> bool among(const std::array<const char*, N>& names, const std::string& s) {
+    return std::any_of(names.begin(), names.end(), [&](const char* name) { return s == name; });
+}
+
+CommandLine failure(std::string message) {
+    CommandLine result;
+    result.action = CommandLine::Action::Error;
+    result.error = std::move(message);
+    return result;
+}
+
+} // namespace
+
+bool isIPv4Address(const std::string& text) {
+    int parts = 0;
+    std::size_t i = 0;
+    while (true) {
+        int digits = 0;
+        int value = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            value = value * 10 + (text[i] - '0');
+            if (++digits > 3) {
+                return false;
+            }
+            ++i;
+        }
+        // A leading zero reads as octal to some parsers: refused, as the socket layer does.
+        if (digits == 0 || value > 255 || (digits > 1 && text[i - digits] == '0')) {
+            return false;
+        }
+        ++parts;
+        if (i == text.size()) {
+            return parts == 4;
+        }
+        if (text[i] != '.' || parts == 4) {
+            return false;
+        }
+        ++i;
+    }
+}
+
+CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
+    CommandLine result;
+    bool haveAddress = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--help" || argument == "-h") {
+            result.action = CommandLine::Action::Help;
+            return result;
+        }
+        if (argument == "--version") {
+            result.action = CommandLine::Action::Version;
+            return result;
+        }
+        if (argument.size() > 1 && argument[0] == '-') {
+            const std::string option =
+                argument.compare(0, 2, "--") == 0 ? argument.substr(1) : argument;
+            if (among(kQtOptionsWithValue, option)) {
+                if (i + 1 >= arguments.size()) {
+                    return failure("option " + argument + " needs a value");
+                }
+                ++i;
+                continue;
+            }
+            if (among(kQtFlags, option)) {
+                continue;
+            }
+            return failure("unknown option '" + argument + "'");
+        }
+        if (haveAddress) {
+            return failure("unexpected argument '" + argument + "' after the device address");
+        }
+        if (!isIPv4Address(argument)) {
+            return failure("'" + argument +
+                           "' is not an IPv4 address (four numbers from 0 to 255 separated by "
+                           "dots, such as 192.168.0.10)");
+        }
+        result.address = argument;
+        haveAddress = true;
+    }
+    if (!haveAddress) {
+        return failure("no device address given");
+    }
+    result.action = CommandLine::Action::Run;
+    return result;
+}
+
+std::string usageText(const std::string& program) {
+    return "Usage: " + program +
+           " <device IPv4 address>\n"
+           "       " +
+           program +
+           " --help | --version\n"
+           "\n"
+           "Opens the control station window for the Sentova device at the address: the 3D\n"
+           "view of its laser data, scan and laser controls, and the device and stream status.\n"
+           "\n"
+           "  -h, --help     show this text and exit\n"
+           "  --version      show the program and library versions and exit\n"
+           "\n"
+           "Qt's own options (such as -platform offscreen) are accepted as well.\n";
+}
+
+} // namespace viewer
