@@ -61,8 +61,6 @@ protected:
         device->clearReceived();
     }
 
-    void click(const char* name) { QTest::mouseClick(widget<QWidget>(name), Qt::LeftButton); }
-
     // Ports named by the laser starts the device received (parameter 0, the last one).
     std::vector<unsigned> startedPorts() {
         std::vector<unsigned> ports;
