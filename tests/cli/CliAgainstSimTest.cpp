@@ -28,8 +28,9 @@ std::string processAddress() {
     return "127.79." + std::to_string(pid / 250 % 250 + 1) + "." + std::to_string(pid % 250 + 1);
 }
 
+// Below the kernel's ephemeral ports, so that no other socket takes it by chance.
 int processPort() {
-    return 20000 + static_cast<int>(::getpid() % 20000);
+    return 10000 + static_cast<int>(::getpid() % 20000);
 }
 
 // Whether something answers on port 4365 of the address.

@@ -8,7 +8,7 @@ set -euo pipefail
 tool=$1 sim=$2 scripts=$3 npmdir=$4
 
 address=127.80.$(( $$ / 250 % 250 + 1 )).$(( $$ % 250 + 1 ))
-port=$(( 20000 + $$ % 20000 ))
+port=$(( 10000 + $$ % 20000 ))
 work=$(mktemp -d)
 simpid=
 cleanup() {

@@ -181,3 +181,25 @@ TEST_F(DamagedFiles, LasFilesThatDoNotAddUp) {
     EXPECT_EQ(errorOf(edited(375 + 54 + 2, "\x0a"), Format::Las),
               "the extra bytes record does not fit the point records");
 }
+
+TEST_F(DamagedFiles, PcdAsciiRowsAreChecked) {
+    const std::string header = "FIELDS x y z timestamp\nSIZE 4 4 4 4\nTYPE F F F U\n"
+                               "COUNT 1 1 1 1\nWIDTH 2\nHEIGHT 1\nPOINTS 2\nDATA ascii\n";
+    EXPECT_EQ(errorOf(header + "1.0 2.0 3.0 4\n1.0 2.0 3.0\n", Format::PcdAscii), "row 2 has 3 values, not 4");
+    EXPECT_EQ(errorOf(header + "1 2 3 4\n1 2 3 4 5\n", Format::PcdAscii),
+              "row 2 has 5 values, not 4");
+    EXPECT_EQ(errorOf(header + "1 2 x3 4\n1 2 3 4\n", Format::PcdAscii),
+              "row 1: 'x3' is not a number");
+    EXPECT_EQ(errorOf(header + "1 2 3 4\n", Format::PcdAscii),
+              "the file holds fewer points than its header declares");
+    // Blank lines between rows, tabs, CRLF; floats as floats, the U column truncated.
+    const ReadResult ok =
+        readBytes(header + "0.1\t2 3 4000000.9\r\n\n-1 nan 3e2 7\n", Format::PcdAscii);
+    ASSERT_TRUE(ok.ok) << ok.error;
+    ASSERT_EQ(ok.points.size(), 2u);
+    EXPECT_EQ(ok.points[0].x, static_cast<double>(0.1f));
+    EXPECT_EQ(ok.points[0].timestamp, 4000000.0);
+    EXPECT_TRUE(std::isnan(ok.points[1].y));
+    EXPECT_EQ(ok.points[1].z, 300.0);
+    EXPECT_EQ(ok.format, Format::PcdAscii);
+}

@@ -1,0 +1,165 @@
+// Writes and reads the same points in every format of the formats module, and with PCL's own
+// PCD and PLY functions on a cloud of the same columns, and prints the times.
+// Usage: bench_formats [points] [directory]   (default 10000000 points in /tmp)
+#include "Formats.h"
+#include "ObservationPoint.h"
+
+#include <pcl/PCLPointCloud2.h>
+#include <pcl/console/print.h>
+#include <pcl/io/pcd_io.h>
+#include <pcl/io/ply_io.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double seconds(const std::function<void()>& work) {
+    const Clock::time_point start = Clock::now();
+    work();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A stream as the LX30 delivers it: a raster of angles, ranges of a room, varied values.
+std::deque<DataPoint> makePoints(std::size_t n) {
+    std::mt19937 random(1);
+    std::uniform_real_distribution<double> range(500, 12000);
+    std::uniform_int_distribution<int> amplitude(1, 65535);
+    std::uniform_int_distribution<int> reflectance(-2000, 2000);
+    std::deque<DataPoint> points;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double az = -180.0 + 360.0 * static_cast<double>(i % 10000) / 10000.0;
+        const double el = -35.0 + 70.0 * static_cast<double>(i / 10000 % 1000) / 1000.0;
+        points.push_back(formats::makeDataPoint(az, el, std::round(range(random)), 1000 + 40 * i,
+                                                amplitude(random), reflectance(random),
+                                                reflectance(random) / 100, LIDAR_LX30, false));
+    }
+    return points;
+}
+
+// The same columns as our default LX30 selection, as PCL holds them.
+pcl::PCLPointCloud2 toCloud(const std::deque<DataPoint>& points) {
+    pcl::PCLPointCloud2 cloud;
+    const char* names[] = {"x",        "y", "z", "amplitude", "reflectance", "pulseShapeDeviation",
+                           "timestamp"};
+    for (int i = 0; i < 7; ++i) {
+        pcl::PCLPointField f;
+        f.name = names[i];
+        f.offset = 4 * i;
+        f.datatype = i == 6 ? pcl::PCLPointField::UINT32 : pcl::PCLPointField::FLOAT32;
+        f.count = 1;
+        cloud.fields.push_back(f);
+    }
+    cloud.point_step = 28;
+    cloud.width = static_cast<std::uint32_t>(points.size());
+    cloud.height = 1;
+    cloud.row_step = cloud.point_step * cloud.width;
+    cloud.is_dense = true;
+    cloud.data.resize(std::size_t{cloud.row_step});
+    std::uint8_t* out = cloud.data.data();
+    for (const DataPoint& p : points) {
+        const float v[6] = {float(p.x),         float(p.y),           float(p.z),
+                            float(p.intensity), float(p.reflectance), float(p.pulseShapeDeviation)};
+        std::memcpy(out, v, 24);
+        const std::uint32_t t = formats::timestampU4(p.timestamp);
+        std::memcpy(out + 24, &t, 4);
+        out += 28;
+    }
+    return cloud;
+}
+
+void row(const char* what, double write, double read, const fs::path& file, std::size_t n,
+         std::size_t readBack) {
+    const double mb = static_cast<double>(fs::file_size(file)) / 1e6;
+    std::printf("%-28s %9.2f %9.2f %10.1f %12.2f %12.2f%s\n", what, write, read, mb,
+                n / write / 1e6, n / read / 1e6, readBack == n ? "" : "  (point count differs)");
+    fs::remove(file);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::size_t n = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 10000000;
+    const fs::path dir = argc > 2 ? argv[2] : "/tmp";
+    // PCL's PLY reader warns about the camera element its own writer adds.
+    pcl::console::setVerbosityLevel(pcl::console::L_ERROR);
+    std::printf("%zu points, columns x y z amplitude reflectance pulseShapeDeviation timestamp\n",
+                n);
+    const std::deque<DataPoint> points = makePoints(n);
+    std::printf("%-28s %9s %9s %10s %12s %12s\n", "", "write s", "read s", "file MB", "write Mpt/s",
+                "read Mpt/s");
+
+    formats::WriteOptions options; // the LX30 defaults: the seven columns above
+    for (const formats::FormatInfo& info : formats::allFormats()) {
+        const fs::path file = dir / (std::string("bench_formats") + info.extension);
+        formats::Outcome written;
+        const double w =
+            seconds([&] { written = formats::write(file.string(), info.format, points, options); });
+        if (!written.ok) {
+            std::printf("%s: %s\n", info.name, written.error.c_str());
+            return 1;
+        }
+        std::size_t back = 0;
+        const double r =
+            seconds([&] { back = formats::read(file.string(), info.format).points.size(); });
+        row((std::string("ours ") + info.description).c_str(), w, r, file, n, back);
+    }
+
+    pcl::PCLPointCloud2 cloud = toCloud(points);
+    const Eigen::Vector4f origin = Eigen::Vector4f::Zero();
+    const Eigen::Quaternionf orientation = Eigen::Quaternionf::Identity();
+    pcl::PCDWriter pcd;
+    pcl::PLYWriter ply;
+    struct Peer {
+        const char* name;
+        const char* extension;
+        std::function<int(const std::string&)> save;
+        bool plyFile;
+    };
+    const Peer peers[] = {
+        {"PCL PCD ascii", ".pcd",
+         [&](const std::string& f) { return pcd.writeASCII(f, cloud, origin, orientation, 8); },
+         false},
+        {"PCL PCD binary", ".pcd",
+         [&](const std::string& f) { return pcd.writeBinary(f, cloud, origin, orientation); },
+         false},
+        {"PCL PCD binary compressed", ".pcd",
+         [&](const std::string& f) {
+             return pcd.writeBinaryCompressed(f, cloud, origin, orientation);
+         },
+         false},
+        {"PCL PLY binary", ".ply",
+         [&](const std::string& f) { return ply.writeBinary(f, cloud, origin, orientation, true); },
+         true},
+        {"PCL PLY ascii", ".ply",
+         [&](const std::string& f) {
+             return ply.writeASCII(f, cloud, origin, orientation, 8, true);
+         },
+         true},
+    };
+    for (const Peer& peer : peers) {
+        const fs::path file = dir / (std::string("bench_pcl") + peer.extension);
+        int status = 0;
+        const double w = seconds([&] { status = peer.save(file.string()); });
+        if (status != 0) {
+            std::printf("%s: write failed\n", peer.name);
+            continue;
+        }
+        pcl::PCLPointCloud2 back;
+        const double r = seconds([&] {
+            status = peer.plyFile ? pcl::io::loadPLYFile(file.string(), back)
+                                  : pcl::io::loadPCDFile(file.string(), back);
+        });
+        row(peer.name, w, r, file, n, status == 0 ? std::size_t{back.width} * back.height : 0);
+    }
+    return 0;
+}
