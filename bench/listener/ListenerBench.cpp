@@ -1,8 +1,12 @@
 // Throughput of the laser listener on loopback UDP, against a plain receive
 // loop on the same traffic. A sender thread sends datagrams of 63 records
-// (1392 bytes), either as fast as it can or paced to a point rate.
+// (1392 bytes), either as fast as it can or paced to a point rate. The paced
+// run is repeated with a traffic observer that copies every datagram, and the
+// grabber is timed accumulating a million points into one cloud.
 //
 // Usage: listener_bench [datagrams per run, default 100000] [port, default 48900]
+#include "grabber.h"
+
 #include "Sentova/LaserPacket.h"
 #include "Sentova/SentovaGrabber.h"
 
@@ -14,8 +18,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -141,9 +149,24 @@ public:
     Tally tally;
 };
 
-Figures Listener(unsigned short port, std::size_t count, double pointsPerSecond) {
+// The least a recorder does: copy each datagram's bytes.
+class CopyingObserver : public tavrel::SentovaTrafficCallbackClass {
+public:
+    void TrafficCallback(const tavrel::traffic_datagram_t& d) override {
+        m_copy.assign(d.data, d.size);
+        ++datagrams;
+    }
+    std::size_t datagrams = 0;
+
+private:
+    std::string m_copy;
+};
+
+Figures Listener(unsigned short port, std::size_t count, double pointsPerSecond,
+                 std::shared_ptr<tavrel::SentovaTrafficCallbackClass> observer = nullptr) {
     Counter counter;
     tavrel::SentovaGrabber listener;
+    listener.SetTrafficObserver(observer);
     if (!listener.StartListening("127.0.0.1", port, &counter))
         throw std::runtime_error("listener: cannot bind port " + std::to_string(port));
     const auto start = Clock::now();
@@ -151,6 +174,51 @@ Figures Listener(unsigned short port, std::size_t count, double pointsPerSecond)
     const Figures f = counter.tally.WaitQuiet(start, sender);
     listener.StopListening();
     return f;
+}
+
+// Seconds from the first datagram sent until the grabber signals one cloud of
+// more than a million points (packets of 40 records, as the device sends).
+double MillionPointCloud(unsigned short port) {
+    constexpr std::size_t kSignalSize = 1000000, kRecords = 40;
+    std::vector<tavrel::LaserRecord> records(kRecords);
+    const std::string packet = tavrel::encodeLaserPacket(records, true);
+    pcl::SentovaGrabber grabber(boost::asio::ip::make_address("127.0.0.1"), port);
+    grabber.setSignalPointCloudSize(kSignalSize);
+    std::mutex mutex;
+    std::condition_variable signalled;
+    std::size_t points = 0;
+    grabber.registerCallback(std::function<pcl::SentovaGrabber::sig_cb_sentova_point_cloud>(
+        [&](const pcl::SentovaGrabber::Cloud::ConstPtr& cloud, unsigned int) {
+            std::lock_guard<std::mutex> lock(mutex);
+            points = cloud->size();
+            signalled.notify_all();
+        }));
+    if (!grabber.startGrabbing())
+        throw std::runtime_error("grabber: cannot bind port " + std::to_string(port));
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in to = Loopback(port);
+    const auto start = Clock::now();
+    // Paced at 2,000,000 points/s, which the socket thread takes without loss.
+    const std::size_t packets = kSignalSize / kRecords + 1;
+    const auto interval = std::chrono::duration<double>(kRecords / 2e6);
+    for (std::size_t i = 0; i < packets; ++i) {
+        const auto due =
+            start + std::chrono::duration_cast<Clock::duration>(interval * static_cast<double>(i));
+        if (due > Clock::now())
+            std::this_thread::sleep_until(due);
+        sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+               sizeof to);
+    }
+    close(fd);
+    std::unique_lock<std::mutex> lock(mutex);
+    signalled.wait_for(lock, kLongest, [&] { return points > 0; });
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    lock.unlock();
+    grabber.stop();
+    std::printf("%-34s %10zu of %10zu points  %8.3f s  (sending alone: %.3f s)\n",
+                "grabber, signal size 1,000,000", points, packets * kRecords, seconds,
+                packets * interval.count());
+    return seconds;
 }
 
 double Rate(const Figures& f) {
@@ -189,8 +257,13 @@ int main(int argc, char** argv) {
         // About 2 and 5 seconds of traffic at these rates.
         const std::size_t paced = 2000000 / kRecordsPerDatagram;
         Print("listener, paced 1,000,000 points/s", Listener(port, paced, 1e6), paced);
+        auto observer = std::make_shared<CopyingObserver>();
+        Print("  the same with a copying observer", Listener(port, paced, 1e6, observer), paced);
+        std::printf("%-34s %10zu of %10zu datagrams\n", "  datagrams the observer copied",
+                    observer->datagrams, paced);
         const std::size_t fast = 20000000 / kRecordsPerDatagram;
         Print("listener, paced 4,000,000 points/s", Listener(port, fast, 4e6), fast);
+        MillionPointCloud(port);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "listener_bench: %s\n", e.what());
         return 1;

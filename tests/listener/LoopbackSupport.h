@@ -33,6 +33,7 @@ public:
         m_socket.send_to(boost::asio::buffer(datagram),
                          {boost::asio::ip::make_address("127.0.0.1"), port});
     }
+    unsigned short Port() const { return m_socket.local_endpoint().port(); }
 
 private:
     boost::asio::io_context m_io;

@@ -95,4 +95,12 @@ void SentovaGrabber::StopListening() {
     m_private->StopListening();
 }
 
+stream_statistics_t SentovaGrabber::GetStatistics() const {
+    return m_private->m_grabber.getStatistics();
+}
+
+void SentovaGrabber::SetTrafficObserver(std::shared_ptr<SentovaTrafficCallbackClass> observer) {
+    m_private->m_grabber.setTrafficObserver(std::move(observer));
+}
+
 } // namespace tavrel

@@ -1,16 +1,21 @@
 #include "grabber.h"
 
+#include "Sentova/Encoding.h"
 #include "Sentova/LaserPacket.h"
 #include "Sentova/SentovaLogger.h"
 
 #include <pcl/console/print.h>
 
 #include <boost/asio/ip/address_v4.hpp>
-#include <boost/bind/bind.hpp>
 #include <boost/system/system_error.hpp>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <exception>
 
 namespace pcl {
@@ -20,6 +25,14 @@ constexpr std::size_t kReceiveBufferBytes = 65535;
 // At most this many datagrams are taken from the socket per completion, so that
 // a flood still reaches the consumer in runs.
 constexpr std::size_t kMaxRun = 64;
+// The most records one datagram can carry.
+constexpr std::size_t kMaxRecords = kReceiveBufferBytes / tavrel::kLaserRecordSize;
+
+// The counters have one writer, the socket thread: a plain load and store is
+// enough, and readers take relaxed loads.
+void addTo(std::atomic<std::uint64_t>& counter, std::uint64_t amount) {
+    counter.store(counter.load(std::memory_order_relaxed) + amount, std::memory_order_relaxed);
+}
 
 bool isFinitePosition(const PointXYZINormal& p) {
     return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
@@ -31,7 +44,9 @@ SentovaGrabber::SentovaGrabber() : SentovaGrabber(boost::asio::ip::address_v4::a
 SentovaGrabber::SentovaGrabber(const boost::asio::ip::address& sensorAddress,
                                unsigned short dataPort)
     : m_dataPort(dataPort), m_sensorAddress(sensorAddress), m_receiveBuffer(kReceiveBufferBytes),
-      m_pointCloud(new Cloud), m_pointCloudSignal(createSignal<sig_cb_sentova_point_cloud>()) {}
+      m_pointCloud(new Cloud), m_pointCloudSignal(createSignal<sig_cb_sentova_point_cloud>()) {
+    m_timestamps.reserve(kMaxRecords);
+}
 
 SentovaGrabber::~SentovaGrabber() noexcept {
     if (m_socketThread) {
@@ -67,14 +82,17 @@ bool SentovaGrabber::startGrabbing() {
         return false;
     }
     requestReceiveBuffer(*socket);
+    requestArrivalDetails(*socket);
 
     m_stop = false;
     m_packetQueue = std::make_shared<PacketQueue<Datagram>>();
     m_filterSender =
         m_sensorAddress != boost::asio::ip::address(boost::asio::ip::address_v4::any());
-    m_acceptedSender = m_sensorAddress;
+    m_acceptedIsV4 = m_sensorAddress.is_v4();
+    m_acceptedSender = m_acceptedIsV4 ? m_sensorAddress.to_v4().to_uint() : 0;
     m_ioService = ioService;
     m_socket = socket;
+    resetCounters();
 
     try {
         m_consumerThread =
@@ -82,6 +100,7 @@ bool SentovaGrabber::startGrabbing() {
     } catch (const std::exception& e) {
         console::print(console::L_ERROR, "[SentovaGrabber::start] Unable to start thread! %s\n",
                        e.what());
+        m_countersLive = false;
         m_socket.reset();
         m_ioService.reset();
         return false;
@@ -94,6 +113,7 @@ bool SentovaGrabber::startGrabbing() {
         m_packetQueue->stopQueue();
         m_consumerThread->join();
         m_consumerThread.reset();
+        m_countersLive = false;
         m_socket.reset();
         m_ioService.reset();
         return false;
@@ -125,6 +145,7 @@ boost::system::error_code SentovaGrabber::stopSequence() {
     m_packetQueue->stopQueue();
     m_consumerThread->join();
     m_consumerThread.reset();
+    m_countersLive = false;
     return error;
 }
 
@@ -173,57 +194,194 @@ int SentovaGrabber::getReceiveBufferSize() const {
     return m_receiveBufferSize;
 }
 
+void SentovaGrabber::setRequestedReceiveBufferSize(int bytes) {
+    m_requestedReceiveBufferSize = bytes;
+}
+
+void SentovaGrabber::setTrafficObserver(
+    std::shared_ptr<tavrel::SentovaTrafficCallbackClass> observer) {
+    m_traffic.Set(std::move(observer));
+}
+
+tavrel::stream_statistics_t SentovaGrabber::getStatistics() const {
+    tavrel::stream_statistics_t s;
+    if (!m_countersLive.load(std::memory_order_acquire))
+        return s;
+    const auto get = [](const std::atomic<std::uint64_t>& a) {
+        return a.load(std::memory_order_relaxed);
+    };
+    s.datagrams = get(m_counters.datagrams);
+    s.points = get(m_counters.points);
+    s.bytes = get(m_counters.bytes);
+    s.refusedSender = get(m_counters.refusedSender);
+    s.refusedHeader = get(m_counters.refusedHeader);
+    s.kernelDrops = get(m_counters.kernelDrops);
+    s.pointsMissing = get(m_counters.pointsMissing);
+    s.lastDatagramMicros = get(m_counters.lastDatagramMicros);
+    return s;
+}
+
+// On the caller's thread while no thread of the grabber runs.
+void SentovaGrabber::resetCounters() {
+    for (std::atomic<std::uint64_t>* a :
+         {&m_counters.datagrams, &m_counters.points, &m_counters.bytes, &m_counters.refusedSender,
+          &m_counters.refusedHeader, &m_counters.kernelDrops, &m_counters.pointsMissing,
+          &m_counters.lastDatagramMicros})
+        a->store(0, std::memory_order_relaxed);
+    m_lastDropCounter = 0;
+    m_gaps.Reset();
+    m_countersLive.store(true, std::memory_order_release);
+}
+
 void SentovaGrabber::requestReceiveBuffer(boost::asio::ip::udp::socket& socket) {
     boost::system::error_code error;
-    socket.set_option(boost::asio::socket_base::receive_buffer_size(kRequestedReceiveBufferSize),
+    socket.set_option(boost::asio::socket_base::receive_buffer_size(m_requestedReceiveBufferSize),
                       error);
     boost::asio::socket_base::receive_buffer_size granted;
     if (!error)
         socket.get_option(granted, error);
     m_receiveBufferSize = error ? 0 : granted.value();
-    if (error || m_receiveBufferSize < kRequestedReceiveBufferSize)
+    if (error || m_receiveBufferSize < m_requestedReceiveBufferSize)
         SENTOVA_LOG(warning) << "laser data socket receive buffer: asked for "
-                             << kRequestedReceiveBufferSize << " bytes, system gave "
+                             << m_requestedReceiveBufferSize << " bytes, system gave "
                              << m_receiveBufferSize
                              << (error ? " (" + error.message() + ")" : std::string());
 }
 
+// Each received datagram comes with the socket's kernel drop counter, the
+// system's arrival time and the address it was sent to.
+void SentovaGrabber::requestArrivalDetails(boost::asio::ip::udp::socket& socket) {
+    const int fd = socket.native_handle();
+    const int on = 1;
+    const std::pair<int, int> options[] = {
+        {SOL_SOCKET, SO_RXQ_OVFL}, {SOL_SOCKET, SO_TIMESTAMPNS}, {IPPROTO_IP, IP_PKTINFO}};
+    for (const auto& option : options) {
+        if (setsockopt(fd, option.first, option.second, &on, sizeof on) != 0)
+            SENTOVA_LOG(warning) << "laser data socket option " << option.second << ": "
+                                 << std::strerror(errno);
+    }
+}
+
 void SentovaGrabber::socketThreadLoop() {
-    asyncSocketReceive();
+    asyncSocketWait();
     m_ioService->run();
 }
 
-void SentovaGrabber::asyncSocketReceive() {
-    m_socket->async_receive_from(boost::asio::buffer(m_receiveBuffer), m_senderEndpoint,
-                                 boost::bind(&SentovaGrabber::socketCallback, this,
-                                             boost::placeholders::_1, boost::placeholders::_2));
+void SentovaGrabber::asyncSocketWait() {
+    m_socket->async_wait(boost::asio::ip::udp::socket::wait_read,
+                         [this](const boost::system::error_code& error) { socketReady(error); });
 }
 
-void SentovaGrabber::socketCallback(const boost::system::error_code& error, std::size_t bytes) {
-    if (m_stop)
+void SentovaGrabber::socketReady(const boost::system::error_code& error) {
+    if (m_stop || error == boost::asio::error::operation_aborted)
         return;
-    // A failed receive delivered nothing, and its sender endpoint is stale.
-    if (!error) {
-        copyDatagram(bytes);
-        // Whatever else has already arrived is taken at once and queued as one
-        // run, without a round trip through the I/O service for each datagram.
-        for (std::size_t i = 1; i < kMaxRun; ++i) {
-            boost::system::error_code more;
-            bytes = m_socket->receive_from(boost::asio::buffer(m_receiveBuffer), m_senderEndpoint,
-                                           0, more);
-            if (more)
-                break;
-            copyDatagram(bytes);
-        }
-        if (!m_received.empty())
-            m_packetQueue->enqueue(m_received);
+    // Whatever has arrived is taken at once and queued as one run, without a
+    // round trip through the I/O service for each datagram.
+    for (std::size_t i = 0; i < kMaxRun && receiveOne(); ++i) {
     }
-    asyncSocketReceive();
+    if (!m_received.empty())
+        m_packetQueue->enqueue(m_received);
+    asyncSocketWait();
+}
+
+// Receives one datagram if one is waiting; false otherwise.
+bool SentovaGrabber::receiveOne() {
+    sockaddr_in from{};
+    iovec vector{m_receiveBuffer.data(), m_receiveBuffer.size()};
+    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(std::uint32_t)) +
+                                           CMSG_SPACE(sizeof(timespec)) +
+                                           CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr message{};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &vector;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t received = recvmsg(m_socket->native_handle(), &message, MSG_DONTWAIT);
+    if (received < 0)
+        return false;
+
+    Arrival arrival;
+    arrival.sourceAddress = ntohl(from.sin_addr.s_addr);
+    arrival.sourcePort = ntohs(from.sin_port);
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
+            std::memcpy(&arrival.dropCounter, CMSG_DATA(c), sizeof arrival.dropCounter);
+            arrival.dropCounterSeen = true;
+        } else if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec t;
+            std::memcpy(&t, CMSG_DATA(c), sizeof t);
+            arrival.micros = static_cast<std::uint64_t>(t.tv_sec) * 1000000u +
+                             static_cast<std::uint64_t>(t.tv_nsec) / 1000u;
+        } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            arrival.destinationAddress = ntohl(info.ipi_addr.s_addr);
+        }
+    }
+    if (arrival.micros == 0)
+        arrival.micros = tavrel::SystemMicrosNow();
+    handleDatagram(static_cast<std::size_t>(received), arrival);
+    return true;
+}
+
+void SentovaGrabber::handleDatagram(std::size_t bytes, const Arrival& arrival) {
+    if (m_traffic.Active())
+        showTraffic(bytes, arrival);
+    countKernelDrops(arrival);
+    if (m_filterSender && (!m_acceptedIsV4 || arrival.sourceAddress != m_acceptedSender)) {
+        addTo(m_counters.refusedSender, 1);
+        return;
+    }
+    const tavrel::LaserPacketLayout layout =
+        tavrel::examineLaserPacket(m_receiveBuffer.data(), bytes);
+    if (layout.discarded) {
+        addTo(m_counters.refusedHeader, 1);
+        return;
+    }
+    if (layout.records == 0) {
+        // Carries nothing, but is still converted: it runs the signal check.
+        addTo(m_counters.refusedHeader, 1);
+    } else {
+        const unsigned char* record = m_receiveBuffer.data() + layout.headerSize;
+        m_timestamps.clear();
+        for (std::size_t i = 0; i < layout.records; ++i, record += tavrel::kLaserRecordSize) {
+            const unsigned char* p = record;
+            m_timestamps.push_back(tavrel::EfficientUnpackInt32(p));
+        }
+        m_gaps.Add(m_timestamps.data(), m_timestamps.size(), arrival.micros);
+        addTo(m_counters.datagrams, 1);
+        addTo(m_counters.points, layout.records);
+        addTo(m_counters.bytes, bytes);
+        m_counters.pointsMissing.store(m_gaps.PointsMissing(), std::memory_order_relaxed);
+        m_counters.lastDatagramMicros.store(arrival.micros, std::memory_order_relaxed);
+    }
+    copyDatagram(bytes);
+}
+
+void SentovaGrabber::showTraffic(std::size_t bytes, const Arrival& arrival) const {
+    tavrel::traffic_datagram_t d;
+    d.timeMicros = arrival.micros;
+    d.sourceAddress = arrival.sourceAddress;
+    d.sourcePort = arrival.sourcePort;
+    d.destinationAddress = arrival.destinationAddress;
+    d.destinationPort = m_dataPort;
+    d.data = reinterpret_cast<const char*>(m_receiveBuffer.data());
+    d.size = bytes;
+    m_traffic.Show(d);
+}
+
+// The counter only ever grows; its difference modulo 2^32 is what was added.
+void SentovaGrabber::countKernelDrops(const Arrival& arrival) {
+    if (!arrival.dropCounterSeen)
+        return;
+    const std::uint32_t added = arrival.dropCounter - m_lastDropCounter;
+    m_lastDropCounter = arrival.dropCounter;
+    addTo(m_counters.kernelDrops, added);
 }
 
 void SentovaGrabber::copyDatagram(std::size_t bytes) {
-    if (m_filterSender && m_senderEndpoint.address() != m_acceptedSender)
-        return;
     Datagram datagram;
     datagram.data.reset(new unsigned char[bytes]);
     datagram.length = bytes;

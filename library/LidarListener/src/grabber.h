@@ -7,6 +7,9 @@
 #pragma once
 
 #include "PacketQueue.h"
+#include "TrafficObserverSlot.h"
+
+#include "Sentova/SentovaStreamStatistics.h"
 
 #include <pcl/io/grabber.h>
 #include <pcl/point_cloud.h>
@@ -19,6 +22,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -73,6 +77,16 @@ public:
     // The receive buffer size the system reported for the data socket at the
     // last successful start (Linux reports twice the usable size).
     int getReceiveBufferSize() const;
+    // The receive buffer asked for at the next start; tests ask for a small one.
+    void setRequestedReceiveBufferSize(int bytes);
+
+    // Shown every datagram that reaches the data port, refused ones included,
+    // on the socket thread, with the system's arrival time. Any thread.
+    void setTrafficObserver(std::shared_ptr<tavrel::SentovaTrafficCallbackClass> observer);
+
+    // The counters since the last start; zeros while not running. Any thread;
+    // a handful of relaxed atomic loads.
+    tavrel::stream_statistics_t getStatistics() const;
 
     // Pure conversions of the packet format into cloud points.
     static void computeXYZI(PointXYZINormal& point, const unsigned char* record);
@@ -87,14 +101,36 @@ private:
         std::size_t length = 0;
     };
 
+    // What the system tells about one received datagram besides its bytes.
+    struct Arrival {
+        std::uint32_t sourceAddress = 0; // host byte order
+        std::uint16_t sourcePort = 0;
+        std::uint32_t destinationAddress = 0;
+        std::uint64_t micros = 0; // system clock
+        bool dropCounterSeen = false;
+        std::uint32_t dropCounter = 0; // the socket's drops so far, modulo 2^32
+    };
+
+    // Written by the socket thread only; read by any thread.
+    struct Counters {
+        std::atomic<std::uint64_t> datagrams{0}, points{0}, bytes{0}, refusedSender{0},
+            refusedHeader{0}, kernelDrops{0}, pointsMissing{0}, lastDatagramMicros{0};
+    };
+
     void socketThreadLoop();
     void consumerThreadLoop();
-    void asyncSocketReceive();
-    void socketCallback(const boost::system::error_code& error, std::size_t bytes);
+    void asyncSocketWait();
+    void socketReady(const boost::system::error_code& error);
+    bool receiveOne();
+    void handleDatagram(std::size_t bytes, const Arrival& arrival);
+    void showTraffic(std::size_t bytes, const Arrival& arrival) const;
+    void countKernelDrops(const Arrival& arrival);
     void copyDatagram(std::size_t bytes);
     void resetPointCloud();
     void convertPacketData(const unsigned char* packet, std::size_t length);
     void requestReceiveBuffer(boost::asio::ip::udp::socket& socket);
+    void requestArrivalDetails(boost::asio::ip::udp::socket& socket);
+    void resetCounters();
     // Ends both threads and releases the socket; returns the error of closing it.
     boost::system::error_code stopSequence();
 
@@ -105,15 +141,25 @@ private:
     unsigned short m_dataPort;
     boost::asio::ip::address m_sensorAddress;
     int m_receiveBufferSize = 0;
+    int m_requestedReceiveBufferSize = kRequestedReceiveBufferSize;
 
     // Socket thread only, between a receive and its completion. The sender
     // filter is copied from the sensor address at start, before the thread
     // exists, so setters called while running cannot race with it.
     std::vector<unsigned char> m_receiveBuffer;
-    boost::asio::ip::udp::endpoint m_senderEndpoint;
     std::vector<Datagram> m_received;
+    std::vector<std::uint32_t> m_timestamps;
     bool m_filterSender = false;
-    boost::asio::ip::address m_acceptedSender;
+    // With an IPv6 sensor address nothing passes: the socket receives IPv4.
+    bool m_acceptedIsV4 = true;
+    std::uint32_t m_acceptedSender = 0;
+    std::uint32_t m_lastDropCounter = 0;
+    tavrel::SentovaTimestampGaps m_gaps;
+
+    Counters m_counters;
+    // Set while running (after the counters were reset at start).
+    std::atomic<bool> m_countersLive{false};
+    tavrel::TrafficObserverSlot m_traffic;
 
     // Created by start and released by stop, on the caller's thread, while no
     // thread of the grabber runs. A fresh I/O service per run means completions

@@ -31,8 +31,12 @@ public:
     // Called for every datagram the observed object sends or receives, on the
     // thread that sent or received it (the caller's thread for commands, the
     // socket threads for replies, notifications and laser data), with no
-    // library lock held. It delays the traffic it observes, so it should copy
-    // what it needs and return. An exception it throws is logged and dropped.
+    // library lock held. A command is shown just before it is sent and a
+    // received datagram before it is dispatched, so a command always comes
+    // before its reply. Received laser data carries the system's arrival time
+    // stamp; a command channel receives at most 1023 bytes of a datagram.
+    // It delays the traffic it observes, so it should copy what it needs and
+    // return. An exception it throws is logged and dropped.
     virtual void TrafficCallback(const traffic_datagram_t& datagram) = 0;
 };
 

@@ -2,7 +2,11 @@
 // port and hands it to the application as batches of observations.
 #pragma once
 
+#include "Sentova/SentovaStreamStatistics.h"
+#include "Sentova/SentovaTraffic.h"
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,6 +54,18 @@ public:
     // Stops listening; no callback runs after it returns. Harmless when not
     // listening.
     void StopListening();
+
+    // The stream's counters since the last StartListening that succeeded;
+    // zeros while not listening. Cheap (a few atomic loads) and callable from
+    // any thread, so a display may poll it often.
+    stream_statistics_t GetStatistics() const;
+
+    // Shows every datagram that reaches the data port to observer, refused ones
+    // included, before any filtering, with the system's arrival time; nullptr
+    // removes it. It runs on the listener's socket thread, which receives
+    // nothing meanwhile: a slow observer makes the system drop datagrams (see
+    // kernelDrops). Stays set across StartListening calls. Any thread.
+    void SetTrafficObserver(std::shared_ptr<SentovaTrafficCallbackClass> observer);
 
 private:
     SentovaGrabberPrivate* m_private;
