@@ -48,6 +48,7 @@ bool isCommandCode(const std::string& code) {
 struct Parsing {
     SimulatorConfig& config;
     ReplayOptions& replay;
+    SceneFileOptions& scene;
     bool modelGiven = false;
     bool serialGiven = false;
     bool speedGiven = false;
@@ -157,6 +158,41 @@ const std::vector<OptionSpec>& optionTable() {
         {"--answer-on-arrival", false,
          [](const std::string&, Parsing& p) -> std::string {
              p.config.device.answerMotionsOnArrival = true;
+             return {};
+         }},
+        {"--scene", true,
+         [](const std::string& v, Parsing& p) -> std::string {
+             if (v.empty())
+                 return "needs a .pcd or .ply file";
+             p.scene.file = v;
+             return {};
+         }},
+        {"--scene-scale", true,
+         [](const std::string& v, Parsing& p) -> std::string {
+             if (!parseNumber(v, 1e-9, 1e9, p.scene.scale))
+                 return "must be a positive number of metres per unit, not '" + v + "'";
+             return {};
+         }},
+        {"--scene-origin", true,
+         [](const std::string& v, Parsing& p) -> std::string {
+             double xyz[3] = {0.0, 0.0, 0.0};
+             std::size_t start = 0;
+             for (int i = 0; i < 3; ++i) {
+                 const auto comma = v.find(',', start);
+                 const bool last = i == 2;
+                 if ((comma == std::string::npos) != last ||
+                     !parseNumber(v.substr(start, last ? std::string::npos : comma - start), -1e12,
+                                  1e12, xyz[i]))
+                     return "must be three numbers X,Y,Z, not '" + v + "'";
+                 start = comma + 1;
+             }
+             p.scene.origin = Vec3{xyz[0], xyz[1], xyz[2]};
+             return {};
+         }},
+        {"--point-size", true,
+         [](const std::string& v, Parsing& p) -> std::string {
+             if (!parseNumber(v, 1e-6, 100.0, p.scene.pointSize))
+                 return "must be a radius in metres from 0.000001 to 100, not '" + v + "'";
              return {};
          }},
         {"--noise", true, onOff(&NoiseSettings::enabled)},
@@ -303,6 +339,20 @@ Replay (the laser stream comes from a recording instead of the synthetic room):
   --as-fast-as-possible send the recorded packets without pauses
   --loop                start the recording over when it ends
 
+Scene (what the laser sees; the built-in room unless given):
+  --scene FILE          cast the beam into the point cloud or mesh in FILE, a
+                        .pcd or .ply file read with PCL (sim/scenes/hall.ply
+                        is an example): the nearest triangle, or the nearest
+                        point's disc, within the beam's footprint. Axes: x
+                        right, y ahead (azimuth 0), z up; reflectivity from an
+                        intensity field or the colours
+  --scene-scale S       metres per unit of the file (default 1; 0.001 for mm)
+  --scene-origin X,Y,Z  where the device stands, in the file's units
+                        (default 0,0,0)
+  --point-size M        radius of the disc each point of a cloud stands for,
+                        metres (default: three quarters of the spacing between
+                        neighbouring points)
+
 Measurement (deterministic for a given --seed):
   --noise on|off        all of the measurement noise below (default on); off
                         gives the exact range of the beam's centre, always
@@ -363,7 +413,7 @@ Bad options exit with status 2.
 
 ParsedOptions parseOptions(const std::vector<std::string>& args) {
     ParsedOptions result;
-    Parsing parsing{result.config, result.replay};
+    Parsing parsing{result.config, result.replay, result.scene};
 
     const auto fail = [&](const std::string& message) {
         result.outcome = ParsedOptions::Outcome::Error;
@@ -405,6 +455,12 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
     if (result.replay.file.empty() &&
         (parsing.speedGiven || result.replay.asFastAsPossible || result.replay.loop))
         return fail("--speed, --as-fast-as-possible and --loop go with --replay FILE");
+    if (!result.scene.file.empty() && !result.replay.file.empty())
+        return fail("--scene and --replay exclude each other: a replay plays recorded data");
+    if (result.scene.file.empty() && (result.scene.scale != 1.0 || result.scene.pointSize != 0.0 ||
+                                      result.scene.origin.x != 0.0 ||
+                                      result.scene.origin.y != 0.0 || result.scene.origin.z != 0.0))
+        return fail("--scene-scale, --scene-origin and --point-size go with --scene FILE");
     if (parsing.speedGiven && result.replay.asFastAsPossible)
         return fail("--speed and --as-fast-as-possible exclude each other");
     result.deviceGiven = parsing.modelGiven || parsing.serialGiven;

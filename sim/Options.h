@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Replay.h"
+#include "SceneFile.h"
 #include "Simulator.h"
 
 #include <string>
@@ -15,6 +16,7 @@ struct ParsedOptions {
     std::string error; // for Error: what was wrong, one line
     SimulatorConfig config;
     ReplayOptions replay;
+    SceneFileOptions scene;   // file empty: the built-in room
     bool deviceGiven = false; // --model or --serial: not taken from a replayed recording
 };
 

@@ -45,6 +45,18 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (!parsed.scene.file.empty()) {
+        try {
+            const sentova::sim::LoadedScene scene = sentova::sim::loadSceneFile(parsed.scene);
+            config.device.scanner.scene = scene.scene;
+            if (config.echo)
+                std::fprintf(stderr, "%s: %s\n", program.c_str(), scene.summary.c_str());
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s: %s\n", program.c_str(), e.what());
+            return 1;
+        }
+    }
+
     sentova::sim::Simulator simulator(config);
     try {
         simulator.start();

@@ -352,3 +352,24 @@ TEST(Program, RunsUntilTerminatedAndPrintsOneLinePerCommand) {
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+
+TEST(Options, SceneAndItsPlacement) {
+    const auto p = parseOptions({"--scene", "room.pcd", "--scene-scale=0.001",
+                                 "--scene-origin=100,-2.5,1e3", "--point-size", "0.02"});
+    ASSERT_EQ(p.outcome, ParsedOptions::Outcome::Run) << p.error;
+    EXPECT_EQ(p.scene.file, "room.pcd");
+    EXPECT_EQ(p.scene.scale, 0.001);
+    EXPECT_EQ(p.scene.origin.x, 100.0);
+    EXPECT_EQ(p.scene.origin.y, -2.5);
+    EXPECT_EQ(p.scene.origin.z, 1000.0);
+    EXPECT_EQ(p.scene.pointSize, 0.02);
+    for (const auto& bad :
+         std::vector<std::vector<std::string>>{{"--scene-scale", "0.001"}, // without a scene
+                                               {"--scene", "a.ply", "--scene-origin", "1,2"},
+                                               {"--scene", "a.ply", "--scene-origin", "1,2,3,4"},
+                                               {"--scene", "a.ply", "--scene-scale", "-1"},
+                                               {"--scene", "a.ply", "--replay", "b.pcap"}}) {
+        const auto refused = parseOptions(bad);
+        EXPECT_EQ(refused.outcome, ParsedOptions::Outcome::Error) << bad.back();
+    }
+}
