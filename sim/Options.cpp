@@ -47,6 +47,7 @@ bool isCommandCode(const std::string& code) {
 // What the options build up while they are read.
 struct Parsing {
     SimulatorConfig& config;
+    unsigned& statsSeconds;
     ReplayOptions& replay;
     SceneFileOptions& scene;
     bool modelGiven = false;
@@ -213,6 +214,14 @@ const std::vector<OptionSpec>& optionTable() {
              p.config.logFile = v;
              return {};
          }},
+        {"--stats", true,
+         [](const std::string& v, Parsing& p) -> std::string {
+             unsigned long long n = 0;
+             if (!parseUnsigned(v, 86400, n) || n == 0)
+                 return "must be seconds from 1 to 86400, not '" + v + "'";
+             p.statsSeconds = static_cast<unsigned>(n);
+             return {};
+         }},
         {"--drop-replies", true, fraction(&FaultOptions::dropReplies)},
         {"--delay-replies", true,
          whole<unsigned>([](Parsing& p) -> unsigned& { return p.config.faults.delayRepliesMs; },
@@ -373,6 +382,12 @@ Measurement (deterministic for a given --seed):
 Output:
   --quiet               do not print one line per command on standard output
   --log FILE            write the per-command lines to FILE (also with --quiet)
+  --stats N             print the counters on standard error every N seconds
+                        (they are printed on exit and on SIGUSR1 in any case):
+                        commands, replies (dropped, delayed, late, duplicated,
+                        withheld), injected errors and stems, laser datagrams,
+                        hosts and points, every packet fault, notifications,
+                        trigger records and failed sends
   --help                show this text
 
 Reply faults (for testing clients; each one is counted):
@@ -406,14 +421,15 @@ Laser stream faults (each one is counted):
                         measurement noise (default 1)
 
 Per-command line: "<sender ip>:<port> <code> <argument hex> -> <reply code>
-<payload hex>", or "-> (dropped)". Stops on SIGINT or SIGTERM.
+<payload hex>", or "-> (dropped)". Stops on SIGINT or SIGTERM; SIGUSR1
+prints the counters.
 Bad options exit with status 2.
 )USAGE";
 }
 
 ParsedOptions parseOptions(const std::vector<std::string>& args) {
     ParsedOptions result;
-    Parsing parsing{result.config, result.replay, result.scene};
+    Parsing parsing{result.config, result.statsSeconds, result.replay, result.scene};
 
     const auto fail = [&](const std::string& message) {
         result.outcome = ParsedOptions::Outcome::Error;

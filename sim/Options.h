@@ -16,8 +16,9 @@ struct ParsedOptions {
     std::string error; // for Error: what was wrong, one line
     SimulatorConfig config;
     ReplayOptions replay;
-    SceneFileOptions scene;   // file empty: the built-in room
-    bool deviceGiven = false; // --model or --serial: not taken from a replayed recording
+    SceneFileOptions scene;    // file empty: the built-in room
+    unsigned statsSeconds = 0; // a counters line this often; 0 = only on exit and SIGUSR1
+    bool deviceGiven = false;  // --model or --serial: not taken from a replayed recording
 };
 
 // Parses the arguments after the program name.

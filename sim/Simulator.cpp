@@ -69,6 +69,22 @@ std::string formatCommandLine(const Endpoint& from, const std::string& command,
            toHex(reply->size() > 6 ? reply->substr(6) : std::string());
 }
 
+std::string formatCounters(const SimulatorCounters& c, const DeviceStatus& s) {
+    const auto n = [](std::uint64_t v) { return std::to_string(v); };
+    const PacketFaultCounters& p = c.packetFaults;
+    return "commands " + n(c.commands) + ", replies " + n(c.repliesSent) + " (dropped " +
+           n(c.repliesDropped) + ", delayed " + n(c.repliesDelayed) + ", late " + n(c.repliesLate) +
+           ", duplicated " + n(c.repliesDuplicated) + ", withheld " + n(s.repliesWithheld) +
+           "), errors injected " + n(c.errorsInjected) + ", wrong stems " + n(c.wrongStems) +
+           "; laser datagrams " + n(c.packetsSent) + " to " + n(s.streamTargets.size()) +
+           " hosts now, points " + n(s.pointsSent) + "; packet faults: dropped " + n(p.dropped) +
+           ", truncated " + n(p.truncated) + ", bad header " + n(p.badHeader) + ", duplicated " +
+           n(p.duplicated) + ", reordered " + n(p.reordered) + ", bursts " + n(p.bursts) + " (" +
+           n(p.burstDatagrams) + " datagrams, " + n(p.burstCopies) + " copies); notifications " +
+           n(c.notificationsSent) + ", trigger records " + n(c.triggerRecordsSent) +
+           ", send failures " + n(c.sendFailures);
+}
+
 unsigned replyTimeoutMs(const std::string& command) {
     static const std::set<std::string> motion = {"SVHOME", "SVSEAA", "SVSSSP"};
     static const std::set<std::string> eventManager = {

@@ -77,6 +77,9 @@ struct SimulatorCounters {
 std::string formatCommandLine(const Endpoint& from, const std::string& command,
                               const std::string* reply);
 
+// The counters on one line, for the program's exit, SIGUSR1 and --stats.
+std::string formatCounters(const SimulatorCounters& counters, const DeviceStatus& status);
+
 // Lower-case hex of every byte, no separators.
 std::string toHex(const std::string& bytes);
 

@@ -1,8 +1,10 @@
 // sentova-sim: a simulated Sentova device on a loopback address.
 #include "Options.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <exception>
 #include <pthread.h>
 
@@ -27,6 +29,7 @@ int main(int argc, char** argv) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     sentova::sim::SimulatorConfig config = parsed.config;
@@ -69,8 +72,32 @@ int main(int argc, char** argv) {
                      sentova::sim::modelName(config.device.model), config.device.serial.c_str(),
                      sentova::sim::toString(simulator.endpoint()).c_str());
 
-    int received = 0;
-    sigwait(&signals, &received);
+    const auto printCounters = [&] {
+        std::fprintf(
+            stderr, "%s: %s\n", program.c_str(),
+            sentova::sim::formatCounters(simulator.counters(), simulator.status()).c_str());
+        std::fflush(stderr);
+    };
+    for (;;) {
+        int received = 0;
+        if (parsed.statsSeconds > 0) {
+            const timespec period{static_cast<time_t>(parsed.statsSeconds), 0};
+            received = sigtimedwait(&signals, nullptr, &period);
+            if (received < 0) {
+                if (errno == EAGAIN) // the period passed
+                    printCounters();
+                continue;
+            }
+        } else if (sigwait(&signals, &received) != 0) {
+            continue;
+        }
+        if (received == SIGUSR1) {
+            printCounters();
+            continue;
+        }
+        break;
+    }
     simulator.stop();
+    printCounters();
     return 0;
 }

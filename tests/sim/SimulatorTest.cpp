@@ -373,3 +373,70 @@ TEST(Options, SceneAndItsPlacement) {
         EXPECT_EQ(refused.outcome, ParsedOptions::Outcome::Error) << bad.back();
     }
 }
+
+TEST(Program, PrintsItsCountersEveryPeriodOnSigusr1AndOnExit) {
+    int err[2];
+    ASSERT_EQ(::pipe(err), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, err[0]);
+    std::string program = SENTOVA_SIM_PROGRAM;
+    std::string a1 = "--address", a2 = SIM_TEST_NET ".1.8", a3 = "--quiet", a4 = "--stats",
+                a5 = "1", a6 = "--error", a7 = "SVCQRE=9";
+    char* argv[] = {&program[0], &a1[0], &a2[0], &a3[0], &a4[0], &a5[0], &a6[0], &a7[0], nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(err[1]);
+    FILE* lines = ::fdopen(err[0], "r");
+
+    UdpClient client;
+    Endpoint device{0, 4365};
+    ASSERT_TRUE(parseLoopbackAddress(a2, device.address));
+    ASSERT_TRUE(waitUntil([&] { return client.ask(device, "SVCQRE", 50).has_value(); }));
+    const auto nextLine = [&] {
+        char line[2048] = {};
+        return std::fgets(line, sizeof line, lines) ? std::string(line) : std::string();
+    };
+    // The periodic line within the period.
+    const auto t0 = std::chrono::steady_clock::now();
+    std::string line = nextLine();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1500));
+    EXPECT_NE(line.find("commands "), std::string::npos) << line;
+    EXPECT_NE(line.find("errors injected 1"), std::string::npos) << line;
+    ::kill(pid, SIGUSR1);
+    line = nextLine();
+    EXPECT_NE(line.find("replies "), std::string::npos) << line;
+    EXPECT_NE(line.find("bursts 0"), std::string::npos) << line;
+    ::kill(pid, SIGTERM);
+    std::string last;
+    for (std::string l = nextLine(); !l.empty(); l = nextLine())
+        last = l;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    std::fclose(lines);
+    EXPECT_NE(last.find("commands "), std::string::npos) << last;
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(Simulator, CountersLine) {
+    SimulatorCounters c;
+    c.commands = 12;
+    c.repliesSent = 11;
+    c.repliesDropped = 1;
+    c.packetsSent = 300;
+    c.packetFaults.truncated = 4;
+    c.packetFaults.bursts = 2;
+    c.packetFaults.burstDatagrams = 4000;
+    DeviceStatus s;
+    s.pointsSent = 12000;
+    s.streamTargets.resize(2);
+    const std::string line = formatCounters(c, s);
+    for (const char* part :
+         {"commands 12", "replies 11 (dropped 1,", "laser datagrams 300 to 2 hosts now",
+          "points 12000", "truncated 4", "bursts 2 (4000 datagrams, 0 copies)"})
+        EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+}
