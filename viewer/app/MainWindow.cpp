@@ -153,6 +153,7 @@ MainWindow::MainWindow(QWidget* parent)
     setupSceneView();
     updateRegionActor();
     setupModelActions();
+    setupRecording();
 
     // The generic panel until the serial number answers.
     setWidget(mode);

@@ -32,7 +32,9 @@
 #include <string>
 #include <vector>
 
+class QAction;
 class QEvent;
+class QLabel;
 class Ui_MainWindow;
 class vtkActor;
 class vtkCellArray;
@@ -45,6 +47,10 @@ namespace tavrel {
 class Sentova;
 class SentovaEventManager;
 } // namespace tavrel
+
+namespace window {
+class Recording;
+} // namespace window
 
 class MainWindow : public QMainWindow, public tavrel::SentovaLaserDataCallbackClass {
     Q_OBJECT
@@ -169,6 +175,14 @@ private:
     void loadPortPreference();
     void savePortPreference();
 
+    // Recording the device traffic to a capture file (MainWindowRecording.cpp).
+    void setupRecording();
+    void startRecording();
+    void stopRecording();
+    void updateRecordingStatus();
+    // Has a running recording watch the listener too, once the listener exists.
+    void recordListenerTraffic();
+
     Ui_MainWindow* ui;
     // Runs every call of device and eventManager, after construction, off the GUI thread.
     std::unique_ptr<DeviceCommands> commands;
@@ -227,4 +241,9 @@ private:
     // The listener thread's copy of laserHighSpeedcheckBox, kept by the GUI.
     std::atomic<bool> highSpeedMode{false};
     bool actorShown = true;
+    // GUI thread only: File > "Record…" / "Stop recording" and the recording under way.
+    QAction* recordAction = nullptr;
+    QAction* stopRecordingAction = nullptr;
+    QLabel* recordingLabel = nullptr;
+    std::shared_ptr<window::Recording> recording;
 };

@@ -37,6 +37,7 @@ bool MainWindow::setupListener() {
     }
     if (!listener) {
         listener = new tavrel::SentovaGrabber();
+        recordListenerTraffic();
     }
     const std::vector<std::uint32_t> candidates = viewer::portsToTry(port, kPortsToTry);
     for (const std::uint32_t candidate : candidates) {
