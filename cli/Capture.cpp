@@ -1,6 +1,7 @@
 #include "Capture.h"
 
 #include "Failure.h"
+#include "Interrupt.h"
 #include "ObservationPoint.h"
 #include "Report.h"
 
@@ -8,7 +9,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -20,35 +20,6 @@ namespace cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void onInterrupt(int signal) {
-    g_interrupted = 1;
-    // A second interrupt ends the program at once.
-    std::signal(signal, SIG_DFL);
-}
-
-// Installs the interrupt handlers for its lifetime.
-class InterruptGuard {
-public:
-    InterruptGuard() {
-        g_interrupted = 0;
-        struct sigaction action {};
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &m_int);
-        sigaction(SIGTERM, &action, &m_term);
-    }
-    ~InterruptGuard() {
-        sigaction(SIGINT, &m_int, nullptr);
-        sigaction(SIGTERM, &m_term, nullptr);
-    }
-
-private:
-    struct sigaction m_int {};
-    struct sigaction m_term {};
-};
 
 // Receives the observations on the listener's thread.
 class Receiver : public tavrel::SentovaLaserDataCallbackClass {
@@ -185,7 +156,7 @@ int runCapture(CaptureOptions o) {
     for (;;) {
         const Clock::time_point now = Clock::now();
         const double elapsed = std::chrono::duration<double>(now - start).count();
-        if (g_interrupted) {
+        if (InterruptGuard::interrupted()) {
             break;
         }
         if (o.points && receiver.count() >= *o.points) {
@@ -232,7 +203,7 @@ int runCapture(CaptureOptions o) {
     writePoints(o.output, points, fields, terminal);
     if (!o.quiet) {
         std::fprintf(stderr, "%zu points written to %s%s\n", points.size(), o.output.path.c_str(),
-                     g_interrupted ? " (interrupted)" : "");
+                     InterruptGuard::interrupted() ? " (interrupted)" : "");
     }
     if (!stopFailure.empty()) {
         failed(stopFailure);

@@ -7,6 +7,7 @@
 #include "Capture.h"
 #include "Commands.h"
 #include "Failure.h"
+#include "Record.h"
 
 #include "Sentova/Sentova.h"
 
@@ -242,6 +243,27 @@ int run(int argc, char** argv) {
     capture->add_flag("--force", force, "Replace an existing file");
     capture->add_flag("-q,--quiet", quiet, "No progress line and no summary");
 
+    std::string recordOutput;
+    std::string recordPattern;
+    double recordSeconds = 0;
+    LaserOptions recordLaser;
+    ScanOptions recordScan;
+    auto* record = app.add_subcommand(
+        "record", "Record the device's raw traffic (commands, replies, notifications and the "
+                  "laser stream) to a pcap file for Wireshark or a replay; starts the laser "
+                  "stream and stops it at the end; Ctrl-C stops and keeps the file");
+    addAddress(record, address);
+    record->add_option("-o,--output", recordOutput, "The capture file to write (.pcap)")
+        ->required();
+    record->add_option("--seconds", recordSeconds, "Stop after this many seconds")
+        ->check(CLI::PositiveNumber);
+    recordLaser.add(record);
+    record->add_option("--scan", recordPattern, "Also run a scan: full, bounded or region")
+        ->check(CLI::IsMember({"full", "bounded", "region"}));
+    recordScan.add(record, false);
+    record->add_flag("--force", force, "Replace an existing file");
+    record->add_flag("-q,--quiet", quiet, "No progress line and no summary");
+
     std::string input;
     std::string inputFormat;
     auto* convert = app.add_subcommand("convert", "Convert a point cloud file to another format");
@@ -328,6 +350,24 @@ int run(int argc, char** argv) {
         o.output = chooseOutput(output, formatName, force);
         o.quiet = quiet;
         return runCapture(std::move(o));
+    }
+    if (*record) {
+        checkAddress(address);
+        checkRecordOutput(recordOutput, force);
+        RecordOptions o;
+        o.address = address;
+        o.output = recordOutput;
+        o.port = recordLaser.port;
+        o.model = recordLaser.askedModel();
+        o.laser = recordLaser.settings();
+        if (!recordPattern.empty()) {
+            o.scan = recordScan.resolved(recordPattern);
+        }
+        if (recordSeconds > 0) {
+            o.seconds = recordSeconds;
+        }
+        o.quiet = quiet;
+        return runRecord(std::move(o));
     }
     if (*convert) {
         ConvertOptions o;

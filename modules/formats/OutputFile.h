@@ -29,6 +29,10 @@ public:
     // Closes and removes the temporary file.
     void discard();
 
+    // The name being written, once open: the temporary one, or the final one when writing in
+    // place. For writers that open the file themselves.
+    const std::string& writtenPath() const { return m_inPlace ? m_path : m_temp; }
+
 private:
     std::string m_path; // final name (a symbolic link's target when it names one)
     std::string m_temp; // name written to; empty when writing in place

@@ -1,0 +1,33 @@
+#pragma once
+
+// `sentova record`: the device's raw traffic to a capture file. Starts the laser stream (and a
+// scan when asked), records every datagram of the command channels and of the laser data port,
+// stops what it started at the end (after --seconds, or on SIGINT or SIGTERM) and gives the
+// file its name only once it is complete. Runs on the main thread; the library's threads only
+// queue the datagrams for the recorder's writer thread.
+
+#include "Device.h"
+
+#include <optional>
+#include <string>
+
+namespace cli {
+
+struct RecordOptions {
+    std::string address;
+    std::string output; // the capture file
+    int port = 4366;
+    std::optional<LIDAR_TYPE> model; // from the serial number when not given
+    LaserSettings laser;
+    std::optional<ScanSettings> scan;
+    std::optional<double> seconds;
+    bool quiet = false;
+};
+
+// A usage error for an existing file without force, or a name that is not a capture file.
+void checkRecordOutput(const std::string& path, bool force);
+
+// Returns the exit status; throws Failure.
+int runRecord(RecordOptions options);
+
+} // namespace cli
