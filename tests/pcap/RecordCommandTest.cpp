@@ -2,6 +2,7 @@
 #include "CaptureTestSupport.h"
 #include "Process.h"
 #include "Replay.h"
+#include "TsharkSupport.h"
 
 #include "SentovaPcap/Capture.h"
 #include "SentovaPcap/LaserCapture.h"
@@ -98,6 +99,34 @@ TEST_F(RecordCommand, RecordsTheTrafficForTheSecondsAsked) {
     points = laser.points;
     EXPECT_GT(points, 3000u) << "about 5000 points a second";
     EXPECT_EQ(laser.sources.size(), 1u);
+
+    // The dissector reads the recorded session.
+    if (!std::string(TSHARK).empty()) {
+        const pcaptest::Tshark t =
+            pcaptest::runTshark(file.string(),
+                                {"sentova.command", "sentova.param.id", "sentova.param.value",
+                                 "sentova.data_port", "sentova.reply.class", "sentova.serial",
+                                 "sentova_laser.records", "sentova_laser.timestamp"},
+                                "-o sentova_laser.port:" + port);
+        EXPECT_EQ(t.errors, "");
+        ASSERT_EQ(t.frames.size(), all.size());
+        bool start = false, serial = false, accepted = false;
+        std::uint64_t decoded = 0;
+        for (const auto& f : t.frames) {
+            if (f.at("sentova.command") == "SVRRBE") {
+                start = true;
+                EXPECT_EQ(f.at("sentova.param.id"), "3,4,5,0");
+                EXPECT_EQ(f.at("sentova.param.value"), "5000,1,0," + port);
+                EXPECT_EQ(f.at("sentova.data_port"), port);
+            }
+            serial = serial || f.at("sentova.serial").rfind("LX20-", 0) == 0;
+            accepted = accepted || f.at("sentova.reply.class") == "EA (acknowledged)";
+            if (!f.at("sentova_laser.records").empty())
+                decoded += std::stoull(f.at("sentova_laser.records"));
+        }
+        EXPECT_TRUE(start && serial && accepted);
+        EXPECT_EQ(decoded, points) << "every recorded laser point decoded";
+    }
 
     // The recording replays, as the model it was recorded from.
     sentova::sim::ReplaySource replay(sentova::sim::ReplayOptions{file.string()});

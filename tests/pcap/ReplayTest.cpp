@@ -174,7 +174,7 @@ TEST(ReplayOptions, CommandLine) {
 TEST(Replay, TheSimulatorStreamsTheRecordingToThePortAskedForUntilStopped) {
     TempFile file("session.pcap");
     writeRecording(file.path(), 50);
-    SimulatorConfig config = simtest::quietConfig(PCAP_TEST_NET ".2.1");
+    SimulatorConfig config = simtest::quietConfig(PCAP_TEST_NET ".0.2");
     std::string problems;
     const std::string about =
         useReplay(ReplayOptions{file.path(), 4.0}, false, config.device, problems);
