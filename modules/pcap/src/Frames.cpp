@@ -52,6 +52,20 @@ std::string hex16(std::uint16_t v) {
     return text;
 }
 
+// The link types read and written: their libpcap values and names.
+struct LinkTypeInfo {
+    LinkType type;
+    int datalink;
+    const char* name;
+};
+constexpr LinkTypeInfo kLinkTypes[] = {
+    {LinkType::Ethernet, DLT_EN10MB, "Ethernet"},
+    {LinkType::Raw, DLT_RAW, "raw IP"},
+    {LinkType::LinuxCooked, DLT_LINUX_SLL, "Linux cooked v1"},
+    {LinkType::Ipv4, DLT_IPV4, "raw IPv4"},
+    {LinkType::LinuxCooked2, DLT_LINUX_SLL2, "Linux cooked v2"},
+};
+
 ParsedFrame refuse(FrameProblem problem, std::string detail) {
     ParsedFrame frame;
     frame.problem = problem;
@@ -143,56 +157,25 @@ ParsedFrame parseByEtherType(std::uint16_t etherType, const unsigned char* data,
 } // namespace
 
 bool linkTypeFromDatalink(int datalink, LinkType& type) {
-    switch (datalink) {
-    case DLT_EN10MB:
-        type = LinkType::Ethernet;
-        return true;
-    case DLT_RAW:
-        type = LinkType::Raw;
-        return true;
-    case DLT_LINUX_SLL:
-        type = LinkType::LinuxCooked;
-        return true;
-    case DLT_IPV4:
-        type = LinkType::Ipv4;
-        return true;
-    case DLT_LINUX_SLL2:
-        type = LinkType::LinuxCooked2;
-        return true;
-    default:
-        return false;
-    }
+    for (const LinkTypeInfo& info : kLinkTypes)
+        if (info.datalink == datalink) {
+            type = info.type;
+            return true;
+        }
+    return false;
 }
 
 int datalinkOf(LinkType type) {
-    switch (type) {
-    case LinkType::Ethernet:
-        return DLT_EN10MB;
-    case LinkType::Raw:
-        return DLT_RAW;
-    case LinkType::LinuxCooked:
-        return DLT_LINUX_SLL;
-    case LinkType::Ipv4:
-        return DLT_IPV4;
-    case LinkType::LinuxCooked2:
-        return DLT_LINUX_SLL2;
-    }
+    for (const LinkTypeInfo& info : kLinkTypes)
+        if (info.type == type)
+            return info.datalink;
     return DLT_RAW;
 }
 
 const char* linkTypeName(LinkType type) {
-    switch (type) {
-    case LinkType::Ethernet:
-        return "Ethernet";
-    case LinkType::Raw:
-        return "raw IP";
-    case LinkType::LinuxCooked:
-        return "Linux cooked v1";
-    case LinkType::Ipv4:
-        return "raw IPv4";
-    case LinkType::LinuxCooked2:
-        return "Linux cooked v2";
-    }
+    for (const LinkTypeInfo& info : kLinkTypes)
+        if (info.type == type)
+            return info.name;
     return "unknown";
 }
 
