@@ -262,7 +262,7 @@ const std::vector<OptionSpec>& optionTable() {
         {"--reorder-packets", true, packetFraction(&PacketFaultOptions::reorder)},
         {"--burst", true,
          whole<unsigned>([](Parsing& p) -> unsigned& { return p.config.faults.packets.burst; },
-                         1000000, "a number of datagrams")},
+                         1000, "a number of datagrams")},
         {"--burst-interval", true,
          [](const std::string& v, Parsing& p) -> std::string {
              unsigned long long n = 0;
@@ -413,9 +413,10 @@ Laser stream faults (each one is counted):
   --duplicate-packets F send a share F of the datagrams twice
   --reorder-packets F   hold a share F back and send each after the next one
   --burst N             hold the stream back and let it go all at once every
-                        --burst-interval, topped up with copies of its last
-                        datagram to at least N datagrams: with N in the
-                        thousands this overflows a listener's socket buffer
+                        --burst-interval, topped up to at least N datagrams
+                        (at most 1000) with large copies of its last one (its
+                        records repeated to 63,806 bytes): N = 400 overflows
+                        the library's listener here, kernel drops included
   --burst-interval MS   time between bursts, milliseconds (default 1000)
   --seed N              seed for every share and draw above and for the
                         measurement noise (default 1)

@@ -29,6 +29,19 @@ Endpoint endpointOf(std::uint64_t key) {
 
 } // namespace
 
+std::string burstCopy(const std::string& datagram) {
+    const auto layout = tavrel::examineLaserPacket(
+        reinterpret_cast<const unsigned char*>(datagram.data()), datagram.size());
+    if (layout.discarded || layout.records == 0)
+        return datagram;
+    std::string copy = tavrel::kLaserHeader;
+    copy.reserve(tavrel::kLaserHeaderSize + kBurstCopyRecords * tavrel::kLaserRecordSize);
+    for (std::size_t i = 0; i < kBurstCopyRecords; ++i)
+        copy.append(datagram, layout.headerSize + (i % layout.records) * tavrel::kLaserRecordSize,
+                    tavrel::kLaserRecordSize);
+    return copy;
+}
+
 PacketFaults::PacketFaults(PacketFaultOptions options, std::uint64_t seed)
     : m_options(options), m_seed(seed) {}
 
@@ -122,7 +135,7 @@ void PacketFaults::release(double t, std::vector<AddressedDatagram>& out) {
             continue;
         const Endpoint to = endpointOf(entry.first);
         ++m_counters.bursts;
-        const std::string last = held.back();
+        const std::string last = held.size() < m_options.burst ? burstCopy(held.back()) : "";
         for (std::string& bytes : held)
             out.push_back(AddressedDatagram{to, std::move(bytes)});
         std::size_t sent = held.size();

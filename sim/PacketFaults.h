@@ -24,8 +24,9 @@ struct PacketFaultOptions {
     double duplicate = 0.0; // share sent twice
     double reorder = 0.0;   // share held back and sent after the next datagram
     // Bursts: the stream is held back and leaves every burstIntervalMs all at
-    // once, topped up with copies of its last datagram to at least burst
-    // datagrams. 0 = no bursts.
+    // once, topped up to at least `burst` datagrams with large copies of its
+    // last one (its records repeated to kBurstCopyRecords), which a loopback
+    // reader cannot take as fast as they come. 0 = no bursts.
     unsigned burst = 0;
     unsigned burstIntervalMs = 1000;
 
@@ -34,6 +35,14 @@ struct PacketFaultOptions {
                reorder > 0.0 || burst > 0;
     }
 };
+
+// Records in each copy that fills a burst up: the largest laser datagram that
+// fits in one UDP datagram.
+constexpr std::size_t kBurstCopyRecords = 2900;
+
+// A burst's filler: the datagram's records repeated to kBurstCopyRecords
+// (the datagram itself when it has no whole record or a spoilt header).
+std::string burstCopy(const std::string& datagram);
 
 struct PacketFaultCounters {
     std::uint64_t dropped = 0;

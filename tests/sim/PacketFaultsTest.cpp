@@ -147,11 +147,17 @@ TEST(PacketFaults, BurstsHoldTheStreamAndLetItGoAtOnceFilledUp) {
             ++toHost;
         }
     EXPECT_EQ(toHost, 1000u);
+    // The copies are large: the last datagram's records over and over.
+    const std::string& copy = out.back().bytes;
+    EXPECT_EQ(copy.size(), 6 + kBurstCopyRecords * tavrel::kLaserRecordSize);
+    EXPECT_EQ(copy.compare(6, 3 * 22, datagram(99), 6, 3 * 22), 0);
+    EXPECT_EQ(copy.compare(6 + 3 * 22, 3 * 22, datagram(99), 6, 3 * 22), 0);
     EXPECT_EQ(faults.counters().bursts, 2u);
     EXPECT_EQ(faults.counters().burstDatagrams, 2000u);
     EXPECT_EQ(faults.counters().burstCopies, 1900u);
     // Nothing held, nothing due: the next burst counts from the next datagram.
     EXPECT_EQ(faults.nextRelease(), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(burstCopy("EBRBEX123"), "EBRBEX123"); // nothing to repeat
     faults.offer(kHost, datagram(7), 2.0, out);
     EXPECT_DOUBLE_EQ(faults.nextRelease(), 2.5);
 }

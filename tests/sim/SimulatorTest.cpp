@@ -206,7 +206,7 @@ TEST(Options, ParsesEveryOption) {
                                  "--bad-header=0.2",
                                  "--duplicate-packets=0.3",
                                  "--reorder-packets=0.4",
-                                 "--burst=5000",
+                                 "--burst=500",
                                  "--burst-interval=250",
                                  "--reply-jitter=40",
                                  "--late-replies=0.5",
@@ -241,7 +241,7 @@ TEST(Options, ParsesEveryOption) {
     EXPECT_EQ(c.faults.packets.badHeader, 0.2);
     EXPECT_EQ(c.faults.packets.duplicate, 0.3);
     EXPECT_EQ(c.faults.packets.reorder, 0.4);
-    EXPECT_EQ(c.faults.packets.burst, 5000u);
+    EXPECT_EQ(c.faults.packets.burst, 500u);
     EXPECT_EQ(c.faults.packets.burstIntervalMs, 250u);
     EXPECT_EQ(c.faults.replyJitterMs, 40u);
     EXPECT_EQ(c.faults.lateReplies, 0.5);
