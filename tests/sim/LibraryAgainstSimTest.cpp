@@ -312,3 +312,22 @@ TEST(LibraryAgainstSim, EventTimerAndIsolatedIO) {
     EXPECT_EQ(el, 0.0);
     EXPECT_EQ(events.ManagerSendCommand("SVNOPE"), tavrel::UnknownCommand);
 }
+
+TEST(LibraryAgainstSim, EveryEventManagerThatConfiguredEventsIsNotified) {
+    SimFixture f(config(SIM_TEST_NET ".2.12"));
+    Sentova device(SIM_TEST_NET ".2.12");
+    SentovaEventManager first(SIM_TEST_NET ".2.12"), second(SIM_TEST_NET ".2.12");
+    RecordingEvents seenFirst, seenSecond;
+    first.RegisterEventCallback(0, &seenFirst);
+    second.RegisterEventCallback(0, &seenSecond);
+    ASSERT_EQ(device.Home(), tavrel::NoError);
+    ASSERT_EQ(first.ConfigureCommandBuffer(1, "SVIIOT\x01"), tavrel::NoError);
+    ASSERT_EQ(first.EventEnable(1, 0, true), tavrel::NoError);
+    // The second one only looks: disabling a binding that is not there is enough.
+    ASSERT_EQ(second.EventDisable(9, 3), tavrel::NoError);
+    ASSERT_EQ(device.StartFullFieldScan(10.0, 1.0), tavrel::NoError);
+    ASSERT_TRUE(waitUntil(
+        [&] { return seenFirst.events().size() >= 2 && seenSecond.events().size() >= 2; }));
+    EXPECT_EQ(device.Stop(), tavrel::NoError);
+    EXPECT_EQ(f.sim.status().eventChannels.size(), 2u);
+}

@@ -440,3 +440,36 @@ TEST(Simulator, CountersLine) {
         EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
     EXPECT_EQ(line.find('\n'), std::string::npos);
 }
+
+TEST(Simulator, TwoHostsEachReceiveTheirStream) {
+    SimulatorConfig c = simtest::quietConfig(SIM_TEST_NET ".1.9");
+    c.device.model = Model::Generic;
+    Simulator sim(c);
+    sim.start();
+    UdpClient commandsA("127.0.0.21"), dataA("127.0.0.21");
+    UdpClient commandsB("127.0.0.22"), dataB("127.0.0.22");
+    const auto start = [](UdpClient& data) {
+        return tavrel::CommandSerialiser::SVRRBE({{0, static_cast<int>(data.port())}});
+    };
+    ASSERT_EQ(commandsA.ask(sim.endpoint(), start(dataA)), "EARRBE");
+    ASSERT_EQ(commandsB.ask(sim.endpoint(), start(dataB)), "EARRBE");
+    const auto packets = [](UdpClient& data, int n) {
+        int got = 0;
+        while (got < n && data.receive(300))
+            ++got;
+        return got;
+    };
+    EXPECT_EQ(packets(dataA, 50), 50);
+    EXPECT_EQ(packets(dataB, 50), 50);
+    EXPECT_EQ(sim.status().streamTargets.size(), 2u);
+
+    // The second host stops its stream; the first one's goes on.
+    ASSERT_EQ(commandsB.ask(sim.endpoint(), "SVSRBE"), "EASRBE");
+    while (dataB.receive(100)) {
+    }
+    EXPECT_EQ(packets(dataA, 50), 50);
+    EXPECT_FALSE(dataB.receive(200));
+    EXPECT_TRUE(sim.status().streaming);
+    ASSERT_EQ(commandsA.ask(sim.endpoint(), "SVSRBE"), "EASRBE");
+    EXPECT_FALSE(sim.status().streaming);
+}
