@@ -1,20 +1,21 @@
-// Measures the display refresh with a full point buffer while data streams in: 3000 new points
-// per 100 ms tick (30,000 points per second), each evicting the oldest. Prints, per buffer size:
-//   rebuild-from-scratch  every point inserted anew and looked up in a fresh vtkLookupTable
-//   stream tick           GUI-thread time of one refresh (lock section, range, array update)
-//   lock held             the part of it spent holding the points lock
-//   full rebuild          colour range changed (new table, every colour rewritten)
-//   reload                buffer replaced (every point copied again)
-//   render                one render of the scene, offscreen (with --render, needs a display)
+// The display refresh with a full point buffer while data streams in: 3000 new points per
+// 100 ms tick (30,000 points per second), each evicting the oldest. Prints, per buffer size:
+//   stream tick   GUI-thread time of one refresh (capture, range, drawing update), and the part
+//                 spent holding the points lock
+//   recolour      the refresh after the colour range changed (drawn points recoloured)
+//   reload        the buffer replaced: refreshes until the display holds it all, the longest of
+//                 them and the longest lock held
+//   frame         with --render: the frame budget settled on this machine's OpenGL (offscreen,
+//                 1000x700, no multisampling): points drawn per frame and the frame's time,
+//                 against a frame of every point
 // Usage: bench_display [--render] [sizes...]   (default sizes 100000 1000000 10000000)
-#include "CloudDisplay.h"
+#include "ChunkedCloud.h"
+#include "FrameBudget.h"
 #include "ObservationPoint.h"
+#include "PointBuffer.h"
 
-#include <vtkActor.h>
-#include <vtkCellArray.h>
-#include <vtkLookupTable.h>
-#include <vtkPointData.h>
-#include <vtkPolyDataMapper.h>
+#include <vtkCamera.h>
+#include <vtkProperty.h>
 #include <vtkRenderWindow.h>
 #include <vtkRenderer.h>
 
@@ -31,13 +32,15 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+constexpr std::size_t kCaptureLimit = 200000; // as the window
+
 double msSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
 struct Source {
@@ -52,140 +55,116 @@ struct Source {
     }
 };
 
-// The rebuild the window would do without the incremental display.
-double rebuildFromScratch(const std::deque<DataPoint>& points, std::uint32_t minimum,
-                          std::uint32_t maximum) {
-    const auto start = Clock::now();
-    auto lut = vtkSmartPointer<vtkLookupTable>::New();
-    lut->SetTableRange(minimum, maximum);
-    lut->SetHueRange(0, 2.0 / 3.0);
-    lut->SetNumberOfColors(maximum - minimum + 1);
-    lut->SetNumberOfTableValues(maximum - minimum + 1);
-    lut->ForceBuild();
-    auto pts = vtkSmartPointer<vtkPoints>::New();
-    auto verts = vtkSmartPointer<vtkCellArray>::New();
-    auto colors = vtkSmartPointer<vtkUnsignedCharArray>::New();
-    colors->SetNumberOfComponents(3);
-    colors->SetName("Colors");
-    for (const DataPoint& p : points) {
-        const vtkIdType id = pts->InsertNextPoint(p.x, p.y, p.z);
-        verts->InsertNextCell(1, &id);
-        double rgb[3];
-        lut->GetColor(p.intensity, rgb);
-        const unsigned char c[3] = {static_cast<unsigned char>(255 * rgb[0]),
-                                    static_cast<unsigned char>(255 * rgb[1]),
-                                    static_cast<unsigned char>(255 * rgb[2])};
-        colors->InsertNextTypedTuple(c);
-    }
-    auto polyData = vtkSmartPointer<vtkPolyData>::New();
-    polyData->SetPoints(pts);
-    polyData->SetVerts(verts);
-    polyData->GetPointData()->SetScalars(colors);
-    return msSince(start);
-}
+struct Window {
+    vtkSmartPointer<vtkRenderer> renderer = vtkSmartPointer<vtkRenderer>::New();
+    vtkSmartPointer<vtkRenderWindow> renderWindow = vtkSmartPointer<vtkRenderWindow>::New();
+    vtkSmartPointer<vtkProperty> property = vtkSmartPointer<vtkProperty>::New();
+    ChunkedCloud cloud{renderer, property};
+    FrameBudget budget;
+    std::deque<DataPoint> points;
+    BufferLog log;
+    IntensityScale scale;
+    std::uint32_t minimum = 65535;
+    std::uint32_t maximum = 0;
+    bool render = false;
 
-struct Scene {
-    vtkSmartPointer<vtkRenderWindow> window;
-    explicit Scene(vtkPolyData* polyData) {
-        auto mapper = vtkSmartPointer<vtkPolyDataMapper>::New();
-        mapper->SetInputData(polyData);
-        auto actor = vtkSmartPointer<vtkActor>::New();
-        actor->SetMapper(mapper);
-        auto renderer = vtkSmartPointer<vtkRenderer>::New();
-        renderer->AddActor(actor);
-        window = vtkSmartPointer<vtkRenderWindow>::New();
-        window->SetOffScreenRendering(1);
-        window->SetSize(1024, 768);
-        window->AddRenderer(renderer);
-        renderer->ResetCamera();
-    }
-    double render() {
+    // One refresh as the window runs it; returns GUI-thread ms and the locked part.
+    double refresh(double& lockedMs) {
         const auto start = Clock::now();
-        window->Render();
+        cloud.capture(points, log, kCaptureLimit);
+        lockedMs = msSince(start);
+        cloud.automaticRange(minimum, maximum);
+        const ColourTable& table =
+            scale.update(minimum, maximum, kDefaultMinimumColour, kDefaultMaximumColour);
+        if (cloud.needsApply(table, budget.budget())) {
+            cloud.apply(table, budget.budget());
+        }
         return msSince(start);
+    }
+
+    double frame() {
+        const auto start = Clock::now();
+        renderWindow->Render();
+        renderWindow->WaitForCompletion();
+        const double ms = msSince(start);
+        budget.frameRendered(cloud.drawnCount(), ms);
+        return ms;
     }
 };
 
 void run(std::size_t size, bool render) {
     Source source;
-    std::deque<DataPoint> points;
-    BufferLog log;
-    for (std::size_t i = 0; i < size; ++i) {
-        appendBounded(points, source.next(), static_cast<std::uint32_t>(size), log);
-    }
-    auto polyData = vtkSmartPointer<vtkPolyData>::New();
-    CloudDisplay display;
-    display.attachTo(polyData);
-    IntensityScale scale;
-    std::uint32_t minimum = 65535;
-    std::uint32_t maximum = 0;
-
-    const int scratchRuns = size >= 10000000 ? 1 : 3;
-    std::vector<double> scratch;
-    for (int i = 0; i < scratchRuns; ++i) {
-        scratch.push_back(rebuildFromScratch(points, 0, 65535));
-    }
-
-    // One refresh as the window runs it; returns GUI-thread ms and the locked part.
-    auto refresh = [&](double& lockedMs) {
-        const auto start = Clock::now();
-        display.capture(points, points.size(), log);
-        lockedMs = msSince(start);
-        display.automaticRange(minimum, maximum);
-        display.apply(scale.update(minimum, maximum, kDefaultMinimumColour, kDefaultMaximumColour));
-        polyData->Modified();
-        return msSince(start);
-    };
-
-    double locked = 0;
-    const double first = refresh(locked);
-    std::unique_ptr<Scene> scene;
-    std::vector<double> renders;
+    Window w;
     if (render) {
-        scene = std::make_unique<Scene>(polyData);
-        scene->render();
+        w.renderWindow->SetOffScreenRendering(1);
+        w.renderWindow->SetMultiSamples(0);
+        w.renderWindow->SetSize(1000, 700);
+        w.renderWindow->AddRenderer(w.renderer);
+        w.renderer->GetActiveCamera()->SetPosition(0, -12000, 3000);
+        w.renderer->GetActiveCamera()->SetFocalPoint(0, 0, 0);
+    }
+    for (std::size_t i = 0; i < size; ++i) {
+        appendBounded(w.points, source.next(), static_cast<std::uint32_t>(size), w.log);
+    }
+
+    // The first fill, as after a load: refreshes until everything is held.
+    double locked = 0;
+    std::vector<double> fillTicks;
+    double fillLocked = 0;
+    while (w.cloud.heldCount() < w.points.size() || fillTicks.empty()) {
+        fillTicks.push_back(w.refresh(locked));
+        fillLocked = std::max(fillLocked, locked);
+    }
+    if (render) {
+        w.renderer->ResetCameraClippingRange();
     }
 
     std::vector<double> ticks;
     std::vector<double> locks;
-    for (int tick = 0; tick < 20; ++tick) {
+    std::vector<double> frames;
+    for (int tick = 0; tick < 30; ++tick) {
         for (int i = 0; i < 3000; ++i) {
-            appendBounded(points, source.next(), static_cast<std::uint32_t>(size), log);
+            appendBounded(w.points, source.next(), static_cast<std::uint32_t>(size), w.log);
         }
-        ticks.push_back(refresh(locked));
+        ticks.push_back(w.refresh(locked));
         locks.push_back(locked);
-        if (scene) {
-            renders.push_back(scene->render());
+        if (render) {
+            frames.push_back(w.frame());
         }
     }
+    const std::size_t drawn = w.cloud.drawnCount();
 
-    // Colour range changed: a new table and every colour rewritten.
+    // Colour range changed: a new table, every drawn point recoloured.
     std::vector<double> recolour;
     for (int i = 0; i < 3; ++i) {
         const auto start = Clock::now();
         std::uint32_t lo = 100 + i;
         std::uint32_t hi = 60000 - i;
-        display.apply(scale.update(lo, hi, kDefaultMinimumColour, kDefaultMaximumColour));
-        polyData->Modified();
+        w.cloud.apply(w.scale.update(lo, hi, kDefaultMinimumColour, kDefaultMaximumColour),
+                      w.budget.budget());
         recolour.push_back(msSince(start));
     }
 
-    // Buffer replaced (a load, "Reset scene" followed by data): every point copied again.
+    // Buffer replaced: every point copied again, over several refreshes.
+    w.log.generation++;
     std::vector<double> reload;
-    std::vector<double> reloadLocks;
-    for (int i = 0; i < 3; ++i) {
-        log.generation++;
-        reload.push_back(refresh(locked));
-        reloadLocks.push_back(locked);
+    double reloadLocked = 0;
+    while (w.cloud.heldCount() < w.points.size() || reload.empty()) {
+        reload.push_back(w.refresh(locked));
+        reloadLocked = std::max(reloadLocked, locked);
     }
 
-    std::printf("%9zu points: rebuild-from-scratch %8.1f ms | first build %7.1f ms | "
-                "stream tick %6.2f ms (lock held %5.2f ms) | full rebuild %6.1f ms | "
-                "reload %6.1f ms (lock held %6.1f ms)",
-                size, median(scratch), first, median(ticks), median(locks), median(recolour),
-                median(reload), median(reloadLocks));
-    if (!renders.empty()) {
-        std::printf(" | render %7.1f ms", median(renders));
+    std::printf("%9zu points: stream tick %6.2f ms (lock held %5.2f ms) | recolour %6.1f ms | "
+                "reload %zu refreshes, longest %6.1f ms (lock held %5.1f ms)",
+                size, median(ticks), median(locks), median(recolour), reload.size(),
+                *std::max_element(reload.begin(), reload.end()), reloadLocked);
+    if (render) {
+        // Settled frames, then one frame of everything for comparison.
+        std::vector<double> settled(frames.end() - 10, frames.end());
+        std::printf(" | frame: %zu drawn in %6.1f ms", drawn, median(settled));
+        w.cloud.apply(w.scale.table(), size);
+        const double all = w.frame();
+        std::printf(" (all %zu: %7.1f ms)", w.cloud.drawnCount(), all);
     }
     std::printf("\n");
     std::fflush(stdout);

@@ -1,4 +1,5 @@
 // Region helper and "Set to uniform" through the window's menus.
+#include "ScenePieces.h"
 #include "WindowFixture.h"
 
 #include "Sentova/LaserPacket.h"
@@ -42,11 +43,10 @@ protected:
             ->GetFirstRenderer();
     }
 
-    // The helper is the actor added after the cloud's.
     vtkActor* helper() {
-        vtkActorCollection* actors = renderer()->GetActors();
-        EXPECT_GE(actors->GetNumberOfItems(), 2);
-        return vtkActor::SafeDownCast(actors->GetItemAsObject(1));
+        vtkActor* found = regionHelper(renderer());
+        EXPECT_NE(found, nullptr);
+        return found;
     }
 
     vtkPolyData* helperData() {
@@ -67,9 +67,13 @@ protected:
         return nullptr;
     }
 
+    // The size the cloud's points are drawn with; a point is shown first if there is none.
     float pointSize() {
-        auto* cloud = vtkActor::SafeDownCast(renderer()->GetActors()->GetItemAsObject(0));
-        return cloud->GetProperty()->GetPointSize();
+        if (cloudActors(renderer()).empty()) {
+            window->LaserDataCallback({{0.0, 0.0, 2000.0, 0, 100.0, 0.0, 0.0}}, 0);
+            EXPECT_TRUE(waitUntil([&] { return !cloudActors(renderer()).empty(); }));
+        }
+        return cloudActors(renderer()).front()->GetProperty()->GetPointSize();
     }
 
     // One datagram of points with these amplitudes, straight ahead at 2 m.

@@ -1,8 +1,14 @@
-#include "CloudDisplay.h"
+#include "ChunkedCloud.h"
 #include "ObservationPoint.h"
 
+#include <vtkActor.h>
 #include <vtkLookupTable.h>
+#include <vtkMapper.h>
 #include <vtkPointData.h>
+#include <vtkPolyData.h>
+#include <vtkProperty.h>
+#include <vtkRenderer.h>
+#include <vtkUnsignedCharArray.h>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +16,7 @@
 #include <array>
 #include <cmath>
 #include <random>
+#include <set>
 #include <tuple>
 #include <vector>
 
@@ -19,30 +26,27 @@ namespace {
 
 using Drawn = std::tuple<float, float, float, int, int, int>;
 
-// What the scene shows: every vertex cell's point with its colour, in no particular order.
-std::vector<Drawn> drawnBy(vtkPolyData* polyData) {
+// What the scene shows: every point of every visible chunk actor with its colour, in no
+// particular order.
+std::vector<Drawn> drawnBy(const ChunkedCloud& cloud) {
     std::vector<Drawn> drawn;
-    auto colors = vtkUnsignedCharArray::SafeDownCast(polyData->GetPointData()->GetScalars());
-    EXPECT_NE(colors, nullptr);
-    EXPECT_STREQ(colors->GetName(), "Colors");
-    EXPECT_EQ(colors->GetNumberOfComponents(), 3);
-    vtkCellArray* verts = polyData->GetVerts();
-    EXPECT_EQ(verts->GetNumberOfCells(), polyData->GetNumberOfPoints());
-    std::vector<int> seen(static_cast<std::size_t>(polyData->GetNumberOfPoints()), 0);
-    verts->InitTraversal();
-    vtkIdType count = 0;
-    const vtkIdType* ids = nullptr;
-    while (verts->GetNextCell(count, ids)) {
-        EXPECT_EQ(count, 1);
-        const vtkIdType id = ids[0];
-        ++seen[static_cast<std::size_t>(id)];
-        double p[3];
-        polyData->GetPoint(id, p);
-        drawn.emplace_back(static_cast<float>(p[0]), static_cast<float>(p[1]),
-                           static_cast<float>(p[2]), colors->GetValue(id * 3),
-                           colors->GetValue(id * 3 + 1), colors->GetValue(id * 3 + 2));
+    for (vtkActor* actor : cloud.actors()) {
+        if (!actor->GetVisibility()) {
+            continue;
+        }
+        auto* polyData = vtkPolyData::SafeDownCast(actor->GetMapper()->GetInput());
+        auto colors = vtkUnsignedCharArray::SafeDownCast(polyData->GetPointData()->GetScalars());
+        EXPECT_NE(colors, nullptr);
+        EXPECT_STREQ(colors->GetName(), "Colors");
+        EXPECT_EQ(colors->GetNumberOfTuples(), polyData->GetNumberOfPoints());
+        for (vtkIdType id = 0; id < polyData->GetNumberOfPoints(); ++id) {
+            double p[3];
+            polyData->GetPoint(id, p);
+            drawn.emplace_back(static_cast<float>(p[0]), static_cast<float>(p[1]),
+                               static_cast<float>(p[2]), colors->GetValue(id * 3),
+                               colors->GetValue(id * 3 + 1), colors->GetValue(id * 3 + 2));
+        }
     }
-    EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](int s) { return s == 1; }));
     std::sort(drawn.begin(), drawn.end());
     return drawn;
 }
@@ -91,14 +95,10 @@ std::pair<std::uint32_t, std::uint32_t> scannedRange(const std::deque<DataPoint>
     return {minimum, maximum};
 }
 
-// The window's side of the display: buffer, its log, the range members and the refresh.
+// The window's side of the display: buffer, its log, the range members and the refresh, with
+// large chunks of 64 points and small ones of 8, so that a few hundred points cross several.
 class Window : public ::testing::Test {
 protected:
-    Window() {
-        polyData = vtkSmartPointer<vtkPolyData>::New();
-        display.attachTo(polyData);
-    }
-
     DataPoint randomPoint(double maxIntensity = 4000) {
         std::uniform_real_distribution<double> coord(-100, 100);
         std::uniform_real_distribution<double> amp(0, maxIntensity);
@@ -123,26 +123,32 @@ protected:
     }
 
     // Returns whether the scene was rebuilt.
-    bool refresh(bool applyIt = true) {
-        display.capture(points, points.size(), log);
+    bool refresh(bool applyIt = true, std::size_t limit = 1u << 30) {
+        cloud.capture(points, log, limit);
         if (autoIntensity) {
-            display.automaticRange(minimum, maximum);
-            const auto scanned = scannedRange(points);
-            EXPECT_EQ(minimum, scanned.first);
-            EXPECT_EQ(maximum, scanned.second);
+            cloud.automaticRange(minimum, maximum);
+            if (cloud.pendingCount() == 0) {
+                const auto scanned = scannedRange(points);
+                EXPECT_EQ(minimum, scanned.first);
+                EXPECT_EQ(maximum, scanned.second);
+            }
         }
-        if (!applyIt || (points.size() == display.displayedCount() && !changed)) {
+        if (!applyIt) {
             return false;
         }
         const ColourTable& table = scale.update(minimum, maximum, low, high);
-        display.apply(table);
+        if (!changed && !cloud.needsApply(table, budget)) {
+            return false;
+        }
+        cloud.apply(table, budget);
         changed = false;
         return true;
     }
 
     void expectScene() {
-        ASSERT_EQ(display.displayedCount(), points.size());
-        EXPECT_EQ(drawnBy(polyData), rebuiltFrom(points, minimum, maximum, low, high));
+        ASSERT_EQ(cloud.heldCount(), points.size());
+        EXPECT_EQ(cloud.drawnCount(), points.size());
+        EXPECT_EQ(drawnBy(cloud), rebuiltFrom(points, minimum, maximum, low, high));
     }
 
     std::mt19937 rng{42};
@@ -155,14 +161,17 @@ protected:
     std::uint32_t maximum = 0;
     HsvColour low = kDefaultMinimumColour;
     HsvColour high = kDefaultMaximumColour;
+    std::size_t budget = 1u << 30;
     IntensityScale scale;
-    CloudDisplay display;
-    vtkSmartPointer<vtkPolyData> polyData;
+    vtkSmartPointer<vtkRenderer> renderer = vtkSmartPointer<vtkRenderer>::New();
+    vtkSmartPointer<vtkProperty> property = vtkSmartPointer<vtkProperty>::New();
+    ChunkedCloud cloud{renderer, property, 6, 3};
 };
 
 } // namespace
 
 TEST_F(Window, GrowsThenStreamsThroughAFullBuffer) {
+    refresh();
     EXPECT_FALSE(refresh()); // nothing to show yet
     expectScene();
     stream(400);
@@ -301,5 +310,173 @@ TEST_F(Window, EqualIntensitiesColourAgainstTheFullRange) {
     EXPECT_TRUE(refresh());
     EXPECT_EQ(minimum, 0u);
     EXPECT_EQ(maximum, 65535u);
+    expectScene();
+}
+
+namespace {
+
+// Points whose x is their arrival number, so a drawn point says which one it is. The display
+// starts from an empty buffer, so it counts arrivals as the test does.
+class Budgeted : public Window {
+protected:
+    void SetUp() override { refresh(); }
+
+    void numbered(std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i, ++next) {
+            DataPoint p;
+            p.x = static_cast<double>(next);
+            p.intensity = static_cast<double>(next % 500);
+            appendBounded(points, p, cap, log);
+        }
+    }
+
+    std::set<long> drawnArrivals() {
+        std::set<long> arrivals;
+        for (const Drawn& d : drawnBy(cloud)) {
+            arrivals.insert(static_cast<long>(std::get<0>(d)));
+        }
+        return arrivals;
+    }
+
+    std::set<long> heldArrivals() {
+        std::set<long> arrivals;
+        for (const DataPoint& p : points) {
+            arrivals.insert(static_cast<long>(p.x));
+        }
+        return arrivals;
+    }
+
+    long next = 0;
+};
+
+} // namespace
+
+TEST(BitReverse, ReversesTheLowBits) {
+    EXPECT_EQ(bitReverse(0, 6), 0u);
+    EXPECT_EQ(bitReverse(1, 6), 32u);
+    EXPECT_EQ(bitReverse(6, 6), 24u);
+    EXPECT_EQ(bitReverse(63, 6), 63u);
+    EXPECT_EQ(bitReverse(1, 16), 32768u);
+    for (std::uint32_t v = 0; v < 64; ++v) {
+        EXPECT_EQ(bitReverse(bitReverse(v, 6), 6), v);
+    }
+}
+
+TEST_F(Budgeted, DrawsAboutTheBudgetNewestChunkWholeAndOnlyBufferedPoints) {
+    cap = 640; // ten large chunks
+    numbered(700);
+    budget = 200;
+    refresh();
+    const std::set<long> drawn = drawnArrivals();
+    EXPECT_EQ(drawn.size(), cloud.drawnCount());
+    // The budget's share of the points, and the newest small chunk (arrivals 696..699) whole on
+    // top.
+    EXPECT_GE(cloud.drawnCount(), 180u);
+    EXPECT_LE(cloud.drawnCount(), 200u + 8u);
+    for (long a = 696; a < 700; ++a) {
+        EXPECT_TRUE(drawn.count(a)) << a;
+    }
+    const std::set<long> held = heldArrivals();
+    for (long a : drawn) {
+        EXPECT_TRUE(held.count(a)) << a;
+    }
+    EXPECT_EQ(cloud.heldCount(), 640u);
+}
+
+TEST_F(Budgeted, AShareOfAChunkIsEvenlySpreadAndALargerShareContainsTheSmaller) {
+    cap = 100000;
+    numbered(64 * 5);
+    std::set<long> previous;
+    for (std::size_t b : {80, 160, 250, 320}) {
+        budget = b;
+        refresh();
+        const std::set<long> drawn = drawnArrivals();
+        EXPECT_TRUE(std::includes(drawn.begin(), drawn.end(), previous.begin(), previous.end()))
+            << b;
+        previous = drawn;
+    }
+    // A quarter of each older chunk: every fourth arrival.
+    budget = 80;
+    refresh();
+    for (long a : drawnArrivals()) {
+        if (a < 256) {
+            EXPECT_EQ(a % 4, 0) << a;
+        }
+    }
+    budget = 1u << 30;
+    refresh();
+    EXPECT_EQ(cloud.drawnCount(), points.size());
+}
+
+TEST_F(Budgeted, StreamingThroughAFullBufferKeepsTheSubsampleInPlace) {
+    cap = 64 * 8;
+    numbered(64 * 8 + 20);
+    budget = 64 * 3;
+    refresh();
+    for (int tick = 0; tick < 12; ++tick) {
+        SCOPED_TRACE(tick);
+        const std::set<long> before = drawnArrivals();
+        const long newestChunkStart = next / 8 * 8;
+        numbered(23);
+        refresh();
+        const std::set<long> after = drawnArrivals();
+        const std::set<long> held = heldArrivals();
+        // Every point drawn before, still buffered and no longer in the newest chunk, is drawn
+        // now: nothing flickers out.
+        for (long a : before) {
+            if (held.count(a) && a < newestChunkStart) {
+                EXPECT_TRUE(after.count(a)) << a;
+            }
+        }
+        for (long a : after) {
+            EXPECT_TRUE(held.count(a)) << a;
+        }
+        for (long a = next / 8 * 8; a < next; ++a) {
+            EXPECT_TRUE(after.count(a)) << a;
+        }
+        // Small chunks are merged as their large block completes: few actors.
+        EXPECT_LE(cloud.chunkCount(), 9u + 8u);
+    }
+}
+
+TEST_F(Budgeted, PointsDrawnLaterGetTheColoursOfTheCurrentTable) {
+    cap = 100000;
+    stream(64 * 6);
+    budget = 80;
+    refresh();
+    autoIntensity = false;
+    minimum = 500;
+    maximum = 900;
+    low = {0.2, 1.0, 1.0};
+    changed = true;
+    refresh();
+    budget = 1u << 30;
+    refresh();
+    expectScene();
+}
+
+TEST_F(Budgeted, CaptureCopiesAtMostTheLimitAndCatchesUp) {
+    cap = 100000;
+    numbered(1000);
+    refresh(true, 300);
+    EXPECT_EQ(cloud.heldCount(), 300u);
+    EXPECT_EQ(cloud.pendingCount(), 700u);
+    numbered(50);
+    refresh(true, 300);
+    EXPECT_EQ(cloud.heldCount(), 600u);
+    refresh(true, 300);
+    refresh(true, 300);
+    EXPECT_EQ(cloud.pendingCount(), 0u);
+    expectScene();
+
+    // Points that leave the buffer before they were copied are skipped.
+    clearBuffer(points, log);
+    cap = 200;
+    numbered(150);
+    refresh(true, 100);
+    numbered(500);
+    refresh(true, 100);
+    EXPECT_EQ(cloud.heldCount(), 100u);
+    refresh(true, 1000);
     expectScene();
 }

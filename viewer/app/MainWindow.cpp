@@ -15,15 +15,12 @@
 #include <QTimer>
 
 #include <vtkActor.h>
-#include <vtkCellArray.h>
 #include <vtkGenericOpenGLRenderWindow.h>
-#include <vtkPoints.h>
 #include <vtkPolyData.h>
 #include <vtkPolyDataMapper.h>
 #include <vtkProperty.h>
 #include <vtkRenderer.h>
 #include <vtkRendererCollection.h>
-#include <vtkUnsignedCharArray.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -80,22 +77,12 @@ MainWindow::MainWindow(QWidget* parent)
 
     setBoundInputsEnabled(false, false);
 
-    // The arrays are updated in place by cloudDisplay rather than replaced at
-    // every refresh, so that streaming costs only the new points.
-    cloudPoints = cloudDisplay.points();
-    cloudVertices = cloudDisplay.vertices();
-    cloudColors = cloudDisplay.colors();
-    cloudPolyData = vtkSmartPointer<vtkPolyData>::New();
-    cloudDisplay.attachTo(cloudPolyData);
-
-    auto mapper = vtkSmartPointer<vtkPolyDataMapper>::New();
-    mapper->SetInputData(cloudPolyData);
-    cloudActor = vtkSmartPointer<vtkActor>::New();
-    cloudActor->SetMapper(mapper);
-    cloudActor->GetProperty()->SetPointSize(1);
     auto sceneRenderer = vtkSmartPointer<vtkRenderer>::New();
-    sceneRenderer->AddActor(cloudActor);
     ui->lidarQvtkWidget->renderWindow()->AddRenderer(sceneRenderer);
+    cloudProperty = vtkSmartPointer<vtkProperty>::New();
+    cloudProperty->SetPointSize(1);
+    cloud = std::make_unique<viewer::ChunkedCloud>(sceneRenderer, cloudProperty);
+    setupFrameBudget();
 
     ui->lidarQvtkWidget->installEventFilter(this);
     installEventFilter(this);
@@ -168,6 +155,8 @@ MainWindow::~MainWindow() {
     commands->cancel();
     commands->finish();
     delete eventManager;
+    // Its actors leave the scene while the render window is still there.
+    cloud.reset();
     delete ui;
     delete device;
     // Stops the listener thread before the buffer it writes to goes away.

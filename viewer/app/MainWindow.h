@@ -3,10 +3,11 @@
 #pragma once
 
 #include "DeviceCommands.h"
+#include "FrameBudget.h"
 #include "PreferencesDialog.h"
 #include "ScanRequest.h"
 
-#include "CloudDisplay.h"
+#include "ChunkedCloud.h"
 #include "DataPoint.h"
 #include "IntensityScale.h"
 #include "PointBuffer.h"
@@ -26,6 +27,7 @@
 #include <vtkSmartPointer.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -36,12 +38,12 @@ class QAction;
 class QEvent;
 class QLabel;
 class Ui_MainWindow;
+class QLabel;
 class vtkActor;
-class vtkCellArray;
-class vtkPoints;
+class vtkObject;
 class vtkPolyData;
+class vtkProperty;
 class vtkRenderer;
-class vtkUnsignedCharArray;
 
 namespace tavrel {
 class Sentova;
@@ -157,6 +159,12 @@ private:
     // After the display refresh has brought the scene up to the buffer: follows the data with
     // the camera, keeps the legend and the helper's length in step.
     void afterSceneRebuild();
+    // The frame budget: render timing, the camera's motion, and the drawn-points figure.
+    void setupFrameBudget();
+    void renderStarting();
+    void renderFinished();
+    void cameraMoving(bool moving);
+    void showDrawnPoints();
     void rebuildRegionActor();
     void setPointSize(int pixels);
     double viewAspect() const;
@@ -218,18 +226,19 @@ private:
     QColor maximumIntensityColor;
     QColor minimumIntensityColor;
     vtkSmartPointer<vtkActor> regionActor;
-    vtkSmartPointer<vtkActor> cloudActor;
+    // The look of the cloud's points (their size), shared by the cloud's actors.
+    vtkSmartPointer<vtkProperty> cloudProperty;
     // GUI thread only; created once the scene exists.
     std::unique_ptr<window::SceneView> sceneView;
     // The buffer's generation the view last saw (a new one re-arms the automatic fit).
     std::uint64_t sceneGeneration = 0;
-    vtkSmartPointer<vtkPoints> cloudPoints;
-    vtkSmartPointer<vtkCellArray> cloudVertices;
-    vtkSmartPointer<vtkUnsignedCharArray> cloudColors;
-    vtkSmartPointer<vtkPolyData> cloudPolyData;
-    // GUI thread only: the arrays above, kept up to date from the buffer, and
-    // the colour table of the last rebuild.
-    viewer::CloudDisplay cloudDisplay;
+    // GUI thread only: the drawn cloud, kept up to date from the buffer, the number of points
+    // a frame may draw, and the colour table of the last rebuild.
+    std::unique_ptr<viewer::ChunkedCloud> cloud;
+    viewer::FrameBudget frameBudget;
+    std::chrono::steady_clock::time_point renderStarted;
+    // "showing N of M" in the Stats box while points are left out of the frame.
+    QLabel* drawnPoints_label = nullptr;
     viewer::IntensityScale intensityScale;
     PreferencesDialog preferences;
     QSettings settings;

@@ -41,21 +41,31 @@ void MainWindow::LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observa
     }
 }
 
+namespace {
+
+// Most points a refresh copies into the display while it holds the points lock: a buffer loaded
+// or reset in one go fills the view over a few refreshes instead of stalling one.
+constexpr std::size_t kCaptureLimit = 200000;
+
+} // namespace
+
 void MainWindow::updatePointsDisplay() {
     bool changed = false;
     {
         boost::lock_guard<boost::mutex> lock(pointsMutex);
         numberOfPoints = static_cast<std::uint32_t>(points.size());
-        cloudDisplay.capture(points, numberOfPoints, pointsLog);
+        cloud->capture(points, pointsLog, kCaptureLimit);
         // Taken with the capture, so a change made after it triggers the next refresh.
         changed = cloudChanged.exchange(false);
-        if (autoIntensity) {
-            cloudDisplay.automaticRange(minimumIntensity, maximumIntensity);
-        }
     }
-    if (numberOfPoints == cloudDisplay.displayedCount() && !changed) {
-        QTimer::singleShot(window::kRefreshPeriodMs, this, &MainWindow::updatePointsDisplay);
-        return;
+    if (autoIntensity) {
+        std::uint32_t minimum = 65535;
+        std::uint32_t maximum = 0;
+        cloud->automaticRange(minimum, maximum);
+        // The range members are shared with the listener's callback.
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        minimumIntensity = minimum;
+        maximumIntensity = maximum;
     }
 
     const viewer::HsvColour minimumColour = window::toHsv(minimumIntensityColor);
@@ -66,9 +76,13 @@ void MainWindow::updatePointsDisplay() {
         table = &intensityScale.update(minimumIntensity, maximumIntensity, minimumColour,
                                        maximumColour);
     }
-    cloudDisplay.apply(*table);
-    cloudPolyData->Modified();
-    ui->totalPoints_label->setText(QString::number(cloudPolyData->GetNumberOfPoints()));
+    if (!changed && !cloud->needsApply(*table, frameBudget.budget())) {
+        QTimer::singleShot(window::kRefreshPeriodMs, this, &MainWindow::updatePointsDisplay);
+        return;
+    }
+    cloud->apply(*table, frameBudget.budget());
+    ui->totalPoints_label->setText(QString::number(cloud->heldCount()));
+    showDrawnPoints();
 
     afterSceneRebuild();
     render();

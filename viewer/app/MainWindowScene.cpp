@@ -92,7 +92,7 @@ double MainWindow::viewAspect() const {
 }
 
 void MainWindow::setPointSize(int pixels) {
-    cloudActor->GetProperty()->SetPointSize(static_cast<float>(pixels));
+    cloudProperty->SetPointSize(static_cast<float>(pixels));
 }
 
 viewer::SceneSample MainWindow::sampleScene() {

@@ -1,0 +1,437 @@
+#include "ChunkedCloud.h"
+
+#include "ObservationPoint.h"
+
+#include <vtkActor.h>
+#include <vtkFloatArray.h>
+#include <vtkPointData.h>
+#include <vtkPointGaussianMapper.h>
+#include <vtkPoints.h>
+#include <vtkPolyData.h>
+#include <vtkUnsignedCharArray.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace viewer {
+
+namespace {
+
+constexpr std::size_t kHistogramSize = 65536;
+
+// The rank threshold moves in steps of 1/256, so that small changes of the budget do not
+// re-upload every chunk.
+constexpr std::size_t kThresholdSteps = 256;
+
+} // namespace
+
+std::uint32_t bitReverse(std::uint32_t v, int bits) {
+    std::uint32_t r = 0;
+    for (int i = 0; i < bits; ++i) {
+        r = (r << 1) | (v & 1u);
+        v >>= 1;
+    }
+    return r;
+}
+
+struct ChunkedCloud::Chunk {
+    std::uint64_t start = 0;     // arrival number of the chunk's first point
+    int bits = 0;                // the chunk holds 2^bits arrivals
+    std::size_t filled = 0;      // arrivals start .. start + filled - 1 have passed
+    std::size_t countedFrom = 0; // arrivals before this one were never copied (nor counted)
+    std::size_t evicted = 0;     // the first `evicted` arrivals have left the buffer
+    bool sealed = false;         // full; slot p holds arrival bitReverse(p, bits)
+
+    std::vector<float> xyz; // 3 per slot
+    std::vector<float> intensity;
+    std::vector<std::uint8_t> rgb; // 3 per slot
+    std::size_t coloured = 0;      // slots 0 .. coloured - 1 hold colours of colourVersion
+    std::uint64_t colourVersion = 0;
+
+    // The drawn points when they are not one run of slots (a sealed chunk that lost some).
+    std::vector<float> drawXyz;
+    std::vector<std::uint8_t> drawRgb;
+
+    bool dirty = true; // points arrived or left since the last show()
+    std::size_t shownPrefix = 0;
+    std::size_t drawn = 0;
+
+    vtkSmartPointer<vtkFloatArray> xyzView = vtkSmartPointer<vtkFloatArray>::New();
+    vtkSmartPointer<vtkUnsignedCharArray> rgbView = vtkSmartPointer<vtkUnsignedCharArray>::New();
+    vtkSmartPointer<vtkPolyData> polyData = vtkSmartPointer<vtkPolyData>::New();
+    vtkSmartPointer<vtkActor> actor = vtkSmartPointer<vtkActor>::New();
+
+    std::size_t size() const { return std::size_t{1} << bits; }
+    std::size_t slotOf(std::size_t arrival) const {
+        return sealed ? bitReverse(static_cast<std::uint32_t>(arrival), bits) : arrival;
+    }
+};
+
+ChunkedCloud::ChunkedCloud(vtkRenderer* renderer, vtkProperty* property, int largeBits,
+                           int smallBits)
+    : m_renderer(renderer), m_property(property), m_largeBits(largeBits), m_smallBits(smallBits),
+      m_largeSize(std::size_t{1} << largeBits), m_histogram(kHistogramSize, 0) {}
+
+ChunkedCloud::~ChunkedCloud() {
+    for (const auto& chunk : m_chunks) {
+        m_renderer->RemoveActor(chunk->actor);
+    }
+}
+
+std::vector<vtkActor*> ChunkedCloud::actors() const {
+    std::vector<vtkActor*> result;
+    for (const auto& chunk : m_chunks) {
+        result.push_back(chunk->actor);
+    }
+    return result;
+}
+
+void ChunkedCloud::countIn(float intensity) {
+    if (intensity != intensity) {
+        return;
+    }
+    const std::uint32_t t = formats::truncateIntensity(intensity);
+    if (t < kHistogramSize) {
+        ++m_histogram[t];
+    } else {
+        ++m_aboveHistogram;
+    }
+}
+
+void ChunkedCloud::countOut(float intensity) {
+    if (intensity != intensity) {
+        return;
+    }
+    const std::uint32_t t = formats::truncateIntensity(intensity);
+    if (t < kHistogramSize) {
+        --m_histogram[t];
+    } else {
+        --m_aboveHistogram;
+    }
+}
+
+std::unique_ptr<ChunkedCloud::Chunk> ChunkedCloud::newChunk(std::uint64_t start, int bits) {
+    auto chunk = std::make_unique<Chunk>();
+    chunk->start = start;
+    chunk->bits = bits;
+    chunk->xyz.resize(chunk->size() * 3);
+    chunk->intensity.resize(chunk->size());
+    chunk->rgb.resize(chunk->size() * 3);
+    chunk->xyzView->SetNumberOfComponents(3);
+    chunk->rgbView->SetNumberOfComponents(3);
+    chunk->rgbView->SetName("Colors");
+    auto points = vtkSmartPointer<vtkPoints>::New();
+    points->SetData(chunk->xyzView);
+    chunk->polyData->SetPoints(points);
+    chunk->polyData->GetPointData()->SetScalars(chunk->rgbView);
+    auto mapper = vtkSmartPointer<vtkPointGaussianMapper>::New();
+    // Plain points of the property's size, without cells.
+    mapper->SetScaleFactor(0.0);
+    mapper->SetInputData(chunk->polyData);
+    chunk->actor->SetMapper(mapper);
+    chunk->actor->SetProperty(m_property);
+    chunk->actor->VisibilityOff();
+    m_renderer->AddActor(chunk->actor);
+    return chunk;
+}
+
+void ChunkedCloud::reset() {
+    for (const auto& chunk : m_chunks) {
+        m_renderer->RemoveActor(chunk->actor);
+    }
+    m_chunks.clear();
+    std::fill(m_histogram.begin(), m_histogram.end(), 0);
+    m_aboveHistogram = 0;
+    m_front = m_back = m_captured = 0;
+    m_changed = true;
+}
+
+void ChunkedCloud::dropFront() {
+    while (!m_chunks.empty()) {
+        Chunk& chunk = *m_chunks.front();
+        if (m_front <= chunk.start) {
+            return;
+        }
+        const std::size_t gone =
+            static_cast<std::size_t>(std::min<std::uint64_t>(m_front - chunk.start, chunk.size()));
+        if (gone == chunk.evicted) {
+            return;
+        }
+        // Evictions follow arrival order, and no chunk holds an arrival beyond `filled`.
+        const std::size_t until = std::min(gone, chunk.filled);
+        for (std::size_t i = std::max(chunk.evicted, chunk.countedFrom); i < until; ++i) {
+            countOut(chunk.intensity[chunk.slotOf(i)]);
+        }
+        chunk.evicted = gone;
+        chunk.dirty = true;
+        m_changed = true;
+        if (gone < chunk.size()) {
+            return;
+        }
+        m_renderer->RemoveActor(chunk.actor);
+        m_chunks.pop_front();
+    }
+}
+
+void ChunkedCloud::seal(Chunk& chunk) {
+    const std::size_t n = chunk.size();
+    std::vector<float> xyz(n * 3);
+    std::vector<float> intensity(n);
+    for (std::size_t p = 0; p < n; ++p) {
+        const std::size_t i = bitReverse(static_cast<std::uint32_t>(p), chunk.bits);
+        std::memcpy(&xyz[p * 3], &chunk.xyz[i * 3], 3 * sizeof(float));
+        intensity[p] = chunk.intensity[i];
+    }
+    chunk.xyz.swap(xyz);
+    chunk.intensity.swap(intensity);
+    chunk.coloured = 0;
+    chunk.sealed = true;
+    chunk.dirty = true;
+}
+
+// Merges the small chunks of the large block that the newest one completes into one large
+// chunk. A point's rank does not change, so neither does what is drawn.
+void ChunkedCloud::mergeBlock() {
+    const Chunk& last = *m_chunks.back();
+    const std::uint64_t blockStart = last.start >> m_largeBits << m_largeBits;
+    auto first = m_chunks.end();
+    while (first != m_chunks.begin() && (*std::prev(first))->start >= blockStart &&
+           (*std::prev(first))->bits == m_smallBits) {
+        --first;
+    }
+    auto large = newChunk(blockStart, m_largeBits);
+    large->filled = m_largeSize;
+    const int shift = m_largeBits - m_smallBits;
+    const Chunk& oldest = **first;
+    large->countedFrom = static_cast<std::size_t>(oldest.start - blockStart) + oldest.countedFrom;
+    large->evicted = static_cast<std::size_t>(oldest.start - blockStart) + oldest.evicted;
+    for (auto it = first; it != m_chunks.end(); ++it) {
+        const Chunk& small = **it;
+        const auto block = static_cast<std::uint32_t>((small.start - blockStart) >> m_smallBits);
+        for (std::size_t p = 0; p < small.size(); ++p) {
+            // Arrival block * small size + bitReverse(p) of the block, at its rank's slot.
+            const std::uint32_t slot =
+                static_cast<std::uint32_t>(p) << shift | bitReverse(block, shift);
+            std::memcpy(&large->xyz[slot * 3], &small.xyz[p * 3], 3 * sizeof(float));
+            large->intensity[slot] = small.intensity[p];
+        }
+        m_renderer->RemoveActor(small.actor);
+    }
+    large->sealed = true;
+    m_chunks.erase(first, m_chunks.end());
+    m_chunks.push_back(std::move(large));
+}
+
+void ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog& log,
+                           std::size_t limit) {
+    const std::uint64_t n = buffer.size();
+    bool same = m_everCaptured && log.generation == m_seen.generation;
+    std::uint64_t back = m_back + (log.appended - m_seen.appended);
+    std::uint64_t front = m_front + (log.evicted - m_seen.evicted);
+    if (same && back - front != n) {
+        same = false;
+    }
+    m_seen = log;
+    m_everCaptured = true;
+    if (!same) {
+        reset();
+        back = n;
+        front = 0;
+    }
+    if (back != m_back || front != m_front) {
+        m_changed = true;
+    }
+    m_back = back;
+    m_front = front;
+    dropFront();
+    if (m_captured < m_front) {
+        // Points that left before they were ever copied.
+        m_captured = m_front;
+    }
+
+    const std::uint64_t until = std::min<std::uint64_t>(m_back, m_captured + limit);
+    if (until == m_captured) {
+        return;
+    }
+    m_changed = true;
+    const std::size_t smallSize = std::size_t{1} << m_smallBits;
+    auto it = buffer.begin() + static_cast<std::ptrdiff_t>(m_captured - m_front);
+    for (std::uint64_t s = m_captured; s < until; ++s, ++it) {
+        const std::uint64_t start = s >> m_smallBits << m_smallBits;
+        if (m_chunks.empty() || m_chunks.back()->start + m_chunks.back()->size() <= s) {
+            auto chunk = newChunk(start, m_smallBits);
+            chunk->filled = chunk->countedFrom = static_cast<std::size_t>(s - start);
+            chunk->evicted = static_cast<std::size_t>(
+                std::min<std::uint64_t>(m_front > start ? m_front - start : 0, chunk->filled));
+            m_chunks.push_back(std::move(chunk));
+        }
+        Chunk& chunk = *m_chunks.back();
+        const std::size_t slot = static_cast<std::size_t>(s - start);
+        float* xyz = &chunk.xyz[slot * 3];
+        xyz[0] = static_cast<float>(it->x);
+        xyz[1] = static_cast<float>(it->y);
+        xyz[2] = static_cast<float>(it->z);
+        const auto intensity = static_cast<float>(it->intensity);
+        chunk.intensity[slot] = intensity;
+        countIn(intensity);
+        chunk.filled = slot + 1;
+        chunk.dirty = true;
+        if (chunk.filled == smallSize) {
+            seal(chunk);
+            if (((start + smallSize) & (m_largeSize - 1)) == 0) {
+                mergeBlock();
+            }
+        }
+    }
+    m_captured = until;
+}
+
+void ChunkedCloud::automaticRange(std::uint32_t& minimum, std::uint32_t& maximum) const {
+    minimum = 65535;
+    maximum = 0;
+    for (std::size_t i = 0; i < kHistogramSize; ++i) {
+        if (m_histogram[i] != 0) {
+            minimum = static_cast<std::uint32_t>(i);
+            break;
+        }
+    }
+    for (std::size_t i = kHistogramSize; i-- > 0;) {
+        if (m_histogram[i] != 0) {
+            maximum = static_cast<std::uint32_t>(i);
+            break;
+        }
+    }
+    if (m_aboveHistogram == 0) {
+        return;
+    }
+    // Only files carry such intensities; a scan is affordable there.
+    for (const auto& chunk : m_chunks) {
+        for (std::size_t i = std::max(chunk->evicted, chunk->countedFrom); i < chunk->filled; ++i) {
+            const float v = chunk->intensity[chunk->slotOf(i)];
+            if (v > maximum) {
+                maximum = formats::truncateIntensity(v);
+            }
+        }
+    }
+}
+
+std::size_t ChunkedCloud::thresholdFor(std::size_t budget) const {
+    const std::size_t held = heldCount();
+    if (m_chunks.empty() || budget >= held) {
+        return m_largeSize;
+    }
+    // The budget's share of the whole buffer. The newest chunk is drawn whole on top: how full
+    // it is must not move the others' share, or the picture would thin out as it fills.
+    const double ideal =
+        static_cast<double>(budget) / static_cast<double>(held) * static_cast<double>(m_largeSize);
+    // The threshold in place is kept while it is near enough, so that a buffer still growing
+    // thins out in steps rather than at every refresh.
+    const auto applied = static_cast<double>(m_appliedThreshold);
+    if (m_appliedThreshold < m_largeSize && applied >= ideal * 0.9 && applied <= ideal * 1.1) {
+        return m_appliedThreshold;
+    }
+    const std::size_t step = std::max<std::size_t>(1, m_largeSize / kThresholdSteps);
+    const auto threshold = static_cast<std::size_t>(std::ceil(ideal));
+    return std::min(m_largeSize, (threshold + step - 1) / step * step);
+}
+
+std::size_t ChunkedCloud::prefixOf(const Chunk& chunk, std::size_t threshold) const {
+    if (!chunk.sealed) {
+        return chunk.filled;
+    }
+    if (chunk.bits == m_largeBits) {
+        return threshold;
+    }
+    // In a small chunk, slot p has rank p * 2^shift + bitReverse(its place in the block).
+    const int shift = m_largeBits - m_smallBits;
+    const auto block = static_cast<std::uint32_t>((chunk.start >> m_smallBits) &
+                                                  ((std::uint64_t{1} << shift) - 1));
+    const std::size_t offset = bitReverse(block, shift);
+    if (threshold <= offset) {
+        return 0;
+    }
+    const std::size_t ratio = std::size_t{1} << shift;
+    return std::min(chunk.size(), (threshold - offset + ratio - 1) / ratio);
+}
+
+bool ChunkedCloud::needsApply(const ColourTable& table, std::size_t budget) const {
+    return m_changed || !m_tableSeen || table.settings() != m_tableSettings ||
+           thresholdFor(budget) != m_appliedThreshold;
+}
+
+void ChunkedCloud::colour(Chunk& chunk, std::size_t slots, const ColourTable& table, bool again) {
+    if (again) {
+        chunk.coloured = 0;
+        chunk.colourVersion = m_tableVersion;
+    }
+    for (std::size_t s = chunk.coloured; s < slots; ++s) {
+        std::memcpy(&chunk.rgb[s * 3], table.colour(chunk.intensity[s]), 3);
+    }
+    chunk.coloured = std::max(chunk.coloured, slots);
+}
+
+void ChunkedCloud::show(Chunk& chunk, std::size_t threshold, const ColourTable& table,
+                        bool recolour) {
+    const bool stale = recolour || chunk.colourVersion != m_tableVersion;
+    const std::size_t prefix = prefixOf(chunk, threshold);
+    if (!stale && !chunk.dirty && chunk.shownPrefix == prefix) {
+        return;
+    }
+    colour(chunk, prefix, table, stale);
+    const float* xyz = nullptr;
+    const std::uint8_t* rgb = nullptr;
+    std::size_t count = 0;
+    if (!chunk.sealed) {
+        // Arrival order: the points still in the buffer are one run, drawn whole.
+        const std::size_t first = std::min(chunk.evicted, chunk.filled);
+        xyz = chunk.xyz.data() + first * 3;
+        rgb = chunk.rgb.data() + first * 3;
+        count = chunk.filled - first;
+    } else if (chunk.evicted == 0) {
+        xyz = chunk.xyz.data();
+        rgb = chunk.rgb.data();
+        count = prefix;
+    } else {
+        chunk.drawXyz.clear();
+        chunk.drawRgb.clear();
+        for (std::size_t p = 0; p < prefix; ++p) {
+            if (bitReverse(static_cast<std::uint32_t>(p), chunk.bits) >= chunk.evicted) {
+                chunk.drawXyz.insert(chunk.drawXyz.end(), &chunk.xyz[p * 3], &chunk.xyz[p * 3] + 3);
+                chunk.drawRgb.insert(chunk.drawRgb.end(), &chunk.rgb[p * 3], &chunk.rgb[p * 3] + 3);
+            }
+        }
+        xyz = chunk.drawXyz.data();
+        rgb = chunk.drawRgb.data();
+        count = chunk.drawXyz.size() / 3;
+    }
+    // The views borrow the chunk's memory (save = 1: VTK does not free it).
+    chunk.xyzView->SetArray(const_cast<float*>(xyz), static_cast<vtkIdType>(count * 3), 1);
+    chunk.rgbView->SetArray(const_cast<std::uint8_t*>(rgb), static_cast<vtkIdType>(count * 3), 1);
+    chunk.polyData->GetPoints()->Modified();
+    chunk.polyData->Modified();
+    chunk.actor->SetVisibility(count > 0);
+    chunk.drawn = count;
+    chunk.shownPrefix = prefix;
+    chunk.dirty = false;
+}
+
+void ChunkedCloud::apply(const ColourTable& table, std::size_t budget) {
+    bool recolour = false;
+    if (!m_tableSeen || table.settings() != m_tableSettings) {
+        ++m_tableVersion;
+        m_tableSettings = table.settings();
+        m_tableSeen = true;
+        recolour = true;
+    }
+    const std::size_t threshold = thresholdFor(budget);
+    m_drawn = 0;
+    for (const auto& chunk : m_chunks) {
+        show(*chunk, threshold, table, recolour);
+        m_drawn += chunk->drawn;
+    }
+    m_appliedThreshold = threshold;
+    m_changed = false;
+}
+
+} // namespace viewer

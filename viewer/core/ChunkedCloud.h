@@ -1,0 +1,141 @@
+#pragma once
+
+#include "DataPoint.h"
+#include "IntensityScale.h"
+#include "PointBuffer.h"
+
+#include <vtkProperty.h>
+#include <vtkRenderer.h>
+#include <vtkSmartPointer.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+class vtkActor;
+
+namespace viewer {
+
+// The bit-reversed value of the low `bits` bits of v.
+std::uint32_t bitReverse(std::uint32_t v, int bits);
+
+// The displayed point cloud, drawn within a budget of points per frame.
+//
+// The points are kept in chunks of consecutive arrivals, one actor each (vertex-free point
+// rendering, float coordinates, one shared property), so that streaming uploads only the chunks
+// that changed. The newest points fill a small chunk in arrival order, always drawn whole: the
+// newest points always show. A full chunk keeps its points in bit-reversed arrival order, so
+// that any prefix of it is an evenly spread subsample and a longer prefix contains a shorter one.
+// Every point has a rank, the bit-reversed position of its arrival in its large block; a frame
+// draws the points whose rank is below one threshold (and the newest chunk), which is the same
+// prefix of every large chunk and a matching prefix of every small one. So the subsample is
+// stable: it neither shimmers from frame to frame nor jumps when small chunks are merged into a
+// large one (which keeps the number of actors low) or when the budget changes, and every point
+// is drawn when the budget allows.
+//
+// Colours are those of the intensity table for every drawn point; points left out are coloured
+// when they are drawn. Figures and files do not use this: they read the buffer.
+//
+// A refresh on the GUI thread:
+//     {   lock the buffer's mutex
+//         cloud.capture(points, pointsLog, limit);   // copies at most `limit` new points
+//     }
+//     if (autoIntensity) cloud.automaticRange(lo, hi)   // no lock needed
+//     const ColourTable& table = scale.update(...);
+//     cloud.apply(table, budget);                       // no lock: works on its own copy
+//     render
+//
+// Not thread-safe: every member runs on the GUI thread; capture() needs the caller to hold the
+// lock that guards the buffer and its BufferLog.
+class ChunkedCloud {
+public:
+    // Large chunks of 65536 points, small (newest) ones of 8192.
+    static constexpr int kDefaultLargeBits = 16;
+    static constexpr int kDefaultSmallBits = 13;
+
+    // Chunk actors are added to renderer and share property (point size and the like).
+    ChunkedCloud(vtkRenderer* renderer, vtkProperty* property, int largeBits = kDefaultLargeBits,
+                 int smallBits = kDefaultSmallBits);
+    ~ChunkedCloud();
+    ChunkedCloud(const ChunkedCloud&) = delete;
+    ChunkedCloud& operator=(const ChunkedCloud&) = delete;
+
+    // Follows the buffer's changes since the last capture: dropped points leave, and up to
+    // `limit` of the points new to the display are copied (the rest at the next captures). After
+    // a clear or replace of the buffer, everything starts again.
+    void capture(const std::deque<DataPoint>& buffer, const BufferLog& log, std::size_t limit);
+
+    // Points of the buffer not yet copied by capture().
+    std::size_t pendingCount() const { return static_cast<std::size_t>(m_back - m_captured); }
+
+    // Points copied and still in the buffer: the "Total points" figure.
+    std::size_t heldCount() const { return static_cast<std::size_t>(m_captured - m_front); }
+
+    // The automatic intensity range of the held points: minimum 65535 and maximum 0 to start
+    // with, then widened by every point (truncated intensities, NaN ignored).
+    void automaticRange(std::uint32_t& minimum, std::uint32_t& maximum) const;
+
+    // Whether apply() would change what is drawn.
+    bool needsApply(const ColourTable& table, std::size_t budget) const;
+
+    // Brings the actors up to the held points, drawing about `budget` of them: the budget's
+    // share of the points by rank (held within a tenth, rounded up to 1/256), the newest chunk
+    // whole on top; everything when it fits. Each drawn point is coloured from table.
+    void apply(const ColourTable& table, std::size_t budget);
+
+    // Points the actors draw now.
+    std::size_t drawnCount() const { return m_drawn; }
+
+    std::size_t chunkCount() const { return m_chunks.size(); }
+
+    // The chunks' actors, oldest first.
+    std::vector<vtkActor*> actors() const;
+
+private:
+    struct Chunk;
+
+    std::unique_ptr<Chunk> newChunk(std::uint64_t start, int bits);
+    void reset();
+    void dropFront();
+    void seal(Chunk& chunk);
+    void mergeBlock();
+    void countIn(float intensity);
+    void countOut(float intensity);
+    std::size_t thresholdFor(std::size_t budget) const;
+    std::size_t prefixOf(const Chunk& chunk, std::size_t threshold) const;
+    void colour(Chunk& chunk, std::size_t slots, const ColourTable& table, bool again);
+    void show(Chunk& chunk, std::size_t threshold, const ColourTable& table, bool recolour);
+
+    vtkSmartPointer<vtkRenderer> m_renderer;
+    vtkSmartPointer<vtkProperty> m_property;
+    int m_largeBits;
+    int m_smallBits;
+    std::size_t m_largeSize;
+
+    // Arrival numbers since the last reset: the buffer holds [m_front, m_back), of which the
+    // display holds [m_front, m_captured).
+    std::uint64_t m_front = 0;
+    std::uint64_t m_back = 0;
+    std::uint64_t m_captured = 0;
+    BufferLog m_seen;
+    bool m_everCaptured = false;
+
+    std::deque<std::unique_ptr<Chunk>> m_chunks;
+
+    // Histogram of truncated intensities 0..65535 of the held points, and the count of those
+    // above (only from files), for the automatic range.
+    std::vector<std::uint32_t> m_histogram;
+    std::size_t m_aboveHistogram = 0;
+
+    // What the actors show: set by apply().
+    bool m_changed = true;
+    std::size_t m_appliedThreshold = 0;
+    std::uint64_t m_tableVersion = 0;
+    ScaleSettings m_tableSettings;
+    bool m_tableSeen = false;
+    std::size_t m_drawn = 0;
+};
+
+} // namespace viewer

@@ -1,0 +1,52 @@
+#include "FrameBudget.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace viewer {
+
+namespace {
+
+// Drawing more than this in one frame is beyond any display's need.
+constexpr double kLargest = 2.0e9;
+
+} // namespace
+
+FrameBudget::FrameBudget(const Settings& settings)
+    : m_settings(settings), m_stillBudget(settings.initial),
+      m_movingBudget(static_cast<std::size_t>(static_cast<double>(settings.initial) *
+                                              settings.movingMs / settings.stillMs)) {}
+
+void FrameBudget::setMoving(bool moving) {
+    m_moving = moving;
+}
+
+std::size_t FrameBudget::follow(std::size_t current, double wanted, std::size_t minimum) {
+    wanted = std::min(wanted, kLargest);
+    const double now = static_cast<double>(current);
+    // Up by at most twice, down at once; small moves are ignored.
+    if (wanted > now) {
+        wanted = std::min(wanted, 2.0 * now);
+        if (wanted < now * 7.0 / 6.0) {
+            return current;
+        }
+    } else if (wanted > now * 5.0 / 6.0) {
+        return current;
+    }
+    return std::max(minimum, static_cast<std::size_t>(wanted));
+}
+
+void FrameBudget::frameRendered(std::size_t drawn, double milliseconds) {
+    if (drawn == 0 || !(milliseconds > 0.0) || !std::isfinite(milliseconds)) {
+        return;
+    }
+    const double rate = static_cast<double>(drawn) / milliseconds;
+    // A slow frame counts in full at once; fast ones are averaged in.
+    m_pointsPerMs =
+        m_pointsPerMs == 0.0 || rate < m_pointsPerMs ? rate : 0.7 * m_pointsPerMs + 0.3 * rate;
+    m_stillBudget = follow(m_stillBudget, m_pointsPerMs * m_settings.stillMs, m_settings.minimum);
+    m_movingBudget =
+        follow(m_movingBudget, m_pointsPerMs * m_settings.movingMs, m_settings.minimum);
+}
+
+} // namespace viewer
