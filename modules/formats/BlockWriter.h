@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace formats {
 
@@ -17,74 +18,84 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
 
 class BlockWriter {
 public:
-    explicit BlockWriter(std::ostream& out) : m_out(out) { m_block.reserve(kBlock + 4096); }
+    explicit BlockWriter(std::ostream& out) : m_out(out), m_buffer(kBlock + kSlack) {}
     ~BlockWriter() { flush(); }
     BlockWriter(const BlockWriter&) = delete;
     BlockWriter& operator=(const BlockWriter&) = delete;
 
-    void text(const char* s) { m_block.append(s); }
-    void text(const std::string& s) { m_block.append(s); }
-    void character(char c) { m_block.push_back(c); }
+    void text(const char* s) { bytes(s, std::strlen(s)); }
+    void text(const std::string& s) { bytes(s.data(), s.size()); }
+    void character(char c) {
+        room(1);
+        m_buffer[m_used++] = c;
+    }
 
     // Fixed notation with six decimals (printf's "%.6f").
     void fixed(double v) {
-        char buf[400];
-        const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 6);
-        m_block.append(buf, r.ptr);
+        room(400);
+        const auto r = std::to_chars(at(), at() + 400, v, std::chars_format::fixed, 6);
+        m_used = static_cast<std::size_t>(r.ptr - m_buffer.data());
     }
 
-    // The shortest text that reads back as the same float.
-    void shortest(float v) {
-        char buf[64];
-        const auto r = std::to_chars(buf, buf + sizeof buf, v);
-        m_block.append(buf, r.ptr);
+    // The shortest text that reads back as the same value.
+    template <class T> void shortest(T v) {
+        room(64);
+        const auto r = std::to_chars(at(), at() + 64, v);
+        m_used = static_cast<std::size_t>(r.ptr - m_buffer.data());
     }
 
-    void unsignedInt(std::uint64_t v) {
-        char buf[24];
-        const auto r = std::to_chars(buf, buf + sizeof buf, v);
-        m_block.append(buf, r.ptr);
-    }
-
-    void signedInt(std::int64_t v) {
-        char buf[24];
-        const auto r = std::to_chars(buf, buf + sizeof buf, v);
-        m_block.append(buf, r.ptr);
-    }
+    void unsignedInt(std::uint64_t v) { shortest(v); }
 
     // A value in the machine's byte order (little-endian on every platform this builds for).
     template <class T> void raw(const T& v) {
-        char bytes[sizeof(T)];
-        std::memcpy(bytes, &v, sizeof(T));
-        m_block.append(bytes, sizeof(T));
+        room(sizeof(T));
+        std::memcpy(at(), &v, sizeof(T));
+        m_used += sizeof(T);
     }
 
     void bytes(const void* data, std::size_t size) {
-        m_block.append(static_cast<const char*>(data), size);
+        if (size > kSlack) {
+            flush();
+            m_out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+            return;
+        }
+        room(size);
+        std::memcpy(at(), data, size);
+        m_used += size;
     }
 
     // Ends a line or a record: hands the block over when it is large.
     void endLine() {
-        m_block.push_back('\n');
+        character('\n');
         endRecord();
     }
     void endRecord() {
-        if (m_block.size() >= kBlock) {
+        if (m_used >= kBlock) {
             flush();
         }
     }
 
     void flush() {
-        if (!m_block.empty()) {
-            m_out.write(m_block.data(), static_cast<std::streamsize>(m_block.size()));
-            m_block.clear();
+        if (m_used > 0) {
+            m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_used));
+            m_used = 0;
         }
     }
 
 private:
     static constexpr std::size_t kBlock = 1 << 20;
+    static constexpr std::size_t kSlack = 1 << 16; // more than any one value or record
+
+    char* at() { return m_buffer.data() + m_used; }
+    void room(std::size_t n) {
+        if (m_used + n > m_buffer.size()) {
+            flush();
+        }
+    }
+
     std::ostream& m_out;
-    std::string m_block;
+    std::vector<char> m_buffer;
+    std::size_t m_used = 0;
 };
 
 } // namespace formats

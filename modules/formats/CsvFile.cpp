@@ -47,9 +47,7 @@ std::string writeCsv(std::ostream& out, const std::deque<DataPoint>& points,
             }
             const double v = fieldValue(p, fields[c]);
             if (fields[c] == Field::Timestamp) {
-                char buf[64];
-                const auto r = std::to_chars(buf, buf + sizeof buf, v);
-                w.bytes(buf, static_cast<std::size_t>(r.ptr - buf));
+                w.shortest(v);
             } else {
                 w.fixed(v);
             }

@@ -52,10 +52,14 @@ std::size_t sizeOf(Scalar s) {
 
 // A scalar from its bytes in the file's byte order.
 double decode(const unsigned char* b, Scalar s, bool bigEndian) {
-    unsigned char v[8];
-    const std::size_t n = sizeOf(s);
-    for (std::size_t i = 0; i < n; ++i) {
-        v[i] = bigEndian ? b[n - 1 - i] : b[i];
+    unsigned char swapped[8];
+    const unsigned char* v = b;
+    if (bigEndian) {
+        const std::size_t n = sizeOf(s);
+        for (std::size_t i = 0; i < n; ++i) {
+            swapped[i] = b[n - 1 - i];
+        }
+        v = swapped;
     }
     switch (s) {
     case Scalar::Int8:
@@ -109,7 +113,10 @@ struct Element {
     std::string name;
     std::uint64_t count = 0;
     std::vector<Property> properties;
+    std::size_t fixedSize = 0; // bytes of a binary item without lists (up to kMaxFixedItem), else 0
 };
+
+constexpr std::size_t kMaxFixedItem = 4096;
 
 enum class Encoding { Ascii, Little, Big };
 
@@ -199,6 +206,13 @@ bool readHeader(InputFile& in, Encoding& encoding, std::vector<Element>& element
         error = "the header has no format line";
         return false;
     }
+    for (Element& e : elements) {
+        std::size_t size = 0;
+        for (const Property& p : e.properties) {
+            size = p.countType != Scalar::None ? kMaxFixedItem + 1 : size + sizeOf(p.type);
+        }
+        e.fixedSize = size <= kMaxFixedItem ? size : 0;
+    }
     return true;
 }
 
@@ -239,6 +253,20 @@ bool readItem(InputFile& in, Encoding encoding, const Element& e, double* values
         return true;
     }
     const bool big = encoding == Encoding::Big;
+    if (e.fixedSize > 0) {
+        // No lists: the whole item in one read.
+        unsigned char item[kMaxFixedItem];
+        if (!in.read(item, e.fixedSize)) {
+            error = "the file ends before its last " + e.name;
+            return false;
+        }
+        std::size_t offset = 0;
+        for (std::size_t k = 0; k < e.properties.size(); ++k) {
+            values[k] = decode(item + offset, e.properties[k].type, big);
+            offset += sizeOf(e.properties[k].type);
+        }
+        return true;
+    }
     std::size_t at = 0;
     for (const Property& p : e.properties) {
         unsigned char bytes[8];
