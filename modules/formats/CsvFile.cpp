@@ -36,11 +36,7 @@ std::string writeCsv(std::ostream& out, const std::deque<DataPoint>& points,
         w.text(fieldName(fields[c]));
     }
     w.endLine();
-    std::size_t i = 0;
-    for (const DataPoint& p : points) {
-        if (!ticker.at(i++)) {
-            return {};
-        }
+    forEachPoint(points, ticker, [&](const DataPoint& p) {
         for (std::size_t c = 0; c < fields.size(); ++c) {
             if (c > 0) {
                 w.character(',');
@@ -53,7 +49,7 @@ std::string writeCsv(std::ostream& out, const std::deque<DataPoint>& points,
             }
         }
         w.endLine();
-    }
+    });
     return {};
 }
 

@@ -18,6 +18,18 @@ namespace formats::io {
 
 enum class PcdData { Ascii, Binary, BinaryCompressed };
 
+// Calls write(point) for each point in order, and stops early once the ticker is cancelled.
+template <class Write>
+void forEachPoint(const std::deque<DataPoint>& points, Ticker& ticker, Write&& write) {
+    std::uint64_t i = 0;
+    for (const DataPoint& p : points) {
+        if (!ticker.at(i++)) {
+            return;
+        }
+        write(p);
+    }
+}
+
 std::string writePcd(std::ostream& out, const std::deque<DataPoint>& points,
                      const std::vector<Field>& fields, PcdData data, Ticker& ticker);
 std::string writePcdLx20(std::ostream& out, const std::deque<DataPoint>& points,

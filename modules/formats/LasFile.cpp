@@ -250,11 +250,7 @@ std::string writeLas(std::ostream& out, const std::deque<DataPoint>& points,
             w.text(e);
         }
     }
-    i = 0;
-    for (const DataPoint& p : points) {
-        if (!ticker.at(i++)) {
-            return {};
-        }
+    forEachPoint(points, ticker, [&](const DataPoint& p) {
         w.raw(stored(p.x, axes[0]));
         w.raw(stored(p.y, axes[1]));
         w.raw(stored(p.z, axes[2]));
@@ -270,7 +266,7 @@ std::string writeLas(std::ostream& out, const std::deque<DataPoint>& points,
             w.raw(static_cast<float>(fieldValue(p, f)));
         }
         w.endRecord();
-    }
+    });
     return {};
 }
 

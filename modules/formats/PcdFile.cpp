@@ -34,29 +34,19 @@ void writeHeader(BlockWriter& w, const std::vector<Column>& columns, std::size_t
     w.endLine();
     w.text("VERSION 0.7");
     w.endLine();
-    w.text("FIELDS ");
-    for (const Column& c : columns) {
-        w.text(c.name);
-        w.text(" ");
-    }
-    w.endLine();
-    w.text("SIZE ");
-    for (const Column& c : columns) {
-        w.text(c.size);
-        w.text(" ");
-    }
-    w.endLine();
-    w.text("TYPE ");
-    for (const Column& c : columns) {
-        w.text(c.type);
-        w.text(" ");
-    }
-    w.endLine();
-    w.text("COUNT ");
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        w.text("1 ");
-    }
-    w.endLine();
+    // One line per keyword, each entry followed by a space.
+    auto list = [&](const char* keyword, const char* Column::*entry) {
+        w.text(keyword);
+        for (const Column& c : columns) {
+            w.text(entry ? c.*entry : "1");
+            w.character(' ');
+        }
+        w.endLine();
+    };
+    list("FIELDS ", &Column::name);
+    list("SIZE ", &Column::size);
+    list("TYPE ", &Column::type);
+    list("COUNT ", nullptr);
     w.text("WIDTH ");
     w.unsignedInt(n);
     w.endLine();
@@ -168,31 +158,23 @@ std::string writePcd(std::ostream& out, const std::deque<DataPoint>& points,
     switch (data) {
     case PcdData::Ascii: {
         writeHeader(w, columns, points.size(), "ascii");
-        std::size_t i = 0;
-        for (const DataPoint& p : points) {
-            if (!ticker.at(i++)) {
-                return {};
-            }
+        forEachPoint(points, ticker, [&](const DataPoint& p) {
             for (const Column& c : columns) {
                 w.fixed(asciiValue(p, c.field));
                 w.character(' ');
             }
             w.endLine();
-        }
+        });
         return {};
     }
     case PcdData::Binary: {
         writeHeader(w, columns, points.size(), "binary");
-        std::size_t i = 0;
-        for (const DataPoint& p : points) {
-            if (!ticker.at(i++)) {
-                return {};
-            }
+        forEachPoint(points, ticker, [&](const DataPoint& p) {
             for (const Column& c : columns) {
                 binaryValue(w, p, c.field);
             }
             w.endRecord();
-        }
+        });
         return {};
     }
     case PcdData::BinaryCompressed:
@@ -223,11 +205,7 @@ std::string writePcdLx20(std::ostream& out, const std::deque<DataPoint>& points,
 
     BlockWriter w(out);
     writeHeader(w, columns, points.size(), "ascii");
-    std::size_t i = 0;
-    for (const DataPoint& p : points) {
-        if (!ticker.at(i++)) {
-            return {};
-        }
+    forEachPoint(points, ticker, [&](const DataPoint& p) {
         for (const Column& c : columns) {
             if (c.field == Field::Intensity) {
                 w.unsignedInt(truncateIntensity(p.intensity));
@@ -237,7 +215,7 @@ std::string writePcdLx20(std::ostream& out, const std::deque<DataPoint>& points,
             w.character(' ');
         }
         w.endLine();
-    }
+    });
     return {};
 }
 

@@ -315,11 +315,7 @@ std::string writePly(std::ostream& out, const std::deque<DataPoint>& points,
     }
     w.text("end_header");
     w.endLine();
-    std::size_t i = 0;
-    for (const DataPoint& p : points) {
-        if (!ticker.at(i++)) {
-            return {};
-        }
+    forEachPoint(points, ticker, [&](const DataPoint& p) {
         for (std::size_t c = 0; c < fields.size(); ++c) {
             const Field f = fields[c];
             if (binary) {
@@ -344,7 +340,7 @@ std::string writePly(std::ostream& out, const std::deque<DataPoint>& points,
         } else {
             w.endLine();
         }
-    }
+    });
     return {};
 }
 

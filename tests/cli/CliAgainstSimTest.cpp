@@ -2,6 +2,7 @@
 // and data ports of its own.
 #include "Formats.h"
 #include "Process.h"
+#include "ScratchFiles.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -16,6 +17,7 @@
 #include <sstream>
 
 using namespace clitest;
+using testing_support::readAll;
 namespace fs = std::filesystem;
 
 namespace {
@@ -49,19 +51,9 @@ bool answers(const std::string& address) {
     return got;
 }
 
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class CliAgainstSim : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/cli_sim_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
         address = processAddress();
         port = std::to_string(processPort());
     }
@@ -70,7 +62,6 @@ protected:
             sim->signal(SIGTERM);
             sim->wait(5000);
         }
-        fs::remove_all(dir);
     }
 
     // A simulator of the model, homed unless asked not to.
@@ -115,7 +106,8 @@ protected:
         return buf;
     }
 
-    fs::path dir;
+    testing_support::ScratchDir scratch{"cli_sim"};
+    const fs::path dir = scratch.path();
     std::string address;
     std::string port;
     std::unique_ptr<Child> sim;

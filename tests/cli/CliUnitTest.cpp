@@ -5,6 +5,7 @@
 #include "Models.h"
 #include "Output.h"
 #include "Report.h"
+#include "ScratchFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -109,9 +110,8 @@ TEST(Report, InfoTextAndJson) {
 }
 
 TEST(Output, FormatsFieldsAndExistingFiles) {
-    char pattern[] = "/tmp/cli_unit_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::filesystem::path dir = pattern;
+    const testing_support::ScratchDir scratch("cli_unit");
+    const std::filesystem::path& dir = scratch.path();
     EXPECT_EQ(chooseOutput((dir / "a.LAS").string(), "", false).format, formats::Format::Las);
     EXPECT_EQ(chooseOutput((dir / "a.pcd").string(), "pcd-binary", false).format,
               formats::Format::PcdBinary);
@@ -134,5 +134,4 @@ TEST(Output, FormatsFieldsAndExistingFiles) {
     EXPECT_FALSE(parseFields(""));
     EXPECT_EQ(statusOf([] { parseFields("x,,y"); }), kUsage);
     EXPECT_EQ(statusOf([] { parseFields("x,colour"); }), kUsage);
-    std::filesystem::remove_all(dir);
 }

@@ -2,6 +2,7 @@
 // bounds, whatever the bytes (the sanitizer builds run these too).
 #include "Formats.h"
 #include "ObservationPoint.h"
+#include "ScratchFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -12,29 +13,17 @@
 #include <unistd.h>
 
 using namespace formats;
+using testing_support::readAll;
+using testing_support::writeBytes;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class DamagedFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/formats_damaged_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     ReadResult readBytes(const std::string& bytes, Format format) {
         const fs::path file = dir / "damaged";
-        std::ofstream(file, std::ios::binary) << bytes;
+        writeBytes(file, bytes);
         return read(file.string(), format);
     }
 
@@ -45,7 +34,8 @@ protected:
         return r.error;
     }
 
-    fs::path dir;
+    testing_support::ScratchDir scratch{"formats_damaged"};
+    const fs::path dir = scratch.path();
 };
 
 std::deque<DataPoint> somePoints() {
@@ -185,7 +175,8 @@ TEST_F(DamagedFiles, LasFilesThatDoNotAddUp) {
 TEST_F(DamagedFiles, PcdAsciiRowsAreChecked) {
     const std::string header = "FIELDS x y z timestamp\nSIZE 4 4 4 4\nTYPE F F F U\n"
                                "COUNT 1 1 1 1\nWIDTH 2\nHEIGHT 1\nPOINTS 2\nDATA ascii\n";
-    EXPECT_EQ(errorOf(header + "1.0 2.0 3.0 4\n1.0 2.0 3.0\n", Format::PcdAscii), "row 2 has 3 values, not 4");
+    EXPECT_EQ(errorOf(header + "1.0 2.0 3.0 4\n1.0 2.0 3.0\n", Format::PcdAscii),
+              "row 2 has 3 values, not 4");
     EXPECT_EQ(errorOf(header + "1 2 3 4\n1 2 3 4 5\n", Format::PcdAscii),
               "row 2 has 5 values, not 4");
     EXPECT_EQ(errorOf(header + "1 2 x3 4\n1 2 3 4\n", Format::PcdAscii),

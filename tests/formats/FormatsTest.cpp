@@ -3,6 +3,7 @@
 #include "Formats.h"
 #include "ObservationPoint.h"
 #include "OutputFile.h"
+#include "ScratchFiles.h"
 
 #include <pcl/PCLPointCloud2.h>
 #include <pcl/io/pcd_io.h>
@@ -19,6 +20,8 @@
 #include <unistd.h>
 
 using namespace formats;
+using testing_support::readAll;
+using testing_support::writeBytes;
 namespace fs = std::filesystem;
 
 namespace {
@@ -43,26 +46,8 @@ FieldSelection allFields() {
     return s;
 }
 
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 class Formats : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/formats_test_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     // Nothing but the named files in the folder: no temporary file left behind.
     std::vector<std::string> entries() const {
         std::vector<std::string> names;
@@ -73,7 +58,8 @@ protected:
         return names;
     }
 
-    fs::path dir;
+    testing_support::ScratchDir scratch{"formats_test"};
+    const fs::path dir = scratch.path();
 };
 
 float f4(double v) {

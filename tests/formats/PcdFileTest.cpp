@@ -1,4 +1,5 @@
 #include "PcdFile.h"
+#include "ScratchFiles.h"
 
 #include <pcl/PCLPointCloud2.h>
 #include <pcl/io/pcd_io.h>
@@ -16,6 +17,7 @@
 #include <utility>
 
 using namespace formats;
+using testing_support::readAll;
 namespace fs = std::filesystem;
 
 namespace {
@@ -51,22 +53,10 @@ std::string written(const std::deque<DataPoint>& points, const FieldSelection& s
     return out.str();
 }
 
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class PcdFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/formats_pcd_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    fs::path dir;
+    testing_support::ScratchDir scratch{"formats_pcd"};
+    const fs::path dir = scratch.path();
 };
 
 } // namespace
