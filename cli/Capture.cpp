@@ -182,10 +182,14 @@ int runCapture(CaptureOptions o) {
                 reportedPoints = n;
                 reportedAt = now;
             }
+            const tavrel::stream_statistics_t stats = listener.GetStatistics();
             CaptureProgress p;
             p.points = n;
             p.seconds = elapsed;
             p.rate = rate;
+            p.missing = stats.pointsMissing;
+            p.kernelDrops = stats.kernelDrops;
+            p.refused = stats.refusedSender + stats.refusedHeader;
             std::fprintf(stderr, "\r%s\x1b[K", progressLine(p).c_str());
             nextReport = now + std::chrono::milliseconds(250);
         }
@@ -196,14 +200,21 @@ int runCapture(CaptureOptions o) {
     }
 
     stopDevice();
+    const tavrel::stream_statistics_t stats = listener.GetStatistics();
     listener.StopListening();
     device.events().ResetEventCallbacks();
 
     const std::deque<DataPoint> points = receiver.take();
     writePoints(o.output, points, fields, terminal);
     if (!o.quiet) {
-        std::fprintf(stderr, "%zu points written to %s%s\n", points.size(), o.output.path.c_str(),
-                     InterruptGuard::interrupted() ? " (interrupted)" : "");
+        std::string losses;
+        if (stats.pointsMissing != 0 || stats.kernelDrops != 0) {
+            losses = ", about " + std::to_string(stats.pointsMissing) +
+                     " points missing from the stream, " + std::to_string(stats.kernelDrops) +
+                     " datagrams dropped by the system";
+        }
+        std::fprintf(stderr, "%zu points written to %s%s%s\n", points.size(), o.output.path.c_str(),
+                     InterruptGuard::interrupted() ? " (interrupted)" : "", losses.c_str());
     }
     if (!stopFailure.empty()) {
         failed(stopFailure);

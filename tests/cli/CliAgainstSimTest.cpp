@@ -417,3 +417,38 @@ TEST_F(CliAgainstSim, ConvertBetweenEveryFormat) {
     EXPECT_EQ(unwritable.status, 1);
     EXPECT_NE(unwritable.err.find("cannot write"), std::string::npos);
 }
+
+TEST_F(CliAgainstSim, CaptureReportsPointsLostOnTheWay) {
+    startSim("LX30", {"--drop-packets", "0.2", "--seed", "3"});
+    const fs::path file = dir / "lossy.ply";
+    const Ran r =
+        tool({"capture", address, "-o", file.string(), "--port", port, "--points", "20000"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::regex summary(
+        "^20000 points written to .*lossy\\.ply, about ([0-9]+) points missing "
+        "from the stream, 0 datagrams dropped by the system\n$");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(r.err, m, summary)) << r.err;
+    // A fifth of the datagrams of about 40 points each: some thousands of points.
+    EXPECT_GT(std::stoul(m[1]), 1000u);
+}
+
+// On a terminal the capture shows a progress line on standard error, rewritten in place;
+// --quiet silences it. `script` gives the program a terminal.
+TEST_F(CliAgainstSim, ProgressLineOnlyOnATerminal) {
+    if (!fs::exists("/usr/bin/script")) {
+        GTEST_SKIP() << "no /usr/bin/script to run the tool on a terminal";
+    }
+    startSim("LX30");
+    const std::string capture = kTool + " capture " + address + " -o " +
+                                (dir / "tty.pcd").string() + " --port " + port +
+                                " --seconds 1 --force";
+    const Ran shown = run({"/usr/bin/script", "-qec", capture, "/dev/null"});
+    ASSERT_EQ(shown.status, 0) << shown.out;
+    EXPECT_NE(shown.out.find(" points/s "), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("  missing 0  dropped 0  refused 0\x1b[K"), std::string::npos);
+    EXPECT_NE(shown.out.find("\r"), std::string::npos);
+    const Ran quiet = run({"/usr/bin/script", "-qec", capture + " --quiet", "/dev/null"});
+    ASSERT_EQ(quiet.status, 0) << quiet.out;
+    EXPECT_EQ(quiet.out, "");
+}
