@@ -107,8 +107,10 @@ public:
     explicit Device(DeviceSettings settings);
 
     // Handles one command datagram of any length or content from a host; the
-    // device clock first runs up to now (seconds). Every datagram gets exactly
-    // one reply, possibly later (motion commands answer when the motion ends).
+    // device clock first runs up to now (seconds). Every datagram gets at most
+    // one reply, possibly later (a motion that arrives soon answers when it
+    // does); only a motion replaced by the same host with the same stem never
+    // answers, so that its answer cannot be taken for the new command's.
     void receive(const std::string& datagram, const Endpoint& from, double now,
                  std::vector<Outgoing>& out);
 
@@ -170,7 +172,7 @@ private:
     };
 
     // Runs one command; returns the reply, or an empty string for a motion
-    // command that answers later.
+    // that answers on arrival.
     std::string execute(const std::string& command, const Endpoint& from, bool fromBuffer,
                         std::vector<Outgoing>& out);
 

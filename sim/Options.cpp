@@ -322,13 +322,15 @@ std::string usageText(const std::string& program) {
     return "Usage: " + program + R"USAGE( [options]
 
 Simulates a Sentova device on a loopback address: answers commands on UDP,
-scans, streams laser data from a synthetic room, runs command buffers on
-events and sends trigger records.
+scans, streams laser data measured in a built-in room or a scene file (or
+replays a recording) to every host that asks for it, runs command buffers on
+events and sends trigger records. sim/README.md tells the device's rules.
 
 Device:
   --address A           listen on address A, any 127.x.y.z (default 127.0.0.1)
   --port P              command port (default 4365; 0 picks a free one)
-  --model M             LX30, LX20 or generic (default LX30); sets the point rate
+  --model M             LX30, LX20 or generic (default LX30): the laser stream's
+                        parameters, rates, modes and gain
   --serial TEXT         serial number reported (default: model-firmware-SIM0001)
   --firmware NN         firmware number in the default serial, 0..99 (default 31)
   --home-time MS        how long homing takes, milliseconds (default 400)

@@ -1,6 +1,6 @@
-// The simulator's built-in synthetic scene: a closed room with a floor, a
-// ceiling, four walls (one with an open window) and a few objects of different
-// reflectivity, seen from the device at the origin.
+// What the laser sees, seen from the device at the origin, and the built-in
+// synthetic scene: a closed room with a floor, a ceiling, four walls (one with
+// an open window) and a few objects of different reflectivity.
 //
 // Directions use the viewer's convention: a beam at azimuth az and elevation el
 // (degrees) points along (cos el * sin az, cos el * cos az, sin el); z is up and

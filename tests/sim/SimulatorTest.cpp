@@ -307,6 +307,35 @@ int runProgram(const std::string& args, std::string& output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Starts the program with arguments, its output fd (standard output or error)
+// readable line by line from `lines`; returns its pid, or -1.
+pid_t spawnProgram(const std::vector<std::string>& args, int fd, FILE*& lines) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], fd);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    std::vector<std::string> words = {SENTOVA_SIM_PROGRAM};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned =
+        posix_spawn(&pid, words[0].c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    if (spawned != 0) {
+        ::close(pipeFds[0]);
+        return -1;
+    }
+    lines = ::fdopen(pipeFds[0], "r");
+    return pid;
+}
+
 } // namespace
 
 TEST(Program, HelpDocumentsEveryOptionAndBadOptionsExitWithTwo) {
@@ -321,20 +350,10 @@ TEST(Program, HelpDocumentsEveryOptionAndBadOptionsExitWithTwo) {
 }
 
 TEST(Program, RunsUntilTerminatedAndPrintsOneLinePerCommand) {
-    int out[2];
-    ASSERT_EQ(::pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::string program = SENTOVA_SIM_PROGRAM;
-    std::string option = "--address", address = SIM_TEST_NET ".1.7";
-    char* argv[] = {&program[0], &option[0], &address[0], nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    FILE* lines = ::fdopen(out[0], "r");
+    const std::string address = SIM_TEST_NET ".1.7";
+    FILE* lines = nullptr;
+    const pid_t pid = spawnProgram({"--address", address}, STDOUT_FILENO, lines);
+    ASSERT_GT(pid, 0);
 
     UdpClient client;
     Endpoint device{0, 4365};
@@ -375,25 +394,16 @@ TEST(Options, SceneAndItsPlacement) {
 }
 
 TEST(Program, PrintsItsCountersEveryPeriodOnSigusr1AndOnExit) {
-    int err[2];
-    ASSERT_EQ(::pipe(err), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, err[0]);
-    std::string program = SENTOVA_SIM_PROGRAM;
-    std::string a1 = "--address", a2 = SIM_TEST_NET ".1.8", a3 = "--quiet", a4 = "--stats",
-                a5 = "1", a6 = "--error", a7 = "SVCQRE=9";
-    char* argv[] = {&program[0], &a1[0], &a2[0], &a3[0], &a4[0], &a5[0], &a6[0], &a7[0], nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(err[1]);
-    FILE* lines = ::fdopen(err[0], "r");
+    const std::string address = SIM_TEST_NET ".1.8";
+    FILE* lines = nullptr;
+    const pid_t pid =
+        spawnProgram({"--address", address, "--quiet", "--stats", "1", "--error", "SVCQRE=9"},
+                     STDERR_FILENO, lines);
+    ASSERT_GT(pid, 0);
 
     UdpClient client;
     Endpoint device{0, 4365};
-    ASSERT_TRUE(parseLoopbackAddress(a2, device.address));
+    ASSERT_TRUE(parseLoopbackAddress(address, device.address));
     ASSERT_TRUE(waitUntil([&] { return client.ask(device, "SVCQRE", 50).has_value(); }));
     const auto nextLine = [&] {
         char line[2048] = {};
