@@ -143,9 +143,9 @@ private:
     int m_receiveBufferSize = 0;
     int m_requestedReceiveBufferSize = kRequestedReceiveBufferSize;
 
-    // Socket thread only, between a receive and its completion. The sender
-    // filter is copied from the sensor address at start, before the thread
-    // exists, so setters called while running cannot race with it.
+    // Socket thread only while running; reset by start before the thread
+    // exists. The sender filter is copied from the sensor address then, so
+    // setters called while running cannot race with it.
     std::vector<unsigned char> m_receiveBuffer;
     std::vector<Datagram> m_received;
     std::vector<std::uint32_t> m_timestamps;
@@ -159,6 +159,7 @@ private:
     Counters m_counters;
     // Set while running (after the counters were reset at start).
     std::atomic<bool> m_countersLive{false};
+    // Set from any thread; shown datagrams on the socket thread.
     tavrel::TrafficObserverSlot m_traffic;
 
     // Created by start and released by stop, on the caller's thread, while no
