@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 
 #include <cstring>
+#include <functional>
 
 using sentova::sim::Endpoint;
 using sentova::sim::SimulatorConfig;
@@ -177,7 +178,10 @@ struct ListenedRun {
 
 // Streams from a simulator with these faults into the library's listener for
 // about `ms` milliseconds; returns what both counted once all has arrived.
-ListenedRun listen(SimulatorConfig c, int port, int ms) {
+// Streams for ms, then on until the simulator's counters satisfy `until` (a
+// slow, instrumented build may need longer for the faults asked of it).
+ListenedRun listen(SimulatorConfig c, int port, int ms,
+                   const std::function<bool(const sentova::sim::SimulatorCounters&)>& until = {}) {
     RunningSim f(c);
     tavrel::SentovaEventManager events(f.address);
     Discard discard;
@@ -189,6 +193,10 @@ ListenedRun listen(SimulatorConfig c, int port, int ms) {
     }
     EXPECT_EQ(events.ManagerSendCommand(CommandSerialiser::SVRRBE({{0, port}})), tavrel::NoError);
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    if (until) {
+        EXPECT_TRUE(waitUntil([&] { return until(f.sim.counters()); }, 10000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms / 4));
+    }
     EXPECT_EQ(events.ManagerSendCommand(CommandSerialiser::SVSRBE()), tavrel::NoError);
     // Everything sent has arrived (or been dropped) once the counts stand still.
     std::uint64_t seen = ~0ull;
@@ -252,7 +260,9 @@ TEST(StreamFaultRun, TheListenerCountsEachKindOfFault) {
     bursting.faults.packets.burstIntervalMs = 300;
     // The kernel's count of drops comes with the next datagram after them:
     // the second burst tells of the first.
-    run = listen(bursting, port + 4, 700);
+    run = listen(bursting, port + 4, 700, [](const sentova::sim::SimulatorCounters& c) {
+        return c.packetFaults.bursts >= 2;
+    });
     EXPECT_GE(run.counters.packetFaults.bursts, 2u);
     EXPECT_GT(run.stats.kernelDrops, 0u)
         << run.stats.datagrams << " of " << run.counters.packetsSent;
