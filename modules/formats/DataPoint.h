@@ -14,25 +14,24 @@ enum LIDAR_TYPE { LIDAR_LX30 = 0, LIDAR_LX20 = 1, LIDAR_GENERIC = 2 };
 inline constexpr const char* LIDAR_VARIANT[] = {"LX30", "LX20"};
 inline constexpr int LIDAR_VARIANT_COUNT = 2;
 
-// One displayed and saved point. Points read from a file carry only x, y, z and intensity.
+// One displayed and saved point. Points read from a file carry only the file's columns.
+//
+// The device's values arrive from the listener in single precision, and are stored so: every
+// file writes them exactly as before, and a point takes 56 bytes instead of 88. Coordinates are
+// computed in double precision and kept so; the timestamp is kept in double precision because
+// files from elsewhere (LAS GPS time) carry fractions that a float would lose. Values read from
+// files into the single-precision fields are rounded to float.
 struct DataPoint {
-    struct Rgb {
-        std::uint8_t red = 0;
-        std::uint8_t green = 0;
-        std::uint8_t blue = 0;
-    };
-
-    double azimuth = 0.0;   // degrees, as received
-    double elevation = 0.0; // degrees, as received
-    double range = 0.0;     // as received, no unit conversion
-    double x = 0.0;
+    double x = 0.0; // same unit as range
     double y = 0.0;
     double z = 0.0;
-    Rgb color;                        // grey level or white for the LX20 model; nothing reads it
-    double reflectance = 0.0;         // LX30 only
-    double pulseShapeDeviation = 0.0; // LX30 only
     double timestamp = 0.0;
-    double intensity = 0.0;
+    float azimuth = 0.0f;             // degrees, as received
+    float elevation = 0.0f;           // degrees, as received
+    float range = 0.0f;               // as received, no unit conversion
+    float reflectance = 0.0f;         // LX30 only
+    float pulseShapeDeviation = 0.0f; // LX30 only
+    float intensity = 0.0f;           // the amplitude; 0 for the LX20 in high-speed mode
 };
 
 namespace formats {

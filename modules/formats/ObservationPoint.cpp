@@ -22,31 +22,22 @@ DataPoint makeDataPoint(double azimuth, double elevation, double range, std::uin
                         double amplitude, double reflectance, double pulseShapeDeviation,
                         LIDAR_TYPE mode, bool highSpeed) {
     DataPoint p;
-    p.azimuth = azimuth;
-    p.elevation = elevation;
-    p.range = range;
+    // The device's values have passed through a float on their way: storing them as floats
+    // keeps them exactly.
+    p.azimuth = static_cast<float>(azimuth);
+    p.elevation = static_cast<float>(elevation);
+    p.range = static_cast<float>(range);
     const Cartesian c = sphericalToCartesian(azimuth, elevation, range);
     p.x = c.x;
     p.y = c.y;
     p.z = c.z;
     p.timestamp = static_cast<double>(timestamp);
-    p.intensity = amplitude;
+    p.intensity = static_cast<float>(amplitude);
     if (mode == LIDAR_LX30) {
-        p.reflectance = reflectance;
-        p.pulseShapeDeviation = pulseShapeDeviation;
-    } else if (mode == LIDAR_LX20) {
-        if (highSpeed) {
-            p.color = {255, 255, 255};
-            p.intensity = 0.0;
-        } else {
-            // Device amplitudes are 0..65535; anything not representable gives black rather than
-            // an undefined conversion.
-            std::uint8_t grey = 0;
-            if (std::isfinite(amplitude) && std::fabs(amplitude) < 9.0e18) {
-                grey = static_cast<std::uint8_t>(static_cast<long long>(amplitude) & 0xFF);
-            }
-            p.color = {grey, grey, grey};
-        }
+        p.reflectance = static_cast<float>(reflectance);
+        p.pulseShapeDeviation = static_cast<float>(pulseShapeDeviation);
+    } else if (mode == LIDAR_LX20 && highSpeed) {
+        p.intensity = 0.0f;
     }
     return p;
 }

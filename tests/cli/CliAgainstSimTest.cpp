@@ -341,8 +341,8 @@ TEST_F(CliAgainstSim, GetFrameCapturesExactlyOneFrame) {
     double highest = -90;
     for (std::size_t i = 1; i < frame.points.size(); ++i) {
         EXPECT_GE(frame.points[i].elevation, frame.points[i - 1].elevation - 1e-3) << i;
-        lowest = std::min(lowest, frame.points[i].elevation);
-        highest = std::max(highest, frame.points[i].elevation);
+        lowest = std::min<double>(lowest, frame.points[i].elevation);
+        highest = std::max<double>(highest, frame.points[i].elevation);
     }
     EXPECT_NEAR(lowest, -20.0, 0.5);
     EXPECT_NEAR(highest, 20.0, 0.5);

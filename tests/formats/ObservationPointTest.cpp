@@ -43,31 +43,35 @@ TEST(MakeDataPoint, PerModelFields) {
     EXPECT_EQ(lx30.x, c.x);
     EXPECT_EQ(lx30.y, c.y);
     EXPECT_EQ(lx30.z, c.z);
-    EXPECT_EQ(lx30.color.red, 0);
 
     const DataPoint generic = makeDataPoint(10, 5, 100, 7, 1234, -12, 34, LIDAR_GENERIC, true);
     EXPECT_EQ(generic.intensity, 1234);
     EXPECT_EQ(generic.reflectance, 0);
     EXPECT_EQ(generic.pulseShapeDeviation, 0);
-    EXPECT_EQ(generic.color.green, 0);
 }
 
-TEST(MakeDataPoint, Lx20HighSpeedIsWhiteWithZeroIntensity) {
+TEST(MakeDataPoint, Lx20HighSpeedHasZeroIntensity) {
     const DataPoint fast = makeDataPoint(1, 2, 3, 4, 0x1234, 5, 6, LIDAR_LX20, true);
     EXPECT_EQ(fast.intensity, 0.0);
-    EXPECT_EQ(fast.color.red, 255);
-    EXPECT_EQ(fast.color.green, 255);
-    EXPECT_EQ(fast.color.blue, 255);
     EXPECT_EQ(fast.reflectance, 0.0);
 
-    const DataPoint grey = makeDataPoint(1, 2, 3, 4, 0x1234 + 0.9, 5, 6, LIDAR_LX20, false);
-    EXPECT_EQ(grey.intensity, 0x1234 + 0.9);
-    EXPECT_EQ(grey.color.red, 0x34);
-    EXPECT_EQ(grey.color.green, 0x34);
-    EXPECT_EQ(grey.color.blue, 0x34);
+    // The amplitude arrives through a float and is kept as one.
+    const DataPoint slow = makeDataPoint(1, 2, 3, 4, 0x1234 + 0.5, 5, 6, LIDAR_LX20, false);
+    EXPECT_EQ(slow.intensity, 0x1234 + 0.5);
+    EXPECT_EQ(slow.reflectance, 0.0);
+}
 
-    const DataPoint odd = makeDataPoint(1, 2, 3, 4, std::nan(""), 5, 6, LIDAR_LX20, false);
-    EXPECT_EQ(odd.color.red, 0);
+TEST(DataPointStorage, DeviceValuesInSinglePrecision) {
+    // The buffer's memory per point is what matters at ten million points.
+    EXPECT_EQ(sizeof(DataPoint), 56u);
+    const float angle = 123.456789f;
+    const DataPoint p = makeDataPoint(angle, -angle / 3.0f, 65535.0, 4294967296u, 65535.0, -32768.0,
+                                      32767.0, LIDAR_LX30, false);
+    EXPECT_EQ(p.azimuth, angle);
+    EXPECT_EQ(p.timestamp, 4294967296.0);
+    EXPECT_EQ(p.reflectance, -32768.0f);
+    // The coordinates come from the values as received, in double precision.
+    EXPECT_EQ(p.x, sphericalToCartesian(angle, -angle / 3.0f, 65535.0).x);
 }
 
 TEST(ModelFromSerial, FirstVariantWins) {

@@ -32,7 +32,7 @@ DataPoint point(double x, double y, double z, double intensity) {
 }
 
 std::deque<DataPoint> twoPoints() {
-    DataPoint a = point(1.5, -0.25, 1024, 87.9);
+    DataPoint a = point(1.5, -0.25, 1024, 87.75);
     a.azimuth = 10;
     a.elevation = -5.5;
     a.range = 300;
@@ -69,7 +69,7 @@ TEST(PcdWriter, DefaultLx30Selection) {
                   "TYPE F F F F F F U \n"
                   "COUNT 1 1 1 1 1 1 1 \n" +
                   kHeaderEnd2 +
-                  "1.500000 -0.250000 1024.000000 87.900000 -3.000000 4.000000 4000000.000000 \n"
+                  "1.500000 -0.250000 1024.000000 87.750000 -3.000000 4.000000 4000000.000000 \n"
                   "0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 1.000000 \n");
 }
 
@@ -88,7 +88,7 @@ TEST(PcdWriter, TimestampAboveTheU4RangeIsWrittenAsItsLargestValue) {
                   "TYPE F F F F U \n"
                   "COUNT 1 1 1 1 1 \n" +
                   kHeaderEnd2 +
-                  "1.500000 -0.250000 1024.000000 87.900000 4294967295.000000 \n"
+                  "1.500000 -0.250000 1024.000000 87.750000 4294967295.000000 \n"
                   "0.000000 0.000000 0.000000 0.000000 4294967295.000000 \n");
 }
 
@@ -102,7 +102,7 @@ TEST(PcdWriter, OtherModelsLeaveOutLx30Fields) {
                                  "COUNT 1 1 1 1 1 1 1 1 \n" +
                                  kHeaderEnd2 +
                                  "1.500000 -0.250000 1024.000000 10.000000 -5.500000 300.000000 "
-                                 "87.900000 4000000.000000 \n"
+                                 "87.750000 4000000.000000 \n"
                                  "0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 "
                                  "0.000000 1.000000 \n";
     EXPECT_EQ(written(twoPoints(), s, LIDAR_LX20), expected);
@@ -207,7 +207,7 @@ TEST_F(PcdFiles, PclReadsWhatWeWrite) {
     ASSERT_TRUE(converted.ok) << converted.error;
     ASSERT_EQ(converted.points.size(), 2u);
     EXPECT_FLOAT_EQ(converted.points[0].x, 1.5f);
-    EXPECT_FLOAT_EQ(converted.points[0].intensity, 87.9f);
+    EXPECT_FLOAT_EQ(converted.points[0].intensity, 87.75f);
 #endif
 }
 
@@ -279,7 +279,7 @@ TEST_F(PcdFiles, FourthValueIsTheIntensityWithoutANamedField) {
     ASSERT_EQ(savePcdFile((dir / "az.pcd").string(), points, s, LIDAR_GENERIC), "");
     const PcdLoadResult withAmplitude = readPcdFile((dir / "az.pcd").string());
     ASSERT_TRUE(withAmplitude.ok);
-    EXPECT_FLOAT_EQ(withAmplitude.points[0].intensity, 87.9f); // named field wins
+    EXPECT_FLOAT_EQ(withAmplitude.points[0].intensity, 87.75f); // named field wins
 
     s.intensity = false;
     ASSERT_EQ(savePcdFile((dir / "az2.pcd").string(), points, s, LIDAR_GENERIC), "");
