@@ -69,7 +69,9 @@ std::vector<ReceivedCommand> FakeDevice::received() const {
 std::vector<std::string> FakeDevice::codes() const {
     std::vector<std::string> result;
     for (const ReceivedCommand& command : received()) {
-        result.push_back(command.code());
+        if (command.code() != "SVCQRE") {
+            result.push_back(command.code());
+        }
     }
     return result;
 }

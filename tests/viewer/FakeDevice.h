@@ -40,6 +40,8 @@ public:
     void failCommand(const std::string& code, unsigned char error);
 
     std::vector<ReceivedCommand> received() const;
+    // The codes received, serial queries left out: the window asks for the serial by itself
+    // whenever the device has been quiet for a while.
     std::vector<std::string> codes() const;
     void clearReceived();
     // Waits (bounded) until a command with this code has arrived.

@@ -71,6 +71,17 @@ void DeviceCommands::run(const QString& operation, const QList<QWidget*>& contro
     }
 }
 
+void DeviceCommands::runInBackground(Work work) {
+    m_worker.post([this, work = std::move(work)](sentova::command::JobContext& job) {
+        Steps steps(*this, job, QString());
+        try {
+            work(steps);
+        } catch (const std::exception& error) {
+            steps.log(QString::fromLocal8Bit(error.what()));
+        }
+    });
+}
+
 void DeviceCommands::cancel() {
     m_worker.cancel();
 }

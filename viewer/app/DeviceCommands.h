@@ -59,6 +59,11 @@ public:
     // log line naming it.
     void run(const QString& operation, const QList<QWidget*>& controls, Work work);
 
+    // GUI thread. Queues work of the window's own, not the operator's (a status query, the stops
+    // at quit): no controls are held, the status bar is left alone, and inFlight() does not
+    // count it.
+    void runInBackground(Work work);
+
     // GUI thread. Drops the queued operations (their controls stay disabled: the window is
     // going) and tells the running one to stop before its next device call. Operations queued
     // afterwards still run.

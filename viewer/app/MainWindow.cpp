@@ -65,6 +65,7 @@ MainWindow::MainWindow(QWidget* parent)
         listener = nullptr;
         port = storedDataPort();
         eventManager = new tavrel::SentovaEventManager(ipAddress.toStdString());
+        setupDeviceWatch();
     } catch (...) {
         delete device;
         device = nullptr;
@@ -141,6 +142,7 @@ MainWindow::MainWindow(QWidget* parent)
     updateRegionActor();
     setupModelActions();
     setupRecording();
+    setupStatusPanel();
 
     // The generic panel until the serial number answers.
     setWidget(mode);
@@ -218,7 +220,7 @@ void MainWindow::exitApp() {
         this, "Sentova Viewer", "Are you sure you want to quit the application?.",
         QMessageBox::Yes | QMessageBox::No);
     if (answer == QMessageBox::Yes) {
-        QCoreApplication::exit(0);
+        quitLeavingDeviceQuiet();
     }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "DeviceCommands.h"
+#include "DeviceWatch.h"
 #include "FrameBudget.h"
 #include "PreferencesDialog.h"
 #include "ScanRequest.h"
@@ -15,6 +16,7 @@
 #include "SceneView.h"
 #include "Sentova/CommandSerialiser.h"
 #include "Sentova/SentovaGrabber.h"
+#include "StreamHealth.h"
 
 #include <QColor>
 #include <QElapsedTimer>
@@ -172,10 +174,17 @@ private:
     void storeHelperLength();
     void cameraTouched();
 
-    // The Settings menu's model entries and what follows a change of model
-    // (MainWindowStatus.cpp).
+    // The device and stream status, the Settings menu's model entries and what follows a change
+    // of model, and the stops at quit (MainWindowStatus.cpp).
+    void setupDeviceWatch();
+    viewer::DeviceActivity::Timeouts timeouts() const;
+    void setupStatusPanel();
+    void updateStatus();
     void setupModelActions();
     void modelChanged();
+    // After the quit is confirmed: stops the laser stream and the scan this window started, then
+    // ends the event loop.
+    void quitLeavingDeviceQuiet();
 
     // The data port (MainWindowPorts.cpp).
     std::uint32_t storedDataPort();
@@ -239,6 +248,15 @@ private:
     std::chrono::steady_clock::time_point renderStarted;
     // "showing N of M" in the Stats box while points are left out of the frame.
     QLabel* drawnPoints_label = nullptr;
+    // GUI thread, but for the watch, which the library's threads feed.
+    std::unique_ptr<window::DeviceWatch> deviceWatch;
+    std::shared_ptr<window::TrafficTee> controlTraffic;
+    std::shared_ptr<window::TrafficTee> eventTraffic;
+    window::StatusLabels statusLabels;
+    viewer::StreamHealth streamHealth;
+    std::int64_t lastStreamUpdateMs = 0;
+    std::int64_t lastProbeMs = 0;
+    bool quitting = false;
     viewer::IntensityScale intensityScale;
     PreferencesDialog preferences;
     QSettings settings;

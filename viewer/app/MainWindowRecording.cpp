@@ -128,8 +128,9 @@ void MainWindow::startRecording() {
         return;
     }
     recording = std::make_shared<window::Recording>(recorder, name);
-    device->SetTrafficObserver(recorder);
-    eventManager->SetTrafficObserver(recorder);
+    // The command channels' traffic goes through the tees the status watches as well.
+    controlTraffic->add(recorder);
+    eventTraffic->add(recorder);
     recordListenerTraffic();
     recordAction->setEnabled(false);
     stopRecordingAction->setEnabled(true);
@@ -163,8 +164,8 @@ void MainWindow::updateRecordingStatus() {
 void MainWindow::stopRecording() {
     if (!recording || recording->finishing)
         return;
-    device->SetTrafficObserver(nullptr);
-    eventManager->SetTrafficObserver(nullptr);
+    controlTraffic->remove(recording->recorder);
+    eventTraffic->remove(recording->recorder);
     if (listener)
         listener->SetTrafficObserver(nullptr);
     recording->finishing = true;

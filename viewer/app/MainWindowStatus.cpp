@@ -1,9 +1,209 @@
-// What the window shows of the device and its own state: the model in the Settings menu.
+// What the window shows of the device and the stream: the status rows of the Stats box (whether
+// the device answers, its model and firmware, the laser stream, the stream's figures coloured
+// when they signal trouble), the model in the Settings menu, and leaving the device quiet at quit.
 #include "MainWindow.h"
 
+#include "DeviceWatch.h"
+#include "WindowSupport.h"
 #include "ui_MainWindow.h"
 
+#include "Sentova/Sentova.h"
+#include "Sentova/SentovaEventManager.h"
+
 #include <QActionGroup>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QTimer>
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cmath>
+
+using window::errorText;
+
+namespace {
+
+constexpr int kStatusPeriodMs = 250;
+constexpr std::int64_t kStreamPeriodMs = 1000;
+// A device that has been silent this long is asked for its serial number, which costs it one
+// reply and shows its absence.
+constexpr std::int64_t kProbeIntervalMs = 5000;
+
+void showFigure(QLabel* label, const QString& text, viewer::Severity severity) {
+    label->setText(text);
+    static const char* const styles[] = {"", "color: #2e7d32;", "color: #e65100;",
+                                         "color: #c62828; font-weight: bold;"};
+    label->setStyleSheet(styles[static_cast<int>(severity)]);
+}
+
+} // namespace
+
+viewer::DeviceActivity::Timeouts MainWindow::timeouts() const {
+    viewer::DeviceActivity::Timeouts t;
+    t.responseMs = device->GetResponseTimeout();
+    t.motionMs = device->GetMotionTimeout();
+    // The event manager's is fixed.
+    t.eventsMs = 5000;
+    return t;
+}
+
+void MainWindow::setupDeviceWatch() {
+    in_addr address{};
+    ::inet_pton(AF_INET, ipAddress.toLatin1().constData(), &address);
+    deviceWatch = std::make_unique<window::DeviceWatch>(ntohl(address.s_addr), timeouts());
+    controlTraffic = std::make_shared<window::TrafficTee>();
+    eventTraffic = std::make_shared<window::TrafficTee>();
+    controlTraffic->add(deviceWatch->observer(viewer::Channel::Control));
+    eventTraffic->add(deviceWatch->observer(viewer::Channel::Events));
+    device->SetTrafficObserver(controlTraffic);
+    eventManager->SetTrafficObserver(eventTraffic);
+}
+
+void MainWindow::setupStatusPanel() {
+    QWidget* box = ui->device_groupBox;
+    QGridLayout* grid = ui->gridLayout;
+    // Eight rows in the height the controls have.
+    grid->setVerticalSpacing(0);
+    grid->setContentsMargins(11, 2, 11, 2);
+    const auto row = [box](const QString& caption,
+                           std::initializer_list<QLabel*> values) -> QLayout* {
+        auto* layout = new QHBoxLayout;
+        layout->addWidget(new QLabel(caption, box));
+        layout->addStretch(1);
+        bool first = true;
+        for (QLabel* value : values) {
+            if (!first) {
+                layout->addWidget(new QLabel("/", box));
+            }
+            first = false;
+            value->setAlignment(Qt::AlignRight | Qt::AlignTrailing | Qt::AlignVCenter);
+            layout->addWidget(value);
+        }
+        return layout;
+    };
+    const auto value = [box](const char* name, const QString& tip) {
+        auto* label = new QLabel(box);
+        label->setObjectName(name);
+        label->setToolTip(tip);
+        return label;
+    };
+    statusLabels.device =
+        value("deviceState_label", "Whether the device answers commands, and when it last did");
+    statusLabels.model =
+        value("deviceModel_label", "The model and firmware version the serial number names");
+    statusLabels.laser = value("laserState_label", "The laser stream as this window set it");
+    statusLabels.datagramsPerSecond =
+        value("datagramsPerSecond_label", "Laser data datagrams received per second");
+    statusLabels.refused =
+        value("refused_label", "Datagrams refused on the data port: from another sender, or "
+                               "with a bad header or size");
+    statusLabels.kernelDrops =
+        value("kernelDrops_label",
+              "Datagrams the system dropped on the data port because they came faster than "
+              "they were read");
+    statusLabels.pointsMissing =
+        value("pointsMissing_label", "Points missing from the stream, judged from gaps in the "
+                                     "device's time stamps");
+
+    // The three rows of the box keep their widgets; the status rows go between them.
+    for (QLayout* existing : {static_cast<QLayout*>(ui->horizontalLayout_2),
+                              static_cast<QLayout*>(ui->horizontalLayout_3),
+                              static_cast<QLayout*>(ui->horizontalLayout_10)}) {
+        grid->removeItem(existing);
+    }
+    int next = 0;
+    for (QLayout* layout :
+         {static_cast<QLayout*>(ui->horizontalLayout_2), row("Device:", {statusLabels.device}),
+          row("Model:", {statusLabels.model}), row("Laser:", {statusLabels.laser}),
+          static_cast<QLayout*>(ui->horizontalLayout_3),
+          row("Datagrams per second:", {statusLabels.datagramsPerSecond}),
+          static_cast<QLayout*>(ui->horizontalLayout_10),
+          row("Refused, dropped, missing:",
+              {statusLabels.refused, statusLabels.kernelDrops, statusLabels.pointsMissing})}) {
+        grid->addLayout(layout, next++, 1);
+    }
+    updateStatus();
+}
+
+void MainWindow::updateStatus() {
+    const std::int64_t now = window::DeviceWatch::nowMs();
+    const viewer::DeviceActivity activity = deviceWatch->activity();
+    const viewer::DeviceActivity::Answer answer = activity.answer(now);
+    showFigure(statusLabels.device,
+               QString::fromStdString(viewer::answerText(answer, activity.lastReplyMs(), now)),
+               answer == viewer::DeviceActivity::Answer::Answering      ? viewer::Severity::Good
+               : answer == viewer::DeviceActivity::Answer::NotAnswering ? viewer::Severity::Trouble
+                                                                        : viewer::Severity::Normal);
+    statusLabels.model->setText(QString::fromStdString(viewer::describeSerial(activity.serial())));
+    statusLabels.model->setToolTip(
+        activity.serial().empty() ? QString("No serial number read yet")
+                                  : "Serial number " + QString::fromStdString(activity.serial()));
+    statusLabels.laser->setText(QString::fromStdString(viewer::laserText(activity.laser())));
+
+    if (now - lastStreamUpdateMs >= kStreamPeriodMs) {
+        lastStreamUpdateMs = now;
+        viewer::StreamCounters counters;
+        if (listener) {
+            const tavrel::stream_statistics_t s = listener->GetStatistics();
+            counters = {s.datagrams, s.points, s.refusedSender + s.refusedHeader, s.kernelDrops,
+                        s.pointsMissing};
+        }
+        streamHealth.update(counters, now);
+        const viewer::StreamFigures figures = streamHealth.figures();
+        statusLabels.datagramsPerSecond->setText(
+            QString::number(std::llround(figures.datagramsPerSecond)));
+        showFigure(statusLabels.refused, QString::number(figures.totals.refused), figures.refused);
+        showFigure(statusLabels.kernelDrops, QString::number(figures.totals.kernelDrops),
+                   figures.kernelDrops);
+        showFigure(statusLabels.pointsMissing, QString::number(figures.totals.pointsMissing),
+                   figures.pointsMissing);
+    }
+
+    if (!quitting && !commands->inFlight() && now - lastProbeMs >= kProbeIntervalMs &&
+        activity.quietFor(kProbeIntervalMs, now)) {
+        lastProbeMs = now;
+        // The answer reaches the status through the traffic it makes.
+        commands->runInBackground([this](DeviceCommands::Steps&) {
+            std::string serial;
+            device->GetSerial(serial);
+        });
+    }
+    QTimer::singleShot(kStatusPeriodMs, this, &MainWindow::updateStatus);
+}
+
+void MainWindow::quitLeavingDeviceQuiet() {
+    if (quitting) {
+        return;
+    }
+    const viewer::DeviceActivity activity = deviceWatch->activity();
+    const bool stream = activity.streamStarted();
+    const bool scan = activity.scanStarted();
+    if (!stream && !scan) {
+        QCoreApplication::exit(0);
+        return;
+    }
+    quitting = true;
+    // What the operator queued is dropped; the stops come next, each bounded by its time-out.
+    commands->cancel();
+    ui->statusBar->showMessage("Quitting: stopping what this window started on the device");
+    commands->runInBackground([this, stream, scan](DeviceCommands::Steps& steps) {
+        if (stream) {
+            steps.log("Quit: Stop Laser: " + errorText(eventManager->ManagerSendCommand(
+                                                 tavrel::CommandSerialiser::SVSRBE())));
+        }
+        if (scan) {
+            steps.log("Quit: Stop: " + errorText(device->Stop()));
+        }
+        steps.onGui([] { QCoreApplication::exit(0); });
+    });
+    // Should the worker be held up beyond every time-out, quit all the same.
+    const viewer::DeviceActivity::Timeouts t = timeouts();
+    const int bound =
+        static_cast<int>(std::max(t.motionMs, t.eventsMs) + t.eventsMs + t.responseMs) + 1000;
+    QTimer::singleShot(bound, this, [] { QCoreApplication::exit(0); });
+}
 
 void MainWindow::setupModelActions() {
     auto* models = new QActionGroup(this);

@@ -1,0 +1,40 @@
+#include "StreamHealth.h"
+
+namespace viewer {
+
+namespace {
+
+// Losing data now is trouble; what was lost earlier, or strangers sending to the port, a warning.
+Severity lossSeverity(std::uint64_t total, bool rising) {
+    return rising ? Severity::Trouble : total > 0 ? Severity::Warning : Severity::Normal;
+}
+
+} // namespace
+
+void StreamHealth::update(const StreamCounters& now, std::int64_t nowMs) {
+    const bool restarted = now.datagrams < m_last.datagrams || now.refused < m_last.refused ||
+                           now.kernelDrops < m_last.kernelDrops ||
+                           now.pointsMissing < m_last.pointsMissing;
+    const StreamCounters before = restarted ? StreamCounters{} : m_last;
+    m_drops.note(before.kernelDrops, now.kernelDrops, nowMs);
+    const double due = static_cast<double>((now.points - before.points) +
+                                           (now.pointsMissing - before.pointsMissing));
+    if (static_cast<double>(now.pointsMissing - before.pointsMissing) > kMissingShare * due) {
+        m_missing.note(before.pointsMissing, now.pointsMissing, nowMs);
+    }
+
+    m_figures.totals = now;
+    if (m_lastMs && nowMs > *m_lastMs) {
+        m_figures.datagramsPerSecond = 1000.0 *
+                                       static_cast<double>(now.datagrams - before.datagrams) /
+                                       static_cast<double>(nowMs - *m_lastMs);
+    }
+    // Refused datagrams cost the stream nothing, but something else is sending to the port.
+    m_figures.refused = now.refused > 0 ? Severity::Warning : Severity::Normal;
+    m_figures.kernelDrops = lossSeverity(now.kernelDrops, m_drops.recent(nowMs));
+    m_figures.pointsMissing = lossSeverity(now.pointsMissing, m_missing.recent(nowMs));
+    m_last = now;
+    m_lastMs = nowMs;
+}
+
+} // namespace viewer
