@@ -3,6 +3,9 @@
 // second window on a taken data port.
 #include "SimulatorFixture.h"
 
+#include "Sentova/CommandSerialiser.h"
+#include "Sentova/LaserPacket.h"
+
 #include <QAction>
 #include <QDoubleSpinBox>
 #include <QMessageBox>
@@ -31,6 +34,30 @@ void freezeThisProcess(std::chrono::milliseconds duration) {
     }
     ::kill(parent, SIGSTOP);
     ::waitpid(waker, nullptr, 0);
+}
+
+// Waits up to within for a laser data datagram on socket s; false if none came.
+bool laserDatagramArrives(int s, std::chrono::milliseconds within) {
+    timeval poll{0, 100000};
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &poll, sizeof poll);
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    char buffer[65536];
+    while (std::chrono::steady_clock::now() < deadline) {
+        const ssize_t n = ::recv(s, buffer, sizeof buffer, 0);
+        if (n >= 6 && std::string(buffer, 6) == tavrel::kLaserHeader) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Sends a command to the simulator's command port from socket s.
+void sendFrom(int s, const std::string& address, const std::string& command) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(4365);
+    ::inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+    ::sendto(s, command.data(), command.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
 }
 
 class StatusTest : public SimulatorTest {
@@ -164,11 +191,12 @@ TEST_F(StatusTest, StrangersAndBurstsMoveTheRefusedAndDropCounters) {
 
     // A burst of large datagrams while the program is held up (as a loaded machine holds a
     // program up) overflows the socket's buffer: the system's drops show, in the colour of
-    // trouble.
-    EXPECT_EQ(text("kernelDrops_label"), "0");
+    // trouble. (A loaded machine may drop some of the bursts already.)
+    const std::uint64_t dropsBefore = count("kernelDrops_label");
     freezeThisProcess(std::chrono::milliseconds(1200));
-    EXPECT_TRUE(waitUntil([&] { return count("kernelDrops_label") > 0; }, std::chrono::seconds(6)))
-        << text("kernelDrops_label").toStdString();
+    EXPECT_TRUE(waitUntil([&] { return count("kernelDrops_label") > dropsBefore; },
+                          std::chrono::seconds(6)))
+        << dropsBefore << " before, " << text("kernelDrops_label").toStdString();
     EXPECT_TRUE(showsTrouble("kernelDrops_label"));
 }
 
@@ -200,6 +228,23 @@ TEST_F(StatusTest, QuitStopsTheStreamAndTheScanThisWindowStarted) {
     const std::string state = ask(deviceAddress(), "SVGMTN");
     EXPECT_EQ(state.find("streaming"), std::string::npos) << state;
     EXPECT_EQ(state.find("scanning"), std::string::npos) << state;
+
+    // The window is gone, and nothing streams to its data port any more.
+    window.reset();
+    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in here{};
+    here.sin_family = AF_INET;
+    here.sin_port = htons(static_cast<std::uint16_t>(processDataPort()));
+    here.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&here), sizeof here), 0);
+    EXPECT_FALSE(laserDatagramArrives(s, std::chrono::milliseconds(1500)));
+    // The same socket sees a stream it asks for: the silence above is the device's.
+    sendFrom(s, deviceAddress(),
+             tavrel::CommandSerialiser::SVRRBE(
+                 {tavrel::Parameter{0, static_cast<int>(processDataPort())}}));
+    EXPECT_TRUE(laserDatagramArrives(s, std::chrono::seconds(5)));
+    sendFrom(s, deviceAddress(), tavrel::CommandSerialiser::SVSRBE());
+    ::close(s);
 }
 
 TEST_F(StatusTest, QuitSendsNothingWhenThisWindowStartedNothing) {

@@ -40,7 +40,6 @@ class QAction;
 class QEvent;
 class QLabel;
 class Ui_MainWindow;
-class QLabel;
 class vtkActor;
 class vtkObject;
 class vtkPolyData;
