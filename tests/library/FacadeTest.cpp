@@ -87,6 +87,30 @@ TEST(FacadeAddress, TextWithAZeroByteIsNotAnAddress) {
     EXPECT_TRUE(device.received().empty());
 }
 
+// What a program shows for a mistyped address says what is wrong with the text,
+// not a network fault.
+TEST(FacadeAddress, MessageSaysTheTextIsNotAnIPv4Address) {
+    const auto messageFor = [](auto&& construct) {
+        try {
+            construct();
+        } catch (const boost::system::system_error& e) {
+            EXPECT_TRUE(e.code());
+            return std::string(e.what());
+        }
+        return std::string("no exception");
+    };
+    const std::string notAnIp = messageFor([] { Sentova{"not-an-ip"}; });
+    EXPECT_EQ(notAnIp.rfind("'not-an-ip' is not an IPv4 address", 0), 0u) << notAnIp;
+    const std::string events = messageFor([] { SentovaEventManager{"10.0.0.300"}; });
+    EXPECT_EQ(events.rfind("'10.0.0.300' is not an IPv4 address", 0), 0u) << events;
+    const std::string zero = messageFor([] { Sentova{std::string("10.0.0.2\0junk", 13)}; });
+    EXPECT_EQ(zero.rfind("'10.0.0.2\\x00junk' is not an IPv4 address", 0), 0u) << zero;
+    FakeDevice device;
+    Sentova sentova(device.address());
+    const std::string settings = messageFor([&] { sentova.SetIPSettings("x", "1.2.3"); });
+    EXPECT_EQ(settings.rfind("'1.2.3' is not an IPv4 address", 0), 0u) << settings;
+}
+
 TEST(ErrorStrings, Texts) {
     EXPECT_EQ(Sentova::GetErrorString(NoError), "Error 0x00: No Error.");
     EXPECT_EQ(Sentova::GetErrorString(BusyOtherClient), "Error 0x09: Busy handling another client");

@@ -36,7 +36,9 @@ class SentovaPrivate;
 class Sentova {
 public:
     // address: dotted IPv4. Throws boost::system::system_error for any other
-    // text or when the socket cannot be opened or the first datagram not sent.
+    // text (its what() begins "'TEXT' is not an IPv4 address", the code is the
+    // parser's, EINVAL if none) or when the socket cannot be opened or the
+    // first datagram not sent.
     explicit Sentova(std::string address);
     ~Sentova();
     Sentova(const Sentova&) = delete;
@@ -63,7 +65,8 @@ public:
                                      SentovaNotificationCallbackClass* callback);
     tavrel_error_t TrackApertureAngles(double azimuth, double elevation, double speed);
     tavrel_error_t SetAcceleration(double acceleration);
-    // Throws boost::system::system_error when address is not dotted IPv4.
+    // Throws boost::system::system_error when address is not dotted IPv4, as
+    // the constructor does.
     tavrel_error_t SetIPSettings(std::string settings, std::string address);
     tavrel_error_t GetApertureAngles(double& azimuth, double& elevation);
     tavrel_error_t GetSerial(std::string& serial);

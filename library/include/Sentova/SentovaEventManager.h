@@ -23,7 +23,8 @@ class SentovaEventManagerPrivate;
 class SentovaEventManager {
 public:
     // address: dotted IPv4. Throws boost::system::system_error for any other
-    // text or when the socket cannot be opened or the first datagram not sent.
+    // text (its what() begins "'TEXT' is not an IPv4 address") or when the
+    // socket cannot be opened or the first datagram not sent.
     explicit SentovaEventManager(std::string address);
     // Stops the socket thread first, so no callback runs once this returns.
     // Must not be called from an event callback.
