@@ -294,6 +294,14 @@ int run(int argc, char** argv) {
     } catch (const CLI::Success& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
+        // With no subcommand given CLI11 complains of that first, even when the real mistake is
+        // an option it does not know ("sentova --verbose").
+        const std::vector<std::string> unknown = app.remaining();
+        if (app.get_subcommands().empty() && !unknown.empty()) {
+            std::fprintf(stderr, "sentova: unknown option '%s' (see sentova --help)\n",
+                         unknown.front().c_str());
+            return kUsage;
+        }
         std::fprintf(stderr, "sentova: %s (see sentova --help)\n", e.what());
         return kUsage;
     }

@@ -229,25 +229,37 @@ TEST_F(CliAgainstSim, DeviceErrorsAndSilenceExitWithOne) {
 
 TEST_F(CliAgainstSim, UsageErrorsExitWithTwo) {
     startSim("LX30");
-    const std::vector<std::vector<std::string>> bad = {
-        {"bogus"},
-        {"info"},
-        {"info", "10.0.0"},
-        {"info", "not-an-ip"},
-        {"home", "::1"},
-        {"scan", "spiral", address, "--speed", "5", "--lines", "3"},
-        {"scan", "full", address, "--speed", "99", "--lines", "3"},
-        {"scan", "full", address, "--lines", "3"},
-        {"laser", "start", address, "--no-such-option"},
-        {"laser", "start", address, "--model", "lx20"},      // the device is an LX30
-        {"laser", "start", address, "--sample-rate", "200"}, // an LX20 option
-        {"capture", address, "-o", (dir / "x.xyz").string()},
-        {"capture", address, "-o", (dir / "x.pcd").string(), "--format", "vrml"},
-        {"capture", address, "-o", (dir / "x.pcd").string(), "--points", "5", "--seconds", "1"},
-        {"capture", address, "-o", (dir / "x.pcd").string(), "--fields", "x,colour"},
-        {"convert", (dir / "a.csv").string()},
+    const std::string pcd = (dir / "x.pcd").string();
+    const std::string existing = (dir / "there.csv").string();
+    std::ofstream(existing) << "x,y,z\n1,2,3\n";
+    // Each with a piece of the one line it must print.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
+        {{"bogus"}, "unknown subcommand 'bogus'"},
+        {{"--verbose"}, "unknown option '--verbose'"},
+        {{"info"}, "address is required"},
+        {{"info", "10.0.0"}, "'10.0.0' is not an IPv4 address"},
+        {{"info", "not-an-ip"}, "'not-an-ip' is not an IPv4 address"},
+        {{"home", "::1"}, "'::1' is not an IPv4 address"},
+        {{"capture", "device.local", "-o", pcd}, "'device.local' is not an IPv4 address"},
+        {{"scan", "spiral", address, "--speed", "5", "--lines", "3"}, "spiral"},
+        {{"scan", "full", address, "--speed", "99", "--lines", "3"}, "--speed"},
+        {{"scan", "full", address, "--lines", "3"}, "--speed is required"},
+        {{"laser", "start", address, "--no-such-option"}, "--no-such-option"},
+        // The device is an LX30.
+        {{"laser", "start", address, "--model", "lx20"}, "is an LX30 (serial LX30-31-SIM0001)"},
+        {{"capture", address, "-o", pcd, "--model", "lx20"}, "not an LX20"},
+        {{"laser", "start", address, "--sample-rate", "200"}, "--sample-rate is an LX20 option"},
+        {{"capture", address, "-o", (dir / "x.xyz").string()}, "give --format"},
+        {{"capture", address, "-o", pcd, "--format", "vrml"}, "unknown format 'vrml'"},
+        {{"capture", address, "-o", pcd, "--points", "5", "--seconds", "1"}, "excludes"},
+        {{"capture", address, "-o", pcd, "--fields", "x,colour"}, "unknown field 'colour'"},
+        {{"capture", address, "-o", existing}, "exists: give --force"},
+        {{"convert", (dir / "a.csv").string()}, "output is required"},
+        {{"convert", existing, (dir / "b.xyz").string()}, "give --format"},
+        {{"convert", existing, existing}, "exists: give --force"},
+        {{"convert", existing, pcd, "--from", "vrml"}, "unknown format 'vrml'"},
     };
-    for (const auto& args : bad) {
+    for (const auto& [args, message] : bad) {
         const Ran r = tool(args);
         std::string line;
         for (const auto& a : args) {
@@ -255,19 +267,82 @@ TEST_F(CliAgainstSim, UsageErrorsExitWithTwo) {
         }
         EXPECT_EQ(r.status, 2) << line << "\n" << r.err;
         EXPECT_EQ(r.err.rfind("sentova: ", 0), 0u) << line << r.err;
+        EXPECT_NE(r.err.find(message), std::string::npos) << line << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << line << r.err;
+        EXPECT_EQ(r.out, "") << line;
     }
     EXPECT_TRUE(logged("SVRRBE").empty());
     EXPECT_TRUE(logged("SVSFFS").empty());
+    EXPECT_FALSE(fs::exists(pcd));
+    EXPECT_EQ(readAll(existing), "x,y,z\n1,2,3\n");
     EXPECT_EQ(tool({"bogus", address}).err,
               "sentova: unknown subcommand 'bogus' (see sentova --help)\n");
 
-    const Ran help = tool({"capture", "--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--frame"), std::string::npos);
     const Ran version = tool({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_NE(version.out.find("3.5.548"), std::string::npos);
+}
+
+// Every subcommand explains itself and its options, and says nothing to the device.
+TEST_F(CliAgainstSim, HelpOnEverySubcommand) {
+    startSim("LX30", {}, false);
+    const std::string before = readAll(dir / "sim.log"); // the start-up probes
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> pages = {
+        {{},
+         {"info", "home", "stop", "scan", "angles", "laser", "capture", "record", "convert",
+          "Exit status"}},
+        {{"info"}, {"address", "--json"}},
+        {{"home"}, {"address"}},
+        {{"stop"}, {"address"}},
+        {{"scan"}, {"full, bounded or region", "--speed", "--lines", "--el-min", "--az-max"}},
+        {{"angles"}, {"--set", "--speed"}},
+        {{"laser"}, {"start or stop", "--model", "--measurement", "--sample-rate", "--port"}},
+        {{"capture"}, {"--output", "--frame", "--points", "--seconds", "--format", "--quiet"}},
+        {{"record"}, {"--output", "--seconds", "--scan", "--force"}},
+        {{"convert"}, {"input", "output", "--format", "--from", "--fields", "--force"}},
+    };
+    for (const auto& [command, words] : pages) {
+        std::vector<std::string> args = command;
+        args.push_back("--help");
+        const Ran help = tool(args);
+        const std::string name = command.empty() ? "sentova" : command[0];
+        EXPECT_EQ(help.status, 0) << name;
+        EXPECT_EQ(help.err, "") << name;
+        for (const std::string& w : words) {
+            EXPECT_NE(help.out.find(w), std::string::npos) << name << " --help lacks " << w;
+        }
+    }
+    EXPECT_EQ(readAll(dir / "sim.log"), before);
+}
+
+// Checked before anything is started, or after the device has said no: either way nothing is
+// left under the file's name or beside it.
+TEST_F(CliAgainstSim, CaptureThatCannotWriteOrReachTheDeviceLeavesNoFile) {
+    startSim("LX30");
+    const std::string before = readAll(dir / "sim.log");
+    const Ran unwritable =
+        tool({"capture", address, "-o", (dir / "missing" / "x.pcd").string(), "--points", "10"});
+    EXPECT_EQ(unwritable.status, 1);
+    EXPECT_EQ(unwritable.err, "sentova: cannot write '" + (dir / "missing" / "x.pcd").string() +
+                                  "': No such file or directory\n");
+    EXPECT_EQ(readAll(dir / "sim.log"), before) << "the device is not asked anything";
+
+    const std::string file = (dir / "nobody.las").string();
+    const Ran silent = tool({"capture", "127.79.255.254", "-o", file, "--points", "10"});
+    EXPECT_EQ(silent.status, 1);
+    EXPECT_EQ(silent.err,
+              "sentova: GetSerial: Error 0xfe: Timeout when attempting to communicate with "
+              "sentova.\n");
+
+    sim->signal(SIGTERM);
+    sim->wait(5000);
+    startSim("LX30", {"--error", "SVRRBE=9"});
+    const Ran refused = tool({"capture", address, "-o", file, "--port", port, "--points", "10"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "sentova: Start Laser: Error 0x09: Busy handling another client\n");
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1)
+        << "only the simulator's log";
 }
 
 TEST_F(CliAgainstSim, CaptureStopsAfterThePointsAskedForAndStopsTheStream) {
