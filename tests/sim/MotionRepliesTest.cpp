@@ -190,3 +190,91 @@ TEST(MotionReplies, AnsweringOnArrivalHoweverLongIsAFault) {
         EXPECT_NEAR(az, 60.0, 1e-3);
     }
 }
+
+// The acceleration ("SVSEAC") and the stabilised speed ("SVSSSP") shape how the aperture moves.
+// Every reading is checked against bounds that hold however late the test's threads run: a
+// motion starts between the sending of its command and the arrival of the reply, and a reading
+// is taken between the sending of the query and its answer.
+TEST(MotionReplies, AccelerationAndStabilisedSpeedShapeTheMotion) {
+    const std::string address = SIM_TEST_NET ".4.7";
+    SimulatorConfig c = simtest::quietConfig(address);
+    c.device.homeTimeMs = 50;
+    SimFixture f(c);
+    Sentova device(address);
+    ASSERT_EQ(device.Home(), tavrel::NoError);
+    const auto seconds = [](Clock::time_point a, Clock::time_point b) {
+        return std::chrono::duration<double>(b - a).count();
+    };
+    // One reading of the azimuth with the times around it.
+    struct Reading {
+        Clock::time_point sent, answered;
+        double azimuth;
+    };
+    const auto read = [&] {
+        Reading r;
+        double elevation = 0.0;
+        r.sent = Clock::now();
+        EXPECT_EQ(device.GetApertureAngles(r.azimuth, elevation), tavrel::NoError);
+        r.answered = Clock::now();
+        return r;
+    };
+
+    // At 2 degrees per second squared, 90 degrees take 13.4 s (speeding up for the first half):
+    // too long to wait for, so the move is answered at once, and it creeps away, 0.5 a t^2,
+    // where the default acceleration would have covered 80 degrees after a second.
+    ASSERT_EQ(device.SetAcceleration(2.0), tavrel::NoError);
+    const Clock::time_point sent = Clock::now();
+    ASSERT_EQ(device.SetApertureAngles(90.0, 0.0, 90.0), tavrel::NoError);
+    const Clock::time_point accepted = Clock::now();
+    std::string state;
+    ASSERT_EQ(device.GetState(state), tavrel::NoError);
+    EXPECT_NE(state.find("moving"), std::string::npos) << state;
+    EXPECT_NE(state.find("acceleration 2"), std::string::npos) << state;
+    int checked = 0;
+    for (int i = 0; i < 5; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        const Reading r = read();
+        const double earliest = seconds(accepted, r.sent);
+        const double latest = seconds(sent, r.answered);
+        if (latest > 6.0) {
+            break; // past the half way, where it brakes
+        }
+        EXPECT_GE(r.azimuth, 0.5 * 2.0 * earliest * earliest - 1e-6);
+        EXPECT_LE(r.azimuth, 0.5 * 2.0 * latest * latest + 1e-6);
+        ++checked;
+    }
+    EXPECT_GT(checked, 0);
+    ASSERT_EQ(device.Stop(), tavrel::NoError);
+
+    // Stabilised at 5 degrees per second, with an acceleration so high that the speed is
+    // reached within a thousandth of a degree: the azimuth grows by 5 a second.
+    ASSERT_EQ(device.SetAcceleration(10000.0), tavrel::NoError);
+    const double start = read().azimuth;
+    ASSERT_EQ(device.SetStabilisedSpeed(5.0), tavrel::NoError);
+    ASSERT_EQ(device.SetStabilisedTarget(start + 30.0, 0.0, 0.0), tavrel::NoError);
+    const Clock::time_point runSent = Clock::now();
+    ASSERT_EQ(device.StartStabilisation(), tavrel::NoError);
+    const Clock::time_point running = Clock::now();
+    constexpr double kRamp = 0.05; // degrees lost to speeding up (0.02 at 20 a second)
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const Reading slow = read();
+    if (seconds(runSent, slow.answered) < 5.0) {
+        EXPECT_GE(slow.azimuth - start, 5.0 * seconds(running, slow.sent) - kRamp);
+        EXPECT_LE(slow.azimuth - start, 5.0 * seconds(runSent, slow.answered) + kRamp);
+    }
+    // A new speed applies at once, from where the aperture is.
+    const Clock::time_point changeSent = Clock::now();
+    ASSERT_EQ(device.SetStabilisedSpeed(20.0), tavrel::NoError);
+    const Clock::time_point changed = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const Reading fast = read();
+    const double before = 5.0 * seconds(running, changeSent);
+    if (before + 20.0 * seconds(changeSent, fast.answered) < 29.0) {
+        EXPECT_GE(fast.azimuth - start, before + 20.0 * seconds(changed, fast.sent) - 2 * kRamp);
+        EXPECT_LE(fast.azimuth - start, 5.0 * seconds(runSent, changed) +
+                                            20.0 * seconds(changeSent, fast.answered) + 2 * kRamp);
+    }
+    ASSERT_EQ(device.GetState(state), tavrel::NoError);
+    EXPECT_NE(state.find("stabilising"), std::string::npos) << state;
+    ASSERT_EQ(device.StopStabilisation(), tavrel::NoError);
+}
