@@ -487,6 +487,20 @@ TEST_F(CliAgainstSim, ConvertBetweenEveryFormat) {
     EXPECT_EQ(bad.err, "sentova: cannot read '" + (dir / "damaged.las").string() +
                            "': the file holds fewer points than its header declares\n");
     EXPECT_FALSE(fs::exists(dir / "out.ply"));
+    // Every format cut inside its last rows; the old output stays as it was.
+    std::ofstream(dir / "kept.csv") << "x\n1\n";
+    for (const formats::FormatInfo& f : formats::allFormats()) {
+        std::string cut = readAll(dir / (std::string("a-") + f.name + f.extension));
+        cut.resize(cut.size() - 30);
+        const fs::path in = dir / (std::string("cut-") + f.name + f.extension);
+        std::ofstream(in, std::ios::binary) << cut;
+        const Ran r = tool(
+            {"convert", in.string(), (dir / "kept.csv").string(), "--from", f.name, "--force"});
+        EXPECT_EQ(r.status, 1) << f.name;
+        EXPECT_EQ(r.err.rfind("sentova: cannot read '" + in.string() + "': ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(readAll(dir / "kept.csv"), "x\n1\n") << f.name;
+    }
     const Ran missing = tool({"convert", (dir / "none.csv").string(), (dir / "out.ply").string()});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("No such file or directory"), std::string::npos);
