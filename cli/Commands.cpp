@@ -4,6 +4,7 @@
 #include "Report.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <unistd.h>
 
 namespace cli {
@@ -97,6 +98,15 @@ int runConvert(const ConvertOptions& o) {
     }
     if (terminal) {
         std::fprintf(stderr, "\r\x1b[K");
+    }
+    std::error_code ignored;
+    if (!in.ok && o.inputFormat.empty() && !formats::formatFromExtension(o.input) &&
+        std::filesystem::is_regular_file(o.input, ignored)) {
+        // The format was a guess from the first bytes: say so, and how to name it.
+        failed("cannot read '" + o.input + "' as " + formats::formatInfo(in.format).name +
+               ", the format its content suggests (its extension names none; --from chooses "
+               "one): " +
+               in.error);
     }
     if (!in.ok) {
         failed("cannot read '" + o.input + "': " + in.error);

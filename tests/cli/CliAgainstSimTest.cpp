@@ -501,6 +501,24 @@ TEST_F(CliAgainstSim, ConvertBetweenEveryFormat) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_EQ(readAll(dir / "kept.csv"), "x\n1\n") << f.name;
     }
+    // An extension that names no format: read by what the content looks like, and when that
+    // fails the message says it was a guess and how to name the format.
+    fs::copy_file(source, dir / "points.txt");
+    const Ran guessed =
+        tool({"convert", (dir / "points.txt").string(), (dir / "out.ply").string()});
+    EXPECT_EQ(guessed.status, 1);
+    EXPECT_EQ(guessed.err.rfind("sentova: cannot read '" + (dir / "points.txt").string() +
+                                    "' as pcd, the format its content suggests (its extension "
+                                    "names none; --from chooses one): ",
+                                0),
+              0u)
+        << guessed.err;
+    EXPECT_FALSE(fs::exists(dir / "out.ply"));
+    ASSERT_EQ(tool({"convert", (dir / "points.txt").string(), (dir / "named.ply").string(),
+                    "--from", "csv"})
+                  .status,
+              0);
+    EXPECT_EQ(formats::read((dir / "named.ply").string()).points.size(), 2000u);
     const Ran missing = tool({"convert", (dir / "none.csv").string(), (dir / "out.ply").string()});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("No such file or directory"), std::string::npos);
