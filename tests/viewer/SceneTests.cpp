@@ -4,7 +4,6 @@
 #include "SimulatorFixture.h"
 
 #include <QAction>
-#include <QDir>
 #include <QDoubleSpinBox>
 #include <QImage>
 #include <QSignalSpy>
@@ -102,17 +101,6 @@ protected:
         click("startLaserPushButton");
         ASSERT_TRUE(waitUntil([&] { return totalPoints() > 45000; }, std::chrono::seconds(10)));
         QTest::qWait(400);
-    }
-
-    // Saves the window and the 3D view as PNG files when SENTOVA_SCREENSHOT_DIR names a folder.
-    void saveScreenshots(const QString& name) {
-        const QString folder = qEnvironmentVariable("SENTOVA_SCREENSHOT_DIR");
-        if (folder.isEmpty()) {
-            return;
-        }
-        QDir().mkpath(folder);
-        EXPECT_TRUE(window->grab().save(QDir(folder).filePath(name + "-window.png")));
-        EXPECT_TRUE(view()->grabFramebuffer().save(QDir(folder).filePath(name + "-view.png")));
     }
 };
 

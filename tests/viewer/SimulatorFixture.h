@@ -5,12 +5,14 @@
 #include "GuiTestSupport.h"
 #include "MainWindow.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QVTKOpenGLNativeWidget.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -122,6 +124,18 @@ protected:
     }
 
     int totalPoints() { return child<QLabel>(window.get(), "totalPoints_label")->text().toInt(); }
+
+    // Saves the window and the 3D view as PNG files when SENTOVA_SCREENSHOT_DIR names a folder.
+    void saveScreenshots(const QString& name) {
+        const QString folder = qEnvironmentVariable("SENTOVA_SCREENSHOT_DIR");
+        if (folder.isEmpty()) {
+            return;
+        }
+        QDir().mkpath(folder);
+        EXPECT_TRUE(window->grab().save(QDir(folder).filePath(name + "-window.png")));
+        auto* view = child<QVTKOpenGLNativeWidget>(window.get(), "lidarQvtkWidget");
+        EXPECT_TRUE(view->grabFramebuffer().save(QDir(folder).filePath(name + "-view.png")));
+    }
 
     QString portHex() { return QString("%1").arg(processDataPort(), 8, 16, QChar('0')); }
 

@@ -106,6 +106,7 @@ protected:
 
 TEST_F(StatusTest, AnAbsentDeviceIsNotAnswering) {
     openWindowOnly(); // nothing listens at the address
+    window->resize(1280, 800);
     EXPECT_TRUE(waitUntil([&] { return text("deviceState_label").startsWith("not answering"); },
                           std::chrono::seconds(3)))
         << text("deviceState_label").toStdString();
@@ -113,6 +114,7 @@ TEST_F(StatusTest, AnAbsentDeviceIsNotAnswering) {
     EXPECT_TRUE(showsTrouble("deviceState_label"));
     EXPECT_EQ(text("deviceModel_label"), "unknown");
     EXPECT_EQ(text("laserState_label"), "stopped");
+    saveScreenshots("status-device-absent");
 
     // The device turns up: the window's next query finds it without the operator doing anything.
     logPath = scratch.filePath("sim.log");
@@ -202,12 +204,14 @@ TEST_F(StatusTest, StrangersAndBurstsMoveTheRefusedAndDropCounters) {
 
 TEST_F(StatusTest, LostPacketsShowAsPointsMissing) {
     startSimulator("LX30", {"--drop-packets", "0.3"});
+    window->resize(1280, 800);
     click("startLaserPushButton");
     EXPECT_TRUE(
         waitUntil([&] { return count("pointsMissing_label") > 100; }, std::chrono::seconds(4)))
         << text("pointsMissing_label").toStdString();
     EXPECT_TRUE(showsTrouble("pointsMissing_label"));
     EXPECT_EQ(text("kernelDrops_label"), "0");
+    saveScreenshots("status-30-percent-packet-loss");
 }
 
 TEST_F(StatusTest, QuitStopsTheStreamAndTheScanThisWindowStarted) {

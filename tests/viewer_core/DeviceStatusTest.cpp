@@ -161,13 +161,21 @@ TEST(StreamHealth, RatesAndTroubleColours) {
     EXPECT_EQ(f.refused, Severity::Warning);
     EXPECT_EQ(f.totals.kernelDrops, 40u);
 
-    // A few points missing among many (beams that hit nothing look the same): a warning only.
+    // A few points missing among many (beams that hit nothing look the same): nothing to say.
     StreamHealth few;
     few.update({}, 0);
     few.update({250, 10000, 0, 0, 100}, 1000);
-    EXPECT_EQ(few.figures().pointsMissing, Severity::Warning);
+    EXPECT_EQ(few.figures().pointsMissing, Severity::Normal);
     few.update({500, 20000, 0, 0, 400}, 2000);
     EXPECT_EQ(few.figures().pointsMissing, Severity::Trouble) << "300 of 10300 due";
+    // The loss stops: above the share over the whole stream it stays a warning, below it goes.
+    few.update({750, 30000, 0, 0, 400}, 13000);
+    EXPECT_EQ(few.figures().pointsMissing, Severity::Normal) << "400 of 30400 due";
+    StreamHealth earlier;
+    earlier.update({}, 0);
+    earlier.update({250, 10000, 0, 0, 500}, 1000);
+    earlier.update({500, 20000, 0, 0, 500}, 12000);
+    EXPECT_EQ(earlier.figures().pointsMissing, Severity::Warning) << "500 of 20500 due";
 
     // Steady for a while: still shown, no longer as loss happening now.
     h.update({750, 30000, 3, 40, 1600}, 11000);

@@ -32,7 +32,11 @@ void StreamHealth::update(const StreamCounters& now, std::int64_t nowMs) {
     // Refused datagrams cost the stream nothing, but something else is sending to the port.
     m_figures.refused = now.refused > 0 ? Severity::Warning : Severity::Normal;
     m_figures.kernelDrops = lossSeverity(now.kernelDrops, m_drops.recent(nowMs));
-    m_figures.pointsMissing = lossSeverity(now.pointsMissing, m_missing.recent(nowMs));
+    // A small share missing over the whole stream is the beams that hit nothing, not a loss.
+    const double dueInAll = static_cast<double>(now.points + now.pointsMissing);
+    const bool lostShare = static_cast<double>(now.pointsMissing) > kMissingShare * dueInAll;
+    m_figures.pointsMissing =
+        lossSeverity(lostShare ? now.pointsMissing : 0, m_missing.recent(nowMs));
     m_last = now;
     m_lastMs = nowMs;
 }

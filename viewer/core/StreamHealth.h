@@ -35,9 +35,9 @@ class StreamHealth {
 public:
     // A counter that rose within this long still counts as rising.
     static constexpr std::int64_t kRecentMs = 10000;
-    // Points missing count as loss happening now only above this share of the points due in an
-    // update: a beam that hits nothing gives no point either, and the time stamps can not tell
-    // that from a loss, so a few are normal.
+    // Points missing count as loss only above this share of the points due (in an update for a
+    // loss happening now, over the whole stream for one earlier): a beam that hits nothing gives
+    // no point either, and the time stamps can not tell that from a loss, so a few are normal.
     static constexpr double kMissingShare = 0.02;
 
     // The counters now. Counters that went down mean the listener started again: they count
