@@ -6,10 +6,14 @@
 
 #include <QAction>
 #include <QDoubleSpinBox>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QVTKOpenGLNativeWidget.h>
 
 #include <vtkActor.h>
@@ -25,6 +29,7 @@
 #include <vtkScalarBarActor.h>
 
 #include <cmath>
+#include <fstream>
 
 namespace viewer_test {
 namespace {
@@ -243,6 +248,42 @@ TEST_F(ViewTest, SettingsMenuShowsTheCurrentModel) {
     // Choosing the current model again keeps it checked.
     generic->trigger();
     EXPECT_TRUE(generic->isChecked());
+}
+
+TEST_F(ViewTest, IntensityDialogsShowTheRangeOfAFileBeyondDeviceAmplitudes) {
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    openOn("SN-LX30-31");
+    QTemporaryDir dir;
+    const QString file = dir.filePath("bright.pcd");
+    std::ofstream(QFile::encodeName(file).toStdString())
+        << "# .PCD v0.7 - Point Cloud Data file format\nVERSION 0.7\nFIELDS x y z intensity\n"
+           "SIZE 4 4 4 4\nTYPE F F F U\nCOUNT 1 1 1 1\nWIDTH 3\nHEIGHT 1\n"
+           "VIEWPOINT 0 0 0 1 0 0 0\nPOINTS 3\nDATA ascii\n"
+           "1 0 0 70000\n2 0 0 85000\n3 0 0 100000\n";
+    onNextModal([file](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        dialog->selectFile(file);
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "askForPCDFileToLoad"));
+    ASSERT_TRUE(waitUntil([&] { return widget<QLabel>("totalPoints_label")->text() == "3"; }));
+    QTest::qWait(250);
+
+    // Each dialog opens on its end of the range and accepts the other end's values.
+    const auto shown = [&](const char* slot) {
+        std::pair<int, int> valueAndMaximum{-1, -1};
+        onNextModal([&valueAndMaximum](QWidget* modal) {
+            auto* input = qobject_cast<QInputDialog*>(modal);
+            ASSERT_NE(input, nullptr);
+            valueAndMaximum = {input->intValue(), input->intMaximum()};
+            input->reject();
+        });
+        EXPECT_TRUE(QMetaObject::invokeMethod(window.get(), slot));
+        return valueAndMaximum;
+    };
+    EXPECT_EQ(shown("askForMaximumIntensity"), std::make_pair(100000, 100000));
+    EXPECT_EQ(shown("askForMinimumIntensity"), std::make_pair(70000, 100000));
 }
 
 TEST_F(ViewTest, MenuHoversKeepTheStatusMessage) {

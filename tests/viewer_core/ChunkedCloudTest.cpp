@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <random>
 #include <set>
 #include <tuple>
@@ -84,6 +85,7 @@ std::vector<Drawn> rebuiltFrom(const std::deque<DataPoint>& points, std::uint32_
 std::pair<std::uint32_t, std::uint32_t> scannedRange(const std::deque<DataPoint>& points) {
     std::uint32_t minimum = 65535;
     std::uint32_t maximum = 0;
+    std::uint32_t lowest = std::numeric_limits<std::uint32_t>::max();
     for (const DataPoint& p : points) {
         if (p.intensity > maximum) {
             maximum = formats::truncateIntensity(p.intensity);
@@ -91,6 +93,13 @@ std::pair<std::uint32_t, std::uint32_t> scannedRange(const std::deque<DataPoint>
         if (minimum > p.intensity) {
             minimum = formats::truncateIntensity(p.intensity);
         }
+        if (!std::isnan(p.intensity)) {
+            lowest = std::min(lowest, formats::truncateIntensity(p.intensity));
+        }
+    }
+    // Every point above device amplitudes (a file's): the smallest of them.
+    if (lowest > 65535 && lowest != std::numeric_limits<std::uint32_t>::max()) {
+        minimum = lowest;
     }
     return {minimum, maximum};
 }
@@ -296,6 +305,28 @@ TEST_F(Window, ClearAndLoadReplaceTheScene) {
     changed = true;
     EXPECT_TRUE(refresh());
     expectScene();
+}
+
+TEST_F(Window, AFileAboveDeviceAmplitudesGetsItsOwnRange) {
+    std::deque<DataPoint> bright;
+    for (const float intensity : {85000.0f, 70000.0f, 100000.0f, std::nanf("")}) {
+        DataPoint p = randomPoint();
+        p.intensity = intensity;
+        bright.push_back(p);
+    }
+    replaceBuffer(points, std::move(bright), log);
+    changed = true;
+    EXPECT_TRUE(refresh());
+    EXPECT_EQ(minimum, 70000u);
+    EXPECT_EQ(maximum, 100000u);
+
+    // One point within device amplitudes takes the minimum back to the histogram's.
+    DataPoint dim = randomPoint();
+    dim.intensity = 70;
+    appendBounded(points, dim, cap, log);
+    EXPECT_TRUE(refresh());
+    EXPECT_EQ(minimum, 70u);
+    EXPECT_EQ(maximum, 100000u);
 }
 
 TEST_F(Window, EqualIntensitiesColourAgainstTheFullRange) {

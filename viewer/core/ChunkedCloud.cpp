@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace viewer {
 
@@ -305,12 +306,20 @@ void ChunkedCloud::automaticRange(std::uint32_t& minimum, std::uint32_t& maximum
     if (m_aboveHistogram == 0) {
         return;
     }
+    // With every point above the histogram, the smallest of them is the minimum.
+    const bool minimumAbove = maximum == 0 && m_histogram[0] == 0;
+    if (minimumAbove) {
+        minimum = std::numeric_limits<std::uint32_t>::max();
+    }
     // Only files carry such intensities; a scan is affordable there.
     for (const auto& chunk : m_chunks) {
         for (std::size_t i = std::max(chunk->evicted, chunk->countedFrom); i < chunk->filled; ++i) {
             const float v = chunk->intensity[chunk->slotOf(i)];
             if (v > maximum) {
                 maximum = formats::truncateIntensity(v);
+            }
+            if (minimumAbove && v >= 65536.0f && formats::truncateIntensity(v) < minimum) {
+                minimum = formats::truncateIntensity(v);
             }
         }
     }

@@ -74,7 +74,8 @@ public:
     std::size_t heldCount() const { return static_cast<std::size_t>(m_captured - m_front); }
 
     // The automatic intensity range of the held points: minimum 65535 and maximum 0 to start
-    // with, then widened by every point (truncated intensities, NaN ignored).
+    // with, then widened by every point (truncated intensities, NaN ignored); when every point
+    // lies above 65535 (a file's), the minimum is the smallest of them.
     void automaticRange(std::uint32_t& minimum, std::uint32_t& maximum) const;
 
     // Whether apply() would change what is drawn.
