@@ -28,10 +28,12 @@
 #include <QTimer>
 #include <QVTKOpenGLNativeWidget.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <pthread.h>
 #include <string>
@@ -129,6 +131,65 @@ double mb(long kb) {
     return kb / 1024.0;
 }
 
+long long drawnNow(QWidget* window, long long buffered) {
+    auto* label = widget<QLabel>(window, "drawnPoints_label");
+    return soak::drawnPoints(label->text().toStdString(), label->isVisible(), buffered);
+}
+
+// What the window looked like when its buffer first held a milestone's number of points.
+struct Milestone {
+    long long target = 0;
+    double seconds = 0.0;
+    long long buffered = 0;
+    long long drawn = 0;
+    long residentKb = 0;
+    double longestStallMs = 0.0; // since the previous milestone
+};
+
+std::vector<Milestone> milestonesUpTo(unsigned maximum) {
+    std::vector<Milestone> result;
+    for (long long target : {1000000LL, 5000000LL, 10000000LL}) {
+        if (target < maximum) {
+            result.push_back({target});
+        }
+    }
+    result.push_back({static_cast<long long>(maximum)});
+    return result;
+}
+
+// How soon the event loop runs a zero-length timer, sampled every 20 ms until done() holds:
+// the longest and the median answer, in milliseconds.
+struct Answers {
+    double longest = 0.0;
+    double median = 0.0;
+    int samples = 0;
+};
+
+Answers eventLoopAnswers(const std::function<bool()>& done, int timeoutMs) {
+    std::vector<double> answers;
+    QElapsedTimer overall;
+    overall.start();
+    while (!done() && overall.elapsed() < timeoutMs) {
+        QElapsedTimer clock;
+        clock.start();
+        double answered = -1.0;
+        QTimer::singleShot(0, [&] { answered = clock.nsecsElapsed() / 1e6; });
+        while (answered < 0.0) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        answers.push_back(answered);
+        QTest::qWait(20);
+    }
+    Answers result;
+    result.samples = static_cast<int>(answers.size());
+    if (!answers.empty()) {
+        std::sort(answers.begin(), answers.end());
+        result.longest = answers.back();
+        result.median = answers[answers.size() / 2];
+    }
+    return result;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -194,12 +255,17 @@ int main(int argc, char** argv) {
 
     const long viewerStartKb = soak::residentKbOf(0);
 
-    // Measure from before the stream starts, so the start itself counts.
+    // Measure from before the stream starts, so the start itself counts. The band tracker
+    // starts again at each milestone.
     soak::StallTracker stalls(std::chrono::milliseconds(100));
+    soak::StallTracker bandStalls(std::chrono::milliseconds(100));
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&probe, &QTimer::timeout,
-                     [&stalls] { stalls.tick(soak::StallTracker::Clock::now()); });
+    QObject::connect(&probe, &QTimer::timeout, [&stalls, &bandStalls] {
+        const auto now = soak::StallTracker::Clock::now();
+        stalls.tick(now);
+        bandStalls.tick(now);
+    });
     probe.start(5);
 
     widget<QPushButton>(window.get(), "homePushButton")->click();
@@ -216,9 +282,26 @@ int main(int argc, char** argv) {
     long long largestBuffer = 0;
     qint64 reportedMinutes = 0;
     QTimer sampler;
+    std::vector<Milestone> milestones = milestonesUpTo(options.maximumPoints);
+    std::size_t nextMilestone = 0;
     QObject::connect(&sampler, &QTimer::timeout, [&] {
         rateDisplaySum += labelNumber(window.get(), "pointsPerSecond_label");
-        largestBuffer = std::max(largestBuffer, labelNumber(window.get(), "totalPoints_label"));
+        const long long buffered = labelNumber(window.get(), "totalPoints_label");
+        largestBuffer = std::max(largestBuffer, buffered);
+        while (nextMilestone < milestones.size() && buffered >= milestones[nextMilestone].target) {
+            Milestone& m = milestones[nextMilestone++];
+            m.seconds = elapsed.elapsed() / 1000.0;
+            m.buffered = buffered;
+            m.drawn = drawnNow(window.get(), buffered);
+            m.residentKb = soak::residentKbOf(0);
+            m.longestStallMs = bandStalls.longest().count() / 1000.0;
+            bandStalls = soak::StallTracker(std::chrono::milliseconds(100));
+            std::printf("[%4.0fs] buffer %lld: drawn %lld, viewer RSS %.1f MB (%.1f B/point), "
+                        "longest stall since the last figure %.1f ms\n",
+                        m.seconds, m.buffered, m.drawn, mb(m.residentKb),
+                        soak::bytesPerPoint(m.residentKb, viewerStartKb, m.buffered),
+                        m.longestStallMs);
+        }
         // A line each minute, even when a stall swallows the sample at its boundary.
         const qint64 seconds = elapsed.elapsed() / 1000;
         if (seconds / 60 > reportedMinutes) {
@@ -238,25 +321,49 @@ int main(int argc, char** argv) {
                        &QApplication::quit);
     application.exec();
     sampler.stop();
-    probe.stop();
     const double streamedSeconds = elapsed.elapsed() / 1000.0;
+    const double fullBufferStallMs = bandStalls.longest().count() / 1000.0;
+    const long long endBuffered = labelNumber(window.get(), "totalPoints_label");
+    const long long endDrawn = drawnNow(window.get(), endBuffered);
+    const long viewerEndKb = soak::residentKbOf(0);
+
+    // A smaller maximum while the stream goes on: the memory of the large buffer goes back.
+    const unsigned smallerMaximum = std::max(1000u, options.maximumPoints / 10);
+    answerNextIntDialog(static_cast<int>(smallerMaximum));
+    widget<QAction>(window.get(), "actionSet_max_points")->trigger();
+    QTest::qWait(3000);
+    const long long afterSetMaxBuffered = labelNumber(window.get(), "totalPoints_label");
+    const long afterSetMaxKb = soak::residentKbOf(0);
+    probe.stop();
 
     // Stop the stream and the scan, then let the last datagrams through.
     widget<QPushButton>(window.get(), "laserStopPushButton")->click();
     widget<QPushButton>(window.get(), "scanStopPushButton")->click();
     QTest::qWait(500);
     const long socketDrops = soak::udpDropsNow(options.dataPort);
-    const long viewerEndKb = soak::residentKbOf(0);
     const long simulatorEndKbSeen = soak::residentKbOf(simulatorPid);
     const std::uint64_t delivered = window->delivered;
     const std::uint64_t batches = window->batches;
     const long long displayed = labelNumber(window.get(), "totalPoints_label");
-    const QStringList log = widget<QPlainTextEdit>(window.get(), "log_plainTextEdit")
-                                ->toPlainText()
-                                .split('\n', Qt::SkipEmptyParts);
 
     simulator.terminate();
     simulator.waitForFinished(5000);
+
+    // "Reset scene": back to the empty-buffer size.
+    widget<QAction>(window.get(), "actionClear_Scene")->trigger();
+    QTest::qWait(2000);
+    const long afterResetKb = soak::residentKbOf(0);
+
+    // The device is gone: Home waits for its time-out while the event loop goes on answering.
+    auto* logView = widget<QPlainTextEdit>(window.get(), "log_plainTextEdit");
+    const int linesBeforeHome = logView->blockCount();
+    QElapsedTimer homeClock;
+    homeClock.start();
+    widget<QPushButton>(window.get(), "homePushButton")->click();
+    const Answers absent =
+        eventLoopAnswers([&] { return logView->blockCount() > linesBeforeHome; }, 20000);
+    const double homeSeconds = homeClock.elapsed() / 1000.0;
+    const QStringList log = logView->toPlainText().split('\n', Qt::SkipEmptyParts);
     const QString simulatorReport =
         QString::fromLatin1(simulator.readAllStandardOutput()).trimmed();
     const QStringList fields = simulatorReport.split(' ', Qt::SkipEmptyParts);
@@ -289,9 +396,33 @@ int main(int argc, char** argv) {
                 "end %.1f MB (seen by this process %.1f MB)\n",
                 mb(simulatorFigure("rss-start-kb")), mb(simulatorStartKb),
                 mb(simulatorFigure("rss-end-kb")), mb(simulatorEndKbSeen));
-    std::printf("resident memory, viewer             process start %.1f MB, window up %.1f MB, "
-                "end %.1f MB\n",
+    std::printf("resident memory, viewer             process start %.1f MB, window up with an "
+                "empty buffer %.1f MB, end %.1f MB\n",
                 mb(processStartKb), mb(viewerStartKb), mb(viewerEndKb));
+    std::printf("\n%12s %10s %12s %12s %12s %16s\n", "buffered", "at s", "drawn/frame", "RSS MB",
+                "B/point", "longest stall ms");
+    for (const Milestone& m : milestones) {
+        if (m.buffered == 0) {
+            std::printf("%12lld %10s (not reached)\n", m.target, "-");
+            continue;
+        }
+        std::printf("%12lld %10.0f %12lld %12.1f %12.1f %16.1f\n", m.buffered, m.seconds, m.drawn,
+                    mb(m.residentKb), soak::bytesPerPoint(m.residentKb, viewerStartKb, m.buffered),
+                    m.longestStallMs);
+    }
+    std::printf("%12lld %10.0f %12lld %12.1f %12.1f %16.1f  (end, full buffer evicting)\n",
+                endBuffered, streamedSeconds, endDrawn, mb(viewerEndKb),
+                soak::bytesPerPoint(viewerEndKb, viewerStartKb, endBuffered), fullBufferStallMs);
+    std::printf(
+        "\nafter Set max %u (streaming, %lld points buffered 3 s later): viewer RSS %.1f MB "
+        "(empty buffer %.1f MB)\n",
+        smallerMaximum, afterSetMaxBuffered, mb(afterSetMaxKb), mb(viewerStartKb));
+    std::printf("after Reset scene (stream stopped, 2 s later): viewer RSS %.1f MB (%.1f%% of the "
+                "empty-buffer size)\n",
+                mb(afterResetKb), 100.0 * afterResetKb / viewerStartKb);
+    std::printf("absent device: Home waited %.1f s; the event loop answered a zero-length timer in "
+                "%.1f ms at most, %.1f ms median (%d samples)\n",
+                homeSeconds, absent.longest, absent.median, absent.samples);
     std::printf("GUI thread: longest stall           %.1f ms (at %.1f s), %llu intervals over "
                 "100 ms, %llu ticks of 5 ms\n",
                 stalls.longest().count() / 1000.0, stalls.longestAt().count() / 1000.0,

@@ -133,6 +133,24 @@ long udpDropsNow(unsigned port) {
     return udpDrops(readAll("/proc/net/udp"), port);
 }
 
+long long drawnPoints(const std::string& drawnLabel, bool shown, long long buffered) {
+    if (!shown) {
+        return buffered;
+    }
+    std::istringstream words(drawnLabel);
+    std::string showing;
+    long long drawn = -1;
+    words >> showing >> drawn;
+    return showing == "showing" && words ? drawn : -1;
+}
+
+double bytesPerPoint(long residentKb, long emptyBufferKb, long long buffered) {
+    if (buffered <= 0) {
+        return 0.0;
+    }
+    return static_cast<double>(residentKb - emptyBufferKb) * 1024.0 / static_cast<double>(buffered);
+}
+
 void StallTracker::tick(Clock::time_point now) {
     ++m_ticks;
     if (!m_started) {

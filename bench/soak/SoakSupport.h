@@ -31,6 +31,13 @@ long residentKbOf(int pid);
 long udpDrops(const std::string& procNetUdp, unsigned port);
 long udpDropsNow(unsigned port);
 
+// Points the window draws per frame, from its Stats box: the N of a shown "showing N of M",
+// every buffered point when the figure is hidden.
+long long drawnPoints(const std::string& drawnLabel, bool shown, long long buffered);
+
+// Bytes of resident memory per buffered point beyond the window's empty-buffer size.
+double bytesPerPoint(long residentKb, long emptyBufferKb, long long buffered);
+
 // Longest interval between consecutive ticks of a periodic timer, and how
 // many intervals exceeded a threshold.
 class StallTracker {

@@ -1,5 +1,6 @@
 // The frame budget in the real window: a buffer larger than a frame can draw is shown as a
-// subsample, with "showing N of M" in the Stats box, while the window keeps answering.
+// subsample, with "showing N of M" in the Stats box, while the window keeps answering. And the
+// memory of a large buffer goes back when the buffer is emptied.
 #include "ScenePieces.h"
 #include "WindowFixture.h"
 
@@ -11,6 +12,11 @@
 
 #include <vtkGenericOpenGLRenderWindow.h>
 #include <vtkRendererCollection.h>
+
+#include <malloc.h>
+
+#include <fstream>
+#include <string>
 
 namespace viewer_test {
 namespace {
@@ -40,18 +46,39 @@ protected:
     }
 
     QString totalPoints() { return widget<QLabel>("totalPoints_label")->text(); }
+
+    void setMaximum(int value) {
+        onNextModal([value](QWidget* modal) {
+            auto* dialog = qobject_cast<QInputDialog*>(modal);
+            ASSERT_NE(dialog, nullptr);
+            dialog->setIntValue(value);
+            dialog->accept();
+        });
+        ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "askForMaximumPoints"));
+    }
+
+    // Bytes the allocator has handed out and not had back, in every arena.
+    static std::size_t heapInUse() {
+        const struct mallinfo2 info = mallinfo2();
+        return info.uordblks + info.hblkhd;
+    }
+
+    static std::size_t residentBytes() {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("VmRSS:", 0) == 0) {
+                return std::stoul(line.substr(6)) * 1024;
+            }
+        }
+        return 0;
+    }
 };
 
 TEST_F(DisplayBudgetTest, ABufferBeyondTheBudgetIsShownAsASubsampleAndSaysSo) {
     device->setSerial("SN-LX30-31");
     openWindow();
-    onNextModal([](QWidget* modal) {
-        auto* dialog = qobject_cast<QInputDialog*>(modal);
-        ASSERT_NE(dialog, nullptr);
-        dialog->setIntValue(10000000);
-        dialog->accept();
-    });
-    ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "askForMaximumPoints"));
+    setMaximum(10000000);
     // Two million points: more than software OpenGL draws in a frame.
     feed(2000000);
     auto* drawn = widget<QLabel>("drawnPoints_label");
@@ -83,6 +110,45 @@ TEST_F(DisplayBudgetTest, ABufferBeyondTheBudgetIsShownAsASubsampleAndSaysSo) {
     ASSERT_TRUE(waitUntil([&] { return totalPoints() == "2000"; }));
     EXPECT_TRUE(waitUntil([&] { return !drawn->isVisible(); }));
     EXPECT_EQ(drawnCloudPoints(renderer()).size(), 2000u);
+}
+
+TEST_F(DisplayBudgetTest, ResetSceneAndSetMaxGiveTheBufferMemoryBack) {
+    device->setSerial("SN-LX30-31");
+    openWindow();
+    setMaximum(10000000);
+    QTest::qWait(300);
+    const std::size_t emptyHeap = heapInUse();
+    const std::size_t emptyResident = residentBytes();
+    constexpr std::size_t kMiB = 1024 * 1024;
+
+    // A million points: the buffer and the display's copy take well over 50 MB.
+    feed(1000000);
+    ASSERT_TRUE(waitUntil([&] { return totalPoints() == "1000000"; }, std::chrono::seconds(30)))
+        << totalPoints().toStdString();
+    EXPECT_GT(heapInUse(), emptyHeap + 50 * kMiB);
+    EXPECT_GT(residentBytes(), emptyResident + 50 * kMiB);
+
+    // Back to within a few megabytes of the empty buffer, in use and resident.
+    auto givenBack = [&] {
+        return totalPoints() == "0" && heapInUse() < emptyHeap + 8 * kMiB &&
+               residentBytes() < emptyResident + 16 * kMiB;
+    };
+    auto mibAbove = [](std::size_t now, std::size_t base) {
+        return std::to_string((static_cast<long long>(now) - static_cast<long long>(base)) /
+                              static_cast<long long>(kMiB));
+    };
+    auto figures = [&] {
+        return "in use " + mibAbove(heapInUse(), emptyHeap) + " MiB above the empty buffer, " +
+               "resident " + mibAbove(residentBytes(), emptyResident) + " MiB";
+    };
+    QMetaObject::invokeMethod(window.get(), "resetPoints");
+    EXPECT_TRUE(waitUntil(givenBack, std::chrono::seconds(20))) << figures();
+
+    // The same after a new maximum, which empties the buffer too.
+    feed(1000000);
+    ASSERT_TRUE(waitUntil([&] { return totalPoints() == "1000000"; }, std::chrono::seconds(30)));
+    setMaximum(5000);
+    EXPECT_TRUE(waitUntil(givenBack, std::chrono::seconds(20))) << figures();
 }
 
 } // namespace

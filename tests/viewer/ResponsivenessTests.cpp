@@ -4,11 +4,21 @@
 #include "WindowFixture.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTimer>
+#include <QVTKOpenGLNativeWidget.h>
+
+#include <vtkCallbackCommand.h>
+#include <vtkCamera.h>
+#include <vtkCommand.h>
+#include <vtkGenericOpenGLRenderWindow.h>
+#include <vtkRenderer.h>
+#include <vtkRendererCollection.h>
 
 #include <memory>
 
@@ -127,6 +137,48 @@ TEST_F(ResponsivenessTest, HomeAndGetFrameAgainstAnAbsentDeviceLeaveTheWindowAns
                            "Error: " + timeout}));
     EXPECT_EQ(device->codes(),
               (std::vector<std::string>{"SVERST", "SVHOME", "SVERST", "SVERST", "SVECCF"}));
+}
+
+TEST_F(ResponsivenessTest, TheViewTurnsAndRepaintsWhileACommandWaits) {
+    device->setSerial("SN-LX30-31");
+    openWindow();
+    device->setSilent();
+    auto* view = widget<QVTKOpenGLNativeWidget>("lidarQvtkWidget");
+    vtkRenderWindow* renderWindow = view->renderWindow();
+    int renders = 0;
+    auto counter = vtkSmartPointer<vtkCallbackCommand>::New();
+    counter->SetClientData(&renders);
+    counter->SetCallback(
+        [](vtkObject*, unsigned long, void* client, void*) { ++*static_cast<int*>(client); });
+    renderWindow->AddObserver(vtkCommand::EndEvent, counter);
+    vtkCamera* camera = renderWindow->GetRenderers()->GetFirstRenderer()->GetActiveCamera();
+    double before[3];
+    camera->GetPosition(before);
+
+    device->clearReceived();
+    press("homePushButton");
+    ASSERT_TRUE(device->waitFor("SVERST", std::chrono::seconds(2)));
+    // A drag across the view, as the operator's mouse makes it.
+    const QPoint centre = view->rect().center();
+    auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, view->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(view, &event);
+    };
+    send(QEvent::MouseButtonPress, centre, Qt::LeftButton);
+    for (int step = 1; step <= 10; ++step) {
+        send(QEvent::MouseMove, centre + QPoint(15 * step, 5 * step), Qt::LeftButton);
+        QTest::qWait(20);
+    }
+    send(QEvent::MouseButtonRelease, centre + QPoint(150, 50), Qt::NoButton);
+    QTest::qWait(100);
+
+    // Turned and drawn while Home still waits for its time-out.
+    EXPECT_TRUE(window->waitingForDevice());
+    double after[3];
+    camera->GetPosition(after);
+    EXPECT_FALSE(before[0] == after[0] && before[1] == after[1] && before[2] == after[2]);
+    EXPECT_GE(renders, 5);
+    renderWindow->RemoveObserver(counter);
 }
 
 TEST_F(ResponsivenessTest, CommandsRunOneAtATimeInTheOrderAsked) {

@@ -62,7 +62,19 @@ TEST(BoundedBuffer, LoadedBufferAboveCapKeepsItsSize) {
     EXPECT_EQ(points.front().x, 2.0);
     EXPECT_EQ(points.back().x, 100.0);
 
-    clearBuffer(points, log);
+    const std::deque<DataPoint> former = clearBuffer(points, log);
     EXPECT_TRUE(points.empty());
     EXPECT_EQ(log.generation, 2u);
+    // The former contents come back whole, for the caller to free outside the lock.
+    ASSERT_EQ(former.size(), 8u);
+    EXPECT_EQ(former.front().x, 2.0);
+    EXPECT_EQ(former.back().x, 100.0);
+
+    std::deque<DataPoint> smaller(3);
+    const std::deque<DataPoint> replaced = replaceBuffer(points, std::move(smaller), log);
+    EXPECT_TRUE(replaced.empty());
+    EXPECT_EQ(points.size(), 3u);
+    EXPECT_EQ(replaceBuffer(points, std::deque<DataPoint>(1), log).size(), 3u);
+    EXPECT_EQ(points.size(), 1u);
+    EXPECT_EQ(log.generation, 4u);
 }

@@ -11,6 +11,7 @@
 #include "ChunkedCloud.h"
 #include "DataPoint.h"
 #include "IntensityScale.h"
+#include "MemoryRelease.h"
 #include "PointBuffer.h"
 #include "RegionHelper.h"
 #include "SceneView.h"
@@ -215,6 +216,8 @@ private:
     boost::mutex pointsMutex;
     std::deque<DataPoint> points;
     viewer::BufferLog pointsLog;
+    // Frees emptied buffers and the display's copies of them, and gives the memory back.
+    viewer::MemoryRelease memoryRelease;
     // The listener adds, the rate display reads and zeroes in one exchange.
     std::atomic<std::uint32_t> pointsReceived{0};
     std::uint32_t pointsPerSecondInterval = 1000;

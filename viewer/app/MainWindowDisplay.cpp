@@ -51,10 +51,11 @@ constexpr std::size_t kCaptureLimit = 200000;
 
 void MainWindow::updatePointsDisplay() {
     bool changed = false;
+    bool restarted = false;
     {
         boost::lock_guard<boost::mutex> lock(pointsMutex);
         numberOfPoints = static_cast<std::uint32_t>(points.size());
-        cloud->capture(points, pointsLog, kCaptureLimit);
+        restarted = cloud->capture(points, pointsLog, kCaptureLimit);
         // Taken with the capture, so a change made after it triggers the next refresh.
         changed = cloudChanged.exchange(false);
     }
@@ -86,6 +87,10 @@ void MainWindow::updatePointsDisplay() {
 
     afterSceneRebuild();
     render();
+    if (restarted) {
+        // The display has let go of its copy of the former buffer, and VTK of what it drew.
+        memoryRelease.returnFreed();
+    }
     QTimer::singleShot(window::kRefreshPeriodMs, this, &MainWindow::updatePointsDisplay);
 }
 
@@ -103,11 +108,15 @@ void MainWindow::updatePointsPerSecond() {
 }
 
 void MainWindow::resetPoints() {
-    boost::lock_guard<boost::mutex> lock(pointsMutex);
-    viewer::clearBuffer(points, pointsLog);
-    // The count alone would miss a buffer refilled to the same size before the
-    // next refresh.
-    cloudChanged = true;
+    std::deque<DataPoint> former;
+    {
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        former = viewer::clearBuffer(points, pointsLog);
+        // The count alone would miss a buffer refilled to the same size before the
+        // next refresh.
+        cloudChanged = true;
+    }
+    memoryRelease.release(std::move(former));
 }
 
 void MainWindow::askForMaximumPoints() {
@@ -123,8 +132,12 @@ void MainWindow::askForMaximumPoints() {
     if (!ok) {
         return;
     }
-    boost::lock_guard<boost::mutex> lock(pointsMutex);
-    viewer::clearBuffer(points, pointsLog);
-    maximumPoints = static_cast<std::uint32_t>(value);
-    cloudChanged = true;
+    std::deque<DataPoint> former;
+    {
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        former = viewer::clearBuffer(points, pointsLog);
+        maximumPoints = static_cast<std::uint32_t>(value);
+        cloudChanged = true;
+    }
+    memoryRelease.release(std::move(former));
 }

@@ -224,7 +224,7 @@ void ChunkedCloud::mergeBlock() {
     m_chunks.push_back(std::move(large));
 }
 
-void ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog& log,
+bool ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog& log,
                            std::size_t limit) {
     const std::uint64_t n = buffer.size();
     bool same = m_everCaptured && log.generation == m_seen.generation;
@@ -253,7 +253,7 @@ void ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog&
 
     const std::uint64_t until = std::min<std::uint64_t>(m_back, m_captured + limit);
     if (until == m_captured) {
-        return;
+        return !same;
     }
     m_changed = true;
     const std::size_t smallSize = std::size_t{1} << m_smallBits;
@@ -286,6 +286,7 @@ void ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog&
         }
     }
     m_captured = until;
+    return !same;
 }
 
 void ChunkedCloud::automaticRange(std::uint32_t& minimum, std::uint32_t& maximum) const {

@@ -64,8 +64,9 @@ public:
 
     // Follows the buffer's changes since the last capture: dropped points leave, and up to
     // `limit` of the points new to the display are copied (the rest at the next captures). After
-    // a clear or replace of the buffer, everything starts again.
-    void capture(const std::deque<DataPoint>& buffer, const BufferLog& log, std::size_t limit);
+    // a clear or replace of the buffer, everything starts again: returns true then, when the
+    // copies of the former points have been freed.
+    bool capture(const std::deque<DataPoint>& buffer, const BufferLog& log, std::size_t limit);
 
     // Points of the buffer not yet copied by capture().
     std::size_t pendingCount() const { return static_cast<std::size_t>(m_back - m_captured); }

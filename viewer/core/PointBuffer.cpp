@@ -33,14 +33,20 @@ bool appendBounded(std::deque<DataPoint>& points, const DataPoint& p, std::uint3
     return false;
 }
 
-void clearBuffer(std::deque<DataPoint>& points, BufferLog& log) {
-    points.clear();
+std::deque<DataPoint> clearBuffer(std::deque<DataPoint>& points, BufferLog& log) {
+    std::deque<DataPoint> former;
+    former.swap(points);
     ++log.generation;
+    return former;
 }
 
-void replaceBuffer(std::deque<DataPoint>& points, std::deque<DataPoint>&& loaded, BufferLog& log) {
-    points = std::move(loaded);
+std::deque<DataPoint> replaceBuffer(std::deque<DataPoint>& points, std::deque<DataPoint>&& loaded,
+                                    BufferLog& log) {
+    std::deque<DataPoint> former;
+    former.swap(points);
+    points.swap(loaded);
     ++log.generation;
+    return former;
 }
 
 } // namespace viewer

@@ -29,10 +29,14 @@ struct BufferLog {
 bool appendBounded(std::deque<DataPoint>& points, const DataPoint& p, std::uint32_t maximumPoints,
                    BufferLog& log);
 
-// Empties the buffer ("Reset scene", a new capacity).
-void clearBuffer(std::deque<DataPoint>& points, BufferLog& log);
+// Empties the buffer ("Reset scene", a new capacity) and hands back its former contents,
+// storage and all: a cleared deque would keep its map of blocks. The caller frees them, best
+// after releasing the lock that guards the buffer (freeing ten million points takes a while).
+std::deque<DataPoint> clearBuffer(std::deque<DataPoint>& points, BufferLog& log);
 
-// Replaces the contents with loaded points, all of them whatever the cap.
-void replaceBuffer(std::deque<DataPoint>& points, std::deque<DataPoint>&& loaded, BufferLog& log);
+// Replaces the contents with loaded points, all of them whatever the cap, and hands back the
+// former contents as clearBuffer() does.
+std::deque<DataPoint> replaceBuffer(std::deque<DataPoint>& points, std::deque<DataPoint>&& loaded,
+                                    BufferLog& log);
 
 } // namespace viewer
