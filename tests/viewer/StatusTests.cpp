@@ -169,6 +169,14 @@ TEST_F(StatusTest, GetFrameWithoutAScanLeavesTheStreamArmed) {
     click("getFramePushButton");
     EXPECT_TRUE(waitUntil([&] { return text("laserState_label") == "armed by Get Frame"; }))
         << text("laserState_label").toStdString();
+
+    // Quitting clears the armed events, so that no later scan starts a stream to this port.
+    const int resets = logged("SVERST").size();
+    EXPECT_EQ(quit(), 0);
+    const QStringList log = logLines(window.get());
+    EXPECT_TRUE(log.contains("Quit: Reset events: Error 0x00: No Error."))
+        << log.join(" | ").toStdString();
+    EXPECT_EQ(logged("SVERST").size(), resets + 1);
 }
 
 TEST_F(StatusTest, StrangersAndBurstsMoveTheRefusedAndDropCounters) {

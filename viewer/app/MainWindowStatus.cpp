@@ -180,6 +180,9 @@ void MainWindow::quitLeavingDeviceQuiet() {
     const viewer::DeviceActivity activity = deviceWatch->activity();
     const bool stream = activity.streamStarted();
     const bool scan = activity.scanStarted();
+    // Get Frame's events would start the stream again at the next scan, whoever starts it.
+    const bool armed = activity.laser() == viewer::DeviceActivity::Laser::Armed ||
+                       activity.laser() == viewer::DeviceActivity::Laser::StreamingFrame;
     if (!stream && !scan) {
         QCoreApplication::exit(0);
         return;
@@ -188,7 +191,10 @@ void MainWindow::quitLeavingDeviceQuiet() {
     // What the operator queued is dropped; the stops come next, each bounded by its time-out.
     commands->cancel();
     ui->statusBar->showMessage("Quitting: stopping what this window started on the device");
-    commands->runInBackground([this, stream, scan](DeviceCommands::Steps& steps) {
+    commands->runInBackground([this, stream, scan, armed](DeviceCommands::Steps& steps) {
+        if (armed) {
+            steps.log("Quit: Reset events: " + errorText(eventManager->ResetEvents()));
+        }
         if (stream) {
             steps.log("Quit: Stop Laser: " + errorText(eventManager->ManagerSendCommand(
                                                  tavrel::CommandSerialiser::SVSRBE())));
@@ -201,7 +207,7 @@ void MainWindow::quitLeavingDeviceQuiet() {
     // Should the worker be held up beyond every time-out, quit all the same.
     const viewer::DeviceActivity::Timeouts t = timeouts();
     const int bound =
-        static_cast<int>(std::max(t.motionMs, t.eventsMs) + t.eventsMs + t.responseMs) + 1000;
+        static_cast<int>(std::max(t.motionMs, t.eventsMs) + 2 * t.eventsMs + t.responseMs) + 1000;
     QTimer::singleShot(bound, this, [] { QCoreApplication::exit(0); });
 }
 
