@@ -124,6 +124,8 @@ void MainWindow::setupStatusPanel() {
               {statusLabels.refused, statusLabels.kernelDrops, statusLabels.pointsMissing})}) {
         grid->addLayout(layout, next++, 1);
     }
+    // Start-up asks for the serial number itself: the first probe is due a while after.
+    lastProbeMs = window::DeviceWatch::nowMs();
     updateStatus();
 }
 
