@@ -155,3 +155,53 @@ TEST(Listener, ThrowingCallbackIsLoggedAndDeliveryGoesOn) {
     EXPECT_TRUE(
         log.contains("[error] SentovaGrabber: point cloud subscriber: laser data callback failed"));
 }
+
+namespace {
+class Keeper : public tavrel::SentovaLaserDataCallbackClass, public Inbox<Observations> {
+public:
+    void LaserDataCallback(Observations observations, unsigned int) override {
+        Put(std::move(observations));
+    }
+};
+
+bool Same(const tavrel::tavrel_rbe_obs_t& a, const tavrel::tavrel_rbe_obs_t& b) {
+    return a.azimuth == b.azimuth && a.elevation == b.elevation && a.range == b.range &&
+           a.timestamp == b.timestamp && a.amplitude == b.amplitude &&
+           a.reflectance == b.reflectance && a.pulse_shape_deviation == b.pulse_shape_deviation;
+}
+} // namespace
+
+TEST(Listener, RecordedPacketsDecodeAsTheLiveStreamDoes) {
+    const unsigned short port = TestPort(45);
+    tavrel::SentovaGrabber listener;
+    Keeper keeper;
+    ASSERT_TRUE(listener.StartListening("127.0.0.1", port, &keeper));
+    // Values that single precision rounds: a timestamp beyond 2^24, an odd angle.
+    std::vector<tavrel::LaserRecord> records = {Record(16777217, -123.456789), Record(2, 179.99),
+                                                Record(4294967295u, 0.1)};
+    records[1].amplitude = 65535;
+    records[1].reflectance = -32768;
+    records[1].pulseShapeDeviation = 32767;
+    records[2].range = -7;
+    const std::string packet = tavrel::encodeLaserPacket(records);
+    LoopbackSender().Send(port, packet);
+    const std::vector<Observations> live = keeper.WaitFor(1);
+    listener.StopListening();
+    ASSERT_EQ(live.size(), 1u);
+
+    const Observations decoded = tavrel::DecodeLaserDatagram(
+        reinterpret_cast<const unsigned char*>(packet.data()), packet.size());
+    ASSERT_EQ(decoded.size(), live[0].size());
+    for (std::size_t i = 0; i < decoded.size(); ++i)
+        EXPECT_TRUE(Same(decoded[i], live[0][i])) << "record " << i;
+
+    // What the listener refuses gives nothing: a broken header, no whole record.
+    const std::string broken = "EBRBEX" + packet.substr(6);
+    EXPECT_TRUE(tavrel::DecodeLaserDatagram(reinterpret_cast<const unsigned char*>(broken.data()),
+                                            broken.size())
+                    .empty());
+    EXPECT_TRUE(tavrel::DecodeLaserDatagram(reinterpret_cast<const unsigned char*>(packet.data()),
+                                            6 + tavrel::kLaserRecordSize - 1)
+                    .empty());
+    EXPECT_TRUE(tavrel::DecodeLaserDatagram(nullptr, 0).empty());
+}

@@ -25,6 +25,17 @@ tavrel_rbe_obs_t toObservation(const pcl::PointXYZINormal& point) {
     return obs;
 }
 
+std::vector<tavrel_rbe_obs_t> DecodeLaserDatagram(const unsigned char* data, std::size_t length) {
+    pcl::SentovaGrabber::Cloud cloud;
+    std::vector<tavrel_rbe_obs_t> observations;
+    if (!pcl::SentovaGrabber::appendPacketPoints(cloud, data, length))
+        return observations;
+    observations.reserve(cloud.points.size());
+    for (const pcl::PointXYZINormal& point : cloud.points)
+        observations.push_back(toObservation(point));
+    return observations;
+}
+
 SentovaGrabberPrivate::~SentovaGrabberPrivate() {
     try {
         StopListening();

@@ -5,6 +5,7 @@
 #include "Sentova/SentovaStreamStatistics.h"
 #include "Sentova/SentovaTraffic.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -35,6 +36,12 @@ public:
     // not call StopListening.
     virtual void LaserDataCallback(std::vector<tavrel_rbe_obs_t> observations, unsigned int) = 0;
 };
+
+// The observations that one laser data packet from the device gives the
+// application, decoded exactly as the listener decodes the live stream: for
+// packets read back from a recording. Empty when the listener would refuse the
+// packet (a wrong header) or it holds no whole record. Pure; any thread.
+std::vector<tavrel_rbe_obs_t> DecodeLaserDatagram(const unsigned char* data, std::size_t length);
 
 class SentovaGrabberPrivate;
 
