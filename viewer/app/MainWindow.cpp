@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "FileWork.h"
 #include "WindowSupport.h"
 #include "ui_MainWindow.h"
 
@@ -143,6 +144,7 @@ MainWindow::MainWindow(QWidget* parent)
     setupModelActions();
     setupRecording();
     setupStatusPanel();
+    setupFileWork();
 
     // The generic panel until the serial number answers.
     setWidget(mode);
@@ -154,6 +156,8 @@ MainWindow::~MainWindow() {
     // next step; the device call in progress ends within its time-out, with the window already
     // gone from the screen. Commands posted after the cancel still run before the facades go.
     hide();
+    // A load in progress stops; a save is finished, with the listener still filling the buffer.
+    fileWork.reset();
     commands->cancel();
     commands->finish();
     delete eventManager;

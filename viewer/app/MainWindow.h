@@ -4,6 +4,7 @@
 
 #include "DeviceCommands.h"
 #include "DeviceWatch.h"
+#include "Formats.h"
 #include "FrameBudget.h"
 #include "PreferencesDialog.h"
 #include "ScanRequest.h"
@@ -53,6 +54,7 @@ class SentovaEventManager;
 } // namespace tavrel
 
 namespace window {
+class FileWork;
 class Recording;
 } // namespace window
 
@@ -200,6 +202,13 @@ private:
     // Has a running recording watch the listener too, once the listener exists.
     void recordListenerTraffic();
 
+    // Saving and loading on the file thread (MainWindowFiles.cpp).
+    void setupFileWork();
+    // True, with a word in the status bar, while a file is being saved or loaded.
+    bool fileWorkRefused();
+    void saveInBackground(const QString& name, formats::Format format,
+                          const formats::WriteOptions& options);
+
     Ui_MainWindow* ui;
     // Runs every call of device and eventManager, after construction, off the GUI thread.
     std::unique_ptr<DeviceCommands> commands;
@@ -275,4 +284,7 @@ private:
     QAction* stopRecordingAction = nullptr;
     QLabel* recordingLabel = nullptr;
     std::shared_ptr<window::Recording> recording;
+    // The file thread; declared last, so that a save still running when the window goes has
+    // finished before the buffer it copies from does.
+    std::unique_ptr<window::FileWork> fileWork;
 };

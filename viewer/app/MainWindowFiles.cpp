@@ -1,9 +1,17 @@
-// The window's file commands: saving the point buffer as PCD and loading a PCD file into it.
-// Formatting and parsing live in the formats module; these slots ask for the name and report.
+// The window's file commands: "Save as..." in every point format, the LX20 writer, and "Load" of
+// point files and of recordings of the device's traffic. The dialogs run on the GUI thread; the
+// files are written and read on the file thread (FileWork), which copies the buffer a slice at a
+// time for a save and replaces it in one exchange after a load.
 #include "MainWindow.h"
 
-#include "PcdFile.h"
+#include "BufferSnapshot.h"
+#include "CapturePoints.h"
+#include "FileChoice.h"
+#include "FileWork.h"
+#include "Formats.h"
+#include "MemoryRelease.h"
 #include "PolyDataPoints.h"
+#include "ui_MainWindow.h"
 
 #include <QFile>
 #include <QFileDialog>
@@ -11,24 +19,23 @@
 #include <QStatusBar>
 
 #include <vtkFieldData.h>
-#include <vtkPointData.h>
 #include <vtkStringArray.h>
 
-#include <functional>
+#include <memory>
+#include <optional>
 
 namespace {
 
 // Field-data array carrying the reason when loadPCDFile could not read the file.
 const char* const kLoadErrorArray = "LoadError";
 
+// Points copied per hold of the points lock when a save takes its snapshot: a few milliseconds.
+constexpr std::size_t kSnapshotSlice = 65536;
+
+constexpr int kReportMs = 5000;
+
 QString desktop() {
     return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-}
-
-QString askSaveName(QWidget* parent) {
-    QString selected = "*.pcd";
-    return QFileDialog::getSaveFileName(parent, "Save scan as", desktop(),
-                                        "Point cloud data (*.pcd)", &selected);
 }
 
 formats::FieldSelection readSelection(QSettings& settings) {
@@ -62,80 +69,206 @@ formats::Lx20Formats readFormats(QSettings& settings) {
     return f;
 }
 
-using Writer = std::function<std::string(const std::string& path)>;
-
-// Asks for the name, writes under the caller's lock through `write`, and reports the outcome.
-void saveScan(QWidget* parent, QStatusBar* bar, boost::mutex& pointsMutex, const Writer& write) {
-    QString name = askSaveName(parent);
+// Asks for the name to save as; the filter chosen picks the format. Empty when cancelled.
+std::optional<viewer::SaveTarget> askSaveTarget(QWidget* parent, bool everyFormat) {
+    const std::vector<viewer::SaveFilter>& filters = viewer::saveFilters();
+    QString selected = QString::fromStdString(filters.front().text);
+    const QString list = everyFormat ? QString::fromStdString(viewer::saveFilterList()) : selected;
+    const QString name =
+        QFileDialog::getSaveFileName(parent, "Save scan as", desktop(), list, &selected);
     if (name.isEmpty()) {
-        return;
+        return std::nullopt;
     }
-    name = QString::fromStdString(formats::withPcdExtension(name.toStdString()));
-    bar->showMessage("Saving file: " + name, 0);
-    std::string error;
-    {
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        error = write(QFile::encodeName(name).toStdString());
-    }
-    if (error.empty()) {
-        bar->showMessage("File " + name + " saved.", 5000);
-    } else {
-        bar->showMessage("Could not save file " + name + ": " + QString::fromStdString(error), 0);
-    }
+    return viewer::saveTarget(name.toStdString(), selected.toStdString());
+}
+
+QString text(const std::string& s) {
+    return QString::fromStdString(s);
 }
 
 } // namespace
 
+void MainWindow::setupFileWork() {
+    fileWork = std::make_unique<window::FileWork>(
+        this, QList<QAction*>{ui->actionSave_as, ui->actionLoad});
+}
+
+bool MainWindow::fileWorkRefused() {
+    if (!fileWork->busy()) {
+        return false;
+    }
+    statusBar()->showMessage("A file is being saved or loaded: wait for it, or cancel it.",
+                             kReportMs);
+    return true;
+}
+
 void MainWindow::saveFileAs() {
-    const formats::FieldSelection selection = readSelection(settings);
-    const LIDAR_TYPE model = mode;
-    saveScan(this, statusBar(), pointsMutex, [&](const std::string& path) {
-        return formats::savePcdFile(path, points, selection, model);
-    });
+    if (fileWorkRefused()) {
+        return;
+    }
+    const std::optional<viewer::SaveTarget> target = askSaveTarget(this, true);
+    if (!target) {
+        return;
+    }
+    formats::WriteOptions options;
+    options.fields = formats::forModel(readSelection(settings), mode);
+    saveInBackground(text(target->path), target->format, options);
 }
 
 void MainWindow::saveLX20FileAs() {
-    const formats::FieldSelection selection = readSelection(settings);
-    const formats::Lx20Formats formats = readFormats(settings);
-    saveScan(this, statusBar(), pointsMutex, [&](const std::string& path) {
-        return formats::saveLx20PcdFile(path, points, selection, formats);
-    });
+    if (fileWorkRefused()) {
+        return;
+    }
+    const std::optional<viewer::SaveTarget> target = askSaveTarget(this, false);
+    if (!target) {
+        return;
+    }
+    formats::WriteOptions options;
+    options.fields = readSelection(settings);
+    options.lx20 = readFormats(settings);
+    saveInBackground(text(target->path), formats::Format::PcdAscii, options);
+}
+
+void MainWindow::saveInBackground(const QString& name, formats::Format format,
+                                  const formats::WriteOptions& options) {
+    statusBar()->showMessage("Saving file: " + name, 0);
+    const std::string path = QFile::encodeName(name).toStdString();
+    // The file holds the points of the buffer now. They are copied on the file thread a slice at
+    // a time; points that arrive meanwhile join the buffer (and the display) but not the file.
+    std::shared_ptr<viewer::BufferSnapshot> snapshot;
+    {
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        snapshot = std::make_shared<viewer::BufferSnapshot>(points, pointsLog);
+    }
+    const bool started = fileWork->run(
+        "Saving", false, [=](window::FileWork::Task& task) -> window::FileWork::Report {
+            using Step = viewer::BufferSnapshot::Step;
+            Step step = Step::More;
+            while (step == Step::More && !task.cancelled()) {
+                boost::lock_guard<boost::mutex> lock(pointsMutex);
+                step = snapshot->copy(points, pointsLog, kSnapshotSlice);
+            }
+            {
+                boost::lock_guard<boost::mutex> lock(pointsMutex);
+                if (snapshot->release(points, pointsLog)) {
+                    cloudChanged = true;
+                }
+            }
+            formats::Outcome outcome;
+            if (step == Step::Done && !task.cancelled()) {
+                const std::deque<DataPoint> copy = snapshot->take();
+                outcome = formats::write(
+                    path, format, copy, options,
+                    [&task](std::uint64_t done, std::uint64_t total) {
+                        task.progress(done, total);
+                    },
+                    [&task] { return task.cancelled(); });
+            } else if (step == Step::Replaced) {
+                outcome.error = "the scene was cleared or replaced before all its points were "
+                                "copied";
+            } else {
+                outcome.cancelled = true;
+            }
+            // The copy, whole or partial, is freed and its memory handed back to the system.
+            snapshot->take();
+            viewer::returnFreeMemory();
+            return [this, name, outcome] {
+                if (outcome.ok) {
+                    statusBar()->showMessage("File " + name + " saved.", kReportMs);
+                } else if (outcome.cancelled) {
+                    statusBar()->showMessage(
+                        "Saving file " + name + " cancelled; nothing was written.", kReportMs);
+                } else {
+                    statusBar()->showMessage(
+                        "Could not save file " + name + ": " + text(outcome.error), 0);
+                }
+            };
+        });
+    if (!started) {
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        snapshot->release(points, pointsLog);
+    }
 }
 
 void MainWindow::askForPCDFileToLoad() {
-    QString selected = "*.pcd";
-    const QString name = QFileDialog::getOpenFileName(this, "Load PCD file", desktop(),
-                                                      "Point cloud data (*.pcd)", &selected);
+    if (fileWorkRefused()) {
+        return;
+    }
+    const QString filters = text(viewer::loadFilterList());
+    QString selected = filters.section(";;", 0, 0);
+    const QString name =
+        QFileDialog::getOpenFileName(this, "Load PCD file", desktop(), filters, &selected);
     if (name.isEmpty()) {
         pointsReceived = 0;
         return;
     }
     statusBar()->showMessage("Loading file: " + name, 0);
-
-    // The file is read completely before the buffer is touched, so a file that cannot be read
-    // leaves the points on screen as they were.
-    vtkSmartPointer<vtkPolyData> loaded = loadPCDFile(QFile::encodeName(name).toStdString());
-    if (loaded->GetPointData()->GetNumberOfArrays() == 0) {
-        QString reason = "unknown error";
-        if (auto error = vtkStringArray::SafeDownCast(
-                loaded->GetFieldData()->GetAbstractArray(kLoadErrorArray))) {
-            reason = QString::fromStdString(error->GetValue(0));
+    const std::string path = QFile::encodeName(name).toStdString();
+    const LIDAR_TYPE model = mode;
+    const bool highSpeed = highSpeedMode;
+    fileWork->run("Loading", true, [=](window::FileWork::Task& task) -> window::FileWork::Report {
+        const formats::Progress progress = [&task](std::uint64_t done, std::uint64_t total) {
+            task.progress(done, total);
+        };
+        const formats::Cancel cancel = [&task] { return task.cancelled(); };
+        std::deque<DataPoint> loaded;
+        QString done = "File " + name + " loaded.";
+        int doneTimeout = kReportMs;
+        bool cancelled = false;
+        QString error;
+        if (viewer::loadKind(path) == viewer::LoadKind::Capture) {
+            viewer::CapturePoints read =
+                viewer::readCapturePoints(path, model, highSpeed, progress, cancel);
+            cancelled = read.cancelled;
+            error = text(read.error);
+            done = QString("File %1 loaded: %2 points of the laser stream from %3")
+                       .arg(name)
+                       .arg(read.points.size())
+                       .arg(text(read.device));
+            if (read.sources > 1) {
+                done += QString(", the busiest of %1 laser sources").arg(read.sources);
+            }
+            done += ".";
+            if (!read.problems.empty()) {
+                done += " Not all of it could be read: " + text(read.problems);
+                doneTimeout = 0;
+            }
+            loaded = std::move(read.points);
+        } else {
+            formats::ReadResult read = formats::read(path, progress, cancel);
+            cancelled = read.cancelled;
+            error = text(read.error);
+            loaded = std::move(read.points);
         }
-        statusBar()->showMessage("Could not load file " + name + ": " + reason, 0);
-        return;
-    }
-    std::deque<DataPoint> fresh = viewer::polyDataToPoints(loaded);
-    {
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        viewer::replaceBuffer(points, std::move(fresh), pointsLog);
-    }
-    statusBar()->showMessage("File " + name + " loaded.", 5000);
-    pointsReceived = 0;
-    cloudChanged = true;
+        // A cancel the reader did not see in time still keeps the buffer as it is.
+        if (cancelled || task.cancelled()) {
+            return [this, name] {
+                statusBar()->showMessage(
+                    "Loading file " + name + " cancelled; the points shown are kept.", kReportMs);
+            };
+        }
+        if (!error.isEmpty()) {
+            return [this, name, error] {
+                statusBar()->showMessage("Could not load file " + name + ": " + error, 0);
+            };
+        }
+        // The buffer is exchanged under the lock; the old points are freed after it, here, and
+        // their memory handed back to the system.
+        std::deque<DataPoint> former;
+        {
+            boost::lock_guard<boost::mutex> lock(pointsMutex);
+            former = viewer::replaceBuffer(points, std::move(loaded), pointsLog);
+        }
+        pointsReceived = 0;
+        cloudChanged = true;
+        former = {};
+        viewer::returnFreeMemory();
+        return [this, done, doneTimeout] { statusBar()->showMessage(done, doneTimeout); };
+    });
 }
 
 vtkSmartPointer<vtkPolyData> MainWindow::loadPCDFile(std::string filename) {
-    formats::PcdLoadResult result = formats::readPcdFile(filename);
+    formats::ReadResult result = formats::read(filename);
     if (!result.ok) {
         auto polyData = vtkSmartPointer<vtkPolyData>::New();
         auto error = vtkSmartPointer<vtkStringArray>::New();

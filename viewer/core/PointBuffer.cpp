@@ -26,6 +26,10 @@ bool appendBounded(std::deque<DataPoint>& points, const DataPoint& p, std::uint3
     points.push_back(p);
     ++log.appended;
     if (points.size() > maximumPoints) {
+        if (log.holds > 0) {
+            ++log.deferred;
+            return false;
+        }
         points.pop_front();
         ++log.evicted;
         return true;
@@ -37,6 +41,7 @@ std::deque<DataPoint> clearBuffer(std::deque<DataPoint>& points, BufferLog& log)
     std::deque<DataPoint> former;
     former.swap(points);
     ++log.generation;
+    log.deferred = 0;
     return former;
 }
 
@@ -46,6 +51,7 @@ std::deque<DataPoint> replaceBuffer(std::deque<DataPoint>& points, std::deque<Da
     former.swap(points);
     points.swap(loaded);
     ++log.generation;
+    log.deferred = 0;
     return former;
 }
 

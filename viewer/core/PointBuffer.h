@@ -21,11 +21,15 @@ struct BufferLog {
     std::uint64_t appended = 0;   // points appended at the back, ever
     std::uint64_t evicted = 0;    // points dropped from the front by appends, ever
     std::uint64_t generation = 0; // bumped whenever the contents are cleared or replaced
+    // Snapshots being copied (BufferSnapshot): while there are any, appends drop nothing and
+    // count here what they would have dropped, for the last snapshot to drop when it ends.
+    std::uint32_t holds = 0;
+    std::uint64_t deferred = 0;
 };
 
 // Appends p; when the buffer then holds more than maximumPoints, drops exactly one point from the
-// front (so a buffer that a file load left larger than the cap keeps its size). Returns true
-// when a point was dropped.
+// front (so a buffer that a file load left larger than the cap keeps its size), or, while a
+// snapshot holds the buffer, defers that drop. Returns true when a point was dropped.
 bool appendBounded(std::deque<DataPoint>& points, const DataPoint& p, std::uint32_t maximumPoints,
                    BufferLog& log);
 
