@@ -1,5 +1,6 @@
 // File > "Record…": the window against the simulator process records its traffic, and the
-// recording played back by the simulator's replay gives a listener the points the window saw.
+// recording played back by the simulator's replay gives a listener the points the window saw, and
+// loaded into the window gives it those points again.
 #include "SimulatorFixture.h"
 
 #include "Sentova/LaserPacket.h"
@@ -11,7 +12,9 @@
 #include <QAction>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QStatusBar>
 
 #include <cmath>
 #include <mutex>
@@ -99,6 +102,24 @@ protected:
         });
         ASSERT_NE(action("actionRecord"), nullptr);
         action("actionRecord")->trigger();
+    }
+
+    // Runs a file slot with its dialog answered by path (and filter), then waits for the file
+    // thread to report.
+    void runFileSlot(const char* slot, const QString& path, const QString& filter = QString()) {
+        onNextModal([path, filter](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            ASSERT_NE(dialog, nullptr);
+            if (!filter.isEmpty())
+                dialog->selectNameFilter(filter);
+            dialog->selectFile(path);
+            if (auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit"))
+                edit->setText(path);
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), slot));
+        EXPECT_TRUE(
+            waitUntil([&] { return action("actionLoad")->isEnabled(); }, std::chrono::seconds(60)));
     }
 
     // "Stop recording", then waits for the window to report the finished file.
@@ -224,6 +245,53 @@ TEST_F(RecordingTest, ReplayedRecordingGivesAListenerThePointsTheWindowSaw) {
     EXPECT_EQ(replayed.size(), std::size_t(shown));
     replayed.resize(std::min(replayed.size(), recorded.size()));
     EXPECT_TRUE(std::equal(replayed.begin(), replayed.end(), recorded.begin()));
+}
+
+TEST_F(RecordingTest, LoadedRecordingGivesTheWindowThePointsItSawLive) {
+    startSimulator("LX30");
+    for (const char* key : {"save/az", "save/el", "save/range"})
+        QSettings().setValue(key, 1);
+    const QString path = scratch.filePath("live.pcap");
+    startRecording(path);
+    click("homePushButton");
+    click("startLaserPushButton");
+    EXPECT_TRUE(waitUntil([&] { return totalPoints() > 20000; }, std::chrono::seconds(5)));
+    click("stopLaserPushButton");
+    QTest::qWait(200);
+    ASSERT_TRUE(stopRecording().startsWith("Recorded "));
+    const int shown = totalPoints();
+
+    // What the window holds from the live stream, every column, then the same from the file.
+    const QString liveCsv = scratch.filePath("live.csv");
+    runFileSlot("saveFileAs", liveCsv, "CSV (*.csv)");
+    ASSERT_TRUE(QFile::exists(liveCsv));
+    runFileSlot("askForPCDFileToLoad", path);
+    const QString loaded = window->statusBar()->currentMessage();
+    EXPECT_TRUE(loaded.startsWith("File " + path + " loaded: ")) << loaded.toStdString();
+    EXPECT_TRUE(loaded.contains(" points of the laser stream from " +
+                                QString::fromStdString(deviceAddress()) + "."))
+        << loaded.toStdString();
+    const QString loadedCsv = scratch.filePath("loaded.csv");
+    runFileSlot("saveFileAs", loadedCsv, "CSV (*.csv)");
+
+    QFile liveFile(liveCsv), loadedFile(loadedCsv);
+    ASSERT_TRUE(liveFile.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(loadedFile.open(QIODevice::ReadOnly));
+    const QList<QByteArray> live = liveFile.readAll().split('\n');
+    const QList<QByteArray> again = loadedFile.readAll().split('\n');
+    // Header, one row per point, and the empty piece after the last line feed.
+    ASSERT_EQ(live.size(), shown + 2);
+    EXPECT_EQ(live[0], again[0]);
+    // A buffer that filled up live dropped its oldest points; the file keeps them all. And the
+    // listener holds a last datagram of a single point back, which the file still has.
+    const int offset = again.indexOf(live[1]) - 1;
+    ASSERT_GE(offset, 0) << live[1].toStdString();
+    ASSERT_GE(again.size() - offset, live.size());
+    ASSERT_LE(again.size() - offset, live.size() + 1);
+    int differing = 0;
+    for (int i = 1; i <= shown; ++i)
+        differing += live[i] != again[i + offset];
+    EXPECT_EQ(differing, 0);
 }
 
 TEST_F(RecordingTest, FullDiskIsReportedAndRecordingEnds) {
