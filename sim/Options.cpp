@@ -312,8 +312,8 @@ const std::vector<OptionSpec>& optionTable() {
 
 std::vector<std::string> optionNames() {
     std::vector<std::string> names;
-    for (const OptionSpec& spec : optionTable())
-        names.push_back(spec.name);
+    for (const OptionSpec& entry : optionTable())
+        names.push_back(entry.name);
     names.push_back("--help");
     return names;
 }
@@ -454,20 +454,20 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
             result.outcome = ParsedOptions::Outcome::Help;
             return result;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* entry = nullptr;
         for (const OptionSpec& s : optionTable())
             if (option == s.name)
-                spec = &s;
-        if (!spec)
+                entry = &s;
+        if (!entry)
             return fail("unknown option '" + args[i] + "' (see --help)");
-        if (!spec->takesValue && inlineValue)
+        if (!entry->takesValue && inlineValue)
             return fail(option + " takes no value");
-        if (spec->takesValue && !inlineValue) {
+        if (entry->takesValue && !inlineValue) {
             if (i + 1 >= args.size())
                 return fail(option + " needs a value");
             value = args[++i];
         }
-        const std::string problem = spec->apply(value, parsing);
+        const std::string problem = entry->apply(value, parsing);
         if (!problem.empty())
             return fail(option + " " + problem);
     }
