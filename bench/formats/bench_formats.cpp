@@ -1,8 +1,7 @@
 // Writes and reads the same points in every format of the formats module, and with PCL's own
 // PCD and PLY functions on a cloud of the same columns, and prints the times.
-// Usage: bench_formats [points] [directory]   (default 10000000 points in /tmp)
 #include "Formats.h"
-#include "ObservationPoint.h"
+#include "StreamPoints.h"
 
 #include <pcl/PCLPointCloud2.h>
 #include <pcl/console/print.h>
@@ -15,7 +14,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <random>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -27,23 +25,6 @@ double seconds(const std::function<void()>& work) {
     const Clock::time_point start = Clock::now();
     work();
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// A stream as the LX30 delivers it: a raster of angles, ranges of a room, varied values.
-std::deque<DataPoint> makePoints(std::size_t n) {
-    std::mt19937 random(1);
-    std::uniform_real_distribution<double> range(500, 12000);
-    std::uniform_int_distribution<int> amplitude(1, 65535);
-    std::uniform_int_distribution<int> reflectance(-2000, 2000);
-    std::deque<DataPoint> points;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double az = -180.0 + 360.0 * static_cast<double>(i % 10000) / 10000.0;
-        const double el = -35.0 + 70.0 * static_cast<double>(i / 10000 % 1000) / 1000.0;
-        points.push_back(formats::makeDataPoint(az, el, std::round(range(random)), 1000 + 40 * i,
-                                                amplitude(random), reflectance(random),
-                                                reflectance(random) / 100, LIDAR_LX30, false));
-    }
-    return points;
 }
 
 // The same columns as our default LX30 selection, as PCL holds them.
@@ -85,16 +66,34 @@ void row(const char* what, double write, double read, const fs::path& file, std:
     fs::remove(file);
 }
 
+void usage(const char* program, std::FILE* to) {
+    std::fprintf(to,
+                 "usage: %s [points] [directory]\n"
+                 "Writes and reads the points (default 10000000) in every format of the formats\n"
+                 "module, then with PCL's PCD and PLY writers and readers, in the directory\n"
+                 "(default /tmp), and prints the times, the file sizes and the rates.\n",
+                 program);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::size_t n = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 10000000;
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        usage(argv[0], stdout);
+        return 0;
+    }
+    char* end = nullptr;
+    const std::size_t n = argc > 1 ? std::strtoull(argv[1], &end, 10) : 10000000;
+    if (argc > 3 || (argc > 1 && (*end != '\0' || n == 0 || argv[1][0] == '-'))) {
+        usage(argv[0], stderr);
+        return 2;
+    }
     const fs::path dir = argc > 2 ? argv[2] : "/tmp";
     // PCL's PLY reader warns about the camera element its own writer adds.
     pcl::console::setVerbosityLevel(pcl::console::L_ERROR);
     std::printf("%zu points, columns x y z amplitude reflectance pulseShapeDeviation timestamp\n",
                 n);
-    const std::deque<DataPoint> points = makePoints(n);
+    const std::deque<DataPoint> points = bench::streamPoints(n);
     std::printf("%-28s %9s %9s %10s %12s %12s\n", "", "write s", "read s", "file MB", "write Mpt/s",
                 "read Mpt/s");
 
