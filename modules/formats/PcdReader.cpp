@@ -501,6 +501,8 @@ bool readPcdPoints(const std::string& path, ReadResult& result, Ticker& ticker) 
         return false;
     }
     if (dataType == 0) {
+        // The header reader sized the data for a binary body; rows are read into the points.
+        std::vector<std::uint8_t>().swap(cloud.data);
         return readAsciiBody(path, dataStart, cloud, result, ticker);
     }
     try {

@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <unistd.h>
+#include <vector>
 
 using namespace formats;
 using testing_support::readAll;
@@ -193,4 +196,40 @@ TEST_F(DamagedFiles, PcdAsciiRowsAreChecked) {
     EXPECT_TRUE(std::isnan(ok.points[1].y));
     EXPECT_EQ(ok.points[1].z, 300.0);
     EXPECT_EQ(ok.format, Format::PcdAscii);
+}
+
+TEST_F(DamagedFiles, PcdAsciiValuesReadAsTheNearestDouble) {
+    const std::string header = "FIELDS x y z timestamp\nSIZE 8 8 8 8\nTYPE F F F F\n"
+                               "COUNT 1 1 1 1\nWIDTH 3\nHEIGHT 1\nPOINTS 3\nDATA ascii\n";
+    // Short decimals, and those too long for an exact integer of digits (16 digits and more).
+    const std::vector<std::string> values = {"0.1",
+                                             "-0.000000",
+                                             "123456789012345",
+                                             "-410.395185",
+                                             ".5",
+                                             "5.",
+                                             "-.25",
+                                             "9007199254740993",
+                                             "0.300000",
+                                             "0.30000000000000004",
+                                             "1234567890123456.5",
+                                             "4294967295.999999"};
+    std::string rows;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        rows += values[i] + (i % 4 == 3 ? "\n" : " ");
+    }
+    const ReadResult ok = readBytes(header + rows, Format::PcdAscii);
+    ASSERT_TRUE(ok.ok) << ok.error;
+    ASSERT_EQ(ok.points.size(), 3u);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const DataPoint& p = ok.points[i / 4];
+        const double read[] = {p.x, p.y, p.z, p.timestamp};
+        const double expected = std::strtod(values[i].c_str(), nullptr);
+        EXPECT_EQ(std::memcmp(&read[i % 4], &expected, sizeof expected), 0)
+            << values[i] << " read as " << read[i % 4];
+    }
+    for (const char* bad : {"1.5.2", "--1", "-", "."}) {
+        EXPECT_EQ(errorOf(header + "1 2 3 4\n1 2 " + bad + " 4\n1 2 3 4\n", Format::PcdAscii),
+                  std::string("row 2: '") + bad + "' is not a number");
+    }
 }
