@@ -21,8 +21,10 @@
 #include <vtkFieldData.h>
 #include <vtkStringArray.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -31,6 +33,8 @@ const char* const kLoadErrorArray = "LoadError";
 
 // Points copied per hold of the points lock when a save takes its snapshot: a few milliseconds.
 constexpr std::size_t kSnapshotSlice = 65536;
+// Between two slices: time enough for a thread woken when the lock is let go to take it.
+constexpr std::chrono::microseconds kSliceGap{300};
 
 constexpr int kReportMs = 5000;
 
@@ -145,8 +149,14 @@ void MainWindow::saveInBackground(const QString& name, formats::Format format,
             using Step = viewer::BufferSnapshot::Step;
             Step step = Step::More;
             while (step == Step::More && !task.cancelled()) {
-                boost::lock_guard<boost::mutex> lock(pointsMutex);
-                step = snapshot->copy(points, pointsLog, kSnapshotSlice);
+                {
+                    boost::lock_guard<boost::mutex> lock(pointsMutex);
+                    step = snapshot->copy(points, pointsLog, kSnapshotSlice);
+                }
+                // The lock goes to no one in particular when it is let go: without a pause this
+                // thread takes it straight back, and the display and the listener wait for the
+                // whole copy (a second for 10,000,000 points).
+                std::this_thread::sleep_for(kSliceGap);
             }
             {
                 boost::lock_guard<boost::mutex> lock(pointsMutex);
