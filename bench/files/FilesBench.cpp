@@ -178,7 +178,7 @@ void writeSource(const std::string& path, std::size_t n) {
         formats::write(path, formats::Format::PcdAscii, bench::streamPoints(n));
     if (written.ok) {
         const formats::ReadResult read = formats::read(path);
-        written = read;
+        written = static_cast<const formats::Outcome&>(read);
         if (read.ok) {
             written = formats::write(path, formats::Format::PcdAscii, read.points);
         }
