@@ -65,3 +65,14 @@ TEST(FrameBudget, SteadyFramesLeaveTheBudgetAlone) {
     budget.frameRendered(0, 1.0);
     EXPECT_EQ(budget.budget(), settled);
 }
+
+TEST(FrameBudget, AJitteryMachineKeepsItsSlowFramesNearTheTarget) {
+    FrameBudget budget;
+    // Every third frame takes twice as long per point, as when other work shares the machine.
+    for (int i = 0; i < 60; ++i) {
+        const double perPointMs = i % 3 == 0 ? 0.002 : 0.001;
+        budget.frameRendered(budget.budget(), 5.0 + perPointMs * budget.budget());
+    }
+    EXPECT_LE(frameMs(budget, 5.0, 0.002), 50.0 * 1.1);
+    EXPECT_GE(frameMs(budget, 5.0, 0.002), 50.0 * 5.0 / 6.0 - 1.0);
+}

@@ -40,13 +40,16 @@ void FrameBudget::frameRendered(std::size_t drawn, double milliseconds) {
     if (drawn == 0 || !(milliseconds > 0.0) || !std::isfinite(milliseconds)) {
         return;
     }
-    const double rate = static_cast<double>(drawn) / milliseconds;
-    // A slow frame counts in full at once; fast ones are averaged in.
-    m_pointsPerMs =
-        m_pointsPerMs == 0.0 || rate < m_pointsPerMs ? rate : 0.7 * m_pointsPerMs + 0.3 * rate;
-    m_stillBudget = follow(m_stillBudget, m_pointsPerMs * m_settings.stillMs, m_settings.minimum);
-    m_movingBudget =
-        follow(m_movingBudget, m_pointsPerMs * m_settings.movingMs, m_settings.minimum);
+    m_paces[m_nextPace] = static_cast<double>(drawn) / milliseconds;
+    m_nextPace = (m_nextPace + 1) % kPaceFrames;
+    double slowest = kLargest;
+    for (const double pace : m_paces) {
+        if (pace > 0.0) {
+            slowest = std::min(slowest, pace);
+        }
+    }
+    m_stillBudget = follow(m_stillBudget, slowest * m_settings.stillMs, m_settings.minimum);
+    m_movingBudget = follow(m_movingBudget, slowest * m_settings.movingMs, m_settings.minimum);
 }
 
 } // namespace viewer

@@ -1,15 +1,18 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 
 namespace viewer {
 
 // How many points a frame may draw so that it takes about a target time, learnt from the frames
 // drawn so far: a frame of n points that took t ms says this machine draws n / t points per ms
-// (fixed costs included, so the estimate settles where a frame takes the target). The target is
-// lower while the camera moves. The budget follows slow frames at once, grows at most twice per
-// frame, and changes only by more than a sixth, so that the drawn subsample stays put while the
-// machine keeps its pace.
+// (fixed costs included, so the estimate settles where a frame takes the target). The estimate
+// is the slowest pace of the last few frames: on a machine shared with other work the pace
+// varies by half from frame to frame, and a budget from the average would let every slow frame
+// run far over the target. The target is lower while the camera moves. The budget follows slow
+// frames at once, grows at most twice per frame, and changes only by more than a sixth, so that
+// the drawn subsample stays put while the machine keeps its pace.
 class FrameBudget {
 public:
     struct Settings {
@@ -36,7 +39,10 @@ private:
 
     Settings m_settings;
     bool m_moving = false;
-    double m_pointsPerMs = 0.0; // 0 until the first frame
+    // The pace of the last frames, points per ms; 0 where no frame was drawn yet.
+    static constexpr std::size_t kPaceFrames = 8;
+    std::array<double, kPaceFrames> m_paces{};
+    std::size_t m_nextPace = 0;
     std::size_t m_stillBudget;
     std::size_t m_movingBudget;
 };
