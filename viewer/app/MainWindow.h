@@ -2,6 +2,7 @@
 // listener, the point buffer and the VTK scene that shows it.
 #pragma once
 
+#include "DeferredSettings.h"
 #include "DeviceCommands.h"
 #include "DeviceWatch.h"
 #include "Formats.h"
@@ -23,7 +24,6 @@
 #include <QColor>
 #include <QElapsedTimer>
 #include <QMainWindow>
-#include <QSettings>
 #include <QString>
 
 #include <boost/thread/lock_guard.hpp>
@@ -252,6 +252,8 @@ private:
     std::unique_ptr<window::SceneView> sceneView;
     // The buffer's generation the view last saw (a new one re-arms the automatic fit).
     std::uint64_t sceneGeneration = 0;
+    // The helper length in the settings, read once: the fit compares with it at every refresh.
+    double storedHelperLength = 0.0;
     // GUI thread only: the drawn cloud, kept up to date from the buffer, the number of points
     // a frame may draw, and the colour table of the last rebuild.
     std::unique_ptr<viewer::ChunkedCloud> cloud;
@@ -270,7 +272,7 @@ private:
     bool quitting = false;
     viewer::IntensityScale intensityScale;
     PreferencesDialog preferences;
-    QSettings settings;
+    window::DeferredSettings settings;
     std::uint32_t port = 4366;
     // The listener is bound to port.
     bool listening = false;

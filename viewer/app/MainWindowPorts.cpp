@@ -52,7 +52,6 @@ bool MainWindow::setupListener() {
         listening = true;
         logMessage("Listening on port " + QString::number(port));
         settings.setValue("network/port", nextDataPort(port));
-        settings.sync();
         return true;
     }
     logMessage("Unable to listen for laser data on ports " + QString::number(candidates.front()) +

@@ -49,7 +49,6 @@ void MainWindow::savePreferences() {
         settings.setValue(column.key, (preferences.ui->*column.box)->isChecked() ? 1 : 0);
         ++index;
     }
-    settings.sync();
 }
 
 void MainWindow::editPreferences() {

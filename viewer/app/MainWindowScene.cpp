@@ -28,6 +28,7 @@ void MainWindow::setupSceneView() {
     if (!(length > 0.0) || !std::isfinite(length)) {
         length = kDefaultHelperLength;
     }
+    storedHelperLength = settings.value("view/helperLength", 0.0).toDouble();
     sceneView = std::make_unique<window::SceneView>(renderer(), length);
     sceneView->updateLegend(intensityScale.table());
     sceneView->setLegendVisible(settings.value("view/legend", true).toBool());
@@ -134,11 +135,11 @@ void MainWindow::afterSceneRebuild() {
 }
 
 void MainWindow::storeHelperLength() {
-    const double stored = settings.value("view/helperLength", 0.0).toDouble();
     const double length = sceneView->helperLength();
     // Only a real change: the fit runs often while a scan grows.
-    if (!(std::fabs(length - stored) <= 0.1 * stored)) {
+    if (!(std::fabs(length - storedHelperLength) <= 0.1 * storedHelperLength)) {
         settings.setValue("view/helperLength", length);
+        storedHelperLength = length;
     }
 }
 
