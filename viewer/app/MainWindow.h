@@ -109,6 +109,7 @@ private slots:
     void setViewingRegion();
     void on_scanStopPushButton_clicked();
     bool eventFilter(QObject* object, QEvent* event) override;
+    bool event(QEvent* event) override;
     void on_getFramePushButton_clicked();
     void updateRegionActor();
     void on_azMin_doubleSpinBox_valueChanged(double arg1);
@@ -172,7 +173,7 @@ private:
     void rebuildRegionActor();
     void setPointSize(int pixels);
     double viewAspect() const;
-    viewer::SceneSample sampleScene();
+    viewer::SceneSample sampleScene(std::size_t samples);
     void storeHelperLength();
     void cameraTouched();
 
@@ -259,6 +260,10 @@ private:
     std::unique_ptr<viewer::ChunkedCloud> cloud;
     viewer::FrameBudget frameBudget;
     std::chrono::steady_clock::time_point renderStarted;
+    // The last render, until the window has put it on screen: its points and milliseconds.
+    std::size_t renderDrawn = 0;
+    double renderMs = 0.0;
+    bool renderOnScreen = true;
     // "showing N of M" in the Stats box while points are left out of the frame.
     QLabel* drawnPoints_label = nullptr;
     // GUI thread, but for the watch, which the library's threads feed.

@@ -20,6 +20,10 @@ namespace {
 constexpr double kDefaultHelperLength = 10000.0; // the cloud's unit: millimetres
 constexpr int kSmallestPointSize = 1;
 constexpr int kLargestPointSize = 5;
+// Positions sampled to fit the view: the F key's fit takes its time; following the data runs at
+// every refresh, under the points lock, and a fifth of that judges a scene's extent as well.
+constexpr std::size_t kFitSamples = 20000;
+constexpr std::size_t kFollowSamples = 4000;
 
 } // namespace
 
@@ -96,15 +100,15 @@ void MainWindow::setPointSize(int pixels) {
     cloudProperty->SetPointSize(static_cast<float>(pixels));
 }
 
-viewer::SceneSample MainWindow::sampleScene() {
+viewer::SceneSample MainWindow::sampleScene(std::size_t samples) {
     boost::lock_guard<boost::mutex> lock(pointsMutex);
     sceneGeneration = pointsLog.generation;
-    return viewer::sampleScene(points, points.size());
+    return viewer::sampleScene(points, points.size(), samples);
 }
 
 void MainWindow::fitView() {
     sceneView->follow();
-    sceneView->fit(sampleScene(), viewAspect());
+    sceneView->fit(sampleScene(kFitSamples), viewAspect());
     storeHelperLength();
     rebuildRegionActor();
     render();
@@ -126,7 +130,8 @@ void MainWindow::afterSceneRebuild() {
         }
     }
     sceneView->updateLegend(intensityScale.table());
-    if (sceneView->following() && sceneView->followData(sampleScene(), viewAspect())) {
+    if (sceneView->following() &&
+        sceneView->followData(sampleScene(kFollowSamples), viewAspect())) {
         storeHelperLength();
         rebuildRegionActor();
     } else {
