@@ -13,6 +13,7 @@
 #include <vtkPolyData.h>
 #include <vtkRenderer.h>
 
+#include <chrono>
 #include <limits>
 
 void MainWindow::LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
@@ -43,22 +44,26 @@ void MainWindow::LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observa
 
 namespace {
 
-// Most points a refresh copies into the display while it holds the points lock: a buffer loaded
-// or reset in one go fills the view over a few refreshes instead of stalling one.
-constexpr std::size_t kCaptureLimit = 200000;
+// A buffer loaded in one go fills the view over several refreshes instead of stalling one: each
+// copies slices of it into the display, holding the points lock one slice at a time, for about
+// this long, and the next refresh follows as soon as the event loop has turned.
+constexpr std::size_t kCaptureSlice = 65536;
+constexpr std::chrono::milliseconds kCaptureTime{25};
 
 } // namespace
 
 void MainWindow::updatePointsDisplay() {
     bool changed = false;
     bool restarted = false;
-    {
+    const auto captureEnd = std::chrono::steady_clock::now() + kCaptureTime;
+    do {
         boost::lock_guard<boost::mutex> lock(pointsMutex);
         numberOfPoints = static_cast<std::uint32_t>(points.size());
-        restarted = cloud->capture(points, pointsLog, kCaptureLimit);
+        restarted = cloud->capture(points, pointsLog, kCaptureSlice) || restarted;
         // Taken with the capture, so a change made after it triggers the next refresh.
-        changed = cloudChanged.exchange(false);
-    }
+        changed = cloudChanged.exchange(false) || changed;
+    } while (cloud->pendingCount() > 0 && std::chrono::steady_clock::now() < captureEnd);
+    const int nextRefreshMs = cloud->pendingCount() > 0 ? 0 : window::kRefreshPeriodMs;
     if (autoIntensity) {
         std::uint32_t minimum = 65535;
         std::uint32_t maximum = 0;
@@ -78,7 +83,7 @@ void MainWindow::updatePointsDisplay() {
                                        maximumColour);
     }
     if (!changed && !cloud->needsApply(*table, frameBudget.budget())) {
-        QTimer::singleShot(window::kRefreshPeriodMs, this, &MainWindow::updatePointsDisplay);
+        QTimer::singleShot(nextRefreshMs, this, &MainWindow::updatePointsDisplay);
         return;
     }
     cloud->apply(*table, frameBudget.budget());
@@ -91,7 +96,7 @@ void MainWindow::updatePointsDisplay() {
         // The display has let go of its copy of the former buffer, and VTK of what it drew.
         memoryRelease.returnFreed();
     }
-    QTimer::singleShot(window::kRefreshPeriodMs, this, &MainWindow::updatePointsDisplay);
+    QTimer::singleShot(nextRefreshMs, this, &MainWindow::updatePointsDisplay);
 }
 
 void MainWindow::updatePointsPerSecond() {
