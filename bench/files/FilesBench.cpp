@@ -8,6 +8,7 @@
 // A stall is the longest interval between ticks of a 5 ms timer on the GUI thread.
 #include "SoakSupport.h"
 #include "StreamPoints.h"
+#include "TimedApplication.h"
 
 #include "Formats.h"
 #include "MainWindow.h"
@@ -352,7 +353,7 @@ int main(int argc, char** argv) {
     char* windowArguments[] = {&program[0], &address[0], nullptr};
     int windowArgumentCount = 2;
     QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
-    QApplication application(windowArgumentCount, windowArguments);
+    soak::TimedApplication application(windowArgumentCount, windowArguments);
     QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QCoreApplication::setOrganizationName("Tavrel Dynamics");
     QCoreApplication::setOrganizationDomain("tavrel-dynamics.example");
@@ -401,6 +402,7 @@ int main(int argc, char** argv) {
     std::printf("times in seconds: window load from the dialog's acceptance until Total points "
                 "shows every point (file read: until the status bar reports it loaded); window "
                 "save until the status bar reports it saved; RSS after the load\n");
+    application.printSlowEvents();
     std::fflush(stdout);
     window.reset();
     return 0;

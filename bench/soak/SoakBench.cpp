@@ -7,6 +7,7 @@
 // and end of both processes, and the longest stall of the GUI thread, seen as
 // the longest interval between ticks of a 5 ms timer on that thread.
 #include "SoakSupport.h"
+#include "TimedApplication.h"
 
 #include "MainWindow.h"
 #include "Simulator.h"
@@ -17,7 +18,6 @@
 #include <QElapsedTimer>
 #include <QInputDialog>
 #include <QLabel>
-#include <QMetaEnum>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -26,7 +26,6 @@
 #include <QSurfaceFormat>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 #include <QVTKOpenGLNativeWidget.h>
 
@@ -37,7 +36,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <map>
 #include <memory>
 #include <pthread.h>
 #include <string>
@@ -86,52 +84,6 @@ int runSimulator(const std::string& address) {
     std::fflush(stdout);
     return 0;
 }
-
-// The application, keeping a record of the GUI thread's long events: what held the event loop
-// when a stall shows.
-class TimedApplication : public QApplication {
-public:
-    using QApplication::QApplication;
-
-    bool notify(QObject* receiver, QEvent* event) override {
-        if (m_depth > 0 || QThread::currentThread() != thread()) {
-            return QApplication::notify(receiver, event);
-        }
-        // Named before delivery: the receiver may delete itself.
-        const char* type = QMetaEnum::fromType<QEvent::Type>().valueToKey(event->type());
-        const std::string kind = std::string(receiver->metaObject()->className()) + " " +
-                                 (type ? type : std::to_string(event->type()).c_str());
-        ++m_depth;
-        const auto start = std::chrono::steady_clock::now();
-        const bool result = QApplication::notify(receiver, event);
-        const double ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count();
-        --m_depth;
-        if (ms > kSlowMs) {
-            Slow& slow = m_slow[kind];
-            ++slow.count;
-            slow.longestMs = std::max(slow.longestMs, ms);
-        }
-        return result;
-    }
-
-    void printSlowEvents() const {
-        std::printf("GUI thread: events over %.0f ms, by receiver and type:\n", kSlowMs);
-        for (const auto& [kind, slow] : m_slow) {
-            std::printf("  %-50s %6d, longest %.1f ms\n", kind.c_str(), slow.count, slow.longestMs);
-        }
-    }
-
-private:
-    static constexpr double kSlowMs = 50.0;
-    struct Slow {
-        int count = 0;
-        double longestMs = 0.0;
-    };
-    int m_depth = 0; // GUI thread only
-    std::map<std::string, Slow> m_slow;
-};
 
 // The window with a count of what the listener hands it.
 class CountingWindow : public MainWindow {
@@ -271,7 +223,7 @@ int main(int argc, char** argv) {
     char* windowArguments[] = {&program[0], &address[0], nullptr};
     int windowArgumentCount = 2;
     QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
-    TimedApplication application(windowArgumentCount, windowArguments);
+    soak::TimedApplication application(windowArgumentCount, windowArguments);
     QCoreApplication::setOrganizationName("Tavrel Dynamics");
     QCoreApplication::setOrganizationDomain("tavrel-dynamics.example");
     QCoreApplication::setApplicationName("LX30Tools");
