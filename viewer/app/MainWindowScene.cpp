@@ -28,11 +28,11 @@ constexpr std::size_t kFollowSamples = 4000;
 } // namespace
 
 void MainWindow::setupSceneView() {
-    double length = settings.value("view/helperLength", kDefaultHelperLength).toDouble();
+    storedHelperLength = settings.value("view/helperLength", 0.0).toDouble();
+    double length = storedHelperLength;
     if (!(length > 0.0) || !std::isfinite(length)) {
         length = kDefaultHelperLength;
     }
-    storedHelperLength = settings.value("view/helperLength", 0.0).toDouble();
     sceneView = std::make_unique<window::SceneView>(renderer(), length);
     sceneView->updateLegend(intensityScale.table());
     sceneView->setLegendVisible(settings.value("view/legend", true).toBool());
