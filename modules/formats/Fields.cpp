@@ -98,7 +98,7 @@ double fieldValue(const DataPoint& p, Field field) {
     case Field::PulseShapeDeviation:
         return p.pulseShapeDeviation;
     case Field::Timestamp:
-        return p.timestamp;
+        return static_cast<double>(p.timestamp);
     }
     return 0.0;
 }
@@ -133,19 +133,24 @@ void setFieldValue(DataPoint& p, Field field, double value) {
         p.pulseShapeDeviation = value;
         break;
     case Field::Timestamp:
-        p.timestamp = value;
+        p.timestamp = timestampFromReal(value);
         break;
     }
 }
 
-std::uint32_t timestampU4(double timestamp) {
-    if (!(timestamp > 0.0)) {
-        return 0;
+std::uint32_t timestampU4(std::uint64_t timestamp) {
+    return timestamp >= 4294967295u ? 4294967295u : static_cast<std::uint32_t>(timestamp);
+}
+
+std::uint64_t timestampFromReal(double value) {
+    if (!(value > 0.0)) {
+        return 0; // negative, zero or NaN
     }
-    if (timestamp >= 4294967295.0) {
-        return 4294967295u;
+    if (value >= 18446744073709551615.0) {
+        return UINT64_MAX;
     }
-    return static_cast<std::uint32_t>(timestamp);
+    // Exact for every whole value a double holds; halves round up.
+    return static_cast<std::uint64_t>(std::floor(value + 0.5));
 }
 
 } // namespace formats

@@ -66,9 +66,11 @@ FieldSelection forModel(FieldSelection selection, LIDAR_TYPE mode);
 double fieldValue(const DataPoint& point, Field field);
 void setFieldValue(DataPoint& point, Field field, double value);
 
-// The timestamp as an unsigned 32-bit file value: the device's timestamps are 32-bit, but pass
-// through a float on their way, which can round the largest of them up to 2^32. Values beyond
-// the range are clamped to it; NaN gives 0.
-std::uint32_t timestampU4(double timestamp);
+// The timestamp as an unsigned 32-bit file value: the device's timestamps are 32-bit; a larger
+// one (from a file from elsewhere) is clamped to the largest.
+std::uint32_t timestampU4(std::uint64_t timestamp);
+// A time read as a real number (text, LAS GPS time, a float column) as the record's integer:
+// rounded to the nearest, negative values and NaN to 0, clamped to the largest.
+std::uint64_t timestampFromReal(double value);
 
 } // namespace formats

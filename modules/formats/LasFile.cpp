@@ -261,7 +261,7 @@ std::string writeLas(std::ostream& out, const std::deque<DataPoint>& points,
         w.raw(std::int8_t{0});     // scan angle rank
         w.raw(std::uint8_t{0});    // user data
         w.raw(std::uint16_t{0});   // point source
-        w.raw(p.timestamp);
+        w.raw(static_cast<double>(p.timestamp));
         for (Field f : extraFields) {
             w.raw(static_cast<float>(fieldValue(p, f)));
         }
@@ -386,7 +386,7 @@ void readLas(InputFile& in, ReadResult& result, Ticker& ticker) {
         p.z = get<std::int32_t>(r + 8) * scale[2] + shift[2];
         p.intensity = get<std::uint16_t>(r + 12);
         if (hasTime) {
-            p.timestamp = get<double>(r + timeAt);
+            p.timestamp = timestampFromReal(get<double>(r + timeAt));
         }
         for (const Extra& e : extras) {
             setFieldValue(p, static_cast<Field>(e.field),

@@ -31,7 +31,7 @@ DataPoint makeDataPoint(double azimuth, double elevation, double range, std::uin
     p.x = c.x;
     p.y = c.y;
     p.z = c.z;
-    p.timestamp = static_cast<double>(timestamp);
+    p.timestamp = timestamp;
     p.intensity = static_cast<float>(amplitude);
     if (mode == LIDAR_LX30) {
         p.reflectance = static_cast<float>(reflectance);

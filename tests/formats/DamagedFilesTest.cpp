@@ -199,8 +199,8 @@ TEST_F(DamagedFiles, PcdAsciiRowsAreChecked) {
 }
 
 TEST_F(DamagedFiles, PcdAsciiValuesReadAsTheNearestDouble) {
-    const std::string header = "FIELDS x y z timestamp\nSIZE 8 8 8 8\nTYPE F F F F\n"
-                               "COUNT 1 1 1 1\nWIDTH 3\nHEIGHT 1\nPOINTS 3\nDATA ascii\n";
+    const std::string header = "FIELDS x y z\nSIZE 8 8 8\nTYPE F F F\n"
+                               "COUNT 1 1 1\nWIDTH 4\nHEIGHT 1\nPOINTS 4\nDATA ascii\n";
     // Short decimals, and those too long for an exact integer of digits (16 digits and more).
     const std::vector<std::string> values = {"0.1",
                                              "-0.000000",
@@ -216,20 +216,20 @@ TEST_F(DamagedFiles, PcdAsciiValuesReadAsTheNearestDouble) {
                                              "4294967295.999999"};
     std::string rows;
     for (std::size_t i = 0; i < values.size(); ++i) {
-        rows += values[i] + (i % 4 == 3 ? "\n" : " ");
+        rows += values[i] + (i % 3 == 2 ? "\n" : " ");
     }
     const ReadResult ok = readBytes(header + rows, Format::PcdAscii);
     ASSERT_TRUE(ok.ok) << ok.error;
-    ASSERT_EQ(ok.points.size(), 3u);
+    ASSERT_EQ(ok.points.size(), 4u);
     for (std::size_t i = 0; i < values.size(); ++i) {
-        const DataPoint& p = ok.points[i / 4];
-        const double read[] = {p.x, p.y, p.z, p.timestamp};
+        const DataPoint& p = ok.points[i / 3];
+        const double read[] = {p.x, p.y, p.z};
         const double expected = std::strtod(values[i].c_str(), nullptr);
-        EXPECT_EQ(std::memcmp(&read[i % 4], &expected, sizeof expected), 0)
-            << values[i] << " read as " << read[i % 4];
+        EXPECT_EQ(std::memcmp(&read[i % 3], &expected, sizeof expected), 0)
+            << values[i] << " read as " << read[i % 3];
     }
     for (const char* bad : {"1.5.2", "--1", "-", "."}) {
-        EXPECT_EQ(errorOf(header + "1 2 3 4\n1 2 " + bad + " 4\n1 2 3 4\n", Format::PcdAscii),
+        EXPECT_EQ(errorOf(header + "1 2 3\n1 2 " + bad + "\n1 2 3\n1 2 3\n", Format::PcdAscii),
                   std::string("row 2: '") + bad + "' is not a number");
     }
 }

@@ -93,10 +93,14 @@ TEST(FieldTable, NamesSelectionAndModel) {
     EXPECT_EQ(defaults, (std::vector<Field>{Field::X, Field::Y, Field::Z, Field::Intensity,
                                             Field::Timestamp}));
     EXPECT_TRUE(selectedFields(noFields()).empty());
-    EXPECT_EQ(timestampU4(4294967296.0), 4294967295u);
-    EXPECT_EQ(timestampU4(-3.0), 0u);
-    EXPECT_EQ(timestampU4(std::nan("")), 0u);
-    EXPECT_EQ(timestampU4(12.9), 12u);
+    EXPECT_EQ(timestampU4(4294967296u), 4294967295u);
+    EXPECT_EQ(timestampU4(4294967295u), 4294967295u);
+    EXPECT_EQ(timestampFromReal(4000000001.0), 4000000001u);
+    EXPECT_EQ(timestampFromReal(12.5), 13u);
+    EXPECT_EQ(timestampFromReal(12.49), 12u);
+    EXPECT_EQ(timestampFromReal(-3.0), 0u);
+    EXPECT_EQ(timestampFromReal(std::nan("")), 0u);
+    EXPECT_EQ(timestampFromReal(1e30), UINT64_MAX);
 }
 
 // Every format keeps every column it holds, at the precision it stores them in, and reports

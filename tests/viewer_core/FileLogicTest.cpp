@@ -228,7 +228,7 @@ TEST(CapturePoints, TheDevicesPacketsBecomeThePointsTheWindowShowsLive) {
         EXPECT_EQ(a.z, b.z);
         EXPECT_EQ(a.intensity, b.intensity);
         EXPECT_EQ(a.reflectance, b.reflectance);
-        EXPECT_EQ(a.timestamp, static_cast<double>(i + 1));
+        EXPECT_EQ(a.timestamp, i + 1);
     }
     // The model shapes the points as it does live: LX20 high-speed points have no intensity.
     const viewer::CapturePoints fast = viewer::readCapturePoints(path, LIDAR_LX20, true);
