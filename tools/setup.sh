@@ -5,7 +5,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config git clang clang-format
+  build-essential cmake ninja-build pkg-config git clang clang-format ccache
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libboost-all-dev
   qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev
