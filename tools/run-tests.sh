@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, configures, builds, runs CTest;
-# then builds the tests that the sanitizers check with AddressSanitizer+UBSan and
-# with ThreadSanitizer and runs them under each (the library's, with the viewer's
-# pure core under ASan/UBSan as well); then the fuzz targets.
+# then builds the tests that the sanitizers check with AddressSanitizer+UBSan
+# (clang) and with ThreadSanitizer and runs them under each (the library's, with
+# the viewer's pure core under ASan/UBSan as well); then fuzzes in the ASan tree.
 #
 # Each stage's wall time is printed when it ends and all of them at the end, so
 # that every run shows where its time went. ccache, when present, keeps repeated
@@ -33,6 +33,11 @@ summary() {
   done
   local total=$(($(date +%s) - run_start))
   printf '   %-50s %3d:%02d\n' "total" $((total / 60)) $((total % 60))
+  # The budget of a run from a fresh clone on a 2-core machine, packages included.
+  local budget=${TEST_BUDGET_SECONDS:-1500}
+  if [ "$total" -gt "$budget" ]; then
+    printf '== over the time budget of %d:%02d: look at the stages above\n' $((budget / 60)) $((budget % 60))
+  fi
   [ $status -eq 0 ] || echo "== a stage failed (status $status)"
 }
 trap summary EXIT
@@ -43,13 +48,10 @@ jobs=$(nproc)
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 chmod 700 "$XDG_RUNTIME_DIR"
 
-source tools/compiler-cache.sh
+source tools/build-common.sh
 
-configure() { # dir, extra cmake args...
-  local dir=$1; shift
-  cmake -S "$root" -B "$root/$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >/dev/null
-}
-build() { # dir, cmake args...
+# Builds a tree whole.
+build_all() { # dir, cmake args...
   local dir=$1; shift
   configure "$dir" "$@"
   cmake --build "$dir" -j "$jobs"
@@ -66,32 +68,32 @@ build_tests() { # dir, labels (comma-separated), cmake args...
 # Tests that mostly wait on the network or on a virtual display run beside each
 # other beyond the core count; CTest starts the longest ones first from the
 # second run on (it keeps their times in the build folder).
-test_jobs=$((jobs * 2))
+run_tests() { # dir, NAME=VALUE settings for the tests' environment, ctest args...
+  local dir=$1; shift
+  (
+    while [ $# -gt 0 ] && [[ $1 =~ ^[A-Z_]+= ]]; do export "$1"; shift; done
+    cd "$dir" && ctest -j $((jobs * 2)) --output-on-failure "$@"
+  )
+}
 
-stage "build (RelWithDebInfo)" build build
-stage "tests" bash -c "cd build && ctest -j $test_jobs --output-on-failure --label-exclude soak"
+stage "build (RelWithDebInfo)" build_all build
+stage "tests" run_tests build --label-exclude soak
 
-# The sanitizers want little optimisation, and line tables are all their reports
-# need: both keep these trees' compile times down.
-sanitized=(-DSENTOVA_BUILD_BENCH=OFF -DSENTOVA_BUILD_CLI=OFF -DSENTOVA_BUILD_VIEWER_APP=OFF
-           "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
-           "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
-
-# The ASan/UBSan build also takes the viewer's pure core and its tests. The
+# The ASan/UBSan tree also takes the viewer's pure core and its tests. The
 # window tests stay in the normal build: most of what they run is Qt, VTK and
 # Mesa's software rendering, which are not instrumented, and a second build of
 # the window and its tests would cost minutes of the CI run.
-stage "build (AddressSanitizer + UndefinedBehaviorSanitizer)" \
-  build_tests build-asan library,viewer -DSENTOVA_SANITIZE=address "${sanitized[@]}"
-stage "library and viewer core tests under ASan/UBSan" bash -c "cd build-asan &&
+stage "build (AddressSanitizer + UndefinedBehaviorSanitizer, clang)" \
+  build_tests "$asan_tree" library,viewer "${asan_args[@]}"
+stage "library and viewer core tests under ASan/UBSan" run_tests "$asan_tree" \
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest -j $test_jobs --output-on-failure --label-regex '^(library|viewer)\$'"
+  --label-regex '^(library|viewer)$'
 
 stage "build (ThreadSanitizer)" \
   build_tests build-tsan library -DSENTOVA_SANITIZE=thread "${sanitized[@]}" -DSENTOVA_BUILD_VIEWER=OFF
-stage "library tests under TSan" bash -c "cd build-tsan &&
-  TSAN_OPTIONS='halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp' \
-  ctest -j $test_jobs --output-on-failure --label-regex library"
+stage "library tests under TSan" run_tests build-tsan \
+  "TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
+  --label-regex library
 
-stage "fuzzing" bash tools/run-fuzz.sh
+stage "fuzzing (in the ASan tree)" bash tools/run-fuzz.sh
 echo "== all test stages passed"

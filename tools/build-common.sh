@@ -1,0 +1,32 @@
+# Sourced by the build scripts after they set `root`: the compiler cache and the
+# configurations of the build trees they share.
+
+# ccache in front of the compilers, when installed. The base folder lets clones
+# in other folders share entries; precompiled headers are compiled with their own
+# time stamps and defines, which ccache has to accept.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+  export CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
+configure() { # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S "$root" -B "$root/$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >/dev/null
+}
+
+# The sanitizers want little optimisation, and line tables are all their reports
+# need: both keep these trees' compile times down. The command-line tool, the
+# window and the benchmarks are not run under them.
+sanitized=(-DSENTOVA_BUILD_BENCH=OFF -DSENTOVA_BUILD_CLI=OFF -DSENTOVA_BUILD_VIEWER_APP=OFF
+           "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
+           "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
+# One clang tree with AddressSanitizer and UBSan serves both the tests run under
+# them and the fuzz targets (libFuzzer needs clang), so the libraries they share
+# are compiled once. Full compiler paths: CMake starts a tree that was configured
+# with another compiler afresh, and leaves one configured with these alone.
+asan_tree=build-asan
+asan_args=("-DCMAKE_C_COMPILER=$(command -v clang || echo clang)"
+           "-DCMAKE_CXX_COMPILER=$(command -v clang++ || echo clang++)" -DSENTOVA_SANITIZE=address
+           -DSENTOVA_BUILD_FUZZ=ON "${sanitized[@]}")
