@@ -1,5 +1,7 @@
 #include "FakeDevice.h"
 
+#include "GuiTestSupport.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -149,8 +151,7 @@ void FakeDevice::run() {
 }
 
 std::string processDeviceAddress() {
-    const unsigned pid = static_cast<unsigned>(::getpid());
-    return "127.77." + std::to_string(pid / 250 % 250 + 1) + "." + std::to_string(pid % 250 + 1);
+    return "127.77.1." + std::to_string(processSlot() + 1);
 }
 
 } // namespace viewer_test

@@ -67,8 +67,8 @@ private:
     std::map<std::string, unsigned char> m_failures;
 };
 
-// A loopback address of its own for this test process (127.77.x.y), so that
-// test processes run in parallel do not meet on port 4365.
+// A loopback address of its own for this test process (127.77.1.x, from its
+// slot), so that test processes run in parallel do not meet on port 4365.
 std::string processDeviceAddress();
 
 } // namespace viewer_test

@@ -3,6 +3,7 @@
 #include "FakeDevice.h"
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QSurfaceFormat>
@@ -12,19 +13,66 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <thread>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
 namespace viewer_test {
+
+namespace {
+
+// A test process uses up to this many data ports from its own (taken ones walked past, a second
+// window, a port chosen in the preferences), all inside the walk of ports (4366 to 5000) and
+// away from its start.
+constexpr unsigned kPortsPerSlot = 20;
+constexpr unsigned kSlots = 30;
+constexpr unsigned kFirstSlotPort = 4400;
+
+// Claims a slot by binding an abstract socket name of its own, which this process holds until it
+// ends, so that test processes run at once (from this tree or another) never share a slot.
+// Waits for one to come free when all are held.
+unsigned claimSlot() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const unsigned first = static_cast<unsigned>(::getpid()) % kSlots;
+    do {
+        for (unsigned i = 0; i < kSlots; ++i) {
+            const unsigned slot = (first + i) % kSlots;
+            const int s = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            const std::string name = "sentova-window-test-slot-" + std::to_string(slot);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path + 1, name.data(), name.size());
+            const auto length =
+                static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+            if (s >= 0 && ::bind(s, reinterpret_cast<sockaddr*>(&address), length) == 0) {
+                return slot;
+            }
+            ::close(s);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    } while (std::chrono::steady_clock::now() < deadline);
+    throw std::runtime_error("no free window test slot");
+}
+
+} // namespace
+
+unsigned processSlot() {
+    static const unsigned slot = claimSlot();
+    return slot;
+}
 
 std::string deviceAddress() {
     return processDeviceAddress();
 }
 
 unsigned processDataPort() {
-    // Inside the walk of ports (4366 to 5000) but away from its start.
-    return 4400 + static_cast<unsigned>(::getpid()) % 550;
+    return kFirstSlotPort + kPortsPerSlot * processSlot();
 }
 
 void resetSettings() {
@@ -53,6 +101,12 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
         QTest::qWait(10);
     }
     return true;
+}
+
+bool waitForDisplayRefresh(QWidget* window, std::chrono::milliseconds timeout) {
+    auto* figure = child<QLabel>(window, "totalPoints_label");
+    figure->clear();
+    return waitUntil([figure] { return !figure->text().isEmpty(); }, timeout);
 }
 
 void onNextModal(const std::function<void(QWidget*)>& action) {

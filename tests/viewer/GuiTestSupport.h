@@ -18,6 +18,10 @@ class MainWindow;
 
 namespace viewer_test {
 
+// This process's slot among the window test processes running at once on this machine: its
+// loopback addresses and ports come from it.
+unsigned processSlot();
+
 // The address given to the window as its command-line argument in this process.
 std::string deviceAddress();
 
@@ -25,8 +29,8 @@ std::string deviceAddress();
 // argument 1); deviceAddress() unless a test changes it.
 void setWindowAddress(const std::string& address);
 
-// The laser data port stored for this process before each window is built, so
-// that parallel test processes do not share it.
+// The laser data port stored for this process before each window is built, the first of
+// twenty of its own.
 unsigned processDataPort();
 
 // Clears the settings store and sets "network/port" to processDataPort().
@@ -38,6 +42,12 @@ QStringList logLines(QWidget* window);
 // Processes events until condition() holds or the time-out passes.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
+
+// Waits for the next display refresh that takes in a change of the point buffer: only such a
+// refresh writes the points figure, which this blanks first. For showing that something did not
+// happen by the time the display had caught up.
+bool waitForDisplayRefresh(QWidget* window,
+                           std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
 
 // Calls action with the next modal widget that opens, from the event loop,
 // while the caller blocks in that modal dialog.
