@@ -1,5 +1,6 @@
 // Laser streaming per model, Get Frame, the data path into the display and a
 // rendered scan.
+#include "ScenePieces.h"
 #include "WindowFixture.h"
 
 #include "Sentova/LaserPacket.h"
@@ -13,6 +14,9 @@
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QVTKOpenGLNativeWidget.h>
+
+#include <vtkGenericOpenGLRenderWindow.h>
+#include <vtkRendererCollection.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -71,6 +75,24 @@ protected:
             device->sendData(static_cast<std::uint16_t>(processDataPort()),
                              tavrel::encodeLaserPacket(records));
         }
+    }
+
+    // Two points of this amplitude; a datagram of one point would be held back.
+    void sendAmplitude(std::uint16_t amplitude) {
+        std::vector<tavrel::LaserRecord> records(2);
+        for (tavrel::LaserRecord& record : records) {
+            record.range = 500;
+            record.amplitude = amplitude;
+        }
+        device->sendData(static_cast<std::uint16_t>(processDataPort()),
+                         tavrel::encodeLaserPacket(records));
+    }
+
+    std::array<double, 2> legend() {
+        return legendRange(widget<QVTKOpenGLNativeWidget>("lidarQvtkWidget")
+                               ->renderWindow()
+                               ->GetRenderers()
+                               ->GetFirstRenderer());
     }
 
     QString totalPoints() { return widget<QLabel>("totalPoints_label")->text(); }
@@ -258,7 +280,10 @@ TEST_F(LaserTest, MaximumPointsCapsTheBufferAndEmptiesIt) {
 
     stream(30, 50);
     EXPECT_TRUE(waitUntil([&] { return totalPoints() == "1000"; }));
-    QTest::qWait(300);
+    // An amplitude beyond the stream's, sent last: once the legend reaches it, the display has
+    // taken in every datagram before it.
+    sendAmplitude(60000);
+    EXPECT_TRUE(waitUntil([&] { return legend()[1] == 60000; }));
     EXPECT_EQ(totalPoints(), "1000");
 }
 
@@ -313,12 +338,14 @@ TEST_F(LaserTest, IntensityRangeFollowsTheDataUntilSetByHand) {
     EXPECT_EQ(intensityDialog(setMax, 2000), 2500);
     send({5000, 50});
     ASSERT_TRUE(waitUntil([&] { return totalPoints() == "8"; }));
-    QTest::qWait(250);
+    // A later refresh with points inside the range, so that any following would have happened.
+    send({1000, 1000});
+    ASSERT_TRUE(waitUntil([&] { return totalPoints() == "10"; }));
     EXPECT_EQ(intensityDialog(setMax, -1), 2000);
     EXPECT_EQ(intensityDialog(setMin, -1), 100);
 
     widget<QAction>("actionSet_auto_int")->trigger();
-    QTest::qWait(250);
+    EXPECT_TRUE(waitUntil([&] { return legend() == std::array<double, 2>{50, 5000}; }));
     EXPECT_EQ(intensityDialog(setMax, -1), 5000);
     EXPECT_EQ(intensityDialog(setMin, -1), 50);
 }
@@ -369,12 +396,16 @@ TEST_F(LaserTest, ScreenshotShowsTheWindowAndTheScan) {
     click("startLaserPushButton");
     stream(40, 50);
     ASSERT_TRUE(waitUntil([&] { return totalPoints() == "2000"; }));
-    QTest::qWait(300);
-    const QImage scene = view->grabFramebuffer();
+    int sceneForeground = 0;
     std::set<QRgb> sceneColours;
-    EXPECT_GT(foregroundPixels(scene, &sceneColours), emptyScene + 200);
     // Intensities spread over the range give several colours of the scale.
-    EXPECT_GT(sceneColours.size(), 10u);
+    EXPECT_TRUE(waitUntil([&] {
+        sceneColours.clear();
+        sceneForeground = foregroundPixels(view->grabFramebuffer(), &sceneColours);
+        return sceneForeground > emptyScene + 200 && sceneColours.size() > 10u;
+    })) << sceneForeground
+        << " foreground pixels against " << emptyScene << " empty, " << sceneColours.size()
+        << " colours";
 }
 
 } // namespace

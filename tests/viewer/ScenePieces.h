@@ -1,8 +1,9 @@
 // Finding the window's scene pieces in its renderer: the cloud's chunk actors (vertex-free point
-// actors) and the region helper (lines with a colour per cell).
+// actors), the region helper (lines with a colour per cell) and the colour legend.
 #pragma once
 
 #include <vtkActor.h>
+#include <vtkActor2DCollection.h>
 #include <vtkActorCollection.h>
 #include <vtkCellData.h>
 #include <vtkDataArray.h>
@@ -10,6 +11,8 @@
 #include <vtkPointGaussianMapper.h>
 #include <vtkPolyData.h>
 #include <vtkRenderer.h>
+#include <vtkScalarBarActor.h>
+#include <vtkScalarsToColors.h>
 
 #include <array>
 #include <cstring>
@@ -43,6 +46,20 @@ inline vtkActor* regionHelper(vtkRenderer* renderer) {
         }
     }
     return nullptr;
+}
+
+// The intensities the colour legend spans, {minimum, maximum}: the range the last display refresh
+// coloured the cloud with. {-1, -1} without a legend.
+inline std::array<double, 2> legendRange(vtkRenderer* renderer) {
+    vtkActor2DCollection* all = renderer->GetActors2D();
+    for (int i = 0; i < all->GetNumberOfItems(); ++i) {
+        auto* legend = vtkScalarBarActor::SafeDownCast(all->GetItemAsObject(i));
+        if (legend && legend->GetLookupTable()) {
+            const double* range = legend->GetLookupTable()->GetRange();
+            return {range[0], range[1]};
+        }
+    }
+    return {-1.0, -1.0};
 }
 
 // Every point the visible cloud actors draw.
