@@ -268,7 +268,9 @@ TEST_F(ViewTest, IntensityDialogsShowTheRangeOfAFileBeyondDeviceAmplitudes) {
     });
     ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "askForPCDFileToLoad"));
     ASSERT_TRUE(waitUntil([&] { return widget<QLabel>("totalPoints_label")->text() == "3"; }));
-    QTest::qWait(250);
+    ASSERT_TRUE(waitUntil([&] {
+        return legendRange(renderer()) == std::array<double, 2>{70000, 100000};
+    }));
 
     // Each dialog opens on its end of the range and accepts the other end's values.
     const auto shown = [&](const char* slot) {
