@@ -116,7 +116,8 @@ TEST_F(DisplayBudgetTest, ResetSceneAndSetMaxGiveTheBufferMemoryBack) {
     device->setSerial("SN-LX30-31");
     openWindow();
     setMaximum(10000000);
-    QTest::qWait(300);
+    // The figures of the empty buffer once the display has let go of what it held.
+    ASSERT_TRUE(waitForDisplayRefresh(window.get()));
     const std::size_t emptyHeap = heapInUse();
     const std::size_t emptyResident = residentBytes();
     constexpr std::size_t kMiB = 1024 * 1024;
