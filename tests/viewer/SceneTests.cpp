@@ -100,7 +100,6 @@ protected:
         click("scanPushButton");
         click("startLaserPushButton");
         ASSERT_TRUE(waitUntil([&] { return totalPoints() > 45000; }, std::chrono::seconds(10)));
-        QTest::qWait(400);
     }
 };
 
@@ -108,9 +107,14 @@ TEST_F(SceneTest, AFullFieldScanFillsTheDefaultView) {
     startSimulator("LX30");
     window->resize(1280, 800);
     scanTheRoom();
+    // Framed as the cloud grows: the box is judged once it fills the view, or at the deadline.
+    ScreenBox box;
+    waitUntil([&] {
+        box = screenBox();
+        return box.inside > 0.99 && std::max(box.width, box.height) > 0.7 &&
+               box.width * box.height > 0.3;
+    });
     saveScreenshots("full-field-default-view");
-
-    const ScreenBox box = screenBox();
     EXPECT_GT(box.inside, 0.99);
     EXPECT_GT(std::max(box.width, box.height), 0.7) << box.width << " x " << box.height;
     EXPECT_GT(box.width * box.height, 0.3) << box.width << " x " << box.height;
@@ -125,10 +129,13 @@ TEST_F(SceneTest, AFullFieldScanFillsTheDefaultView) {
     EXPECT_GT(up[2], 0.9);
 
     setOverlays(false);
-    QTest::qWait(200);
     // Points of one pixel without multisampling: some 45,000 of them light about 4 % of the
     // view; mostly black would be well under 1 %.
-    EXPECT_GT(litShare(), 0.02);
+    double lit = 0.0;
+    EXPECT_TRUE(waitUntil([&] {
+        lit = litShare();
+        return lit > 0.02;
+    })) << lit;
     setOverlays(true);
 }
 
@@ -144,20 +151,22 @@ TEST_F(SceneTest, ResetSceneAndFitViewFrameTheNewPoints) {
     renderer()->ResetCameraClippingRange();
     child<QAction>(window.get(), "actionClear_Scene")->trigger();
     ASSERT_TRUE(waitUntil([&] { return totalPoints() > 20000; }, std::chrono::seconds(5)));
-    QTest::qWait(300);
-    EXPECT_GT(screenBox().inside, 0.99);
+    EXPECT_TRUE(waitUntil([&] { return screenBox().inside > 0.99; })) << screenBox().inside;
 
     // Turned away again without a reset: the view stays where the operator put it until F.
     QTest::mouseClick(view(), Qt::LeftButton);
     camera->SetPosition(0, -1e6, 0);
     camera->SetFocalPoint(0, -1.1e6, 0);
-    QTest::qWait(300);
+    // Refreshes that took in more of the scan, each of which would have framed it if following.
+    for (int refresh = 0; refresh < 3; ++refresh) {
+        ASSERT_TRUE(waitForDisplayRefresh(window.get())) << refresh;
+    }
     EXPECT_LT(screenBox().inside, 0.01);
     QSignalSpy fits(child<QAction>(window.get(), "actionFit_view"), &QAction::triggered);
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     QTest::keyClick(view(), Qt::Key_F);
-    QTest::qWait(200);
+    EXPECT_TRUE(waitUntil([&] { return fits.count() > 0; }));
     EXPECT_EQ(fits.count(), 1);
     EXPECT_GT(screenBox().inside, 0.99);
 }
