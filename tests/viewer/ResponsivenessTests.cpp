@@ -166,11 +166,12 @@ TEST_F(ResponsivenessTest, TheViewTurnsAndRepaintsWhileACommandWaits) {
     };
     send(QEvent::MouseButtonPress, centre, Qt::LeftButton);
     for (int step = 1; step <= 10; ++step) {
+        const int drawn = renders;
         send(QEvent::MouseMove, centre + QPoint(15 * step, 5 * step), Qt::LeftButton);
-        QTest::qWait(20);
+        // Each step of the drag is drawn before the next, as the event loop lets it.
+        EXPECT_TRUE(waitUntil([&] { return renders > drawn; })) << step;
     }
     send(QEvent::MouseButtonRelease, centre + QPoint(150, 50), Qt::NoButton);
-    QTest::qWait(100);
 
     // Turned and drawn while Home still waits for its time-out.
     EXPECT_TRUE(window->waitingForDevice());
