@@ -20,6 +20,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -27,13 +29,14 @@
 namespace viewer_test {
 
 // One command exchange with the simulator from a socket of the test's own.
-inline std::string ask(const std::string& address, const std::string& command) {
+inline std::string ask(const std::string& address, const std::string& command,
+                       std::uint16_t port = 4365) {
     const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
     timeval timeout{0, 200000};
     ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_port = htons(4365);
+    to.sin_port = htons(port);
     ::inet_pton(AF_INET, address.c_str(), &to.sin_addr);
     ::sendto(s, command.data(), command.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     char buffer[512];
@@ -70,6 +73,31 @@ inline void stopSimulator(std::unique_ptr<QProcess>& simulator) {
         simulator->waitForFinished(5000);
         simulator.reset();
     }
+}
+
+// True once the simulator neither scans nor streams, as its motion state says.
+inline bool atRest(const std::string& address) {
+    const std::string state = ask(address, "SVGMTN");
+    return !state.empty() && state.find("streaming") == std::string::npos &&
+           state.find("scanning") == std::string::npos;
+}
+
+// The laser points a simulator has sent so far, to every host, from the counters line it prints
+// on SIGUSR1; -1 when no line came.
+inline long long pointsSent(QProcess& simulator) {
+    simulator.readAllStandardError();
+    ::kill(static_cast<pid_t>(simulator.processId()), SIGUSR1);
+    static const QRegularExpression points("points (\\d+);");
+    QString text;
+    QRegularExpressionMatch match;
+    waitUntil(
+        [&] {
+            text += QString::fromLatin1(simulator.readAllStandardError());
+            match = points.match(text);
+            return match.hasMatch();
+        },
+        std::chrono::seconds(5));
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }
 
 // Argument bytes (hex) of every command with this code in a simulator's log.
@@ -124,6 +152,16 @@ protected:
     }
 
     int totalPoints() { return child<QLabel>(window.get(), "totalPoints_label")->text().toInt(); }
+
+    // Waits until the window shows every point the simulator has sent so far (the listener may
+    // hold a last one back); returns how many it sent.
+    long long showAllSent() {
+        const long long sent = pointsSent(*simulator);
+        EXPECT_GE(sent, 0);
+        EXPECT_TRUE(waitUntil([&] { return totalPoints() >= sent - 1; }))
+            << totalPoints() << " shown of " << sent;
+        return sent;
+    }
 
     // Saves the window and the 3D view as PNG files when SENTOVA_SCREENSHOT_DIR names a folder.
     void saveScreenshots(const QString& name) {

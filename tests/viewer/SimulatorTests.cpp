@@ -49,18 +49,14 @@ TEST_F(SimulatorTest, GetFrameStreamsExactlyOneFrame) {
     ASSERT_EQ(logLines(window.get()).last(), "StartFullFieldScan(10, 3): Error 0x00: No Error.");
 
     // The device stops the stream and the aperture when the frame ends.
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            const std::string state = ask(deviceAddress(), "SVGMTN");
-            return !state.empty() && state.find("streaming") == std::string::npos &&
-                   state.find("scanning") == std::string::npos;
-        },
-        std::chrono::seconds(5)));
-    QTest::qWait(400);
+    EXPECT_TRUE(waitUntil([&] { return atRest(deviceAddress()); }, std::chrono::seconds(5)));
+    const long long sent = showAllSent();
     const int frame = totalPoints();
     EXPECT_GT(frame, 6000) << frame;
     EXPECT_LE(frame, 7500 + 40) << frame;
-    QTest::qWait(500);
+    EXPECT_LE(frame, sent);
+    // Asked again after the window has shown the frame: the device has sent nothing since.
+    EXPECT_EQ(pointsSent(*simulator), sent);
     EXPECT_EQ(totalPoints(), frame);
 
     EXPECT_EQ(logged("SVECCF"), (QStringList{"80535652524245"
