@@ -155,10 +155,12 @@ TEST_F(RecordingTest, BothChannelsAndTheLaserStreamGoToOneFile) {
     child<QDoubleSpinBox>(window.get(), "nLinesDoubleSpinBox")->setValue(3);
     click("getFramePushButton");
     EXPECT_TRUE(waitUntil([&] { return totalPoints() > 6000; }, std::chrono::seconds(5)));
-    QTest::qWait(1200);
-    // Size and time while recording.
-    EXPECT_TRUE(recordingLabel()->text().contains(
-        QRegularExpression("^Recording [0-9.]+ [kM]B 0:00:0[1-9]")))
+    // The frame over (its notification sent) and all of it shown.
+    EXPECT_TRUE(waitUntil([&] { return atRest(deviceAddress()); }, std::chrono::seconds(5)));
+    showAllSent();
+    // Size and time while recording, once a second of it has passed.
+    const QRegularExpression sizeAndTime("^Recording [0-9.]+ [kM]B 0:00:0[1-9]");
+    EXPECT_TRUE(waitUntil([&] { return recordingLabel()->text().contains(sizeAndTime); }))
         << recordingLabel()->text().toStdString();
     const int shown = totalPoints();
     const QString report = stopRecording();
@@ -209,7 +211,7 @@ TEST_F(RecordingTest, ReplayedRecordingGivesAListenerThePointsTheWindowSaw) {
     click("startLaserPushButton");
     EXPECT_TRUE(waitUntil([&] { return totalPoints() > 10000; }, std::chrono::seconds(5)));
     click("stopLaserPushButton");
-    QTest::qWait(200);
+    showAllSent();
     const int shown = totalPoints();
     ASSERT_TRUE(stopRecording().startsWith("Recorded "));
     sentova::pcap::LaserReadResult laser;
@@ -233,9 +235,12 @@ TEST_F(RecordingTest, ReplayedRecordingGivesAListenerThePointsTheWindowSaw) {
     sendTo(replayPort, tavrel::CommandSerialiser::SVRRBE({{1, 0}, {2, 0}, {0, dataPort}}));
     EXPECT_TRUE(waitUntil([&] { return collector.points().size() >= std::size_t(shown); },
                           std::chrono::seconds(15)));
-    QTest::qWait(300);
-    sendTo(replayPort, tavrel::CommandSerialiser::SVSRBE());
-    QTest::qWait(200);
+    // Stopped (the answer says so), then all the replay sent taken in: nothing beyond what the
+    // window saw may come after.
+    EXPECT_FALSE(ask(deviceAddress(), tavrel::CommandSerialiser::SVSRBE(), replayPort).empty());
+    const long long sent = pointsSent(replay);
+    EXPECT_TRUE(waitUntil([&] { return collector.points().size() + 1 >= std::size_t(sent); }))
+        << collector.points().size() << " of " << sent;
     listener.StopListening();
     replay.terminate();
     replay.waitForFinished(5000);
@@ -257,7 +262,7 @@ TEST_F(RecordingTest, LoadedRecordingGivesTheWindowThePointsItSawLive) {
     click("startLaserPushButton");
     EXPECT_TRUE(waitUntil([&] { return totalPoints() > 20000; }, std::chrono::seconds(5)));
     click("stopLaserPushButton");
-    QTest::qWait(200);
+    showAllSent();
     ASSERT_TRUE(stopRecording().startsWith("Recorded "));
     const int shown = totalPoints();
 
