@@ -49,9 +49,18 @@ TEST_F(ToolAndViewer, CaptureAndSaveAsGiveTheSameRows) {
     ASSERT_TRUE(
         waitUntil([&] { return tool.state() == QProcess::NotRunning; }, std::chrono::seconds(20)));
     ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
-    QTest::qWait(200);
+    std::size_t toolRows = 0;
+    const auto fromTool = rowsByTimestamp(toolFile, toolRows);
+    // The tool has stopped its stream: of all the device has sent, no more than the tool's rows
+    // went to the tool. Once the window shows the rest (less a point the listener may hold back),
+    // it holds everything sent while the tool captured.
+    const long long sent = pointsSent(*simulator);
+    ASSERT_GE(sent, 0);
+    EXPECT_TRUE(waitUntil([&] {
+        return totalPoints() + 1 >= sent - static_cast<long long>(toolRows);
+    })) << totalPoints()
+        << " shown, " << sent << " sent, " << toolRows << " to the tool";
     click("stopLaserPushButton");
-    QTest::qWait(200);
 
     const QString viewerFile = scratch.filePath("viewer.pcd");
     onNextModal([&](QWidget* modal) {
@@ -65,9 +74,7 @@ TEST_F(ToolAndViewer, CaptureAndSaveAsGiveTheSameRows) {
     ASSERT_TRUE(waitUntil([&] { return window->statusBar()->currentMessage().endsWith("saved."); },
                           std::chrono::seconds(10)));
 
-    std::size_t toolRows = 0;
     std::size_t viewerRows = 0;
-    const auto fromTool = rowsByTimestamp(toolFile, toolRows);
     const auto fromViewer = rowsByTimestamp(viewerFile, viewerRows);
     ASSERT_GT(toolRows, 10000u); // a second of the LX30's 25000 points per second
     EXPECT_EQ(fromTool.size(), toolRows) << "timestamps repeat";
