@@ -78,8 +78,12 @@ TEST_F(Controller, ShortCommandIsRefusedUnsent) {
     EXPECT_EQ(controller->SendBlockingCommand("SVHOM"), UnknownCommand);
     EXPECT_EQ(controller->SendNonBlockingCommand("SVHO", &cb), UnknownCommand);
     EXPECT_EQ(controller->SendNonBlockingCommand("SVHOME", nullptr), InvalidCallback);
-    std::this_thread::sleep_for(milliseconds(30));
-    EXPECT_EQ(device.received().size(), 1u);
+    // A command sent afterwards on the same socket arrives after anything those sent.
+    device.answerAll("EA");
+    ASSERT_EQ(controller->Stop(), NoError);
+    const auto received = device.received();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[1], "SVSTOP");
 }
 
 TEST_F(Controller, ReplyWithAnotherStemTimesOut) {
@@ -96,7 +100,13 @@ TEST_F(Controller, ReplyWithAnotherStemTimesOut) {
 TEST_F(Controller, LateReplyDoesNotReplaceTheTimeOut) {
     EXPECT_EQ(controller->SendBlockingCommand(CommandSerialiser::SVSTOP(), 50), Timeout);
     device.sendToClient(Reply("EA", "SVSTOP"));
-    std::this_thread::sleep_for(milliseconds(50));
+    // The reply to a non-blocking command, sent after the late one, is dispatched
+    // after it; it leaves the blocking result alone.
+    CountingCallback marker;
+    controller->SetMotionTimeout(0);
+    device.answerAll("EA");
+    ASSERT_EQ(controller->Home(&marker), NoError);
+    ASSERT_TRUE(Eventually([&] { return marker.calls == 1; }));
     EXPECT_EQ(controller->GetLastBlockingError(), Timeout);
     // The channel is free again.
     device.answerAll("EA");
@@ -127,7 +137,10 @@ TEST_F(Controller, BlockingProceedsWhileNonBlockingIsOutstanding) {
     // Matches both: only the blocking transaction completes.
     device.sendToClient(Reply("EE", "SVHOME", Bytes({4})));
     EXPECT_EQ(blocking.get(), NotHomed);
-    std::this_thread::sleep_for(milliseconds(30));
+    // The reply to a later blocking command is dispatched after that one.
+    device.answerAll("EA");
+    ASSERT_EQ(controller->Stop(), NoError);
+    device.setResponder(nullptr);
     EXPECT_EQ(cb.calls, 0);
 
     device.sendToClient(Reply("EA", "SVHOME"));
@@ -144,7 +157,9 @@ TEST_F(Controller, NonBlockingCallbackIsCalledExactlyOnce) {
     });
     ASSERT_EQ(controller->SetApertureAngles(10, 20, 1, &cb), NoError);
     ASSERT_TRUE(Eventually([&] { return cb.calls >= 1; }));
-    std::this_thread::sleep_for(milliseconds(50));
+    // A later command's reply comes after the second answer, and is dispatched after it.
+    device.answerAll("EA");
+    ASSERT_EQ(controller->Stop(), NoError);
     EXPECT_EQ(cb.calls, 1);
     EXPECT_EQ(cb.last, NoError);
     std::string response;
@@ -159,7 +174,9 @@ TEST_F(Controller, NonBlockingTimeOut) {
     ASSERT_TRUE(Eventually([&] { return cb.calls == 1; }));
     EXPECT_EQ(cb.last, Timeout);
     device.sendToClient(Reply("EA", "SVHOME")); // late: matches nothing
-    std::this_thread::sleep_for(milliseconds(100));
+    // A later command's reply is dispatched after the late one.
+    device.answerAll("EA");
+    ASSERT_EQ(controller->Stop(), NoError);
     EXPECT_EQ(cb.calls, 1);
 }
 
@@ -167,12 +184,13 @@ TEST_F(Controller, MotionTimeOutZeroMeansNoTimeOut) {
     CountingCallback cb;
     controller->SetMotionTimeout(0);
     ASSERT_EQ(controller->Home(&cb), NoError);
-    std::this_thread::sleep_for(milliseconds(300));
-    EXPECT_EQ(cb.calls, 0);
     // Blocking motion command with time-out 0 waits until the reply comes.
     auto home = std::async(std::launch::async, [&] { return controller->Home(); });
     seen(3);
-    EXPECT_EQ(home.wait_for(milliseconds(200)), std::future_status::timeout);
+    // Only time shows that no time-out runs: both commands wait through the
+    // same interval, long against a time-out of 0 taken as a few milliseconds.
+    EXPECT_EQ(home.wait_for(milliseconds(150)), std::future_status::timeout);
+    EXPECT_EQ(cb.calls, 0);
     device.sendToClient(Reply("EA", "SVHOME"));
     EXPECT_EQ(home.get(), NoError);
 }
@@ -182,8 +200,13 @@ TEST_F(Controller, ReplacedNonBlockingCommandDropsTheOldCallback) {
     controller->SetMotionTimeout(80);
     ASSERT_EQ(controller->Home(&first), NoError);
     ASSERT_EQ(controller->SetApertureAngles(1, 2, 3, &second), NoError);
+    const auto armed = std::chrono::steady_clock::now();
     ASSERT_TRUE(Eventually([&] { return second.calls == 1; }));
-    std::this_thread::sleep_for(milliseconds(120));
+    // Every time-out armed so far is due by then (normally already passed); a
+    // reply dispatched after that comes after their handlers on the socket thread.
+    std::this_thread::sleep_until(armed + milliseconds(80));
+    device.answerAll("EA");
+    ASSERT_EQ(controller->Stop(), NoError);
     EXPECT_EQ(first.calls, 0);
     EXPECT_EQ(second.calls, 1);
     EXPECT_EQ(second.last, Timeout);
@@ -281,8 +304,8 @@ TEST_F(Controller, ShutdownWithNonBlockingOutstandingCallsNothing) {
     CountingCallback cb;
     controller->SetMotionTimeout(30);
     ASSERT_EQ(controller->Home(&cb), NoError);
+    // The socket thread, where time-outs run, is joined when the controller goes.
     controller.reset();
-    std::this_thread::sleep_for(milliseconds(60));
     EXPECT_EQ(cb.calls, 0);
 }
 
