@@ -134,7 +134,9 @@ TEST_F(EventManager, NotificationsReachTheirCallbacksInOrder) {
     EXPECT_EQ(manager->ResetEventCallbacks(), 0);
     notify("EBAACK", Bytes({0x03}));
     notify("EBAACK", Bytes({0x80}));
-    std::this_thread::sleep_for(milliseconds(50));
+    // The reply to a later command is dispatched after both.
+    device.answerAll("EA");
+    ASSERT_EQ(manager->StopTimer(), NoError);
     EXPECT_EQ(a.calls().size(), 3u);
     EXPECT_EQ(b.calls().size(), 3u);
 }
@@ -191,17 +193,23 @@ TEST(EventManagerFacade, StopsItsThreadBeforeTheRegistryGoes) {
     EXPECT_EQ(manager->IsolatedIOGet(x, y), NoError);
     EXPECT_EQ(x, 0x12);
     // Notifications keep arriving while it is deleted.
-    std::atomic<bool> stop{false};
+    std::atomic<bool> stop{false}, finished{false};
+    std::atomic<int> sent{0};
     std::thread flood([&] {
         for (int i = 0; i < 200 && !stop; ++i) {
             device.sendToClient("EBAACK" + Bytes({1}));
+            ++sent;
             std::this_thread::sleep_for(milliseconds(1));
         }
+        finished = true;
     });
     ASSERT_TRUE(Eventually([&] { return !a.calls().empty(); }));
     manager.reset();
     const std::size_t after = a.calls().size();
-    std::this_thread::sleep_for(milliseconds(20));
+    // The socket thread is joined by now: the notifications still coming reach
+    // a closed port, and nothing calls back.
+    const int sentAtReset = sent;
+    ASSERT_TRUE(Eventually([&] { return sent >= sentAtReset + 10 || finished; }));
     EXPECT_EQ(a.calls().size(), after);
     stop = true;
     flood.join();
