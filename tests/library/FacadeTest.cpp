@@ -74,8 +74,11 @@ TEST_F(Facade, TriggerOperationsNeedARegisteredCallback) {
     EXPECT_EQ(sentova->SetApertureAnglesWithTrigger(1, 2, 3, 4, 5), InvalidCallback);
     EXPECT_EQ(sentova->TestHighPerformanceTrigger(4, 5), InvalidCallback);
     EXPECT_EQ(sentova->RegisterHighPerfTriggerCallback(nullptr), InvalidCallback);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(device.received().size(), 1u);
+    // A command sent afterwards on the same socket arrives after anything those sent.
+    ASSERT_EQ(sentova->Stop(), NoError);
+    const auto received = device.received();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[1], "SVSTOP");
 }
 
 TEST(FacadeAddress, TextWithAZeroByteIsNotAnAddress) {
@@ -83,8 +86,10 @@ TEST(FacadeAddress, TextWithAZeroByteIsNotAnAddress) {
     const std::string padded = device.address() + std::string("\0junk", 5);
     EXPECT_THROW(Sentova{padded}, boost::system::system_error);
     EXPECT_THROW(SentovaEventManager{padded}, boost::system::system_error);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_TRUE(device.received().empty());
+    // A controller made afterwards pings the device: nothing came before its ping.
+    Sentova reachable(device.address());
+    ASSERT_TRUE(device.waitForDatagrams(1));
+    EXPECT_EQ(device.received(), std::vector<std::string>{"SVPPPP"});
 }
 
 // What a program shows for a mistyped address says what is wrong with the text,
