@@ -136,8 +136,12 @@ TEST_F(Trigger, RecordsAreDecodedAndDeliveredOnTheTriggerThread) {
         log.contains("SentovaPrivate::HighPerfTriggerCallback: No data returning... Len: 19"));
     EXPECT_TRUE(log.contains("SentovaPrivate::HighPerfTriggerCallback index:7 tStamp: 100000 Az: "
                              "90 El: -90 Exp: 2\n"));
-    std::this_thread::sleep_for(milliseconds(30));
-    EXPECT_EQ(recorder.calls().size(), 1u);
+    // The next record is delivered after anything more those two would have given.
+    device.sendToClient("EBHPTG" + Record(8));
+    ASSERT_TRUE(Eventually([&] { return recorder.calls().size() >= 2; }));
+    const auto calls = recorder.calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1].index, 8u);
     // Socket and trigger threads log too: they go before the capture does.
     controller.reset();
 }
@@ -153,12 +157,12 @@ TEST_F(Trigger, LatestRecordWinsWhileTheCallbackRuns) {
     recorder.release();
     ASSERT_TRUE(Eventually([&] { return recorder.calls().size() == 2; }));
     EXPECT_EQ(recorder.calls()[1].index, 3u);
-    std::this_thread::sleep_for(milliseconds(30));
-    EXPECT_EQ(recorder.calls().size(), 2u);
-    // And the next record is delivered as usual.
+    // And the next record is delivered as usual, with nothing in between.
     device.sendToClient("EBHPTG" + Record(4));
-    ASSERT_TRUE(Eventually([&] { return recorder.calls().size() == 3; }));
-    EXPECT_EQ(recorder.calls()[2].index, 4u);
+    ASSERT_TRUE(Eventually([&] { return recorder.calls().back().index == 4; }));
+    const auto calls = recorder.calls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[1].index, 3u);
 }
 
 TEST_F(Trigger, ThrowingCallbackIsLoggedAndTheNextRecordStillArrives) {
@@ -190,7 +194,8 @@ TEST_F(Trigger, RecordsBeforeRegistrationAreIgnored) {
     device.answerAll("EA");
     EXPECT_EQ(controller->Stop(), NoError); // the record was processed before this reply
     ASSERT_EQ(controller->RegisterHighPerfTriggerCallback(&recorder), NoError);
-    std::this_thread::sleep_for(milliseconds(30));
+    // Nothing was handed over: no record is stored to be delivered later.
+    EXPECT_EQ(storedIndex(), 0u);
     EXPECT_TRUE(recorder.calls().empty());
 }
 
@@ -206,7 +211,11 @@ TEST_F(Trigger, RecordCompletesAnOutstandingNonBlockingMove) {
     std::string response;
     EXPECT_EQ(controller->GetLastNonBlockingResponse(response), NoError);
     EXPECT_EQ(response, Record(5));
-    std::this_thread::sleep_for(milliseconds(30));
+    // Once a later reply has been dispatched, the record's dispatch is over; it
+    // never reached the trigger thread.
+    device.answerAll("EA");
+    ASSERT_EQ(controller->Stop(), NoError);
+    EXPECT_EQ(storedIndex(), 0u);
     EXPECT_TRUE(recorder.calls().empty());
 }
 
