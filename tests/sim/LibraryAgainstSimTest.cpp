@@ -198,8 +198,12 @@ TEST(LibraryAgainstSim, FaultsBecomeTheDocumentedResults) {
     delayed.SetResponseTimeout(150);
     EXPECT_EQ(delayed.GetSerial(serial), tavrel::Timeout);
     delayed.SetResponseTimeout(1000);
-    // Let the late reply to the first request pass before asking again.
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    // Let the late reply to the first request pass before asking again: every
+    // reply of this simulator is delayed, and counted when it leaves.
+    ASSERT_TRUE(waitUntil([&] {
+        const auto c = late.sim.counters();
+        return c.repliesSent == c.repliesDelayed;
+    }));
     EXPECT_EQ(delayed.GetSerial(serial), tavrel::NoError);
 }
 
