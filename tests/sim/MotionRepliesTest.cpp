@@ -83,7 +83,7 @@ TEST(MotionReplies, ReplacedNonBlockingMoveNeverAnswersForTheNewOne) {
     ASSERT_EQ(device.Home(), tavrel::NoError);
     TimedNotification first, second;
     ASSERT_EQ(device.SetApertureAngles(90.0, 0.0, 90.0, &first), tavrel::NoError);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(waitUntil([&] { return f.sim.status().azimuth > 1.0; }));
     // The library replaces the outstanding move: only the second callback counts.
     const auto t0 = Clock::now();
     ASSERT_EQ(device.SetApertureAngles(-60.0, 0.0, 120.0, &second), tavrel::NoError);
@@ -155,7 +155,8 @@ TEST(MotionReplies, TimerReportsWhatRunsAndRollAndErrorFollowTheMotion) {
     // A long move: the target error is the way still to go, the roll leans
     // with the turn.
     ASSERT_EQ(device.SetApertureAngles(150.0, 0.0, 60.0), tavrel::NoError);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // Near full speed, and far from the end.
+    ASSERT_TRUE(waitUntil([&] { return f.sim.status().azimuth >= 10.0; }));
     double movingRoll = 0.0;
     ASSERT_EQ(device.GetStabilisedTargetDistance(distance), tavrel::NoError);
     ASSERT_EQ(device.GetStabilisedRoll(movingRoll), tavrel::NoError);
