@@ -122,8 +122,11 @@ TEST(ListenerAgainstSim, GetFrameCapturesExactlyOneFrame) {
     const auto sent = sim.status().pointsSent;
     // The listener holds back a lone point until the next packet, so the last
     // packet of the frame may leave one point behind.
-    ASSERT_TRUE(waitUntil([&] { return collector.count() + 1 >= sent; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Once the aperture has stopped, whatever else was sent has arrived too.
+    ASSERT_TRUE(waitUntil([&] {
+        const auto s = sim.status();
+        return !s.streaming && s.motion == "idle" && collector.count() + 1 >= s.pointsSent;
+    }));
     listener.StopListening();
 
     const auto observations = collector.observations();
@@ -168,7 +171,13 @@ TEST(ListenerAgainstSim, DroppedPacketsNeverArrive) {
     ASSERT_TRUE(waitUntil([&] { return sim.counters().packetsDropped >= 50; }));
     ASSERT_EQ(events.ManagerSendCommand(CommandSerialiser::SVSRBE()), tavrel::NoError);
     const auto counters = sim.counters();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Every datagram that left has arrived and been delivered (a lone point
+    // waits for the next datagram).
+    ASSERT_TRUE(waitUntil([&] {
+        const auto s = listener.GetStatistics();
+        return s.datagrams + s.refusedHeader + s.refusedSender >= sim.counters().packetsSent &&
+               collector.count() + 1 >= s.points;
+    }));
     listener.StopListening();
 
     // The still aperture looks at the far wall, 8 m straight ahead.
