@@ -80,7 +80,18 @@ TEST(Recorder, CrashLosesAtMostTheLastSecond) {
         Recorder recorder(file.path());
         for (int i = 0; i < 100; ++i)
             recorder.TrafficCallback(traffic("before the crash " + std::to_string(i), 1000 + i));
-        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        // Killed once all is on disk, or after a second at the latest.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        while (std::chrono::steady_clock::now() < deadline) {
+            try {
+                std::string partial;
+                if (readDatagrams(file.path(), &partial).size() == 100)
+                    break;
+            } catch (const CaptureError&) {
+                // Nothing written yet.
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         std::raise(SIGKILL);
     }
     int status = 0;
