@@ -60,6 +60,14 @@ protected:
         FAIL() << "the simulator did not come up";
     }
 
+    // The simulator has answered a command with this code.
+    bool simAnswered(const std::string& code) const {
+        std::ifstream log(dir / "sim.log");
+        const std::string text{std::istreambuf_iterator<char>(log),
+                               std::istreambuf_iterator<char>()};
+        return text.find(" " + code + " ") != std::string::npos;
+    }
+
     bool noPartialFiles() const {
         for (const auto& e : fs::directory_iterator(dir))
             if (e.path().extension() == ".part")
@@ -144,7 +152,10 @@ TEST_F(RecordCommand, InterruptStopsTheStreamAndKeepsTheFile) {
     ASSERT_EQ(run({kTool, "home", address}).status, 0);
     const fs::path file = dir / "stopped.pcap";
     Child record({kTool, "record", address, "-o", file.string(), "--port", port, "--scan", "full"});
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    // Interrupted once the stream runs.
+    for (int i = 0; i < 1000 && !simAnswered("SVRRBE"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(simAnswered("SVRRBE"));
     record.signal(SIGINT);
     const Ran r = record.wait();
     ASSERT_EQ(r.status, 0) << r.err;
@@ -180,15 +191,9 @@ TEST_F(RecordCommand, DissectorShowsTheRecordedCommandsErrorsNotificationsAndRec
                   "--speed", "10", "--lines", "2", "--measurement", "fast"});
     // Notifications go to every channel that configured events; the recording one did with
     // its reset before the scan. Another host binds a buffer to every frame start.
-    const auto started = [&] {
-        std::ifstream log(dir / "sim.log");
-        const std::string text{std::istreambuf_iterator<char>(log),
-                               std::istreambuf_iterator<char>()};
-        return text.find(" SVRRBE ") != std::string::npos;
-    };
-    for (int i = 0; i < 1000 && !started(); ++i)
+    for (int i = 0; i < 1000 && !simAnswered("SVRRBE"); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(started());
+    ASSERT_TRUE(simAnswered("SVRRBE"));
     {
         FrameStarts frames; // outlives the manager that calls it
         tavrel::SentovaEventManager other(address);
