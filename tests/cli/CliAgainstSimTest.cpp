@@ -432,10 +432,13 @@ TEST_F(CliAgainstSim, InterruptedCaptureStillWritesAValidFileAndStopsTheStream) 
     Child capture(
         {kTool, "capture", address, "-o", file.string(), "--port", port, "--scan", "full"});
     // Wait until points flow, then interrupt.
-    for (int i = 0; i < 200 && logged("SVRRBE").empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 400 && logged("SVRRBE").empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_FALSE(logged("SVRRBE").empty());
+    // How many points the capture holds shows nowhere outside it while its output is no
+    // terminal: the stream runs a while, long enough for about 2500 of them.
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
     capture.signal(SIGINT);
     const Ran r = capture.wait();
     ASSERT_EQ(r.status, 0) << r.err;
