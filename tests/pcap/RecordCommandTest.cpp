@@ -36,7 +36,9 @@ protected:
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         dir = pattern;
         address = processAddress();
-        port = std::to_string(5100 + ::getpid() % 4000);
+        // Clear of the window tests' ports (4400-6199), the command-line tests'
+        // (10000-29999) and the system's ephemeral range (32768 up).
+        port = std::to_string(30000 + ::getpid() % 2000);
     }
     void TearDown() override {
         if (sim) {
