@@ -1,0 +1,159 @@
+#include "Sentova/ScanFrames.h"
+
+#include <algorithm>
+
+namespace tavrel {
+
+ScanFrameSplitter::ScanFrameSplitter(scan_frame_options_t options) : m_options(options) {}
+
+void ScanFrameSplitter::AddBatch(const tavrel_rbe_obs_t* observations, std::size_t count,
+                                 std::uint64_t arrivalMicros, std::uint64_t drops,
+                                 std::vector<scan_frame_piece_t>* pieces) {
+    if (pieces)
+        pieces->clear();
+    const bool dropBefore = drops > m_drops;
+    m_drops = std::max(m_drops, drops);
+    if (count == 0) {
+        // The loss still lies inside the open frame, before whatever comes next.
+        if (dropBefore && m_open)
+            m_frame.dropInside = true;
+        return;
+    }
+
+    // Nothing is lost inside one datagram, but a measurement without a return
+    // has no record: the smallest step is the interval.
+    if (m_options.timestampGaps) {
+        std::uint32_t smallest = 0;
+        for (std::size_t i = 1; i < count; ++i) {
+            const std::uint32_t step = static_cast<std::uint32_t>(observations[i].timestamp -
+                                                                  observations[i - 1].timestamp);
+            if (step > 0 && (smallest == 0 || step < smallest))
+                smallest = step;
+        }
+        if (smallest > 0)
+            m_interval = smallest;
+    }
+
+    // Notifications whose window has passed without the raster confirming them.
+    if (m_endPending && arrivalMicros > m_endArrival + m_options.eventWindowMicros) {
+        m_endPending = false;
+        if (m_open)
+            closeFrame(true);
+    }
+    bool startNow = false;
+    if (m_startPending &&
+        (!m_open || !m_climbing || arrivalMicros > m_startArrival + m_options.eventWindowMicros)) {
+        m_startPending = false;
+        startNow = true;
+        if (m_open)
+            closeFrame(false);
+    }
+
+    std::size_t pieceBegin = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const tavrel_rbe_obs_t& o = observations[i];
+        const std::uint32_t timestamp = static_cast<std::uint32_t>(o.timestamp);
+        const bool drop = (i == 0 && dropBefore) || (m_open && gapBefore(timestamp));
+        if (!m_open) {
+            openFrame(o, arrivalMicros, startNow);
+        } else if (restartsAt(o.elevation)) {
+            // A loss right at the restart may have taken the end of the one
+            // frame or the start of the other: both are marked.
+            if (drop)
+                m_frame.dropInside = true;
+            if (pieces && i > pieceBegin)
+                pieces->push_back({m_frame.index, pieceBegin, i - pieceBegin});
+            pieceBegin = i;
+            m_startPending = false;
+            m_endPending = false;
+            closeFrame(true);
+            openFrame(o, arrivalMicros, true);
+        }
+        if (drop)
+            m_frame.dropInside = true;
+
+        m_frame.lastTimestamp = timestamp;
+        m_frame.lastArrivalMicros = arrivalMicros;
+        ++m_frame.points;
+        m_previousTimestamp = timestamp;
+        if (!m_climbing) {
+            if (o.elevation < m_lowest)
+                m_lowest = o.elevation;
+            else if (o.elevation > m_lowest + m_options.restartDegrees) {
+                m_climbing = true;
+                m_highest = o.elevation;
+            }
+        } else if (o.elevation > m_highest) {
+            m_highest = o.elevation;
+        }
+    }
+    if (pieces)
+        pieces->push_back({m_frame.index, pieceBegin, count - pieceBegin});
+}
+
+void ScanFrameSplitter::AddEvent(unsigned event, std::uint64_t arrivalMicros) {
+    if (event == kFrameStartEvent) {
+        // A restart the raster has just shown is this start; otherwise the
+        // start is still to come in the data.
+        if (m_open && m_frame.startSeen && m_frame.index > 0 &&
+            arrivalMicros <= m_frame.firstArrivalMicros + m_options.eventWindowMicros)
+            return;
+        m_startPending = true;
+        m_startArrival = arrivalMicros;
+    } else if (event == kFrameEndEvent) {
+        // The data may overtake the notification: an end just after a restart
+        // is the end of the frame the restart closed.
+        if (!m_open || (m_frame.startSeen && m_frame.index > 0 &&
+                        arrivalMicros <= m_frame.firstArrivalMicros + m_options.eventWindowMicros))
+            return;
+        m_endPending = true;
+        m_endArrival = arrivalMicros;
+    }
+}
+
+void ScanFrameSplitter::Finish() {
+    if (m_open)
+        closeFrame(m_endPending);
+    m_endPending = false;
+}
+
+std::vector<scan_frame_t> ScanFrameSplitter::TakeClosed() {
+    std::vector<scan_frame_t> out;
+    out.swap(m_closed);
+    return out;
+}
+
+void ScanFrameSplitter::openFrame(const tavrel_rbe_obs_t& first, std::uint64_t arrivalMicros,
+                                  bool startSeen) {
+    m_frame = scan_frame_t{};
+    m_frame.index = m_nextIndex++;
+    m_frame.firstTimestamp = static_cast<std::uint32_t>(first.timestamp);
+    m_frame.firstArrivalMicros = arrivalMicros;
+    m_frame.startSeen = startSeen;
+    m_open = true;
+    m_climbing = false;
+    m_lowest = first.elevation;
+    m_highest = first.elevation;
+}
+
+void ScanFrameSplitter::closeFrame(bool endSeen) {
+    m_frame.endSeen = endSeen;
+    m_closed.push_back(m_frame);
+    m_open = false;
+}
+
+bool ScanFrameSplitter::restartsAt(double elevation) const {
+    if (!m_climbing)
+        return false;
+    const double fall = std::max(m_options.restartDegrees, 0.5 * (m_highest - m_lowest));
+    return elevation < m_highest - fall;
+}
+
+bool ScanFrameSplitter::gapBefore(std::uint32_t timestamp) const {
+    if (!m_options.timestampGaps || m_interval == 0)
+        return false;
+    const std::uint32_t step = timestamp - m_previousTimestamp;
+    return step > std::uint64_t(m_options.gapIntervals) * m_interval;
+}
+
+} // namespace tavrel
