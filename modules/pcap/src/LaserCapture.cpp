@@ -12,6 +12,9 @@ namespace pcap {
 namespace {
 
 constexpr std::size_t kParameterSize = 5;
+constexpr std::uint64_t kProgressEvery = 1024;
+// Laser datagrams read before the source is chosen: a few seconds of a stream.
+constexpr std::uint64_t kChoosingDatagrams = 2048;
 
 std::size_t recordsIn(const Datagram& d) {
     const tavrel::LaserPacketLayout layout = tavrel::examineLaserPacket(
@@ -104,57 +107,81 @@ LaserFilter LaserSurvey::filter() const {
     return f;
 }
 
+bool frameNotification(const Datagram& d, unsigned& event) {
+    const std::string code = tavrel::protocol::kNotificationCodes[0];
+    if (d.sourcePort != tavrel::protocol::kCommandPort || d.bytes.size() < code.size() + 1 ||
+        d.bytes.compare(0, code.size(), code) != 0)
+        return false;
+    event = static_cast<unsigned char>(d.bytes[code.size()]);
+    return true;
+}
+
 LaserReadResult readLaserDatagrams(const std::string& path,
                                    const std::function<void(const Datagram&)>& deliver,
                                    const std::function<void(double)>& progress,
-                                   const std::function<bool()>& cancel) {
+                                   const std::function<bool()>& cancel,
+                                   const std::function<void(unsigned, std::uint64_t)>& events) {
     LaserReadResult result;
     LaserSurvey survey;
-    std::uint64_t size = 0;
-    // Progress runs over both passes: the survey is the first half.
-    const auto report = [&](const Reader& reader, double base) {
-        if (progress && size > 0)
-            progress(base + 0.5 * double(reader.position()) / double(size));
-    };
-    constexpr std::uint64_t kProgressEvery = 4096;
-    {
-        Reader reader(path);
-        size = reader.fileSize();
-        Datagram d;
-        while (reader.next(d)) {
-            survey.add(d);
-            if (reader.datagramsRead() % kProgressEvery == 0) {
-                if (cancel && cancel()) {
-                    result.cancelled = true;
-                    return result;
-                }
-                report(reader, 0.0);
-            }
-        }
-        result.problems = reader.report();
-    }
-    result.sources = survey.sources();
-    const LaserFilter filter = survey.filter();
-    result.deviceAddress = filter.deviceAddress;
-    if (result.deviceAddress == 0)
-        return result;
-
     Reader reader(path);
-    Datagram d;
-    while (reader.next(d)) {
+    const std::uint64_t size = reader.fileSize();
+    // The laser source is chosen from the file's beginning, so that the first
+    // datagrams go out without a pass over the whole file; until then the
+    // datagrams that may matter wait here, a bounded number of them.
+    std::vector<Datagram> waiting;
+    std::uint64_t candidates = 0;
+    bool chosen = false;
+    LaserFilter filter;
+    const auto pass = [&](const Datagram& d) {
+        unsigned event = 0;
         if (filter.accepts(d)) {
             ++result.datagrams;
             result.points += recordsIn(d);
             deliver(d);
+        } else if (events && d.sourceAddress == filter.deviceAddress &&
+                   frameNotification(d, event)) {
+            events(event, d.timeMicros);
+        }
+    };
+    const auto choose = [&] {
+        chosen = true;
+        filter = survey.filter();
+        result.deviceAddress = filter.deviceAddress;
+        for (const Datagram& d : waiting)
+            pass(d);
+        waiting.clear();
+        waiting.shrink_to_fit();
+    };
+    Datagram d;
+    while (reader.next(d)) {
+        survey.add(d);
+        std::uint16_t port = 0;
+        if (chosen && !filter.dataPorts.empty() &&
+            d.destinationPort == tavrel::protocol::kCommandPort &&
+            streamStartDataPort(d.bytes, port))
+            filter.dataPorts.insert(port); // a later stream start to another port
+        unsigned event = 0;
+        if (chosen) {
+            pass(d);
+        } else if (isLaserCandidate(d) || frameNotification(d, event)) {
+            candidates += isLaserCandidate(d) ? 1 : 0;
+            waiting.push_back(d);
+            if (candidates >= kChoosingDatagrams)
+                choose();
         }
         if (reader.datagramsRead() % kProgressEvery == 0) {
             if (cancel && cancel()) {
                 result.cancelled = true;
                 return result;
             }
-            report(reader, 0.5);
+            if (progress && size > 0)
+                progress(double(reader.position()) / double(size));
         }
     }
+    if (!chosen)
+        choose();
+    result.sources = survey.sources();
+    result.problems = reader.report();
     if (progress)
         progress(1.0);
     return result;

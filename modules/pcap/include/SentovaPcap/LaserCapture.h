@@ -66,16 +66,23 @@ struct LaserReadResult {
     std::string problems;
 };
 
-// Reads the laser data packets of the device out of a capture: a first pass
-// surveys the file, a second hands each laser datagram of the busiest source
-// to deliver, in file order. progress (0 to 1) and cancel are optional and are
-// called on the caller's thread between datagrams. Throws CaptureError when
-// the file cannot be read at all; damage later in the file ends the reading
-// with what came before it delivered and described in problems.
-LaserReadResult readLaserDatagrams(const std::string& path,
-                                   const std::function<void(const Datagram&)>& deliver,
-                                   const std::function<void(double)>& progress = {},
-                                   const std::function<bool()>& cancel = {});
+// Whether a datagram is the device's notification of an event, and which.
+bool frameNotification(const Datagram& datagram, unsigned& event);
+
+// Reads the laser data packets of the device out of a capture in one pass,
+// handing each laser datagram of the busiest source to deliver, in file order.
+// The source is chosen from the first two thousand laser datagrams (or the
+// whole file, if shorter), so the first datagrams go out at once; sources
+// still counts every datagram of the file. events, when given, receives the
+// device's event notifications recorded in the file with their capture times.
+// progress (0 to 1) and cancel are optional and are called on the caller's
+// thread between datagrams. Throws CaptureError when the file cannot be read
+// at all; damage later in the file ends the reading with what came before it
+// delivered and described in problems.
+LaserReadResult readLaserDatagrams(
+    const std::string& path, const std::function<void(const Datagram&)>& deliver,
+    const std::function<void(double)>& progress = {}, const std::function<bool()>& cancel = {},
+    const std::function<void(unsigned event, std::uint64_t timeMicros)>& events = {});
 
 } // namespace pcap
 } // namespace sentova
