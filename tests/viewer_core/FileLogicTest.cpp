@@ -2,8 +2,8 @@
 // names, telling captures from point files, the slice-wise copy of a buffer that keeps changing,
 // and the points of a recording decoded as the live stream is.
 #include "BufferSnapshot.h"
-#include "CapturePoints.h"
 #include "FileChoice.h"
+#include "SentovaPcap/CapturePoints.h"
 
 #include "CaptureTestSupport.h"
 #include "ObservationPoint.h"
@@ -199,10 +199,9 @@ TEST(CapturePoints, TheDevicesPacketsBecomeThePointsTheWindowShowsLive) {
     const std::string path = (dir / "session.pcap").string();
     writeBytes(path, session().bytes());
     std::vector<std::uint64_t> progress;
-    const viewer::CapturePoints read =
-        viewer::readCapturePoints(path, LIDAR_LX30, false, [&](std::uint64_t done, std::uint64_t) {
-            progress.push_back(done);
-        });
+    const sentova::pcap::CapturePoints read = sentova::pcap::readCapturePoints(
+        path, LIDAR_LX30, false,
+        [&](std::uint64_t done, std::uint64_t) { progress.push_back(done); });
     ASSERT_TRUE(read.ok) << read.error;
     EXPECT_EQ(read.device, "10.0.0.5");
     EXPECT_EQ(read.sources, 2u);
@@ -231,7 +230,8 @@ TEST(CapturePoints, TheDevicesPacketsBecomeThePointsTheWindowShowsLive) {
         EXPECT_EQ(a.timestamp, i + 1);
     }
     // The model shapes the points as it does live: LX20 high-speed points have no intensity.
-    const viewer::CapturePoints fast = viewer::readCapturePoints(path, LIDAR_LX20, true);
+    const sentova::pcap::CapturePoints fast =
+        sentova::pcap::readCapturePoints(path, LIDAR_LX20, true);
     ASSERT_EQ(fast.points.size(), 5u);
     EXPECT_EQ(fast.points[0].intensity, 0.0);
 }
@@ -247,7 +247,8 @@ TEST(CapturePoints, DamageKeepsWhatCameBeforeAndSaysWhat) {
     bytes.frame(pcaptest::rawFrame(datagramFrom(kDevice, 4366, packet(6, 10))));
     writeBytes(path, bytes.bytes().substr(0, bytes.bytes().size() - 50));
 
-    const viewer::CapturePoints read = viewer::readCapturePoints(path, LIDAR_LX30, false);
+    const sentova::pcap::CapturePoints read =
+        sentova::pcap::readCapturePoints(path, LIDAR_LX30, false);
     ASSERT_TRUE(read.ok) << read.error;
     EXPECT_EQ(read.points.size(), 5u);
     EXPECT_EQ(read.problems.rfind("damaged after 6 packets: ", 0), 0u) << read.problems;
@@ -261,25 +262,25 @@ TEST(CapturePoints, FilesWithoutLaserDataOrNotReadableAreErrors) {
     writeBytes(
         quiet,
         PcapBytes().frame(pcaptest::rawFrame(datagramFrom(kDevice, 50000, "EAHOME"))).bytes());
-    viewer::CapturePoints read = viewer::readCapturePoints(quiet, LIDAR_LX30, false);
+    sentova::pcap::CapturePoints read = sentova::pcap::readCapturePoints(quiet, LIDAR_LX30, false);
     EXPECT_FALSE(read.ok);
     EXPECT_EQ(read.error, "it holds no laser data");
 
     const std::string wifi = (dir / "wifi.pcap").string();
     writeBytes(wifi, PcapBytes(105).frame(std::string(30, '\0')).bytes());
-    read = viewer::readCapturePoints(wifi, LIDAR_LX30, false);
+    read = sentova::pcap::readCapturePoints(wifi, LIDAR_LX30, false);
     EXPECT_FALSE(read.ok);
     EXPECT_EQ(read.error.rfind("link type 105 (IEEE802_11", 0), 0u) << read.error;
 
     const std::string header = (dir / "header.pcap").string();
     writeBytes(header, PcapBytes().bytes().substr(0, 10));
-    read = viewer::readCapturePoints(header, LIDAR_LX30, false);
+    read = sentova::pcap::readCapturePoints(header, LIDAR_LX30, false);
     EXPECT_FALSE(read.ok);
     EXPECT_EQ(read.error.rfind("not a readable pcap or pcapng file", 0), 0u) << read.error;
 
     const std::string whole = (dir / "session.pcap").string();
     writeBytes(whole, session().bytes());
-    read = viewer::readCapturePoints(whole, LIDAR_LX30, false, {}, [] { return true; });
+    read = sentova::pcap::readCapturePoints(whole, LIDAR_LX30, false, {}, [] { return true; });
     EXPECT_TRUE(read.cancelled);
     EXPECT_TRUE(read.points.empty());
 }

@@ -5,12 +5,12 @@
 #include "MainWindow.h"
 
 #include "BufferSnapshot.h"
-#include "CapturePoints.h"
 #include "FileChoice.h"
 #include "FileWork.h"
 #include "Formats.h"
 #include "MemoryRelease.h"
 #include "PolyDataPoints.h"
+#include "SentovaPcap/CapturePoints.h"
 #include "ui_MainWindow.h"
 
 #include <QFile>
@@ -227,8 +227,8 @@ void MainWindow::askForPCDFileToLoad() {
         bool cancelled = false;
         QString error;
         if (viewer::loadKind(path) == viewer::LoadKind::Capture) {
-            viewer::CapturePoints read =
-                viewer::readCapturePoints(path, model, highSpeed, progress, cancel);
+            sentova::pcap::CapturePoints read =
+                sentova::pcap::readCapturePoints(path, model, highSpeed, progress, cancel);
             cancelled = read.cancelled;
             error = text(read.error);
             done = QString("File %1 loaded: %2 points of the laser stream from %3")
