@@ -5,6 +5,7 @@
 #include "ObservationPoint.h"
 #include "Report.h"
 
+#include "Sentova/ScanFrames.h"
 #include "Sentova/SentovaGrabber.h"
 
 #include <atomic>
@@ -21,16 +22,26 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Receives the observations on the listener's thread.
+// Receives the observations on the listener's thread. With a frame count it keeps only whole
+// scan frames: the open frame's points wait aside until the frame closes.
 class Receiver : public tavrel::SentovaLaserDataCallbackClass {
 public:
-    Receiver(LIDAR_TYPE model, bool highSpeed, std::optional<std::uint64_t> limit)
-        : m_model(model), m_highSpeed(highSpeed), m_limit(limit) {}
+    Receiver(LIDAR_TYPE model, bool highSpeed, std::optional<std::uint64_t> limit,
+             std::optional<std::uint64_t> frames)
+        : m_model(model), m_highSpeed(highSpeed), m_limit(limit), m_frames(frames) {}
+
+    // The listener whose drop counts mark frames that lost data; set before it starts.
+    void countDropsOf(const tavrel::SentovaGrabber* listener) { m_listener = listener; }
 
     void LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
                            unsigned int) override {
-        m_lastArrival = Clock::now().time_since_epoch().count();
+        const Clock::rep now = Clock::now().time_since_epoch().count();
+        m_lastArrival = now;
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_frames) {
+            keepWholeFrames(observations, now);
+            return;
+        }
         for (const tavrel::tavrel_rbe_obs_t& o : observations) {
             if (m_limit && m_points.size() >= *m_limit) {
                 break;
@@ -41,6 +52,7 @@ public:
     }
 
     std::uint64_t count() const { return m_count; }
+    std::uint64_t wholeFrames() const { return m_wholeFrames; }
     Clock::time_point lastArrival() const {
         return Clock::time_point(Clock::duration(m_lastArrival.load()));
     }
@@ -52,12 +64,56 @@ public:
     }
 
 private:
+    // Called with m_mutex held.
+    void keepWholeFrames(const std::vector<tavrel::tavrel_rbe_obs_t>& observations,
+                         Clock::rep now) {
+        if (m_wholeFrames >= *m_frames) {
+            return;
+        }
+        const std::uint64_t drops = m_listener ? m_listener->GetStatistics().kernelDrops : 0;
+        const auto micros =
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::duration(now)).count();
+        m_splitter.AddBatch(observations.data(), observations.size(),
+                            static_cast<std::uint64_t>(micros), drops, &m_pieces);
+        for (const tavrel::scan_frame_piece_t& piece : m_pieces) {
+            if (piece.frame != m_openIndex) {
+                closeOpen();
+                m_openIndex = piece.frame;
+            }
+            for (std::size_t i = piece.begin; i < piece.begin + piece.count; ++i) {
+                m_open.push_back(formats::toDataPoint(observations[i], m_model, m_highSpeed));
+            }
+        }
+    }
+
+    // Keeps the points of the frames that closed whole, drops the others'.
+    void closeOpen() {
+        for (const tavrel::scan_frame_t& f : m_splitter.TakeClosed()) {
+            if (f.index != m_openIndex) {
+                continue;
+            }
+            if (f.complete() && m_wholeFrames < *m_frames) {
+                m_points.insert(m_points.end(), m_open.begin(), m_open.end());
+                ++m_wholeFrames;
+                m_count = m_points.size();
+            }
+        }
+        m_open.clear();
+    }
+
     const LIDAR_TYPE m_model;
     const bool m_highSpeed;
     const std::optional<std::uint64_t> m_limit;
-    std::mutex m_mutex; // guards m_points
+    const std::optional<std::uint64_t> m_frames;
+    const tavrel::SentovaGrabber* m_listener = nullptr;
+    std::mutex m_mutex; // guards m_points and the frame state below
     std::deque<DataPoint> m_points;
+    tavrel::ScanFrameSplitter m_splitter;
+    std::vector<tavrel::scan_frame_piece_t> m_pieces;
+    std::uint64_t m_openIndex = 0;
+    std::deque<DataPoint> m_open; // the open frame's points
     std::atomic<std::uint64_t> m_count{0};
+    std::atomic<std::uint64_t> m_wholeFrames{0};
     std::atomic<Clock::rep> m_lastArrival{0};
 };
 
@@ -89,8 +145,9 @@ int runCapture(CaptureOptions o) {
         o.fields ? *o.fields : formats::forModel(formats::FieldSelection{}, model);
     const std::vector<tavrel::Parameter> parameters = laserParameters(o.laser, o.port);
 
-    Receiver receiver(model, model == LIDAR_LX20 && o.laser.highSpeed, o.points);
+    Receiver receiver(model, model == LIDAR_LX20 && o.laser.highSpeed, o.points, o.frames);
     tavrel::SentovaGrabber listener;
+    receiver.countDropsOf(&listener);
     if (!listener.StartListening(o.address, o.port, &receiver)) {
         failed("cannot listen for laser data on UDP port " + std::to_string(o.port));
     }
@@ -160,6 +217,9 @@ int runCapture(CaptureOptions o) {
             break;
         }
         if (o.points && receiver.count() >= *o.points) {
+            break;
+        }
+        if (o.frames && receiver.wholeFrames() >= *o.frames) {
             break;
         }
         if (o.seconds && elapsed >= *o.seconds) {

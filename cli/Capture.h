@@ -21,6 +21,8 @@ struct CaptureOptions {
     LaserSettings laser;             // the model's settings; laser.model is set from model
     std::optional<ScanSettings> scan;
     bool frame = false;
+    // Whole scan frames to receive; only their points are written.
+    std::optional<std::uint64_t> frames;
     std::optional<std::uint64_t> points;
     std::optional<double> seconds;
     Destination output;

@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "Recording.h"
 
 #include "Failure.h"
 #include "Report.h"
@@ -85,6 +86,19 @@ int runConvert(const ConvertOptions& o) {
             std::fprintf(stderr, "\rreading %s: %3.0f%%\x1b[K", o.input.c_str(),
                          total == 0 ? 100.0 : 100.0 * static_cast<double>(done) / total);
         };
+    }
+    if (o.frame && !isRecording(o.input)) {
+        usageError("--frame reads a recording (.pcap, .pcapng), not '" + o.input + "'");
+    }
+    if (o.inputFormat.empty() && isRecording(o.input)) {
+        const std::deque<DataPoint> points = readRecordingPoints(o.input, o.frame);
+        if (terminal) {
+            std::fprintf(stderr, "\r\x1b[K");
+        }
+        writePoints(o.output, points,
+                    o.fields.value_or(formats::forModel(formats::FieldSelection{}, LIDAR_GENERIC)),
+                    terminal);
+        return kSuccess;
     }
     formats::ReadResult in;
     if (o.inputFormat.empty()) {

@@ -25,6 +25,7 @@ struct ConvertOptions {
     std::string inputFormat; // empty: from the extension or the content
     Destination output;
     std::optional<formats::FieldSelection> fields; // default: the input's columns
+    std::optional<std::uint64_t> frame;            // of a recording, 0-based; none: every point
     bool quiet = false;
 };
 int runConvert(const ConvertOptions& options);

@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "Failure.h"
 #include "Record.h"
+#include "Recording.h"
 
 #include "Sentova/Sentova.h"
 
@@ -230,6 +231,11 @@ int run(int argc, char** argv) {
                       "Capture one scan frame: the device starts the stream with the frame and "
                       "stops it and the aperture when the frame ends (scan pattern from --scan, "
                       "default full)");
+    std::uint64_t captureFrames = 0;
+    capture
+        ->add_option("--frames", captureFrames,
+                     "Stop after this many whole scan frames and write only their points")
+        ->check(CLI::PositiveNumber);
     auto* pointsOption = capture->add_option("--points", points, "Stop after this many points")
                              ->check(CLI::PositiveNumber);
     capture->add_option("--seconds", seconds, "Stop after this many seconds")
@@ -275,8 +281,18 @@ int run(int argc, char** argv) {
                         "Input format (default: from the extension or the content)");
     convert->add_option("--fields", fields,
                         "Columns to write (default: the input's): " + fieldNames());
+    std::optional<std::uint64_t> convertFrame;
+    convert->add_option("--frame", convertFrame,
+                        "Of a recording (.pcap, .pcapng): only this scan frame (0-based)");
     convert->add_flag("--force", force, "Replace an existing file");
     convert->add_flag("-q,--quiet", quiet, "No progress line");
+
+    std::string framesInput;
+    bool framesJson = false;
+    auto* frames = app.add_subcommand("frames", "List the scan frames of a recording (.pcap, "
+                                                ".pcapng): points, time stamps, duration, whole");
+    frames->add_option("file", framesInput, "The recording to read")->required();
+    frames->add_flag("--json", framesJson, "Machine-readable output");
 
     if (argc > 1 && argv[1][0] != '-') {
         bool known = false;
@@ -348,6 +364,9 @@ int run(int argc, char** argv) {
             o.scan = captureScan.resolved("full");
         }
         o.frame = frame;
+        if (captureFrames > 0) {
+            o.frames = captureFrames;
+        }
         if (points > 0) {
             o.points = points;
         }
@@ -382,9 +401,13 @@ int run(int argc, char** argv) {
         o.input = input;
         o.inputFormat = inputFormat;
         o.fields = parseFields(fields);
+        o.frame = convertFrame;
         o.output = chooseOutput(output, formatName, force);
         o.quiet = quiet;
         return runConvert(o);
+    }
+    if (*frames) {
+        return runFrames(framesInput, framesJson);
     }
     return kUsage;
 }

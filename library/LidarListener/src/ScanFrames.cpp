@@ -53,7 +53,9 @@ void ScanFrameSplitter::AddBatch(const tavrel_rbe_obs_t* observations, std::size
     for (std::size_t i = 0; i < count; ++i) {
         const tavrel_rbe_obs_t& o = observations[i];
         const std::uint32_t timestamp = static_cast<std::uint32_t>(o.timestamp);
-        const bool drop = (i == 0 && dropBefore) || (m_open && gapBefore(timestamp));
+        // The device sends a datagram whole: a gap inside one is a run of measurements
+        // without a return, only one between datagrams may be a loss.
+        const bool drop = i == 0 && (dropBefore || (m_open && gapBefore(timestamp)));
         if (!m_open) {
             openFrame(o, arrivalMicros, startNow);
         } else if (restartsAt(o.elevation)) {

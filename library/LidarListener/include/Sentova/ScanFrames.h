@@ -50,7 +50,10 @@ struct scan_frame_options_t {
     // than half the elevation the frame has climbed.
     double restartDegrees = 0.01;
     // Recordings carry no drop counts: a step in the device time stamps of
-    // more than gapIntervals measurement intervals is taken for lost data.
+    // more than gapIntervals measurement intervals between one batch (a
+    // datagram) and the next is taken for lost data. A run of measurements
+    // without a return (open sky, an open door) that spans datagrams cannot be
+    // told from a loss and marks the frame too.
     bool timestampGaps = false;
     unsigned gapIntervals = 4;
     // How far apart in arrival time a notification and the data it belongs to
