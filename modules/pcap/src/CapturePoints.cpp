@@ -41,8 +41,9 @@ CaptureRead readCaptureObservations(const std::string& path, const ObservationSi
             reinterpret_cast<const unsigned char*>(d.bytes.data()), d.bytes.size());
         splitter.AddBatch(batch.data(), batch.size(), d.timeMicros, 0, &pieces);
         result.points += batch.size();
-        closed();
+        // The batch first: the end of a frame that the batch closes is in it.
         observations(batch, pieces);
+        closed();
     };
     const auto events = [&](unsigned event, std::uint64_t micros) {
         splitter.AddEvent(event, micros);
