@@ -58,6 +58,7 @@ void ScanFrameSplitter::AddBatch(const tavrel_rbe_obs_t* observations, std::size
         const bool drop = i == 0 && (dropBefore || (m_open && gapBefore(timestamp)));
         if (!m_open) {
             openFrame(o, arrivalMicros, startNow);
+            m_startNotified = startNow;
         } else if (restartsAt(o.elevation)) {
             // A loss right at the restart may have taken the end of the one
             // frame or the start of the other: both are marked.
@@ -66,10 +67,14 @@ void ScanFrameSplitter::AddBatch(const tavrel_rbe_obs_t* observations, std::size
             if (pieces && i > pieceBegin)
                 pieces->push_back({m_frame.index, pieceBegin, i - pieceBegin});
             pieceBegin = i;
+            m_previousEndNotified = m_endPending;
+            const bool startNotified = m_startPending;
             m_startPending = false;
             m_endPending = false;
             closeFrame(true);
             openFrame(o, arrivalMicros, true);
+            m_restarted = true;
+            m_startNotified = startNotified;
         }
         if (drop)
             m_frame.dropInside = true;
@@ -94,19 +99,24 @@ void ScanFrameSplitter::AddBatch(const tavrel_rbe_obs_t* observations, std::size
 }
 
 void ScanFrameSplitter::AddEvent(unsigned event, std::uint64_t arrivalMicros) {
+    // The data may overtake a notification: one that comes just after a
+    // restart, when that restart had none yet, belongs to it.
+    const bool justRestarted =
+        m_open && m_restarted &&
+        arrivalMicros <= m_frame.firstArrivalMicros + m_options.eventWindowMicros;
     if (event == kFrameStartEvent) {
-        // A restart the raster has just shown is this start; otherwise the
-        // start is still to come in the data.
-        if (m_open && m_frame.startSeen && m_frame.index > 0 &&
-            arrivalMicros <= m_frame.firstArrivalMicros + m_options.eventWindowMicros)
+        if (justRestarted && !m_startNotified) {
+            m_startNotified = true;
             return;
+        }
         m_startPending = true;
         m_startArrival = arrivalMicros;
     } else if (event == kFrameEndEvent) {
-        // The data may overtake the notification: an end just after a restart
-        // is the end of the frame the restart closed.
-        if (!m_open || (m_frame.startSeen && m_frame.index > 0 &&
-                        arrivalMicros <= m_frame.firstArrivalMicros + m_options.eventWindowMicros))
+        if (justRestarted && !m_previousEndNotified) {
+            m_previousEndNotified = true;
+            return;
+        }
+        if (!m_open)
             return;
         m_endPending = true;
         m_endArrival = arrivalMicros;
@@ -132,6 +142,8 @@ void ScanFrameSplitter::openFrame(const tavrel_rbe_obs_t& first, std::uint64_t a
     m_frame.firstTimestamp = static_cast<std::uint32_t>(first.timestamp);
     m_frame.firstArrivalMicros = arrivalMicros;
     m_frame.startSeen = startSeen;
+    m_restarted = false;
+    m_startNotified = false;
     m_open = true;
     m_climbing = false;
     m_lowest = first.elevation;

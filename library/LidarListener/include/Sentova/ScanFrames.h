@@ -122,6 +122,11 @@ private:
     std::uint64_t m_startArrival = 0;
     bool m_endPending = false;
     std::uint64_t m_endArrival = 0;
+    // Whether the open frame began at a restart of the raster, and which of
+    // the notifications around that restart have come.
+    bool m_restarted = false;
+    bool m_startNotified = false;
+    bool m_previousEndNotified = false;
 };
 
 } // namespace tavrel
