@@ -68,10 +68,13 @@ void PacketFaults::offer(const Endpoint& to, std::string bytes, double t,
         ++m_counters.truncated;
     }
     if (draw(kBadHeader) < m_options.badHeader && !bytes.empty()) {
-        // Still begins with 'E', so a listener takes it for a header and refuses it.
+        // Still begins with 'E', so a listener takes it for a header and refuses it,
+        // unless its length is whole records: then it would pass as headerless.
         static const char spoilt[] = "EBRBEX";
         bytes.replace(0, std::min<std::size_t>(6, bytes.size()), spoilt,
                       std::min<std::size_t>(6, bytes.size()));
+        if (bytes.size() % tavrel::kLaserRecordSize == 0)
+            bytes.pop_back();
         ++m_counters.badHeader;
     }
     const int copies = draw(kDuplicate) < m_options.duplicate ? 2 : 1;

@@ -21,12 +21,14 @@ LaserRecord decodeData(const char* record) {
 
 LaserPacketLayout examineLaserPacket(const unsigned char* data, std::size_t length) {
     LaserPacketLayout layout;
-    if (length > 0 && data[0] == 'E') {
-        if (length < kLaserHeaderSize || std::memcmp(data, kLaserHeader, kLaserHeaderSize) != 0) {
-            layout.discarded = true;
-            return layout;
-        }
+    if (length >= kLaserHeaderSize && std::memcmp(data, kLaserHeader, kLaserHeaderSize) == 0) {
         layout.headerSize = kLaserHeaderSize;
+    } else if (length > 0 && data[0] == 'E' && length % kLaserRecordSize != 0) {
+        // A first time stamp byte of 0x45 is as common as any other, so an 'E' alone
+        // proves nothing: only a length that no run of whole records has shows a
+        // broken header.
+        layout.discarded = true;
+        return layout;
     }
     layout.records = (length - layout.headerSize) / kLaserRecordSize;
     return layout;

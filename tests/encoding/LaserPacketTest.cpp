@@ -62,10 +62,15 @@ TEST(LaserPacketLayoutRule, HeaderRecordsAndDiscard) {
     const std::string headerless = encodeLaserPacket({r, r, r}, false);
     EXPECT_EQ(Examine(headerless).headerSize, 0u);
     EXPECT_EQ(Examine(headerless).records, 3u);
-    // A headerless packet whose first timestamp byte is 0x45 ('E') is discarded.
+    // A headerless packet whose first timestamp byte is 0x45 ('E') is whole
+    // records long; a packet that begins with 'E' and is not, is refused.
     LaserRecord e;
     e.timestamp = 0x45000000u;
-    EXPECT_TRUE(Examine(encodeLaserPacket({e}, false)).discarded);
+    EXPECT_FALSE(Examine(encodeLaserPacket({e}, false)).discarded);
+    EXPECT_EQ(Examine(encodeLaserPacket({e, r}, false)).records, 2u);
+    EXPECT_EQ(Examine(encodeLaserPacket({e, r}, false)).headerSize, 0u);
+    EXPECT_TRUE(Examine(encodeLaserPacket({e}, false) + "x").discarded);
+    EXPECT_TRUE(Examine("E").discarded);
     EXPECT_EQ(Examine(std::string()).records, 0u);
     EXPECT_FALSE(Examine(std::string()).discarded);
 }

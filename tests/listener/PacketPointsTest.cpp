@@ -76,17 +76,21 @@ TEST(PacketPoints, HeaderRule) {
     EXPECT_EQ(cloud.size(), 4u);
     EXPECT_EQ(cloud.width, 4u);
 
-    // Packets that begin with 'E' without the full header are dropped whole,
-    // including a headerless one whose first timestamp byte happens to be 0x45.
-    EXPECT_FALSE(Append(cloud, TwoRecords(0x45000000u)));
+    // A headerless packet whose first timestamp byte happens to be 0x45 ('E')
+    // is whole records long, so it is kept.
+    EXPECT_TRUE(Append(cloud, TwoRecords(0x45000000u)));
+    EXPECT_EQ(cloud.size(), 6u);
+    // Packets that begin with 'E' without the full header and are not whole
+    // records are dropped whole.
     EXPECT_FALSE(Append(cloud, "EBRBEX" + TwoRecords(1)));
+    EXPECT_FALSE(Append(cloud, TwoRecords(0x45000000u) + "x"));
     EXPECT_FALSE(Append(cloud, "EBR"));
-    EXPECT_EQ(cloud.size(), 4u);
+    EXPECT_EQ(cloud.size(), 6u);
 
     // Empty and header-only packets are kept but add nothing.
     EXPECT_TRUE(Append(cloud, ""));
     EXPECT_TRUE(Append(cloud, "EBRBEP"));
-    EXPECT_EQ(cloud.size(), 4u);
+    EXPECT_EQ(cloud.size(), 6u);
 }
 
 TEST(PacketPoints, PartialTrailingRecordIsIgnored) {

@@ -27,9 +27,11 @@ struct LaserRecord {
 // Decodes the 22 bytes at record (the caller guarantees they are there).
 LaserRecord decodeData(const char* record);
 
-// Where the records of a packet are. A packet whose first byte is 'E' must begin
-// with "EBRBEP" (header of 6 bytes) or it is discarded; any other first byte, or
-// an empty packet, means no header. Bytes after the last whole record are ignored.
+// Where the records of a packet are. A packet that begins "EBRBEP" has the 6-byte
+// header. Any other packet has none; one whose first byte is 'E' (as a headerless
+// packet's first time stamp may begin) must then be a whole number of records, or
+// it is discarded as a broken header. Bytes after the last whole record are
+// otherwise ignored.
 struct LaserPacketLayout {
     bool discarded = false;
     std::size_t headerSize = 0;
