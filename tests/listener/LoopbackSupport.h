@@ -84,6 +84,12 @@ public:
         m_changed.wait_for(lock, kWait, [&] { return m_batches.size() >= count; });
         return m_batches;
     }
+    // Waits until the condition on the batches holds; returns them all.
+    template <typename Condition> std::vector<Batch> WaitUntil(Condition condition) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait_for(lock, kWait, [&] { return condition(m_batches); });
+        return m_batches;
+    }
     std::vector<Batch> Snapshot() {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_batches;

@@ -1,5 +1,5 @@
+#include "ObservationDecoding.h"
 #include "Sentova/LaserPacket.h"
-#include "SentovaGrabberPrivate.h"
 #include "grabber.h"
 
 #include "ByteString.h"
@@ -120,14 +120,12 @@ TEST(PacketPoints, AccumulationGrowsTheCloudGeometrically) {
     EXPECT_LT(reallocations, 40u);
 }
 
-TEST(PacketPoints, ObservationFromPoint) {
+TEST(PacketPoints, ObservationFromRecord) {
     // azimuth C0 00 00 00, elevation 0, range 00 00 03 E8
     const std::string record =
         Bytes({0x00, 0xFF, 0xFF, 0xFF, 0xC0, 0,    0,    0,    0,    0,    0,
                0,    0x00, 0x00, 0x03, 0xE8, 0x12, 0x34, 0xFF, 0xFE, 0x00, 0x05});
-    Cloud cloud;
-    ASSERT_TRUE(Append(cloud, record));
-    const tavrel::tavrel_rbe_obs_t obs = tavrel::toObservation(cloud.points.at(0));
+    const tavrel::tavrel_rbe_obs_t obs = tavrel::observationFromRecord(Data(record));
     EXPECT_EQ(obs.azimuth, -90.0);
     EXPECT_EQ(obs.elevation, 0.0);
     EXPECT_EQ(obs.range, 1000.0);
@@ -136,11 +134,21 @@ TEST(PacketPoints, ObservationFromPoint) {
     EXPECT_EQ(obs.reflectance, -2.0);
     EXPECT_EQ(obs.pulse_shape_deviation, 5.0);
 
-    pcl::PointXYZINormal p = cloud.points[0];
-    p.normal_z = 4294967296.0f;
-    EXPECT_EQ(tavrel::toObservation(p).timestamp, 4294967296u);
-    p.normal_z = std::numeric_limits<float>::quiet_NaN();
-    EXPECT_EQ(tavrel::toObservation(p).timestamp, 0u);
-    p.normal_z = -3.0f;
-    EXPECT_EQ(tavrel::toObservation(p).timestamp, 0u);
+    // The cloud point is the observation in single precision.
+    pcl::PointXYZINormal p;
+    pcl::SentovaGrabber::pointFromObservation(p, obs);
+    Cloud cloud;
+    ASSERT_TRUE(Append(cloud, record));
+    EXPECT_EQ(p.x, cloud.points.at(0).x);
+    EXPECT_EQ(p.normal_z, cloud.points.at(0).normal_z);
+    EXPECT_EQ(p.intensity, cloud.points.at(0).intensity);
+    EXPECT_EQ(p.data[3], 1.0f);
+
+    // The largest time stamp and an odd angle stay exact, unlike in the point.
+    const std::string odd = Bytes(
+        {0xFF, 0xFF, 0xFF, 0xFF, 0x0E, 0x38, 0xE3, 0x8E, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    const tavrel::tavrel_rbe_obs_t exact = tavrel::observationFromRecord(Data(odd));
+    EXPECT_EQ(exact.timestamp, 4294967295u);
+    EXPECT_EQ(exact.azimuth, 0x0E38E38E * (360.0 / 4294967296.0));
+    EXPECT_EQ(exact.elevation, 360.0 / 4294967296.0);
 }

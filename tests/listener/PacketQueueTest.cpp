@@ -1,48 +1,109 @@
-#include "PacketQueue.h"
+#include "ObservationQueue.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
-TEST(PacketQueue, RunsKeepTheirOrderAndAStopDiscardsTheRest) {
-    pcl::PacketQueue<int> queue;
-    std::vector<int> in = {1, 2};
-    queue.enqueue(in);
-    EXPECT_TRUE(in.empty());
-    in = {3};
-    queue.enqueue(in);
-    std::vector<int> out;
-    ASSERT_TRUE(queue.dequeueAll(out));
-    EXPECT_EQ(out, (std::vector<int>{1, 2, 3}));
+using tavrel::ObservationChunk;
+using tavrel::ObservationQueue;
 
-    in = {4};
-    queue.enqueue(in);
-    queue.stopQueue();
-    EXPECT_TRUE(queue.stopRequested());
-    out.clear();
-    EXPECT_FALSE(queue.dequeueAll(out));
-    EXPECT_TRUE(out.empty());
-    in = {5};
-    queue.enqueue(in); // refused once stopped
-    EXPECT_FALSE(queue.dequeueAll(out));
-    EXPECT_TRUE(out.empty());
+namespace {
+constexpr std::size_t kObservation = sizeof(tavrel::tavrel_rbe_obs_t);
+
+ObservationChunk Chunk(ObservationQueue& queue, std::initializer_list<std::uint64_t> stamps) {
+    ObservationChunk chunk = queue.spare();
+    for (std::uint64_t t : stamps) {
+        tavrel::tavrel_rbe_obs_t o{};
+        o.timestamp = t;
+        chunk.observations.push_back(o);
+    }
+    chunk.datagramEnds.push_back(chunk.observations.size());
+    return chunk;
 }
 
-TEST(PacketQueue, StopWakesAWaitingReader) {
-    pcl::PacketQueue<int> queue;
-    std::vector<int> first;
+std::vector<std::uint64_t> Stamps(const std::vector<ObservationChunk>& chunks) {
+    std::vector<std::uint64_t> stamps;
+    for (const auto& c : chunks)
+        for (const auto& o : c.observations)
+            stamps.push_back(o.timestamp);
+    return stamps;
+}
+} // namespace
+
+TEST(ObservationQueue, ChunksKeepTheirOrderAndAStopDiscardsTheRest) {
+    ObservationQueue queue(1 << 20);
+    queue.push(Chunk(queue, {1, 2}));
+    queue.push(Chunk(queue, {3}));
+    std::vector<ObservationChunk> taken;
+    ASSERT_TRUE(queue.pop(taken, 100));
+    EXPECT_EQ(Stamps(taken), (std::vector<std::uint64_t>{1, 2, 3}));
+    queue.recycle(taken);
+    EXPECT_TRUE(taken.empty());
+
+    queue.push(Chunk(queue, {4}));
+    queue.stop();
+    EXPECT_TRUE(queue.stopRequested());
+    EXPECT_FALSE(queue.pop(taken, 100));
+    EXPECT_TRUE(taken.empty());
+    queue.push(Chunk(queue, {5})); // refused once stopped
+    EXPECT_FALSE(queue.pop(taken, 100));
+    EXPECT_EQ(queue.heldBytes(), 0u);
+}
+
+TEST(ObservationQueue, BoundedByTheBytesItHoldsUntilRecycled) {
+    ObservationQueue queue(4 * kObservation);
+    EXPECT_TRUE(queue.fits(0, 4 * kObservation));
+    EXPECT_FALSE(queue.fits(kObservation, 4 * kObservation));
+    queue.push(Chunk(queue, {1, 2, 3}));
+    EXPECT_EQ(queue.heldBytes(), 3 * kObservation);
+    EXPECT_TRUE(queue.fits(0, kObservation));
+    EXPECT_FALSE(queue.fits(0, 2 * kObservation));
+
+    // Taken chunks still count until given back: the consumer is reading them.
+    std::vector<ObservationChunk> taken;
+    ASSERT_TRUE(queue.pop(taken, 100));
+    EXPECT_FALSE(queue.fits(0, 2 * kObservation));
+    queue.recycle(taken);
+    EXPECT_EQ(queue.heldBytes(), 0u);
+    EXPECT_TRUE(queue.fits(0, 4 * kObservation));
+    EXPECT_EQ(queue.peakBytes(), 3 * kObservation);
+
+    // A recycled chunk comes back empty, its storage kept.
+    const ObservationChunk again = queue.spare();
+    EXPECT_TRUE(again.observations.empty());
+    EXPECT_TRUE(again.datagramEnds.empty());
+    EXPECT_GE(again.observations.capacity(), 3u);
+}
+
+TEST(ObservationQueue, APopTakesWholeChunksUpToTheBatchSizeButAlwaysOne) {
+    ObservationQueue queue(1 << 20);
+    queue.push(Chunk(queue, {1, 2, 3}));
+    queue.push(Chunk(queue, {4}));
+    queue.push(Chunk(queue, {5, 6}));
+    std::vector<ObservationChunk> taken;
+    ASSERT_TRUE(queue.pop(taken, 2));
+    EXPECT_EQ(Stamps(taken), (std::vector<std::uint64_t>{1, 2, 3}));
+    queue.recycle(taken);
+    ASSERT_TRUE(queue.pop(taken, 3));
+    EXPECT_EQ(Stamps(taken), (std::vector<std::uint64_t>{4, 5, 6}));
+    queue.recycle(taken);
+}
+
+TEST(ObservationQueue, StopWakesAWaitingReader) {
+    ObservationQueue queue(1 << 20);
+    std::vector<std::uint64_t> first;
     bool result = true;
     std::thread reader([&] {
-        std::vector<int> out;
-        while ((result = queue.dequeueAll(out))) {
-            first.insert(first.end(), out.begin(), out.end());
-            out.clear();
+        std::vector<ObservationChunk> taken;
+        while ((result = queue.pop(taken, 100))) {
+            const auto stamps = Stamps(taken);
+            first.insert(first.end(), stamps.begin(), stamps.end());
+            queue.recycle(taken);
         }
     });
-    std::vector<int> in = {7};
-    queue.enqueue(in);
-    queue.stopQueue();
+    queue.push(Chunk(queue, {7}));
+    queue.stop();
     reader.join();
     EXPECT_FALSE(result);
-    EXPECT_TRUE(first.empty() || first == std::vector<int>{7});
+    EXPECT_TRUE(first.empty() || first == std::vector<std::uint64_t>{7});
 }

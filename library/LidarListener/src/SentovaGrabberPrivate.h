@@ -1,18 +1,13 @@
-// The listener's implementation: owns the grabber and turns each cloud it
-// signals into observations for the application.
+// The listener's implementation: owns the grabber, whose observations go
+// straight to the application's callback.
 #pragma once
 
 #include "Sentova/SentovaGrabber.h"
 #include "grabber.h"
 
-#include <boost/signals2/connection.hpp>
-
 #include <string>
 
 namespace tavrel {
-
-// One cloud point as an observation; the timestamp is truncated toward zero.
-tavrel_rbe_obs_t toObservation(const pcl::PointXYZINormal& point);
 
 class SentovaGrabberPrivate {
 public:
@@ -23,13 +18,10 @@ public:
 
     bool StartListening(const std::string& ip, int port, SentovaLaserDataCallbackClass* callback);
     void StopListening();
-    // Runs on the grabber's consumer thread.
-    void cloudCallback(const pcl::SentovaGrabber::Cloud::ConstPtr& cloud, unsigned int n);
 
     pcl::SentovaGrabber m_grabber;
-    // Written only while the grabber is stopped; read by the consumer thread.
+    // Written only while the grabber is stopped.
     SentovaLaserDataCallbackClass* m_callback = nullptr;
-    boost::signals2::connection m_connection;
 };
 
 } // namespace tavrel

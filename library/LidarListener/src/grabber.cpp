@@ -1,6 +1,7 @@
 #include "grabber.h"
 
-#include "Sentova/Encoding.h"
+#include "ObservationDecoding.h"
+
 #include "Sentova/LaserPacket.h"
 #include "Sentova/SentovaLogger.h"
 
@@ -9,24 +10,19 @@
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/system/system_error.hpp>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <ctime>
 #include <exception>
+#include <utility>
 
 namespace pcl {
 
 namespace {
-constexpr std::size_t kReceiveBufferBytes = 65535;
-// At most this many datagrams are taken from the socket per completion, so that
-// a flood still reaches the consumer in runs.
-constexpr std::size_t kMaxRun = 64;
 // The most records one datagram can carry.
-constexpr std::size_t kMaxRecords = kReceiveBufferBytes / tavrel::kLaserRecordSize;
+constexpr std::size_t kMaxRecords =
+    tavrel::DatagramBatch::kDatagramBytes / tavrel::kLaserRecordSize;
+// A backlog reaches the sink in batches of about this many observations, so that
+// the batch being handed on adds little to what the queue holds.
+constexpr std::size_t kMaxBatchObservations = 65536;
 
 // The counters have one writer, the socket thread: a plain load and store is
 // enough, and readers take relaxed loads.
@@ -43,8 +39,9 @@ SentovaGrabber::SentovaGrabber() : SentovaGrabber(boost::asio::ip::address_v4::a
 
 SentovaGrabber::SentovaGrabber(const boost::asio::ip::address& sensorAddress,
                                unsigned short dataPort)
-    : m_dataPort(dataPort), m_sensorAddress(sensorAddress), m_receiveBuffer(kReceiveBufferBytes),
-      m_pointCloud(new Cloud), m_pointCloudSignal(createSignal<sig_cb_sentova_point_cloud>()) {
+    : m_dataPort(dataPort), m_sensorAddress(sensorAddress),
+      m_batch(std::make_unique<tavrel::DatagramBatch>()), m_pointCloud(new Cloud),
+      m_pointCloudSignal(createSignal<sig_cb_sentova_point_cloud>()) {
     m_timestamps.reserve(kMaxRecords);
 }
 
@@ -82,10 +79,11 @@ bool SentovaGrabber::startGrabbing() {
         return false;
     }
     requestReceiveBuffer(*socket);
-    requestArrivalDetails(*socket);
+    tavrel::DatagramBatch::requestArrivalDetails(socket->native_handle());
 
     m_stop = false;
-    m_packetQueue = std::make_shared<PacketQueue<Datagram>>();
+    m_packetQueue = std::make_shared<tavrel::ObservationQueue>(m_queueLimit);
+    m_pending = tavrel::ObservationChunk();
     m_filterSender =
         m_sensorAddress != boost::asio::ip::address(boost::asio::ip::address_v4::any());
     m_acceptedIsV4 = m_sensorAddress.is_v4();
@@ -110,7 +108,7 @@ bool SentovaGrabber::startGrabbing() {
     } catch (const std::exception& e) {
         console::print(console::L_ERROR, "[SentovaGrabber::start] Unable to start thread! %s\n",
                        e.what());
-        m_packetQueue->stopQueue();
+        m_packetQueue->stop();
         m_consumerThread->join();
         m_consumerThread.reset();
         m_countersLive = false;
@@ -142,7 +140,7 @@ boost::system::error_code SentovaGrabber::stopSequence() {
     m_socket.reset();
     m_ioService.reset();
 
-    m_packetQueue->stopQueue();
+    m_packetQueue->stop();
     m_consumerThread->join();
     m_consumerThread.reset();
     m_countersLive = false;
@@ -198,6 +196,22 @@ void SentovaGrabber::setRequestedReceiveBufferSize(int bytes) {
     m_requestedReceiveBufferSize = bytes;
 }
 
+void SentovaGrabber::setQueueLimit(std::size_t bytes) {
+    m_queueLimit = bytes;
+}
+
+std::size_t SentovaGrabber::getQueueLimit() const {
+    return m_queueLimit;
+}
+
+std::size_t SentovaGrabber::getQueuePeakBytes() const {
+    return m_packetQueue ? m_packetQueue->peakBytes() : 0;
+}
+
+void SentovaGrabber::setObservationSink(ObservationSink sink) {
+    m_observationSink = std::move(sink);
+}
+
 void SentovaGrabber::setTrafficObserver(
     std::shared_ptr<tavrel::SentovaTrafficCallbackClass> observer) {
     m_traffic.Set(std::move(observer));
@@ -216,6 +230,7 @@ tavrel::stream_statistics_t SentovaGrabber::getStatistics() const {
     s.refusedSender = get(m_counters.refusedSender);
     s.refusedHeader = get(m_counters.refusedHeader);
     s.kernelDrops = get(m_counters.kernelDrops);
+    s.queueDrops = get(m_counters.queueDrops);
     s.pointsMissing = get(m_counters.pointsMissing);
     s.lastDatagramMicros = get(m_counters.lastDatagramMicros);
     return s;
@@ -225,8 +240,8 @@ tavrel::stream_statistics_t SentovaGrabber::getStatistics() const {
 void SentovaGrabber::resetCounters() {
     for (std::atomic<std::uint64_t>* a :
          {&m_counters.datagrams, &m_counters.points, &m_counters.bytes, &m_counters.refusedSender,
-          &m_counters.refusedHeader, &m_counters.kernelDrops, &m_counters.pointsMissing,
-          &m_counters.lastDatagramMicros})
+          &m_counters.refusedHeader, &m_counters.kernelDrops, &m_counters.queueDrops,
+          &m_counters.pointsMissing, &m_counters.lastDatagramMicros})
         a->store(0, std::memory_order_relaxed);
     m_lastDropCounter = 0;
     m_gaps.Reset();
@@ -248,20 +263,6 @@ void SentovaGrabber::requestReceiveBuffer(boost::asio::ip::udp::socket& socket) 
                              << (error ? " (" + error.message() + ")" : std::string());
 }
 
-// Each received datagram comes with the socket's kernel drop counter, the
-// system's arrival time and the address it was sent to.
-void SentovaGrabber::requestArrivalDetails(boost::asio::ip::udp::socket& socket) {
-    const int fd = socket.native_handle();
-    const int on = 1;
-    const std::pair<int, int> options[] = {
-        {SOL_SOCKET, SO_RXQ_OVFL}, {SOL_SOCKET, SO_TIMESTAMPNS}, {IPPROTO_IP, IP_PKTINFO}};
-    for (const auto& option : options) {
-        if (setsockopt(fd, option.first, option.second, &on, sizeof on) != 0)
-            SENTOVA_LOG(warning) << "laser data socket option " << option.second << ": "
-                                 << std::strerror(errno);
-    }
-}
-
 void SentovaGrabber::socketThreadLoop() {
     asyncSocketWait();
     m_ioService->run();
@@ -275,105 +276,81 @@ void SentovaGrabber::asyncSocketWait() {
 void SentovaGrabber::socketReady(const boost::system::error_code& error) {
     if (m_stop || error == boost::asio::error::operation_aborted)
         return;
-    // Whatever has arrived is taken at once and queued as one run, without a
-    // round trip through the I/O service for each datagram.
-    for (std::size_t i = 0; i < kMaxRun && receiveOne(); ++i) {
-    }
-    if (!m_received.empty())
-        m_packetQueue->enqueue(m_received);
+    // Whatever has arrived is taken at once, a batch per system call and a queue
+    // chunk per batch, without a round trip through the I/O service in between.
+    const int fd = m_socket->native_handle();
+    std::size_t received = 0;
+    do {
+        received = m_batch->receive(fd);
+        if (received == 0)
+            break;
+        m_pending = m_packetQueue->spare();
+        for (std::size_t i = 0; i < received; ++i)
+            handleDatagram(i);
+        if (!m_pending.datagramEnds.empty())
+            m_packetQueue->push(std::move(m_pending));
+    } while (received == tavrel::DatagramBatch::kMaxDatagrams && !m_stop);
     asyncSocketWait();
 }
 
-// Receives one datagram if one is waiting; false otherwise.
-bool SentovaGrabber::receiveOne() {
-    sockaddr_in from{};
-    iovec vector{m_receiveBuffer.data(), m_receiveBuffer.size()};
-    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(std::uint32_t)) +
-                                           CMSG_SPACE(sizeof(timespec)) +
-                                           CMSG_SPACE(sizeof(in_pktinfo))];
-    msghdr message{};
-    message.msg_name = &from;
-    message.msg_namelen = sizeof from;
-    message.msg_iov = &vector;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t received = recvmsg(m_socket->native_handle(), &message, MSG_DONTWAIT);
-    if (received < 0)
-        return false;
-
-    Arrival arrival;
-    arrival.sourceAddress = ntohl(from.sin_addr.s_addr);
-    arrival.sourcePort = ntohs(from.sin_port);
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
-            std::memcpy(&arrival.dropCounter, CMSG_DATA(c), sizeof arrival.dropCounter);
-            arrival.dropCounterSeen = true;
-        } else if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-            timespec t;
-            std::memcpy(&t, CMSG_DATA(c), sizeof t);
-            arrival.micros = static_cast<std::uint64_t>(t.tv_sec) * 1000000u +
-                             static_cast<std::uint64_t>(t.tv_nsec) / 1000u;
-        } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info;
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            arrival.destinationAddress = ntohl(info.ipi_addr.s_addr);
-        }
-    }
-    if (arrival.micros == 0)
-        arrival.micros = tavrel::SystemMicrosNow();
-    handleDatagram(static_cast<std::size_t>(received), arrival);
-    return true;
-}
-
-void SentovaGrabber::handleDatagram(std::size_t bytes, const Arrival& arrival) {
+void SentovaGrabber::handleDatagram(std::size_t index) {
+    const unsigned char* data = m_batch->data(index);
+    const std::size_t bytes = m_batch->length(index);
+    const tavrel::DatagramArrival& arrival = m_batch->arrival(index);
     if (m_traffic.Active())
-        showTraffic(bytes, arrival);
+        showTraffic(data, bytes, arrival);
     countKernelDrops(arrival);
     if (m_filterSender && (!m_acceptedIsV4 || arrival.sourceAddress != m_acceptedSender)) {
         addTo(m_counters.refusedSender, 1);
         return;
     }
-    const tavrel::LaserPacketLayout layout =
-        tavrel::examineLaserPacket(m_receiveBuffer.data(), bytes);
+    const tavrel::LaserPacketLayout layout = tavrel::examineLaserPacket(data, bytes);
     if (layout.discarded) {
         addTo(m_counters.refusedHeader, 1);
         return;
     }
+    std::vector<tavrel::tavrel_rbe_obs_t>& observations = m_pending.observations;
     if (layout.records == 0) {
-        // Carries nothing, but is still converted: it runs the signal check.
+        // Carries nothing, but still runs a point cloud's signal check.
         addTo(m_counters.refusedHeader, 1);
-    } else {
-        const unsigned char* record = m_receiveBuffer.data() + layout.headerSize;
-        m_timestamps.clear();
-        for (std::size_t i = 0; i < layout.records; ++i, record += tavrel::kLaserRecordSize) {
-            const unsigned char* p = record;
-            m_timestamps.push_back(tavrel::EfficientUnpackInt32(p));
-        }
-        m_gaps.Add(m_timestamps.data(), m_timestamps.size(), arrival.micros);
-        addTo(m_counters.datagrams, 1);
-        addTo(m_counters.points, layout.records);
-        addTo(m_counters.bytes, bytes);
-        m_counters.pointsMissing.store(m_gaps.PointsMissing(), std::memory_order_relaxed);
-        m_counters.lastDatagramMicros.store(arrival.micros, std::memory_order_relaxed);
+        m_pending.datagramEnds.push_back(observations.size());
+        return;
     }
-    copyDatagram(bytes);
+    if (!m_packetQueue->fits(m_pending.bytes(),
+                             layout.records * sizeof(tavrel::tavrel_rbe_obs_t))) {
+        addTo(m_counters.queueDrops, 1);
+        return;
+    }
+    const unsigned char* record = data + layout.headerSize;
+    m_timestamps.clear();
+    for (std::size_t i = 0; i < layout.records; ++i, record += tavrel::kLaserRecordSize) {
+        observations.push_back(tavrel::observationFromRecord(record));
+        m_timestamps.push_back(static_cast<std::uint32_t>(observations.back().timestamp));
+    }
+    m_pending.datagramEnds.push_back(observations.size());
+    m_gaps.Add(m_timestamps.data(), m_timestamps.size(), arrival.micros);
+    addTo(m_counters.datagrams, 1);
+    addTo(m_counters.points, layout.records);
+    addTo(m_counters.bytes, bytes);
+    m_counters.pointsMissing.store(m_gaps.PointsMissing(), std::memory_order_relaxed);
+    m_counters.lastDatagramMicros.store(arrival.micros, std::memory_order_relaxed);
 }
 
-void SentovaGrabber::showTraffic(std::size_t bytes, const Arrival& arrival) const {
+void SentovaGrabber::showTraffic(const unsigned char* data, std::size_t bytes,
+                                 const tavrel::DatagramArrival& arrival) const {
     tavrel::traffic_datagram_t d;
     d.timeMicros = arrival.micros;
     d.sourceAddress = arrival.sourceAddress;
     d.sourcePort = arrival.sourcePort;
     d.destinationAddress = arrival.destinationAddress;
     d.destinationPort = m_dataPort;
-    d.data = reinterpret_cast<const char*>(m_receiveBuffer.data());
+    d.data = reinterpret_cast<const char*>(data);
     d.size = bytes;
     m_traffic.Show(d);
 }
 
 // The counter only ever grows; its difference modulo 2^32 is what was added.
-void SentovaGrabber::countKernelDrops(const Arrival& arrival) {
+void SentovaGrabber::countKernelDrops(const tavrel::DatagramArrival& arrival) {
     if (!arrival.dropCounterSeen)
         return;
     const std::uint32_t added = arrival.dropCounter - m_lastDropCounter;
@@ -381,34 +358,56 @@ void SentovaGrabber::countKernelDrops(const Arrival& arrival) {
     addTo(m_counters.kernelDrops, added);
 }
 
-void SentovaGrabber::copyDatagram(std::size_t bytes) {
-    Datagram datagram;
-    datagram.data.reset(new unsigned char[bytes]);
-    datagram.length = bytes;
-    if (bytes > 0)
-        std::memcpy(datagram.data.get(), m_receiveBuffer.data(), bytes);
-    m_received.push_back(std::move(datagram));
+void SentovaGrabber::consumerThreadLoop() {
+    std::vector<tavrel::ObservationChunk> taken;
+    while (m_packetQueue->pop(taken, kMaxBatchObservations)) {
+        deliver(taken);
+        // Whatever deliver has not given back already.
+        m_packetQueue->recycle(taken);
+    }
 }
 
-void SentovaGrabber::consumerThreadLoop() {
-    std::vector<Datagram> run;
-    while (m_packetQueue->dequeueAll(run)) {
-        for (const Datagram& datagram : run) {
-            // Datagrams still queued when stop comes are discarded.
-            if (m_packetQueue->stopRequested())
-                break;
-            // A throwing subscriber (the application's laser data callback)
-            // must not end the thread, nor the process: it is logged, and the
-            // next datagram is converted as usual.
-            try {
-                convertPacketData(datagram.data.get(), datagram.length);
-            } catch (const std::exception& e) {
-                SENTOVA_LOG(error) << "SentovaGrabber: point cloud subscriber: " << e.what();
-            } catch (...) {
-                SENTOVA_LOG(error) << "SentovaGrabber: point cloud subscriber: unknown exception";
+// A throwing subscriber or sink (the application's laser data callback) must
+// not end the thread, nor the process: it is logged, and delivery goes on.
+void SentovaGrabber::deliver(std::vector<tavrel::ObservationChunk>& chunks) {
+    if (!m_observationSink || m_pointCloudSignal->num_slots() > 0) {
+        for (const tavrel::ObservationChunk& chunk : chunks) {
+            std::size_t begin = 0;
+            for (const std::size_t end : chunk.datagramEnds) {
+                // Datagrams still queued when stop comes are discarded.
+                if (m_packetQueue->stopRequested())
+                    return;
+                try {
+                    convertObservations(chunk.observations.data() + begin, end - begin);
+                } catch (const std::exception& e) {
+                    SENTOVA_LOG(error) << "SentovaGrabber: point cloud subscriber: " << e.what();
+                } catch (...) {
+                    SENTOVA_LOG(error)
+                        << "SentovaGrabber: point cloud subscriber: unknown exception";
+                }
+                begin = end;
             }
         }
-        run.clear();
+    }
+    if (!m_observationSink)
+        return;
+    std::size_t count = 0;
+    for (const tavrel::ObservationChunk& chunk : chunks)
+        count += chunk.observations.size();
+    if (count == 0 || m_packetQueue->stopRequested())
+        return;
+    // The sink owns what it is given; the chunks go back to the queue's pool.
+    std::vector<tavrel::tavrel_rbe_obs_t> batch;
+    batch.reserve(count);
+    for (const tavrel::ObservationChunk& chunk : chunks)
+        batch.insert(batch.end(), chunk.observations.begin(), chunk.observations.end());
+    m_packetQueue->recycle(chunks);
+    try {
+        m_observationSink(std::move(batch));
+    } catch (const std::exception& e) {
+        SENTOVA_LOG(error) << "SentovaGrabber: laser data callback: " << e.what();
+    } catch (...) {
+        SENTOVA_LOG(error) << "SentovaGrabber: laser data callback: unknown exception";
     }
 }
 
@@ -418,12 +417,23 @@ void SentovaGrabber::resetPointCloud() {
     m_pointCloud.swap(fresh);
 }
 
-void SentovaGrabber::convertPacketData(const unsigned char* packet, std::size_t length) {
+void SentovaGrabber::convertObservations(const tavrel::tavrel_rbe_obs_t* observations,
+                                         std::size_t count) {
     Cloud::Ptr finished;
     {
         std::lock_guard<std::mutex> lock(m_cloudMutex);
-        if (!appendPacketPoints(*m_pointCloud, packet, length))
-            return;
+        // No reserve here: reserving exactly what each packet adds would defeat
+        // the vector's geometric growth and make accumulation quadratic.
+        for (std::size_t i = 0; i < count; ++i) {
+            PointXYZINormal point;
+            pointFromObservation(point, observations[i]);
+            if (isFinitePosition(point))
+                m_pointCloud->points.push_back(point);
+        }
+        if (!m_pointCloud->points.empty()) {
+            m_pointCloud->width = static_cast<std::uint32_t>(m_pointCloud->points.size());
+            m_pointCloud->height = 1;
+        }
         if (m_pointCloud->size() <= m_signalPointCloudSize)
             return;
         finished.swap(m_pointCloud);
@@ -434,15 +444,26 @@ void SentovaGrabber::convertPacketData(const unsigned char* packet, std::size_t 
         (*m_pointCloudSignal)(finished, 0u);
 }
 
+void SentovaGrabber::pointFromObservation(PointXYZINormal& point,
+                                          const tavrel::tavrel_rbe_obs_t& o) {
+    point.x = static_cast<float>(o.azimuth);
+    point.y = static_cast<float>(o.elevation);
+    point.z = static_cast<float>(o.range);
+    point.data[3] = 1.0f;
+    point.normal_x = static_cast<float>(o.reflectance);
+    point.normal_y = static_cast<float>(o.pulse_shape_deviation);
+    point.normal_z = static_cast<float>(o.timestamp);
+    point.data_n[3] = 0.0f;
+    point.intensity = static_cast<float>(o.amplitude);
+    point.curvature = 0.0f;
+}
+
 void SentovaGrabber::computeXYZI(PointXYZINormal& point, const unsigned char* record) {
-    const tavrel::LaserRecord r = tavrel::decodeData(reinterpret_cast<const char*>(record));
-    point.x = static_cast<float>(r.azimuth);
-    point.y = static_cast<float>(r.elevation);
-    point.z = static_cast<float>(r.range);
-    point.normal_x = static_cast<float>(r.reflectance);
-    point.normal_y = static_cast<float>(r.pulseShapeDeviation);
-    point.normal_z = static_cast<float>(r.timestamp);
-    point.intensity = static_cast<float>(r.amplitude);
+    const float w = point.data[3], nw = point.data_n[3], curvature = point.curvature;
+    pointFromObservation(point, tavrel::observationFromRecord(record));
+    point.data[3] = w;
+    point.data_n[3] = nw;
+    point.curvature = curvature;
 }
 
 void SentovaGrabber::computeTimestamp(unsigned int& timestamp, const unsigned char* record) {

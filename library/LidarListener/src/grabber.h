@@ -1,13 +1,18 @@
 // Receives laser data packets on a UDP port and signals them as point clouds.
 //
-// Two threads of its own: the socket thread only receives, copies and queues
-// each datagram, so that bursts are not lost while conversion or subscribers
-// are busy; the consumer thread converts the queued datagrams into points and
-// emits the point cloud signal, so subscribers run there.
+// Two threads of its own: the socket thread takes the datagrams in batches,
+// decodes each once into observations and queues them, so that bursts are not
+// lost while subscribers are busy; the consumer thread hands the queued
+// observations on, as point clouds to PCL subscribers or in batches to an
+// observation sink, so both run there. The queue is bounded by the memory it
+// holds: what does not fit is dropped and counted (queueDrops).
 #pragma once
 
-#include "PacketQueue.h"
+#include "DatagramBatch.h"
+#include "ObservationQueue.h"
 #include "TrafficObserverSlot.h"
+
+#include "Sentova/SentovaGrabber.h"
 
 #include "Sentova/SentovaStreamStatistics.h"
 
@@ -23,6 +28,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,6 +45,12 @@ public:
     // system's default (about 208 KiB) overflows during a burst of packets
     // while the socket thread waits for a core.
     static constexpr int kRequestedReceiveBufferSize = 8 * 1024 * 1024;
+    // The memory the queue between the two threads may hold by default.
+    static constexpr std::size_t kDefaultQueueLimit = 64 * 1024 * 1024;
+
+    // Takes the observations of the datagrams received since the last call, in
+    // arrival order; a batch may hold several datagrams. Never empty.
+    using ObservationSink = std::function<void(std::vector<tavrel::tavrel_rbe_obs_t>)>;
 
     SentovaGrabber();
     SentovaGrabber(const boost::asio::ip::address& sensorAddress, unsigned short dataPort);
@@ -80,6 +92,17 @@ public:
     // The receive buffer asked for at the next start; tests ask for a small one.
     void setRequestedReceiveBufferSize(int bytes);
 
+    // The bytes of observations the queue may hold, from the next start on.
+    void setQueueLimit(std::size_t bytes);
+    std::size_t getQueueLimit() const;
+    // The most the queue held at once in the current or the last run; 0 before
+    // the first start. On the caller's thread.
+    std::size_t getQueuePeakBytes() const;
+
+    // Set while stopped. With a sink the observations go there, and point clouds
+    // are made only while a PCL subscriber is connected.
+    void setObservationSink(ObservationSink sink);
+
     // Shown every datagram that reaches the data port, refused ones included,
     // on the socket thread, with the system's arrival time. Any thread.
     void setTrafficObserver(std::shared_ptr<tavrel::SentovaTrafficCallbackClass> observer);
@@ -89,6 +112,7 @@ public:
     tavrel::stream_statistics_t getStatistics() const;
 
     // Pure conversions of the packet format into cloud points.
+    static void pointFromObservation(PointXYZINormal& point, const tavrel::tavrel_rbe_obs_t& o);
     static void computeXYZI(PointXYZINormal& point, const unsigned char* record);
     static void computeTimestamp(unsigned int& timestamp, const unsigned char* record);
     // Appends the finite points of one packet to cloud. Returns false when the
@@ -96,40 +120,25 @@ public:
     static bool appendPacketPoints(Cloud& cloud, const unsigned char* packet, std::size_t length);
 
 private:
-    struct Datagram {
-        std::unique_ptr<unsigned char[]> data;
-        std::size_t length = 0;
-    };
-
-    // What the system tells about one received datagram besides its bytes.
-    struct Arrival {
-        std::uint32_t sourceAddress = 0; // host byte order
-        std::uint16_t sourcePort = 0;
-        std::uint32_t destinationAddress = 0;
-        std::uint64_t micros = 0; // system clock
-        bool dropCounterSeen = false;
-        std::uint32_t dropCounter = 0; // the socket's drops so far, modulo 2^32
-    };
-
     // Written by the socket thread only; read by any thread.
     struct Counters {
         std::atomic<std::uint64_t> datagrams{0}, points{0}, bytes{0}, refusedSender{0},
-            refusedHeader{0}, kernelDrops{0}, pointsMissing{0}, lastDatagramMicros{0};
+            refusedHeader{0}, kernelDrops{0}, queueDrops{0}, pointsMissing{0},
+            lastDatagramMicros{0};
     };
 
     void socketThreadLoop();
     void consumerThreadLoop();
     void asyncSocketWait();
     void socketReady(const boost::system::error_code& error);
-    bool receiveOne();
-    void handleDatagram(std::size_t bytes, const Arrival& arrival);
-    void showTraffic(std::size_t bytes, const Arrival& arrival) const;
-    void countKernelDrops(const Arrival& arrival);
-    void copyDatagram(std::size_t bytes);
+    void handleDatagram(std::size_t index);
+    void showTraffic(const unsigned char* data, std::size_t bytes,
+                     const tavrel::DatagramArrival& arrival) const;
+    void countKernelDrops(const tavrel::DatagramArrival& arrival);
+    void deliver(std::vector<tavrel::ObservationChunk>& chunks);
     void resetPointCloud();
-    void convertPacketData(const unsigned char* packet, std::size_t length);
+    void convertObservations(const tavrel::tavrel_rbe_obs_t* observations, std::size_t count);
     void requestReceiveBuffer(boost::asio::ip::udp::socket& socket);
-    void requestArrivalDetails(boost::asio::ip::udp::socket& socket);
     void resetCounters();
     // Ends both threads and releases the socket; returns the error of closing it.
     boost::system::error_code stopSequence();
@@ -142,12 +151,15 @@ private:
     boost::asio::ip::address m_sensorAddress;
     int m_receiveBufferSize = 0;
     int m_requestedReceiveBufferSize = kRequestedReceiveBufferSize;
+    std::size_t m_queueLimit = kDefaultQueueLimit;
+    // Set while stopped; called by the consumer thread.
+    ObservationSink m_observationSink;
 
     // Socket thread only while running; reset by start before the thread
     // exists. The sender filter is copied from the sensor address then, so
     // setters called while running cannot race with it.
-    std::vector<unsigned char> m_receiveBuffer;
-    std::vector<Datagram> m_received;
+    std::unique_ptr<tavrel::DatagramBatch> m_batch;
+    tavrel::ObservationChunk m_pending;
     std::vector<std::uint32_t> m_timestamps;
     bool m_filterSender = false;
     // With an IPv6 sensor address nothing passes: the socket receives IPv4.
@@ -170,7 +182,7 @@ private:
     std::shared_ptr<boost::thread> m_socketThread;
     std::shared_ptr<boost::thread> m_consumerThread;
     // Guarded by its own internal mutex.
-    std::shared_ptr<PacketQueue<Datagram>> m_packetQueue;
+    std::shared_ptr<tavrel::ObservationQueue> m_packetQueue;
 
     // Guards the m_pointCloud pointer and the points of the cloud it points to
     // while they are being accumulated. Never held while the signal runs.

@@ -13,9 +13,9 @@
 
 namespace tavrel {
 
-// One laser observation, in the device's spherical terms. Every value has
-// passed through single precision on its way here: angles carry float
-// precision and timestamps above 2^24 keep 24 significant bits.
+// One laser observation, in the device's spherical terms, decoded from the
+// packet in double precision: the angles are the wire's exact values and the
+// timestamp is the record's 32-bit count, unchanged.
 struct tavrel_rbe_obs_t {
     double azimuth;   // degrees, [-180, 180)
     double elevation; // degrees, [-180, 180)
@@ -32,8 +32,9 @@ class SentovaLaserDataCallbackClass {
 public:
     virtual ~SentovaLaserDataCallbackClass() = default;
     // Runs on the listener's own consumer thread, one call at a time, in the
-    // order the datagrams arrived. The unsigned argument is always 0. Must
-    // not call StopListening.
+    // order the datagrams arrived, as soon as they have; one call may carry the
+    // observations of several datagrams that arrived together, and never none.
+    // The unsigned argument is always 0. Must not call StopListening.
     virtual void LaserDataCallback(std::vector<tavrel_rbe_obs_t> observations, unsigned int) = 0;
 };
 
@@ -61,6 +62,13 @@ public:
     // Stops listening; no callback runs after it returns. Harmless when not
     // listening.
     void StopListening();
+
+    // The memory the queue between receiving and the callback may hold, in
+    // bytes of observations (64 MiB unless set): while the callback falls
+    // behind, datagrams that do not fit are dropped and counted (queueDrops).
+    // Takes effect at the next StartListening.
+    static constexpr std::size_t kDefaultQueueLimit = 64 * 1024 * 1024;
+    void SetQueueLimit(std::size_t bytes);
 
     // The stream's counters since the last StartListening that succeeded;
     // zeros while not listening. Cheap (a few atomic loads) and callable from

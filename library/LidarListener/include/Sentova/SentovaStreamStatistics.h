@@ -9,7 +9,8 @@ namespace tavrel {
 
 // Counters of one listening, from StartListening on (all zero while not
 // listening). Every datagram that reaches the data port is counted once: as
-// accepted, as refused for its sender, or as refused for its header or size.
+// accepted, as refused for its sender, as refused for its header or size, or
+// as dropped for a full queue.
 struct stream_statistics_t {
     // Accepted laser datagrams: from the device, with a valid header (or none)
     // and at least one whole 22-byte point record.
@@ -20,13 +21,17 @@ struct stream_statistics_t {
     std::uint64_t bytes = 0;
     // Datagrams from another address than the device's.
     std::uint64_t refusedSender = 0;
-    // Datagrams from the device discarded for a wrong header (a first byte 'E'
-    // that does not begin "EBRBEP"), or too short to hold one point record.
+    // Datagrams from the device discarded for a wrong header (a first byte 'E',
+    // not "EBRBEP", and a length that is not whole records), or too short to
+    // hold one point record.
     std::uint64_t refusedHeader = 0;
     // Datagrams the system dropped on the data socket because its receive
     // buffer was full: the kernel's exact count, as of the latest datagram
     // received (drops after the latest datagram show with the next one).
     std::uint64_t kernelDrops = 0;
+    // Datagrams from the device dropped because the queue towards the laser
+    // data callback was full: the callback fell behind the stream.
+    std::uint64_t queueDrops = 0;
     // Points estimated missing from gaps in the device timestamps between
     // accepted datagrams (see SentovaTimestampGaps).
     std::uint64_t pointsMissing = 0;

@@ -1,0 +1,35 @@
+#include "ObservationDecoding.h"
+
+namespace tavrel {
+
+tavrel_rbe_obs_t observationFromRecord(const unsigned char* record) {
+    const LaserRecord r = decodeData(reinterpret_cast<const char*>(record));
+    tavrel_rbe_obs_t obs;
+    obs.azimuth = r.azimuth;
+    obs.elevation = r.elevation;
+    obs.range = r.range;
+    obs.timestamp = r.timestamp;
+    obs.amplitude = r.amplitude;
+    obs.reflectance = r.reflectance;
+    obs.pulse_shape_deviation = r.pulseShapeDeviation;
+    return obs;
+}
+
+LaserPacketLayout appendPacketObservations(const unsigned char* packet, std::size_t length,
+                                           std::vector<tavrel_rbe_obs_t>& out) {
+    const LaserPacketLayout layout = examineLaserPacket(packet, length);
+    if (layout.discarded)
+        return layout;
+    const unsigned char* record = packet + layout.headerSize;
+    for (std::size_t i = 0; i < layout.records; ++i, record += kLaserRecordSize)
+        out.push_back(observationFromRecord(record));
+    return layout;
+}
+
+std::vector<tavrel_rbe_obs_t> DecodeLaserDatagram(const unsigned char* data, std::size_t length) {
+    std::vector<tavrel_rbe_obs_t> observations;
+    appendPacketObservations(data, length, observations);
+    return observations;
+}
+
+} // namespace tavrel

@@ -1,0 +1,21 @@
+// Laser data packets straight into observations, in double precision from the
+// wire. Pure; the live stream and recordings share it.
+#pragma once
+
+#include "Sentova/LaserPacket.h"
+#include "Sentova/SentovaGrabber.h"
+
+#include <cstddef>
+#include <vector>
+
+namespace tavrel {
+
+// The 22 bytes at record as an observation.
+tavrel_rbe_obs_t observationFromRecord(const unsigned char* record);
+
+// Appends the observations of one packet to out (nothing when it is discarded)
+// and returns its layout.
+LaserPacketLayout appendPacketObservations(const unsigned char* packet, std::size_t length,
+                                           std::vector<tavrel_rbe_obs_t>& out);
+
+} // namespace tavrel
