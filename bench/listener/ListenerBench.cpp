@@ -1,10 +1,18 @@
-// Throughput of the laser listener on loopback UDP, against a plain receive
-// loop on the same traffic. A sender thread sends datagrams of 63 records
-// (1392 bytes), either as fast as it can or paced to a point rate. The paced
-// run is repeated with a traffic observer that copies every datagram, and the
-// grabber is timed accumulating a million points into one cloud.
+// The laser listener on loopback UDP, beside plain receive loops on the same
+// traffic in the same run. A sender thread sends datagrams of 63 records
+// (1392 bytes) paced to a point rate.
 //
-// Usage: listener_bench [datagrams per run, default 100000] [port, default 48900]
+// - Ingest: for rising paced rates, whether each receiver takes every point
+//   (a plain recv loop, a plain recvmmsg loop, the listener); the highest rate
+//   each takes with nothing lost.
+// - Latency from the send (the loopback arrival follows within microseconds) to
+//   the listener's callback, and to a plain recv loop's return, at 30,000 and
+//   1,000,000 points/s: p50 and p99.
+// - Memory with the callback stalled for 5 s under a 1 GB burst: the peak
+//   growth of the process beside the queue's limit, and the drops counted.
+// - The PCL grabber accumulating a million points into one cloud.
+//
+// Usage: listener_bench [port, default 48900] [points/s: one listener run only]
 #include "grabber.h"
 
 #include "Sentova/LaserPacket.h"
@@ -21,6 +29,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -34,14 +43,21 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t kRecordsPerDatagram = 63;
 constexpr int kReceiveBuffer = 8 * 1024 * 1024;
-// The run ends when nothing has arrived for this long after the last send.
+// A run ends when nothing has arrived for this long after the last send.
 constexpr std::chrono::milliseconds kQuiet{300};
 constexpr std::chrono::seconds kLongest{60};
 
-std::string MakeDatagram() {
+std::int64_t NowNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+// Record i of datagram seq carries the timestamp seq * 63 + i, so a receiver
+// can tell which datagram a record came in.
+std::string MakeDatagram(std::uint32_t seq) {
     std::vector<tavrel::LaserRecord> records(kRecordsPerDatagram);
     for (std::size_t i = 0; i < records.size(); ++i) {
-        records[i].timestamp = static_cast<std::uint32_t>(1000 + i);
+        records[i].timestamp = static_cast<std::uint32_t>(seq * kRecordsPerDatagram + i);
         records[i].azimuth = -170.0 + 5.0 * static_cast<double>(i);
         records[i].elevation = 30.0;
         records[i].range = 12000 + static_cast<std::int32_t>(i);
@@ -60,12 +76,14 @@ sockaddr_in Loopback(unsigned short port) {
     return a;
 }
 
-// Sends count datagrams to 127.0.0.1:port; pointsPerSecond 0 means unpaced.
-void Send(unsigned short port, std::size_t count, double pointsPerSecond) {
+// Sends count datagrams to 127.0.0.1:port, paced to pointsPerSecond (0: as
+// fast as it can); sendTimes, when given, gets each one's send time.
+void Send(unsigned short port, std::size_t count, double pointsPerSecond,
+          std::vector<std::int64_t>* sendTimes = nullptr) {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0)
         throw std::runtime_error("sender socket");
-    const std::string datagram = MakeDatagram();
+    std::string datagram = MakeDatagram(0);
     const sockaddr_in to = Loopback(port);
     const auto interval = std::chrono::duration<double>(
         pointsPerSecond > 0 ? kRecordsPerDatagram / pointsPerSecond : 0.0);
@@ -77,16 +95,23 @@ void Send(unsigned short port, std::size_t count, double pointsPerSecond) {
             if (due > Clock::now())
                 std::this_thread::sleep_until(due);
         }
+        if (sendTimes != nullptr) {
+            // Only the time stamps change from one datagram to the next.
+            for (std::size_t r = 0; r < kRecordsPerDatagram; ++r) {
+                const auto t = static_cast<std::uint32_t>(i * kRecordsPerDatagram + r);
+                char* p = &datagram[tavrel::kLaserHeaderSize + r * tavrel::kLaserRecordSize];
+                p[0] = static_cast<char>(t >> 24);
+                p[1] = static_cast<char>(t >> 16);
+                p[2] = static_cast<char>(t >> 8);
+                p[3] = static_cast<char>(t);
+            }
+            (*sendTimes)[i] = NowNanos();
+        }
         sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
                sizeof to);
     }
     close(fd);
 }
-
-struct Figures {
-    std::size_t points = 0;
-    double seconds = 0;
-};
 
 // Counts points delivered by another thread; ends the run once it is quiet.
 struct Tally {
@@ -96,7 +121,7 @@ struct Tally {
         points += n;
         last = Clock::now().time_since_epoch().count();
     }
-    Figures WaitQuiet(Clock::time_point start, std::thread& sender) {
+    std::size_t WaitQuiet(Clock::time_point start, std::thread& sender) {
         sender.join();
         const auto sent = Clock::now();
         for (;;) {
@@ -106,12 +131,34 @@ struct Tally {
             if (now - std::max(lastAt, sent) > kQuiet || now - start > kLongest)
                 break;
         }
-        const auto lastAt = Clock::time_point(Clock::duration(last.load()));
-        return {points.load(), std::chrono::duration<double>(lastAt - start).count()};
+        return points.load();
     }
 };
 
-Figures PlainLoop(unsigned short port, std::size_t count) {
+// Records, per datagram, the time from its send to its delivery.
+struct Latencies {
+    explicit Latencies(std::size_t count) : sendTimes(count), delivered(count, 0) {}
+    void Deliver(std::uint64_t firstTimestamp, std::int64_t now) {
+        const std::size_t seq = firstTimestamp / kRecordsPerDatagram;
+        if (firstTimestamp % kRecordsPerDatagram == 0 && seq < delivered.size())
+            delivered[seq] = now;
+    }
+    // p50 and p99 in microseconds over the datagrams delivered.
+    std::pair<double, double> Percentiles() const {
+        std::vector<std::int64_t> d;
+        for (std::size_t i = 0; i < delivered.size(); ++i)
+            if (delivered[i] != 0)
+                d.push_back(delivered[i] - sendTimes[i]);
+        if (d.empty())
+            return {0.0, 0.0};
+        std::sort(d.begin(), d.end());
+        return {d[d.size() / 2] / 1000.0, d[d.size() * 99 / 100] / 1000.0};
+    }
+    std::vector<std::int64_t> sendTimes;
+    std::vector<std::int64_t> delivered;
+};
+
+int BoundSocket(unsigned short port) {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
     const sockaddr_in local = Loopback(port);
@@ -119,66 +166,245 @@ Figures PlainLoop(unsigned short port, std::size_t count) {
         throw std::runtime_error("plain loop: cannot bind port " + std::to_string(port));
     timeval tick{0, 50000};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+    return fd;
+}
 
+std::uint64_t FirstTimestamp(const unsigned char* datagram) {
+    const unsigned char* p = datagram + tavrel::kLaserHeaderSize;
+    return (std::uint64_t(p[0]) << 24) | (std::uint64_t(p[1]) << 16) | (std::uint64_t(p[2]) << 8) |
+           p[3];
+}
+
+// Points a plain recv loop took of count datagrams paced to the rate.
+std::size_t PlainRecv(unsigned short port, std::size_t count, double rate,
+                      Latencies* latencies = nullptr) {
+    const int fd = BoundSocket(port);
     Tally tally;
     std::atomic<bool> done{false};
     std::thread receiver([&] {
-        std::vector<char> buffer(65535);
+        std::vector<unsigned char> buffer(65535);
         while (!done) {
             const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
-            if (n > 0)
-                tally.Add((static_cast<std::size_t>(n) - tavrel::kLaserHeaderSize) /
-                          tavrel::kLaserRecordSize);
+            if (n <= 0)
+                continue;
+            if (latencies != nullptr)
+                latencies->Deliver(FirstTimestamp(buffer.data()), NowNanos());
+            tally.Add((static_cast<std::size_t>(n) - tavrel::kLaserHeaderSize) /
+                      tavrel::kLaserRecordSize);
         }
     });
     const auto start = Clock::now();
-    std::thread sender(Send, port, count, 0.0);
-    const Figures f = tally.WaitQuiet(start, sender);
+    std::thread sender(Send, port, count, rate, latencies ? &latencies->sendTimes : nullptr);
+    const std::size_t points = tally.WaitQuiet(start, sender);
     done = true;
     receiver.join();
     close(fd);
-    return f;
+    return points;
+}
+
+// The same with recvmmsg, 64 datagrams per call.
+std::size_t PlainRecvmmsg(unsigned short port, std::size_t count, double rate) {
+    constexpr std::size_t kBatch = 64, kBytes = 65535;
+    const int fd = BoundSocket(port);
+    Tally tally;
+    std::atomic<bool> done{false};
+    std::thread receiver([&] {
+        std::vector<unsigned char> buffers(kBatch * kBytes);
+        std::vector<iovec> vectors(kBatch);
+        std::vector<mmsghdr> messages(kBatch);
+        while (!done) {
+            for (std::size_t i = 0; i < kBatch; ++i) {
+                vectors[i] = {&buffers[i * kBytes], kBytes};
+                messages[i] = mmsghdr{};
+                messages[i].msg_hdr.msg_iov = &vectors[i];
+                messages[i].msg_hdr.msg_iovlen = 1;
+            }
+            const int n = recvmmsg(fd, messages.data(), kBatch, MSG_WAITFORONE, nullptr);
+            std::size_t points = 0;
+            for (int i = 0; i < n; ++i)
+                points +=
+                    (messages[i].msg_len - tavrel::kLaserHeaderSize) / tavrel::kLaserRecordSize;
+            if (n > 0)
+                tally.Add(points);
+        }
+    });
+    const auto start = Clock::now();
+    std::thread sender(Send, port, count, rate, nullptr);
+    const std::size_t points = tally.WaitQuiet(start, sender);
+    done = true;
+    receiver.join();
+    close(fd);
+    return points;
 }
 
 class Counter : public tavrel::SentovaLaserDataCallbackClass {
 public:
+    explicit Counter(Latencies* latencies = nullptr) : m_latencies(latencies) {}
     void LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
                            unsigned int) override {
+        if (m_latencies != nullptr) {
+            const std::int64_t now = NowNanos();
+            for (const auto& o : observations)
+                m_latencies->Deliver(o.timestamp, now);
+        }
         tally.Add(observations.size());
     }
     Tally tally;
-};
-
-// The least a recorder does: copy each datagram's bytes.
-class CopyingObserver : public tavrel::SentovaTrafficCallbackClass {
-public:
-    void TrafficCallback(const tavrel::traffic_datagram_t& d) override {
-        m_copy.assign(d.data, d.size);
-        ++datagrams;
-    }
-    std::size_t datagrams = 0;
 
 private:
-    std::string m_copy;
+    Latencies* m_latencies;
 };
 
-Figures Listener(unsigned short port, std::size_t count, double pointsPerSecond,
-                 std::shared_ptr<tavrel::SentovaTrafficCallbackClass> observer = nullptr) {
-    Counter counter;
+struct ListenerRun {
+    std::size_t points = 0;
+    tavrel::stream_statistics_t stats;
+};
+
+ListenerRun Listener(unsigned short port, std::size_t count, double rate,
+                     Latencies* latencies = nullptr) {
+    Counter counter(latencies);
     tavrel::SentovaGrabber listener;
-    listener.SetTrafficObserver(observer);
     if (!listener.StartListening("127.0.0.1", port, &counter))
         throw std::runtime_error("listener: cannot bind port " + std::to_string(port));
     const auto start = Clock::now();
-    std::thread sender(Send, port, count, pointsPerSecond);
-    const Figures f = counter.tally.WaitQuiet(start, sender);
+    std::thread sender(Send, port, count, rate, latencies ? &latencies->sendTimes : nullptr);
+    ListenerRun run;
+    run.points = counter.tally.WaitQuiet(start, sender);
+    run.stats = listener.GetStatistics();
     listener.StopListening();
-    return f;
+    return run;
+}
+
+void Ingest(unsigned short port) {
+    std::printf("\nIngest, paced, about 1 s of traffic per rate (lost points, for the listener "
+                "with the datagrams its kernel (k) and queue (q) drops; '-' once a receiver has "
+                "lost at a lower rate)\n");
+    std::printf("%14s %14s %14s %24s\n", "points/s", "plain recv", "plain recvmmsg", "listener");
+    const double rates[] = {0.5e6, 1e6, 2e6, 3e6, 4e6, 5e6, 6e6, 8e6, 10e6, 12e6, 15e6, 20e6};
+    double best[3] = {0, 0, 0};
+    bool failed[3] = {false, false, false};
+    for (const double rate : rates) {
+        const std::size_t count = static_cast<std::size_t>(rate / kRecordsPerDatagram);
+        const std::size_t sent = count * kRecordsPerDatagram;
+        std::string cells[3];
+        for (int r = 0; r < 3; ++r) {
+            if (failed[r]) {
+                cells[r] = "-";
+                continue;
+            }
+            std::size_t got = 0;
+            if (r == 0)
+                got = PlainRecv(port, count, rate);
+            else if (r == 1)
+                got = PlainRecvmmsg(port, count, rate);
+            tavrel::stream_statistics_t stats;
+            if (r == 2) {
+                const ListenerRun run = Listener(port, count, rate);
+                got = run.points;
+                stats = run.stats;
+            }
+            cells[r] = std::to_string(sent - got);
+            if (r == 2 && got != sent)
+                cells[r] += " (" + std::to_string(stats.kernelDrops) + "k " +
+                            std::to_string(stats.queueDrops) + "q)";
+            if (got == sent)
+                best[r] = rate;
+            else
+                failed[r] = true;
+        }
+        std::printf("%14.0f %14s %14s %24s\n", rate, cells[0].c_str(), cells[1].c_str(),
+                    cells[2].c_str());
+        if (failed[0] && failed[1] && failed[2])
+            break;
+    }
+    std::printf("highest rate with nothing lost: plain recv %.0f, plain recvmmsg %.0f, "
+                "listener %.0f points/s (listener / plain recv %.2f)\n",
+                best[0], best[1], best[2], best[0] > 0 ? best[2] / best[0] : 0.0);
+}
+
+void Latency(unsigned short port) {
+    std::printf("\nLatency from send to delivery, microseconds\n");
+    for (const double rate : {30000.0, 1e6}) {
+        const std::size_t count = static_cast<std::size_t>(rate * 3 / kRecordsPerDatagram);
+        Latencies plain(count), listener(count);
+        PlainRecv(port, count, rate, &plain);
+        const ListenerRun run = Listener(port, count, rate, &listener);
+        const auto p = plain.Percentiles();
+        const auto l = listener.Percentiles();
+        std::printf("%9.0f points/s: plain recv p50 %7.1f p99 %7.1f   listener callback p50 "
+                    "%7.1f p99 %7.1f   (listener lost %zu of %zu points)\n",
+                    rate, p.first, p.second, l.first, l.second,
+                    count * kRecordsPerDatagram - run.points, count * kRecordsPerDatagram);
+    }
+}
+
+std::size_t ResidentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+// Holds its first call for a while, as an application that falls behind.
+class Stalling : public tavrel::SentovaLaserDataCallbackClass {
+public:
+    explicit Stalling(std::chrono::seconds stall) : m_stall(stall) {}
+    void LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
+                           unsigned int) override {
+        if (!m_stalled) {
+            m_stalled = true;
+            std::this_thread::sleep_for(m_stall);
+        }
+        tally.Add(observations.size());
+    }
+    Tally tally;
+
+private:
+    std::chrono::seconds m_stall;
+    bool m_stalled = false;
+};
+
+void StalledMemory(unsigned short port) {
+    constexpr std::size_t kBurstBytes = 1000000000;
+    const std::size_t datagramBytes = MakeDatagram(0).size();
+    const std::size_t count = kBurstBytes / datagramBytes;
+    Stalling callback(std::chrono::seconds(5));
+    tavrel::SentovaGrabber listener;
+    const std::size_t before = ResidentBytes();
+    if (!listener.StartListening("127.0.0.1", port, &callback))
+        throw std::runtime_error("listener: cannot bind port " + std::to_string(port));
+    std::atomic<bool> done{false};
+    std::size_t peak = before;
+    std::thread sampler([&] {
+        while (!done) {
+            peak = std::max(peak, ResidentBytes());
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const auto start = Clock::now();
+    std::thread sender(Send, port, count, 0.0, nullptr);
+    const std::size_t delivered = callback.tally.WaitQuiet(start, sender);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const tavrel::stream_statistics_t s = listener.GetStatistics();
+    listener.StopListening();
+    done = true;
+    sampler.join();
+    std::printf("\nCallback stalled 5 s, burst of %zu datagrams (%.2f GB, %zu points) unpaced, "
+                "%.1f s\n",
+                count, count * datagramBytes / 1e9, count * kRecordsPerDatagram, seconds);
+    std::printf("  peak growth %.1f MiB beside the queue limit %.1f MiB\n",
+                (peak - before) / 1048576.0,
+                tavrel::SentovaGrabber::kDefaultQueueLimit / 1048576.0);
+    std::printf("  accepted %llu datagrams, queue drops %llu, kernel drops %llu, delivered %zu "
+                "points\n",
+                static_cast<unsigned long long>(s.datagrams),
+                static_cast<unsigned long long>(s.queueDrops),
+                static_cast<unsigned long long>(s.kernelDrops), delivered);
 }
 
 // Seconds from the first datagram sent until the grabber signals one cloud of
 // more than a million points (packets of 40 records, as the device sends).
-double MillionPointCloud(unsigned short port) {
+void MillionPointCloud(unsigned short port) {
     constexpr std::size_t kSignalSize = 1000000, kRecords = 40;
     std::vector<tavrel::LaserRecord> records(kRecords);
     const std::string packet = tavrel::encodeLaserPacket(records, true);
@@ -215,54 +441,33 @@ double MillionPointCloud(unsigned short port) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     lock.unlock();
     grabber.stop();
-    std::printf("%-34s %10zu of %10zu points  %8.3f s  (sending alone: %.3f s)\n",
-                "grabber, signal size 1,000,000", points, packets * kRecords, seconds,
+    std::printf("\n%-34s %10zu of %10zu points  %8.3f s  (sending alone: %.3f s)\n",
+                "PCL grabber, signal size 1,000,000", points, packets * kRecords, seconds,
                 packets * interval.count());
-    return seconds;
-}
-
-double Rate(const Figures& f) {
-    return f.seconds > 0 ? static_cast<double>(f.points) / f.seconds : 0.0;
-}
-
-void Print(const char* name, const Figures& f, std::size_t sent) {
-    const std::size_t sentPoints = sent * kRecordsPerDatagram;
-    std::printf("%-34s %10zu of %10zu points  %8.3f s  %12.0f points/s  lost %6.2f %%\n", name,
-                f.points, sentPoints, f.seconds, Rate(f),
-                100.0 * static_cast<double>(sentPoints - f.points) /
-                    static_cast<double>(sentPoints));
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::size_t count = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100000;
-    const auto port = static_cast<unsigned short>(argc > 2 ? std::atoi(argv[2]) : 48900);
-    std::printf("%zu datagrams of %zu records (%zu bytes) to 127.0.0.1:%u\n", count,
-                kRecordsPerDatagram, MakeDatagram().size(), port);
+    const auto port = static_cast<unsigned short>(argc > 1 ? std::atoi(argv[1]) : 48900);
+    std::printf("datagrams of %zu records (%zu bytes) to 127.0.0.1:%u\n", kRecordsPerDatagram,
+                MakeDatagram(0).size(), port);
     try {
-        // Unpaced rounds alternate, so that load from other programs on the
-        // machine falls on both alike.
-        std::vector<double> ratios;
-        for (int round = 1; round <= 3; ++round) {
-            const Figures plain = PlainLoop(port, count);
-            Print("plain recv loop, unpaced", plain, count);
-            const Figures unpaced = Listener(port, count, 0.0);
-            Print("listener, unpaced", unpaced, count);
-            ratios.push_back(Rate(unpaced) / Rate(plain));
-            std::printf("round %d: listener / plain loop rate %.2f\n", round, ratios.back());
+        if (argc > 2) {
+            // One listener run at the given rate, to look at with a profiler.
+            const double rate = std::atof(argv[2]);
+            const auto count = static_cast<std::size_t>(rate * 3 / kRecordsPerDatagram);
+            const ListenerRun run = Listener(port, count, rate);
+            std::printf("listener at %.0f points/s: lost %zu of %zu points, kernel drops %llu, "
+                        "queue drops %llu\n",
+                        rate, count * kRecordsPerDatagram - run.points, count * kRecordsPerDatagram,
+                        static_cast<unsigned long long>(run.stats.kernelDrops),
+                        static_cast<unsigned long long>(run.stats.queueDrops));
+            return 0;
         }
-        std::sort(ratios.begin(), ratios.end());
-        std::printf("median listener / plain loop rate: %.2f\n", ratios[1]);
-        // About 2 and 5 seconds of traffic at these rates.
-        const std::size_t paced = 2000000 / kRecordsPerDatagram;
-        Print("listener, paced 1,000,000 points/s", Listener(port, paced, 1e6), paced);
-        auto observer = std::make_shared<CopyingObserver>();
-        Print("  the same with a copying observer", Listener(port, paced, 1e6, observer), paced);
-        std::printf("%-34s %10zu of %10zu datagrams\n", "  datagrams the observer copied",
-                    observer->datagrams, paced);
-        const std::size_t fast = 20000000 / kRecordsPerDatagram;
-        Print("listener, paced 4,000,000 points/s", Listener(port, fast, 4e6), fast);
+        Ingest(port);
+        Latency(port);
+        StalledMemory(port);
         MillionPointCloud(port);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "listener_bench: %s\n", e.what());

@@ -43,7 +43,7 @@ std::size_t DatagramBatch::receive(int fd) {
         m_messages[i].msg_len = 0;
     }
     const int received = recvmmsg(fd, m_messages.data(), static_cast<unsigned>(kMaxDatagrams),
-                                  MSG_DONTWAIT, nullptr);
+                                  MSG_WAITFORONE, nullptr);
     if (received <= 0)
         return 0;
     const auto count = static_cast<std::size_t>(received);

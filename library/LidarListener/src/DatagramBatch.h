@@ -35,8 +35,9 @@ public:
     // address that receive reports.
     static void requestArrivalDetails(int fd);
 
-    // Receives what is waiting on the non-blocking socket fd, at most
-    // kMaxDatagrams; returns how many (0 when nothing is waiting or on an error).
+    // Waits for a datagram on the socket fd and receives it with those waiting
+    // behind it, at most kMaxDatagrams; returns how many (0 when the receive
+    // timed out, was interrupted or failed).
     std::size_t receive(int fd);
 
     const unsigned char* data(std::size_t i) const { return &m_buffers[i * kDatagramBytes]; }

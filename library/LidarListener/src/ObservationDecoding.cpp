@@ -2,19 +2,6 @@
 
 namespace tavrel {
 
-tavrel_rbe_obs_t observationFromRecord(const unsigned char* record) {
-    const LaserRecord r = decodeData(reinterpret_cast<const char*>(record));
-    tavrel_rbe_obs_t obs;
-    obs.azimuth = r.azimuth;
-    obs.elevation = r.elevation;
-    obs.range = r.range;
-    obs.timestamp = r.timestamp;
-    obs.amplitude = r.amplitude;
-    obs.reflectance = r.reflectance;
-    obs.pulse_shape_deviation = r.pulseShapeDeviation;
-    return obs;
-}
-
 LaserPacketLayout appendPacketObservations(const unsigned char* packet, std::size_t length,
                                            std::vector<tavrel_rbe_obs_t>& out) {
     const LaserPacketLayout layout = examineLaserPacket(packet, length);

@@ -10,8 +10,20 @@
 
 namespace tavrel {
 
-// The 22 bytes at record as an observation.
-tavrel_rbe_obs_t observationFromRecord(const unsigned char* record);
+// The 22 bytes at record as an observation. Inline: the socket thread runs it
+// for every record it receives.
+inline tavrel_rbe_obs_t observationFromRecord(const unsigned char* record) {
+    const LaserRecord r = decodeData(reinterpret_cast<const char*>(record));
+    tavrel_rbe_obs_t obs;
+    obs.azimuth = r.azimuth;
+    obs.elevation = r.elevation;
+    obs.range = r.range;
+    obs.timestamp = r.timestamp;
+    obs.amplitude = r.amplitude;
+    obs.reflectance = r.reflectance;
+    obs.pulse_shape_deviation = r.pulseShapeDeviation;
+    return obs;
+}
 
 // Appends the observations of one packet to out (nothing when it is discarded)
 // and returns its layout.

@@ -22,16 +22,29 @@ ObservationChunk ObservationQueue::spare() {
 }
 
 void ObservationQueue::push(ObservationChunk&& chunk) {
+    ObservationChunk pushed = std::move(chunk);
+    pushAndSpare(pushed);
+}
+
+void ObservationQueue::pushAndSpare(ObservationChunk& chunk) {
     const std::size_t bytes = chunk.bytes();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_stopped)
+        if (m_stopped) {
+            chunk.clear();
             return;
+        }
         const std::size_t held = m_held.load(std::memory_order_relaxed) + bytes;
         m_held.store(held, std::memory_order_release);
         if (held > m_peak.load(std::memory_order_relaxed))
             m_peak.store(held, std::memory_order_relaxed);
         m_chunks.push_back(std::move(chunk));
+        if (m_pool.empty()) {
+            chunk = ObservationChunk();
+        } else {
+            chunk = std::move(m_pool.back());
+            m_pool.pop_back();
+        }
     }
     m_changed.notify_one();
 }

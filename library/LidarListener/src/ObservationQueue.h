@@ -45,6 +45,8 @@ public:
     ObservationChunk spare();
     // Appends the chunk and wakes the consumer; discards it once stopped.
     void push(ObservationChunk&& chunk);
+    // The same, and replaces chunk with a spare one under the same lock.
+    void pushAndSpare(ObservationChunk& chunk);
 
     // Consumer (one thread). Waits for chunks and moves whole ones into taken,
     // oldest first, at least one and then while the observations stay within

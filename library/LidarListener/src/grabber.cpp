@@ -10,6 +10,9 @@
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/system/system_error.hpp>
 
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <cmath>
 #include <exception>
 #include <utility>
@@ -70,9 +73,13 @@ bool SentovaGrabber::startGrabbing() {
         socket->open(boost::asio::ip::udp::v4());
         socket->bind(
             boost::asio::ip::udp::endpoint(boost::asio::ip::address_v4::any(), m_dataPort));
-        // The socket thread drains the socket with direct receives, which must
-        // never block it.
-        socket->non_blocking(true);
+        // The socket thread blocks in the system's receive until data comes or
+        // stop shuts the socket down; the time-out only bounds how long a stop
+        // that comes between its check and its receive can wait.
+        const timeval tick{0, 100000};
+        if (setsockopt(socket->native_handle(), SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick) != 0)
+            throw boost::system::system_error(errno, boost::system::system_category(),
+                                              "SO_RCVTIMEO");
     } catch (const std::exception& e) {
         console::print(console::L_ERROR, "[SentovaGrabber::start] Unable to bind to socket! %s\n",
                        e.what());
@@ -129,9 +136,10 @@ void SentovaGrabber::stop() {
 
 boost::system::error_code SentovaGrabber::stopSequence() {
     m_stop = true;
-    // The socket is closed only once the socket thread has ended: an Asio
-    // socket must not be used from two threads at once.
-    m_ioService->stop();
+    // Shutting the socket down wakes a receive that blocks in the system (it
+    // then returns at once); the socket is closed only once the socket thread
+    // has ended, so that its descriptor can not be reused under it.
+    ::shutdown(m_socket->native_handle(), SHUT_RD);
     m_socketThread->join();
     m_socketThread.reset();
 
@@ -264,33 +272,16 @@ void SentovaGrabber::requestReceiveBuffer(boost::asio::ip::udp::socket& socket) 
 }
 
 void SentovaGrabber::socketThreadLoop() {
-    asyncSocketWait();
-    m_ioService->run();
-}
-
-void SentovaGrabber::asyncSocketWait() {
-    m_socket->async_wait(boost::asio::ip::udp::socket::wait_read,
-                         [this](const boost::system::error_code& error) { socketReady(error); });
-}
-
-void SentovaGrabber::socketReady(const boost::system::error_code& error) {
-    if (m_stop || error == boost::asio::error::operation_aborted)
-        return;
-    // Whatever has arrived is taken at once, a batch per system call and a queue
-    // chunk per batch, without a round trip through the I/O service in between.
+    // Each batch the system hands over becomes one chunk of the queue.
     const int fd = m_socket->native_handle();
-    std::size_t received = 0;
-    do {
-        received = m_batch->receive(fd);
-        if (received == 0)
-            break;
-        m_pending = m_packetQueue->spare();
+    m_pending = m_packetQueue->spare();
+    while (!m_stop) {
+        const std::size_t received = m_batch->receive(fd);
         for (std::size_t i = 0; i < received; ++i)
             handleDatagram(i);
         if (!m_pending.datagramEnds.empty())
-            m_packetQueue->push(std::move(m_pending));
-    } while (received == tavrel::DatagramBatch::kMaxDatagrams && !m_stop);
-    asyncSocketWait();
+            m_packetQueue->pushAndSpare(m_pending);
+    }
 }
 
 void SentovaGrabber::handleDatagram(std::size_t index) {

@@ -129,8 +129,6 @@ private:
 
     void socketThreadLoop();
     void consumerThreadLoop();
-    void asyncSocketWait();
-    void socketReady(const boost::system::error_code& error);
     void handleDatagram(std::size_t index);
     void showTraffic(const unsigned char* data, std::size_t bytes,
                      const tavrel::DatagramArrival& arrival) const;
@@ -175,8 +173,8 @@ private:
     tavrel::TrafficObserverSlot m_traffic;
 
     // Created by start and released by stop, on the caller's thread, while no
-    // thread of the grabber runs. A fresh I/O service per run means completions
-    // cancelled by one stop can never run in the next start's socket thread.
+    // thread of the grabber runs. Nothing runs on the I/O service: it only owns
+    // the socket, which the socket thread reads with blocking system receives.
     std::shared_ptr<boost::asio::io_context> m_ioService;
     std::shared_ptr<boost::asio::ip::udp::socket> m_socket;
     std::shared_ptr<boost::thread> m_socketThread;
