@@ -184,10 +184,18 @@ TEST(StreamHealth, RatesAndTroubleColours) {
     EXPECT_EQ(h.figures().kernelDrops, Severity::Warning);
     EXPECT_NEAR(h.figures().datagramsPerSecond, 250.0 / 1.5, 1e-9);
 
+    // The window fell behind the stream: the listener's drops are loss as well.
+    h.update({1100, 44000, 3, 40, 1600, 7}, 13000);
+    EXPECT_EQ(h.figures().queueDrops, Severity::Trouble);
+    EXPECT_EQ(h.figures().totals.queueDrops, 7u);
+    h.update({1200, 48000, 3, 40, 1600, 7}, 23500);
+    EXPECT_EQ(h.figures().queueDrops, Severity::Warning);
+
     // The listener started again: counters from zero, no negative rate.
-    h.update({100, 4000, 0, 0, 0}, 13500);
+    h.update({100, 4000, 0, 0, 0}, 24500);
     EXPECT_DOUBLE_EQ(h.figures().datagramsPerSecond, 100.0);
     EXPECT_EQ(h.figures().kernelDrops, Severity::Normal);
+    EXPECT_EQ(h.figures().queueDrops, Severity::Normal);
 }
 
 TEST(DeviceStatusText, Ages) {

@@ -66,6 +66,7 @@ struct StatusLabels {
     QLabel* datagramsPerSecond = nullptr;
     QLabel* refused = nullptr;
     QLabel* kernelDrops = nullptr;
+    QLabel* queueDrops = nullptr;
     QLabel* pointsMissing = nullptr;
 };
 

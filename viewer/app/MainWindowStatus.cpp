@@ -103,6 +103,9 @@ void MainWindow::setupStatusPanel() {
         value("kernelDrops_label",
               "Datagrams the system dropped on the data port because they came faster than "
               "they were read");
+    statusLabels.queueDrops =
+        value("queueDrops_label", "Datagrams the listener dropped because the window fell behind "
+                                  "the stream");
     statusLabels.pointsMissing =
         value("pointsMissing_label", "Points missing from the stream, judged from gaps in the "
                                      "device's time stamps");
@@ -121,7 +124,8 @@ void MainWindow::setupStatusPanel() {
           row("Datagrams per second:", {statusLabels.datagramsPerSecond}),
           static_cast<QLayout*>(ui->horizontalLayout_10),
           row("Refused, dropped, missing:",
-              {statusLabels.refused, statusLabels.kernelDrops, statusLabels.pointsMissing})}) {
+              {statusLabels.refused, statusLabels.kernelDrops, statusLabels.queueDrops,
+               statusLabels.pointsMissing})}) {
         grid->addLayout(layout, next++, 1);
     }
     // Start-up asks for the serial number itself: the first probe is due a while after.
@@ -149,8 +153,8 @@ void MainWindow::updateStatus() {
         viewer::StreamCounters counters;
         if (listener) {
             const tavrel::stream_statistics_t s = listener->GetStatistics();
-            counters = {s.datagrams, s.points, s.refusedSender + s.refusedHeader, s.kernelDrops,
-                        s.pointsMissing};
+            counters = {s.datagrams,   s.points,        s.refusedSender + s.refusedHeader,
+                        s.kernelDrops, s.pointsMissing, s.queueDrops};
         }
         streamHealth.update(counters, now);
         const viewer::StreamFigures figures = streamHealth.figures();
@@ -159,6 +163,8 @@ void MainWindow::updateStatus() {
         showFigure(statusLabels.refused, QString::number(figures.totals.refused), figures.refused);
         showFigure(statusLabels.kernelDrops, QString::number(figures.totals.kernelDrops),
                    figures.kernelDrops);
+        showFigure(statusLabels.queueDrops, QString::number(figures.totals.queueDrops),
+                   figures.queueDrops);
         showFigure(statusLabels.pointsMissing, QString::number(figures.totals.pointsMissing),
                    figures.pointsMissing);
     }

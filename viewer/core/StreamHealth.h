@@ -14,6 +14,7 @@ struct StreamCounters {
     std::uint64_t refused = 0;       // from another sender, or with a bad header or size
     std::uint64_t kernelDrops = 0;   // dropped by the system before the listener read them
     std::uint64_t pointsMissing = 0; // judged from gaps in the device's timestamps
+    std::uint64_t queueDrops = 0;    // dropped by the listener while the window fell behind
 };
 
 enum class Severity {
@@ -29,6 +30,7 @@ struct StreamFigures {
     Severity refused = Severity::Normal;
     Severity kernelDrops = Severity::Normal;
     Severity pointsMissing = Severity::Normal;
+    Severity queueDrops = Severity::Normal;
 };
 
 class StreamHealth {
@@ -58,7 +60,7 @@ private:
 
     std::optional<std::int64_t> m_lastMs;
     StreamCounters m_last;
-    Rise m_drops, m_missing;
+    Rise m_drops, m_missing, m_queueDrops;
     StreamFigures m_figures;
 };
 
