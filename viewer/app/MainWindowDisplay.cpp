@@ -25,20 +25,25 @@ void MainWindow::LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observa
     const LIDAR_TYPE model = mode;
     const bool highSpeed = highSpeedMode;
     const bool widens = viewer::widensIntensityRange(model, highSpeed);
+    // Converted outside the lock, appended under it once per batch.
+    std::vector<DataPoint> converted;
+    converted.reserve(observations.size());
     for (const tavrel::tavrel_rbe_obs_t& observation : observations) {
-        const DataPoint point = formats::toDataPoint(observation, model, highSpeed);
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        bool changed = false;
-        if (widens && autoIntensity) {
-            changed =
-                viewer::widenIntensityRange(point.intensity, minimumIntensity, maximumIntensity);
+        converted.push_back(formats::toDataPoint(observation, model, highSpeed));
+    }
+    boost::lock_guard<boost::mutex> lock(pointsMutex);
+    bool changed = false;
+    for (const DataPoint& point : converted) {
+        if (widens && autoIntensity &&
+            viewer::widenIntensityRange(point.intensity, minimumIntensity, maximumIntensity)) {
+            changed = true;
         }
         if (viewer::appendBounded(points, point, maximumPoints, pointsLog)) {
             changed = true;
         }
-        if (changed) {
-            cloudChanged = true;
-        }
+    }
+    if (changed) {
+        cloudChanged = true;
     }
 }
 
