@@ -23,7 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// What the listener hands over: every device value has passed through a float.
+// Device values that have passed through a float, as the listener once handed them over: the
+// reference files were written from these, and the writers must go on writing them byte for byte.
 struct Observation {
     double azimuth;
     double elevation;
