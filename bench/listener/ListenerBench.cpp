@@ -354,10 +354,12 @@ public:
         if (!m_stalled) {
             m_stalled = true;
             std::this_thread::sleep_for(m_stall);
+            resumed = true;
         }
         tally.Add(observations.size());
     }
     Tally tally;
+    std::atomic<bool> resumed{false};
 
 private:
     std::chrono::seconds m_stall;
@@ -383,7 +385,12 @@ void StalledMemory(unsigned short port) {
     });
     const auto start = Clock::now();
     std::thread sender(Send, port, count, 0.0, nullptr);
-    const std::size_t delivered = callback.tally.WaitQuiet(start, sender);
+    sender.join();
+    // What was queued during the stall is delivered after it.
+    while (!callback.resumed)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::thread none([] {});
+    const std::size_t delivered = callback.tally.WaitQuiet(start, none);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const tavrel::stream_statistics_t s = listener.GetStatistics();
     listener.StopListening();

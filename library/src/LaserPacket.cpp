@@ -6,29 +6,8 @@
 
 namespace tavrel {
 
-namespace {
-// The stream decodes every record it receives: the fields are read in place
-// rather than through the general readers' byte loops.
-std::uint32_t Word32(const unsigned char* p) {
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
-           std::uint32_t(p[3]);
-}
-std::uint16_t Word16(const unsigned char* p) {
-    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
-}
-} // namespace
-
 LaserRecord decodeData(const char* record) {
-    const auto* p = reinterpret_cast<const unsigned char*>(record);
-    LaserRecord r;
-    r.timestamp = Word32(p);
-    r.azimuth = AngleFromWord(Word32(p + 4));
-    r.elevation = AngleFromWord(Word32(p + 8));
-    r.range = static_cast<std::int32_t>(Word32(p + 12));
-    r.amplitude = Word16(p + 16);
-    r.reflectance = static_cast<std::int16_t>(Word16(p + 18));
-    r.pulseShapeDeviation = static_cast<std::int16_t>(Word16(p + 20));
-    return r;
+    return decodeLaserRecord(reinterpret_cast<const unsigned char*>(record));
 }
 
 LaserPacketLayout examineLaserPacket(const unsigned char* data, std::size_t length) {

@@ -13,7 +13,7 @@ namespace tavrel {
 // The 22 bytes at record as an observation. Inline: the socket thread runs it
 // for every record it receives.
 inline tavrel_rbe_obs_t observationFromRecord(const unsigned char* record) {
-    const LaserRecord r = decodeData(reinterpret_cast<const char*>(record));
+    const LaserRecord r = decodeLaserRecord(record);
     tavrel_rbe_obs_t obs;
     obs.azimuth = r.azimuth;
     obs.elevation = r.elevation;

@@ -313,10 +313,13 @@ void SentovaGrabber::handleDatagram(std::size_t index) {
         return;
     }
     const unsigned char* record = data + layout.headerSize;
-    m_timestamps.clear();
+    const std::size_t first = observations.size();
+    observations.resize(first + layout.records);
+    m_timestamps.resize(layout.records);
     for (std::size_t i = 0; i < layout.records; ++i, record += tavrel::kLaserRecordSize) {
-        observations.push_back(tavrel::observationFromRecord(record));
-        m_timestamps.push_back(static_cast<std::uint32_t>(observations.back().timestamp));
+        tavrel::tavrel_rbe_obs_t& o = observations[first + i];
+        o = tavrel::observationFromRecord(record);
+        m_timestamps[i] = static_cast<std::uint32_t>(o.timestamp);
     }
     m_pending.datagramEnds.push_back(observations.size());
     m_gaps.Add(m_timestamps.data(), m_timestamps.size(), arrival.micros);

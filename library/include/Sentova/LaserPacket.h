@@ -27,6 +27,29 @@ struct LaserRecord {
 // Decodes the 22 bytes at record (the caller guarantees they are there).
 LaserRecord decodeData(const char* record);
 
+// The same, inline for the listener, which decodes every record it receives. The
+// angle is the angle coding's count times 360 / 2^32 (exact), rounded once, as
+// the general readers give it.
+inline LaserRecord decodeLaserRecord(const unsigned char* p) {
+    const auto word32 = [](const unsigned char* q) {
+        return (std::uint32_t(q[0]) << 24) | (std::uint32_t(q[1]) << 16) |
+               (std::uint32_t(q[2]) << 8) | std::uint32_t(q[3]);
+    };
+    const auto word16 = [](const unsigned char* q) {
+        return static_cast<std::uint16_t>((q[0] << 8) | q[1]);
+    };
+    constexpr double kDegreesPerCount = 360.0 / 4294967296.0;
+    LaserRecord r;
+    r.timestamp = word32(p);
+    r.azimuth = static_cast<std::int32_t>(word32(p + 4)) * kDegreesPerCount;
+    r.elevation = static_cast<std::int32_t>(word32(p + 8)) * kDegreesPerCount;
+    r.range = static_cast<std::int32_t>(word32(p + 12));
+    r.amplitude = word16(p + 16);
+    r.reflectance = static_cast<std::int16_t>(word16(p + 18));
+    r.pulseShapeDeviation = static_cast<std::int16_t>(word16(p + 20));
+    return r;
+}
+
 // Where the records of a packet are. A packet that begins "EBRBEP" has the 6-byte
 // header. Any other packet has none; one whose first byte is 'E' (as a headerless
 // packet's first time stamp may begin) must then be a whole number of records, or
