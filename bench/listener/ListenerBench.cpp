@@ -276,11 +276,13 @@ ListenerRun Listener(unsigned short port, std::size_t count, double rate,
 }
 
 void Ingest(unsigned short port) {
-    std::printf("\nIngest, paced, about 1 s of traffic per rate (lost points, for the listener "
-                "with the datagrams its kernel (k) and queue (q) drops; '-' once a receiver has "
-                "lost at a lower rate)\n");
+    std::printf(
+        "\nIngest, paced, about 1 s of traffic per rate (points lost; a rate is tried up to three "
+        "times, for the listener with the datagrams its kernel (k) and queue (q) dropped; "
+        "'-' once a receiver has lost at a lower rate)\n");
     std::printf("%14s %14s %14s %24s\n", "points/s", "plain recv", "plain recvmmsg", "listener");
-    const double rates[] = {0.5e6, 1e6, 2e6, 3e6, 4e6, 5e6, 6e6, 8e6, 10e6, 12e6, 15e6, 20e6};
+    const double rates[] = {1e6,  2e6,  4e6,  6e6,  8e6,  10e6, 12e6,
+                            14e6, 16e6, 18e6, 20e6, 22e6, 25e6};
     double best[3] = {0, 0, 0};
     bool failed[3] = {false, false, false};
     for (const double rate : rates) {
@@ -292,16 +294,21 @@ void Ingest(unsigned short port) {
                 cells[r] = "-";
                 continue;
             }
+            // Other programs on the machine can take a receiver's core for a
+            // moment at any rate: a rate counts as taken when one of three tries
+            // loses nothing.
             std::size_t got = 0;
-            if (r == 0)
-                got = PlainRecv(port, count, rate);
-            else if (r == 1)
-                got = PlainRecvmmsg(port, count, rate);
             tavrel::stream_statistics_t stats;
-            if (r == 2) {
-                const ListenerRun run = Listener(port, count, rate);
-                got = run.points;
-                stats = run.stats;
+            for (int attempt = 0; attempt < 3 && got != sent; ++attempt) {
+                if (r == 0) {
+                    got = PlainRecv(port, count, rate);
+                } else if (r == 1) {
+                    got = PlainRecvmmsg(port, count, rate);
+                } else {
+                    const ListenerRun run = Listener(port, count, rate);
+                    got = run.points;
+                    stats = run.stats;
+                }
             }
             cells[r] = std::to_string(sent - got);
             if (r == 2 && got != sent)

@@ -43,9 +43,9 @@ std::vector<Point> recordedPoints(const QString& path, sentova::pcap::LaserReadR
             for (std::size_t i = 0; i < layout.records; ++i) {
                 const tavrel::LaserRecord r = tavrel::decodeData(
                     d.bytes.data() + layout.headerSize + i * tavrel::kLaserRecordSize);
-                points.push_back({static_cast<std::uint64_t>(static_cast<float>(r.timestamp)),
-                                  static_cast<float>(r.azimuth), static_cast<float>(r.elevation),
-                                  static_cast<float>(r.range), static_cast<float>(r.amplitude)});
+                points.push_back({r.timestamp, static_cast<float>(r.azimuth),
+                                  static_cast<float>(r.elevation), static_cast<float>(r.range),
+                                  static_cast<float>(r.amplitude)});
             }
         });
     return points;
