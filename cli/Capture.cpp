@@ -23,12 +23,15 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Receives the observations on the listener's thread. With a frame count it keeps only whole
-// scan frames: the open frame's points wait aside until the frame closes.
+// scan frames: the open frame's points wait aside until the frame closes. For one frame that
+// the device's events start and stop it keeps the first frame only: the stop runs a little
+// after the raster has started over.
 class Receiver : public tavrel::SentovaLaserDataCallbackClass {
 public:
     Receiver(LIDAR_TYPE model, bool highSpeed, std::optional<std::uint64_t> limit,
-             std::optional<std::uint64_t> frames)
-        : m_model(model), m_highSpeed(highSpeed), m_limit(limit), m_frames(frames) {}
+             std::optional<std::uint64_t> frames, bool firstFrameOnly)
+        : m_model(model), m_highSpeed(highSpeed), m_limit(limit), m_frames(frames),
+          m_firstFrameOnly(firstFrameOnly) {}
 
     // The listener whose drop counts mark frames that lost data; set before it starts.
     void countDropsOf(const tavrel::SentovaGrabber* listener) { m_listener = listener; }
@@ -40,6 +43,10 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_frames) {
             keepWholeFrames(observations, now);
+            return;
+        }
+        if (m_firstFrameOnly) {
+            keepFirstFrame(observations, now);
             return;
         }
         for (const tavrel::tavrel_rbe_obs_t& o : observations) {
@@ -64,17 +71,40 @@ public:
     }
 
 private:
+    // Called with m_mutex held: the batch's pieces, frame by frame.
+    void split(const std::vector<tavrel::tavrel_rbe_obs_t>& observations, Clock::rep now) {
+        std::uint64_t drops = 0;
+        if (m_listener) {
+            const tavrel::stream_statistics_t stats = m_listener->GetStatistics();
+            drops = stats.kernelDrops + stats.queueDrops;
+        }
+        const auto micros =
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::duration(now)).count();
+        m_splitter.AddBatch(observations.data(), observations.size(),
+                            static_cast<std::uint64_t>(micros), drops, &m_pieces);
+    }
+
+    // Called with m_mutex held.
+    void keepFirstFrame(const std::vector<tavrel::tavrel_rbe_obs_t>& observations, Clock::rep now) {
+        split(observations, now);
+        for (const tavrel::scan_frame_piece_t& piece : m_pieces) {
+            if (piece.frame != 0) {
+                break;
+            }
+            for (std::size_t i = piece.begin; i < piece.begin + piece.count; ++i) {
+                m_points.push_back(formats::toDataPoint(observations[i], m_model, m_highSpeed));
+            }
+        }
+        m_count = m_points.size();
+    }
+
     // Called with m_mutex held.
     void keepWholeFrames(const std::vector<tavrel::tavrel_rbe_obs_t>& observations,
                          Clock::rep now) {
         if (m_wholeFrames >= *m_frames) {
             return;
         }
-        const std::uint64_t drops = m_listener ? m_listener->GetStatistics().kernelDrops : 0;
-        const auto micros =
-            std::chrono::duration_cast<std::chrono::microseconds>(Clock::duration(now)).count();
-        m_splitter.AddBatch(observations.data(), observations.size(),
-                            static_cast<std::uint64_t>(micros), drops, &m_pieces);
+        split(observations, now);
         for (const tavrel::scan_frame_piece_t& piece : m_pieces) {
             if (piece.frame != m_openIndex) {
                 closeOpen();
@@ -105,6 +135,7 @@ private:
     const bool m_highSpeed;
     const std::optional<std::uint64_t> m_limit;
     const std::optional<std::uint64_t> m_frames;
+    const bool m_firstFrameOnly;
     const tavrel::SentovaGrabber* m_listener = nullptr;
     std::mutex m_mutex; // guards m_points and the frame state below
     std::deque<DataPoint> m_points;
@@ -145,7 +176,7 @@ int runCapture(CaptureOptions o) {
         o.fields ? *o.fields : formats::forModel(formats::FieldSelection{}, model);
     const std::vector<tavrel::Parameter> parameters = laserParameters(o.laser, o.port);
 
-    Receiver receiver(model, model == LIDAR_LX20 && o.laser.highSpeed, o.points, o.frames);
+    Receiver receiver(model, model == LIDAR_LX20 && o.laser.highSpeed, o.points, o.frames, o.frame);
     tavrel::SentovaGrabber listener;
     receiver.countDropsOf(&listener);
     if (!listener.StartListening(o.address, o.port, &receiver)) {
@@ -268,10 +299,14 @@ int runCapture(CaptureOptions o) {
     writePoints(o.output, points, fields, terminal);
     if (!o.quiet) {
         std::string losses;
-        if (stats.pointsMissing != 0 || stats.kernelDrops != 0) {
+        if (stats.pointsMissing != 0 || stats.kernelDrops != 0 || stats.queueDrops != 0) {
             losses = ", about " + std::to_string(stats.pointsMissing) +
                      " points missing from the stream, " + std::to_string(stats.kernelDrops) +
                      " datagrams dropped by the system";
+            if (stats.queueDrops != 0) {
+                losses += ", " + std::to_string(stats.queueDrops) +
+                          " dropped by the listener's full queue";
+            }
         }
         std::fprintf(stderr, "%zu points written to %s%s%s\n", points.size(), o.output.path.c_str(),
                      InterruptGuard::interrupted() ? " (interrupted)" : "", losses.c_str());
