@@ -26,6 +26,17 @@ struct CloudInbox : Inbox<std::vector<std::uint32_t>> {
     }
 };
 using Stamps = std::vector<std::uint32_t>;
+
+// Polls the condition until it holds or the test's wait runs out.
+template <typename Condition> bool Eventually(Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 } // namespace
 
 TEST(Grabber, NameDefaultsAndRestart) {
@@ -111,7 +122,8 @@ TEST(Grabber, SenderFilter) {
     grabber.setSensorAddress(boost::asio::ip::make_address("::1"));
     ASSERT_TRUE(grabber.startGrabbing());
     device.Send(port, Packet({11, 12}));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Once the socket thread has refused it, nothing of it can reach the subscriber.
+    EXPECT_TRUE(Eventually([&] { return grabber.getStatistics().refusedSender == 1; }));
     grabber.stop();
     EXPECT_EQ(inbox.Snapshot().size(), 3u);
 }
@@ -178,7 +190,8 @@ TEST(Grabber, QueuedDatagramsAreDiscardedOnStop) {
     ASSERT_TRUE(entered);
     for (std::uint32_t i = 0; i < 20; ++i)
         sender.Send(port, Packet({10 + i, 20 + i}));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Received by the socket thread, which stop joins before it discards the queue.
+    EXPECT_TRUE(Eventually([&] { return grabber.getStatistics().datagrams == 21; }));
     grabber.stop();
     EXPECT_EQ(delivered, 1);
 }
