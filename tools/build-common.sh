@@ -3,11 +3,15 @@
 
 # ccache in front of the compilers, when installed. The base folder lets clones
 # in other folders share entries; precompiled headers are compiled with their own
-# time stamps and defines, which ccache has to accept.
+# time stamps and defines, which ccache has to accept. In depend mode it takes
+# the includes from the compiler's dependency file instead of running the
+# preprocessor first, which would cost a fresh machine's build a second parse of
+# every unit.
 launcher=()
 if command -v ccache >/dev/null 2>&1; then
   export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
   export CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}
+  export CCACHE_DEPEND=${CCACHE_DEPEND:-1}
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 
