@@ -71,6 +71,7 @@ build_tests() { # dir, labels (comma-separated), cmake args...
 run_tests() { # dir, NAME=VALUE settings for the tests' environment, ctest args...
   local dir=$1; shift
   (
+    trap - EXIT # the summary is the script's, not this subshell's
     while [ $# -gt 0 ] && [[ $1 =~ ^[A-Z_]+= ]]; do export "$1"; shift; done
     cd "$dir" && ctest -j $((jobs * 2)) --output-on-failure "$@"
   )
