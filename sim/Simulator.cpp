@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <limits>
 #include <set>
 #include <stdexcept>
 #include <system_error>
@@ -367,6 +368,12 @@ void Simulator::dispatch(std::vector<Outgoing>& out, double t) {
     for (const Outgoing& o : out) {
         switch (o.kind) {
         case OutKind::Reply:
+            // The data the device produced before it answered leaves first, and
+            // once its stream has stopped nothing of it is held back any more:
+            // a host holding the reply to a stop has been sent the whole stream.
+            if (!m_device.streaming())
+                m_packetFaults.release(std::numeric_limits<double>::infinity(), m_laserOut);
+            sendLaserData(m_laserOut);
             handleReply(o, t);
             break;
         case OutKind::LaserData:
