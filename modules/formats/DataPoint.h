@@ -1,18 +1,12 @@
 #pragma once
 
-// The point record shared by the viewer, the command-line tool and the point formats, and the
-// device models. Plain values and a pure function: any thread may use them.
+// The point record shared by the viewer, the command-line tool and the point formats. A plain
+// value: any thread may use it.
+
+#include "Sentova/DeviceModel.h"
 
 #include <cstdint>
 #include <string>
-
-// Device model; also the index of the model's laser panel in the window.
-enum LIDAR_TYPE { LIDAR_LX30 = 0, LIDAR_LX20 = 1, LIDAR_GENERIC = 2 };
-
-// Model strings looked for in the serial number, indexed by LIDAR_TYPE (no entry for the generic
-// model, which is the fall-back).
-inline constexpr const char* LIDAR_VARIANT[] = {"LX30", "LX20"};
-inline constexpr int LIDAR_VARIANT_COUNT = 2;
 
 // One displayed and saved point. Points read from a file carry only the file's columns.
 //
@@ -34,11 +28,3 @@ struct DataPoint {
     float pulseShapeDeviation = 0.0f; // LX30 only
     float intensity = 0.0f;           // the amplitude; 0 for the LX20 in high-speed mode
 };
-
-namespace formats {
-
-// The model whose string occurs first in LIDAR_VARIANT order anywhere in the serial number
-// (case-sensitive); LIDAR_GENERIC when neither occurs.
-LIDAR_TYPE modelFromSerial(const std::string& serial);
-
-} // namespace formats

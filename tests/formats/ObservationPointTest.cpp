@@ -74,14 +74,6 @@ TEST(DataPointStorage, DeviceValuesInSinglePrecision) {
     EXPECT_EQ(p.x, sphericalToCartesian(angle, -angle / 3.0f, 65535.0).x);
 }
 
-TEST(ModelFromSerial, FirstVariantWins) {
-    EXPECT_EQ(modelFromSerial("SN-LX30-0042"), LIDAR_LX30);
-    EXPECT_EQ(modelFromSerial("LX20 unit"), LIDAR_LX20);
-    EXPECT_EQ(modelFromSerial("LX20/LX30"), LIDAR_LX30);
-    EXPECT_EQ(modelFromSerial("lx30"), LIDAR_GENERIC);
-    EXPECT_EQ(modelFromSerial(""), LIDAR_GENERIC);
-}
-
 TEST(TruncateIntensity, ClampsToTheUnsignedRange) {
     EXPECT_EQ(truncateIntensity(-5.5), 0u);
     EXPECT_EQ(truncateIntensity(1e12), 4294967295u);
