@@ -1,4 +1,4 @@
-// Watches the datagrams on the window's two command channels (through the library's traffic
+// Watches the datagrams on a program's two command channels (through the library's traffic
 // observers) and keeps what they tell of the device: whether it answers, its serial number, and
 // the laser stream, scan and events this program set going.
 #pragma once
@@ -12,7 +12,7 @@
 #include <mutex>
 #include <vector>
 
-namespace window {
+namespace sentova::session {
 
 // Several observers on one library object, which takes only one. Thread-safe.
 class TrafficTee : public tavrel::SentovaTrafficCallbackClass {
@@ -30,44 +30,26 @@ private:
 class DeviceWatch {
 public:
     // deviceAddress: IPv4 in host byte order; datagrams from anywhere else are not the device's.
-    DeviceWatch(std::uint32_t deviceAddress, viewer::DeviceActivity::Timeouts timeouts);
+    DeviceWatch(std::uint32_t deviceAddress, DeviceActivity::Timeouts timeouts);
 
     // The observer of one channel's traffic, for that channel's TrafficTee.
-    std::shared_ptr<tavrel::SentovaTrafficCallbackClass> observer(viewer::Channel channel) const;
+    std::shared_ptr<tavrel::SentovaTrafficCallbackClass> observer(Channel channel) const;
 
     // A copy of what is known now (any thread).
-    viewer::DeviceActivity activity() const;
+    DeviceActivity activity() const;
 
     // Milliseconds of the clock the watch stamps datagrams with.
     static std::int64_t nowMs();
 
 private:
     class ChannelObserver;
-    void seen(viewer::Channel channel, const tavrel::traffic_datagram_t& datagram);
+    void seen(Channel channel, const tavrel::traffic_datagram_t& datagram);
 
     const std::uint32_t m_device;
     // Guards m_activity; taken on the library's threads for each datagram, briefly.
     mutable std::mutex m_mutex;
-    viewer::DeviceActivity m_activity;
+    DeviceActivity m_activity;
     std::shared_ptr<tavrel::SentovaTrafficCallbackClass> m_observers[2];
 };
 
-} // namespace window
-
-class QLabel;
-
-namespace window {
-
-// The status rows of the Stats box (created in code, owned by the widget tree).
-struct StatusLabels {
-    QLabel* device = nullptr;
-    QLabel* model = nullptr;
-    QLabel* laser = nullptr;
-    QLabel* datagramsPerSecond = nullptr;
-    QLabel* refused = nullptr;
-    QLabel* kernelDrops = nullptr;
-    QLabel* queueDrops = nullptr;
-    QLabel* pointsMissing = nullptr;
-};
-
-} // namespace window
+} // namespace sentova::session

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <string>
 
-namespace window {
+namespace sentova::session {
 
 void TrafficTee::add(std::shared_ptr<tavrel::SentovaTrafficCallbackClass> observer) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -30,29 +30,27 @@ void TrafficTee::TrafficCallback(const tavrel::traffic_datagram_t& datagram) {
 
 class DeviceWatch::ChannelObserver : public tavrel::SentovaTrafficCallbackClass {
 public:
-    ChannelObserver(DeviceWatch& watch, viewer::Channel channel)
-        : m_watch(watch), m_channel(channel) {}
+    ChannelObserver(DeviceWatch& watch, Channel channel) : m_watch(watch), m_channel(channel) {}
     void TrafficCallback(const tavrel::traffic_datagram_t& datagram) override {
         m_watch.seen(m_channel, datagram);
     }
 
 private:
     DeviceWatch& m_watch;
-    viewer::Channel m_channel;
+    Channel m_channel;
 };
 
-DeviceWatch::DeviceWatch(std::uint32_t deviceAddress, viewer::DeviceActivity::Timeouts timeouts)
+DeviceWatch::DeviceWatch(std::uint32_t deviceAddress, DeviceActivity::Timeouts timeouts)
     : m_device(deviceAddress), m_activity(timeouts) {
-    m_observers[0] = std::make_shared<ChannelObserver>(*this, viewer::Channel::Control);
-    m_observers[1] = std::make_shared<ChannelObserver>(*this, viewer::Channel::Events);
+    m_observers[0] = std::make_shared<ChannelObserver>(*this, Channel::Control);
+    m_observers[1] = std::make_shared<ChannelObserver>(*this, Channel::Events);
 }
 
-std::shared_ptr<tavrel::SentovaTrafficCallbackClass>
-DeviceWatch::observer(viewer::Channel channel) const {
+std::shared_ptr<tavrel::SentovaTrafficCallbackClass> DeviceWatch::observer(Channel channel) const {
     return m_observers[static_cast<int>(channel)];
 }
 
-viewer::DeviceActivity DeviceWatch::activity() const {
+DeviceActivity DeviceWatch::activity() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_activity;
 }
@@ -63,7 +61,7 @@ std::int64_t DeviceWatch::nowMs() {
         .count();
 }
 
-void DeviceWatch::seen(viewer::Channel channel, const tavrel::traffic_datagram_t& datagram) {
+void DeviceWatch::seen(Channel channel, const tavrel::traffic_datagram_t& datagram) {
     const std::string bytes(datagram.data, datagram.size);
     const std::int64_t now = nowMs();
     const bool fromDevice = datagram.sourceAddress == m_device;
@@ -75,4 +73,4 @@ void DeviceWatch::seen(viewer::Channel channel, const tavrel::traffic_datagram_t
     }
 }
 
-} // namespace window
+} // namespace sentova::session

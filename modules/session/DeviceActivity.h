@@ -1,10 +1,8 @@
-// What the window knows of the device from the datagrams on its two command channels: whether the
+// What a program knows of the device from the datagrams on its two command channels: whether the
 // device answers and how long ago it last did, its serial number, and what this program set it
 // doing (the laser stream, a scan, Get Frame's armed events). Pure: the caller feeds it the
 // traffic with the time, and guards it with a lock of its own when several threads do.
 #pragma once
-
-#include "DataPoint.h"
 
 #include <cstdint>
 #include <map>
@@ -12,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace viewer {
+namespace sentova::session {
 
 // The device controller's channel and the event manager's: each runs one transaction at a time.
 enum class Channel { Control = 0, Events = 1 };
@@ -81,20 +79,4 @@ private:
     std::map<unsigned, std::vector<Binding>> m_bindings; // event -> buffers it runs
 };
 
-// "answering, last reply 0.4 s ago", "not answering, last reply 12 s ago", "not answering, no
-// reply yet", "waiting for the first reply".
-std::string answerText(DeviceActivity::Answer answer, std::optional<std::int64_t> lastReplyMs,
-                       std::int64_t nowMs);
-
-// "stopped", "started", "armed by Get Frame", "streaming a frame (Get Frame)".
-std::string laserText(DeviceActivity::Laser laser);
-
-// The model and firmware the serial number names, as the library's version check reads the
-// firmware (the two characters after the first '-'): "LX30, firmware 31"; "unknown" for an empty
-// serial.
-std::string describeSerial(const std::string& serial);
-
-// A duration for the status: "0.4 s", "12 s", "3 min", "2 h".
-std::string ageText(std::int64_t ms);
-
-} // namespace viewer
+} // namespace sentova::session
