@@ -174,12 +174,14 @@ int runCapture(CaptureOptions o) {
     checkOptionsFor(o.laser, model);
     const formats::FieldSelection fields =
         o.fields ? *o.fields : formats::forModel(formats::FieldSelection{}, model);
-    const std::vector<tavrel::Parameter> parameters = laserParameters(o.laser, o.port);
+    const auto port = static_cast<unsigned short>(o.port);
 
     Receiver receiver(model, model == LIDAR_LX20 && o.laser.highSpeed, o.points, o.frames, o.frame);
-    tavrel::SentovaGrabber listener;
+    const tavrel::SentovaGrabber& listener = device.session().prepareListener();
     receiver.countDropsOf(&listener);
-    if (!listener.StartListening(o.address, o.port, &receiver)) {
+    // The receiver outlives the listening, whichever way this ends.
+    const ListeningGuard listening(device.session());
+    if (!device.session().listen(port, &receiver)) {
         failed("cannot listen for laser data on UDP port " + std::to_string(o.port));
     }
 
@@ -215,7 +217,7 @@ int runCapture(CaptureOptions o) {
     try {
         if (o.frame) {
             device.events().RegisterEventCallback(1, &frameEnd);
-            device.armFrame(parameters);
+            device.armFrame(o.laser, port);
             device.startScan(o.scan.value_or(ScanSettings{}));
             scanStarted = true;
         } else {
@@ -224,12 +226,12 @@ int runCapture(CaptureOptions o) {
                 device.startScan(*o.scan);
                 scanStarted = true;
             }
-            device.startLaser(parameters);
+            device.startLaser(o.laser, port);
             laserStarted = true;
         }
     } catch (const Failure&) {
         stopDevice();
-        listener.StopListening();
+        device.session().stopListening();
         device.events().ResetEventCallbacks();
         throw;
     }
@@ -292,7 +294,7 @@ int runCapture(CaptureOptions o) {
 
     stopDevice();
     const tavrel::stream_statistics_t stats = listener.GetStatistics();
-    listener.StopListening();
+    device.session().stopListening();
     device.events().ResetEventCallbacks();
 
     const std::deque<DataPoint> points = receiver.take();

@@ -7,6 +7,7 @@
 
 #include "Device.h"
 #include "Output.h"
+#include "Sentova/Protocol.h"
 
 #include <cstdint>
 #include <optional>
@@ -16,7 +17,7 @@ namespace cli {
 
 struct CaptureOptions {
     std::string address;
-    int port = 4366;
+    int port = tavrel::protocol::kDefaultDataPort;
     std::optional<LIDAR_TYPE> model; // from the serial number when not given
     LaserSettings laser;             // the model's settings; laser.model is set from model
     std::optional<ScanSettings> scan;

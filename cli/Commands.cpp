@@ -15,8 +15,8 @@ int runInfo(const std::string& address, bool json) {
     DeviceInfo info;
     info.address = address;
     info.serial = device.serial();
-    info.model = modelLabel(formats::modelFromSerial(info.serial));
-    info.firmware = firmwareFromSerial(info.serial);
+    info.model = tavrel::ModelLabel(tavrel::ModelFromSerial(info.serial));
+    info.firmware = tavrel::FirmwareFromSerial(info.serial);
     info.library = tavrel::SENTOVA_VERSION;
     const tavrel::tavrel_error_t verified = device.control().VerifyLibVersion();
     if (verified != tavrel::NoError && verified != 251) {
@@ -73,7 +73,7 @@ int runLaser(const std::string& address, bool start, std::optional<LIDAR_TYPE> m
     }
     settings.model = device.model(model);
     checkOptionsFor(settings, settings.model);
-    device.startLaser(laserParameters(settings, port));
+    device.startLaser(settings, static_cast<unsigned short>(port));
     return kSuccess;
 }
 

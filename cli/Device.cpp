@@ -2,30 +2,9 @@
 
 #include "Failure.h"
 
-#include <arpa/inet.h>
-
 namespace cli {
 
-bool isIpv4Address(const std::string& text) {
-    in_addr parsed{};
-    return text.find('\0') == std::string::npos && inet_pton(AF_INET, text.c_str(), &parsed) == 1;
-}
-
-Device::Device(std::string address) : m_address(std::move(address)) {}
-
-tavrel::Sentova& Device::control() {
-    if (!m_control) {
-        m_control = std::make_unique<tavrel::Sentova>(m_address);
-    }
-    return *m_control;
-}
-
-tavrel::SentovaEventManager& Device::events() {
-    if (!m_events) {
-        m_events = std::make_unique<tavrel::SentovaEventManager>(m_address);
-    }
-    return *m_events;
-}
+Device::Device(std::string address) : m_session(std::move(address)) {}
 
 void Device::check(tavrel::tavrel_error_t result, const std::string& what) const {
     if (result != tavrel::NoError) {
@@ -43,15 +22,15 @@ std::string Device::serial() {
 }
 
 LIDAR_TYPE Device::model(std::optional<LIDAR_TYPE> asked) {
-    const LIDAR_TYPE actual = formats::modelFromSerial(serial());
+    const LIDAR_TYPE actual = tavrel::ModelFromSerial(serial());
     if (!asked) {
         return actual;
     }
     if (*asked != LIDAR_GENERIC && *asked != actual) {
-        usageError("the device at " + m_address + " is " +
+        usageError("the device at " + address() + " is " +
                    (actual == LIDAR_GENERIC ? std::string("not an LX30 or LX20")
-                                            : std::string("an ") + modelLabel(actual)) +
-                   " (serial " + m_serial + "), not an " + modelLabel(*asked));
+                                            : std::string("an ") + tavrel::ModelLabel(actual)) +
+                   " (serial " + m_serial + "), not an " + tavrel::ModelLabel(*asked));
     }
     return *asked;
 }
@@ -83,29 +62,20 @@ void Device::startScan(const ScanSettings& s) {
     }
 }
 
-void Device::startLaser(const std::vector<tavrel::Parameter>& parameters) {
-    check(events().ManagerSendCommand(tavrel::CommandSerialiser::SVRRBE(parameters)),
-          "Start Laser");
+void Device::startLaser(const tavrel::LaserSettings& laser, unsigned short port) {
+    check(m_session.startStream(laser, port), "Start Laser");
 }
 
 void Device::stopLaser() {
-    check(events().ManagerSendCommand(tavrel::CommandSerialiser::SVSRBE()), "Stop Laser");
+    check(m_session.stopStream(), "Stop Laser");
 }
 
-void Device::armFrame(const std::vector<tavrel::Parameter>& parameters) {
-    tavrel::SentovaEventManager& e = events();
-    if (e.ResetEvents() != tavrel::NoError) {
-        e.ResetEvents();
+void Device::armFrame(const tavrel::LaserSettings& laser, unsigned short port) {
+    const auto armed = m_session.armFrameCapture(laser, port);
+    if (!armed.completed()) {
+        // The step's name without the buffer it was for.
+        check(armed.result, armed.step.substr(0, armed.step.find('(')));
     }
-    check(e.ConfigureCommandBuffer(128, tavrel::CommandSerialiser::SVRRBE(parameters)),
-          "ConfigureCommandBuffer");
-    check(e.ConfigureCommandBuffer(129, tavrel::CommandSerialiser::SVSRBE()),
-          "ConfigureCommandBuffer");
-    check(e.ConfigureCommandBuffer(130, tavrel::CommandSerialiser::SVSTOP()),
-          "ConfigureCommandBuffer");
-    check(e.EventEnable(128, 0, false), "EventEnable");
-    check(e.EventEnable(129, 1, false), "EventEnable");
-    check(e.EventEnable(130, 1, false), "EventEnable");
 }
 
 void Device::resetEvents() {

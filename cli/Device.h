@@ -1,23 +1,18 @@
 #pragma once
 
-// The device as the tool drives it: the library's device facade and event manager for one
-// address, with every result checked. A failed operation throws a Failure (status 1) whose
-// message is the operation's name and the library's error text. Used from the main thread only.
+// The device as the tool drives it: the device session for one address, with every result
+// checked. A failed operation throws a Failure (status 1) whose message is the operation's name
+// and the library's error text. Used from the main thread only.
 
 #include "DataPoint.h"
+#include "DeviceSession.h"
 #include "Models.h"
-
-#include "Sentova/Sentova.h"
-#include "Sentova/SentovaEventManager.h"
 
 #include <memory>
 #include <optional>
 #include <string>
 
 namespace cli {
-
-// Dotted-quad IPv4 text, nothing before or after it.
-bool isIpv4Address(const std::string& text);
 
 enum class ScanType { FullField, BoundedElevation, Region };
 
@@ -33,12 +28,13 @@ struct ScanSettings {
 
 class Device {
 public:
-    // address must pass isIpv4Address.
+    // address must pass tavrel::IsIPv4Address.
     explicit Device(std::string address);
 
-    const std::string& address() const { return m_address; }
-    tavrel::Sentova& control();
-    tavrel::SentovaEventManager& events();
+    const std::string& address() const { return m_session.address(); }
+    sentova::session::DeviceSession& session() { return m_session; }
+    tavrel::Sentova& control() { return *m_session.device(); }
+    tavrel::SentovaEventManager& events() { return *m_session.eventManager(); }
 
     // Throws Failure(1, what + ": " + the error text) unless result is 0.
     void check(tavrel::tavrel_error_t result, const std::string& what) const;
@@ -51,19 +47,30 @@ public:
     void home();
     void stop();
     void startScan(const ScanSettings& scan);
-    void startLaser(const std::vector<tavrel::Parameter>& parameters);
+    void startLaser(const tavrel::LaserSettings& laser, unsigned short port);
     void stopLaser();
-    // Programs the device's events as the viewer's Get Frame does: the laser starts with the
-    // next scan frame, and the laser and the aperture stop when it ends.
-    void armFrame(const std::vector<tavrel::Parameter>& parameters);
+    // Arms the capture of the next scan frame: the laser starts with it, and the laser and
+    // the aperture stop when it ends.
+    void armFrame(const tavrel::LaserSettings& laser, unsigned short port);
     // Clears the device's command buffers and event bindings.
     void resetEvents();
 
 private:
-    std::string m_address;
-    std::unique_ptr<tavrel::Sentova> m_control;
-    std::unique_ptr<tavrel::SentovaEventManager> m_events;
+    sentova::session::DeviceSession m_session;
     std::string m_serial;
+};
+
+// Ends the session's listening when it goes, so that a callback declared before it is not
+// called after its end.
+class ListeningGuard {
+public:
+    explicit ListeningGuard(sentova::session::DeviceSession& session) : m_session(session) {}
+    ~ListeningGuard() { m_session.stopListening(); }
+    ListeningGuard(const ListeningGuard&) = delete;
+    ListeningGuard& operator=(const ListeningGuard&) = delete;
+
+private:
+    sentova::session::DeviceSession& m_session;
 };
 
 } // namespace cli

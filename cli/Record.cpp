@@ -64,16 +64,18 @@ int runRecord(RecordOptions o) {
     // Watched from the start, so that the file also holds the serial number the device
     // reports, which a replay takes the model from.
     Device device(o.address);
-    device.control().SetTrafficObserver(recorder);
-    device.events().SetTrafficObserver(recorder);
+    sentova::session::DeviceSession& session = device.session();
+    for (auto channel : {sentova::session::Channel::Control, sentova::session::Channel::Events})
+        session.traffic(channel).add(recorder);
     const LIDAR_TYPE model = device.model(o.model);
     o.laser.model = model;
     checkOptionsFor(o.laser, model);
 
     Discard discard;
-    tavrel::SentovaGrabber listener;
-    listener.SetTrafficObserver(recorder);
-    if (!listener.StartListening(o.address, o.port, &discard)) {
+    session.setLaserTrafficObserver(recorder);
+    const tavrel::SentovaGrabber& listener = session.prepareListener();
+    const ListeningGuard listening(session);
+    if (!session.listen(static_cast<unsigned short>(o.port), &discard)) {
         failed("cannot listen for laser data on UDP port " + std::to_string(o.port));
     }
 
@@ -100,10 +102,10 @@ int runRecord(RecordOptions o) {
     };
     const auto finish = [&] {
         stopDevice();
-        listener.StopListening();
-        listener.SetTrafficObserver(nullptr);
-        device.control().SetTrafficObserver(nullptr);
-        device.events().SetTrafficObserver(nullptr);
+        session.stopListening();
+        session.setLaserTrafficObserver(nullptr);
+        for (auto channel : {sentova::session::Channel::Control, sentova::session::Channel::Events})
+            session.traffic(channel).remove(recorder);
         return recorder->stop();
     };
 
@@ -113,7 +115,7 @@ int runRecord(RecordOptions o) {
             device.startScan(*o.scan);
             scanStarted = true;
         }
-        device.startLaser(laserParameters(o.laser, o.port));
+        device.startLaser(o.laser, static_cast<unsigned short>(o.port));
         laserStarted = true;
     } catch (const Failure&) {
         finish();

@@ -7,6 +7,7 @@
 // queue the datagrams for the recorder's writer thread.
 
 #include "Device.h"
+#include "Sentova/Protocol.h"
 
 #include <optional>
 #include <string>
@@ -16,7 +17,7 @@ namespace cli {
 struct RecordOptions {
     std::string address;
     std::string output; // the capture file
-    int port = 4366;
+    int port = tavrel::protocol::kDefaultDataPort;
     std::optional<LIDAR_TYPE> model; // from the serial number when not given
     LaserSettings laser;
     std::optional<ScanSettings> scan;

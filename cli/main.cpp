@@ -10,6 +10,8 @@
 #include "Record.h"
 #include "Recording.h"
 
+#include "Sentova/DeviceAddress.h"
+#include "Sentova/Protocol.h"
 #include "Sentova/Sentova.h"
 
 #include <CLI/CLI.hpp>
@@ -32,7 +34,7 @@ struct LaserOptions {
     int average = 1;
     int gain = 0;
     bool highSpeed = false;
-    int port = 4366;
+    int port = tavrel::protocol::kDefaultDataPort;
     std::vector<CLI::Option*> lx30;
     std::vector<CLI::Option*> lx20;
 
@@ -43,11 +45,11 @@ struct LaserOptions {
         lx30.push_back(app->add_option("--measurement", measurement,
                                        "LX30 measurement mode: high-speed (default), fast, "
                                        "penetration")
-                           ->check(CLI::IsMember(measurementNames())));
+                           ->check(CLI::IsMember(tavrel::LX30MeasurementNames())));
         lx30.push_back(app->add_option("--target", target,
                                        "LX30 target mode: all (default), first, last, "
                                        "highest-amplitude, highest-reflectance")
-                           ->check(CLI::IsMember(targetNames())));
+                           ->check(CLI::IsMember(tavrel::LX30TargetNames())));
         lx20.push_back(app->add_option("--sample-rate", sampleRate,
                                        "LX20 sample rate in Hz, 100 to 10000 (default 10000)")
                            ->check(CLI::Range(100, 10000)));
@@ -58,12 +60,13 @@ struct LaserOptions {
                            ->check(CLI::Range(0, 3)));
         lx20.push_back(app->add_flag("--high-speed", highSpeed,
                                      "LX20 high-speed mode: 30000 Hz, points of intensity 0"));
-        app->add_option("--port", port, "Local UDP port for the laser data (default 4366)")
+        app->add_option("--port", port, "Local UDP port for the laser data")
+            ->capture_default_str()
             ->check(CLI::Range(1, 65535));
     }
 
     std::optional<LIDAR_TYPE> askedModel() const {
-        return model.empty() ? std::nullopt : modelFromName(model);
+        return model.empty() ? std::nullopt : tavrel::ModelFromName(model);
     }
 
     LaserSettings settings() const {
@@ -76,8 +79,8 @@ struct LaserOptions {
             }
             return 0;
         };
-        s.measurement = index(measurementNames(), measurement);
-        s.target = index(targetNames(), target);
+        s.measurement = index(tavrel::LX30MeasurementNames(), measurement);
+        s.target = index(tavrel::LX30TargetNames(), target);
         s.sampleRate = sampleRate;
         s.average = average;
         s.gain = gain;
@@ -149,7 +152,7 @@ void addAddress(CLI::App* app, std::string& address) {
 }
 
 void checkAddress(const std::string& address) {
-    if (!isIpv4Address(address)) {
+    if (!tavrel::IsIPv4Address(address)) {
         usageError("'" + address + "' is not an IPv4 address");
     }
 }

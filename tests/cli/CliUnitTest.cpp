@@ -1,5 +1,4 @@
-// The tool's pure parts: laser parameters per model, serial texts, addresses, output choices and
-// what it prints.
+// The tool's pure parts: output choices and what it prints.
 #include "Device.h"
 #include "Failure.h"
 #include "Models.h"
@@ -17,14 +16,6 @@ using namespace cli;
 
 namespace {
 
-std::string bytes(std::initializer_list<int> values) {
-    std::string s;
-    for (int v : values) {
-        s.push_back(static_cast<char>(v));
-    }
-    return s;
-}
-
 template <class F> ExitStatus statusOf(F&& f) {
     try {
         f();
@@ -35,51 +26,6 @@ template <class F> ExitStatus statusOf(F&& f) {
 }
 
 } // namespace
-
-// The same command bytes as the viewer's panels send for their initial settings.
-TEST(LaserParameters, EachModelsListAsTheViewerBuildsIt) {
-    LaserSettings lx30;
-    lx30.model = LIDAR_LX30;
-    EXPECT_EQ(tavrel::CommandSerialiser::SVRRBE(laserParameters(lx30, 4366)),
-              "SVRRBE" + bytes({1, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0x11, 0x0e}));
-    LaserSettings lx20;
-    lx20.model = LIDAR_LX20;
-    EXPECT_EQ(tavrel::CommandSerialiser::SVRRBE(laserParameters(lx20, 4366)),
-              "SVRRBE" +
-                  bytes({3, 0, 0, 0x27, 0x10, 4, 0, 0, 0, 1, 5, 0, 0, 0, 0, 0, 0, 0, 0x11, 0x0e}));
-    lx20.highSpeed = true;
-    lx20.average = 7;
-    const auto fast = laserParameters(lx20, 4366);
-    ASSERT_EQ(fast.size(), 4u);
-    EXPECT_EQ(tavrel::CommandSerialiser::SVRRBE({fast[0]}),
-              "SVRRBE" + bytes({3, 0, 0, 0x75, 0x30}));
-    EXPECT_EQ(tavrel::CommandSerialiser::SVRRBE({fast[1]}), "SVRRBE" + bytes({4, 0, 0, 0, 1}));
-    LaserSettings generic;
-    generic.measurement = 2; // ignored by the generic model
-    EXPECT_EQ(tavrel::CommandSerialiser::SVRRBE(laserParameters(generic, 4366)),
-              "SVRRBE" + bytes({0, 0, 0, 0x11, 0x0e}));
-}
-
-TEST(Models, NamesAndSerials) {
-    EXPECT_EQ(modelFromName("lx30"), LIDAR_LX30);
-    EXPECT_EQ(modelFromName("LX30"), std::nullopt);
-    EXPECT_STREQ(modelLabel(LIDAR_LX20), "LX20");
-    EXPECT_STREQ(modelName(LIDAR_GENERIC), "generic");
-    EXPECT_EQ(firmwareFromSerial("LX30-31-SIM0001"), 31);
-    EXPECT_EQ(firmwareFromSerial("29abc"), 29);
-    EXPECT_EQ(firmwareFromSerial("SN-x1"), 0);
-    EXPECT_EQ(firmwareFromSerial(""), 0);
-}
-
-TEST(Addresses, OnlyDottedIpv4) {
-    EXPECT_TRUE(isIpv4Address("127.0.0.1"));
-    EXPECT_TRUE(isIpv4Address("10.1.2.3"));
-    EXPECT_FALSE(isIpv4Address("10.1.2"));
-    EXPECT_FALSE(isIpv4Address("10.1.2.3 "));
-    EXPECT_FALSE(isIpv4Address("::1"));
-    EXPECT_FALSE(isIpv4Address("device.local"));
-    EXPECT_FALSE(isIpv4Address(std::string("10.0.0.2\0junk", 13)));
-}
 
 TEST(Report, InfoTextAndJson) {
     DeviceInfo info;
