@@ -1,9 +1,10 @@
-#include "DeviceActivity.h"
+#include "DeviceStatusText.h"
 #include "StreamHealth.h"
 
 #include <gtest/gtest.h>
 
 using namespace viewer;
+using sentova::session::Channel;
 using Answer = DeviceActivity::Answer;
 using Laser = DeviceActivity::Laser;
 

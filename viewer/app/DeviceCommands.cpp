@@ -20,8 +20,9 @@ bool DeviceCommands::Steps::onGui(std::function<void()> call) {
         std::move(call));
 }
 
-DeviceCommands::DeviceCommands(QObject* context, Hooks hooks)
-    : m_context(context), m_hooks(std::move(hooks)) {}
+DeviceCommands::DeviceCommands(QObject* context, Hooks hooks,
+                               sentova::command::CommandWorker& worker)
+    : m_context(context), m_hooks(std::move(hooks)), m_worker(worker) {}
 
 DeviceCommands::~DeviceCommands() {
     cancel();

@@ -48,8 +48,8 @@ public:
     };
 
     // context: the GUI-thread object through which reports are delivered; it must outlive
-    // finish().
-    DeviceCommands(QObject* context, Hooks hooks);
+    // finish(). worker: where the operations run; it must outlive this.
+    DeviceCommands(QObject* context, Hooks hooks, sentova::command::CommandWorker& worker);
     ~DeviceCommands();
     DeviceCommands(const DeviceCommands&) = delete;
     DeviceCommands& operator=(const DeviceCommands&) = delete;
@@ -86,5 +86,5 @@ private:
     QHash<QWidget*, int> m_holds;
     // GUI thread: operations run() and not yet released.
     int m_inFlight = 0;
-    sentova::command::CommandWorker m_worker;
+    sentova::command::CommandWorker& m_worker;
 };

@@ -4,9 +4,6 @@
 #include "WindowSupport.h"
 #include "ui_MainWindow.h"
 
-#include "Sentova/Sentova.h"
-#include "Sentova/SentovaEventManager.h"
-
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
@@ -52,28 +49,24 @@ MainWindow::MainWindow(QWidget* parent)
     ipAddress = arguments.at(1);
     logMessage("Sentova IP: " + ipAddress);
 
-    commands = std::make_unique<DeviceCommands>(
-        this, DeviceCommands::Hooks{[this](const QString& line) { logMessage(line); },
-                                    [this](const QString& operation) {
-                                        ui->statusBar->showMessage("Waiting for the device: " +
-                                                                   operation);
-                                    }});
-
-    // A malformed address makes the facades throw; release what exists so the
+    // A malformed address makes the session throw; release what exists so the
     // caller can report it cleanly.
     try {
-        device = new tavrel::Sentova(ipAddress.toStdString());
-        listener = nullptr;
-        port = storedDataPort();
-        eventManager = new tavrel::SentovaEventManager(ipAddress.toStdString());
-        setupDeviceWatch();
+        session = std::make_unique<sentova::session::DeviceSession>(ipAddress.toStdString());
     } catch (...) {
-        delete device;
-        device = nullptr;
         delete ui;
         ui = nullptr;
         throw;
     }
+    port = storedDataPort();
+    commands = std::make_unique<DeviceCommands>(
+        this,
+        DeviceCommands::Hooks{[this](const QString& line) { logMessage(line); },
+                              [this](const QString& operation) {
+                                  ui->statusBar->showMessage("Waiting for the device: " +
+                                                             operation);
+                              }},
+        session->worker());
 
     ui->sentovaIP_label->setText(ipAddress);
 
@@ -160,13 +153,13 @@ MainWindow::~MainWindow() {
     fileWork.reset();
     commands->cancel();
     commands->finish();
-    delete eventManager;
+    commands.reset();
+    // The event manager, the device facade and the listener, in that order; the listener
+    // thread stops before the buffer it writes to goes away.
+    session.reset();
     // Its actors leave the scene while the render window is still there.
     cloud.reset();
     delete ui;
-    delete device;
-    // Stops the listener thread before the buffer it writes to goes away.
-    delete listener;
 }
 
 vtkRenderer* MainWindow::renderer() const {

@@ -1,14 +1,15 @@
-// The viewer's one window: owns the device facade, the event manager, the laser
-// listener, the point buffer and the VTK scene that shows it.
+// The viewer's one window: owns the device session (the device facade, the event manager and
+// the laser listener), the point buffer and the VTK scene that shows it.
 #pragma once
 
 #include "DeferredSettings.h"
 #include "DeviceCommands.h"
-#include "DeviceWatch.h"
+#include "DeviceSession.h"
 #include "Formats.h"
 #include "FrameBudget.h"
 #include "PreferencesDialog.h"
 #include "ScanRequest.h"
+#include "StatusLabels.h"
 
 #include "ChunkedCloud.h"
 #include "DataPoint.h"
@@ -18,6 +19,7 @@
 #include "RegionHelper.h"
 #include "SceneView.h"
 #include "Sentova/CommandSerialiser.h"
+#include "Sentova/Protocol.h"
 #include "Sentova/SentovaGrabber.h"
 #include "StreamHealth.h"
 
@@ -145,14 +147,15 @@ private:
     // "Start Scan" and "Get Frame".
     ScanRequest selectedScan() const;
     // Device operations through the command worker. A command's GUI-side step: starts the
-    // listener if needed and puts the data port it listens on into the laser parameters; false
-    // when nothing listens (then no start may name a port) or the window is going.
-    bool listenFor(DeviceCommands::Steps& steps, std::vector<tavrel::Parameter>& parameters);
-    void startLaser(QWidget* button, std::vector<tavrel::Parameter> parameters,
-                    const QString& logPrefix, bool logSuccess);
-    void getFrame(QWidget* button, std::vector<tavrel::Parameter> parameters);
-    std::vector<tavrel::Parameter> lx30Parameters() const;
-    std::vector<tavrel::Parameter> lx20Parameters() const;
+    // listener if needed and gives the data port it listens on; false when nothing listens
+    // (then no start may name a port) or the window is going.
+    bool listenFor(DeviceCommands::Steps& steps, unsigned short& dataPort);
+    void startLaser(QWidget* button, const tavrel::LaserSettings& laser, const QString& logPrefix,
+                    bool logSuccess);
+    void getFrame(QWidget* button, const tavrel::LaserSettings& laser);
+    // The laser panels' settings now.
+    tavrel::LaserSettings lx30Settings() const;
+    tavrel::LaserSettings lx20Settings() const;
     void sendStopLaser(QWidget* button);
     void setBoundInputsEnabled(bool azimuth, bool elevation);
     vtkRenderer* renderer() const;
@@ -179,8 +182,6 @@ private:
 
     // The device and stream status, the Settings menu's model entries and what follows a change
     // of model, and the stops at quit (MainWindowStatus.cpp).
-    void setupDeviceWatch();
-    viewer::DeviceActivity::Timeouts timeouts() const;
     void setupStatusPanel();
     void updateStatus();
     void setupModelActions();
@@ -200,8 +201,6 @@ private:
     void startRecording();
     void stopRecording();
     void updateRecordingStatus();
-    // Has a running recording watch the listener too, once the listener exists.
-    void recordListenerTraffic();
 
     // Saving and loading on the file thread (MainWindowFiles.cpp).
     void setupFileWork();
@@ -211,13 +210,14 @@ private:
                           const formats::WriteOptions& options);
 
     Ui_MainWindow* ui;
-    // Runs every call of device and eventManager, after construction, off the GUI thread.
+    // The device facade (device), the event manager (eventManager) and the laser listener
+    // (listener) for the address, and what this window set the device doing.
+    std::unique_ptr<sentova::session::DeviceSession> session;
+    // Runs every call of the session's device and eventManager, after construction, off the
+    // GUI thread, on the session's worker.
     std::unique_ptr<DeviceCommands> commands;
     // Panel choices made since start-up; the serial number's answer applies only if none was.
     std::uint64_t panelChoices = 0;
-    tavrel::Sentova* device = nullptr;
-    tavrel::SentovaGrabber* listener = nullptr;
-    tavrel::SentovaEventManager* eventManager = nullptr;
     QString ipAddress;
 
     // Guards points, pointsLog, maximumPoints, autoIntensity, minimumIntensity
@@ -266,10 +266,6 @@ private:
     bool renderOnScreen = true;
     // "showing N of M" in the Stats box while points are left out of the frame.
     QLabel* drawnPoints_label = nullptr;
-    // GUI thread, but for the watch, which the library's threads feed.
-    std::unique_ptr<window::DeviceWatch> deviceWatch;
-    std::shared_ptr<window::TrafficTee> controlTraffic;
-    std::shared_ptr<window::TrafficTee> eventTraffic;
     window::StatusLabels statusLabels;
     viewer::StreamHealth streamHealth;
     std::int64_t lastStreamUpdateMs = 0;
@@ -278,7 +274,7 @@ private:
     viewer::IntensityScale intensityScale;
     PreferencesDialog preferences;
     window::DeferredSettings settings;
-    std::uint32_t port = 4366;
+    std::uint32_t port = tavrel::protocol::kDefaultDataPort;
     // The listener is bound to port.
     bool listening = false;
     // Written on the GUI thread, read by the listener thread.

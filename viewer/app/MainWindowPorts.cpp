@@ -35,13 +35,9 @@ bool MainWindow::setupListener() {
     if (listening) {
         return true;
     }
-    if (!listener) {
-        listener = new tavrel::SentovaGrabber();
-        recordListenerTraffic();
-    }
     const std::vector<std::uint32_t> candidates = viewer::portsToTry(port, kPortsToTry);
     for (const std::uint32_t candidate : candidates) {
-        if (!listener->StartListening(ipAddress.toStdString(), static_cast<int>(candidate), this)) {
+        if (!session->listen(static_cast<unsigned short>(candidate), this)) {
             continue;
         }
         if (candidate != candidates.front()) {

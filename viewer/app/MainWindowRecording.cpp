@@ -129,19 +129,14 @@ void MainWindow::startRecording() {
     }
     recording = std::make_shared<window::Recording>(recorder, name);
     // The command channels' traffic goes through the tees the status watches as well.
-    controlTraffic->add(recorder);
-    eventTraffic->add(recorder);
-    recordListenerTraffic();
+    for (auto channel : {sentova::session::Channel::Control, sentova::session::Channel::Events})
+        session->traffic(channel).add(recorder);
+    session->setLaserTrafficObserver(recorder);
     recordAction->setEnabled(false);
     stopRecordingAction->setEnabled(true);
     recordingLabel->show();
     logMessage("Recording to " + name);
     updateRecordingStatus();
-}
-
-void MainWindow::recordListenerTraffic() {
-    if (listener && recording && !recording->finishing)
-        listener->SetTrafficObserver(recording->recorder);
 }
 
 void MainWindow::updateRecordingStatus() {
@@ -164,10 +159,9 @@ void MainWindow::updateRecordingStatus() {
 void MainWindow::stopRecording() {
     if (!recording || recording->finishing)
         return;
-    controlTraffic->remove(recording->recorder);
-    eventTraffic->remove(recording->recorder);
-    if (listener)
-        listener->SetTrafficObserver(nullptr);
+    for (auto channel : {sentova::session::Channel::Control, sentova::session::Channel::Events})
+        session->traffic(channel).remove(recording->recorder);
+    session->setLaserTrafficObserver(nullptr);
     recording->finishing = true;
     stopRecordingAction->setEnabled(false);
     recordingLabel->setText("Finishing the recording\u2026");

@@ -12,18 +12,18 @@ using window::errorText;
 
 void MainWindow::on_homePushButton_clicked() {
     commands->run("Home", {ui->homePushButton}, [this](DeviceCommands::Steps& steps) {
-        eventManager->ResetEvents();
+        session->eventManager()->ResetEvents();
         if (!steps.cancelled()) {
-            steps.log("Home: " + errorText(device->Home()));
+            steps.log("Home: " + errorText(session->device()->Home()));
         }
     });
 }
 
 void MainWindow::on_scanStopPushButton_clicked() {
     commands->run("Stop", {ui->scanStopPushButton}, [this](DeviceCommands::Steps& steps) {
-        eventManager->ResetEvents();
+        session->eventManager()->ResetEvents();
         if (!steps.cancelled()) {
-            steps.log("Stop: " + errorText(device->Stop()));
+            steps.log("Stop: " + errorText(session->device()->Stop()));
         }
     });
 }
@@ -31,11 +31,11 @@ void MainWindow::on_scanStopPushButton_clicked() {
 void MainWindow::on_scanPushButton_clicked() {
     const ScanRequest scan = selectedScan();
     commands->run("Start Scan", {ui->scanPushButton}, [this, scan](DeviceCommands::Steps& steps) {
-        eventManager->ResetEvents();
+        session->eventManager()->ResetEvents();
         if (steps.cancelled()) {
             return;
         }
-        const QString line = startScan(*device, scan);
+        const QString line = startScan(*session->device(), scan);
         if (!line.isEmpty()) {
             steps.log(line);
         }
@@ -94,14 +94,14 @@ void MainWindow::getModeFromSerial() {
     const std::uint64_t choicesBefore = panelChoices;
     commands->run("GetSerial", {}, [this, choicesBefore](DeviceCommands::Steps& steps) {
         std::string serial;
-        const tavrel::tavrel_error_t result = device->GetSerial(serial);
+        const tavrel::tavrel_error_t result = session->device()->GetSerial(serial);
         steps.onGui([this, result, serial, choicesBefore] {
             if (result != tavrel::NoError) {
                 logMessage("GetSerial Error: " + errorText(result));
                 return;
             }
             if (panelChoices == choicesBefore) {
-                setWidget(formats::modelFromSerial(serial));
+                setWidget(tavrel::ModelFromSerial(serial));
             }
         });
     });

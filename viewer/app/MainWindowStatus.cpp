@@ -3,20 +3,15 @@
 // when they signal trouble), the model in the Settings menu, and leaving the device quiet at quit.
 #include "MainWindow.h"
 
-#include "DeviceWatch.h"
+#include "DeviceStatusText.h"
 #include "WindowSupport.h"
 #include "ui_MainWindow.h"
-
-#include "Sentova/Sentova.h"
-#include "Sentova/SentovaEventManager.h"
 
 #include <QActionGroup>
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QTimer>
-
-#include <arpa/inet.h>
 
 #include <algorithm>
 #include <cmath>
@@ -39,27 +34,6 @@ void showFigure(QLabel* label, const QString& text, viewer::Severity severity) {
 }
 
 } // namespace
-
-viewer::DeviceActivity::Timeouts MainWindow::timeouts() const {
-    viewer::DeviceActivity::Timeouts t;
-    t.responseMs = device->GetResponseTimeout();
-    t.motionMs = device->GetMotionTimeout();
-    // The event manager's is fixed.
-    t.eventsMs = 5000;
-    return t;
-}
-
-void MainWindow::setupDeviceWatch() {
-    in_addr address{};
-    ::inet_pton(AF_INET, ipAddress.toLatin1().constData(), &address);
-    deviceWatch = std::make_unique<window::DeviceWatch>(ntohl(address.s_addr), timeouts());
-    controlTraffic = std::make_shared<window::TrafficTee>();
-    eventTraffic = std::make_shared<window::TrafficTee>();
-    controlTraffic->add(deviceWatch->observer(viewer::Channel::Control));
-    eventTraffic->add(deviceWatch->observer(viewer::Channel::Events));
-    device->SetTrafficObserver(controlTraffic);
-    eventManager->SetTrafficObserver(eventTraffic);
-}
 
 void MainWindow::setupStatusPanel() {
     QWidget* box = ui->device_groupBox;
@@ -129,13 +103,13 @@ void MainWindow::setupStatusPanel() {
         grid->addLayout(layout, next++, 1);
     }
     // Start-up asks for the serial number itself: the first probe is due a while after.
-    lastProbeMs = window::DeviceWatch::nowMs();
+    lastProbeMs = sentova::session::DeviceWatch::nowMs();
     updateStatus();
 }
 
 void MainWindow::updateStatus() {
-    const std::int64_t now = window::DeviceWatch::nowMs();
-    const viewer::DeviceActivity activity = deviceWatch->activity();
+    const std::int64_t now = sentova::session::DeviceWatch::nowMs();
+    const viewer::DeviceActivity activity = session->activity();
     const viewer::DeviceActivity::Answer answer = activity.answer(now);
     showFigure(statusLabels.device,
                QString::fromStdString(viewer::answerText(answer, activity.lastReplyMs(), now)),
@@ -151,7 +125,7 @@ void MainWindow::updateStatus() {
     if (now - lastStreamUpdateMs >= kStreamPeriodMs) {
         lastStreamUpdateMs = now;
         viewer::StreamCounters counters;
-        if (listener) {
+        if (const tavrel::SentovaGrabber* listener = session->listener()) {
             const tavrel::stream_statistics_t s = listener->GetStatistics();
             counters = {s.datagrams,   s.points,        s.refusedSender + s.refusedHeader,
                         s.kernelDrops, s.pointsMissing, s.queueDrops};
@@ -175,7 +149,7 @@ void MainWindow::updateStatus() {
         // The answer reaches the status through the traffic it makes.
         commands->runInBackground([this](DeviceCommands::Steps&) {
             std::string serial;
-            device->GetSerial(serial);
+            session->device()->GetSerial(serial);
         });
     }
     QTimer::singleShot(kStatusPeriodMs, this, &MainWindow::updateStatus);
@@ -185,13 +159,8 @@ void MainWindow::quitLeavingDeviceQuiet() {
     if (quitting) {
         return;
     }
-    const viewer::DeviceActivity activity = deviceWatch->activity();
-    const bool stream = activity.streamStarted();
-    const bool scan = activity.scanStarted();
-    // Get Frame's events would start the stream again at the next scan, whoever starts it.
-    const bool armed = activity.laser() == viewer::DeviceActivity::Laser::Armed ||
-                       activity.laser() == viewer::DeviceActivity::Laser::StreamingFrame;
-    if (!stream && !scan) {
+    const viewer::DeviceActivity activity = session->activity();
+    if (!activity.streamStarted() && !activity.scanStarted()) {
         QCoreApplication::exit(0);
         return;
     }
@@ -199,21 +168,14 @@ void MainWindow::quitLeavingDeviceQuiet() {
     // What the operator queued is dropped; the stops come next, each bounded by its time-out.
     commands->cancel();
     ui->statusBar->showMessage("Quitting: stopping what this window started on the device");
-    commands->runInBackground([this, stream, scan, armed](DeviceCommands::Steps& steps) {
-        if (armed) {
-            steps.log("Quit: Reset events: " + errorText(eventManager->ResetEvents()));
-        }
-        if (stream) {
-            steps.log("Quit: Stop Laser: " + errorText(eventManager->ManagerSendCommand(
-                                                 tavrel::CommandSerialiser::SVSRBE())));
-        }
-        if (scan) {
-            steps.log("Quit: Stop: " + errorText(device->Stop()));
+    commands->runInBackground([this](DeviceCommands::Steps& steps) {
+        for (const auto& stop : session->stopWhatWasStarted()) {
+            steps.log("Quit: " + QString::fromStdString(stop.what) + ": " + errorText(stop.result));
         }
         steps.onGui([] { QCoreApplication::exit(0); });
     });
     // Should the worker be held up beyond every time-out, quit all the same.
-    const viewer::DeviceActivity::Timeouts t = timeouts();
+    const viewer::DeviceActivity::Timeouts t = session->timeouts();
     const int bound =
         static_cast<int>(std::max(t.motionMs, t.eventsMs) + 2 * t.eventsMs + t.responseMs) + 1000;
     QTimer::singleShot(bound, this, [] { QCoreApplication::exit(0); });

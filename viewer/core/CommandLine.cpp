@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "Sentova/DeviceAddress.h"
+
 #include <algorithm>
 #include <array>
 
@@ -27,34 +29,6 @@ CommandLine failure(std::string message) {
 }
 
 } // namespace
-
-bool isIPv4Address(const std::string& text) {
-    int parts = 0;
-    std::size_t i = 0;
-    while (true) {
-        int digits = 0;
-        int value = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-            value = value * 10 + (text[i] - '0');
-            if (++digits > 3) {
-                return false;
-            }
-            ++i;
-        }
-        // A leading zero reads as octal to some parsers: refused, as the socket layer does.
-        if (digits == 0 || value > 255 || (digits > 1 && text[i - digits] == '0')) {
-            return false;
-        }
-        ++parts;
-        if (i == text.size()) {
-            return parts == 4;
-        }
-        if (text[i] != '.' || parts == 4) {
-            return false;
-        }
-        ++i;
-    }
-}
 
 CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     CommandLine result;
@@ -87,7 +61,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         if (haveAddress) {
             return failure("unexpected argument '" + argument + "' after the device address");
         }
-        if (!isIPv4Address(argument)) {
+        if (!tavrel::IsIPv4Address(argument)) {
             return failure("'" + argument +
                            "' is not an IPv4 address (four numbers from 0 to 255 separated by "
                            "dots, such as 192.168.0.10)");

@@ -18,9 +18,6 @@ struct CommandLine {
 // address that is not dotted-decimal IPv4 is an error that says so.
 CommandLine parseCommandLine(const std::vector<std::string>& arguments);
 
-// Four decimal numbers from 0 to 255 separated by dots, without leading zeros, nothing else.
-bool isIPv4Address(const std::string& text);
-
 std::string usageText(const std::string& program);
 
 } // namespace viewer

@@ -2,12 +2,14 @@
 // viewer looks when that port is taken.
 #pragma once
 
+#include "Sentova/Protocol.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-constexpr std::uint32_t kDefaultDataPort = 4366;
+constexpr std::uint32_t kDefaultDataPort = tavrel::protocol::kDefaultDataPort;
 // Ports an operator may choose: above the privileged range, within UDP's.
 constexpr std::uint32_t kLowestDataPort = 1024;
 constexpr std::uint32_t kHighestDataPort = 65535;

@@ -1,0 +1,19 @@
+#pragma once
+
+class QLabel;
+
+namespace window {
+
+// The status rows of the Stats box (created in code, owned by the widget tree).
+struct StatusLabels {
+    QLabel* device = nullptr;
+    QLabel* model = nullptr;
+    QLabel* laser = nullptr;
+    QLabel* datagramsPerSecond = nullptr;
+    QLabel* refused = nullptr;
+    QLabel* kernelDrops = nullptr;
+    QLabel* queueDrops = nullptr;
+    QLabel* pointsMissing = nullptr;
+};
+
+} // namespace window
