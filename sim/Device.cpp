@@ -4,10 +4,12 @@
 #include "Wire.h"
 
 #include "Sentova/LaserPacket.h"
+#include "Sentova/StreamParameters.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <limits>
 
 namespace sentova {
@@ -21,23 +23,6 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kMaximumAcceleration = 10000.0;
 // A single advance never processes more scheduled items than this.
 constexpr int kMaximumScheduledPerAdvance = 100000;
-
-// Argument bytes each command carries; -1 = variable, checked by its handler.
-const std::map<std::string, int>& argumentLengths() {
-    static const std::map<std::string, int> lengths = {
-        {"SVCQRE", 0},  {"SVHOME", 0},  {"SVSTOP", 0}, {"SVSEAC", 4},  {"SVGEAA", 0},
-        {"SVSEAA", 12}, {"SVTRAA", 12}, {"SVSFFS", 8}, {"SVSBES", 16}, {"SVSRES", 24},
-        {"SVRRBE", -1}, {"SVSRBE", 0},  {"SVRNLS", 8}, {"SVSTLS", 0},  {"SVSRUN", 0},
-        {"SVSSTP", 0},  {"SVSSTG", 12}, {"SVSGTG", 0}, {"SVSGRL", 0},  {"SVSSSP", 4},
-        {"SVMONN", 0},  {"SVMOFF", 0},  {"SVSLGA", 1}, {"SVSGER", 0},  {"SVSTST", 0},
-        {"SVGUFP", 1},  {"SVSUFP", -1}, {"SVEUFP", 1}, {"SVERST", 0},  {"SVPPPP", 0},
-        {"SVEENB", 3},  {"SVEDIS", 2},  {"SVESTS", 2}, {"SVESTM", 0},  {"SVERTM", 2},
-        {"SVEGTM", 0},  {"SVECCF", -1}, {"SVIIOS", 1}, {"SVIIOT", 1},  {"SVIIOG", 0},
-        {"SVIOSE", 2},  {"SVIOGE", 0},  {"SVGCAA", 0}, {"SVGMTN", 0},  {"SVSEAT", 20},
-        {"SVTTRG", 8},  {"SVSIPC", -1},
-    };
-    return lengths;
-}
 
 } // namespace
 
@@ -260,110 +245,165 @@ DeviceStatus Device::status() const {
     return s;
 }
 
-std::string Device::execute(const std::string& command, const Endpoint& from, bool fromBuffer,
-                            std::vector<Outgoing>& out) {
-    if (command.size() < tavrel::protocol::kCodeLength)
-        return failure(command, tavrel::UnknownCommand);
-    const std::string code = command.substr(0, tavrel::protocol::kCodeLength);
-    const auto known = argumentLengths().find(code);
-    if (known == argumentLengths().end())
-        return failure(command, tavrel::UnknownCommand);
-    const std::string args = command.substr(tavrel::protocol::kCodeLength);
-    if (known->second >= 0 && args.size() != static_cast<std::size_t>(known->second))
-        return failure(command, tavrel::InvalidArgumentLength);
-
-    if (code == "SVHOME" || code == "SVSTOP" || code == "SVSEAA" || code == "SVTRAA" ||
-        code == "SVMONN" || code == "SVMOFF")
-        return handleMotion(command, args, from, fromBuffer, out);
-    if (code == "SVSFFS" || code == "SVSBES" || code == "SVSRES")
-        return handleScan(command, args, from, out);
-    if (code == "SVSRUN" || code == "SVSSTP" || code == "SVSSTG" || code == "SVSSSP")
-        return handleStabilisation(command, args, out);
-    if (code == "SVRRBE" || code == "SVSRBE")
-        return handleLaserStream(command, args, from, out);
-    if (code == "SVERST" || code == "SVECCF" || code == "SVEENB" || code == "SVEDIS" ||
-        code == "SVESTS" || code == "SVERTM" || code == "SVESTM" || code == "SVEGTM")
-        return handleEvents(command, args, from);
-    if (code == "SVIIOS" || code == "SVIIOT" || code == "SVIIOG" || code == "SVIOSE" ||
-        code == "SVIOGE" || code == "SVGCAA")
-        return handleIsolatedIO(command, args, out);
-    if (code == "SVGUFP" || code == "SVSUFP" || code == "SVEUFP")
-        return handleFlash(command, args);
-    if (code == "SVSEAT" || code == "SVTTRG")
-        return handleTrigger(command, args, from, out);
-
-    ArgReader in(args);
-    if (code == "SVCQRE")
-        return data(command, m_settings.serial);
-    if (code == "SVGMTN") {
-        std::string state = stateText();
-        state += m_homed ? " homed" : " not-homed";
-        state += m_motorsOn ? "" : " motors-off";
-        state += m_laserOn ? " laser-on" : "";
-        state += streaming() ? " streaming" : "";
-        char settingsText[64];
-        std::snprintf(settingsText, sizeof settingsText, " gain %u acceleration %g", m_laserGain,
-                      m_acceleration);
-        return data(command, state + settingsText);
-    }
-    if (code == "SVGEAA") {
-        double az = 0.0, el = 0.0;
-        anglesAt(m_clock, az, el);
-        return data(command, tavrel::PackAngle(az) + tavrel::PackAngle(el));
-    }
-    if (code == "SVSEAC") {
-        const double a = in.acceleration();
-        if (!(a > 0.0 && a <= kMaximumAcceleration))
-            return failure(command, tavrel::ArgumentOutOfRange);
-        m_acceleration = a;
-        return done(command);
-    }
-    if (code == "SVRNLS" || code == "SVSTLS") {
-        m_laserOn = code == "SVRNLS";
-        return done(command);
-    }
-    if (code == "SVSLGA") {
-        m_laserGain = in.u8();
-        return done(command);
-    }
-    if (code == "SVSGTG")
-        return data(command, tavrel::PackAngle(m_stabilisedTarget[0]) +
-                                 tavrel::PackAngle(m_stabilisedTarget[1]) +
-                                 tavrel::PackAngle(m_stabilisedTarget[2]));
-    if (code == "SVSGRL")
-        return data(command, tavrel::PackAngle(roll()));
-    if (code == "SVSGER") {
-        double azimuth = 0.0, elevation = 0.0;
-        targetError(azimuth, elevation);
-        return data(command, tavrel::PackAngle(azimuth) + tavrel::PackAngle(elevation));
-    }
-    if (code == "SVSIPC") {
-        // Network settings are acknowledged but never applied: the simulator
-        // keeps the address it was started on.
-        if (args.size() < 4)
-            return failure(command, tavrel::InvalidArgumentLength);
-        return done(command);
-    }
-    // "SVSTST", "SVPPPP": nothing to change.
-    return done(command);
+const Device::HandlerTable& Device::handlers() {
+    static constexpr std::pair<const char*, Handler> entries[] = {
+        {"SVCQRE", &Device::serialNumber},
+        {"SVHOME", &Device::home},
+        {"SVSTOP", &Device::stop},
+        {"SVSEAC", &Device::setAcceleration},
+        {"SVGEAA", &Device::apertureAngles},
+        {"SVSEAA", &Device::setApertureAngles},
+        {"SVTRAA", &Device::trackApertureAngles},
+        {"SVSFFS", &Device::fullFieldScan},
+        {"SVSBES", &Device::boundedElevationScan},
+        {"SVSRES", &Device::regionScan},
+        {"SVRRBE", &Device::startLaserStream},
+        {"SVSRBE", &Device::stopLaserStream},
+        {"SVRNLS", &Device::startLaser},
+        {"SVSTLS", &Device::stopLaser},
+        {"SVSRUN", &Device::startStabilisation},
+        {"SVSSTP", &Device::stopStabilisation},
+        {"SVSSTG", &Device::setStabilisedTarget},
+        {"SVSGTG", &Device::stabilisedTarget},
+        {"SVSGRL", &Device::stabilisedRoll},
+        {"SVSSSP", &Device::setStabilisedSpeed},
+        {"SVMONN", &Device::motorsOn},
+        {"SVMOFF", &Device::motorsOff},
+        {"SVSLGA", &Device::setLaserGain},
+        {"SVSGER", &Device::stabilisedTargetError},
+        {"SVSTST", &Device::acknowledge},
+        {"SVGUFP", &Device::readFlash},
+        {"SVSUFP", &Device::writeFlash},
+        {"SVEUFP", &Device::eraseFlash},
+        {"SVERST", &Device::resetEvents},
+        {"SVPPPP", &Device::acknowledge},
+        {"SVEENB", &Device::enableEvent},
+        {"SVEDIS", &Device::disableEvent},
+        {"SVESTS", &Device::eventStatus},
+        {"SVESTM", &Device::stopTimer},
+        {"SVERTM", &Device::startTimer},
+        {"SVEGTM", &Device::timerFrequency},
+        {"SVECCF", &Device::configureBuffer},
+        {"SVIIOS", &Device::setIsolatedIO},
+        {"SVIIOT", &Device::toggleIsolatedIO},
+        {"SVIIOG", &Device::isolatedIO},
+        {"SVIOSE", &Device::setIOEventInput},
+        {"SVIOGE", &Device::ioEventInput},
+        {"SVGCAA", &Device::capturedAngles},
+        {"SVGMTN", &Device::motionState},
+        {"SVSEAT", &Device::setAnglesWithTrigger},
+        {"SVTTRG", &Device::testTrigger},
+        {"SVSIPC", &Device::setIPSettings},
+    };
+    static_assert(std::size(entries) == tavrel::kCommands.size(), "a handler for every command");
+    static const HandlerTable table = [] {
+        HandlerTable t{};
+        for (const auto& entry : entries)
+            t[tavrel::FindCommand(entry.first) - tavrel::kCommands.data()] = entry.second;
+        return t;
+    }();
+    return table;
 }
 
-std::string Device::handleLaserStream(const std::string& command, const std::string& args,
-                                      const Endpoint& from, std::vector<Outgoing>& out) {
-    if (command.compare(0, 6, "SVSRBE") == 0) {
-        stopStreamFor(from, out);
-        return done(command);
-    }
-    if (args.size() % 5 != 0)
+std::string Device::execute(const std::string& command, const Endpoint& from, bool fromBuffer,
+                            std::vector<Outgoing>& out) {
+    const tavrel::CommandInfo* info = tavrel::FindCommand(command);
+    if (info == nullptr)
+        return failure(command, tavrel::UnknownCommand);
+    std::string args = command.substr(tavrel::protocol::kCodeLength);
+    if (!tavrel::ArgumentBytesFit(*info, args.size()))
         return failure(command, tavrel::InvalidArgumentLength);
+    const Handler handler = handlers()[info - tavrel::kCommands.data()];
+    return (this->*handler)(Request{command, std::move(args), from, fromBuffer}, out);
+}
+
+std::string Device::serialNumber(const Request& r, std::vector<Outgoing>&) {
+    return data(r.command, m_settings.serial);
+}
+
+std::string Device::motionState(const Request& r, std::vector<Outgoing>&) {
+    std::string state = stateText();
+    state += m_homed ? " homed" : " not-homed";
+    state += m_motorsOn ? "" : " motors-off";
+    state += m_laserOn ? " laser-on" : "";
+    state += streaming() ? " streaming" : "";
+    char settingsText[64];
+    std::snprintf(settingsText, sizeof settingsText, " gain %u acceleration %g", m_laserGain,
+                  m_acceleration);
+    return data(r.command, state + settingsText);
+}
+
+std::string Device::apertureAngles(const Request& r, std::vector<Outgoing>&) {
+    double az = 0.0, el = 0.0;
+    anglesAt(m_clock, az, el);
+    return data(r.command, tavrel::PackAngle(az) + tavrel::PackAngle(el));
+}
+
+std::string Device::setAcceleration(const Request& r, std::vector<Outgoing>&) {
+    const double a = ArgReader(r.args).acceleration();
+    if (!(a > 0.0 && a <= kMaximumAcceleration))
+        return failure(r.command, tavrel::ArgumentOutOfRange);
+    m_acceleration = a;
+    return done(r.command);
+}
+
+std::string Device::startLaser(const Request& r, std::vector<Outgoing>&) {
+    m_laserOn = true;
+    return done(r.command);
+}
+
+std::string Device::stopLaser(const Request& r, std::vector<Outgoing>&) {
+    m_laserOn = false;
+    return done(r.command);
+}
+
+std::string Device::setLaserGain(const Request& r, std::vector<Outgoing>&) {
+    m_laserGain = ArgReader(r.args).u8();
+    return done(r.command);
+}
+
+std::string Device::stabilisedTarget(const Request& r, std::vector<Outgoing>&) {
+    return data(r.command, tavrel::PackAngle(m_stabilisedTarget[0]) +
+                               tavrel::PackAngle(m_stabilisedTarget[1]) +
+                               tavrel::PackAngle(m_stabilisedTarget[2]));
+}
+
+std::string Device::stabilisedRoll(const Request& r, std::vector<Outgoing>&) {
+    return data(r.command, tavrel::PackAngle(roll()));
+}
+
+std::string Device::stabilisedTargetError(const Request& r, std::vector<Outgoing>&) {
+    double azimuth = 0.0, elevation = 0.0;
+    targetError(azimuth, elevation);
+    return data(r.command, tavrel::PackAngle(azimuth) + tavrel::PackAngle(elevation));
+}
+
+std::string Device::setIPSettings(const Request& r, std::vector<Outgoing>&) {
+    // Network settings are acknowledged but never applied: the simulator
+    // keeps the address it was started on.
+    return done(r.command);
+}
+
+std::string Device::acknowledge(const Request& r, std::vector<Outgoing>&) {
+    return done(r.command);
+}
+
+std::string Device::stopLaserStream(const Request& r, std::vector<Outgoing>& out) {
+    stopStreamFor(r.from, out);
+    return done(r.command);
+}
+
+std::string Device::startLaserStream(const Request& r, std::vector<Outgoing>& out) {
+    const std::string& command = r.command;
+    const Endpoint& from = r.from;
+    // The length fits the layout, so the parameters are whole.
+    const std::vector<tavrel::Parameter> parameters = *tavrel::ParseStreamParameters(command);
     std::map<unsigned, long long> params;
-    for (std::size_t i = 0; i < args.size(); i += 5) {
-        std::string field = args.substr(i, 5);
-        const unsigned id = tavrel::UnpackInt8(field);
-        const int value = tavrel::UnpackSignedInt32(field);
+    for (const tavrel::Parameter& p : parameters) {
+        const unsigned id = static_cast<unsigned char>(p.id);
         if (id > 5)
             return failure(command, tavrel::InvalidArgument);
-        params[id] = value;
+        params[id] = p.value;
     }
     const auto param = [&](unsigned id, long long fallback) {
         const auto it = params.find(id);

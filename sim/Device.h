@@ -8,6 +8,8 @@
 #include "Raster.h"
 #include "Scanner.h"
 
+#include "Sentova/CommandTable.h"
+
 #include <array>
 #include <cstdint>
 #include <map>
@@ -176,22 +178,83 @@ private:
     std::string execute(const std::string& command, const Endpoint& from, bool fromBuffer,
                         std::vector<Outgoing>& out);
 
-    std::string handleMotion(const std::string& command, const std::string& args,
-                             const Endpoint& from, bool fromBuffer, std::vector<Outgoing>& out);
-    std::string handleScan(const std::string& command, const std::string& args,
-                           const Endpoint& from, std::vector<Outgoing>& out);
-    std::string handleLaserStream(const std::string& command, const std::string& args,
-                                  const Endpoint& from, std::vector<Outgoing>& out);
-    std::string handleEvents(const std::string& command, const std::string& args,
-                             const Endpoint& from);
-    std::string handleIsolatedIO(const std::string& command, const std::string& args,
-                                 std::vector<Outgoing>& out);
-    std::string handleFlash(const std::string& command, const std::string& args);
-    std::string handleTrigger(const std::string& command, const std::string& args,
-                              const Endpoint& from, std::vector<Outgoing>& out);
+    // One well-formed command as its handler sees it: the argument bytes fit
+    // the command's layout.
+    struct Request {
+        const std::string& command;
+        std::string args; // the bytes after the code
+        const Endpoint& from;
+        bool fromBuffer;
+    };
+    using Handler = std::string (Device::*)(const Request&, std::vector<Outgoing>&);
+    using HandlerTable = std::array<Handler, tavrel::kCommands.size()>;
+    // The handler of each command, at the command's place in the library's table.
+    static const HandlerTable& handlers();
 
-    std::string handleStabilisation(const std::string& command, const std::string& args,
-                                    std::vector<Outgoing>& out);
+    // Device.cpp: queries, settings and the laser.
+    std::string serialNumber(const Request& r, std::vector<Outgoing>& out);
+    std::string motionState(const Request& r, std::vector<Outgoing>& out);
+    std::string apertureAngles(const Request& r, std::vector<Outgoing>& out);
+    std::string setAcceleration(const Request& r, std::vector<Outgoing>& out);
+    std::string startLaser(const Request& r, std::vector<Outgoing>& out);
+    std::string stopLaser(const Request& r, std::vector<Outgoing>& out);
+    std::string setLaserGain(const Request& r, std::vector<Outgoing>& out);
+    std::string stabilisedTarget(const Request& r, std::vector<Outgoing>& out);
+    std::string stabilisedRoll(const Request& r, std::vector<Outgoing>& out);
+    std::string stabilisedTargetError(const Request& r, std::vector<Outgoing>& out);
+    std::string setIPSettings(const Request& r, std::vector<Outgoing>& out);
+    std::string acknowledge(const Request& r, std::vector<Outgoing>& out);
+    std::string startLaserStream(const Request& r, std::vector<Outgoing>& out);
+    std::string stopLaserStream(const Request& r, std::vector<Outgoing>& out);
+
+    // DeviceMotion.cpp: the aperture.
+    std::string stop(const Request& r, std::vector<Outgoing>& out);
+    std::string motorsOn(const Request& r, std::vector<Outgoing>& out);
+    std::string motorsOff(const Request& r, std::vector<Outgoing>& out);
+    std::string home(const Request& r, std::vector<Outgoing>& out);
+    std::string setApertureAngles(const Request& r, std::vector<Outgoing>& out);
+    std::string trackApertureAngles(const Request& r, std::vector<Outgoing>& out);
+    std::string fullFieldScan(const Request& r, std::vector<Outgoing>& out);
+    std::string boundedElevationScan(const Request& r, std::vector<Outgoing>& out);
+    std::string regionScan(const Request& r, std::vector<Outgoing>& out);
+    std::string startStabilisation(const Request& r, std::vector<Outgoing>& out);
+    std::string stopStabilisation(const Request& r, std::vector<Outgoing>& out);
+    std::string setStabilisedTarget(const Request& r, std::vector<Outgoing>& out);
+    std::string setStabilisedSpeed(const Request& r, std::vector<Outgoing>& out);
+    std::string setAnglesWithTrigger(const Request& r, std::vector<Outgoing>& out);
+    std::string testTrigger(const Request& r, std::vector<Outgoing>& out);
+
+    // DeviceEvents.cpp: events, the isolated line and the user flash.
+    std::string resetEvents(const Request& r, std::vector<Outgoing>& out);
+    std::string configureBuffer(const Request& r, std::vector<Outgoing>& out);
+    std::string enableEvent(const Request& r, std::vector<Outgoing>& out);
+    std::string disableEvent(const Request& r, std::vector<Outgoing>& out);
+    std::string eventStatus(const Request& r, std::vector<Outgoing>& out);
+    std::string startTimer(const Request& r, std::vector<Outgoing>& out);
+    std::string stopTimer(const Request& r, std::vector<Outgoing>& out);
+    std::string timerFrequency(const Request& r, std::vector<Outgoing>& out);
+    std::string setIsolatedIO(const Request& r, std::vector<Outgoing>& out);
+    std::string toggleIsolatedIO(const Request& r, std::vector<Outgoing>& out);
+    std::string isolatedIO(const Request& r, std::vector<Outgoing>& out);
+    std::string setIOEventInput(const Request& r, std::vector<Outgoing>& out);
+    std::string ioEventInput(const Request& r, std::vector<Outgoing>& out);
+    std::string capturedAngles(const Request& r, std::vector<Outgoing>& out);
+    std::string readFlash(const Request& r, std::vector<Outgoing>& out);
+    std::string writeFlash(const Request& r, std::vector<Outgoing>& out);
+    std::string eraseFlash(const Request& r, std::vector<Outgoing>& out);
+
+    // Shared by the handlers above.
+    std::string aimAt(const Request& r, bool tracking, std::vector<Outgoing>& out);
+    std::string startScan(const Request& r, tavrel::tavrel_error_t made, const ScanPattern& pattern,
+                          std::vector<Outgoing>& out);
+    // Turns to the stabilised target when stabilising, after a new target or speed.
+    std::string holdStabilisedTarget(const Request& r, std::vector<Outgoing>& out);
+    std::string scheduleTriggers(const Request& r, const std::vector<double>& times, unsigned exp);
+    // Sets the isolated outputs; an edge captures the angles and fires the event.
+    std::string setOutputs(const Request& r, unsigned char outputs, std::vector<Outgoing>& out);
+    // The user flash page a command names, or an error reply.
+    std::string flashPageError(const Request& r, bool writing) const;
+
     // Why a motion may not start now (NoError when it may).
     tavrel::tavrel_error_t motionRefusal() const;
     // A move from where the aperture points now to (az, el) at speed.

@@ -83,117 +83,159 @@ void Device::noteEventChannel(const Endpoint& channel) {
     m_eventChannels.push_back(channel);
 }
 
-std::string Device::handleEvents(const std::string& command, const std::string& args,
-                                 const Endpoint& from) {
-    const std::string code = command.substr(0, 6);
-    ArgReader in(args);
-    if (code == "SVEGTM")
-        return data(command, packU16(m_timerRunning ? m_timerFrequency : 0));
-    if (code == "SVESTS") {
-        const unsigned event = in.u8();
-        const unsigned buffer = in.u8();
-        const auto it = m_bindings.find({event, buffer});
-        const bool armed = it != m_bindings.end() && it->second.armed;
-        const bool fired = it != m_bindings.end() && it->second.fired;
-        return data(command, packU8(armed) + packU8(fired));
-    }
-    if (code == "SVESTM") {
-        m_timerRunning = false;
-        return done(command);
-    }
-
-    // The remaining commands configure events: their sender is the event
-    // manager, whose channel receives the notifications.
-    if (code == "SVERST") {
-        m_buffers.clear();
-        m_bindings.clear();
-        m_timerRunning = false;
-    } else if (code == "SVECCF") {
-        if (args.size() < 1 + tavrel::protocol::kCodeLength)
-            return failure(command, tavrel::InvalidArgumentLength);
-        m_buffers[in.u8()] = Buffer{args.substr(1), from};
-    } else if (code == "SVEENB" || code == "SVEDIS") {
-        const unsigned event = in.u8();
-        const unsigned buffer = in.u8();
-        if (event >= kEventCount)
-            return failure(command, tavrel::InvalidArgument);
-        if (code == "SVEDIS") {
-            m_bindings.erase({event, buffer});
-        } else {
-            if (m_buffers.count(buffer) == 0)
-                return failure(command, tavrel::InvalidArgument);
-            Binding b;
-            b.armed = true;
-            b.repeat = in.u8() != 0;
-            m_bindings[{event, buffer}] = b;
-        }
-    } else if (code == "SVERTM") {
-        const unsigned frequency = in.u16();
-        // The timer ticks at most kMaximumTimerHz: a faster one cannot run.
-        if (frequency == 0 || frequency > kMaximumTimerHz)
-            return failure(command, tavrel::ArgumentOutOfRange);
-        m_timerFrequency = frequency;
-        m_timerRunning = true;
-        m_nextTimerTick = m_clock + timerPeriod();
-    }
-    noteEventChannel(from);
-    return done(command);
+std::string Device::timerFrequency(const Request& r, std::vector<Outgoing>&) {
+    return data(r.command, packU16(m_timerRunning ? m_timerFrequency : 0));
 }
 
-std::string Device::handleIsolatedIO(const std::string& command, const std::string& args,
-                                     std::vector<Outgoing>& out) {
-    const std::string code = command.substr(0, 6);
-    ArgReader in(args);
-    if (code == "SVIIOG")
-        // Nothing drives the isolated inputs of a simulated device: they read 0.
-        return data(command, packU8(m_ioOutputs) + packU8(0));
-    if (code == "SVIOGE")
-        return data(command, packU8(m_ioEventA) + packU8(m_ioEventB));
-    if (code == "SVIOSE") {
-        m_ioEventA = static_cast<unsigned char>(in.u8());
-        m_ioEventB = static_cast<unsigned char>(in.u8());
-        return done(command);
-    }
-    if (code == "SVGCAA") {
-        double az = m_capturedAzimuth;
-        if (az < 0.0)
-            az += 360.0;
-        const auto azHundredths = static_cast<unsigned>(std::lround(az * 100.0)) % 36000;
-        const auto elHundredths = static_cast<int>(std::lround(m_capturedElevation * 100.0));
-        return data(command, packU16(azHundredths) + packU16(static_cast<unsigned>(elHundredths)));
-    }
+std::string Device::eventStatus(const Request& r, std::vector<Outgoing>&) {
+    ArgReader in(r.args);
+    const unsigned event = in.u8();
+    const unsigned buffer = in.u8();
+    const auto it = m_bindings.find({event, buffer});
+    const bool armed = it != m_bindings.end() && it->second.armed;
+    const bool fired = it != m_bindings.end() && it->second.fired;
+    return data(r.command, packU8(armed) + packU8(fired));
+}
 
-    const unsigned n = in.u8();
-    unsigned char outputs = m_ioOutputs;
-    if (code == "SVIIOS") {
-        outputs = static_cast<unsigned char>(n); // the pattern of all eight lines
-    } else {
-        if (n > 7)
-            return failure(command, tavrel::ArgumentOutOfRange);
-        outputs = static_cast<unsigned char>(outputs ^ (1u << n));
-    }
+std::string Device::stopTimer(const Request& r, std::vector<Outgoing>&) {
+    m_timerRunning = false;
+    return done(r.command);
+}
+
+// The commands below configure events: their sender is the event manager,
+// whose channel receives the notifications from then on.
+
+std::string Device::resetEvents(const Request& r, std::vector<Outgoing>&) {
+    m_buffers.clear();
+    m_bindings.clear();
+    m_timerRunning = false;
+    noteEventChannel(r.from);
+    return done(r.command);
+}
+
+std::string Device::configureBuffer(const Request& r, std::vector<Outgoing>&) {
+    m_buffers[ArgReader(r.args).u8()] = Buffer{r.args.substr(1), r.from};
+    noteEventChannel(r.from);
+    return done(r.command);
+}
+
+std::string Device::enableEvent(const Request& r, std::vector<Outgoing>&) {
+    ArgReader in(r.args);
+    const unsigned event = in.u8();
+    const unsigned buffer = in.u8();
+    if (event >= kEventCount || m_buffers.count(buffer) == 0)
+        return failure(r.command, tavrel::InvalidArgument);
+    Binding b;
+    b.armed = true;
+    b.repeat = in.u8() != 0;
+    m_bindings[{event, buffer}] = b;
+    noteEventChannel(r.from);
+    return done(r.command);
+}
+
+std::string Device::disableEvent(const Request& r, std::vector<Outgoing>&) {
+    ArgReader in(r.args);
+    const unsigned event = in.u8();
+    const unsigned buffer = in.u8();
+    if (event >= kEventCount)
+        return failure(r.command, tavrel::InvalidArgument);
+    m_bindings.erase({event, buffer});
+    noteEventChannel(r.from);
+    return done(r.command);
+}
+
+std::string Device::startTimer(const Request& r, std::vector<Outgoing>&) {
+    const unsigned frequency = ArgReader(r.args).u16();
+    // The timer ticks at most kMaximumTimerHz: a faster one cannot run.
+    if (frequency == 0 || frequency > kMaximumTimerHz)
+        return failure(r.command, tavrel::ArgumentOutOfRange);
+    m_timerFrequency = frequency;
+    m_timerRunning = true;
+    m_nextTimerTick = m_clock + timerPeriod();
+    noteEventChannel(r.from);
+    return done(r.command);
+}
+
+std::string Device::isolatedIO(const Request& r, std::vector<Outgoing>&) {
+    // Nothing drives the isolated inputs of a simulated device: they read 0.
+    return data(r.command, packU8(m_ioOutputs) + packU8(0));
+}
+
+std::string Device::ioEventInput(const Request& r, std::vector<Outgoing>&) {
+    return data(r.command, packU8(m_ioEventA) + packU8(m_ioEventB));
+}
+
+std::string Device::setIOEventInput(const Request& r, std::vector<Outgoing>&) {
+    ArgReader in(r.args);
+    m_ioEventA = static_cast<unsigned char>(in.u8());
+    m_ioEventB = static_cast<unsigned char>(in.u8());
+    return done(r.command);
+}
+
+std::string Device::capturedAngles(const Request& r, std::vector<Outgoing>&) {
+    double az = m_capturedAzimuth;
+    if (az < 0.0)
+        az += 360.0;
+    const auto azHundredths = static_cast<unsigned>(std::lround(az * 100.0)) % 36000;
+    const auto elHundredths = static_cast<int>(std::lround(m_capturedElevation * 100.0));
+    return data(r.command, packU16(azHundredths) + packU16(static_cast<unsigned>(elHundredths)));
+}
+
+std::string Device::setIsolatedIO(const Request& r, std::vector<Outgoing>& out) {
+    // The pattern of all eight lines.
+    return setOutputs(r, static_cast<unsigned char>(ArgReader(r.args).u8()), out);
+}
+
+std::string Device::toggleIsolatedIO(const Request& r, std::vector<Outgoing>& out) {
+    const unsigned line = ArgReader(r.args).u8();
+    if (line > 7)
+        return failure(r.command, tavrel::ArgumentOutOfRange);
+    return setOutputs(r, static_cast<unsigned char>(m_ioOutputs ^ (1u << line)), out);
+}
+
+std::string Device::setOutputs(const Request& r, unsigned char outputs,
+                               std::vector<Outgoing>& out) {
     if (outputs != m_ioOutputs) {
         m_ioOutputs = outputs;
         // An edge on the isolated line captures the aperture angles and is an event.
         anglesAt(m_clock, m_capturedAzimuth, m_capturedElevation);
         fireEvent(kEventIsolatedIO, out);
     }
-    return done(command);
+    return done(r.command);
 }
 
-std::string Device::handleFlash(const std::string& command, const std::string& args) {
-    const std::string code = command.substr(0, 6);
-    if (code == "SVSUFP" && args.size() != 1 + kFlashPageSize)
-        return failure(command, tavrel::InvalidArgumentLength);
-    const unsigned page = static_cast<unsigned char>(args[0]);
+std::string Device::flashPageError(const Request& r, bool writing) const {
+    const unsigned page = static_cast<unsigned char>(r.args[0]);
     if (page >= kFlashPages)
-        return failure(command, tavrel::BadFlashPage);
-    if (code == "SVGUFP")
-        return data(command, m_flash[page]);
-    if (page == 0)
-        return failure(command, tavrel::BadFlashKey);
-    m_flash[page] = code == "SVSUFP" ? args.substr(1) : std::string(kFlashPageSize, '\xFF');
-    return done(command);
+        return failure(r.command, tavrel::BadFlashPage);
+    // Page 0 is the factory page.
+    if (writing && page == 0)
+        return failure(r.command, tavrel::BadFlashKey);
+    return std::string();
+}
+
+std::string Device::readFlash(const Request& r, std::vector<Outgoing>&) {
+    const std::string error = flashPageError(r, false);
+    return error.empty() ? data(r.command, m_flash[static_cast<unsigned char>(r.args[0])]) : error;
+}
+
+std::string Device::writeFlash(const Request& r, std::vector<Outgoing>&) {
+    // A page holds exactly the data of the shortest write.
+    if (r.args.size() != 1 + kFlashPageSize)
+        return failure(r.command, tavrel::InvalidArgumentLength);
+    const std::string error = flashPageError(r, true);
+    if (!error.empty())
+        return error;
+    m_flash[static_cast<unsigned char>(r.args[0])] = r.args.substr(1);
+    return done(r.command);
+}
+
+std::string Device::eraseFlash(const Request& r, std::vector<Outgoing>&) {
+    const std::string error = flashPageError(r, true);
+    if (!error.empty())
+        return error;
+    m_flash[static_cast<unsigned char>(r.args[0])] = std::string(kFlashPageSize, '\xFF');
+    return done(r.command);
 }
 
 } // namespace sim

@@ -178,125 +178,151 @@ std::string Device::startMotion(Motion m, const std::string& command, const Endp
     return onArrival ? std::string() : done(command);
 }
 
-std::string Device::handleMotion(const std::string& command, const std::string& args,
-                                 const Endpoint& from, bool fromBuffer,
-                                 std::vector<Outgoing>& out) {
-    const std::string code = command.substr(0, 6);
-    if (code == "SVSTOP") {
-        endMotion(tavrel::NotReady, out);
-        m_stabilising = false;
-        return done(command);
-    }
-    if (code == "SVMONN") {
-        m_motorsOn = true;
-        return done(command);
-    }
-    if (code == "SVMOFF") {
-        // Without power the aperture loses its reference.
-        endMotion(tavrel::NotReady, out);
-        m_motorsOn = false;
-        m_homed = false;
-        m_stabilising = false;
-        return done(command);
-    }
+std::string Device::stop(const Request& r, std::vector<Outgoing>& out) {
+    endMotion(tavrel::NotReady, out);
+    m_stabilising = false;
+    return done(r.command);
+}
 
-    if (code == "SVHOME") {
-        const tavrel::tavrel_error_t refusal = motionRefusal();
-        if (refusal != tavrel::NoError && refusal != tavrel::NotHomed)
-            return failure(command, refusal);
-        Motion m;
-        m.kind = MotionKind::Homing;
-        m.t0 = m_clock;
-        anglesAt(m_clock, m.az0, m.el0);
-        m.t1 = m_clock + m_settings.homeTimeMs / 1000.0;
-        m_homed = false;
-        return startMotion(m, command, from, fromBuffer, out);
-    }
+std::string Device::motorsOn(const Request& r, std::vector<Outgoing>&) {
+    m_motorsOn = true;
+    return done(r.command);
+}
 
-    ArgReader in(args);
+std::string Device::motorsOff(const Request& r, std::vector<Outgoing>& out) {
+    // Without power the aperture loses its reference.
+    endMotion(tavrel::NotReady, out);
+    m_motorsOn = false;
+    m_homed = false;
+    m_stabilising = false;
+    return done(r.command);
+}
+
+std::string Device::home(const Request& r, std::vector<Outgoing>& out) {
+    const tavrel::tavrel_error_t refusal = motionRefusal();
+    if (refusal != tavrel::NoError && refusal != tavrel::NotHomed)
+        return failure(r.command, refusal);
+    Motion m;
+    m.kind = MotionKind::Homing;
+    m.t0 = m_clock;
+    anglesAt(m_clock, m.az0, m.el0);
+    m.t1 = m_clock + m_settings.homeTimeMs / 1000.0;
+    m_homed = false;
+    return startMotion(m, r.command, r.from, r.fromBuffer, out);
+}
+
+std::string Device::setApertureAngles(const Request& r, std::vector<Outgoing>& out) {
+    return aimAt(r, false, out);
+}
+
+std::string Device::trackApertureAngles(const Request& r, std::vector<Outgoing>& out) {
+    return aimAt(r, true, out);
+}
+
+std::string Device::aimAt(const Request& r, bool tracking, std::vector<Outgoing>& out) {
+    ArgReader in(r.args);
     const double az = in.angle();
     const double el = in.angle();
     const double speed = in.speed();
     if (!elevationAllowed(el) || !speedAllowed(speed))
-        return failure(command, tavrel::ArgumentOutOfRange);
+        return failure(r.command, tavrel::ArgumentOutOfRange);
     const tavrel::tavrel_error_t refusal = motionRefusal();
     if (refusal != tavrel::NoError)
-        return failure(command, refusal);
-    if (code == "SVTRAA") {
+        return failure(r.command, refusal);
+    if (tracking) {
         // Tracking answers at once and keeps moving.
-        beginMotion(moveTo(MotionKind::Tracking, az, el, speed), from, out);
-        return done(command);
+        beginMotion(moveTo(MotionKind::Tracking, az, el, speed), r.from, out);
+        return done(r.command);
     }
-    return startMotion(moveTo(MotionKind::Moving, az, el, speed), command, from, fromBuffer, out);
+    return startMotion(moveTo(MotionKind::Moving, az, el, speed), r.command, r.from, r.fromBuffer,
+                       out);
 }
 
-std::string Device::handleScan(const std::string& command, const std::string& args,
-                               const Endpoint& from, std::vector<Outgoing>& out) {
-    const std::string code = command.substr(0, 6);
-    ArgReader in(args);
+std::string Device::fullFieldScan(const Request& r, std::vector<Outgoing>& out) {
+    ArgReader in(r.args);
+    const double speed = in.speed();
+    const double lines = in.speed();
     ScanPattern pattern;
-    tavrel::tavrel_error_t result;
-    if (code == "SVSFFS") {
-        const double speed = in.speed();
-        const double lines = in.speed();
-        result = makeScanPattern(ScanKind::FullField, speed, 0, 0, -kElevationLimit,
-                                 kElevationLimit, lines, pattern);
-    } else if (code == "SVSBES") {
-        const double speed = in.speed();
-        const double elMin = in.angle();
-        const double elMax = in.angle();
-        const double lines = in.speed();
-        result =
-            makeScanPattern(ScanKind::BoundedElevation, speed, 0, 0, elMin, elMax, lines, pattern);
-    } else {
-        const double azMin = in.angle();
-        const double azMax = in.angle();
-        const double elMin = in.angle();
-        const double elMax = in.angle();
-        const double speed = in.speed();
-        const double lines = in.speed();
-        result =
-            makeScanPattern(ScanKind::Region, speed, azMin, azMax, elMin, elMax, lines, pattern);
-    }
-    if (result != tavrel::NoError)
-        return failure(command, result);
+    const tavrel::tavrel_error_t made = makeScanPattern(
+        ScanKind::FullField, speed, 0, 0, -kElevationLimit, kElevationLimit, lines, pattern);
+    return startScan(r, made, pattern, out);
+}
+
+std::string Device::boundedElevationScan(const Request& r, std::vector<Outgoing>& out) {
+    ArgReader in(r.args);
+    const double speed = in.speed();
+    const double elMin = in.angle();
+    const double elMax = in.angle();
+    const double lines = in.speed();
+    ScanPattern pattern;
+    const tavrel::tavrel_error_t made =
+        makeScanPattern(ScanKind::BoundedElevation, speed, 0, 0, elMin, elMax, lines, pattern);
+    return startScan(r, made, pattern, out);
+}
+
+std::string Device::regionScan(const Request& r, std::vector<Outgoing>& out) {
+    ArgReader in(r.args);
+    const double azMin = in.angle();
+    const double azMax = in.angle();
+    const double elMin = in.angle();
+    const double elMax = in.angle();
+    const double speed = in.speed();
+    const double lines = in.speed();
+    ScanPattern pattern;
+    const tavrel::tavrel_error_t made =
+        makeScanPattern(ScanKind::Region, speed, azMin, azMax, elMin, elMax, lines, pattern);
+    return startScan(r, made, pattern, out);
+}
+
+std::string Device::startScan(const Request& r, tavrel::tavrel_error_t made,
+                              const ScanPattern& pattern, std::vector<Outgoing>& out) {
+    if (made != tavrel::NoError)
+        return failure(r.command, made);
     const tavrel::tavrel_error_t refusal = motionRefusal();
     if (refusal != tavrel::NoError)
-        return failure(command, refusal);
+        return failure(r.command, refusal);
 
     Motion m;
     m.kind = MotionKind::Scanning;
     m.t0 = m_clock;
     m.scan = pattern;
-    m.command = command;
-    beginMotion(m, from, out);
-    return done(command);
+    m.command = r.command;
+    beginMotion(m, r.from, out);
+    return done(r.command);
 }
 
-std::string Device::handleStabilisation(const std::string& command, const std::string& args,
-                                        std::vector<Outgoing>& out) {
-    const std::string code = command.substr(0, 6);
-    ArgReader in(args);
-    if (code == "SVSSTG") {
-        for (double& t : m_stabilisedTarget)
-            t = in.angle();
-    } else if (code == "SVSSSP") {
-        const double speed = in.speed();
-        if (!speedAllowed(speed))
-            return failure(command, tavrel::ArgumentOutOfRange);
-        m_stabilisedSpeed = speed;
-    } else if (code == "SVSSTP") {
-        if (m_motion.kind == MotionKind::Stabilising)
-            endMotion(tavrel::NoError, out);
-        m_stabilising = false;
-        return done(command);
-    } else {
-        if (!m_motorsOn || m_motion.kind == MotionKind::Homing)
-            return failure(command, tavrel::NotReady);
-        if (!m_homed)
-            return failure(command, tavrel::NotHomed);
-        m_stabilising = true;
-    }
+std::string Device::setStabilisedTarget(const Request& r, std::vector<Outgoing>& out) {
+    ArgReader in(r.args);
+    for (double& t : m_stabilisedTarget)
+        t = in.angle();
+    return holdStabilisedTarget(r, out);
+}
+
+std::string Device::setStabilisedSpeed(const Request& r, std::vector<Outgoing>& out) {
+    const double speed = ArgReader(r.args).speed();
+    if (!speedAllowed(speed))
+        return failure(r.command, tavrel::ArgumentOutOfRange);
+    m_stabilisedSpeed = speed;
+    return holdStabilisedTarget(r, out);
+}
+
+std::string Device::stopStabilisation(const Request& r, std::vector<Outgoing>& out) {
+    if (m_motion.kind == MotionKind::Stabilising)
+        endMotion(tavrel::NoError, out);
+    m_stabilising = false;
+    return done(r.command);
+}
+
+std::string Device::startStabilisation(const Request& r, std::vector<Outgoing>& out) {
+    if (!m_motorsOn || m_motion.kind == MotionKind::Homing)
+        return failure(r.command, tavrel::NotReady);
+    if (!m_homed)
+        return failure(r.command, tavrel::NotHomed);
+    m_stabilising = true;
+    return holdStabilisedTarget(r, out);
+}
+
+std::string Device::holdStabilisedTarget(const Request& r, std::vector<Outgoing>& out) {
     // While stabilising, the aperture turns to the target (azimuth, elevation)
     // at the stabilised speed and holds it; a new target or speed applies at once.
     if (m_stabilising) {
@@ -305,54 +331,59 @@ std::string Device::handleStabilisation(const std::string& command, const std::s
                           m_stabilisedSpeed);
         beginMotion(m, nobody, out);
     }
-    return done(command);
+    return done(r.command);
 }
 
-std::string Device::handleTrigger(const std::string& command, const std::string& args,
-                                  const Endpoint& from, std::vector<Outgoing>& out) {
-    const std::string code = command.substr(0, 6);
-    ArgReader in(args);
+std::string Device::testTrigger(const Request& r, std::vector<Outgoing>&) {
+    ArgReader in(r.args);
+    unsigned count = in.u32();
+    const unsigned exp = in.u32();
+    if (count > kMaximumTriggerRecords)
+        return failure(r.command, tavrel::ArgumentOutOfRange);
+    count = std::max(count, 1u);
     std::vector<double> times;
-    unsigned count = 0, exp = 0;
-    if (code == "SVTTRG") {
-        count = in.u32();
-        exp = in.u32();
-        if (count > kMaximumTriggerRecords)
-            return failure(command, tavrel::ArgumentOutOfRange);
-        count = std::max(count, 1u);
-        for (unsigned i = 0; i < count; ++i)
-            times.push_back(m_clock + (i + 1) * kTriggerTestSpacing);
-    } else {
-        const double az = in.angle();
-        const double el = in.angle();
-        const double speed = in.speed();
-        count = in.u32();
-        exp = in.u32();
-        if (!elevationAllowed(el) || !speedAllowed(speed) || count > kMaximumTriggerRecords)
-            return failure(command, tavrel::ArgumentOutOfRange);
-        const tavrel::tavrel_error_t refusal = motionRefusal();
-        if (refusal != tavrel::NoError)
-            return failure(command, refusal);
-        count = std::max(count, 1u);
-        // Answered at once; the records tell how the move goes.
-        Motion m = moveTo(MotionKind::Moving, az, el, speed);
-        m.command = command;
-        const double duration = m.t1 - m.t0;
-        beginMotion(m, from, out);
-        // Records spread evenly over the move, the last one on arrival.
-        for (unsigned i = 0; i < count; ++i)
-            times.push_back(m_clock +
-                            std::max(duration * (i + 1) / count, (i + 1) * kTriggerTestSpacing));
-    }
+    for (unsigned i = 0; i < count; ++i)
+        times.push_back(m_clock + (i + 1) * kTriggerTestSpacing);
+    return scheduleTriggers(r, times, exp);
+}
+
+std::string Device::setAnglesWithTrigger(const Request& r, std::vector<Outgoing>& out) {
+    ArgReader in(r.args);
+    const double az = in.angle();
+    const double el = in.angle();
+    const double speed = in.speed();
+    unsigned count = in.u32();
+    const unsigned exp = in.u32();
+    if (!elevationAllowed(el) || !speedAllowed(speed) || count > kMaximumTriggerRecords)
+        return failure(r.command, tavrel::ArgumentOutOfRange);
+    const tavrel::tavrel_error_t refusal = motionRefusal();
+    if (refusal != tavrel::NoError)
+        return failure(r.command, refusal);
+    count = std::max(count, 1u);
+    // Answered at once; the records tell how the move goes.
+    Motion m = moveTo(MotionKind::Moving, az, el, speed);
+    m.command = r.command;
+    const double duration = m.t1 - m.t0;
+    beginMotion(m, r.from, out);
+    // Records spread evenly over the move, the last one on arrival.
+    std::vector<double> times;
+    for (unsigned i = 0; i < count; ++i)
+        times.push_back(m_clock +
+                        std::max(duration * (i + 1) / count, (i + 1) * kTriggerTestSpacing));
+    return scheduleTriggers(r, times, exp);
+}
+
+std::string Device::scheduleTriggers(const Request& r, const std::vector<double>& times,
+                                     unsigned exp) {
     // Keep the schedule ordered by time.
-    for (unsigned i = 0; i < count; ++i) {
-        PendingTrigger t{times[i], from, i, exp};
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        PendingTrigger t{times[i], r.from, static_cast<std::uint32_t>(i), exp};
         const auto at = std::upper_bound(
             m_triggers.begin(), m_triggers.end(), t,
             [](const PendingTrigger& a, const PendingTrigger& b) { return a.time < b.time; });
         m_triggers.insert(at, t);
     }
-    return done(command);
+    return done(r.command);
 }
 
 } // namespace sim

@@ -1,5 +1,6 @@
 #include "Simulator.h"
 
+#include "Sentova/CommandTable.h"
 #include "Sentova/Protocol.h"
 
 #include <arpa/inet.h>
@@ -13,7 +14,6 @@
 #include <cerrno>
 #include <cmath>
 #include <limits>
-#include <set>
 #include <stdexcept>
 #include <system_error>
 
@@ -87,16 +87,7 @@ std::string formatCounters(const SimulatorCounters& c, const DeviceStatus& s) {
 }
 
 unsigned replyTimeoutMs(const std::string& command) {
-    static const std::set<std::string> motion = {"SVHOME", "SVSEAA", "SVSSSP"};
-    static const std::set<std::string> eventManager = {
-        "SVERST", "SVECCF", "SVEENB", "SVEDIS", "SVESTS", "SVERTM", "SVESTM", "SVEGTM",
-        "SVIIOS", "SVIIOT", "SVIIOG", "SVIOSE", "SVIOGE", "SVGCAA", "SVRRBE", "SVSRBE"};
-    const std::string code = command.substr(0, 6);
-    if (motion.count(code))
-        return tavrel::protocol::kMotionTimeoutMs;
-    if (eventManager.count(code))
-        return tavrel::protocol::kEventManagerTimeoutMs;
-    return tavrel::protocol::kResponseTimeoutMs;
+    return tavrel::DefaultReplyTimeoutMs(command);
 }
 
 bool parseLoopbackAddress(const std::string& text, std::uint32_t& address) {

@@ -1,5 +1,6 @@
 #include "ReplyDecoding.h"
 
+#include "Sentova/CommandTable.h"
 #include "Sentova/Encoding.h"
 #include "Sentova/Protocol.h"
 
@@ -33,6 +34,17 @@ bool DecodeAngleFields(const std::string& payload, double* out, std::size_t coun
     for (std::size_t i = 0; i < count; ++i)
         out[i] = UnpackAngle(p);
     return true;
+}
+
+bool DecodeReplyAngles(const std::string& command, const std::string& payload, double* out,
+                       std::size_t count) {
+    const CommandInfo* info = FindCommand(command);
+    if (info == nullptr || count > info->reply.size())
+        return false;
+    for (std::size_t i = 0; i < count; ++i)
+        if (info->reply[i].encoding != FieldEncoding::Angle)
+            return false;
+    return DecodeAngleFields(payload, out, count);
 }
 
 bool DecodeTriggerRecord(const std::string& payload, TriggerRecord& out) {

@@ -25,6 +25,12 @@ tavrel_error_t DeviceErrorCode(const std::string& payload);
 // untouched, when the payload is shorter than the fields.
 bool DecodeAngleFields(const std::string& payload, double* out, std::size_t count);
 
+// Reads the first count fields of the command's "ER" layout, which must be
+// angles, from the front of payload. False, with out untouched, when the
+// command has no such fields or the payload is shorter than them.
+bool DecodeReplyAngles(const std::string& command, const std::string& payload, double* out,
+                       std::size_t count);
+
 struct TriggerRecord {
     unsigned int index = 0;
     unsigned int tStamp = 0;

@@ -4,6 +4,7 @@
 #include "SentovaHighPerf.h"
 
 #include "Sentova/CommandSerialiser.h"
+#include "Sentova/CommandTable.h"
 #include "Sentova/Protocol.h"
 #include "Sentova/Sentova.h"
 #include "Sentova/SentovaLogger.h"
@@ -38,6 +39,12 @@ tavrel_error_t SentovaPrivate::SendBlockingCommand(std::string command, int time
 tavrel_error_t SentovaPrivate::Transact(const std::string& command, unsigned int timeout,
                                         const Decoder& decode) {
     return m_blocking.Run(command, timeout, decode);
+}
+
+tavrel_error_t SentovaPrivate::Transact(const std::string& command, const Decoder& decode) {
+    return Transact(command,
+                    WaitsForMotion(command) ? m_motionTimeout.load() : m_responseTimeout.load(),
+                    decode);
 }
 
 tavrel_error_t SentovaPrivate::GetLastBlockingResponse(std::string& out) {
@@ -179,7 +186,7 @@ tavrel_error_t SentovaPrivate::TestHighPerformanceTrigger(unsigned int p, unsign
 }
 
 tavrel_error_t SentovaPrivate::Home() {
-    return Transact(CommandSerialiser::SVHOME(), m_motionTimeout, nullptr);
+    return Transact(CommandSerialiser::SVHOME(), nullptr);
 }
 
 tavrel_error_t SentovaPrivate::Home(SentovaNotificationCallbackClass* callback) {
@@ -191,7 +198,7 @@ tavrel_error_t SentovaPrivate::Stop() {
 }
 
 tavrel_error_t SentovaPrivate::SetApertureAngles(double azimuth, double elevation, double speed) {
-    return Transact(CommandSerialiser::SVSEAA(azimuth, elevation, speed), m_motionTimeout, nullptr);
+    return Transact(CommandSerialiser::SVSEAA(azimuth, elevation, speed), nullptr);
 }
 
 tavrel_error_t SentovaPrivate::SetApertureAngles(double azimuth, double elevation, double speed,
@@ -256,13 +263,13 @@ tavrel_error_t SentovaPrivate::SetStabilisedTarget(double t1, double t2, double 
 }
 
 tavrel_error_t SentovaPrivate::SetStabilisedSpeed(double speed) {
-    return Transact(CommandSerialiser::SVSSSP(speed), m_motionTimeout, nullptr);
+    return Transact(CommandSerialiser::SVSSSP(speed), nullptr);
 }
 
 tavrel_error_t SentovaPrivate::QueryAngles(const std::string& command, double* out,
                                            std::size_t count) {
-    return Transact(command, m_responseTimeout, [out, count](const std::string& response) {
-        return DecodeAngleFields(response, out, count) ? NoError : OtherError;
+    return Transact(command, [&command, out, count](const std::string& response) {
+        return DecodeReplyAngles(command, response, out, count) ? NoError : OtherError;
     });
 }
 
@@ -326,8 +333,7 @@ SentovaPrivate::Decoder CopyPayloadTo(std::string& text) {
 
 tavrel_error_t SentovaPrivate::GetSerial(std::string& serial) {
     std::string text;
-    const tavrel_error_t result =
-        Transact(CommandSerialiser::SVCQRE(), m_responseTimeout, CopyPayloadTo(text));
+    const tavrel_error_t result = Transact(CommandSerialiser::SVCQRE(), CopyPayloadTo(text));
     if (result == NoError)
         serial = text;
     return result;
@@ -335,8 +341,7 @@ tavrel_error_t SentovaPrivate::GetSerial(std::string& serial) {
 
 tavrel_error_t SentovaPrivate::GetState(std::string& state) {
     std::string text;
-    const tavrel_error_t result =
-        Transact(CommandSerialiser::SVGMTN(), m_responseTimeout, CopyPayloadTo(text));
+    const tavrel_error_t result = Transact(CommandSerialiser::SVGMTN(), CopyPayloadTo(text));
     if (result == NoError)
         state = text;
     return result;
@@ -344,8 +349,7 @@ tavrel_error_t SentovaPrivate::GetState(std::string& state) {
 
 tavrel_error_t SentovaPrivate::ReadFlash(unsigned short page, std::string& data) {
     std::string bytes;
-    const tavrel_error_t result =
-        Transact(CommandSerialiser::SVGUFP(page), m_responseTimeout, CopyPayloadTo(bytes));
+    const tavrel_error_t result = Transact(CommandSerialiser::SVGUFP(page), CopyPayloadTo(bytes));
     if (result == NoError)
         data = bytes;
     return result;

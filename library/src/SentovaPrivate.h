@@ -100,6 +100,8 @@ private:
     // The blocking transaction; timeout in milliseconds, 0 without limit.
     tavrel_error_t Transact(const std::string& command, unsigned int timeout,
                             const Decoder& decode);
+    // The blocking transaction with the time-out the command's reply is awaited with.
+    tavrel_error_t Transact(const std::string& command, const Decoder& decode);
     tavrel_error_t QueryAngles(const std::string& command, double* out, std::size_t count);
     void NonBlockingTimerCallback(const boost::system::error_code& error,
                                   unsigned long transaction);

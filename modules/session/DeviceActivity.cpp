@@ -1,5 +1,8 @@
 #include "DeviceActivity.h"
 
+#include "Sentova/CommandTable.h"
+#include "Sentova/StreamParameters.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -18,8 +21,8 @@ unsigned byteAt(const std::string& s, std::size_t i) {
     return i < s.size() ? static_cast<unsigned char>(s[i]) : 0u;
 }
 
-bool isMotion(const std::string& code) {
-    return code == "SVHOME" || code == "SVSEAA" || code == "SVSSSP";
+bool isStreamStart(const std::string& command) {
+    return tavrel::ParseStreamParameters(command).has_value();
 }
 
 } // namespace
@@ -30,9 +33,9 @@ void DeviceActivity::sent(Channel channel, const std::string& datagram, std::int
         return;
     }
     const std::string code = codeOf(datagram);
-    const std::int64_t allowance = channel == Channel::Events ? m_timeouts.eventsMs
-                                   : isMotion(code)           ? m_timeouts.motionMs
-                                                              : m_timeouts.responseMs;
+    const std::int64_t allowance = channel == Channel::Events     ? m_timeouts.eventsMs
+                                   : tavrel::WaitsForMotion(code) ? m_timeouts.motionMs
+                                                                  : m_timeouts.responseMs;
     m_pending[static_cast<int>(channel)] = Pending{datagram, nowMs, allowance};
 }
 
@@ -60,7 +63,7 @@ void DeviceActivity::received(Channel channel, const std::string& datagram, std:
 
 void DeviceActivity::carriedOut(const std::string& command, const std::string& replyPayload) {
     const std::string code = codeOf(command);
-    if (code == "SVRRBE") {
+    if (isStreamStart(command)) {
         m_laser = Laser::Started;
     } else if (code == "SVSRBE") {
         m_laser = Laser::Stopped;
@@ -119,7 +122,7 @@ void DeviceActivity::eventOccurred(unsigned event) {
             continue;
         }
         carriedOut(stored->second, {});
-        if (codeOf(stored->second) == "SVRRBE") {
+        if (isStreamStart(stored->second)) {
             m_laser = Laser::StreamingFrame;
         }
     }
@@ -132,7 +135,7 @@ void DeviceActivity::rearm() {
     for (const auto& [event, bound] : m_bindings) {
         for (const Binding& binding : bound) {
             const auto stored = m_buffers.find(binding.buffer);
-            if (stored != m_buffers.end() && codeOf(stored->second) == "SVRRBE") {
+            if (stored != m_buffers.end() && isStreamStart(stored->second)) {
                 m_laser = Laser::Armed;
                 return;
             }

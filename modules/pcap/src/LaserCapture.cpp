@@ -1,17 +1,17 @@
 #include "SentovaPcap/LaserCapture.h"
 
+#include "Sentova/CommandTable.h"
 #include "Sentova/LaserPacket.h"
 #include "Sentova/Protocol.h"
+#include "Sentova/StreamParameters.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace sentova {
 namespace pcap {
 
 namespace {
 
-constexpr std::size_t kParameterSize = 5;
 constexpr std::uint64_t kProgressEvery = 1024;
 // Laser datagrams read before the source is chosen: a few seconds of a stream.
 constexpr std::uint64_t kChoosingDatagrams = 2048;
@@ -22,31 +22,22 @@ std::size_t recordsIn(const Datagram& d) {
     return layout.discarded ? 0 : layout.records;
 }
 
-bool startsWith(const std::string& s, std::size_t at, const char* prefix) {
-    const std::size_t n = std::strlen(prefix);
-    return s.size() >= at + n && s.compare(at, n, prefix) == 0;
-}
-
 } // namespace
 
 bool streamStartDataPort(const std::string& command, std::uint16_t& port) {
-    std::size_t at = 0;
-    if (startsWith(command, 0, "SVECCF"))
-        at = tavrel::protocol::kCodeLength + 1; // the buffer number, then the stored command
-    if (!startsWith(command, at, "SVRRBE"))
+    // A stream start may be stored in a command buffer ("SVECCF" n "SVRRBE...").
+    const tavrel::CommandInfo* store = tavrel::FindCommand("SVECCF");
+    const std::size_t stored = tavrel::ArgumentOffset(*store, 1, command.size());
+    const bool buffered = tavrel::FindCommand(command) == store && command.size() > stored;
+    const auto parameters =
+        tavrel::ParseStreamParameters(buffered ? command.substr(stored) : command);
+    if (!parameters)
         return false;
-    bool found = false;
-    for (at += tavrel::protocol::kCodeLength; at + kParameterSize <= command.size();
-         at += kParameterSize) {
-        const auto* p = reinterpret_cast<const unsigned char*>(command.data()) + at;
-        if (static_cast<signed char>(p[0]) != tavrel::protocol::kParameterDataPort)
-            continue;
-        const std::uint32_t value = (std::uint32_t(p[1]) << 24) | (std::uint32_t(p[2]) << 16) |
-                                    (std::uint32_t(p[3]) << 8) | std::uint32_t(p[4]);
-        port = static_cast<std::uint16_t>(value);
-        found = true;
-    }
-    return found;
+    const auto value = tavrel::ParameterValue(*parameters, tavrel::protocol::kParameterDataPort);
+    if (!value)
+        return false;
+    port = static_cast<std::uint16_t>(*value);
+    return true;
 }
 
 bool isLaserCandidate(const Datagram& d) {
