@@ -169,6 +169,9 @@ int runCapture(CaptureOptions o) {
     checkWritable(o.output);
 
     Device device(o.address);
+    const auto commandRefused = [&device] {
+        return device.control().GetRefusedSenderCount() + device.events().GetRefusedSenderCount();
+    };
     const LIDAR_TYPE model = device.model(o.model);
     o.laser.model = model;
     checkOptionsFor(o.laser, model);
@@ -283,6 +286,7 @@ int runCapture(CaptureOptions o) {
             p.missing = stats.pointsMissing;
             p.kernelDrops = stats.kernelDrops;
             p.refused = stats.refusedSender + stats.refusedHeader;
+            p.commandRefused = commandRefused();
             std::fprintf(stderr, "\r%s\x1b[K", progressLine(p).c_str());
             nextReport = now + std::chrono::milliseconds(250);
         }
@@ -309,6 +313,10 @@ int runCapture(CaptureOptions o) {
                 losses += ", " + std::to_string(stats.queueDrops) +
                           " dropped by the listener's full queue";
             }
+        }
+        if (const std::uint64_t strangers = commandRefused()) {
+            losses += ", " + std::to_string(strangers) +
+                      " datagrams from other hosts refused on the command channels";
         }
         std::fprintf(stderr, "%zu points written to %s%s%s\n", points.size(), o.output.path.c_str(),
                      InterruptGuard::interrupted() ? " (interrupted)" : "", losses.c_str());

@@ -53,7 +53,9 @@ std::string infoJson(const DeviceInfo& i) {
 std::string progressLine(const CaptureProgress& p) {
     return std::to_string(p.points) + " points  " + number(p.rate, "%.0f") + " points/s  " +
            number(p.seconds, "%.1f") + " s  missing " + std::to_string(p.missing) + "  dropped " +
-           std::to_string(p.kernelDrops) + "  refused " + std::to_string(p.refused);
+           std::to_string(p.kernelDrops) + "  refused " + std::to_string(p.refused) +
+           (p.commandRefused != 0 ? "  commands refused " + std::to_string(p.commandRefused)
+                                  : std::string());
 }
 
 } // namespace cli

@@ -34,9 +34,12 @@ struct CaptureProgress {
     std::uint64_t missing = 0; // points missing from the stream (gaps in its timestamps)
     std::uint64_t kernelDrops = 0;
     std::uint64_t refused = 0; // datagrams refused (other sender, bad header)
+    // Datagrams from other hosts refused on the command channels.
+    std::uint64_t commandRefused = 0;
 };
 
-// "12345 points  4321 points/s  3.2 s  missing 0  dropped 0  refused 0"
+// "12345 points  4321 points/s  3.2 s  missing 0  dropped 0  refused 0", and
+// "  commands refused 2" after it when the command channels refused any.
 std::string progressLine(const CaptureProgress& p);
 
 } // namespace cli

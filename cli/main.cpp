@@ -13,6 +13,7 @@
 #include "Sentova/DeviceAddress.h"
 #include "Sentova/Protocol.h"
 #include "Sentova/Sentova.h"
+#include "Sentova/SentovaLogger.h"
 
 #include <CLI/CLI.hpp>
 #include <boost/log/core.hpp>
@@ -162,8 +163,13 @@ int run(int argc, char** argv) {
                  "laser stream, captures to point cloud files, and conversions between them.",
                  "sentova"};
     app.require_subcommand(1);
-    app.set_version_flag("--version", "sentova " + std::string(tavrel::SENTOVA_VERSION) +
+    app.set_version_flag("--version", std::string("sentova ") + SENTOVA_PROJECT_VERSION +
                                           " (library " + tavrel::SENTOVA_VERSION + ")");
+    std::string logLevel;
+    app.add_option("--log-level", logLevel,
+                   "Show the device library's log on standard output from this level up: trace "
+                   "(every datagram), debug, info, warning, error, fatal or off (default: none)")
+        ->check(CLI::IsMember(tavrel::LogLevelNames()));
     app.footer("Exit status: 0 success, 1 device error or no answer, or a file that cannot be "
                "read or written, 2 usage error.");
 
@@ -325,6 +331,11 @@ int run(int argc, char** argv) {
         return kUsage;
     }
 
+    if (!logLevel.empty()) {
+        boost::log::core::get()->set_logging_enabled(true);
+        tavrel::SetLogLevel(logLevel);
+    }
+
     if (*info) {
         checkAddress(address);
         return runInfo(address, json);
@@ -419,7 +430,7 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     // The library's log and the listener's console messages would mix with the tool's own
-    // output; the tool reports every failure itself.
+    // output; the tool reports every failure itself. --log-level turns the log back on.
     boost::log::core::get()->set_logging_enabled(false);
     pcl::console::setVerbosityLevel(pcl::console::L_ALWAYS);
     try {

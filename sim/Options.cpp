@@ -1,5 +1,9 @@
 #include "Options.h"
 
+#include "Sentova/SentovaLogger.h"
+
+#include <CLI/CLI.hpp>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -314,7 +318,9 @@ std::vector<std::string> optionNames() {
     std::vector<std::string> names;
     for (const OptionSpec& entry : optionTable())
         names.push_back(entry.name);
+    names.push_back("--log-level");
     names.push_back("--help");
+    names.push_back("--version");
     return names;
 }
 
@@ -390,7 +396,11 @@ Output:
                         withheld), injected errors and stems, laser datagrams,
                         hosts and points, every packet fault, notifications,
                         trigger records and failed sends
+  --log-level L         show the device library's log from level L up: trace,
+                        debug, info, warning, error, fatal or off (default:
+                        fatal only)
   --help                show this text
+  --version             show the program's version
 
 Reply faults (for testing clients; each one is counted):
   --drop-replies F      never send a share F (0..1) of the replies
@@ -440,36 +450,54 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
         return result;
     };
 
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string option = args[i];
-        std::string value;
-        bool inlineValue = false;
-        const auto eq = option.find('=');
-        if (option.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-            value = option.substr(eq + 1);
-            option = option.substr(0, eq);
-            inlineValue = true;
+    // The help text is the hand-written one above; CLI11 only reads the options.
+    CLI::App app;
+    app.set_help_flag();
+    bool help = false, version = false;
+    app.add_flag("-h,--help", help)->disable_flag_override();
+    app.add_flag("--version", version)->disable_flag_override();
+    app.add_option("--log-level", result.logLevel)
+        ->check(CLI::IsMember(tavrel::LogLevelNames()))
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    for (const OptionSpec& entry : optionTable()) {
+        const std::string name = entry.name;
+        const Apply apply = entry.apply;
+        if (!entry.takesValue) {
+            app.add_flag_callback(name, [apply, &parsing] { apply(std::string(), parsing); })
+                ->disable_flag_override();
+            continue;
         }
-        if (option == "--help" || option == "-h") {
-            result.outcome = ParsedOptions::Outcome::Help;
-            return result;
-        }
-        const OptionSpec* entry = nullptr;
-        for (const OptionSpec& s : optionTable())
-            if (option == s.name)
-                entry = &s;
-        if (!entry)
-            return fail("unknown option '" + args[i] + "' (see --help)");
-        if (!entry->takesValue && inlineValue)
-            return fail(option + " takes no value");
-        if (entry->takesValue && !inlineValue) {
-            if (i + 1 >= args.size())
-                return fail(option + " needs a value");
-            value = args[++i];
-        }
-        const std::string problem = entry->apply(value, parsing);
-        if (!problem.empty())
-            return fail(option + " " + problem);
+        // Each occurrence takes one value; they are applied in the order given, so the last
+        // wins, and the repeatable ones (--error, --wrong-stem) add up.
+        app.add_option_function<std::vector<std::string>>(
+               name,
+               [name, apply, &parsing](const std::vector<std::string>& values) {
+                   for (const std::string& value : values) {
+                       const std::string problem = apply(value, parsing);
+                       if (!problem.empty())
+                           throw CLI::ValidationError(name + " " + problem);
+                   }
+               })
+            ->allow_extra_args(false);
+    }
+
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ExtrasError&) {
+        return fail("unknown option '" + app.remaining().front() + "' (see --help)");
+    } catch (const CLI::ValidationError& e) {
+        return fail(e.what());
+    } catch (const CLI::ParseError& e) {
+        return fail(std::string(e.what()) + " (see --help)");
+    }
+    if (help) {
+        result.outcome = ParsedOptions::Outcome::Help;
+        return result;
+    }
+    if (version) {
+        result.outcome = ParsedOptions::Outcome::Version;
+        return result;
     }
     if (result.replay.file.empty() &&
         (parsing.speedGiven || result.replay.asFastAsPossible || result.replay.loop))

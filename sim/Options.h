@@ -12,13 +12,14 @@ namespace sentova {
 namespace sim {
 
 struct ParsedOptions {
-    enum class Outcome { Run, Help, Error } outcome = Outcome::Run;
+    enum class Outcome { Run, Help, Version, Error } outcome = Outcome::Run;
     std::string error; // for Error: what was wrong, one line
     SimulatorConfig config;
     ReplayOptions replay;
     SceneFileOptions scene;    // file empty: the built-in room
     unsigned statsSeconds = 0; // a counters line this often; 0 = only on exit and SIGUSR1
     bool deviceGiven = false;  // --model or --serial: not taken from a replayed recording
+    std::string logLevel;      // --log-level: empty keeps the library's own filter
 };
 
 // Parses the arguments after the program name.

@@ -1,6 +1,9 @@
 // sentova-sim: a simulated Sentova device on a loopback address.
 #include "Options.h"
 
+#include "Sentova/Sentova.h"
+#include "Sentova/SentovaLogger.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -17,10 +20,17 @@ int main(int argc, char** argv) {
         std::fputs(sentova::sim::usageText(program).c_str(), stdout);
         return 0;
     }
+    if (parsed.outcome == ParsedOptions::Outcome::Version) {
+        std::printf("sentova-sim %s (library %s)\n", SENTOVA_PROJECT_VERSION,
+                    tavrel::SENTOVA_VERSION.c_str());
+        return 0;
+    }
     if (parsed.outcome == ParsedOptions::Outcome::Error) {
         std::fprintf(stderr, "%s: %s\n", program.c_str(), parsed.error.c_str());
         return 2;
     }
+    if (!parsed.logLevel.empty())
+        tavrel::SetLogLevel(parsed.logLevel);
 
     // A reader that goes away must not end the simulator in the middle of a line.
     std::signal(SIGPIPE, SIG_IGN);

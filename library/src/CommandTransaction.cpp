@@ -87,6 +87,10 @@ bool CommandTransaction::Complete(const std::string& code, const std::string& pa
     } else if (HasClass(code, protocol::kClassData)) {
         m_lastError = NoError;
         m_response = payload;
+    } else {
+        // The right stem with a class the device does not send: a reply nobody
+        // can read, never the result of an earlier transaction.
+        m_lastError = OtherError;
     }
     m_inProgress = false;
     // All: Close may be waiting on the same condition.

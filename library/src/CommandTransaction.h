@@ -42,7 +42,7 @@ public:
 
     // On the socket thread, for every datagram: when it answers the outstanding
     // command (same stem), stores its result ("EE": the error byte, "EA": 0,
-    // "ER": 0 and its data; any other class stores nothing), wakes the waiting
+    // "ER": 0 and its data; any other class 255), wakes the waiting
     // thread and returns true. A reply after the time-out finds nothing
     // outstanding.
     bool Complete(const std::string& code, const std::string& payload);

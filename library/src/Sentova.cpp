@@ -148,4 +148,8 @@ void Sentova::SetTrafficObserver(std::shared_ptr<SentovaTrafficCallbackClass> ob
     m_private->SetTrafficObserver(std::move(observer));
 }
 
+std::uint64_t Sentova::GetRefusedSenderCount() {
+    return m_private->GetRefusedSenderCount();
+}
+
 } // namespace tavrel

@@ -1,6 +1,7 @@
 #include "SentovaBase.h"
 
 #include "AddressText.h"
+#include "ReplySenders.h"
 
 #include "Sentova/CommandSerialiser.h"
 #include "Sentova/Protocol.h"
@@ -10,6 +11,7 @@
 #include <boost/asio/socket_base.hpp>
 #include <boost/system/system_error.hpp>
 
+#include <chrono>
 #include <exception>
 
 namespace tavrel {
@@ -37,7 +39,9 @@ std::uint32_t LocalAddressToward(const boost::asio::ip::udp::endpoint& remote) {
 
 SentovaBase::SentovaBase(const std::string& address, unsigned short remotePort,
                          unsigned short localPort)
-    : m_remote_endpoint(ParseDottedIPv4(address), remotePort) {
+    : m_remote_endpoint(ParseDottedIPv4(address), remotePort),
+      m_receiveBuffer(kMaxDatagramSize + 1),
+      m_acceptAnySender(AcceptsAnySender(m_remote_endpoint.address().to_v4().to_uint())) {
     // The library log is set up lazily on first use; doing it here, before the
     // socket thread exists, orders that set-up before every use on the thread.
     my_logger::get();
@@ -46,6 +50,7 @@ SentovaBase::SentovaBase(const std::string& address, unsigned short remotePort,
         std::make_shared<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>(
             m_ioService->get_executor());
     m_socket = std::make_shared<boost::asio::ip::udp::socket>(*m_ioService);
+    m_retryTimer = std::make_shared<boost::asio::steady_timer>(*m_ioService);
     m_socket->open(boost::asio::ip::udp::v4());
     m_socket->set_option(boost::asio::socket_base::broadcast(true));
     if (localPort != 0)
@@ -104,7 +109,7 @@ void SentovaBase::ObserveIncoming(std::size_t bytes) const {
     d.sourcePort = m_sender_endpoint.port();
     d.destinationAddress = m_localAddress;
     d.destinationPort = m_localPort;
-    d.data = m_receiveBuffer;
+    d.data = m_receiveBuffer.data();
     d.size = bytes;
     m_traffic.Show(d);
 }
@@ -138,28 +143,51 @@ void SentovaBase::StopSocketThread() {
 }
 
 void SentovaBase::AsyncReceive() {
-    m_socket->async_receive_from(boost::asio::buffer(m_receiveBuffer, kReceiveBufferSize - 1),
+    m_socket->async_receive_from(boost::asio::buffer(m_receiveBuffer.data(), kMaxDatagramSize),
                                  m_sender_endpoint,
                                  [this](const boost::system::error_code& error, std::size_t bytes) {
                                      AsyncReceiveCallback(error, bytes);
                                  });
 }
 
+bool SentovaBase::FromDevice() const {
+    return m_acceptAnySender || m_sender_endpoint.address() == m_remote_endpoint.address();
+}
+
 void SentovaBase::AsyncReceiveCallback(const boost::system::error_code& error, std::size_t bytes) {
     if (m_stop)
         return;
     if (error) {
-        // The receive loop ends here; pending transactions end by their time-outs.
+        // Recorded, and receiving goes on: ending the loop would leave every
+        // later command to time out. A run of errors is slowed down.
         SENTOVA_LOG(fatal) << "SentovaBase: Socket recieve error. Socket error code "
-                           << error.value();
+                           << error.value() << " (" << error.message() << ")";
+        if (!m_lastReceiveFailed) {
+            m_lastReceiveFailed = true;
+            AsyncReceive();
+            return;
+        }
+        m_retryTimer->expires_after(std::chrono::milliseconds(kReceiveRetryMs));
+        m_retryTimer->async_wait([this](const boost::system::error_code& cancelled) {
+            if (!cancelled && !m_stop)
+                AsyncReceive();
+        });
         return;
     }
+    m_lastReceiveFailed = false;
     if (m_traffic.Active())
         ObserveIncoming(bytes);
-    m_receiveBuffer[bytes] = '\0';
-    if (bytes >= protocol::kCodeLength) {
-        std::string code(m_receiveBuffer, protocol::kCodeLength);
-        std::string payload(m_receiveBuffer + protocol::kCodeLength, bytes - protocol::kCodeLength);
+    char* const data = m_receiveBuffer.data();
+    data[bytes] = '\0';
+    if (!FromDevice()) {
+        // Anyone who can reach this port could otherwise complete a command,
+        // fire events or hand over trigger records.
+        ++m_refusedSenders;
+        SENTOVA_LOG(trace) << "SentovaBase: refused a datagram from "
+                           << m_sender_endpoint.address().to_string();
+    } else if (bytes >= protocol::kCodeLength) {
+        std::string code(data, protocol::kCodeLength);
+        std::string payload(data + protocol::kCodeLength, bytes - protocol::kCodeLength);
         // An exception from the derived class (or application code it calls)
         // is recorded; the receive loop goes on.
         try {

@@ -1,7 +1,7 @@
 // The UDP command channel to one device: a socket aimed at the device's command
 // port, a socket thread running its asynchronous I/O, and a receive loop that
-// hands every datagram of six bytes or more, split into code and payload, to
-// the derived class.
+// hands every datagram of six bytes or more from the device, split into code
+// and payload, to the derived class.
 #pragma once
 
 #include "TrafficObserverSlot.h"
@@ -9,11 +9,14 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/thread/thread.hpp>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tavrel {
 
@@ -39,6 +42,10 @@ public:
     // transactions call it before sending, with no lock held, so that a
     // recording sees every command before its reply.
     void ObserveOutgoing(const std::string& datagram) const;
+
+    // Datagrams received from a sender other than the device and not
+    // dispatched (see ReplySenders.h). Any thread.
+    std::uint64_t GetRefusedSenderCount() const { return m_refusedSenders; }
 
 protected:
     // Opens the socket (bound to localPort unless it is 0) and sends "SVPPPP".
@@ -68,14 +75,20 @@ private:
     void RunSocketThread();
     void AsyncReceive();
     void AsyncReceiveCallback(const boost::system::error_code& error, std::size_t bytes);
+    bool FromDevice() const;
 
     void ObserveIncoming(std::size_t bytes) const;
 
-    static constexpr std::size_t kReceiveBufferSize = 1024;
+    // The largest UDP payload over IPv4, and a byte for the terminating zero:
+    // no reply is ever cut.
+    static constexpr std::size_t kMaxDatagramSize = 65507;
+    // After a receive error that follows another, the next receive waits this
+    // long, so that a lasting fault neither spins the thread nor floods the log.
+    static constexpr unsigned int kReceiveRetryMs = 50;
 
     std::shared_ptr<boost::asio::io_context> m_ioService;
-    // Keeps the I/O service running after a receive error ends the receive loop,
-    // so that timers of pending transactions still expire.
+    // Keeps the I/O service running while no receive is armed (a retry after
+    // receive errors waits), so that run() returns only on stop().
     std::shared_ptr<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>
         m_work;
     // Sends (application threads) and the receive loop (socket thread) share it
@@ -86,9 +99,16 @@ private:
     boost::asio::ip::udp::endpoint m_remote_endpoint;
     // Written by each receive; used on the socket thread only.
     boost::asio::ip::udp::endpoint m_sender_endpoint;
-    // Used on the socket thread only.
-    char m_receiveBuffer[kReceiveBufferSize];
+    // Used on the socket thread only: the buffer (allocated once), the retry
+    // timer and whether the last receive failed.
+    std::vector<char> m_receiveBuffer;
+    std::shared_ptr<boost::asio::steady_timer> m_retryTimer;
+    bool m_lastReceiveFailed = false;
     std::atomic<bool> m_stop{false};
+
+    // Fixed at construction: the device's address is a broadcast address.
+    bool m_acceptAnySender = false;
+    std::atomic<std::uint64_t> m_refusedSenders{0};
 
     TrafficObserverSlot m_traffic;
     // Where this channel's datagrams come from as the system sends them: found

@@ -81,4 +81,8 @@ void SentovaEventManager::SetTrafficObserver(
     m_private->SetTrafficObserver(std::move(observer));
 }
 
+std::uint64_t SentovaEventManager::GetRefusedSenderCount() {
+    return m_private->GetRefusedSenderCount();
+}
+
 } // namespace tavrel

@@ -2,8 +2,6 @@
 
 #include "Sentova/SentovaLogger.h"
 
-#include <boost/date_time/posix_time/posix_time_types.hpp>
-
 #include <exception>
 
 namespace tavrel {
@@ -46,8 +44,9 @@ SentovaHighPerf::~SentovaHighPerf() {
 void SentovaHighPerf::StartIOThread() {
     SENTOVA_LOG(trace) << "SentovaHighPerf::StartIOThread ";
     m_ioService = std::make_shared<boost::asio::io_context>();
-    m_timer = std::make_shared<boost::asio::deadline_timer>(
-        *m_ioService, boost::posix_time::ptime(boost::posix_time::pos_infin));
+    // On the steady clock: a step of the system clock cannot make it expire.
+    m_timer = std::make_shared<boost::asio::steady_timer>(
+        *m_ioService, boost::asio::steady_timer::time_point::max());
     {
         boost::lock_guard<boost::mutex> lock(m_mutex);
         // Armed before the thread runs the service, so the service always has work.

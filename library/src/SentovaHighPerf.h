@@ -13,8 +13,8 @@
 
 #include "Sentova/SentovaCallbacks.h"
 
-#include <boost/asio/deadline_timer.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
 
@@ -67,7 +67,7 @@ private:
     SentovaHighPerfTriggerCallbackClass* const m_callback;
     std::shared_ptr<boost::asio::io_context> m_ioService;
     // Never expires: it is only a wake-up that gets cancelled.
-    std::shared_ptr<boost::asio::deadline_timer> m_timer;
+    std::shared_ptr<boost::asio::steady_timer> m_timer;
     std::shared_ptr<boost::thread> m_ioThread;
 
     // s_instanceMutex guards m_sentovaHighPerf and s_registrations.

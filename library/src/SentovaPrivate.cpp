@@ -9,14 +9,14 @@
 #include "Sentova/Sentova.h"
 #include "Sentova/SentovaLogger.h"
 
-#include <boost/date_time/posix_time/posix_time_types.hpp>
+#include <chrono>
 
 namespace tavrel {
 
 SentovaPrivate::SentovaPrivate(std::string address, unsigned short port)
     : SentovaBase(address, port, 0), m_responseTimeout(protocol::kResponseTimeoutMs),
       m_motionTimeout(protocol::kMotionTimeoutMs), m_libVersion(SENTOVA_VERSION) {
-    m_nonBlockingTimer = std::make_shared<boost::asio::deadline_timer>(IOService());
+    m_nonBlockingTimer = std::make_shared<boost::asio::steady_timer>(IOService());
     StartReceiving();
 }
 
@@ -89,7 +89,7 @@ tavrel_error_t SentovaPrivate::SendNonBlockingCommand(std::string command,
     }
     const unsigned int timeout = m_motionTimeout;
     if (timeout != 0) {
-        m_nonBlockingTimer->expires_from_now(boost::posix_time::milliseconds(timeout));
+        m_nonBlockingTimer->expires_after(std::chrono::milliseconds(timeout));
         m_nonBlockingTimer->async_wait([this, transaction](const boost::system::error_code& ec) {
             NonBlockingTimerCallback(ec, transaction);
         });
@@ -130,6 +130,10 @@ void SentovaPrivate::BaseRXCallback(std::string code, std::string payload, std::
                 boost::lock_guard<boost::mutex> responseLock(m_responseMutex);
                 m_lastNonBlockingError = NoError;
                 m_lastNonBlockingResponse = payload;
+            } else {
+                // The right stem with a class the device does not send: a reply
+                // nobody can read, never the result of an earlier transaction.
+                m_lastNonBlockingError = OtherError;
             }
             m_nonBlockingTimer->cancel();
             m_nonBlockingTransInProgress = false;

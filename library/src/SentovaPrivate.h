@@ -8,7 +8,7 @@
 #include "Sentova/SentovaCallbacks.h"
 #include "Sentova/SentovaError.h"
 
-#include <boost/asio/deadline_timer.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/thread/mutex.hpp>
 
 #include <atomic>
@@ -119,7 +119,9 @@ private:
     // Counts non-blocking transactions, so that a time-out queued for an earlier
     // one never ends a later one.
     unsigned long m_nonBlockingTransaction = 0;
-    std::shared_ptr<boost::asio::deadline_timer> m_nonBlockingTimer;
+    // On the steady clock, so that a step of the system clock neither cuts nor
+    // stretches the time-out.
+    std::shared_ptr<boost::asio::steady_timer> m_nonBlockingTimer;
     // Written under m_nonBlockingMutex; read before taking it.
     std::atomic<bool> m_nonBlockingTransInProgress{false};
     std::atomic<tavrel_error_t> m_lastNonBlockingError{NoError};

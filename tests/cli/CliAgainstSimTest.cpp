@@ -111,6 +111,26 @@ TEST_F(CliAgainstSim, LaserStartAndStopCarryEachModelsParameters) {
     tool({"laser", "stop", address});
 }
 
+// The library's log on request: every datagram at trace, nothing by default.
+TEST_F(CliAgainstSim, LogLevelShowsTheProtocolTraffic) {
+    startSim("LX30", {}, false);
+    const Ran quiet = tool({"stop", address});
+    ASSERT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_EQ(quiet.out, "");
+    const Ran traced = tool({"--log-level", "trace", "stop", address});
+    ASSERT_EQ(traced.status, 0) << traced.err;
+    EXPECT_NE(traced.out.find("[trace]   SentovaBase::BaseRXCallback m_sender_endpoint: " +
+                              address + " Opcode: EASTOP"),
+              std::string::npos)
+        << traced.out;
+    const Ran debug = tool({"--log-level", "debug", "stop", address});
+    ASSERT_EQ(debug.status, 0) << debug.err;
+    EXPECT_EQ(debug.out.find("[trace]"), std::string::npos) << debug.out;
+    const Ran bad = tool({"--log-level", "verbose", "stop", address});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("--log-level"), std::string::npos) << bad.err;
+}
+
 TEST_F(CliAgainstSim, DeviceErrorsAndSilenceExitWithOne) {
     startSim("LX30", {"--error", "SVHOME=4"}, false);
     const Ran refused = tool({"home", address});

@@ -53,6 +53,10 @@ TEST(Report, InfoTextAndJson) {
     p.missing = 2;
     EXPECT_EQ(progressLine(p),
               "12345 points  4321 points/s  3.2 s  missing 2  dropped 0  refused 0");
+    p.commandRefused = 3;
+    EXPECT_EQ(progressLine(p),
+              "12345 points  4321 points/s  3.2 s  missing 2  dropped 0  refused 0  "
+              "commands refused 3");
 }
 
 TEST(Output, FormatsFieldsAndExistingFiles) {

@@ -53,3 +53,37 @@ TEST(LogCaptureHelper, SeesTraceRecordsWhileCapturing) {
     SENTOVA_LOG(trace) << "probe " << 42;
     EXPECT_TRUE(capture.contains("[trace] probe 42"));
 }
+
+TEST(LogFilter, ALevelSetByAProgramReplacesTheLibrarysFilter) {
+    namespace logging = boost::log;
+    auto core = logging::core::get();
+    auto passes = [&](severity_level level) {
+        logging::attribute_set attrs;
+        attrs["Severity"] = logging::attributes::constant<severity_level>(level);
+        return static_cast<bool>(core->open_record(attrs));
+    };
+    ASSERT_TRUE(tavrel::SetLogLevel("trace"));
+    EXPECT_TRUE(passes(severity_level::trace));
+    ASSERT_TRUE(tavrel::SetLogLevel("warning"));
+    EXPECT_FALSE(passes(severity_level::info));
+    EXPECT_TRUE(passes(severity_level::warning));
+    EXPECT_TRUE(passes(severity_level::error));
+    // Unknown names change nothing; the names are exact.
+    EXPECT_FALSE(tavrel::SetLogLevel("Trace"));
+    EXPECT_FALSE(tavrel::SetLogLevel("verbose"));
+    EXPECT_FALSE(tavrel::SetLogLevel(""));
+    EXPECT_FALSE(passes(severity_level::info));
+    ASSERT_TRUE(tavrel::SetLogLevel("off"));
+    EXPECT_FALSE(passes(severity_level::fatal));
+    ASSERT_TRUE(tavrel::SetLogLevel("fatal"));
+    EXPECT_FALSE(passes(severity_level::error));
+    EXPECT_TRUE(passes(severity_level::fatal));
+    EXPECT_FALSE(static_cast<bool>(core->open_record(logging::attribute_set())));
+    const std::vector<std::string> names = {"trace", "debug", "info", "warning",
+                                            "error", "fatal", "off"};
+    for (const std::string& name : tavrel::LogLevelNames()) {
+        EXPECT_TRUE(tavrel::SetLogLevel(name)) << name;
+    }
+    EXPECT_EQ(tavrel::LogLevelNames(), names);
+    tavrel::ApplyLogFilter(tavrel::LOG_LEVEL);
+}

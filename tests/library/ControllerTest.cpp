@@ -353,3 +353,47 @@ TEST_F(Controller, ThrowingCallbackDoesNotEndTheChannel) {
     EXPECT_TRUE(log.contains("[fatal] SentovaBase: socket thread: callback failed with 254"));
     controller.reset();
 }
+
+TEST_F(Controller, UnknownClassWithTheRightStemIsAnUnknownReply) {
+    const std::string stop = CommandSerialiser::SVSTOP();
+    device.answerAll("EE", Bytes({0x04}));
+    ASSERT_EQ(controller->SendBlockingCommand(stop), NotHomed);
+    // Never the earlier command's 4.
+    device.answerAll("XY");
+    EXPECT_EQ(controller->SendBlockingCommand(stop), OtherError);
+    EXPECT_EQ(controller->GetLastBlockingError(), OtherError);
+    // "EB" answers only non-blocking transactions.
+    device.answerAll("EB", "data");
+    EXPECT_EQ(controller->SendBlockingCommand(stop), OtherError);
+
+    CountingCallback cb;
+    controller->SetMotionTimeout(0);
+    device.answerAll("EE", Bytes({0x03}));
+    ASSERT_EQ(controller->Home(&cb), NoError);
+    ASSERT_TRUE(Eventually([&] { return cb.calls == 1; }));
+    ASSERT_EQ(cb.last, NotReady);
+    device.answerAll("Q!");
+    ASSERT_EQ(controller->Home(&cb), NoError);
+    ASSERT_TRUE(Eventually([&] { return cb.calls == 2; }));
+    EXPECT_EQ(cb.last, OtherError);
+    EXPECT_EQ(controller->GetLastNonBlockingError(), OtherError);
+}
+
+TEST_F(Controller, AStrangersRepliesCompleteNothing) {
+    CountingCallback cb;
+    controller->SetMotionTimeout(0);
+    LoopbackPeer stranger("127.150.4.1");
+    // The stranger answers first each time, on the same socket as the device.
+    device.setResponder([&](const std::string& d) -> std::vector<std::string> {
+        const unsigned short port = device.lastSenderPort();
+        stranger.sendTo("127.0.0.1", port, Reply("EA", d));
+        stranger.sendTo("127.0.0.1", port, "EBHPTG" + std::string(20, '\0'));
+        return {Reply("EE", d, Bytes({0x04}))};
+    });
+    EXPECT_EQ(controller->Stop(), NotHomed);
+    ASSERT_EQ(controller->Home(&cb), NoError);
+    ASSERT_TRUE(Eventually([&] { return cb.calls == 1; }));
+    EXPECT_EQ(cb.last, NotHomed);
+    EXPECT_EQ(controller->GetRefusedSenderCount(), 4u);
+    device.setResponder(nullptr);
+}

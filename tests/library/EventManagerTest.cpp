@@ -214,3 +214,29 @@ TEST(EventManagerFacade, StopsItsThreadBeforeTheRegistryGoes) {
     stop = true;
     flood.join();
 }
+
+TEST_F(EventManager, UnknownClassWithTheRightStemIsAnUnknownReply) {
+    device.answerAll("EE", Bytes({0x05}));
+    ASSERT_EQ(manager->EventEnable(1, 2, true), InvalidArgument);
+    device.answerAll("ZZ");
+    EXPECT_EQ(manager->EventEnable(1, 2, true), OtherError);
+    device.answerAll("ER", Bytes({0x9C, 0x40}));
+    unsigned int frequency = 7;
+    ASSERT_EQ(manager->GetTimerFrequency(frequency), NoError);
+    device.answerAll("EB", Bytes({0x00, 0x01}));
+    EXPECT_EQ(manager->GetTimerFrequency(frequency), OtherError);
+    EXPECT_EQ(frequency, 40000u);
+}
+
+TEST_F(EventManager, AStrangersNotificationsFireNothing) {
+    RecordingCallback cb;
+    manager->RegisterEventCallback(3, &cb);
+    device.answerAll("EA");
+    ASSERT_EQ(manager->ResetEvents(), NoError); // the device now knows the manager's port
+    LoopbackPeer stranger("127.150.6.1");
+    stranger.sendTo("127.0.0.1", device.lastSenderPort(), "EBAACK" + Bytes({3, 1}));
+    notify("EBACNG", Bytes({3, 2}));
+    ASSERT_TRUE(Eventually([&] { return cb.calls().size() == 1; }));
+    EXPECT_EQ(cb.calls()[0], std::make_tuple(1u, 3u, 3u));
+    EXPECT_EQ(manager->GetRefusedSenderCount(), 1u);
+}

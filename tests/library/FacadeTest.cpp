@@ -126,3 +126,24 @@ TEST(ErrorStrings, Texts) {
     EXPECT_EQ(Sentova::GetErrorString(OtherError), "Error 0xff: Other Error");
     EXPECT_EQ(SENTOVA_VERSION, "3.5.548");
 }
+
+TEST_F(Facade, StrangersAreCountedOnBothChannels) {
+    SentovaEventManager events(device.address());
+    ASSERT_TRUE(device.waitForDatagrams(2));
+    const unsigned short managerPort = device.lastSenderPort();
+    LoopbackPeer stranger("127.150.5.1");
+    stranger.sendTo("127.0.0.1", managerPort, "EAERST");
+    device.answerAll("EE", Bytes({0x07}));
+    // The device's own reply comes after the stranger's early one.
+    EXPECT_EQ(events.ResetEvents(), 7);
+    EXPECT_EQ(events.GetRefusedSenderCount(), 1u);
+    EXPECT_EQ(sentova->GetRefusedSenderCount(), 0u);
+
+    device.setResponder([&](const std::string& d) -> std::vector<std::string> {
+        stranger.sendTo("127.0.0.1", device.lastSenderPort(), Reply("EA", d));
+        return {Reply("EE", d, Bytes({0x07}))};
+    });
+    EXPECT_EQ(sentova->Stop(), 7);
+    EXPECT_EQ(sentova->GetRefusedSenderCount(), 1u);
+    device.setResponder(nullptr);
+}

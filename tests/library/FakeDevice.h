@@ -172,6 +172,70 @@ private:
     sockaddr_in sender_{};
 };
 
+// A plain UDP socket on a loopback address, on an ephemeral port unless one is
+// given: a stranger, or a device the test drives by hand.
+class LoopbackPeer {
+public:
+    explicit LoopbackPeer(const std::string& address, unsigned short port = 0) : address_(address) {
+        fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in local = endpoint(address, port);
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+            throw std::runtime_error("cannot bind " + address + ":" + std::to_string(port));
+        socklen_t length = sizeof local;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length);
+        port_ = ntohs(local.sin_port);
+    }
+    ~LoopbackPeer() { close(); }
+    LoopbackPeer(const LoopbackPeer&) = delete;
+    LoopbackPeer& operator=(const LoopbackPeer&) = delete;
+
+    const std::string& address() const { return address_; }
+    unsigned short port() const { return port_; }
+
+    void sendTo(const std::string& address, unsigned short port, const std::string& data) {
+        const sockaddr_in to = endpoint(address, port);
+        ::sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                 sizeof to);
+    }
+
+    // Waits up to timeout for one datagram; its sender's port goes to fromPort.
+    bool receive(std::string& data, unsigned short& fromPort,
+                 std::chrono::milliseconds timeout = std::chrono::milliseconds(2000)) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0)
+            return false;
+        char buffer[70000];
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t n = ::recvfrom(fd_, buffer, sizeof buffer, 0,
+                                     reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (n < 0)
+            return false;
+        data.assign(buffer, static_cast<std::size_t>(n));
+        fromPort = ntohs(from.sin_port);
+        return true;
+    }
+
+    void close() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    static sockaddr_in endpoint(const std::string& address, unsigned short port) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+        return a;
+    }
+
+    std::string address_;
+    int fd_ = -1;
+    unsigned short port_ = 0;
+};
+
 // Polls a condition every few milliseconds, at most timeout long.
 inline bool Eventually(const std::function<bool()>& condition,
                        std::chrono::milliseconds timeout = std::chrono::milliseconds(2000)) {

@@ -372,6 +372,36 @@ TEST(Program, RunsUntilTerminatedAndPrintsOneLinePerCommand) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+TEST(Options, LogLevelVersionAndRepeatedOptions) {
+    const auto p = parseOptions({"--log-level", "debug", "--error", "SVHOME=4", "--error=SVSTOP=9",
+                                 "--noise", "off", "--noise=on", "--port", "1", "--port", "2"});
+    ASSERT_EQ(p.outcome, ParsedOptions::Outcome::Run) << p.error;
+    EXPECT_EQ(p.logLevel, "debug");
+    EXPECT_EQ(p.config.faults.errors.size(), 2u);
+    EXPECT_TRUE(p.config.device.scanner.noise.enabled); // the last one given wins
+    EXPECT_EQ(p.config.port, 2);
+    EXPECT_EQ(parseOptions({}).logLevel, "");
+    EXPECT_EQ(parseOptions({"--version"}).outcome, ParsedOptions::Outcome::Version);
+    EXPECT_EQ(parseOptions({"-h"}).outcome, ParsedOptions::Outcome::Help);
+
+    const auto loud = parseOptions({"--log-level", "loud"});
+    EXPECT_EQ(loud.outcome, ParsedOptions::Outcome::Error);
+    EXPECT_NE(loud.error.find("--log-level"), std::string::npos) << loud.error;
+    EXPECT_EQ(parseOptions({"--frobnicate"}).error, "unknown option '--frobnicate' (see --help)");
+    EXPECT_EQ(parseOptions({"--port", "70000"}).error,
+              "--port must be a number from 0 to 65535, not '70000'");
+    EXPECT_EQ(parseOptions({"--version=1"}).outcome, ParsedOptions::Outcome::Error);
+    // One value per occurrence: a second word is not taken along.
+    EXPECT_EQ(parseOptions({"--wrong-stem", "SVHOME", "SVSTOP"}).error,
+              "unknown option 'SVSTOP' (see --help)");
+}
+
+TEST(Program, AnswersVersion) {
+    std::string out;
+    EXPECT_EQ(runProgram("--version", out), 0);
+    EXPECT_EQ(out.rfind("sentova-sim 3.5.548 (library 3.5.548)\n", 0), 0u) << out;
+}
+
 TEST(Options, SceneAndItsPlacement) {
     const auto p = parseOptions({"--scene", "room.pcd", "--scene-scale=0.001",
                                  "--scene-origin=100,-2.5,1e3", "--point-size", "0.02"});

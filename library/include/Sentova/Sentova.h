@@ -5,6 +5,7 @@
 #include "Sentova/SentovaError.h"
 #include "Sentova/SentovaTraffic.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -115,6 +116,12 @@ public:
     // on the calling thread just before they are sent, received datagrams on
     // the socket thread before they are dispatched. Any thread may call this.
     void SetTrafficObserver(std::shared_ptr<SentovaTrafficCallbackClass> observer);
+
+    // Datagrams that reached this object's socket from a host other than the
+    // device and were dropped unread (no reply, notification or record is
+    // taken from them). With a broadcast device address every sender is taken,
+    // and this stays 0. Any thread.
+    std::uint64_t GetRefusedSenderCount();
 
 private:
     SentovaPrivate* m_private;

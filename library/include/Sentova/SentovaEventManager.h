@@ -6,6 +6,7 @@
 #include "Sentova/SentovaError.h"
 #include "Sentova/SentovaTraffic.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -63,6 +64,12 @@ public:
     // on the calling thread just before they are sent, received datagrams on
     // the socket thread before they are dispatched. Any thread may call this.
     void SetTrafficObserver(std::shared_ptr<SentovaTrafficCallbackClass> observer);
+
+    // Datagrams that reached this object's socket from a host other than the
+    // device and were dropped unread (no reply, notification or record is
+    // taken from them). With a broadcast device address every sender is taken,
+    // and this stays 0. Any thread.
+    std::uint64_t GetRefusedSenderCount();
 
 private:
     SentovaEventManagerPrivate* m_private;

@@ -11,6 +11,7 @@
 #include <boost/log/trivial.hpp>
 
 #include <string>
+#include <vector>
 
 namespace tavrel {
 
@@ -23,6 +24,16 @@ boost::log::trivial::severity_level FilterThreshold(const std::string& level);
 
 // Installs the core filter for a LOG_LEVEL text (records without a severity never pass).
 void ApplyLogFilter(const std::string& level);
+
+// The level names a program's --log-level takes: "trace", "debug", "info",
+// "warning", "error", "fatal" and "off".
+const std::vector<std::string>& LogLevelNames();
+
+// Lets records of the named level and above pass ("off": none), replacing the
+// filter the library sets up on first use; that set-up is made to happen
+// first, so it cannot undo this later. Returns false, changing nothing, for a
+// name not in LogLevelNames (letter case counts).
+bool SetLogLevel(const std::string& name);
 
 } // namespace tavrel
 
