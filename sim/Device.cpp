@@ -26,18 +26,6 @@ constexpr int kMaximumScheduledPerAdvance = 100000;
 
 } // namespace
 
-const char* modelName(Model model) {
-    switch (model) {
-    case Model::LX30:
-        return "LX30";
-    case Model::LX20:
-        return "LX20";
-    case Model::Generic:
-        break;
-    }
-    return "generic";
-}
-
 bool operator==(const Endpoint& a, const Endpoint& b) {
     return a.address == b.address && a.port == b.port;
 }
@@ -49,9 +37,9 @@ std::string toString(const Endpoint& e) {
     return text;
 }
 
-std::string defaultSerial(Model model, unsigned firmware) {
+std::string defaultSerial(LIDAR_TYPE model, unsigned firmware) {
     char text[48];
-    const char* prefix = model == Model::Generic ? "SV" : modelName(model);
+    const char* prefix = model == LIDAR_GENERIC ? "SV" : tavrel::ModelLabel(model);
     std::snprintf(text, sizeof text, "%s-%02u-SIM0001", prefix, firmware % 100);
     return text;
 }
@@ -416,12 +404,12 @@ std::string Device::startLaserStream(const Request& r, std::vector<Outgoing>& ou
         return failure(command, tavrel::ArgumentOutOfRange);
 
     // Each model reads only its own parameters; the others are ignored.
-    if (m_settings.model == Model::LX30) {
+    if (m_settings.model == LIDAR_LX30) {
         const long long mode = param(1, 0);
         const long long target = param(2, 0);
         if (mode < 0 || mode > 2 || target < 0 || target > 4)
             return failure(command, tavrel::ArgumentOutOfRange);
-    } else if (m_settings.model == Model::LX20) {
+    } else if (m_settings.model == LIDAR_LX20) {
         const long long sampleRate = param(3, 10000);
         const long long averaged = param(4, 1);
         const long long gain = param(5, 0);

@@ -21,7 +21,6 @@ namespace sentova {
 namespace sim {
 
 // "LX30", "LX20" or "generic".
-const char* modelName(Model model);
 
 // An IPv4 endpoint, address and port in host byte order.
 struct Endpoint {
@@ -33,11 +32,11 @@ std::string toString(const Endpoint& e); // "a.b.c.d:port"
 
 // The serial number text a device of this model reports by default: the model
 // string, '-', the two firmware digits, '-', a unit number.
-std::string defaultSerial(Model model, unsigned firmware);
+std::string defaultSerial(LIDAR_TYPE model, unsigned firmware);
 
 struct DeviceSettings {
-    Model model = Model::LX30;
-    std::string serial = defaultSerial(Model::LX30, 31);
+    LIDAR_TYPE model = LIDAR_LX30;
+    std::string serial = defaultSerial(LIDAR_LX30, 31);
     unsigned homeTimeMs = 400;
     // A motion that arrives within this many milliseconds is answered on
     // arrival; a longer one is answered at once and its end shows in the

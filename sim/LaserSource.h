@@ -8,6 +8,8 @@
 // that device, always with device times that never run backwards.
 #pragma once
 
+#include "Sentova/DeviceModel.h"
+
 #include "Sentova/SentovaError.h"
 
 #include <cstdint>
@@ -18,11 +20,9 @@
 namespace sentova {
 namespace sim {
 
-enum class Model { LX30, LX20, Generic };
-
 // An accepted laser stream start.
 struct LaserStreamStart {
-    Model model = Model::LX30;
+    LIDAR_TYPE model = LIDAR_LX30;
     // Every parameter of the "SVRRBE", id -> value (a repeated id keeps its
     // last value). Id 0, the data port, is always there.
     std::map<unsigned, std::int32_t> parameters;

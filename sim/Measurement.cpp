@@ -35,7 +35,7 @@ double rawAmplitude(const BeamHit& hit, double share, double gain) {
 
 } // namespace
 
-LaserMode laserMode(Model model, const std::map<unsigned, std::int32_t>& parameters,
+LaserMode laserMode(LIDAR_TYPE model, const std::map<unsigned, std::int32_t>& parameters,
                     unsigned laserGain) {
     const auto param = [&](unsigned id, std::int32_t fallback) {
         const auto it = parameters.find(id);
@@ -43,7 +43,7 @@ LaserMode laserMode(Model model, const std::map<unsigned, std::int32_t>& paramet
     };
     LaserMode m;
     switch (model) {
-    case Model::LX30: {
+    case LIDAR_LX30: {
         // High Speed, Fast Mode, High Penetration: slower modes see further,
         // more surely and with less noise.
         static const LaserMode modes[] = {
@@ -58,7 +58,7 @@ LaserMode laserMode(Model model, const std::map<unsigned, std::int32_t>& paramet
             m.selection = static_cast<TargetSelection>(target);
         break;
     }
-    case Model::LX20: {
+    case LIDAR_LX20: {
         const std::int32_t sampleRate = param(3, 10000);
         const std::int32_t averaged = std::max(1, param(4, 1));
         const std::int32_t gain = param(5, static_cast<std::int32_t>(laserGain & 0xFF));
@@ -70,7 +70,7 @@ LaserMode laserMode(Model model, const std::map<unsigned, std::int32_t>& paramet
         m.detectionThreshold = 30.0;
         break;
     }
-    case Model::Generic:
+    case LIDAR_GENERIC:
         break;
     }
     return m;

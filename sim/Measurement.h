@@ -42,7 +42,7 @@ struct LaserMode {
 // The mode of a model with these (already checked) stream parameters.
 // laserGain is the gain last set with "SVSLGA", used by an LX20 stream that
 // names no gain of its own.
-LaserMode laserMode(Model model, const std::map<unsigned, std::int32_t>& parameters,
+LaserMode laserMode(LIDAR_TYPE model, const std::map<unsigned, std::int32_t>& parameters,
                     unsigned laserGain);
 
 struct Return {

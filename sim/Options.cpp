@@ -133,11 +133,11 @@ const std::vector<OptionSpec>& optionTable() {
         {"--model", true,
          [](const std::string& v, Parsing& p) -> std::string {
              if (strcasecmp(v.c_str(), "LX30") == 0)
-                 p.config.device.model = Model::LX30;
+                 p.config.device.model = LIDAR_LX30;
              else if (strcasecmp(v.c_str(), "LX20") == 0)
-                 p.config.device.model = Model::LX20;
+                 p.config.device.model = LIDAR_LX20;
              else if (strcasecmp(v.c_str(), "generic") == 0)
-                 p.config.device.model = Model::Generic;
+                 p.config.device.model = LIDAR_GENERIC;
              else
                  return "must be LX30, LX20 or generic, not '" + v + "'";
              p.modelGiven = true;

@@ -20,14 +20,6 @@ constexpr std::size_t kFastBatch = 256;
 
 } // namespace
 
-Model modelFromSerial(const std::string& serial) {
-    if (serial.find("LX30") != std::string::npos)
-        return Model::LX30;
-    if (serial.find("LX20") != std::string::npos)
-        return Model::LX20;
-    return Model::Generic;
-}
-
 ReplaySource::ReplaySource(ReplayOptions options) : m_options(std::move(options)) {
     pcap::LaserSurvey survey;
     {
@@ -156,7 +148,7 @@ std::string useReplay(const ReplayOptions& options, bool keepDevice, DeviceSetti
     problems = r.problems;
     if (!keepDevice && !r.serial.empty()) {
         device.serial = r.serial;
-        device.model = modelFromSerial(r.serial);
+        device.model = tavrel::ModelFromSerial(r.serial);
     }
     device.laserSource = source;
     char text[160];

@@ -73,9 +73,6 @@ private:
     std::uint64_t m_played = 0;
 };
 
-// The device model that a recorded serial number names (LX30, LX20, or generic).
-Model modelFromSerial(const std::string& serial);
-
 struct DeviceSettings;
 
 // Makes the device play options.file as its laser stream, and take the

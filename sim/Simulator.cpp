@@ -1,6 +1,7 @@
 #include "Simulator.h"
 
 #include "Sentova/CommandTable.h"
+#include "Sentova/DeviceAddress.h"
 #include "Sentova/Protocol.h"
 
 #include <arpa/inet.h>
@@ -91,10 +92,9 @@ unsigned replyTimeoutMs(const std::string& command) {
 }
 
 bool parseLoopbackAddress(const std::string& text, std::uint32_t& address) {
-    in_addr parsed{};
-    if (inet_pton(AF_INET, text.c_str(), &parsed) != 1)
+    if (!tavrel::IsIPv4Address(text))
         return false;
-    const std::uint32_t host = ntohl(parsed.s_addr);
+    const std::uint32_t host = tavrel::ParseIPv4Address(text);
     if ((host >> 24) != 127)
         return false;
     address = host;

@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     }
     if (config.echo)
         std::fprintf(stderr, "%s: %s device, serial %s, listening on %s\n", program.c_str(),
-                     sentova::sim::modelName(config.device.model), config.device.serial.c_str(),
+                     tavrel::ModelLabel(config.device.model), config.device.serial.c_str(),
                      sentova::sim::toString(simulator.endpoint()).c_str());
 
     const auto printCounters = [&] {

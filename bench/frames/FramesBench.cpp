@@ -6,6 +6,7 @@
 //
 // Usage: frames_bench [megabytes of recording, default 1024] [path, default in /tmp]
 #include "Sentova/LaserPacket.h"
+#include "Sentova/Protocol.h"
 #include "Sentova/ScanFrames.h"
 #include "Sentova/SentovaGrabber.h"
 #include "SentovaPcap/Capture.h"
@@ -48,7 +49,8 @@ std::uint64_t writeRecording(const std::string& path, std::uint64_t bytes) {
             ++sample;
         }
         const std::string p = tavrel::encodeLaserPacket(records);
-        w.write(time, kDevice, 4365, 0x0a000001, 4366, p.data(), p.size());
+        w.write(time, kDevice, tavrel::protocol::kCommandPort, 0x0a000001,
+                tavrel::protocol::kDefaultDataPort, p.data(), p.size());
         time += 40 * kRecordsPerDatagram;
     }
     w.close();

@@ -7,6 +7,7 @@
 //
 // Usage: pcap_bench [seconds of the paced runs, default 5]
 #include "Replay.h"
+#include "Sentova/Protocol.h"
 #include "Simulator.h"
 
 #include "Sentova/CommandSerialiser.h"
@@ -50,7 +51,8 @@ void writeRecording(const std::string& path, std::size_t datagrams, std::uint64_
             records[r].amplitude = 3000;
         }
         const std::string p = tavrel::encodeLaserPacket(records);
-        w.write(1700000000000000 + i * intervalMicros, kRecordedDevice, 4365, 0x0a000001, 4366,
+        w.write(1700000000000000 + i * intervalMicros, kRecordedDevice,
+                tavrel::protocol::kCommandPort, 0x0a000001, tavrel::protocol::kDefaultDataPort,
                 p.data(), p.size());
     }
     w.close();

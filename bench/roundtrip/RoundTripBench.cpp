@@ -3,6 +3,7 @@
 // the same run. Prints median and 99th percentile of both and their ratio.
 //
 // Usage: roundtrip_bench [iterations]   (default 5000, at most 1000000)
+#include "Sentova/Protocol.h"
 #include "Sentova/Sentova.h"
 
 #include <arpa/inet.h>
@@ -41,7 +42,7 @@ public:
         fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
         for (int last = 1; last < 255; ++last) {
             address_ = "127.90.0." + std::to_string(last);
-            const sockaddr_in local = Endpoint(address_, 4365);
+            const sockaddr_in local = Endpoint(address_, tavrel::protocol::kCommandPort);
             if (::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0) {
                 thread_ = std::thread([this] { Run(); });
                 return;
@@ -109,7 +110,7 @@ int main(int argc, char** argv) {
 
     // Plain ping-pong: a connected UDP socket, blocking receive with a limit.
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const sockaddr_in device = Endpoint(responder.address(), 4365);
+    const sockaddr_in device = Endpoint(responder.address(), tavrel::protocol::kCommandPort);
     ::connect(fd, reinterpret_cast<const sockaddr*>(&device), sizeof device);
     timeval limit{1, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);

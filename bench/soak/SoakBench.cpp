@@ -57,8 +57,8 @@ int runSimulator(const std::string& address) {
     sentova::sim::SimulatorConfig config;
     config.address = address;
     config.echo = false;
-    config.device.model = sentova::sim::Model::LX20;
-    config.device.serial = sentova::sim::defaultSerial(sentova::sim::Model::LX20, 31);
+    config.device.model = LIDAR_LX20;
+    config.device.serial = sentova::sim::defaultSerial(LIDAR_LX20, 31);
     sentova::sim::Simulator simulator(config);
     try {
         simulator.start();

@@ -25,7 +25,7 @@ namespace {
 
 SimulatorConfig streamConfig(const std::string& host) {
     SimulatorConfig c = simtest::quietConfig(FAULT_TEST_NET "." + host);
-    c.device.model = sentova::sim::Model::Generic;
+    c.device.model = LIDAR_GENERIC;
     return c;
 }
 

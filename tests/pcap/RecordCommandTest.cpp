@@ -145,7 +145,7 @@ TEST_F(RecordCommand, RecordsTheTrafficForTheSecondsAsked) {
 
     // The recording replays, as the model it was recorded from.
     sentova::sim::ReplaySource replay(sentova::sim::ReplayOptions{file.string()});
-    EXPECT_EQ(sentova::sim::modelFromSerial(replay.summary().serial), sentova::sim::Model::LX20);
+    EXPECT_EQ(tavrel::ModelFromSerial(replay.summary().serial), LIDAR_LX20);
     EXPECT_EQ(replay.summary().points, points);
 }
 

@@ -13,7 +13,6 @@
 
 using sentova::session::DeviceActivity;
 using sentova::session::DeviceSession;
-using sentova::sim::Model;
 using simtest::waitUntil;
 
 namespace {
@@ -28,11 +27,11 @@ public:
 };
 
 struct RunningSim {
-    RunningSim(const std::string& host, Model model)
+    RunningSim(const std::string& host, LIDAR_TYPE model)
         : address(SESSION_TEST_NET "." + host), sim(config(address, model)) {
         sim.start();
     }
-    static sentova::sim::SimulatorConfig config(const std::string& address, Model model) {
+    static sentova::sim::SimulatorConfig config(const std::string& address, LIDAR_TYPE model) {
         sentova::sim::SimulatorConfig c = simtest::quietConfig(address);
         c.device.model = model;
         c.device.serial = sentova::sim::defaultSerial(model, 31);
@@ -70,13 +69,12 @@ TEST(DeviceSession, RefusesAnAddressThatIsNotIPv4) {
 }
 
 TEST(DeviceSession, StreamsEachModelsLaserParameters) {
-    const std::pair<Model, LIDAR_TYPE> models[] = {
-        {Model::LX30, LIDAR_LX30}, {Model::LX20, LIDAR_LX20}, {Model::Generic, LIDAR_GENERIC}};
+    const LIDAR_TYPE models[] = {LIDAR_LX30, LIDAR_LX20, LIDAR_GENERIC};
     unsigned short port = SESSION_TEST_PORT_BASE;
     int host = 1;
-    for (const auto& [simModel, model] : models) {
+    for (const LIDAR_TYPE model : models) {
         SCOPED_TRACE(tavrel::ModelName(model));
-        RunningSim f("1." + std::to_string(host++), simModel);
+        RunningSim f("1." + std::to_string(host++), model);
         DeviceSession session(f.address);
         std::string serial;
         ASSERT_EQ(session.device()->GetSerial(serial), tavrel::NoError);
@@ -105,7 +103,7 @@ TEST(DeviceSession, StreamsEachModelsLaserParameters) {
 }
 
 TEST(DeviceSession, AnArmedCaptureStreamsOneFrameAndTheDeviceStopsIt) {
-    RunningSim f("2.1", Model::LX30);
+    RunningSim f("2.1", LIDAR_LX30);
     DeviceSession session(f.address);
     const unsigned short port = SESSION_TEST_PORT_BASE + 10;
     CountPoints points;
@@ -149,7 +147,7 @@ TEST(DeviceSession, AnArmedCaptureStreamsOneFrameAndTheDeviceStopsIt) {
 }
 
 TEST(DeviceSession, StopsOnlyWhatItStarted) {
-    RunningSim f("3.1", Model::Generic);
+    RunningSim f("3.1", LIDAR_GENERIC);
     DeviceSession session(f.address);
     const unsigned short port = SESSION_TEST_PORT_BASE + 20;
 

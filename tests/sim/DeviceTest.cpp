@@ -61,7 +61,7 @@ std::string err(const std::string& stem, int code) {
     return "EE" + stem + std::string(1, static_cast<char>(code));
 }
 
-DeviceSettings settings(Model model = Model::LX30, unsigned homeMs = 100) {
+DeviceSettings settings(LIDAR_TYPE model = LIDAR_LX30, unsigned homeMs = 100) {
     DeviceSettings s;
     s.model = model;
     s.serial = defaultSerial(model, 31);
@@ -79,10 +79,10 @@ void home(Device& d, double t) {
 } // namespace
 
 TEST(Device, SerialAndModelStrings) {
-    EXPECT_EQ(defaultSerial(Model::LX30, 31), "LX30-31-SIM0001");
-    EXPECT_EQ(defaultSerial(Model::LX20, 7), "LX20-07-SIM0001");
-    EXPECT_EQ(defaultSerial(Model::Generic, 31).find("LX"), std::string::npos);
-    Device d(settings(Model::LX20));
+    EXPECT_EQ(defaultSerial(LIDAR_LX30, 31), "LX30-31-SIM0001");
+    EXPECT_EQ(defaultSerial(LIDAR_LX20, 7), "LX20-07-SIM0001");
+    EXPECT_EQ(defaultSerial(LIDAR_GENERIC, 31).find("LX"), std::string::npos);
+    Device d(settings(LIDAR_LX20));
     EXPECT_EQ(send(d, "SVCQRE", 0).reply(), "ERCQRELX20-31-SIM0001");
     EXPECT_EQ(send(d, "SVPPPP", 0).reply(), "EAPPPP");
     EXPECT_EQ(send(d, "SVSLGA\x03", 0).reply(), "EASLGA");
@@ -108,7 +108,7 @@ TEST(Device, MalformedCommandsAreAnsweredNotObeyed) {
 }
 
 TEST(Device, HomingTakesItsTimeAndGatesScans) {
-    Device d(settings(Model::LX30, 250));
+    Device d(settings(LIDAR_LX30, 250));
     const auto scan = CommandSerialiser::SVSFFS(5.0, 10.0);
     EXPECT_EQ(send(d, scan, 0.0).reply(), err("SFFS", tavrel::NotHomed));
     EXPECT_EQ(send(d, CommandSerialiser::SVSEAA(10, 10, 90), 0.0).reply(),
@@ -136,7 +136,7 @@ TEST(Device, HomingTakesItsTimeAndGatesScans) {
 }
 
 TEST(Device, InterruptedHomeIsNotReportedAsDone) {
-    Device d(settings(Model::LX30, 500));
+    Device d(settings(LIDAR_LX30, 500));
     send(d, "SVHOME", 0.0);
     const auto stop = send(d, "SVSTOP", 0.2);
     ASSERT_EQ(stop.out.size(), 2u);
@@ -183,17 +183,17 @@ TEST(Device, MovesReportAnglesAndAnswerOnArrival) {
 
 TEST(Device, LaserRateFollowsTheModel) {
     struct Case {
-        Model model;
+        LIDAR_TYPE model;
         std::vector<tavrel::Parameter> params;
         double rate;
     };
     const std::vector<Case> cases = {
-        {Model::LX30, {{1, 0}, {2, 0}, {0, 4366}}, 25000},
-        {Model::LX30, {{1, 1}, {2, 3}, {0, 4366}}, 5000},
-        {Model::LX30, {{1, 2}, {2, 0}, {0, 4366}}, 500},
-        {Model::LX20, {{3, 10000}, {4, 4}, {5, 2}, {0, 4366}}, 2500},
-        {Model::LX20, {{3, 30000}, {4, 1}, {5, 0}, {0, 4366}}, 30000},
-        {Model::Generic, {{0, 4366}}, 10000},
+        {LIDAR_LX30, {{1, 0}, {2, 0}, {0, 4366}}, 25000},
+        {LIDAR_LX30, {{1, 1}, {2, 3}, {0, 4366}}, 5000},
+        {LIDAR_LX30, {{1, 2}, {2, 0}, {0, 4366}}, 500},
+        {LIDAR_LX20, {{3, 10000}, {4, 4}, {5, 2}, {0, 4366}}, 2500},
+        {LIDAR_LX20, {{3, 30000}, {4, 1}, {5, 0}, {0, 4366}}, 30000},
+        {LIDAR_GENERIC, {{0, 4366}}, 10000},
     };
     for (const auto& c : cases) {
         Device d(settings(c.model));
@@ -204,7 +204,8 @@ TEST(Device, LaserRateFollowsTheModel) {
         const auto start = send(d, CommandSerialiser::SVRRBE(c.params), 2.0, kManager);
         ASSERT_EQ(start.reply(), "EARRBE");
         const auto stream = runTo(d, 3.0);
-        EXPECT_NEAR(static_cast<double>(stream.points()), c.rate, 2.0) << modelName(c.model);
+        EXPECT_NEAR(static_cast<double>(stream.points()), c.rate, 2.0)
+            << tavrel::ModelLabel(c.model);
         EXPECT_EQ(d.status().pointRate, c.rate);
         for (const auto& packet : stream.of(OutKind::LaserData)) {
             EXPECT_EQ(packet.to.address, kManager.address);
@@ -217,7 +218,7 @@ TEST(Device, LaserRateFollowsTheModel) {
 }
 
 TEST(Device, LaserParametersAreChecked) {
-    Device lx30(settings(Model::LX30));
+    Device lx30(settings(LIDAR_LX30));
     EXPECT_EQ(send(lx30, CommandSerialiser::SVRRBE({}), 0).reply(),
               err("RRBE", tavrel::InvalidArgument));
     EXPECT_EQ(send(lx30, CommandSerialiser::SVRRBE({{0, 0}}), 0).reply(),
@@ -228,14 +229,14 @@ TEST(Device, LaserParametersAreChecked) {
               err("RRBE", tavrel::InvalidArgument));
     // Another model's parameters are ignored.
     EXPECT_EQ(send(lx30, CommandSerialiser::SVRRBE({{3, 999999}, {0, 4366}}), 0).reply(), "EARRBE");
-    Device lx20(settings(Model::LX20));
+    Device lx20(settings(LIDAR_LX20));
     EXPECT_EQ(send(lx20, CommandSerialiser::SVRRBE({{4, 0}, {0, 4366}}), 0).reply(),
               err("RRBE", tavrel::ArgumentOutOfRange));
     EXPECT_FALSE(lx20.status().streaming);
 }
 
 TEST(Device, StillApertureSamplesOneDirection) {
-    Device d(settings(Model::Generic));
+    Device d(settings(LIDAR_GENERIC));
     home(d, 0.0);
     send(d, CommandSerialiser::SVSEAA(90.0, -30.0, 3600.0), 1.0);
     runTo(d, 1.1);
@@ -253,7 +254,7 @@ TEST(Device, StillApertureSamplesOneDirection) {
 }
 
 TEST(Device, OneFrameCaptureThroughBuffersAndEvents) {
-    Device d(settings(Model::LX30));
+    Device d(settings(LIDAR_LX30));
     home(d, 0.0);
     const auto laserStart = CommandSerialiser::SVRRBE({{1, 0}, {2, 0}, {0, 4366}});
     EXPECT_EQ(send(d, "SVERST", 1.0, kManager).reply(), "EAERST");
@@ -395,7 +396,7 @@ TEST(Device, EveryDatagramGetsAtMostOneReply) {
         "SVECCF", "SVIIOS", "SVIIOT", "SVIIOG", "SVIOSE", "SVIOGE", "SVGCAA", "SVGMTN", "SVSEAT",
         "SVTTRG", "SVSIPC", "SVXXXX", ""};
     std::mt19937 random(12345);
-    Device d(settings(Model::LX20, 20));
+    Device d(settings(LIDAR_LX20, 20));
     std::size_t replies = 0;
     double t = 0.0;
     constexpr int kCommands = 3000;
@@ -465,7 +466,7 @@ TEST(Device, ReplacedMotionIsAnsweredAtOnceOrNever) {
 
 TEST(Device, LongMotionsAnswerAtOnceUnlessAnsweringOnArrival) {
     for (bool onArrival : {false, true}) {
-        DeviceSettings s = settings(Model::LX30, 3000);
+        DeviceSettings s = settings(LIDAR_LX30, 3000);
         s.answerMotionsOnArrival = onArrival;
         Device d(s);
         const auto homing = send(d, "SVHOME", 0.0);

@@ -146,7 +146,7 @@ TEST(LibraryAgainstSim, NonBlockingHomeReportsWhenDone) {
 TEST(LibraryAgainstSim, SerialAndVersionCheck) {
     SimFixture current(config(SIM_TEST_NET ".2.3"));
     SimulatorConfig old = config(SIM_TEST_NET ".2.4");
-    old.device.serial = defaultSerial(Model::LX20, 29);
+    old.device.serial = defaultSerial(LIDAR_LX20, 29);
     SimFixture outdated(old);
 
     Sentova a(SIM_TEST_NET ".2.3");

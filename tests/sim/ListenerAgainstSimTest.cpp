@@ -157,7 +157,7 @@ TEST(ListenerAgainstSim, GetFrameCapturesExactlyOneFrame) {
 TEST(ListenerAgainstSim, DroppedPacketsNeverArrive) {
     const std::string address = SIM_TEST_NET ".3.3";
     SimulatorConfig c = simtest::quietConfig(address);
-    c.device.model = Model::Generic;
+    c.device.model = LIDAR_GENERIC;
     c.faults.packets.drop = 0.5;
     c.faults.seed = 3;
     Simulator sim(c);

@@ -71,7 +71,7 @@ void sampleFarWall(const NoiseSettings& noise, const LaserMode& mode, std::uint6
 
 TEST(Measurement, NoiseStaysWithinItsBoundsForAFixedSeed) {
     const NoiseSettings noise; // the defaults: mild
-    const LaserMode generic = laserMode(Model::Generic, {{0, 4366}}, 0);
+    const LaserMode generic = laserMode(LIDAR_GENERIC, {{0, 4366}}, 0);
     constexpr std::size_t kN = 40000;
     std::vector<double> ranges, amplitudes;
     sampleFarWall(noise, generic, 7, kN, ranges, amplitudes);
@@ -115,13 +115,13 @@ TEST(Measurement, ModesShapeTheNoise) {
         sampleFarWall(noise, mode, 3, 20000, ranges, unused);
         return of(ranges).deviation / (noise.rangeNoise * 8.0);
     };
-    EXPECT_NEAR(deviationFor(laserMode(Model::LX30, {{1, 0}, {2, 0}}, 0)), 1.5, 0.06);
-    EXPECT_NEAR(deviationFor(laserMode(Model::LX30, {{1, 1}, {2, 0}}, 0)), 1.0, 0.04);
-    EXPECT_NEAR(deviationFor(laserMode(Model::LX30, {{1, 2}, {2, 0}}, 0)), 0.5, 0.02);
+    EXPECT_NEAR(deviationFor(laserMode(LIDAR_LX30, {{1, 0}, {2, 0}}, 0)), 1.5, 0.06);
+    EXPECT_NEAR(deviationFor(laserMode(LIDAR_LX30, {{1, 1}, {2, 0}}, 0)), 1.0, 0.04);
+    EXPECT_NEAR(deviationFor(laserMode(LIDAR_LX30, {{1, 2}, {2, 0}}, 0)), 0.5, 0.02);
     // Averaging four samples halves it.
-    EXPECT_NEAR(deviationFor(laserMode(Model::LX20, {{3, 10000}, {4, 4}}, 0)), 0.5, 0.02);
-    EXPECT_EQ(laserMode(Model::LX20, {{3, 10000}, {4, 4}}, 0).rate, 2500.0);
-    EXPECT_EQ(laserMode(Model::LX30, {{1, 2}}, 0).rate, 500.0);
+    EXPECT_NEAR(deviationFor(laserMode(LIDAR_LX20, {{3, 10000}, {4, 4}}, 0)), 0.5, 0.02);
+    EXPECT_EQ(laserMode(LIDAR_LX20, {{3, 10000}, {4, 4}}, 0).rate, 2500.0);
+    EXPECT_EQ(laserMode(LIDAR_LX30, {{1, 2}}, 0).rate, 500.0);
 }
 
 TEST(Measurement, FootprintAcrossAnEdgeReturnsNearAndFar) {
@@ -133,7 +133,7 @@ TEST(Measurement, FootprintAcrossAnEdgeReturnsNearAndFar) {
     const auto sweep = [&](int target, bool multiple, std::size_t& doubles,
                            std::vector<double>& ranges) {
         noise.multipleReturns = multiple;
-        const LaserMode mode = laserMode(Model::LX30, {{1, 1}, {2, target}}, 0);
+        const LaserMode mode = laserMode(LIDAR_LX30, {{1, 1}, {2, target}}, 0);
         doubles = 0;
         ranges.clear();
         for (double az = centre + halfWidth - 0.05; az < centre + halfWidth + 0.05; az += 0.001) {
@@ -174,8 +174,8 @@ TEST(Measurement, GainLiftsWeakReturnsAndSaturatesStrongOnes) {
     NoiseSettings off;
     off.enabled = false;
     const WallAhead far(100.0, 0.5), near(1.0, 0.5);
-    const LaserMode low = laserMode(Model::LX20, {{5, 0}}, 0);
-    const LaserMode high = laserMode(Model::LX20, {{5, 255}}, 0);
+    const LaserMode low = laserMode(LIDAR_LX20, {{5, 0}}, 0);
+    const LaserMode high = laserMode(LIDAR_LX20, {{5, 255}}, 0);
     Return r[2];
     // At 100 m the return is too weak to detect without gain.
     EXPECT_EQ(measureSample(far, 0.0, 0.0, off, low, 1, 0, r), 0);
@@ -185,12 +185,12 @@ TEST(Measurement, GainLiftsWeakReturnsAndSaturatesStrongOnes) {
     ASSERT_EQ(measureSample(near, 0.0, 0.0, off, low, 1, 0, r), 1);
     EXPECT_EQ(r[0].amplitude, 65535.0);
     // The gain set with "SVSLGA" stands in when the stream names none.
-    EXPECT_EQ(laserMode(Model::LX20, {}, 32).gain, 3.0);
-    EXPECT_EQ(laserMode(Model::LX20, {{5, 16}}, 32).gain, 2.0);
+    EXPECT_EQ(laserMode(LIDAR_LX20, {}, 32).gain, 3.0);
+    EXPECT_EQ(laserMode(LIDAR_LX20, {{5, 16}}, 32).gain, 2.0);
     // Only the LX30's slowest mode reaches a dark wall 200 m away.
     const WallAhead distant(200.0, 0.9);
-    EXPECT_EQ(measureSample(distant, 0.0, 0.0, off, laserMode(Model::LX30, {{1, 1}}, 0), 1, 0, r),
+    EXPECT_EQ(measureSample(distant, 0.0, 0.0, off, laserMode(LIDAR_LX30, {{1, 1}}, 0), 1, 0, r),
               0);
-    EXPECT_EQ(measureSample(distant, 0.0, 0.0, off, laserMode(Model::LX30, {{1, 2}}, 0), 1, 0, r),
+    EXPECT_EQ(measureSample(distant, 0.0, 0.0, off, laserMode(LIDAR_LX30, {{1, 2}}, 0), 1, 0, r),
               1);
 }

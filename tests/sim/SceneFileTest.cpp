@@ -110,7 +110,7 @@ TEST(SceneFile, TheExampleHallIsReadAndItsWallFoundByAScan) {
 
     // A region scan with the default noise, through the device.
     DeviceSettings s;
-    s.model = Model::LX30;
+    s.model = LIDAR_LX30;
     s.homeTimeMs = 10;
     s.scanner.scene = hall.scene;
     Device d(s);

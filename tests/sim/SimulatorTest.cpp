@@ -126,7 +126,7 @@ TEST(Simulator, DroppedSharesFollowTheSeed) {
     c.faults.dropReplies = 0.5;
     c.faults.packets.drop = 0.5;
     c.faults.seed = 7;
-    c.device.model = Model::Generic;
+    c.device.model = LIDAR_GENERIC;
     Simulator sim(c);
     sim.start();
     UdpClient client, data;
@@ -225,7 +225,7 @@ TEST(Options, ParsesEveryOption) {
     const SimulatorConfig& c = p.config;
     EXPECT_EQ(c.address, "127.0.0.5");
     EXPECT_EQ(c.port, 5000);
-    EXPECT_EQ(c.device.model, Model::LX20);
+    EXPECT_EQ(c.device.model, LIDAR_LX20);
     EXPECT_EQ(c.device.serial, "LX20-29-SIM0001");
     EXPECT_EQ(c.device.homeTimeMs, 10u);
     EXPECT_FALSE(c.echo);
@@ -483,7 +483,7 @@ TEST(Simulator, CountersLine) {
 
 TEST(Simulator, TwoHostsEachReceiveTheirStream) {
     SimulatorConfig c = simtest::quietConfig(SIM_TEST_NET ".1.9");
-    c.device.model = Model::Generic;
+    c.device.model = LIDAR_GENERIC;
     Simulator sim(c);
     sim.start();
     UdpClient commandsA("127.0.0.21"), dataA("127.0.0.21");

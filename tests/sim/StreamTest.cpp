@@ -80,7 +80,7 @@ private:
 
 DeviceSettings withSource(std::shared_ptr<LaserPacketSource> source) {
     DeviceSettings s;
-    s.model = Model::LX20;
+    s.model = LIDAR_LX20;
     s.laserSource = std::move(source);
     return s;
 }
@@ -95,7 +95,7 @@ TEST(Stream, APluggedSourceFeedsTheStreamAtItsPace) {
         send(d, CommandSerialiser::SVRRBE({{3, 20000}, {4, 2}, {0, 5000}}), 1.0, kManagerA);
     ASSERT_EQ(started.at(0).bytes, "EARRBE");
     ASSERT_EQ(source->starts.size(), 1u);
-    EXPECT_EQ(source->starts[0].model, Model::LX20);
+    EXPECT_EQ(source->starts[0].model, LIDAR_LX20);
     EXPECT_EQ(source->starts[0].time, 1.0);
     EXPECT_EQ(source->starts[0].parameters.at(3), 20000);
     EXPECT_EQ(source->starts[0].parameters.at(0), 5000);
@@ -126,7 +126,7 @@ TEST(Stream, APluggedSourceFeedsTheStreamAtItsPace) {
 
 TEST(Stream, SeveralHostsEachReceiveTheStream) {
     DeviceSettings s;
-    s.model = Model::Generic;
+    s.model = LIDAR_GENERIC;
     Device d(s);
     // Homed and aimed at the floor, where every sample hits.
     send(d, "SVHOME", 0.0, kManagerA);
