@@ -4,6 +4,8 @@
 // traffic with the time, and guards it with a lock of its own when several threads do.
 #pragma once
 
+#include "Sentova/Protocol.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -20,9 +22,9 @@ public:
     // How long the library waits for a reply: on the control channel for motions (home, move)
     // and everything else, and on the event manager's channel.
     struct Timeouts {
-        std::int64_t responseMs = 500;
-        std::int64_t motionMs = 2500;
-        std::int64_t eventsMs = 5000;
+        std::int64_t responseMs = tavrel::protocol::kResponseTimeoutMs;
+        std::int64_t motionMs = tavrel::protocol::kMotionTimeoutMs;
+        std::int64_t eventsMs = tavrel::protocol::kEventManagerTimeoutMs;
     };
 
     enum class Answer { Unknown, Answering, NotAnswering };

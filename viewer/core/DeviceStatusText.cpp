@@ -58,18 +58,9 @@ std::string describeSerial(const std::string& serial) {
     }
     const LIDAR_TYPE model = tavrel::ModelFromSerial(serial);
     std::string text = model == LIDAR_GENERIC ? "generic model" : LIDAR_VARIANT[model];
-    const std::size_t dash = serial.find('-');
-    const std::string digits =
-        dash == std::string::npos ? serial.substr(0, 2) : serial.substr(dash + 1, 2);
-    std::string firmware;
-    for (char c : digits) {
-        if (c < '0' || c > '9') {
-            break;
-        }
-        firmware += c;
-    }
-    text += firmware.empty() ? ", firmware unknown"
-                             : ", firmware " + std::to_string(std::stoi(firmware));
+    // No firmware has the number 0: a serial without digits where they belong names none.
+    const int firmware = tavrel::FirmwareFromSerial(serial);
+    text += firmware > 0 ? ", firmware " + std::to_string(firmware) : ", firmware unknown";
     return text;
 }
 
