@@ -169,9 +169,7 @@ int runCapture(CaptureOptions o) {
     checkWritable(o.output);
 
     Device device(o.address);
-    const auto commandRefused = [&device] {
-        return device.control().GetRefusedSenderCount() + device.events().GetRefusedSenderCount();
-    };
+    const auto commandRefused = [&device] { return device.session().refusedOnCommandChannels(); };
     const LIDAR_TYPE model = device.model(o.model);
     o.laser.model = model;
     checkOptionsFor(o.laser, model);

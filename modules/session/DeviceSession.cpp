@@ -27,6 +27,10 @@ DeviceSession::~DeviceSession() {
     m_listener.reset();
 }
 
+std::uint64_t DeviceSession::refusedOnCommandChannels() const {
+    return m_device->GetRefusedSenderCount() + m_eventManager->GetRefusedSenderCount();
+}
+
 DeviceActivity::Timeouts DeviceSession::timeouts() const {
     DeviceActivity::Timeouts t;
     t.responseMs = m_device->GetResponseTimeout();

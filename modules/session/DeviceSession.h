@@ -48,6 +48,8 @@ public:
     void setLaserTrafficObserver(std::shared_ptr<tavrel::SentovaTrafficCallbackClass> observer);
     // What the traffic so far tells of the device and of what this session set it doing.
     DeviceActivity activity() const { return m_watch->activity(); }
+    // Datagrams from other hosts that both command channels refused.
+    std::uint64_t refusedOnCommandChannels() const;
     // The time-outs the library waits for replies with.
     DeviceActivity::Timeouts timeouts() const;
 

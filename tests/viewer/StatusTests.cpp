@@ -181,6 +181,42 @@ TEST_F(StatusTest, GetFrameWithoutAScanLeavesTheStreamArmed) {
     EXPECT_EQ(logged("SVERST").size(), resets + 1);
 }
 
+// A host other than the device that answers the window's command channel is refused and counted,
+// in the colour of trouble: a forged acknowledgement completes nothing.
+TEST_F(StatusTest, AStrangerOnTheCommandChannelIsCounted) {
+    startSimulator("LX30");
+    EXPECT_EQ(text("commandsRefused_label"), "0");
+    // The window's control channel as the device saw it: the sender of its serial request.
+    QString sender;
+    ASSERT_TRUE(waitUntil([&] {
+        QFile file(logPath);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        const QRegularExpression line("^(\\S+):(\\d+) SVCQRE ");
+        for (const QString& text : QString::fromLatin1(file.readAll()).split('\n')) {
+            const QRegularExpressionMatch match = line.match(text);
+            if (match.hasMatch()) {
+                sender = match.captured(2);
+                return true;
+            }
+        }
+        return false;
+    }));
+    const int stranger = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(sender.toUInt()));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string forged = "EACQRE";
+    ::sendto(stranger, forged.data(), forged.size(), 0, reinterpret_cast<sockaddr*>(&to),
+             sizeof to);
+    ::close(stranger);
+    EXPECT_TRUE(
+        waitUntil([&] { return count("commandsRefused_label") == 1; }, std::chrono::seconds(3)))
+        << text("commandsRefused_label").toStdString();
+    EXPECT_TRUE(showsTrouble("commandsRefused_label"));
+}
+
 TEST_F(StatusTest, StrangersAndBurstsMoveTheRefusedAndDropCounters) {
     startSimulator("LX30", {"--burst", "1000", "--burst-interval", "500"});
     click("startLaserPushButton");

@@ -24,13 +24,16 @@
 #include <cstdlib>
 
 MainWindow::MainWindow(QWidget* parent)
+    : MainWindow(QCoreApplication::arguments().value(1), parent) {}
+
+MainWindow::MainWindow(const QString& address, QWidget* parent)
     : QMainWindow(parent), ui(new Ui_MainWindow), preferences(nullptr) {
     mode = LIDAR_GENERIC;
     ui->setupUi(this);
 
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() < 2) {
-        const QByteArray program = QFileInfo(arguments.value(0)).fileName().toLocal8Bit();
+    if (address.isEmpty()) {
+        const QByteArray program =
+            QFileInfo(QCoreApplication::arguments().value(0)).fileName().toLocal8Bit();
         std::fprintf(stderr, "Usage: %s <device IPv4 address>\n",
                      program.isEmpty() ? "sentova-viewer" : program.constData());
         std::fflush(stderr);
@@ -46,7 +49,7 @@ MainWindow::MainWindow(QWidget* parent)
     maximumPoints = 100000;
     pointsReceived = 0;
 
-    ipAddress = arguments.at(1);
+    ipAddress = address;
     logMessage("Sentova IP: " + ipAddress);
 
     // A malformed address makes the session throw; release what exists so the

@@ -64,7 +64,11 @@ class MainWindow : public QMainWindow, public tavrel::SentovaLaserDataCallbackCl
     Q_OBJECT
 
 public:
+    // The device address is the application's argument 1; without one the process ends with
+    // status 1.
     explicit MainWindow(QWidget* parent = nullptr);
+    // The device address as the program's command line gave it, read there once.
+    explicit MainWindow(const QString& address, QWidget* parent = nullptr);
     ~MainWindow() override;
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;

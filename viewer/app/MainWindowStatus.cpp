@@ -73,6 +73,10 @@ void MainWindow::setupStatusPanel() {
     statusLabels.refused =
         value("refused_label", "Datagrams refused on the data port: from another sender, or "
                                "with a bad header or size");
+    statusLabels.commandsRefused = value(
+        "commandsRefused_label",
+        "Datagrams from other hosts refused on the command channels: none of them can answer a "
+        "command or fire an event");
     statusLabels.kernelDrops =
         value("kernelDrops_label",
               "Datagrams the system dropped on the data port because they came faster than "
@@ -98,8 +102,8 @@ void MainWindow::setupStatusPanel() {
           row("Datagrams per second:", {statusLabels.datagramsPerSecond}),
           static_cast<QLayout*>(ui->horizontalLayout_10),
           row("Refused, dropped, missing:",
-              {statusLabels.refused, statusLabels.kernelDrops, statusLabels.queueDrops,
-               statusLabels.pointsMissing})}) {
+              {statusLabels.refused, statusLabels.commandsRefused, statusLabels.kernelDrops,
+               statusLabels.queueDrops, statusLabels.pointsMissing})}) {
         grid->addLayout(layout, next++, 1);
     }
     // Start-up asks for the serial number itself: the first probe is due a while after.
@@ -135,6 +139,10 @@ void MainWindow::updateStatus() {
         statusLabels.datagramsPerSecond->setText(
             QString::number(std::llround(figures.datagramsPerSecond)));
         showFigure(statusLabels.refused, QString::number(figures.totals.refused), figures.refused);
+        // A stranger on a command channel is never normal traffic.
+        const std::uint64_t strangers = session->refusedOnCommandChannels();
+        showFigure(statusLabels.commandsRefused, QString::number(strangers),
+                   strangers > 0 ? viewer::Severity::Trouble : viewer::Severity::Normal);
         showFigure(statusLabels.kernelDrops, QString::number(figures.totals.kernelDrops),
                    figures.kernelDrops);
         showFigure(statusLabels.queueDrops, QString::number(figures.totals.queueDrops),

@@ -11,6 +11,7 @@ struct StatusLabels {
     QLabel* laser = nullptr;
     QLabel* datagramsPerSecond = nullptr;
     QLabel* refused = nullptr;
+    QLabel* commandsRefused = nullptr;
     QLabel* kernelDrops = nullptr;
     QLabel* queueDrops = nullptr;
     QLabel* pointsMissing = nullptr;

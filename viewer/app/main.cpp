@@ -45,7 +45,7 @@ int main(int argc, char* argv[]) {
 
     std::unique_ptr<MainWindow> window;
     try {
-        window = std::make_unique<MainWindow>();
+        window = std::make_unique<MainWindow>(QString::fromStdString(commandLine.address));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s: cannot open the command channels to the device at %s: %s\n",
                      program.c_str(), commandLine.address.c_str(), error.what());
