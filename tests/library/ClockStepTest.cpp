@@ -43,16 +43,6 @@ extern "C" int clock_gettime(clockid_t clock, struct timespec* ts) {
 
 namespace {
 
-class CountingCallback : public SentovaNotificationCallbackClass {
-public:
-    void NotificationCallback(tavrel_error_t result) override {
-        last = result;
-        ++calls;
-    }
-    std::atomic<int> calls{0};
-    std::atomic<tavrel_error_t> last{NoError};
-};
-
 class ClockStep : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -20,16 +20,6 @@ using std::chrono::milliseconds;
 
 namespace {
 
-class CountingCallback : public SentovaNotificationCallbackClass {
-public:
-    void NotificationCallback(tavrel_error_t result) override {
-        last = result;
-        ++calls;
-    }
-    std::atomic<int> calls{0};
-    std::atomic<tavrel_error_t> last{NoError};
-};
-
 class Controller : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -5,6 +5,8 @@
 // can run in parallel.
 #pragma once
 
+#include "Sentova/SentovaCallbacks.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -247,5 +249,16 @@ inline bool Eventually(const std::function<bool()>& condition,
     }
     return true;
 }
+
+// Counts a non-blocking transaction's notifications and keeps the last result.
+class CountingCallback : public tavrel::SentovaNotificationCallbackClass {
+public:
+    void NotificationCallback(tavrel::tavrel_error_t result) override {
+        last = result;
+        ++calls;
+    }
+    std::atomic<int> calls{0};
+    std::atomic<tavrel::tavrel_error_t> last{tavrel::NoError};
+};
 
 } // namespace testing_support
