@@ -110,6 +110,8 @@ TEST(Transport, DatagramSizes) {
 }
 
 TEST(Transport, ReceiveErrorIsLoggedAndReceivingGoesOn) {
+    // Outlives the channel, whose thread writes to it until the channel is gone.
+    LogCapture log;
     LoopbackPeer device("127.150.1.1");
     const unsigned short port = device.port();
     RecordingChannel channel(device.address(), port);
@@ -123,7 +125,6 @@ TEST(Transport, ReceiveErrorIsLoggedAndReceivingGoesOn) {
     const int on = 1;
     ASSERT_EQ(::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on), 0);
     device.close();
-    LogCapture log;
     channel.SendCommand("SVSTOP");
     ASSERT_TRUE(Eventually([&] { return log.contains("Socket recieve error"); }));
     EXPECT_TRUE(log.contains("[fatal] SentovaBase: Socket recieve error. Socket error code 111"));
