@@ -53,6 +53,14 @@ public:
         m_used += sizeof(T);
     }
 
+    // Room for n bytes (at most kSlack) that the caller fills at once, as a record.
+    char* reserve(std::size_t n) {
+        room(n);
+        char* to = at();
+        m_used += n;
+        return to;
+    }
+
     void bytes(const void* data, std::size_t size) {
         if (size > kSlack) {
             flush();

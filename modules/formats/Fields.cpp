@@ -1,7 +1,5 @@
 #include "Fields.h"
 
-#include <cmath>
-
 namespace formats {
 
 namespace {
@@ -103,54 +101,8 @@ double fieldValue(const DataPoint& p, Field field) {
     return 0.0;
 }
 
-void setFieldValue(DataPoint& p, Field field, double value) {
-    switch (field) {
-    case Field::X:
-        p.x = value;
-        break;
-    case Field::Y:
-        p.y = value;
-        break;
-    case Field::Z:
-        p.z = value;
-        break;
-    case Field::Azimuth:
-        p.azimuth = value;
-        break;
-    case Field::Elevation:
-        p.elevation = value;
-        break;
-    case Field::Range:
-        p.range = value;
-        break;
-    case Field::Intensity:
-        p.intensity = value;
-        break;
-    case Field::Reflectance:
-        p.reflectance = value;
-        break;
-    case Field::PulseShapeDeviation:
-        p.pulseShapeDeviation = value;
-        break;
-    case Field::Timestamp:
-        p.timestamp = timestampFromReal(value);
-        break;
-    }
-}
-
 std::uint32_t timestampU4(std::uint64_t timestamp) {
     return timestamp >= 4294967295u ? 4294967295u : static_cast<std::uint32_t>(timestamp);
-}
-
-std::uint64_t timestampFromReal(double value) {
-    if (!(value > 0.0)) {
-        return 0; // negative, zero or NaN
-    }
-    if (value >= 18446744073709551615.0) {
-        return UINT64_MAX;
-    }
-    // Exact for every whole value a double holds; halves round up.
-    return static_cast<std::uint64_t>(std::floor(value + 0.5));
 }
 
 } // namespace formats
