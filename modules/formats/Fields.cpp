@@ -75,32 +75,6 @@ FieldSelection forModel(FieldSelection selection, LIDAR_TYPE mode) {
     return selection;
 }
 
-double fieldValue(const DataPoint& p, Field field) {
-    switch (field) {
-    case Field::X:
-        return p.x;
-    case Field::Y:
-        return p.y;
-    case Field::Z:
-        return p.z;
-    case Field::Azimuth:
-        return p.azimuth;
-    case Field::Elevation:
-        return p.elevation;
-    case Field::Range:
-        return p.range;
-    case Field::Intensity:
-        return p.intensity;
-    case Field::Reflectance:
-        return p.reflectance;
-    case Field::PulseShapeDeviation:
-        return p.pulseShapeDeviation;
-    case Field::Timestamp:
-        return static_cast<double>(p.timestamp);
-    }
-    return 0.0;
-}
-
 std::uint32_t timestampU4(std::uint64_t timestamp) {
     return timestamp >= 4294967295u ? 4294967295u : static_cast<std::uint32_t>(timestamp);
 }

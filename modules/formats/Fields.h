@@ -65,7 +65,7 @@ FieldSelection noFields();
 // deviation only for the LX30.
 FieldSelection forModel(FieldSelection selection, LIDAR_TYPE mode);
 
-double fieldValue(const DataPoint& point, Field field);
+inline double fieldValue(const DataPoint& point, Field field);
 inline void setFieldValue(DataPoint& point, Field field, double value);
 
 // The timestamp as an unsigned 32-bit file value: the device's timestamps are 32-bit; a larger
@@ -84,7 +84,33 @@ inline std::uint64_t timestampFromReal(double value) {
     return static_cast<std::uint64_t>(std::floor(value + 0.5));
 }
 
-// Inline: the binary readers call it for every value.
+// Inline: the binary readers and writers call these for every value.
+inline double fieldValue(const DataPoint& p, Field field) {
+    switch (field) {
+    case Field::X:
+        return p.x;
+    case Field::Y:
+        return p.y;
+    case Field::Z:
+        return p.z;
+    case Field::Azimuth:
+        return p.azimuth;
+    case Field::Elevation:
+        return p.elevation;
+    case Field::Range:
+        return p.range;
+    case Field::Intensity:
+        return p.intensity;
+    case Field::Reflectance:
+        return p.reflectance;
+    case Field::PulseShapeDeviation:
+        return p.pulseShapeDeviation;
+    case Field::Timestamp:
+        return static_cast<double>(p.timestamp);
+    }
+    return 0.0;
+}
+
 inline void setFieldValue(DataPoint& p, Field field, double value) {
     switch (field) {
     case Field::X:

@@ -1,8 +1,8 @@
 #pragma once
 
 // Typed values in the binary formats' records, and the plan by which a reader moves them into
-// point records: per chunk, one pass over the records, each value loaded by its type and stored
-// into its column, with no call per value. Internal to the formats module.
+// point records: per chunk and column, one loop over the records, with no call or branch per
+// value. Internal to the formats module.
 
 #include "DataPoint.h"
 #include "Fields.h"
@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 namespace formats {
@@ -19,51 +20,10 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
 
 enum class Scalar : std::uint8_t { Int8, Uint8, Int16, Uint16, Int32, Uint32, Float32, Float64 };
 
-inline std::size_t scalarSize(Scalar s) {
-    switch (s) {
-    case Scalar::Int8:
-    case Scalar::Uint8:
-        return 1;
-    case Scalar::Int16:
-    case Scalar::Uint16:
-        return 2;
-    case Scalar::Int32:
-    case Scalar::Uint32:
-    case Scalar::Float32:
-        return 4;
-    case Scalar::Float64:
-        return 8;
-    }
-    return 0;
-}
-
 template <class T> T loadAs(const unsigned char* p) {
     T v;
     std::memcpy(&v, p, sizeof v);
     return v;
-}
-
-// A little-endian value as a double: exact for every type but 64-bit ones.
-inline double loadScalar(const unsigned char* p, Scalar s) {
-    switch (s) {
-    case Scalar::Int8:
-        return loadAs<std::int8_t>(p);
-    case Scalar::Uint8:
-        return loadAs<std::uint8_t>(p);
-    case Scalar::Int16:
-        return loadAs<std::int16_t>(p);
-    case Scalar::Uint16:
-        return loadAs<std::uint16_t>(p);
-    case Scalar::Int32:
-        return loadAs<std::int32_t>(p);
-    case Scalar::Uint32:
-        return loadAs<std::uint32_t>(p);
-    case Scalar::Float32:
-        return loadAs<float>(p);
-    case Scalar::Float64:
-        return loadAs<double>(p);
-    }
-    return 0.0;
 }
 
 // Where one column's values lie: the value of record i at offset + i * stride.
@@ -74,13 +34,92 @@ struct ColumnSource {
     Field field = Field::X;
 };
 
-// Records first .. first + n - 1 of data into out[0 .. n - 1], which start as zero points.
+namespace detail {
+
+// One column of n records into one member of the points, the value's type and the member's
+// known to the compiler: a tight loop per column and chunk.
+template <class T, class Member>
+void decodeInto(const unsigned char* at, std::size_t stride, std::size_t n, Member DataPoint::*m,
+                DataPoint* out) {
+    for (std::size_t i = 0; i < n; ++i, at += stride) {
+        out[i].*m = static_cast<Member>(loadAs<T>(at));
+    }
+}
+
+// The timestamp: whole values as they are (negative ones 0), real ones rounded as
+// timestampFromReal does.
+template <class T>
+void decodeTime(const unsigned char* at, std::size_t stride, std::size_t n, DataPoint* out) {
+    for (std::size_t i = 0; i < n; ++i, at += stride) {
+        const T v = loadAs<T>(at);
+        if constexpr (std::is_floating_point_v<T>) {
+            out[i].timestamp = timestampFromReal(static_cast<double>(v));
+        } else {
+            out[i].timestamp = v > 0 ? static_cast<std::uint64_t>(v) : 0;
+        }
+    }
+}
+
+template <class T>
+void decodeColumn(const unsigned char* at, std::size_t stride, std::size_t n, Field field,
+                  DataPoint* out) {
+    switch (field) {
+    case Field::X:
+        return decodeInto<T>(at, stride, n, &DataPoint::x, out);
+    case Field::Y:
+        return decodeInto<T>(at, stride, n, &DataPoint::y, out);
+    case Field::Z:
+        return decodeInto<T>(at, stride, n, &DataPoint::z, out);
+    case Field::Azimuth:
+        return decodeInto<T>(at, stride, n, &DataPoint::azimuth, out);
+    case Field::Elevation:
+        return decodeInto<T>(at, stride, n, &DataPoint::elevation, out);
+    case Field::Range:
+        return decodeInto<T>(at, stride, n, &DataPoint::range, out);
+    case Field::Intensity:
+        return decodeInto<T>(at, stride, n, &DataPoint::intensity, out);
+    case Field::Reflectance:
+        return decodeInto<T>(at, stride, n, &DataPoint::reflectance, out);
+    case Field::PulseShapeDeviation:
+        return decodeInto<T>(at, stride, n, &DataPoint::pulseShapeDeviation, out);
+    case Field::Timestamp:
+        return decodeTime<T>(at, stride, n, out);
+    }
+}
+
+} // namespace detail
+
+// Records first .. first + n - 1 of data into out[0 .. n - 1], which start as zero points. The
+// values are those setFieldValue stores.
 inline void decodeColumns(const unsigned char* data, std::size_t first, std::size_t n,
                           const std::vector<ColumnSource>& plan, DataPoint* out) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t record = first + i;
-        for (const ColumnSource& c : plan) {
-            setFieldValue(out[i], c.field, loadScalar(data + c.offset + record * c.stride, c.type));
+    for (const ColumnSource& c : plan) {
+        const unsigned char* at = data + c.offset + first * c.stride;
+        switch (c.type) {
+        case Scalar::Int8:
+            detail::decodeColumn<std::int8_t>(at, c.stride, n, c.field, out);
+            break;
+        case Scalar::Uint8:
+            detail::decodeColumn<std::uint8_t>(at, c.stride, n, c.field, out);
+            break;
+        case Scalar::Int16:
+            detail::decodeColumn<std::int16_t>(at, c.stride, n, c.field, out);
+            break;
+        case Scalar::Uint16:
+            detail::decodeColumn<std::uint16_t>(at, c.stride, n, c.field, out);
+            break;
+        case Scalar::Int32:
+            detail::decodeColumn<std::int32_t>(at, c.stride, n, c.field, out);
+            break;
+        case Scalar::Uint32:
+            detail::decodeColumn<std::uint32_t>(at, c.stride, n, c.field, out);
+            break;
+        case Scalar::Float32:
+            detail::decodeColumn<float>(at, c.stride, n, c.field, out);
+            break;
+        case Scalar::Float64:
+            detail::decodeColumn<double>(at, c.stride, n, c.field, out);
+            break;
         }
     }
 }
