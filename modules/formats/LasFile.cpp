@@ -415,9 +415,15 @@ protected:
         for (std::size_t i = 0; i < n; ++i) {
             const unsigned char* r = m_bytes.data() + i * m_recordLength;
             DataPoint& p = chunk[i];
-            p.x = get<std::int32_t>(r) * m_scale[0] + m_shift[0];
-            p.y = get<std::int32_t>(r + 4) * m_scale[1] + m_shift[1];
-            p.z = get<std::int32_t>(r + 8) * m_scale[2] + m_shift[2];
+            if (m_wanted.x) {
+                p.x = get<std::int32_t>(r) * m_scale[0] + m_shift[0];
+            }
+            if (m_wanted.y) {
+                p.y = get<std::int32_t>(r + 4) * m_scale[1] + m_shift[1];
+            }
+            if (m_wanted.z) {
+                p.z = get<std::int32_t>(r + 8) * m_scale[2] + m_shift[2];
+            }
             if (intensity) {
                 p.intensity = get<std::uint16_t>(r + 12);
             }
