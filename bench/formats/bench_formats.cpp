@@ -110,10 +110,7 @@ int main(int argc, char** argv) {
         std::size_t points;
     };
     std::vector<ChunkRead> chunkReads;
-    formats::FieldSelection all = formats::noFields();
-    for (int i = 0; i < formats::kFieldCount; ++i) {
-        formats::setSelected(all, static_cast<formats::Field>(i), true);
-    }
+    const formats::FieldSelection all = formats::everyField();
     for (const formats::FormatInfo& info : formats::allFormats()) {
         const fs::path file = dir / (std::string("bench_formats") + info.extension);
         formats::Outcome written;

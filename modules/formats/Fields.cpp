@@ -67,6 +67,14 @@ FieldSelection noFields() {
     return none;
 }
 
+FieldSelection everyField() {
+    FieldSelection all;
+    for (int i = 0; i < kFieldCount; ++i) {
+        all.*kSelected[i] = true;
+    }
+    return all;
+}
+
 FieldSelection forModel(FieldSelection selection, LIDAR_TYPE mode) {
     if (mode != LIDAR_LX30) {
         selection.reflectance = false;

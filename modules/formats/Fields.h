@@ -58,8 +58,9 @@ void setSelected(FieldSelection& selection, Field field, bool on);
 // The selected columns in file order.
 std::vector<Field> selectedFields(const FieldSelection& selection);
 
-// A selection with every column off.
+// A selection with every column off, and one with every column on.
 FieldSelection noFields();
+FieldSelection everyField();
 
 // The selection as the viewer writes it for a device model: reflectance and pulse shape
 // deviation only for the LX30.

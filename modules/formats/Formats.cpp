@@ -114,11 +114,7 @@ ReadResult read(const std::string& path, Format format, const Progress& progress
                 const Cancel& cancel) {
     ReadResult result;
     result.format = format;
-    FieldSelection all = noFields();
-    for (int i = 0; i < kFieldCount; ++i) {
-        setSelected(all, static_cast<Field>(i), true);
-    }
-    std::unique_ptr<PointReader> reader = openReader(path, format, all, result.error);
+    std::unique_ptr<PointReader> reader = openReader(path, format, everyField(), result.error);
     if (!reader) {
         return result;
     }

@@ -26,14 +26,6 @@ Format sniff(const std::string& path) {
     return Format::PcdAscii;
 }
 
-FieldSelection allFields() {
-    FieldSelection all = noFields();
-    for (int i = 0; i < kFieldCount; ++i) {
-        setSelected(all, static_cast<Field>(i), true);
-    }
-    return all;
-}
-
 } // namespace
 
 Format guessFormat(const std::string& path) {
@@ -200,8 +192,11 @@ ConvertResult convert(const std::string& input, std::optional<Format> inputForma
                       const Cancel& cancel) {
     ConvertResult result;
     WriteOptions options;
-    const FieldSelection wanted =
-        fields ? (options.fields = *fields, writtenFields(outputFormat, options)) : allFields();
+    FieldSelection wanted = everyField(); // until the input tells its columns
+    if (fields) {
+        options.fields = *fields;
+        wanted = writtenFields(outputFormat, options);
+    }
     std::unique_ptr<PointReader> reader = openReader(input, inputFormat, wanted, result.readError);
     if (!reader) {
         result.inputFormat = inputFormat.value_or(guessFormat(input));

@@ -145,7 +145,9 @@ private:
 
 // Creates the file (under a temporary name until finished) and writes its header. For formats
 // that need them the extent gives the count and the bounds; a LAS file of coordinates that are
-// not numbers is refused here. Null with the reason in error.
+// not numbers is refused here. Null with the reason in error. PCD binary_compressed is the one
+// format whose writer holds every point's values (4 bytes a column), as its columns follow one
+// another and are compressed as one block; the format allows no more than 2 GB of them.
 std::unique_ptr<PointWriter> createWriter(const std::string& path, Format format,
                                           const WriteOptions& options, const Extent& extent,
                                           std::string& error);

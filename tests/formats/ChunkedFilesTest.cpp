@@ -30,12 +30,6 @@ std::deque<DataPoint> numberedPoints(std::size_t n) {
     return points;
 }
 
-FieldSelection everyField() {
-    FieldSelection s;
-    s.az = s.el = s.range = true;
-    return s;
-}
-
 class ChunkedFiles : public ::testing::Test {
 protected:
     testing_support::ScratchDir scratch{"chunked_files_test"};
