@@ -53,7 +53,7 @@ public:
         m_used += sizeof(T);
     }
 
-    // Room for n bytes (at most kSlack) that the caller fills at once, as a record.
+    // Room for n bytes that the caller fills at once: a record, or a chunk's records.
     char* reserve(std::size_t n) {
         room(n);
         char* to = at();
@@ -98,6 +98,9 @@ private:
     void room(std::size_t n) {
         if (m_used + n > m_buffer.size()) {
             flush();
+            if (n > m_buffer.size()) {
+                m_buffer.resize(n);
+            }
         }
     }
 

@@ -83,8 +83,4 @@ FieldSelection forModel(FieldSelection selection, LIDAR_TYPE mode) {
     return selection;
 }
 
-std::uint32_t timestampU4(std::uint64_t timestamp) {
-    return timestamp >= 4294967295u ? 4294967295u : static_cast<std::uint32_t>(timestamp);
-}
-
 } // namespace formats

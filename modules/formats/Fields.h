@@ -71,7 +71,9 @@ inline void setFieldValue(DataPoint& point, Field field, double value);
 
 // The timestamp as an unsigned 32-bit file value: the device's timestamps are 32-bit; a larger
 // one (from a file from elsewhere) is clamped to the largest.
-std::uint32_t timestampU4(std::uint64_t timestamp);
+inline std::uint32_t timestampU4(std::uint64_t timestamp) {
+    return timestamp >= 4294967295u ? 4294967295u : static_cast<std::uint32_t>(timestamp);
+}
 // A time read as a real number (text, LAS GPS time, a float column) as the record's integer:
 // rounded to the nearest, negative values and NaN to 0, clamped to the largest.
 inline std::uint64_t timestampFromReal(double value) {

@@ -3,6 +3,7 @@
 #include "BlockWriter.h"
 #include "FormatIo.h"
 #include "ObservationPoint.h"
+#include "Scalars.h"
 
 #include <pcl/io/lzf.h>
 
@@ -93,18 +94,6 @@ double asciiValue(const DataPoint& p, Field f) {
     return v;
 }
 
-// One point's column as stored in binary PCD files: an F4 float, the timestamp as U4.
-char* binaryValue(char* to, const DataPoint& p, Field f) {
-    if (f == Field::Timestamp) {
-        const std::uint32_t v = timestampU4(p.timestamp);
-        std::memcpy(to, &v, 4);
-    } else {
-        const float v = static_cast<float>(fieldValue(p, f));
-        std::memcpy(to, &v, 4);
-    }
-    return to + 4;
-}
-
 // binary_compressed as PCL writes it: every column's values one after the other, compressed with
 // LZF, preceded by the compressed and the uncompressed size (32 bits each). The columns of the
 // whole file are gathered before they are compressed.
@@ -163,11 +152,9 @@ protected:
             break;
         case io::PcdData::Binary: {
             const std::size_t record = 4 * m_columns.size();
-            for (std::size_t i = 0; i < n; ++i) {
-                char* to = w.reserve(record);
-                for (const Column& c : m_columns) {
-                    to = binaryValue(to, points[i], c.field);
-                }
+            char* to = w.reserve(n * record);
+            for (std::size_t c = 0; c < m_columns.size(); ++c) {
+                encodeColumn(points, n, m_columns[c].field, to + 4 * c, record);
             }
             break;
         }
@@ -177,10 +164,7 @@ protected:
                 return "more points than the header declares";
             }
             for (std::size_t c = 0; c < m_columns.size(); ++c) {
-                char* to = &m_plain[(c * total + m_done) * 4];
-                for (std::size_t i = 0; i < n; ++i) {
-                    to = binaryValue(to, points[i], m_columns[c].field);
-                }
+                encodeColumn(points, n, m_columns[c].field, &m_plain[(c * total + m_done) * 4], 4);
             }
             break;
         }

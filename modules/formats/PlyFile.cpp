@@ -334,18 +334,9 @@ protected:
         BlockWriter& w = *m_out;
         if (m_binary) {
             const std::size_t record = 4 * m_fields.size();
-            for (std::size_t i = 0; i < n; ++i) {
-                char* to = w.reserve(record);
-                for (Field f : m_fields) {
-                    if (f == Field::Timestamp) {
-                        const std::uint32_t v = timestampU4(points[i].timestamp);
-                        std::memcpy(to, &v, 4);
-                    } else {
-                        const float v = static_cast<float>(fieldValue(points[i], f));
-                        std::memcpy(to, &v, 4);
-                    }
-                    to += 4;
-                }
+            char* to = w.reserve(n * record);
+            for (std::size_t c = 0; c < m_fields.size(); ++c) {
+                encodeColumn(points, n, m_fields[c], to + 4 * c, record);
             }
             return {};
         }

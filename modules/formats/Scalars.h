@@ -1,8 +1,8 @@
 #pragma once
 
-// Typed values in the binary formats' records, and the plan by which a reader moves them into
-// point records: per chunk and column, one loop over the records, with no call or branch per
-// value. Internal to the formats module.
+// Typed values in the binary formats' records, and the plans by which readers move them into
+// point records and writers out of them: per chunk and column, one loop over the records, with
+// no call or branch per value. Internal to the formats module.
 
 #include "DataPoint.h"
 #include "Fields.h"
@@ -121,6 +121,51 @@ inline void decodeColumns(const unsigned char* data, std::size_t first, std::siz
             detail::decodeColumn<double>(at, c.stride, n, c.field, out);
             break;
         }
+    }
+}
+
+namespace detail {
+
+template <class Member>
+void encodeFloats(const DataPoint* points, std::size_t n, Member DataPoint::*m, char* to,
+                  std::size_t stride) {
+    for (std::size_t i = 0; i < n; ++i, to += stride) {
+        const float v = static_cast<float>(points[i].*m);
+        std::memcpy(to, &v, 4);
+    }
+}
+
+} // namespace detail
+
+// One column of the points as the binary PCD and PLY files store it: an F4 float, the timestamp
+// as a U4 kept within its range; the value of point i at to + i * stride.
+inline void encodeColumn(const DataPoint* points, std::size_t n, Field field, char* to,
+                         std::size_t stride) {
+    switch (field) {
+    case Field::X:
+        return detail::encodeFloats(points, n, &DataPoint::x, to, stride);
+    case Field::Y:
+        return detail::encodeFloats(points, n, &DataPoint::y, to, stride);
+    case Field::Z:
+        return detail::encodeFloats(points, n, &DataPoint::z, to, stride);
+    case Field::Azimuth:
+        return detail::encodeFloats(points, n, &DataPoint::azimuth, to, stride);
+    case Field::Elevation:
+        return detail::encodeFloats(points, n, &DataPoint::elevation, to, stride);
+    case Field::Range:
+        return detail::encodeFloats(points, n, &DataPoint::range, to, stride);
+    case Field::Intensity:
+        return detail::encodeFloats(points, n, &DataPoint::intensity, to, stride);
+    case Field::Reflectance:
+        return detail::encodeFloats(points, n, &DataPoint::reflectance, to, stride);
+    case Field::PulseShapeDeviation:
+        return detail::encodeFloats(points, n, &DataPoint::pulseShapeDeviation, to, stride);
+    case Field::Timestamp:
+        for (std::size_t i = 0; i < n; ++i, to += stride) {
+            const std::uint32_t v = timestampU4(points[i].timestamp);
+            std::memcpy(to, &v, 4);
+        }
+        return;
     }
 }
 
