@@ -65,7 +65,7 @@ pcl::PCLPointCloud2 toCloud(const std::deque<DataPoint>& points) {
 void row(const char* what, double write, double read, const fs::path& file, std::size_t n,
          std::size_t readBack) {
     const double mb = static_cast<double>(fs::file_size(file)) / 1e6;
-    std::printf("%-28s %9.2f %9.2f %10.1f %12.2f %12.2f%s\n", what, write, read, mb,
+    std::printf("%-36s %9.2f %9.2f %10.1f %12.2f %12.2f%s\n", what, write, read, mb,
                 n / write / 1e6, n / read / 1e6, readBack == n ? "" : "  (point count differs)");
     fs::remove(file);
 }
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     std::printf("%zu points, columns x y z amplitude reflectance pulseShapeDeviation timestamp\n",
                 n);
     const std::deque<DataPoint> points = bench::streamPoints(n);
-    std::printf("%-28s %9s %9s %10s %12s %12s\n", "", "write s", "read s", "file MB", "write Mpt/s",
+    std::printf("%-36s %9s %9s %10s %12s %12s\n", "", "write s", "read s", "file MB", "write Mpt/s",
                 "read Mpt/s");
 
     formats::WriteOptions options; // the LX30 defaults: the seven columns above
@@ -143,10 +143,10 @@ int main(int argc, char** argv) {
         }
         row((std::string("ours ") + info.description).c_str(), w, r, file, n, back);
     }
-    std::printf("%-28s %9s %9.2f %10s %12s %12.2f\n", "PCL read of our PCD binary", "", pclPcdRead,
+    std::printf("%-36s %9s %9.2f %10s %12s %12.2f\n", "PCL read of our PCD binary", "", pclPcdRead,
                 "", "", n / pclPcdRead / 1e6);
     for (const ChunkRead& c : chunkReads) {
-        std::printf("%-28s %9s %9.2f %10s %12s %12.2f%s\n",
+        std::printf("%-36s %9s %9.2f %10s %12s %12.2f%s\n",
                     (std::string("ours ") + c.what + ", chunks").c_str(), "", c.seconds, "", "",
                     n / c.seconds / 1e6, c.points == n ? "" : "  (point count differs)");
     }
