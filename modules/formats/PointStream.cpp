@@ -191,19 +191,26 @@ ConvertResult convert(const std::string& input, std::optional<Format> inputForma
                       std::optional<FieldSelection> fields, const Progress& progress,
                       const Cancel& cancel) {
     ConvertResult result;
+    result.inputFormat = inputFormat ? *inputFormat : guessFormat(input);
     WriteOptions options;
-    FieldSelection wanted = everyField(); // until the input tells its columns
     if (fields) {
         options.fields = *fields;
-        wanted = writtenFields(outputFormat, options);
+    } else {
+        // The input's columns, from its header: opening a reader reads no points.
+        const std::unique_ptr<PointReader> header =
+            openReader(input, inputFormat, everyField(), result.readError);
+        if (!header) {
+            return result;
+        }
+        options.fields = header->fields();
     }
+    // Only the columns the output holds are read.
+    const FieldSelection wanted = writtenFields(outputFormat, options);
     std::unique_ptr<PointReader> reader = openReader(input, inputFormat, wanted, result.readError);
     if (!reader) {
-        result.inputFormat = inputFormat.value_or(guessFormat(input));
         return result;
     }
     result.inputFormat = reader->format();
-    options.fields = fields.value_or(reader->fields());
 
     std::vector<DataPoint> chunk;
     chunk.reserve(kChunkPoints);
