@@ -4,6 +4,8 @@
 #include "Failure.h"
 #include "Report.h"
 
+#include "PointStream.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <unistd.h>
@@ -83,7 +85,7 @@ int runConvert(const ConvertOptions& o) {
     formats::Progress progress;
     if (terminal) {
         progress = [&o](std::uint64_t done, std::uint64_t total) {
-            std::fprintf(stderr, "\rreading %s: %3.0f%%\x1b[K", o.input.c_str(),
+            std::fprintf(stderr, "\rconverting %s: %3.0f%%\x1b[K", o.input.c_str(),
                          total == 0 ? 100.0 : 100.0 * static_cast<double>(done) / total);
         };
     }
@@ -100,32 +102,34 @@ int runConvert(const ConvertOptions& o) {
                     terminal);
         return kSuccess;
     }
-    formats::ReadResult in;
-    if (o.inputFormat.empty()) {
-        in = formats::read(o.input, progress);
-    } else {
-        const std::optional<formats::Format> f = formats::formatFromName(o.inputFormat);
-        if (!f) {
+    std::optional<formats::Format> from;
+    if (!o.inputFormat.empty()) {
+        from = formats::formatFromName(o.inputFormat);
+        if (!from) {
             usageError("unknown format '" + o.inputFormat + "' (formats: " + formatNames() + ")");
         }
-        in = formats::read(o.input, *f, progress);
     }
+    // Chunk by chunk: the memory needed does not grow with the file.
+    const formats::ConvertResult r =
+        formats::convert(o.input, from, o.output.path, o.output.format, o.fields, progress);
     if (terminal) {
         std::fprintf(stderr, "\r\x1b[K");
     }
     std::error_code ignored;
-    if (!in.ok && o.inputFormat.empty() && !formats::formatFromExtension(o.input) &&
+    if (!r.readError.empty() && o.inputFormat.empty() && !formats::formatFromExtension(o.input) &&
         std::filesystem::is_regular_file(o.input, ignored)) {
         // The format was a guess from the first bytes: say so, and how to name it.
-        failed("cannot read '" + o.input + "' as " + formats::formatInfo(in.format).name +
+        failed("cannot read '" + o.input + "' as " + formats::formatInfo(r.inputFormat).name +
                ", the format its content suggests (its extension names none; --from chooses "
                "one): " +
-               in.error);
+               r.readError);
     }
-    if (!in.ok) {
-        failed("cannot read '" + o.input + "': " + in.error);
+    if (!r.readError.empty()) {
+        failed("cannot read '" + o.input + "': " + r.readError);
     }
-    writePoints(o.output, in.points, o.fields.value_or(in.fields), terminal);
+    if (!r.ok) {
+        failed("cannot write '" + o.output.path + "': " + r.writeError);
+    }
     return kSuccess;
 }
 

@@ -78,7 +78,7 @@ run_tests() { # dir, NAME=VALUE settings for the tests' environment, ctest args.
 }
 
 stage "build (RelWithDebInfo)" build_all build
-stage "tests" run_tests build --label-exclude soak
+stage "tests" run_tests build --label-exclude "^(soak|slow)$"
 
 # The ASan/UBSan tree also takes the viewer's pure core and its tests. The
 # window tests stay in the normal build: most of what they run is Qt, VTK and

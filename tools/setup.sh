@@ -13,7 +13,7 @@ PACKAGES=(
   libpcl-dev pcl-tools
   xvfb xauth libgl1-mesa-dri x11-apps xdotool imagemagick
   libclang-rt-14-dev
-  libpcap-dev libcli11-dev tshark tcpdump python3-open3d
+  libpcap-dev libcli11-dev tshark tcpdump python3-open3d cloudcompare
 )
 
 missing=()

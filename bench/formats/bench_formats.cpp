@@ -1,6 +1,9 @@
 // Writes and reads the same points in every format of the formats module, and with PCL's own
-// PCD and PLY functions on a cloud of the same columns, and prints the times.
+// PCD and PLY functions on a cloud of the same columns, and prints the times; PCL also reads our
+// PCD binary file, beside our read of it, and our readers run alone, chunk by chunk, show what
+// gathering the points into one set costs.
 #include "Formats.h"
+#include "PointStream.h"
 #include "StreamPoints.h"
 
 #include <pcl/PCLPointCloud2.h>
@@ -15,6 +18,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -61,7 +65,7 @@ pcl::PCLPointCloud2 toCloud(const std::deque<DataPoint>& points) {
 void row(const char* what, double write, double read, const fs::path& file, std::size_t n,
          std::size_t readBack) {
     const double mb = static_cast<double>(fs::file_size(file)) / 1e6;
-    std::printf("%-28s %9.2f %9.2f %10.1f %12.2f %12.2f%s\n", what, write, read, mb,
+    std::printf("%-36s %9.2f %9.2f %10.1f %12.2f %12.2f%s\n", what, write, read, mb,
                 n / write / 1e6, n / read / 1e6, readBack == n ? "" : "  (point count differs)");
     fs::remove(file);
 }
@@ -94,10 +98,19 @@ int main(int argc, char** argv) {
     std::printf("%zu points, columns x y z amplitude reflectance pulseShapeDeviation timestamp\n",
                 n);
     const std::deque<DataPoint> points = bench::streamPoints(n);
-    std::printf("%-28s %9s %9s %10s %12s %12s\n", "", "write s", "read s", "file MB", "write Mpt/s",
+    std::printf("%-36s %9s %9s %10s %12s %12s\n", "", "write s", "read s", "file MB", "write Mpt/s",
                 "read Mpt/s");
 
     formats::WriteOptions options; // the LX30 defaults: the seven columns above
+    double oursPcdRead = 0.0;
+    double pclPcdRead = 0.0;
+    struct ChunkRead {
+        const char* what;
+        double seconds;
+        std::size_t points;
+    };
+    std::vector<ChunkRead> chunkReads;
+    const formats::FieldSelection all = formats::everyField();
     for (const formats::FormatInfo& info : formats::allFormats()) {
         const fs::path file = dir / (std::string("bench_formats") + info.extension);
         formats::Outcome written;
@@ -110,8 +123,35 @@ int main(int argc, char** argv) {
         std::size_t back = 0;
         const double r =
             seconds([&] { back = formats::read(file.string(), info.format).points.size(); });
+        // The reader alone, its chunks not gathered into a point set.
+        std::size_t streamed = 0;
+        const double chunked = seconds([&] {
+            std::string error;
+            const auto reader = formats::openReader(file.string(), info.format, all, error);
+            std::vector<DataPoint> chunk;
+            while (reader && reader->next(chunk)) {
+                streamed += chunk.size();
+            }
+        });
+        chunkReads.push_back({info.description, chunked, streamed});
+        if (info.format == formats::Format::PcdBinary) {
+            // PCL reading the very file we just read, for the ratio.
+            pcl::PCLPointCloud2 cloud;
+            const double peer = seconds([&] { pcl::io::loadPCDFile(file.string(), cloud); });
+            oursPcdRead = r;
+            pclPcdRead = peer;
+        }
         row((std::string("ours ") + info.description).c_str(), w, r, file, n, back);
     }
+    std::printf("%-36s %9s %9.2f %10s %12s %12.2f\n", "PCL read of our PCD binary", "", pclPcdRead,
+                "", "", n / pclPcdRead / 1e6);
+    for (const ChunkRead& c : chunkReads) {
+        std::printf("%-36s %9s %9.2f %10s %12s %12.2f%s\n",
+                    (std::string("ours ") + c.what + ", chunks").c_str(), "", c.seconds, "", "",
+                    n / c.seconds / 1e6, c.points == n ? "" : "  (point count differs)");
+    }
+    std::printf("our PCD binary read: %.2fx PCL's read of the same file\n",
+                pclPcdRead / oursPcdRead);
 
     pcl::PCLPointCloud2 cloud = toCloud(points);
     const Eigen::Vector4f origin = Eigen::Vector4f::Zero();

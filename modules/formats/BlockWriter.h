@@ -53,6 +53,14 @@ public:
         m_used += sizeof(T);
     }
 
+    // Room for n bytes that the caller fills at once: a record, or a chunk's records.
+    char* reserve(std::size_t n) {
+        room(n);
+        char* to = at();
+        m_used += n;
+        return to;
+    }
+
     void bytes(const void* data, std::size_t size) {
         if (size > kSlack) {
             flush();
@@ -90,6 +98,9 @@ private:
     void room(std::size_t n) {
         if (m_used + n > m_buffer.size()) {
             flush();
+            if (n > m_buffer.size()) {
+                m_buffer.resize(n);
+            }
         }
     }
 

@@ -6,6 +6,7 @@
 #include "FormatIo.h"
 #include "TextNumbers.h"
 
+#include <memory>
 #include <string>
 
 namespace formats::io {
@@ -24,116 +25,152 @@ std::string_view unquoted(std::string_view s) {
     return s;
 }
 
-} // namespace
+class CsvWriter : public PointWriter {
+public:
+    explicit CsvWriter(std::vector<Field> fields) : m_fields(std::move(fields)) {}
 
-std::string writeCsv(std::ostream& out, const std::deque<DataPoint>& points,
-                     const std::vector<Field>& fields, Ticker& ticker) {
-    BlockWriter w(out);
-    for (std::size_t c = 0; c < fields.size(); ++c) {
-        if (c > 0) {
-            w.character(',');
-        }
-        w.text(fieldName(fields[c]));
-    }
-    w.endLine();
-    forEachPoint(points, ticker, [&](const DataPoint& p) {
-        for (std::size_t c = 0; c < fields.size(); ++c) {
+protected:
+    std::string begin(std::ostream& out) override {
+        m_out = std::make_unique<BlockWriter>(out);
+        for (std::size_t c = 0; c < m_fields.size(); ++c) {
             if (c > 0) {
-                w.character(',');
+                m_out->character(',');
             }
-            const double v = fieldValue(p, fields[c]);
-            if (fields[c] == Field::Timestamp) {
-                w.shortest(v);
-            } else {
-                w.fixed(v);
-            }
+            m_out->text(fieldName(m_fields[c]));
         }
-        w.endLine();
-    });
-    return {};
-}
-
-void readCsv(InputFile& in, ReadResult& result, Ticker& ticker) {
-    result.format = Format::Csv;
-    std::string_view line;
-    std::uint64_t number = 1;
-    if (!in.line(line)) {
-        result.error = in.tooLong() ? "the header row is too long" : "the file is empty";
-        return;
-    }
-    if (line.size() >= 3 && line.substr(0, 3) == "\xEF\xBB\xBF") {
-        line.remove_prefix(3); // a byte order mark, as spreadsheets write it
-    }
-    char separator = ',';
-    if (line.find(',') == std::string_view::npos) {
-        separator = line.find(';') != std::string_view::npos ? ';' : '\t';
+        m_out->endLine();
+        return {};
     }
 
-    // Column index to field; -1 for columns not read.
-    std::vector<int> columns;
-    std::string header(line);
-    std::string_view rest = header;
-    for (;;) {
-        const std::size_t cut = rest.find(separator);
-        const std::string_view name = unquoted(rest.substr(0, cut));
-        const std::optional<Field> field = fieldFromName(name);
-        if (field && !isSelected(result.fields, *field)) {
-            setSelected(result.fields, *field, true);
-            columns.push_back(static_cast<int>(*field));
-        } else {
-            columns.push_back(-1);
-        }
-        if (cut == std::string_view::npos) {
-            break;
-        }
-        rest.remove_prefix(cut + 1);
-    }
-    if (!result.fields.x && !result.fields.y && !result.fields.z) {
-        result.error = "the header row names no x, y or z column";
-        return;
-    }
-
-    while (in.line(line)) {
-        ++number;
-        if (!ticker.at(in.position())) {
-            return;
-        }
-        if (trimmed(line).empty()) {
-            continue;
-        }
-        DataPoint p;
-        std::size_t column = 0;
-        for (;;) {
-            const std::size_t cut = line.find(separator);
-            if (column >= columns.size()) {
-                result.error = lineNumber(number) + "more values than the header row has names";
-                return;
-            }
-            if (columns[column] >= 0) {
-                const std::string_view text = unquoted(line.substr(0, cut));
-                double v = 0.0;
-                if (!parseNumber(text, v)) {
-                    result.error = lineNumber(number) + "'" + std::string(text.substr(0, 40)) +
-                                   "' is not a number";
-                    return;
+    std::string put(const DataPoint* points, std::size_t n) override {
+        BlockWriter& w = *m_out;
+        for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t c = 0; c < m_fields.size(); ++c) {
+                if (c > 0) {
+                    w.character(',');
                 }
-                setFieldValue(p, static_cast<Field>(columns[column]), v);
+                const double v = fieldValue(points[i], m_fields[c]);
+                if (m_fields[c] == Field::Timestamp) {
+                    w.shortest(v);
+                } else {
+                    w.fixed(v);
+                }
             }
-            ++column;
+            w.endLine();
+        }
+        return {};
+    }
+
+    std::string end() override {
+        m_out->flush();
+        return {};
+    }
+
+private:
+    std::vector<Field> m_fields;
+    std::unique_ptr<BlockWriter> m_out;
+};
+
+class CsvReader : public PointReader {
+protected:
+    bool start(const std::string&) override {
+        m_format = Format::Csv;
+        std::string_view line;
+        if (!m_in.line(line)) {
+            m_error = m_in.tooLong() ? "the header row is too long" : "the file is empty";
+            return false;
+        }
+        if (line.size() >= 3 && line.substr(0, 3) == "\xEF\xBB\xBF") {
+            line.remove_prefix(3); // a byte order mark, as spreadsheets write it
+        }
+        if (line.find(',') == std::string_view::npos) {
+            m_separator = line.find(';') != std::string_view::npos ? ';' : '\t';
+        }
+        const std::string header(line);
+        std::string_view rest = header;
+        for (;;) {
+            const std::size_t cut = rest.find(m_separator);
+            const std::string_view name = unquoted(rest.substr(0, cut));
+            const std::optional<Field> field = fieldFromName(name);
+            if (field && !isSelected(m_fields, *field)) {
+                setSelected(m_fields, *field, true);
+                m_columns.push_back(static_cast<int>(*field));
+            } else {
+                m_columns.push_back(-1);
+            }
             if (cut == std::string_view::npos) {
                 break;
             }
-            line.remove_prefix(cut + 1);
+            rest.remove_prefix(cut + 1);
         }
-        if (column != columns.size()) {
-            result.error = lineNumber(number) + "fewer values than the header row has names";
-            return;
+        if (!m_fields.x && !m_fields.y && !m_fields.z) {
+            m_error = "the header row names no x, y or z column";
+            return false;
         }
-        result.points.push_back(p);
+        return true;
     }
-    if (in.tooLong()) {
-        result.error = lineNumber(number + 1) + "the row is too long";
+
+    bool next(std::vector<DataPoint>& chunk) override {
+        chunk.clear();
+        std::string_view line;
+        while (chunk.size() < kChunkPoints && m_in.line(line)) {
+            ++m_number;
+            if (trimmed(line).empty()) {
+                continue;
+            }
+            DataPoint p;
+            std::size_t column = 0;
+            for (;;) {
+                const std::size_t cut = line.find(m_separator);
+                if (column >= m_columns.size()) {
+                    m_error = lineNumber(m_number) + "more values than the header row has names";
+                    return false;
+                }
+                if (m_columns[column] >= 0) {
+                    const std::string_view text = unquoted(line.substr(0, cut));
+                    double v = 0.0;
+                    if (!parseNumber(text, v)) {
+                        m_error = lineNumber(m_number) + "'" + std::string(text.substr(0, 40)) +
+                                  "' is not a number";
+                        return false;
+                    }
+                    if (isSelected(m_wanted, static_cast<Field>(m_columns[column]))) {
+                        setFieldValue(p, static_cast<Field>(m_columns[column]), v);
+                    }
+                }
+                ++column;
+                if (cut == std::string_view::npos) {
+                    break;
+                }
+                line.remove_prefix(cut + 1);
+            }
+            if (column != m_columns.size()) {
+                m_error = lineNumber(m_number) + "fewer values than the header row has names";
+                return false;
+            }
+            chunk.push_back(p);
+        }
+        if (m_in.tooLong()) {
+            m_error = lineNumber(m_number + 1) + "the row is too long";
+            return false;
+        }
+        return !chunk.empty() || finished();
     }
+
+private:
+    char m_separator = ',';
+    std::vector<int> m_columns; // column index to field; -1 for columns not read
+    std::uint64_t m_number = 1;
+};
+
+} // namespace
+
+std::unique_ptr<PointWriter> csvWriter(const std::vector<Field>& fields) {
+    return std::make_unique<CsvWriter>(fields);
+}
+
+std::unique_ptr<PointReader> csvReader() {
+    return std::make_unique<CsvReader>();
 }
 
 } // namespace formats::io

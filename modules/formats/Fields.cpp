@@ -1,7 +1,5 @@
 #include "Fields.h"
 
-#include <cmath>
-
 namespace formats {
 
 namespace {
@@ -69,88 +67,20 @@ FieldSelection noFields() {
     return none;
 }
 
+FieldSelection everyField() {
+    FieldSelection all;
+    for (int i = 0; i < kFieldCount; ++i) {
+        all.*kSelected[i] = true;
+    }
+    return all;
+}
+
 FieldSelection forModel(FieldSelection selection, LIDAR_TYPE mode) {
     if (mode != LIDAR_LX30) {
         selection.reflectance = false;
         selection.pulseShapeDeviation = false;
     }
     return selection;
-}
-
-double fieldValue(const DataPoint& p, Field field) {
-    switch (field) {
-    case Field::X:
-        return p.x;
-    case Field::Y:
-        return p.y;
-    case Field::Z:
-        return p.z;
-    case Field::Azimuth:
-        return p.azimuth;
-    case Field::Elevation:
-        return p.elevation;
-    case Field::Range:
-        return p.range;
-    case Field::Intensity:
-        return p.intensity;
-    case Field::Reflectance:
-        return p.reflectance;
-    case Field::PulseShapeDeviation:
-        return p.pulseShapeDeviation;
-    case Field::Timestamp:
-        return static_cast<double>(p.timestamp);
-    }
-    return 0.0;
-}
-
-void setFieldValue(DataPoint& p, Field field, double value) {
-    switch (field) {
-    case Field::X:
-        p.x = value;
-        break;
-    case Field::Y:
-        p.y = value;
-        break;
-    case Field::Z:
-        p.z = value;
-        break;
-    case Field::Azimuth:
-        p.azimuth = value;
-        break;
-    case Field::Elevation:
-        p.elevation = value;
-        break;
-    case Field::Range:
-        p.range = value;
-        break;
-    case Field::Intensity:
-        p.intensity = value;
-        break;
-    case Field::Reflectance:
-        p.reflectance = value;
-        break;
-    case Field::PulseShapeDeviation:
-        p.pulseShapeDeviation = value;
-        break;
-    case Field::Timestamp:
-        p.timestamp = timestampFromReal(value);
-        break;
-    }
-}
-
-std::uint32_t timestampU4(std::uint64_t timestamp) {
-    return timestamp >= 4294967295u ? 4294967295u : static_cast<std::uint32_t>(timestamp);
-}
-
-std::uint64_t timestampFromReal(double value) {
-    if (!(value > 0.0)) {
-        return 0; // negative, zero or NaN
-    }
-    if (value >= 18446744073709551615.0) {
-        return UINT64_MAX;
-    }
-    // Exact for every whole value a double holds; halves round up.
-    return static_cast<std::uint64_t>(std::floor(value + 0.5));
 }
 
 } // namespace formats

@@ -5,6 +5,8 @@
 
 #include "DataPoint.h"
 
+#include <cmath>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -56,21 +58,95 @@ void setSelected(FieldSelection& selection, Field field, bool on);
 // The selected columns in file order.
 std::vector<Field> selectedFields(const FieldSelection& selection);
 
-// A selection with every column off.
+// A selection with every column off, and one with every column on.
 FieldSelection noFields();
+FieldSelection everyField();
 
 // The selection as the viewer writes it for a device model: reflectance and pulse shape
 // deviation only for the LX30.
 FieldSelection forModel(FieldSelection selection, LIDAR_TYPE mode);
 
-double fieldValue(const DataPoint& point, Field field);
-void setFieldValue(DataPoint& point, Field field, double value);
+inline double fieldValue(const DataPoint& point, Field field);
+inline void setFieldValue(DataPoint& point, Field field, double value);
 
 // The timestamp as an unsigned 32-bit file value: the device's timestamps are 32-bit; a larger
 // one (from a file from elsewhere) is clamped to the largest.
-std::uint32_t timestampU4(std::uint64_t timestamp);
+inline std::uint32_t timestampU4(std::uint64_t timestamp) {
+    return timestamp >= 4294967295u ? 4294967295u : static_cast<std::uint32_t>(timestamp);
+}
 // A time read as a real number (text, LAS GPS time, a float column) as the record's integer:
 // rounded to the nearest, negative values and NaN to 0, clamped to the largest.
-std::uint64_t timestampFromReal(double value);
+inline std::uint64_t timestampFromReal(double value) {
+    if (!(value > 0.0)) {
+        return 0; // negative, zero or NaN
+    }
+    if (value >= 18446744073709551615.0) {
+        return UINT64_MAX;
+    }
+    // Exact for every whole value a double holds; halves round up.
+    return static_cast<std::uint64_t>(std::floor(value + 0.5));
+}
+
+// Inline: the binary readers and writers call these for every value.
+inline double fieldValue(const DataPoint& p, Field field) {
+    switch (field) {
+    case Field::X:
+        return p.x;
+    case Field::Y:
+        return p.y;
+    case Field::Z:
+        return p.z;
+    case Field::Azimuth:
+        return p.azimuth;
+    case Field::Elevation:
+        return p.elevation;
+    case Field::Range:
+        return p.range;
+    case Field::Intensity:
+        return p.intensity;
+    case Field::Reflectance:
+        return p.reflectance;
+    case Field::PulseShapeDeviation:
+        return p.pulseShapeDeviation;
+    case Field::Timestamp:
+        return static_cast<double>(p.timestamp);
+    }
+    return 0.0;
+}
+
+inline void setFieldValue(DataPoint& p, Field field, double value) {
+    switch (field) {
+    case Field::X:
+        p.x = value;
+        break;
+    case Field::Y:
+        p.y = value;
+        break;
+    case Field::Z:
+        p.z = value;
+        break;
+    case Field::Azimuth:
+        p.azimuth = static_cast<float>(value);
+        break;
+    case Field::Elevation:
+        p.elevation = static_cast<float>(value);
+        break;
+    case Field::Range:
+        p.range = static_cast<float>(value);
+        break;
+    case Field::Intensity:
+        p.intensity = static_cast<float>(value);
+        break;
+    case Field::Reflectance:
+        p.reflectance = static_cast<float>(value);
+        break;
+    case Field::PulseShapeDeviation:
+        p.pulseShapeDeviation = static_cast<float>(value);
+        break;
+    case Field::Timestamp:
+        p.timestamp = timestampFromReal(value);
+        break;
+    }
+}
 
 } // namespace formats

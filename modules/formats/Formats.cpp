@@ -1,7 +1,6 @@
 #include "Formats.h"
 
-#include "FormatIo.h"
-#include "OutputFile.h"
+#include "PointStream.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,25 +21,6 @@ bool endsWithNoCase(const std::string& s, const char* tail) {
         }
     }
     return true;
-}
-
-// The format the first bytes of a file show; PCD ascii (the reader then says what is wrong)
-// when they show none.
-Format sniff(InputFile& in) {
-    char start[4] = {};
-    const bool four = in.read(start, 4);
-    in.seek(0);
-    if (four && std::memcmp(start, "LASF", 4) == 0) {
-        return Format::Las;
-    }
-    if (four && std::memcmp(start, "ply", 3) == 0 && (start[3] == '\n' || start[3] == '\r')) {
-        return Format::PlyBinary;
-    }
-    return Format::PcdAscii;
-}
-
-bool isPcd(Format f) {
-    return f == Format::PcdAscii || f == Format::PcdBinary || f == Format::PcdBinaryCompressed;
 }
 
 } // namespace
@@ -88,47 +68,38 @@ std::optional<Format> formatFromExtension(const std::string& path) {
 Outcome write(const std::string& path, Format format, const std::deque<DataPoint>& points,
               const WriteOptions& options, const Progress& progress, const Cancel& cancel) {
     Outcome outcome;
-    OutputFile file(path);
-    if (!file.open(outcome.error)) {
+    Extent extent;
+    if (needsBounds(format)) {
+        for (const DataPoint& p : points) {
+            extent.add(p);
+        }
+    } else {
+        extent.count = points.size();
+    }
+    std::unique_ptr<PointWriter> writer =
+        createWriter(path, format, options, extent, outcome.error);
+    if (!writer) {
         return outcome;
     }
     Ticker ticker(points.size(), progress, cancel);
-    const std::vector<Field> fields = selectedFields(options.fields);
-    std::ostream& out = file.stream();
-    switch (format) {
-    case Format::PcdAscii:
-        outcome.error = options.lx20
-                            ? io::writePcdLx20(out, points, options.fields, *options.lx20, ticker)
-                            : io::writePcd(out, points, fields, io::PcdData::Ascii, ticker);
-        break;
-    case Format::PcdBinary:
-        outcome.error = io::writePcd(out, points, fields, io::PcdData::Binary, ticker);
-        break;
-    case Format::PcdBinaryCompressed:
-        outcome.error = io::writePcd(out, points, fields, io::PcdData::BinaryCompressed, ticker);
-        break;
-    case Format::PlyBinary:
-    case Format::PlyAscii:
-        outcome.error = io::writePly(out, points, fields, format == Format::PlyBinary, ticker);
-        break;
-    case Format::Las:
-        outcome.error = io::writeLas(out, points, options.fields, ticker);
-        break;
-    case Format::Csv:
-        outcome.error = io::writeCsv(out, points, fields, ticker);
-        break;
+    std::vector<DataPoint> chunk;
+    chunk.reserve(std::min(points.size(), kChunkPoints));
+    std::uint64_t done = 0;
+    for (auto at = points.begin(); at != points.end();) {
+        if (!ticker.at(done)) {
+            outcome.cancelled = true;
+            return outcome; // the writer, unfinished, leaves no file
+        }
+        const std::size_t n = std::min<std::size_t>(kChunkPoints, points.end() - at);
+        chunk.assign(at, at + static_cast<std::ptrdiff_t>(n));
+        at += static_cast<std::ptrdiff_t>(n);
+        done += n;
+        if (!writer->write(chunk.data(), n)) {
+            outcome.error = writer->error();
+            return outcome;
+        }
     }
-    if (ticker.cancelled()) {
-        file.discard();
-        outcome.cancelled = true;
-        outcome.error.clear();
-        return outcome;
-    }
-    if (!outcome.error.empty()) {
-        file.discard();
-        return outcome;
-    }
-    outcome.ok = file.commit(outcome.error);
+    outcome = writer->finish();
     if (outcome.ok) {
         ticker.finish();
     }
@@ -136,63 +107,31 @@ Outcome write(const std::string& path, Format format, const std::deque<DataPoint
 }
 
 ReadResult read(const std::string& path, const Progress& progress, const Cancel& cancel) {
-    if (const std::optional<Format> byName = formatFromExtension(path)) {
-        return read(path, *byName, progress, cancel);
-    }
-    InputFile in;
-    ReadResult result;
-    if (!in.open(path, result.error)) {
-        return result;
-    }
-    const Format format = sniff(in);
-    return read(path, format, progress, cancel);
+    return read(path, guessFormat(path), progress, cancel);
 }
 
 ReadResult read(const std::string& path, Format format, const Progress& progress,
                 const Cancel& cancel) {
     ReadResult result;
     result.format = format;
-    if (isPcd(format)) {
-        Ticker ticker(0, progress, cancel);
-        io::readPcd(path, result, ticker);
-        result.cancelled = ticker.cancelled();
-        if (result.ok) {
-            ticker.finish();
-        }
+    std::unique_ptr<PointReader> reader = openReader(path, format, everyField(), result.error);
+    if (!reader) {
+        return result;
+    }
+    result.format = reader->format();
+    result.fields = reader->fields();
+    Ticker ticker(reader->size(), progress, cancel);
+    std::vector<DataPoint> chunk;
+    chunk.reserve(kChunkPoints);
+    while (ticker.at(reader->position()) && reader->next(chunk)) {
+        result.points.insert(result.points.end(), chunk.begin(), chunk.end());
+    }
+    result.cancelled = ticker.cancelled();
+    result.error = result.cancelled ? std::string() : reader->error();
+    result.ok = !result.cancelled && result.error.empty();
+    if (result.ok) {
+        ticker.finish();
     } else {
-        InputFile in;
-        if (!in.open(path, result.error)) {
-            return result;
-        }
-        Ticker ticker(in.size(), progress, cancel);
-        switch (format) {
-        case Format::PlyBinary:
-        case Format::PlyAscii:
-            io::readPly(in, result, ticker);
-            break;
-        case Format::Las:
-            io::readLas(in, result, ticker);
-            break;
-        case Format::Csv:
-            io::readCsv(in, result, ticker);
-            break;
-        default:
-            break;
-        }
-        if (!ticker.cancelled() && result.error.empty() && in.failed()) {
-            result.error = "the file could not be read to its end";
-        }
-        result.cancelled = ticker.cancelled();
-        result.ok = result.error.empty() && !result.cancelled;
-        if (result.ok) {
-            ticker.finish();
-        }
-    }
-    if (result.cancelled) {
-        result.ok = false;
-        result.error.clear();
-    }
-    if (!result.ok) {
         result.points.clear();
     }
     return result;

@@ -1,7 +1,8 @@
 #pragma once
 
 // Point cloud files: every format the viewer and the command-line tool write and read, behind
-// one pair of functions. A format is named explicitly or taken from the file's extension.
+// one pair of functions (PointStream.h has them chunk by chunk, and conversions). A format is
+// named explicitly or taken from the file's extension.
 //
 //   PCD ascii             .pcd   the viewer's file: fixed notation with six decimals
 //   PCD binary            .pcd   as PCL writes it

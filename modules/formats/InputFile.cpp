@@ -11,7 +11,9 @@ namespace formats {
 
 namespace {
 constexpr std::size_t kBuffer = 1 << 20;
-}
+// Reads of at least this many bytes skip the buffer when it is empty.
+constexpr std::size_t kDirect = 1 << 16;
+} // namespace
 
 InputFile::~InputFile() {
     if (m_fd >= 0) {
@@ -67,6 +69,10 @@ bool InputFile::atEnd() {
 bool InputFile::read(void* out, std::size_t n) {
     char* to = static_cast<char*>(out);
     while (n > 0) {
+        if (m_at == m_end && n >= kDirect) {
+            // A block of records: straight from the file into its place, not through the buffer.
+            return direct(to, n);
+        }
         if (m_at == m_end && !fill()) {
             return false;
         }
@@ -75,6 +81,29 @@ bool InputFile::read(void* out, std::size_t n) {
         m_at += take;
         to += take;
         n -= take;
+    }
+    return true;
+}
+
+bool InputFile::direct(char* to, std::size_t n) {
+    m_bufferStart += m_end;
+    m_at = 0;
+    m_end = 0;
+    while (n > 0) {
+        const ssize_t got = ::read(m_fd, to, n);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            m_failed = true;
+            return false;
+        }
+        if (got == 0) {
+            return false;
+        }
+        m_bufferStart += static_cast<std::uint64_t>(got);
+        to += got;
+        n -= static_cast<std::size_t>(got);
     }
     return true;
 }

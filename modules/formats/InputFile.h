@@ -40,6 +40,7 @@ public:
 
 private:
     bool fill();
+    bool direct(char* to, std::size_t n);
 
     int m_fd = -1;
     std::uint64_t m_size = 0;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <memory>
 #include <string>
 
 namespace formats::io {
@@ -169,231 +170,294 @@ bool readExtraBytes(const std::string& payload, std::size_t standard, std::size_
     return true;
 }
 
+class LasWriter : public PointWriter {
+public:
+    explicit LasWriter(const FieldSelection& selection) : m_selection(selection) {}
+
+protected:
+    std::string begin(std::ostream& out) override {
+        if (m_extent.firstNotFinite != 0) {
+            return "point " + std::to_string(m_extent.firstNotFinite) +
+                   " has a coordinate that is not a number, which LAS cannot hold";
+        }
+        for (int k = 0; k < 3; ++k) {
+            m_axes[k] = axisFor(m_extent.lo[k], m_extent.hi[k]);
+        }
+        std::vector<std::string> extras;
+        if (m_selection.reflectance) {
+            extras.push_back(extraBytesDescriptor(kReflectanceName, "reflectance"));
+            m_extraFields.push_back(Field::Reflectance);
+        }
+        if (m_selection.pulseShapeDeviation) {
+            extras.push_back(extraBytesDescriptor(kDeviationName, "pulse shape deviation"));
+            m_extraFields.push_back(Field::PulseShapeDeviation);
+        }
+        const std::uint32_t vlrs = extras.empty() ? 0 : 1;
+        const std::uint32_t offset =
+            kHeaderSize + (vlrs ? kVlrHeaderSize + kExtraBytesSize * extras.size() : 0);
+        m_recordLength = static_cast<std::uint16_t>(kFormat1Size + 4 * m_extraFields.size());
+        const std::uint64_t n = m_extent.count;
+
+        Bytes h(kHeaderSize);
+        h.text(0, "LASF", 4);
+        h.put<std::uint8_t>(24, 1);
+        h.put<std::uint8_t>(25, 4);
+        h.text(26, "Sentova", 32);
+        h.text(58, "sentova point formats", 32);
+        const std::time_t now = std::time(nullptr);
+        std::tm utc{};
+        if (gmtime_r(&now, &utc) != nullptr) {
+            h.put<std::uint16_t>(90, static_cast<std::uint16_t>(utc.tm_yday + 1));
+            h.put<std::uint16_t>(92, static_cast<std::uint16_t>(utc.tm_year + 1900));
+        }
+        h.put<std::uint16_t>(94, kHeaderSize);
+        h.put<std::uint32_t>(96, offset);
+        h.put<std::uint32_t>(100, vlrs);
+        h.put<std::uint8_t>(104, 1);
+        h.put<std::uint16_t>(105, m_recordLength);
+        if (n <= std::numeric_limits<std::uint32_t>::max()) {
+            h.put<std::uint32_t>(107, static_cast<std::uint32_t>(n));
+            h.put<std::uint32_t>(111, static_cast<std::uint32_t>(n)); // every point a first return
+        }
+        for (int k = 0; k < 3; ++k) {
+            h.put<double>(131 + 8 * k, m_axes[k].scale);
+            h.put<double>(155 + 8 * k, m_axes[k].offset);
+            h.put<double>(179 + 16 * k, m_axes[k].max);
+            h.put<double>(187 + 16 * k, m_axes[k].min);
+        }
+        h.put<std::uint64_t>(247, n);
+        h.put<std::uint64_t>(255, n);
+
+        m_out = std::make_unique<BlockWriter>(out);
+        BlockWriter& w = *m_out;
+        w.text(h.data());
+        if (vlrs) {
+            Bytes v(kVlrHeaderSize);
+            v.text(2, "LASF_Spec", 16);
+            v.put<std::uint16_t>(18, 4);
+            v.put<std::uint16_t>(20, static_cast<std::uint16_t>(kExtraBytesSize * extras.size()));
+            v.text(22, "Extra bytes", 32);
+            w.text(v.data());
+            for (const std::string& e : extras) {
+                w.text(e);
+            }
+        }
+        return {};
+    }
+
+    std::string put(const DataPoint* points, std::size_t n) override {
+        for (std::size_t i = 0; i < n; ++i) {
+            const DataPoint& p = points[i];
+            char* r = m_out->reserve(m_recordLength);
+            store<std::int32_t>(r, stored(p.x, m_axes[0]));
+            store<std::int32_t>(r + 4, stored(p.y, m_axes[1]));
+            store<std::int32_t>(r + 8, stored(p.z, m_axes[2]));
+            store<std::uint16_t>(r + 12, static_cast<std::uint16_t>(std::min<std::uint32_t>(
+                                             truncateIntensity(p.intensity), 65535)));
+            r[14] = 0x09;                    // return 1 of 1
+            r[15] = 0;                       // classification: never classified
+            r[16] = 0;                       // scan angle rank
+            r[17] = 0;                       // user data
+            store<std::uint16_t>(r + 18, 0); // point source
+            store<double>(r + 20, static_cast<double>(p.timestamp));
+            char* extra = r + kFormat1Size;
+            for (Field f : m_extraFields) {
+                store<float>(extra, static_cast<float>(fieldValue(p, f)));
+                extra += 4;
+            }
+        }
+        return {};
+    }
+
+    std::string end() override {
+        m_out->flush();
+        return {};
+    }
+
+private:
+    template <class T> static void store(char* to, T v) { std::memcpy(to, &v, sizeof v); }
+
+    FieldSelection m_selection;
+    Axis m_axes[3];
+    std::vector<Field> m_extraFields;
+    std::uint16_t m_recordLength = kFormat1Size;
+    std::unique_ptr<BlockWriter> m_out;
+};
+
+class LasReader : public PointReader {
+protected:
+    bool start(const std::string&) override {
+        m_format = Format::Las;
+        unsigned char h[kHeaderSize] = {};
+        if (!m_in.read(h, 227) || std::memcmp(h, "LASF", 4) != 0) {
+            m_error = "not a LAS file";
+            return false;
+        }
+        const unsigned major = h[24];
+        const unsigned minor = h[25];
+        const std::uint16_t headerSize = get<std::uint16_t>(h + 94);
+        const std::uint32_t offset = get<std::uint32_t>(h + 96);
+        const std::uint32_t vlrCount = get<std::uint32_t>(h + 100);
+        const unsigned pointFormat = h[104];
+        m_recordLength = get<std::uint16_t>(h + 105);
+        if (major != 1 || minor > 4) {
+            m_error = "LAS version " + std::to_string(major) + "." + std::to_string(minor) +
+                      " is not supported";
+            return false;
+        }
+        if (pointFormat & 0xC0) {
+            m_error = "compressed (LAZ) point data is not supported";
+            return false;
+        }
+        if (pointFormat > 10) {
+            m_error = "point data format " + std::to_string(pointFormat) + " is not supported";
+            return false;
+        }
+        if (headerSize < 227 || offset < headerSize || m_recordLength < kFormatSize[pointFormat]) {
+            m_error = "the header's sizes do not add up";
+            return false;
+        }
+        std::uint64_t count = get<std::uint32_t>(h + 107);
+        if (minor >= 4 && headerSize >= kHeaderSize) {
+            if (!m_in.read(h + 227, kHeaderSize - 227)) {
+                m_error = "the file ends inside its header";
+                return false;
+            }
+            const std::uint64_t wide = get<std::uint64_t>(h + 247);
+            if (wide != 0) {
+                count = wide;
+            }
+        }
+        for (int k = 0; k < 3; ++k) {
+            m_scale[k] = get<double>(h + 131 + 8 * k);
+            m_shift[k] = get<double>(h + 155 + 8 * k);
+            if (!std::isfinite(m_scale[k]) || m_scale[k] == 0.0 || !std::isfinite(m_shift[k])) {
+                m_error = "the header holds an invalid scale or offset";
+                return false;
+            }
+        }
+        if (m_in.size() != 0 &&
+            (offset > m_in.size() || count > (m_in.size() - offset) / m_recordLength)) {
+            m_error = "the file holds fewer points than its header declares";
+            return false;
+        }
+
+        std::vector<Extra> extras;
+        std::uint64_t at = headerSize;
+        for (std::uint32_t v = 0; v < vlrCount; ++v) {
+            unsigned char vh[kVlrHeaderSize];
+            if (at + kVlrHeaderSize > offset || !m_in.seek(at) || !m_in.read(vh, kVlrHeaderSize)) {
+                m_error = "the variable length records run past the point data";
+                return false;
+            }
+            const std::uint16_t length = get<std::uint16_t>(vh + 20);
+            if (at + kVlrHeaderSize + length > offset) {
+                m_error = "the variable length records run past the point data";
+                return false;
+            }
+            const std::string user(reinterpret_cast<const char*>(vh + 2),
+                                   strnlen(reinterpret_cast<const char*>(vh + 2), 16));
+            if (user == "LASF_Spec" && get<std::uint16_t>(vh + 18) == 4) {
+                std::string payload(length, '\0');
+                if (!m_in.read(payload.data(), length) ||
+                    !readExtraBytes(payload, kFormatSize[pointFormat], m_recordLength, extras,
+                                    m_error)) {
+                    if (m_error.empty()) {
+                        m_error = "the file ends inside its extra bytes record";
+                    }
+                    return false;
+                }
+            }
+            at += kVlrHeaderSize + length;
+        }
+        if (!m_in.seek(offset)) {
+            m_error = "the file ends before its point data";
+            return false;
+        }
+
+        // GPS time follows the 20 core bytes in formats 1, 3, 4 and 5, and sits at byte 22 of 6
+        // to 10.
+        m_hasTime = pointFormat != 0 && pointFormat != 2;
+        m_timeAt = pointFormat >= 6 ? 22 : 20;
+        m_fields = noFields();
+        m_fields.x = m_fields.y = m_fields.z = m_fields.intensity = true;
+        m_fields.timestamp = m_hasTime;
+        for (const Extra& e : extras) {
+            setSelected(m_fields, static_cast<Field>(e.field), true);
+            if (isSelected(m_wanted, static_cast<Field>(e.field))) {
+                m_extras.push_back(e);
+            }
+        }
+        m_hasTime = m_hasTime && m_wanted.timestamp;
+        m_count = count;
+        return true;
+    }
+
+    bool next(std::vector<DataPoint>& chunk) override {
+        const std::uint64_t count = *m_count;
+        if (m_done == count) {
+            return finished();
+        }
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kChunkPoints, count - m_done));
+        m_bytes.resize(n * m_recordLength);
+        const std::uint64_t from = m_in.position();
+        if (!m_in.read(m_bytes.data(), m_bytes.size())) {
+            const std::uint64_t whole =
+                m_in.size() > from ? (m_in.size() - from) / m_recordLength : 0;
+            m_error = "the file ends after " +
+                      std::to_string(m_done + std::min<std::uint64_t>(whole, n)) + " of its " +
+                      std::to_string(count) + " points";
+            return false;
+        }
+        chunk.assign(n, DataPoint{});
+        const bool intensity = m_wanted.intensity;
+        for (std::size_t i = 0; i < n; ++i) {
+            const unsigned char* r = m_bytes.data() + i * m_recordLength;
+            DataPoint& p = chunk[i];
+            if (m_wanted.x) {
+                p.x = get<std::int32_t>(r) * m_scale[0] + m_shift[0];
+            }
+            if (m_wanted.y) {
+                p.y = get<std::int32_t>(r + 4) * m_scale[1] + m_shift[1];
+            }
+            if (m_wanted.z) {
+                p.z = get<std::int32_t>(r + 8) * m_scale[2] + m_shift[2];
+            }
+            if (intensity) {
+                p.intensity = get<std::uint16_t>(r + 12);
+            }
+            if (m_hasTime) {
+                p.timestamp = timestampFromReal(get<double>(r + m_timeAt));
+            }
+            for (const Extra& e : m_extras) {
+                setFieldValue(p, static_cast<Field>(e.field),
+                              extraValue(r + e.offset, e.type) * e.scale + e.shift);
+            }
+        }
+        m_done += n;
+        return true;
+    }
+
+private:
+    std::uint16_t m_recordLength = 0;
+    double m_scale[3] = {1, 1, 1};
+    double m_shift[3] = {0, 0, 0};
+    bool m_hasTime = false;
+    std::size_t m_timeAt = 20;
+    std::vector<Extra> m_extras; // those wanted
+    std::vector<unsigned char> m_bytes;
+    std::uint64_t m_done = 0;
+};
+
 } // namespace
 
-std::string writeLas(std::ostream& out, const std::deque<DataPoint>& points,
-                     const FieldSelection& selection, Ticker& ticker) {
-    double lo[3] = {0, 0, 0};
-    double hi[3] = {0, 0, 0};
-    std::size_t i = 0;
-    for (const DataPoint& p : points) {
-        const double v[3] = {p.x, p.y, p.z};
-        for (int k = 0; k < 3; ++k) {
-            if (!std::isfinite(v[k])) {
-                return "point " + std::to_string(i + 1) +
-                       " has a coordinate that is not a number, which LAS cannot hold";
-            }
-            lo[k] = i == 0 ? v[k] : std::min(lo[k], v[k]);
-            hi[k] = i == 0 ? v[k] : std::max(hi[k], v[k]);
-        }
-        ++i;
-    }
-    const Axis axes[3] = {axisFor(lo[0], hi[0]), axisFor(lo[1], hi[1]), axisFor(lo[2], hi[2])};
-
-    std::vector<std::string> extras;
-    std::vector<Field> extraFields;
-    if (selection.reflectance) {
-        extras.push_back(extraBytesDescriptor(kReflectanceName, "reflectance"));
-        extraFields.push_back(Field::Reflectance);
-    }
-    if (selection.pulseShapeDeviation) {
-        extras.push_back(extraBytesDescriptor(kDeviationName, "pulse shape deviation"));
-        extraFields.push_back(Field::PulseShapeDeviation);
-    }
-    const std::uint32_t vlrs = extras.empty() ? 0 : 1;
-    const std::uint32_t offset =
-        kHeaderSize + (vlrs ? kVlrHeaderSize + kExtraBytesSize * extras.size() : 0);
-    const std::uint16_t recordLength =
-        static_cast<std::uint16_t>(kFormat1Size + 4 * extraFields.size());
-    const std::uint64_t n = points.size();
-
-    Bytes h(kHeaderSize);
-    h.text(0, "LASF", 4);
-    h.put<std::uint8_t>(24, 1);
-    h.put<std::uint8_t>(25, 4);
-    h.text(26, "Sentova", 32);
-    h.text(58, "sentova point formats", 32);
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    if (gmtime_r(&now, &utc) != nullptr) {
-        h.put<std::uint16_t>(90, static_cast<std::uint16_t>(utc.tm_yday + 1));
-        h.put<std::uint16_t>(92, static_cast<std::uint16_t>(utc.tm_year + 1900));
-    }
-    h.put<std::uint16_t>(94, kHeaderSize);
-    h.put<std::uint32_t>(96, offset);
-    h.put<std::uint32_t>(100, vlrs);
-    h.put<std::uint8_t>(104, 1);
-    h.put<std::uint16_t>(105, recordLength);
-    if (n <= std::numeric_limits<std::uint32_t>::max()) {
-        h.put<std::uint32_t>(107, static_cast<std::uint32_t>(n));
-        h.put<std::uint32_t>(111, static_cast<std::uint32_t>(n)); // every point a first return
-    }
-    for (int k = 0; k < 3; ++k) {
-        h.put<double>(131 + 8 * k, axes[k].scale);
-        h.put<double>(155 + 8 * k, axes[k].offset);
-        h.put<double>(179 + 16 * k, axes[k].max);
-        h.put<double>(187 + 16 * k, axes[k].min);
-    }
-    h.put<std::uint64_t>(247, n);
-    h.put<std::uint64_t>(255, n);
-
-    BlockWriter w(out);
-    w.text(h.data());
-    if (vlrs) {
-        Bytes v(kVlrHeaderSize);
-        v.text(2, "LASF_Spec", 16);
-        v.put<std::uint16_t>(18, 4);
-        v.put<std::uint16_t>(20, static_cast<std::uint16_t>(kExtraBytesSize * extras.size()));
-        v.text(22, "Extra bytes", 32);
-        w.text(v.data());
-        for (const std::string& e : extras) {
-            w.text(e);
-        }
-    }
-    forEachPoint(points, ticker, [&](const DataPoint& p) {
-        w.raw(stored(p.x, axes[0]));
-        w.raw(stored(p.y, axes[1]));
-        w.raw(stored(p.z, axes[2]));
-        w.raw(static_cast<std::uint16_t>(
-            std::min<std::uint32_t>(truncateIntensity(p.intensity), 65535)));
-        w.raw(std::uint8_t{0x09}); // return 1 of 1
-        w.raw(std::uint8_t{0});    // classification: never classified
-        w.raw(std::int8_t{0});     // scan angle rank
-        w.raw(std::uint8_t{0});    // user data
-        w.raw(std::uint16_t{0});   // point source
-        w.raw(static_cast<double>(p.timestamp));
-        for (Field f : extraFields) {
-            w.raw(static_cast<float>(fieldValue(p, f)));
-        }
-        w.endRecord();
-    });
-    return {};
+std::unique_ptr<PointWriter> lasWriter(const FieldSelection& selection) {
+    return std::make_unique<LasWriter>(selection);
 }
 
-void readLas(InputFile& in, ReadResult& result, Ticker& ticker) {
-    result.format = Format::Las;
-    unsigned char h[kHeaderSize] = {};
-    if (!in.read(h, 227) || std::memcmp(h, "LASF", 4) != 0) {
-        result.error = "not a LAS file";
-        return;
-    }
-    const unsigned major = h[24];
-    const unsigned minor = h[25];
-    const std::uint16_t headerSize = get<std::uint16_t>(h + 94);
-    const std::uint32_t offset = get<std::uint32_t>(h + 96);
-    const std::uint32_t vlrCount = get<std::uint32_t>(h + 100);
-    const unsigned pointFormat = h[104];
-    const std::uint16_t recordLength = get<std::uint16_t>(h + 105);
-    if (major != 1 || minor > 4) {
-        result.error = "LAS version " + std::to_string(major) + "." + std::to_string(minor) +
-                       " is not supported";
-        return;
-    }
-    if (pointFormat & 0xC0) {
-        result.error = "compressed (LAZ) point data is not supported";
-        return;
-    }
-    if (pointFormat > 10) {
-        result.error = "point data format " + std::to_string(pointFormat) + " is not supported";
-        return;
-    }
-    if (headerSize < 227 || offset < headerSize || recordLength < kFormatSize[pointFormat]) {
-        result.error = "the header's sizes do not add up";
-        return;
-    }
-    std::uint64_t count = get<std::uint32_t>(h + 107);
-    if (minor >= 4 && headerSize >= kHeaderSize) {
-        if (!in.read(h + 227, kHeaderSize - 227)) {
-            result.error = "the file ends inside its header";
-            return;
-        }
-        const std::uint64_t wide = get<std::uint64_t>(h + 247);
-        if (wide != 0) {
-            count = wide;
-        }
-    }
-    double scale[3];
-    double shift[3];
-    for (int k = 0; k < 3; ++k) {
-        scale[k] = get<double>(h + 131 + 8 * k);
-        shift[k] = get<double>(h + 155 + 8 * k);
-        if (!std::isfinite(scale[k]) || scale[k] == 0.0 || !std::isfinite(shift[k])) {
-            result.error = "the header holds an invalid scale or offset";
-            return;
-        }
-    }
-    if (in.size() != 0 && (offset > in.size() || count > (in.size() - offset) / recordLength)) {
-        result.error = "the file holds fewer points than its header declares";
-        return;
-    }
-
-    std::vector<Extra> extras;
-    std::uint64_t at = headerSize;
-    for (std::uint32_t v = 0; v < vlrCount; ++v) {
-        unsigned char vh[kVlrHeaderSize];
-        if (at + kVlrHeaderSize > offset || !in.seek(at) || !in.read(vh, kVlrHeaderSize)) {
-            result.error = "the variable length records run past the point data";
-            return;
-        }
-        const std::uint16_t length = get<std::uint16_t>(vh + 20);
-        if (at + kVlrHeaderSize + length > offset) {
-            result.error = "the variable length records run past the point data";
-            return;
-        }
-        const std::string user(reinterpret_cast<const char*>(vh + 2),
-                               strnlen(reinterpret_cast<const char*>(vh + 2), 16));
-        if (user == "LASF_Spec" && get<std::uint16_t>(vh + 18) == 4) {
-            std::string payload(length, '\0');
-            if (!in.read(payload.data(), length) ||
-                !readExtraBytes(payload, kFormatSize[pointFormat], recordLength, extras,
-                                result.error)) {
-                if (result.error.empty()) {
-                    result.error = "the file ends inside its extra bytes record";
-                }
-                return;
-            }
-        }
-        at += kVlrHeaderSize + length;
-    }
-    if (!in.seek(offset)) {
-        result.error = "the file ends before its point data";
-        return;
-    }
-
-    // GPS time follows the 20 core bytes in formats 1, 3, 4 and 5, and sits at byte 22 of 6 to 10.
-    const bool hasTime = pointFormat != 0 && pointFormat != 2;
-    const std::size_t timeAt = pointFormat >= 6 ? 22 : 20;
-    result.fields = noFields();
-    result.fields.x = result.fields.y = result.fields.z = result.fields.intensity = true;
-    result.fields.timestamp = hasTime;
-    for (const Extra& e : extras) {
-        setSelected(result.fields, static_cast<Field>(e.field), true);
-    }
-    std::vector<unsigned char> record(recordLength);
-    for (std::uint64_t i = 0; i < count; ++i) {
-        if (!ticker.at(in.position())) {
-            return;
-        }
-        if (!in.read(record.data(), recordLength)) {
-            result.error = "the file ends after " + std::to_string(i) + " of its " +
-                           std::to_string(count) + " points";
-            return;
-        }
-        const unsigned char* r = record.data();
-        DataPoint p;
-        p.x = get<std::int32_t>(r) * scale[0] + shift[0];
-        p.y = get<std::int32_t>(r + 4) * scale[1] + shift[1];
-        p.z = get<std::int32_t>(r + 8) * scale[2] + shift[2];
-        p.intensity = get<std::uint16_t>(r + 12);
-        if (hasTime) {
-            p.timestamp = timestampFromReal(get<double>(r + timeAt));
-        }
-        for (const Extra& e : extras) {
-            setFieldValue(p, static_cast<Field>(e.field),
-                          extraValue(r + e.offset, e.type) * e.scale + e.shift);
-        }
-        result.points.push_back(p);
-    }
+std::unique_ptr<PointReader> lasReader() {
+    return std::make_unique<LasReader>();
 }
 
 } // namespace formats::io

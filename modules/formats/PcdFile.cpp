@@ -3,10 +3,13 @@
 #include "BlockWriter.h"
 #include "FormatIo.h"
 #include "ObservationPoint.h"
+#include "Scalars.h"
 
 #include <pcl/io/lzf.h>
 
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <vector>
 
 namespace formats {
@@ -91,102 +94,150 @@ double asciiValue(const DataPoint& p, Field f) {
     return v;
 }
 
-// One point's columns as stored in binary PCD files: F4 floats, the timestamp as U4.
-void binaryValue(BlockWriter& w, const DataPoint& p, Field f) {
-    if (f == Field::Timestamp) {
-        w.raw(timestampU4(p.timestamp));
-    } else {
-        w.raw(static_cast<float>(fieldValue(p, f)));
-    }
-}
-
-void put4(std::string& out, std::size_t at, const DataPoint& p, Field f) {
-    if (f == Field::Timestamp) {
-        const std::uint32_t v = timestampU4(p.timestamp);
-        std::memcpy(&out[at], &v, 4);
-    } else {
-        const float v = static_cast<float>(fieldValue(p, f));
-        std::memcpy(&out[at], &v, 4);
-    }
-}
-
 // binary_compressed as PCL writes it: every column's values one after the other, compressed with
-// LZF, preceded by the compressed and the uncompressed size (32 bits each).
-std::string writeCompressed(BlockWriter& w, const std::deque<DataPoint>& points,
-                            const std::vector<Column>& columns, Ticker& ticker) {
-    const std::uint64_t size = std::uint64_t{points.size()} * columns.size() * 4;
-    if (size > std::numeric_limits<std::uint32_t>::max() / 2) {
-        return "too many points for a compressed PCD file (at most 2 GB of values)";
-    }
-    std::string plain(static_cast<std::size_t>(size), '\0');
-    const std::size_t n = points.size();
-    std::size_t i = 0;
-    for (const DataPoint& p : points) {
-        if (!ticker.at(i)) {
-            return {};
-        }
-        for (std::size_t c = 0; c < columns.size(); ++c) {
-            put4(plain, (c * n + i) * 4, p, columns[c].field);
-        }
-        ++i;
-    }
+// LZF, preceded by the compressed and the uncompressed size (32 bits each). The columns of the
+// whole file are gathered before they are compressed.
+void compress(BlockWriter& w, const std::string& plain, std::string& error) {
+    const std::size_t size = plain.size();
     std::uint32_t packed = 0;
     std::string compressed;
     if (size > 0) {
         // As PCL's writer: room for data that does not compress.
-        compressed.resize(static_cast<std::size_t>(size + size / 2 + 8));
+        compressed.resize(size + size / 2 + 8);
         packed = pcl::lzfCompress(plain.data(), static_cast<unsigned>(size), compressed.data(),
                                   static_cast<unsigned>(compressed.size()));
         if (packed == 0) {
-            return "the points could not be compressed";
+            error = "the points could not be compressed";
+            return;
         }
     }
     w.raw(packed);
     w.raw(static_cast<std::uint32_t>(size));
     w.bytes(compressed.data(), packed);
-    return {};
 }
+
+class PcdWriter : public PointWriter {
+public:
+    PcdWriter(std::vector<Column> columns, io::PcdData data)
+        : m_columns(std::move(columns)), m_data(data) {}
+
+protected:
+    std::string begin(std::ostream& out) override {
+        if (m_data == io::PcdData::BinaryCompressed) {
+            const std::uint64_t size = m_extent.count * m_columns.size() * 4;
+            if (size > std::numeric_limits<std::uint32_t>::max() / 2) {
+                return "too many points for a compressed PCD file (at most 2 GB of values)";
+            }
+            m_plain.assign(static_cast<std::size_t>(size), '\0');
+        }
+        m_out = std::make_unique<BlockWriter>(out);
+        writeHeader(*m_out, m_columns, m_extent.count,
+                    m_data == io::PcdData::Ascii    ? "ascii"
+                    : m_data == io::PcdData::Binary ? "binary"
+                                                    : "binary_compressed");
+        return {};
+    }
+
+    std::string put(const DataPoint* points, std::size_t n) override {
+        BlockWriter& w = *m_out;
+        switch (m_data) {
+        case io::PcdData::Ascii:
+            for (std::size_t i = 0; i < n; ++i) {
+                for (const Column& c : m_columns) {
+                    w.fixed(asciiValue(points[i], c.field));
+                    w.character(' ');
+                }
+                w.endLine();
+            }
+            break;
+        case io::PcdData::Binary: {
+            const std::size_t record = 4 * m_columns.size();
+            char* to = w.reserve(n * record);
+            for (std::size_t c = 0; c < m_columns.size(); ++c) {
+                encodeColumn(points, n, m_columns[c].field, to + 4 * c, record);
+            }
+            break;
+        }
+        case io::PcdData::BinaryCompressed: {
+            const std::uint64_t total = m_extent.count;
+            if (m_done + n > total) {
+                return "more points than the header declares";
+            }
+            for (std::size_t c = 0; c < m_columns.size(); ++c) {
+                encodeColumn(points, n, m_columns[c].field, &m_plain[(c * total + m_done) * 4], 4);
+            }
+            break;
+        }
+        }
+        m_done += n;
+        return {};
+    }
+
+    std::string end() override {
+        std::string error;
+        if (m_data == io::PcdData::BinaryCompressed) {
+            compress(*m_out, m_plain, error);
+            std::string().swap(m_plain);
+        }
+        m_out->flush();
+        return error;
+    }
+
+private:
+    std::vector<Column> m_columns;
+    io::PcdData m_data;
+    std::unique_ptr<BlockWriter> m_out;
+    std::string m_plain; // binary_compressed: the columns of every point
+    std::uint64_t m_done = 0;
+};
+
+class PcdLx20Writer : public PointWriter {
+public:
+    explicit PcdLx20Writer(std::vector<Column> columns) : m_columns(std::move(columns)) {}
+
+protected:
+    std::string begin(std::ostream& out) override {
+        m_out = std::make_unique<BlockWriter>(out);
+        writeHeader(*m_out, m_columns, m_extent.count, "ascii");
+        return {};
+    }
+
+    std::string put(const DataPoint* points, std::size_t n) override {
+        BlockWriter& w = *m_out;
+        for (std::size_t i = 0; i < n; ++i) {
+            for (const Column& c : m_columns) {
+                if (c.field == Field::Intensity) {
+                    w.unsignedInt(truncateIntensity(points[i].intensity));
+                } else {
+                    w.fixed(fieldValue(points[i], c.field));
+                }
+                w.character(' ');
+            }
+            w.endLine();
+        }
+        return {};
+    }
+
+    std::string end() override {
+        m_out->flush();
+        return {};
+    }
+
+private:
+    std::vector<Column> m_columns;
+    std::unique_ptr<BlockWriter> m_out;
+};
 
 } // namespace
 
 namespace io {
 
-std::string writePcd(std::ostream& out, const std::deque<DataPoint>& points,
-                     const std::vector<Field>& fields, PcdData data, Ticker& ticker) {
-    const std::vector<Column> columns = pcdColumns(fields);
-    BlockWriter w(out);
-    switch (data) {
-    case PcdData::Ascii: {
-        writeHeader(w, columns, points.size(), "ascii");
-        forEachPoint(points, ticker, [&](const DataPoint& p) {
-            for (const Column& c : columns) {
-                w.fixed(asciiValue(p, c.field));
-                w.character(' ');
-            }
-            w.endLine();
-        });
-        return {};
-    }
-    case PcdData::Binary: {
-        writeHeader(w, columns, points.size(), "binary");
-        forEachPoint(points, ticker, [&](const DataPoint& p) {
-            for (const Column& c : columns) {
-                binaryValue(w, p, c.field);
-            }
-            w.endRecord();
-        });
-        return {};
-    }
-    case PcdData::BinaryCompressed:
-        writeHeader(w, columns, points.size(), "binary_compressed");
-        return writeCompressed(w, points, columns, ticker);
-    }
-    return {};
+std::unique_ptr<PointWriter> pcdWriter(const std::vector<Field>& fields, PcdData data) {
+    return std::make_unique<PcdWriter>(pcdColumns(fields), data);
 }
 
-std::string writePcdLx20(std::ostream& out, const std::deque<DataPoint>& points,
-                         const FieldSelection& selection, const Lx20Formats& formats,
-                         Ticker& ticker) {
+std::unique_ptr<PointWriter> pcdLx20Writer(const FieldSelection& selection,
+                                           const Lx20Formats& formats) {
     std::vector<Column> columns;
     auto add = [&columns](bool on, const char* name, int format, Field field) {
         if (on) {
@@ -202,36 +253,20 @@ std::string writePcdLx20(std::ostream& out, const std::deque<DataPoint>& points,
     add(selection.el, "el", formats.el, Field::Elevation);
     add(selection.range, "range", formats.range, Field::Range);
     add(selection.intensity, "intensity", formats.intensity, Field::Intensity);
-
-    BlockWriter w(out);
-    writeHeader(w, columns, points.size(), "ascii");
-    forEachPoint(points, ticker, [&](const DataPoint& p) {
-        for (const Column& c : columns) {
-            if (c.field == Field::Intensity) {
-                w.unsignedInt(truncateIntensity(p.intensity));
-            } else {
-                w.fixed(fieldValue(p, c.field));
-            }
-            w.character(' ');
-        }
-        w.endLine();
-    });
-    return {};
+    return std::make_unique<PcdLx20Writer>(std::move(columns));
 }
 
 } // namespace io
 
 void writePcd(std::ostream& out, const std::deque<DataPoint>& points,
               const FieldSelection& selection, LIDAR_TYPE mode) {
-    Ticker ticker(points.size(), {}, {});
-    io::writePcd(out, points, selectedFields(forModel(selection, mode)), io::PcdData::Ascii,
-                 ticker);
+    io::writeStream(*io::pcdWriter(selectedFields(forModel(selection, mode)), io::PcdData::Ascii),
+                    out, points);
 }
 
 void writeLx20Pcd(std::ostream& out, const std::deque<DataPoint>& points,
                   const FieldSelection& selection, const Lx20Formats& formats) {
-    Ticker ticker(points.size(), {}, {});
-    io::writePcdLx20(out, points, selection, formats, ticker);
+    io::writeStream(*io::pcdLx20Writer(selection, formats), out, points);
 }
 
 std::string withPcdExtension(const std::string& name) {

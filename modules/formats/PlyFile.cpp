@@ -3,7 +3,11 @@
 // read in any of the three encodings, with other elements and list properties skipped.
 #include "BlockWriter.h"
 #include "FormatIo.h"
+#include "Scalars.h"
 #include "TextNumbers.h"
+
+#include <algorithm>
+#include <memory>
 
 #include <cstring>
 #include <string>
@@ -298,122 +302,200 @@ bool readItem(InputFile& in, Encoding encoding, const Element& e, double* values
 
 } // namespace
 
-std::string writePly(std::ostream& out, const std::deque<DataPoint>& points,
-                     const std::vector<Field>& fields, bool binary, Ticker& ticker) {
-    BlockWriter w(out);
-    w.text("ply");
-    w.endLine();
-    w.text(binary ? "format binary_little_endian 1.0" : "format ascii 1.0");
-    w.endLine();
-    w.text("element vertex ");
-    w.unsignedInt(points.size());
-    w.endLine();
-    for (Field f : fields) {
-        w.text(f == Field::Timestamp ? "property uint " : "property float ");
-        w.text(fieldName(f));
+namespace {
+
+class PlyWriter : public PointWriter {
+public:
+    PlyWriter(std::vector<Field> fields, bool binary)
+        : m_fields(std::move(fields)), m_binary(binary) {}
+
+protected:
+    std::string begin(std::ostream& out) override {
+        m_out = std::make_unique<BlockWriter>(out);
+        BlockWriter& w = *m_out;
+        w.text("ply");
         w.endLine();
+        w.text(m_binary ? "format binary_little_endian 1.0" : "format ascii 1.0");
+        w.endLine();
+        w.text("element vertex ");
+        w.unsignedInt(m_extent.count);
+        w.endLine();
+        for (Field f : m_fields) {
+            w.text(f == Field::Timestamp ? "property uint " : "property float ");
+            w.text(fieldName(f));
+            w.endLine();
+        }
+        w.text("end_header");
+        w.endLine();
+        return {};
     }
-    w.text("end_header");
-    w.endLine();
-    forEachPoint(points, ticker, [&](const DataPoint& p) {
-        for (std::size_t c = 0; c < fields.size(); ++c) {
-            const Field f = fields[c];
-            if (binary) {
-                if (f == Field::Timestamp) {
-                    w.raw(timestampU4(p.timestamp));
-                } else {
-                    w.raw(static_cast<float>(fieldValue(p, f)));
-                }
-            } else {
+
+    std::string put(const DataPoint* points, std::size_t n) override {
+        BlockWriter& w = *m_out;
+        if (m_binary) {
+            const std::size_t record = 4 * m_fields.size();
+            char* to = w.reserve(n * record);
+            for (std::size_t c = 0; c < m_fields.size(); ++c) {
+                encodeColumn(points, n, m_fields[c], to + 4 * c, record);
+            }
+            return {};
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t c = 0; c < m_fields.size(); ++c) {
                 if (c > 0) {
                     w.character(' ');
                 }
-                if (f == Field::Timestamp) {
-                    w.unsignedInt(timestampU4(p.timestamp));
+                if (m_fields[c] == Field::Timestamp) {
+                    w.unsignedInt(timestampU4(points[i].timestamp));
                 } else {
-                    w.shortest(static_cast<float>(fieldValue(p, f)));
+                    w.shortest(static_cast<float>(fieldValue(points[i], m_fields[c])));
                 }
             }
-        }
-        if (binary) {
-            w.endRecord();
-        } else {
             w.endLine();
         }
-    });
-    return {};
-}
+        return {};
+    }
 
-void readPly(InputFile& in, ReadResult& result, Ticker& ticker) {
-    Encoding encoding = Encoding::Ascii;
-    std::vector<Element> elements;
-    if (!readHeader(in, encoding, elements, result.error)) {
-        return;
+    std::string end() override {
+        m_out->flush();
+        return {};
     }
-    result.format = encoding == Encoding::Ascii ? Format::PlyAscii : Format::PlyBinary;
-    const Element* vertex = nullptr;
-    for (Element& e : elements) {
-        if (e.name == "vertex") {
-            vertex = &e;
-            for (Property& p : e.properties) {
-                const std::optional<Field> f = fieldFromName(p.name);
-                if (f && p.countType == Scalar::None && !isSelected(result.fields, *f)) {
-                    p.field = static_cast<int>(*f);
-                    setSelected(result.fields, *f, true);
-                }
-            }
-            break;
+
+private:
+    std::vector<Field> m_fields;
+    bool m_binary;
+    std::unique_ptr<BlockWriter> m_out;
+};
+
+// The vertices of a PLY file; the elements before them are skipped, those after never read.
+class PlyReader : public PointReader {
+protected:
+    bool start(const std::string&) override {
+        if (!readHeader(m_in, m_encoding, m_elements, m_error)) {
+            return false;
         }
-    }
-    if (vertex == nullptr) {
-        result.error = "the file has no vertex element";
-        return;
-    }
-    if (!result.fields.x && !result.fields.y && !result.fields.z) {
-        result.error = "the vertices have no x, y or z property";
-        return;
-    }
-    // Each item takes at least a byte per property (two in ascii, with the separator): a count
-    // beyond that is a damaged header, refused before it is trusted.
-    const std::uint64_t left = in.size() > in.position() ? in.size() - in.position() : 0;
-    std::vector<double> values;
-    for (const Element& e : elements) {
-        std::uint64_t least = 0;
-        for (const Property& p : e.properties) {
-            least += encoding == Encoding::Ascii
-                         ? 2
-                         : sizeOf(p.countType == Scalar::None ? p.type : p.countType);
-        }
-        if (in.size() != 0 && least != 0 && e.count > left / least) {
-            result.error = "the file holds fewer " + e.name + " items than its header declares";
-            return;
-        }
-        const bool isVertex = &e == vertex;
-        if (e.properties.empty()) {
-            continue; // nothing stored, however many items
-        }
-        values.assign(e.properties.size(), 0.0);
-        for (std::uint64_t i = 0; i < e.count; ++i) {
-            if (!ticker.at(in.position())) {
-                return;
-            }
-            if (!readItem(in, encoding, e, values.data(), result.error)) {
-                return;
-            }
-            if (isVertex) {
-                DataPoint p;
-                for (std::size_t k = 0; k < e.properties.size(); ++k) {
-                    if (e.properties[k].field >= 0) {
-                        setFieldValue(p, static_cast<Field>(e.properties[k].field), values[k]);
+        m_format = m_encoding == Encoding::Ascii ? Format::PlyAscii : Format::PlyBinary;
+        for (Element& e : m_elements) {
+            if (e.name == "vertex") {
+                m_vertex = &e;
+                for (Property& p : e.properties) {
+                    const std::optional<Field> f = fieldFromName(p.name);
+                    if (f && p.countType == Scalar::None && !isSelected(m_fields, *f)) {
+                        p.field = static_cast<int>(*f);
+                        setSelected(m_fields, *f, true);
                     }
                 }
-                result.points.push_back(p);
+                break;
             }
         }
-        if (isVertex) {
-            break; // what follows the vertices is not ours to read
+        if (m_vertex == nullptr) {
+            m_error = "the file has no vertex element";
+            return false;
         }
+        if (!m_fields.x && !m_fields.y && !m_fields.z) {
+            m_error = "the vertices have no x, y or z property";
+            return false;
+        }
+        // Each item takes at least a byte per property (two in ascii, with the separator): a
+        // count beyond that is a damaged header, refused before it is trusted.
+        const std::uint64_t left =
+            m_in.size() > m_in.position() ? m_in.size() - m_in.position() : 0;
+        std::vector<double> values;
+        for (const Element& e : m_elements) {
+            std::uint64_t least = 0;
+            for (const Property& p : e.properties) {
+                least += m_encoding == Encoding::Ascii
+                             ? 2
+                             : sizeOf(p.countType == Scalar::None ? p.type : p.countType);
+            }
+            if (m_in.size() != 0 && least != 0 && e.count > left / least) {
+                m_error = "the file holds fewer " + e.name + " items than its header declares";
+                return false;
+            }
+            if (&e == m_vertex) {
+                break;
+            }
+            if (e.properties.empty()) {
+                continue; // nothing stored, however many items
+            }
+            values.assign(e.properties.size(), 0.0);
+            for (std::uint64_t i = 0; i < e.count; ++i) {
+                if (!readItem(m_in, m_encoding, e, values.data(), m_error)) {
+                    return false;
+                }
+            }
+        }
+        m_count = m_vertex->properties.empty() ? 0 : m_vertex->count;
+        if (m_encoding == Encoding::Little && m_vertex->fixedSize > 0) {
+            std::size_t offset = 0;
+            for (const Property& p : m_vertex->properties) {
+                if (p.field >= 0 && isSelected(m_wanted, static_cast<Field>(p.field))) {
+                    m_plan.push_back({offset, m_vertex->fixedSize, fastType(p.type),
+                                      static_cast<Field>(p.field)});
+                }
+                offset += sizeOf(p.type);
+            }
+        }
+        m_values.assign(m_vertex->properties.size(), 0.0);
+        return true;
     }
+
+    bool next(std::vector<DataPoint>& chunk) override {
+        const std::uint64_t count = *m_count;
+        if (m_done == count) {
+            return finished();
+        }
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kChunkPoints, count - m_done));
+        chunk.assign(n, DataPoint{});
+        if (m_encoding == Encoding::Little && m_vertex->fixedSize > 0) {
+            // Records straight from the file into the points.
+            m_bytes.resize(n * m_vertex->fixedSize);
+            if (!m_in.read(m_bytes.data(), m_bytes.size())) {
+                m_error = "the file ends before its last vertex";
+                return false;
+            }
+            decodeColumns(m_bytes.data(), 0, n, m_plan, chunk.data());
+        } else {
+            for (std::size_t i = 0; i < n; ++i) {
+                if (!readItem(m_in, m_encoding, *m_vertex, m_values.data(), m_error)) {
+                    return false;
+                }
+                const std::vector<Property>& properties = m_vertex->properties;
+                for (std::size_t k = 0; k < properties.size(); ++k) {
+                    const int field = properties[k].field;
+                    if (field >= 0 && isSelected(m_wanted, static_cast<Field>(field))) {
+                        setFieldValue(chunk[i], static_cast<Field>(field), m_values[k]);
+                    }
+                }
+            }
+        }
+        m_done += n;
+        return true;
+    }
+
+private:
+    static formats::Scalar fastType(Scalar s) {
+        return static_cast<formats::Scalar>(static_cast<int>(s));
+    }
+
+    Encoding m_encoding = Encoding::Ascii;
+    std::vector<Element> m_elements;
+    const Element* m_vertex = nullptr;
+    std::vector<ColumnSource> m_plan; // binary little-endian vertices without lists
+    std::vector<unsigned char> m_bytes;
+    std::vector<double> m_values;
+    std::uint64_t m_done = 0;
+};
+
+} // namespace
+
+std::unique_ptr<PointWriter> plyWriter(const std::vector<Field>& fields, bool binary) {
+    return std::make_unique<PlyWriter>(fields, binary);
+}
+
+std::unique_ptr<PointReader> plyReader() {
+    return std::make_unique<PlyReader>();
 }
 
 } // namespace formats::io

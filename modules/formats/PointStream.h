@@ -1,0 +1,173 @@
+#pragma once
+
+// Point files chunk by chunk: a reader that hands out the points of a file a chunk at a time and
+// a writer that takes them so, whatever the file's size, in memory bounded by the chunk. The
+// whole-file read and write of Formats.h run through these, so a file written chunk by chunk is
+// byte for byte the one written from a whole point set. One object per file, used by one thread.
+
+#include "DataPoint.h"
+#include "Fields.h"
+#include "Formats.h"
+#include "InputFile.h"
+
+#include <cmath>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace formats {
+
+class PointWriter;
+namespace io {
+void writeStream(PointWriter& writer, std::ostream& out, const std::deque<DataPoint>& points);
+}
+
+// Points per chunk: enough that the work per chunk vanishes, few enough that a chunk of points
+// (450 kB) stays in the processor's cache while it is filled and emptied.
+constexpr std::size_t kChunkPoints = 1 << 13;
+
+class PointReader {
+public:
+    virtual ~PointReader() = default;
+    PointReader(const PointReader&) = delete;
+    PointReader& operator=(const PointReader&) = delete;
+
+    // PCD and PLY files tell their encoding once open.
+    Format format() const { return m_format; }
+    // The columns the file holds.
+    const FieldSelection& fields() const { return m_fields; }
+    // The number of points the header declares; none for CSV.
+    std::optional<std::uint64_t> count() const { return m_count; }
+    std::uint64_t size() const { return m_in.size(); }
+    virtual std::uint64_t position() const { return m_in.position(); }
+
+    // Replaces the chunk's contents with the next points, at most kChunkPoints of them. False
+    // when none are left, or when the file is damaged: then error() says why.
+    virtual bool next(std::vector<DataPoint>& chunk) = 0;
+    const std::string& error() const { return m_error; }
+
+protected:
+    PointReader() = default;
+    friend std::unique_ptr<PointReader> openReader(const std::string&, std::optional<Format>,
+                                                   const FieldSelection&, std::string&);
+    // Reads the header; false with m_error set.
+    virtual bool start(const std::string& path) = 0;
+    // What next() returns at the end of the points: false, with the error of a failed read.
+    bool finished();
+
+    InputFile m_in;
+    Format m_format = Format::PcdAscii;
+    FieldSelection m_fields = noFields();
+    FieldSelection m_wanted; // the columns to fill; others stay zero
+    std::optional<std::uint64_t> m_count;
+    std::string m_error;
+};
+
+// The format of the file's extension, or else the one its first bytes show (PCD when they show
+// none: the reader then says what is wrong).
+Format guessFormat(const std::string& path);
+
+// Opens a file in the format given, or else in that of its extension or its first bytes (as
+// read() does). Of the columns only those wanted are filled (the others are zero); a text file's
+// values are checked whether wanted or not. Null with the reason in error.
+std::unique_ptr<PointReader> openReader(const std::string& path, std::optional<Format> format,
+                                        const FieldSelection& wanted, std::string& error);
+
+// What a writer must know before the first point: the number of points (PCD, PLY and LAS
+// headers) and the bounds of the coordinates (LAS's scale and offset).
+struct Extent {
+    std::uint64_t count = 0;
+    double lo[3] = {0, 0, 0};
+    double hi[3] = {0, 0, 0};
+    std::uint64_t firstNotFinite = 0; // 1-based number of the first point with one; 0: none
+
+    void add(const DataPoint& p) {
+        const double v[3] = {p.x, p.y, p.z};
+        for (int k = 0; k < 3; ++k) {
+            if (!std::isfinite(v[k])) {
+                if (firstNotFinite == 0) {
+                    firstNotFinite = count + 1;
+                }
+            } else if (count == 0) {
+                lo[k] = hi[k] = v[k];
+            } else {
+                lo[k] = v[k] < lo[k] ? v[k] : lo[k];
+                hi[k] = v[k] > hi[k] ? v[k] : hi[k];
+            }
+        }
+        ++count;
+    }
+};
+
+// True when a file of the format needs the bounds before its points (LAS), or the count (every
+// format but CSV).
+bool needsBounds(Format format);
+bool needsCount(Format format);
+
+// The columns a file of the format written with these options holds (LAS adds its own).
+FieldSelection writtenFields(Format format, const WriteOptions& options);
+
+class PointWriter {
+public:
+    virtual ~PointWriter();
+    PointWriter(const PointWriter&) = delete;
+    PointWriter& operator=(const PointWriter&) = delete;
+
+    // Writes the points after those written before. False once writing failed (error()).
+    bool write(const DataPoint* points, std::size_t n);
+    // Completes the file and puts it under its name; the points written must be as many as the
+    // extent declared. A writer not finished leaves no file.
+    Outcome finish();
+    const std::string& error() const { return m_error; }
+
+protected:
+    PointWriter();
+    friend std::unique_ptr<PointWriter>
+    createWriter(const std::string&, Format, const WriteOptions&, const Extent&, std::string&);
+    friend void io::writeStream(PointWriter&, std::ostream&, const std::deque<DataPoint>&);
+    // The header, the points and the end of the file; each returns why it could not write.
+    virtual std::string begin(std::ostream& out) = 0;
+    virtual std::string put(const DataPoint* points, std::size_t n) = 0;
+    virtual std::string end() = 0;
+
+    Extent m_extent;
+
+private:
+    std::unique_ptr<class OutputFile> m_file;
+    Format m_format = Format::PcdAscii;
+    std::uint64_t m_written = 0;
+    std::string m_error;
+};
+
+// Creates the file (under a temporary name until finished) and writes its header. For formats
+// that need them the extent gives the count and the bounds; a LAS file of coordinates that are
+// not numbers is refused here. Null with the reason in error. PCD binary_compressed is the one
+// format whose writer holds every point's values (4 bytes a column), as its columns follow one
+// another and are compressed as one block; the format allows no more than 2 GB of them.
+std::unique_ptr<PointWriter> createWriter(const std::string& path, Format format,
+                                          const WriteOptions& options, const Extent& extent,
+                                          std::string& error);
+
+struct ConvertResult {
+    bool ok = false;
+    bool cancelled = false;
+    Format inputFormat = Format::PcdAscii;
+    std::string readError;  // the input could not be read
+    std::string writeError; // the output could not be written
+};
+
+// Reads the input and writes the output chunk by chunk, in bounded memory: the output's columns
+// (default: the input's), and only those, are carried. When the output needs the count or the
+// bounds before its points and the input's header does not give them, the input is read twice.
+// The output is byte for byte what write() makes of read()'s points. Progress is in bytes of the
+// input.
+ConvertResult convert(const std::string& input, std::optional<Format> inputFormat,
+                      const std::string& output, Format outputFormat,
+                      std::optional<FieldSelection> fields, const Progress& progress = {},
+                      const Cancel& cancel = {});
+
+} // namespace formats

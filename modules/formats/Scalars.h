@@ -1,0 +1,172 @@
+#pragma once
+
+// Typed values in the binary formats' records, and the plans by which readers move them into
+// point records and writers out of them: per chunk and column, one loop over the records, with
+// no call or branch per value. Internal to the formats module.
+
+#include "DataPoint.h"
+#include "Fields.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+#include <vector>
+
+namespace formats {
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the binary formats are read in the machine's byte order");
+
+enum class Scalar : std::uint8_t { Int8, Uint8, Int16, Uint16, Int32, Uint32, Float32, Float64 };
+
+template <class T> T loadAs(const unsigned char* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Where one column's values lie: the value of record i at offset + i * stride.
+struct ColumnSource {
+    std::size_t offset = 0;
+    std::size_t stride = 0;
+    Scalar type = Scalar::Float32;
+    Field field = Field::X;
+};
+
+namespace detail {
+
+// One column of n records into one member of the points, the value's type and the member's
+// known to the compiler: a tight loop per column and chunk.
+template <class T, class Member>
+void decodeInto(const unsigned char* at, std::size_t stride, std::size_t n, Member DataPoint::*m,
+                DataPoint* out) {
+    for (std::size_t i = 0; i < n; ++i, at += stride) {
+        out[i].*m = static_cast<Member>(loadAs<T>(at));
+    }
+}
+
+// The timestamp: whole values as they are (negative ones 0), real ones rounded as
+// timestampFromReal does.
+template <class T>
+void decodeTime(const unsigned char* at, std::size_t stride, std::size_t n, DataPoint* out) {
+    for (std::size_t i = 0; i < n; ++i, at += stride) {
+        const T v = loadAs<T>(at);
+        if constexpr (std::is_floating_point_v<T>) {
+            out[i].timestamp = timestampFromReal(static_cast<double>(v));
+        } else {
+            out[i].timestamp = v > 0 ? static_cast<std::uint64_t>(v) : 0;
+        }
+    }
+}
+
+template <class T>
+void decodeColumn(const unsigned char* at, std::size_t stride, std::size_t n, Field field,
+                  DataPoint* out) {
+    switch (field) {
+    case Field::X:
+        return decodeInto<T>(at, stride, n, &DataPoint::x, out);
+    case Field::Y:
+        return decodeInto<T>(at, stride, n, &DataPoint::y, out);
+    case Field::Z:
+        return decodeInto<T>(at, stride, n, &DataPoint::z, out);
+    case Field::Azimuth:
+        return decodeInto<T>(at, stride, n, &DataPoint::azimuth, out);
+    case Field::Elevation:
+        return decodeInto<T>(at, stride, n, &DataPoint::elevation, out);
+    case Field::Range:
+        return decodeInto<T>(at, stride, n, &DataPoint::range, out);
+    case Field::Intensity:
+        return decodeInto<T>(at, stride, n, &DataPoint::intensity, out);
+    case Field::Reflectance:
+        return decodeInto<T>(at, stride, n, &DataPoint::reflectance, out);
+    case Field::PulseShapeDeviation:
+        return decodeInto<T>(at, stride, n, &DataPoint::pulseShapeDeviation, out);
+    case Field::Timestamp:
+        return decodeTime<T>(at, stride, n, out);
+    }
+}
+
+} // namespace detail
+
+// Records first .. first + n - 1 of data into out[0 .. n - 1], which start as zero points. The
+// values are those setFieldValue stores.
+inline void decodeColumns(const unsigned char* data, std::size_t first, std::size_t n,
+                          const std::vector<ColumnSource>& plan, DataPoint* out) {
+    for (const ColumnSource& c : plan) {
+        const unsigned char* at = data + c.offset + first * c.stride;
+        switch (c.type) {
+        case Scalar::Int8:
+            detail::decodeColumn<std::int8_t>(at, c.stride, n, c.field, out);
+            break;
+        case Scalar::Uint8:
+            detail::decodeColumn<std::uint8_t>(at, c.stride, n, c.field, out);
+            break;
+        case Scalar::Int16:
+            detail::decodeColumn<std::int16_t>(at, c.stride, n, c.field, out);
+            break;
+        case Scalar::Uint16:
+            detail::decodeColumn<std::uint16_t>(at, c.stride, n, c.field, out);
+            break;
+        case Scalar::Int32:
+            detail::decodeColumn<std::int32_t>(at, c.stride, n, c.field, out);
+            break;
+        case Scalar::Uint32:
+            detail::decodeColumn<std::uint32_t>(at, c.stride, n, c.field, out);
+            break;
+        case Scalar::Float32:
+            detail::decodeColumn<float>(at, c.stride, n, c.field, out);
+            break;
+        case Scalar::Float64:
+            detail::decodeColumn<double>(at, c.stride, n, c.field, out);
+            break;
+        }
+    }
+}
+
+namespace detail {
+
+template <class Member>
+void encodeFloats(const DataPoint* points, std::size_t n, Member DataPoint::*m, char* to,
+                  std::size_t stride) {
+    for (std::size_t i = 0; i < n; ++i, to += stride) {
+        const float v = static_cast<float>(points[i].*m);
+        std::memcpy(to, &v, 4);
+    }
+}
+
+} // namespace detail
+
+// One column of the points as the binary PCD and PLY files store it: an F4 float, the timestamp
+// as a U4 kept within its range; the value of point i at to + i * stride.
+inline void encodeColumn(const DataPoint* points, std::size_t n, Field field, char* to,
+                         std::size_t stride) {
+    switch (field) {
+    case Field::X:
+        return detail::encodeFloats(points, n, &DataPoint::x, to, stride);
+    case Field::Y:
+        return detail::encodeFloats(points, n, &DataPoint::y, to, stride);
+    case Field::Z:
+        return detail::encodeFloats(points, n, &DataPoint::z, to, stride);
+    case Field::Azimuth:
+        return detail::encodeFloats(points, n, &DataPoint::azimuth, to, stride);
+    case Field::Elevation:
+        return detail::encodeFloats(points, n, &DataPoint::elevation, to, stride);
+    case Field::Range:
+        return detail::encodeFloats(points, n, &DataPoint::range, to, stride);
+    case Field::Intensity:
+        return detail::encodeFloats(points, n, &DataPoint::intensity, to, stride);
+    case Field::Reflectance:
+        return detail::encodeFloats(points, n, &DataPoint::reflectance, to, stride);
+    case Field::PulseShapeDeviation:
+        return detail::encodeFloats(points, n, &DataPoint::pulseShapeDeviation, to, stride);
+    case Field::Timestamp:
+        for (std::size_t i = 0; i < n; ++i, to += stride) {
+            const std::uint32_t v = timestampU4(points[i].timestamp);
+            std::memcpy(to, &v, 4);
+        }
+        return;
+    }
+}
+
+} // namespace formats
