@@ -372,12 +372,13 @@ TEST_F(Controller, UnknownClassWithTheRightStemIsAnUnknownReply) {
 TEST_F(Controller, AStrangersRepliesCompleteNothing) {
     CountingCallback cb;
     controller->SetMotionTimeout(0);
-    LoopbackPeer stranger("127.150.4.1");
+    // Shared with the responder, which the device's thread may still run after the test ends.
+    const auto stranger = std::make_shared<LoopbackPeer>("127.150.4.1");
     // The stranger answers first each time, on the same socket as the device.
-    device.setResponder([&](const std::string& d) -> std::vector<std::string> {
+    device.setResponder([this, stranger](const std::string& d) -> std::vector<std::string> {
         const unsigned short port = device.lastSenderPort();
-        stranger.sendTo("127.0.0.1", port, Reply("EA", d));
-        stranger.sendTo("127.0.0.1", port, "EBHPTG" + std::string(20, '\0'));
+        stranger->sendTo("127.0.0.1", port, Reply("EA", d));
+        stranger->sendTo("127.0.0.1", port, "EBHPTG" + std::string(20, '\0'));
         return {Reply("EE", d, Bytes({0x04}))};
     });
     EXPECT_EQ(controller->Stop(), NotHomed);

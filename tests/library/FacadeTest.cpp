@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 using namespace tavrel;
 using namespace testing_support;
 
@@ -131,16 +133,17 @@ TEST_F(Facade, StrangersAreCountedOnBothChannels) {
     SentovaEventManager events(device.address());
     ASSERT_TRUE(device.waitForDatagrams(2));
     const unsigned short managerPort = device.lastSenderPort();
-    LoopbackPeer stranger("127.150.5.1");
-    stranger.sendTo("127.0.0.1", managerPort, "EAERST");
+    // Shared with the responder, which the device's thread may still run after the test ends.
+    const auto stranger = std::make_shared<LoopbackPeer>("127.150.5.1");
+    stranger->sendTo("127.0.0.1", managerPort, "EAERST");
     device.answerAll("EE", Bytes({0x07}));
     // The device's own reply comes after the stranger's early one.
     EXPECT_EQ(events.ResetEvents(), 7);
     EXPECT_EQ(events.GetRefusedSenderCount(), 1u);
     EXPECT_EQ(sentova->GetRefusedSenderCount(), 0u);
 
-    device.setResponder([&](const std::string& d) -> std::vector<std::string> {
-        stranger.sendTo("127.0.0.1", device.lastSenderPort(), Reply("EA", d));
+    device.setResponder([this, stranger](const std::string& d) -> std::vector<std::string> {
+        stranger->sendTo("127.0.0.1", device.lastSenderPort(), Reply("EA", d));
         return {Reply("EE", d, Bytes({0x07}))};
     });
     EXPECT_EQ(sentova->Stop(), 7);
