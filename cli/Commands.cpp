@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "McapOutput.h"
 #include "Recording.h"
 
 #include "Failure.h"
@@ -6,6 +7,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace cli {
@@ -90,6 +92,13 @@ int runConvert(const ConvertOptions& o) {
     if (o.frame && !isRecording(o.input)) {
         usageError("--frame reads a recording (.pcap, .pcapng), not '" + o.input + "'");
     }
+    if (o.inputFormat.empty() && isRecording(o.input) && o.output.mcap) {
+        writeRecordingMcap(o.input, o.output.path, o.frame, o.output.mcapOptions);
+        if (terminal) {
+            std::fprintf(stderr, "\r\x1b[K");
+        }
+        return kSuccess;
+    }
     if (o.inputFormat.empty() && isRecording(o.input)) {
         const std::deque<DataPoint> points = readRecordingPoints(o.input, o.frame);
         if (terminal) {
@@ -124,6 +133,17 @@ int runConvert(const ConvertOptions& o) {
     }
     if (!in.ok) {
         failed("cannot read '" + o.input + "': " + in.error);
+    }
+    if (o.output.mcap) {
+        // A point file holds no capture time: the file's own time stands for it.
+        struct stat st {};
+        const std::uint64_t modified =
+            ::stat(o.input.c_str(), &st) == 0 && st.st_mtim.tv_sec >= 0
+                ? static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
+                      static_cast<std::uint64_t>(st.st_mtim.tv_nsec)
+                : 0;
+        writePointsMcap(o.output.path, in.points, modified, o.output.mcapOptions);
+        return kSuccess;
     }
     writePoints(o.output, in.points, o.fields.value_or(in.fields), terminal);
     return kSuccess;

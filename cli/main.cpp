@@ -293,6 +293,10 @@ int run(int argc, char** argv) {
     std::optional<std::uint64_t> convertFrame;
     convert->add_option("--frame", convertFrame,
                         "Of a recording (.pcap, .pcapng): only this scan frame (0-based)");
+    std::string compression = "zstd";
+    convert->add_option("--compression", compression, "MCAP chunk compression: zstd or none")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"zstd", "none"}));
     convert->add_flag("--force", force, "Replace an existing file");
     convert->add_flag("-q,--quiet", quiet, "No progress line");
 
@@ -417,6 +421,7 @@ int run(int argc, char** argv) {
         o.fields = parseFields(fields);
         o.frame = convertFrame;
         o.output = chooseOutput(output, formatName, force);
+        sentova::mcap::compressionFromName(compression, o.output.mcapOptions.compression);
         o.quiet = quiet;
         return runConvert(o);
     }
