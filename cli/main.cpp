@@ -268,8 +268,14 @@ int run(int argc, char** argv) {
                   "laser stream) to a pcap file for Wireshark or a replay; starts the laser "
                   "stream and stops it at the end; Ctrl-C stops and keeps the file");
     addAddress(record, address);
-    record->add_option("-o,--output", recordOutput, "The capture file to write (.pcap)")
+    record->add_option("-o,--output", recordOutput, "The file to write (.pcap, or .mcap)")
         ->required();
+    std::string recordFormat;
+    record
+        ->add_option("--format", recordFormat,
+                     "pcap (default), or mcap: point clouds per scan frame and the traffic as "
+                     "log (default: mcap for a .mcap name)")
+        ->check(CLI::IsMember({"pcap", "mcap"}));
     record->add_option("--seconds", recordSeconds, "Stop after this many seconds")
         ->check(CLI::PositiveNumber);
     recordLaser.add(record);
@@ -398,10 +404,11 @@ int run(int argc, char** argv) {
     }
     if (*record) {
         checkAddress(address);
-        checkRecordOutput(recordOutput, force);
+        const bool recordMcap = checkRecordOutput(recordOutput, recordFormat, force);
         RecordOptions o;
         o.address = address;
         o.output = recordOutput;
+        o.mcap = recordMcap;
         o.port = recordLaser.port;
         o.model = recordLaser.askedModel();
         o.laser = recordLaser.settings();

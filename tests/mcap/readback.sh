@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The tool's MCAP files read back by MCAP's own TypeScript reader (@mcap/core, installed into
-# this folder by tools/setup.sh): a recording with zstd and uncompressed chunks, and a point file.
-# Usage: readback.sh SENTOVA MCAP_FIXTURE
+# this folder by tools/setup.sh): a recording with zstd and uncompressed chunks, a point file,
+# and, given the simulator, `sentova record --format mcap` from it.
+# Usage: readback.sh SENTOVA MCAP_FIXTURE [SENTOVA_SIM]
 # Exits 77 (skipped) when the reader is not installed.
 set -euo pipefail
-tool=$1 fixture=$2
+tool=$1 fixture=$2 sim=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 
 if ! command -v node >/dev/null || [ ! -d "$here/node_modules/@mcap/core" ]; then
@@ -12,7 +13,12 @@ if ! command -v node >/dev/null || [ ! -d "$here/node_modules/@mcap/core" ]; the
   exit 77
 fi
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+simpid=
+cleanup() {
+  [ -n "$simpid" ] && kill "$simpid" 2>/dev/null && wait "$simpid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
 
 "$fixture" recording "$work"
 "$tool" convert "$work/recording.pcap" "$work/zstd.mcap" --quiet
@@ -26,3 +32,15 @@ node "$here/check.mjs" "$work/plain.MCAP" "$work/recording.json"
 "$tool" convert "$work/points.csv" "$work/points.mcap" --quiet
 "$fixture" points "$work/points.csv" "$work/points.json"
 node "$here/check.mjs" "$work/points.mcap" "$work/points.json"
+
+[ -n "$sim" ] || exit 0
+address=127.86.$(( $$ / 250 % 250 + 1 )).$(( $$ % 250 + 1 ))
+port=$(( 10000 + $$ % 20000 ))
+"$sim" --address "$address" --model LX30 --home-time 50 --quiet 2>/dev/null &
+simpid=$!
+for _ in $(seq 50); do "$tool" info "$address" >/dev/null 2>&1 && break; sleep 0.1; done
+"$tool" home "$address"
+"$tool" record "$address" -o "$work/live.mcap" --port "$port" --scan full --lines 10 --speed 10 \
+  --seconds 2 --quiet
+[ -z "$(find "$work" -name 'live.mcap?*')" ] || { echo "temporary files left beside live.mcap" >&2; exit 1; }
+node "$here/check.mjs" "$work/live.mcap" --recorded
