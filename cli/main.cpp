@@ -428,6 +428,9 @@ int run(int argc, char** argv) {
         o.fields = parseFields(fields);
         o.frame = convertFrame;
         o.output = chooseOutput(output, formatName, force);
+        if (o.output.mcap && o.fields) {
+            usageError("--fields does not apply to MCAP: its point clouds carry every field");
+        }
         sentova::mcap::compressionFromName(compression, o.output.mcapOptions.compression);
         o.quiet = quiet;
         return runConvert(o);
