@@ -4,6 +4,7 @@
 
 #include "Failure.h"
 #include "Report.h"
+#include "SentovaMcap/Reader.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -88,6 +89,19 @@ int runConvert(const ConvertOptions& o) {
             std::fprintf(stderr, "\rreading %s: %3.0f%%\x1b[K", o.input.c_str(),
                          total == 0 ? 100.0 : 100.0 * static_cast<double>(done) / total);
         };
+    }
+    if (o.inputFormat == "mcap" || (o.inputFormat.empty() && isMcap(o.input))) {
+        const sentova::mcap::PointCloudRead in = sentova::mcap::readPointClouds(o.input);
+        if (!in.ok) {
+            failed("cannot read '" + o.input + "': " + in.error);
+        }
+        // The point clouds carry every field.
+        formats::FieldSelection every = formats::noFields();
+        for (int f = 0; f < formats::kFieldCount; ++f) {
+            formats::setSelected(every, static_cast<formats::Field>(f), true);
+        }
+        writePoints(o.output, in.points, o.fields.value_or(every), terminal);
+        return kSuccess;
     }
     if (o.frame && !isRecording(o.input)) {
         usageError("--frame reads a recording (.pcap, .pcapng), not '" + o.input + "'");

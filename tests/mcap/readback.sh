@@ -32,6 +32,10 @@ node "$here/check.mjs" "$work/plain.MCAP" "$work/recording.json"
 "$tool" convert "$work/points.csv" "$work/points.mcap" --quiet
 "$fixture" points "$work/points.csv" "$work/points.json"
 node "$here/check.mjs" "$work/points.mcap" "$work/points.json"
+# Our own files read back by the tool give the recording's points again.
+"$tool" convert "$work/zstd.mcap" "$work/back.csv" --quiet \
+  --fields x,y,z,az,el,range,amplitude,reflectance,pulseShapeDeviation,timestamp
+cmp "$work/points.csv" "$work/back.csv"
 
 [ -n "$sim" ] || exit 0
 address=127.86.$(( $$ / 250 % 250 + 1 )).$(( $$ % 250 + 1 ))
