@@ -2,6 +2,7 @@
 
 #include "Failure.h"
 #include "ObservationPoint.h"
+#include "OutputFile.h"
 #include "Sentova/CommandTable.h"
 #include "Sentova/Protocol.h"
 #include "SentovaMcap/ScanFile.h"
@@ -79,6 +80,24 @@ std::vector<LogEntry> readTraffic(const std::string& path) {
     return log;
 }
 
+// Writes through a temporary file renamed into place when complete, as the point formats are
+// written: a failure leaves no partial file and an existing one as it was.
+template <class Write> void committed(const std::string& output, Write&& write) {
+    formats::OutputFile file(output);
+    std::string error;
+    if (!file.open(error)) {
+        failed("cannot write '" + output + "': " + error);
+    }
+    try {
+        write(file.writtenPath());
+    } catch (const sentova::mcap::McapError& e) {
+        failed(e.what());
+    }
+    if (!file.commit(error)) {
+        failed("cannot write '" + output + "': " + error);
+    }
+}
+
 } // namespace
 
 bool isMcap(const std::string& path) {
@@ -117,8 +136,9 @@ std::uint64_t writeRecordingMcap(const std::string& input, const std::string& ou
     } catch (const sentova::pcap::CaptureError& e) {
         failed(e.what());
     }
-    try {
-        sentova::mcap::ScanFile file(output, options);
+    std::uint64_t messages = 0;
+    committed(output, [&](const std::string& path) {
+        sentova::mcap::ScanFile file(path, options);
         std::size_t nextLog = 0;
         const auto logUntil = [&](std::uint64_t micros) {
             for (; nextLog < log.size() && log[nextLog].timeMicros <= micros; ++nextLog) {
@@ -166,21 +186,18 @@ std::uint64_t writeRecordingMcap(const std::string& input, const std::string& ou
         }
         logUntil(frame ? 0 : UINT64_MAX);
         file.close();
-        return file.pointMessages();
-    } catch (const sentova::mcap::McapError& e) {
-        failed(e.what());
-    }
+        messages = file.pointMessages();
+    });
+    return messages;
 }
 
 void writePointsMcap(const std::string& output, const std::deque<DataPoint>& points,
                      std::uint64_t timeNanos, const sentova::mcap::WriterOptions& options) {
-    try {
-        sentova::mcap::ScanFile file(output, options);
+    committed(output, [&](const std::string& path) {
+        sentova::mcap::ScanFile file(path, options);
         file.addPoints(points, 0, points.size(), timeNanos);
         file.close();
-    } catch (const sentova::mcap::McapError& e) {
-        failed(e.what());
-    }
+    });
 }
 
 } // namespace cli

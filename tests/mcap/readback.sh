@@ -32,6 +32,12 @@ node "$here/check.mjs" "$work/plain.MCAP" "$work/recording.json"
 "$tool" convert "$work/points.csv" "$work/points.mcap" --quiet
 "$fixture" points "$work/points.csv" "$work/points.json"
 node "$here/check.mjs" "$work/points.mcap" "$work/points.json"
+# A conversion that fails leaves no file behind, nor a temporary one.
+if "$tool" convert "$work/recording.pcap" "$work/none.mcap" --frame 99 --quiet 2>/dev/null; then
+  echo "a frame the recording does not hold was converted" >&2
+  exit 1
+fi
+[ -z "$(find "$work" -name 'none.mcap*')" ] || { echo "a failed conversion left a file" >&2; exit 1; }
 # Our own files read back by the tool give the recording's points again.
 "$tool" convert "$work/zstd.mcap" "$work/back.csv" --quiet \
   --fields x,y,z,az,el,range,amplitude,reflectance,pulseShapeDeviation,timestamp
