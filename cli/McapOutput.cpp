@@ -4,6 +4,7 @@
 #include "ObservationPoint.h"
 #include "OutputFile.h"
 #include "Sentova/CommandTable.h"
+#include "Sentova/LaserPacket.h"
 #include "Sentova/Protocol.h"
 #include "SentovaMcap/ScanFile.h"
 #include "SentovaPcap/CapturePoints.h"
@@ -64,7 +65,13 @@ std::vector<LogEntry> readTraffic(const std::string& path) {
     const sentova::pcap::LaserFilter laser = survey.filter();
     std::vector<LogEntry> log;
     for (const sentova::pcap::Datagram& t : traffic) {
-        if (laser.deviceAddress != 0 && laser.accepts(t)) {
+        // Laser data of another source than the device is no traffic either; a reply is told
+        // from it by its code.
+        const bool reply =
+            !codeOf(t.bytes).empty() &&
+            t.bytes.compare(0, tavrel::protocol::kCodeLength, tavrel::kLaserHeader) != 0;
+        if ((laser.deviceAddress != 0 && laser.accepts(t)) ||
+            (sentova::pcap::isLaserCandidate(t) && !reply)) {
             continue;
         }
         const bool toDevice = t.destinationPort == tavrel::protocol::kCommandPort;

@@ -19,6 +19,7 @@ namespace {
 
 constexpr std::uint32_t kDevice = 0x0a000002;
 constexpr std::uint32_t kHost = 0x0a000001;
+constexpr std::uint32_t kOtherSource = 0x0a000003; // another laser source, less busy
 constexpr std::uint16_t kCommandSocket = 40000;
 
 std::string number(double v) {
@@ -41,6 +42,7 @@ struct Expected {
     };
     std::vector<Frame> frames;
     std::vector<std::pair<std::uint64_t, std::string>> logs; // time, text the message begins with
+    unsigned minimumChunks = 1;
 };
 
 void writeExpected(const std::string& path, const Expected& e) {
@@ -56,11 +58,12 @@ void writeExpected(const std::string& path, const Expected& e) {
     for (std::size_t i = 0; i < e.logs.size(); ++i)
         out << (i ? "," : "") << "\n{\"time\":\"" << e.logs[i].first
             << "\",\"begins\":" << sentova::mcap::jsonString(e.logs[i].second) << "}";
-    out << "]}\n";
+    out << "],\n\"minimumChunks\":" << e.minimumChunks << "}\n";
 }
 
-// Four frames of a raster between stream start and stop, with the commands around them, and
-// the device refusing one command.
+// Frames of a raster between stream start and stop, more than one chunk holds, with the
+// commands around them, the device refusing one command, and laser data of another source
+// that is neither points nor traffic.
 int recording(const std::string& dir) {
     const std::string pcapPath = dir + "/recording.pcap";
     Expected expected;
@@ -82,7 +85,7 @@ int recording(const std::string& dir) {
                 "reply EARRBE");
         std::uint32_t stamp = 4294960000u; // the device's count wraps inside the first frame
         std::vector<tavrel::LaserRecord> records(30);
-        for (unsigned frame = 0; frame < 4; ++frame) {
+        for (unsigned frame = 0; frame < 48; ++frame) {
             for (unsigned line = 0; line < 6; ++line) {
                 for (unsigned d = 0; d < 8; ++d) {
                     for (unsigned r = 0; r < records.size(); ++r) {
@@ -99,6 +102,10 @@ int recording(const std::string& dir) {
                     time += 1200;
                     const std::string p = tavrel::encodeLaserPacket(records);
                     w.write(time, kDevice, 4365, kHost, 4366, p.data(), p.size());
+                    if (frame == 1 && line == 0 && d < 2) {
+                        const std::string q = tavrel::encodeLaserPacket(records, d == 0);
+                        w.write(time, kOtherSource, 4365, kHost, 4366, q.data(), q.size());
+                    }
                 }
             }
         }
@@ -124,6 +131,7 @@ int recording(const std::string& dir) {
         frames[f.index].timeNanos = f.lastArrivalMicros * 1000;
         expected.frames.push_back(std::move(frames[f.index]));
     }
+    expected.minimumChunks = 2;
     writeExpected(dir + "/recording.json", expected);
     return 0;
 }
