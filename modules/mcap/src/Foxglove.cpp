@@ -10,19 +10,10 @@ namespace {
 const char* const kTimeSchema =
     R"({"type":"object","title":"time","properties":{"sec":{"type":"integer","minimum":0},"nsec":{"type":"integer","minimum":0,"maximum":999999999}})";
 
-void appendLittle(std::string& out, const void* value, std::size_t size) {
-    // Every machine this builds for is little-endian, as the data must be.
-    out.append(static_cast<const char*>(value), size);
-}
-
-void appendFloat64(std::string& out, double v) {
-    appendLittle(out, &v, sizeof v);
-}
-void appendFloat32(std::string& out, float v) {
-    appendLittle(out, &v, sizeof v);
-}
-void appendUint32(std::string& out, std::uint32_t v) {
-    appendLittle(out, &v, sizeof v);
+// Every machine this builds for is little-endian, as the data must be.
+template <class T> char* put(char* out, T value) {
+    std::memcpy(out, &value, sizeof value);
+    return out + sizeof value;
 }
 
 std::string timeJson(std::uint64_t nanos) {
@@ -69,45 +60,47 @@ const std::string& logSchema() {
 std::string base64(const std::string& bytes) {
     static const char* const kAlphabet =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::string text((bytes.size() + 2) / 3 * 4, '=');
+    char* out = text.data();
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     std::size_t i = 0;
     for (; i + 3 <= bytes.size(); i += 3) {
         const std::uint32_t v = (p[i] << 16) | (p[i + 1] << 8) | p[i + 2];
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += kAlphabet[(v >> 6) & 63];
-        out += kAlphabet[v & 63];
+        *out++ = kAlphabet[v >> 18];
+        *out++ = kAlphabet[(v >> 12) & 63];
+        *out++ = kAlphabet[(v >> 6) & 63];
+        *out++ = kAlphabet[v & 63];
     }
     const std::size_t rest = bytes.size() - i;
     if (rest > 0) {
         const std::uint32_t v = (p[i] << 16) | (rest == 2 ? p[i + 1] << 8 : 0);
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
-        out += '=';
+        *out++ = kAlphabet[v >> 18];
+        *out++ = kAlphabet[(v >> 12) & 63];
+        if (rest == 2)
+            *out = kAlphabet[(v >> 6) & 63];
     }
-    return out;
+    return text;
 }
 
 std::string packPoints(const std::deque<DataPoint>& points, std::size_t begin, std::size_t end) {
-    std::string data;
-    data.reserve((end - begin) * kPointStride);
+    static_assert(3 * sizeof(double) + 6 * sizeof(float) + sizeof(std::uint32_t) == kPointStride,
+                  "the fields fill a point exactly");
+    std::string data((end - begin) * kPointStride, '\0');
+    char* out = data.data();
     for (std::size_t i = begin; i < end; ++i) {
         const DataPoint& p = points[i];
-        appendFloat64(data, p.x);
-        appendFloat64(data, p.y);
-        appendFloat64(data, p.z);
-        appendFloat32(data, p.intensity);
-        appendFloat32(data, p.range);
-        appendFloat32(data, p.azimuth);
-        appendFloat32(data, p.elevation);
-        appendFloat32(data, p.reflectance);
-        appendFloat32(data, p.pulseShapeDeviation);
+        out = put(out, p.x);
+        out = put(out, p.y);
+        out = put(out, p.z);
+        out = put(out, p.intensity);
+        out = put(out, p.range);
+        out = put(out, p.azimuth);
+        out = put(out, p.elevation);
+        out = put(out, p.reflectance);
+        out = put(out, p.pulseShapeDeviation);
         // The device counts time in 32 bits; a wider value comes only from a file's real
         // number and keeps its low bits, as the device's own wrap would.
-        appendUint32(data, static_cast<std::uint32_t>(p.timestamp));
+        out = put(out, static_cast<std::uint32_t>(p.timestamp));
     }
     return data;
 }
