@@ -251,7 +251,8 @@ int run(int argc, char** argv) {
         ->check(CLI::PositiveNumber)
         ->excludes(pointsOption);
     capture->add_option("--format", formatName,
-                        "File format (default: from the extension): " + formatNames());
+                        "File format (default: from the extension): " + formatNames() +
+                            ", mcap (one message)");
     capture->add_option("--fields", fields,
                         "Columns to write, comma-separated (default as the viewer saves): " +
                             fieldNames());
@@ -291,9 +292,10 @@ int run(int argc, char** argv) {
     convert->add_option("input", input, "The file to read")->required();
     convert->add_option("output", output, "The file to write")->required();
     convert->add_option("--format", formatName,
-                        "Output format (default: from the extension): " + formatNames());
+                        "Output format (default: from the extension): " + formatNames() + ", mcap");
     convert->add_option("--from", inputFormat,
-                        "Input format (default: from the extension or the content)");
+                        "Input format (default: from the extension or the content; mcap reads "
+                        "the point clouds of an MCAP file)");
     convert->add_option("--fields", fields,
                         "Columns to write (default: the input's): " + fieldNames());
     std::optional<std::uint64_t> convertFrame;
@@ -399,6 +401,9 @@ int run(int argc, char** argv) {
         }
         o.fields = parseFields(fields);
         o.output = chooseOutput(output, formatName, force);
+        if (o.output.mcap && o.fields) {
+            usageError("--fields does not apply to MCAP: its point clouds carry every field");
+        }
         o.quiet = quiet;
         return runCapture(std::move(o));
     }
