@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace sentova::mcap;
 using testing_support::readAll;
 using testing_support::ScratchDir;
@@ -130,6 +132,20 @@ TEST(McapReader, DamagedOrForeignInputIsAnErrorNotAReadOutOfBounds) {
         huge[kMagic.size() + 1 + i] = '\xff';
     EXPECT_EQ(readPointCloudBytes(huge).error, "a record runs past the end of the file");
     EXPECT_FALSE(readPointClouds((dir / "missing.mcap").string()).ok);
+}
+
+TEST(McapReader, RandomDamageGivesPointsOrAnErrorAndNothingElse) {
+    ScratchDir dir("mcap_read");
+    const std::string good = readAll(writeFile(dir, somePoints(400), Compression::Zstd));
+    std::mt19937 random(29);
+    std::uniform_int_distribution<std::size_t> at(0, good.size() - 1);
+    for (int round = 0; round < 300; ++round) {
+        std::string bad = good;
+        for (int k = 0; k < 1 + round % 4; ++k)
+            bad[at(random)] = static_cast<char>(random());
+        const PointCloudRead r = readPointCloudBytes(bad);
+        EXPECT_TRUE(r.ok || (!r.error.empty() && r.points.empty())) << round;
+    }
 }
 
 TEST(McapReader, Base64IsCheckedAsItIsDecoded) {

@@ -17,8 +17,9 @@ namespace mcap {
 
 namespace {
 
-// A chunk may claim any size; more than this is taken for damage.
-constexpr std::uint64_t kMaxChunkBytes = 1ull << 32;
+// A chunk may claim any size; more than this is taken for damage (ours hold at most one
+// message of a million points, about 70 MB).
+constexpr std::uint64_t kMaxChunkBytes = 1ull << 30;
 
 struct Bad {
     std::string what;
