@@ -1,13 +1,16 @@
 #include "Commands.h"
+#include "McapOutput.h"
 #include "Recording.h"
 
 #include "Failure.h"
 #include "Report.h"
+#include "SentovaMcap/Reader.h"
 
 #include "PointStream.h"
 
 #include <cstdio>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace cli {
@@ -89,14 +92,35 @@ int runConvert(const ConvertOptions& o) {
                          total == 0 ? 100.0 : 100.0 * static_cast<double>(done) / total);
         };
     }
+    const auto endProgress = [terminal] {
+        if (terminal) {
+            std::fprintf(stderr, "\r\x1b[K");
+        }
+    };
+    if (o.inputFormat == "mcap" || (o.inputFormat.empty() && isMcap(o.input))) {
+        const sentova::mcap::PointCloudRead in = sentova::mcap::readPointClouds(o.input);
+        if (!in.ok) {
+            failed("cannot read '" + o.input + "': " + in.error);
+        }
+        // The point clouds carry every field.
+        formats::FieldSelection every = formats::noFields();
+        for (int f = 0; f < formats::kFieldCount; ++f) {
+            formats::setSelected(every, static_cast<formats::Field>(f), true);
+        }
+        writePoints(o.output, in.points, o.fields.value_or(every), terminal);
+        return kSuccess;
+    }
     if (o.frame && !isRecording(o.input)) {
         usageError("--frame reads a recording (.pcap, .pcapng), not '" + o.input + "'");
     }
     if (o.inputFormat.empty() && isRecording(o.input)) {
-        const std::deque<DataPoint> points = readRecordingPoints(o.input, o.frame);
-        if (terminal) {
-            std::fprintf(stderr, "\r\x1b[K");
+        if (o.output.mcap) {
+            writeRecordingMcap(o.input, o.output.path, o.frame, o.output.mcapOptions);
+            endProgress();
+            return kSuccess;
         }
+        const std::deque<DataPoint> points = readRecordingPoints(o.input, o.frame);
+        endProgress();
         writePoints(o.output, points,
                     o.fields.value_or(formats::forModel(formats::FieldSelection{}, LIDAR_GENERIC)),
                     terminal);
@@ -109,23 +133,42 @@ int runConvert(const ConvertOptions& o) {
             usageError("unknown format '" + o.inputFormat + "' (formats: " + formatNames() + ")");
         }
     }
+    const auto readFailed = [&o](formats::Format guessed, const std::string& error) {
+        std::error_code ignored;
+        if (o.inputFormat.empty() && !formats::formatFromExtension(o.input) &&
+            std::filesystem::is_regular_file(o.input, ignored)) {
+            // The format was a guess from the first bytes: say so, and how to name it.
+            failed("cannot read '" + o.input + "' as " + formats::formatInfo(guessed).name +
+                   ", the format its content suggests (its extension names none; --from "
+                   "chooses one): " +
+                   error);
+        }
+        failed("cannot read '" + o.input + "': " + error);
+    };
+    if (o.output.mcap) {
+        // Messages of at most a million points each, from the whole file.
+        const formats::ReadResult in =
+            from ? formats::read(o.input, *from, progress) : formats::read(o.input, progress);
+        endProgress();
+        if (!in.ok) {
+            readFailed(in.format, in.error);
+        }
+        // A point file holds no capture time: the file's own time stands for it.
+        struct stat st {};
+        const std::uint64_t modified =
+            ::stat(o.input.c_str(), &st) == 0 && st.st_mtim.tv_sec >= 0
+                ? static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
+                      static_cast<std::uint64_t>(st.st_mtim.tv_nsec)
+                : 0;
+        writePointsMcap(o.output.path, in.points, modified, o.output.mcapOptions);
+        return kSuccess;
+    }
     // Chunk by chunk: the memory needed does not grow with the file.
     const formats::ConvertResult r =
         formats::convert(o.input, from, o.output.path, o.output.format, o.fields, progress);
-    if (terminal) {
-        std::fprintf(stderr, "\r\x1b[K");
-    }
-    std::error_code ignored;
-    if (!r.readError.empty() && o.inputFormat.empty() && !formats::formatFromExtension(o.input) &&
-        std::filesystem::is_regular_file(o.input, ignored)) {
-        // The format was a guess from the first bytes: say so, and how to name it.
-        failed("cannot read '" + o.input + "' as " + formats::formatInfo(r.inputFormat).name +
-               ", the format its content suggests (its extension names none; --from chooses "
-               "one): " +
-               r.readError);
-    }
+    endProgress();
     if (!r.readError.empty()) {
-        failed("cannot read '" + o.input + "': " + r.readError);
+        readFailed(r.inputFormat, r.readError);
     }
     if (!r.ok) {
         failed("cannot write '" + o.output.path + "': " + r.writeError);

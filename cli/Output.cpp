@@ -1,8 +1,10 @@
 #include "Output.h"
 
 #include "Failure.h"
+#include "McapOutput.h"
 #include "OutputFile.h"
 
+#include <chrono>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -28,17 +30,20 @@ std::string fieldNames() {
 Destination chooseOutput(const std::string& path, const std::string& formatName, bool force) {
     Destination out;
     out.path = path;
-    if (!formatName.empty()) {
+    if (formatName == "mcap" || (formatName.empty() && isMcap(path))) {
+        out.mcap = true;
+    } else if (!formatName.empty()) {
         const std::optional<formats::Format> f = formats::formatFromName(formatName);
         if (!f) {
-            usageError("unknown format '" + formatName + "' (formats: " + formatNames() + ")");
+            usageError("unknown format '" + formatName + "' (formats: " + formatNames() +
+                       ", mcap)");
         }
         out.format = *f;
     } else {
         const std::optional<formats::Format> f = formats::formatFromExtension(path);
         if (!f) {
             usageError("cannot tell the format of '" + path +
-                       "' from its extension: give --format (" + formatNames() + ")");
+                       "' from its extension: give --format (" + formatNames() + ", mcap)");
         }
         out.format = *f;
     }
@@ -79,6 +84,13 @@ std::optional<formats::FieldSelection> parseFields(const std::string& list) {
 
 void writePoints(const Destination& output, const std::deque<DataPoint>& points,
                  const formats::FieldSelection& fields, bool show) {
+    if (output.mcap) {
+        const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+            std::chrono::system_clock::now().time_since_epoch());
+        writePointsMcap(output.path, points, static_cast<std::uint64_t>(now.count()),
+                        output.mcapOptions);
+        return;
+    }
     formats::WriteOptions options;
     options.fields = fields;
     formats::Progress progress;

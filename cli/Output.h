@@ -5,6 +5,7 @@
 // cannot be written.
 
 #include "Formats.h"
+#include "SentovaMcap/Writer.h"
 
 #include <optional>
 #include <string>
@@ -14,10 +15,13 @@ namespace cli {
 struct Destination {
     std::string path;
     formats::Format format = formats::Format::PcdAscii;
+    // An MCAP file (named "mcap" or by the extension .mcap) instead of a point format.
+    bool mcap = false;
+    sentova::mcap::WriterOptions mcapOptions;
 };
 
-// The format named by --format (empty: from the path's extension). Usage errors for an unknown
-// name or extension, and for an existing file without force.
+// The format named by --format (empty: from the path's extension; "mcap" or .mcap for MCAP). Usage
+// errors for an unknown name or extension, and for an existing file without force.
 Destination chooseOutput(const std::string& path, const std::string& formatName, bool force);
 
 // Throws Failure(1) when no file can be created beside path (a missing folder, no permission).
@@ -30,7 +34,8 @@ std::optional<formats::FieldSelection> parseFields(const std::string& list);
 std::string formatNames();
 std::string fieldNames();
 
-// Writes the points; a progress line on standard error when show is set. Throws Failure(1).
+// Writes the points (as one MCAP message logged now, for an MCAP file); a progress line on standard
+// error when show is set. Throws Failure(1).
 void writePoints(const Destination& output, const std::deque<DataPoint>& points,
                  const formats::FieldSelection& fields, bool show);
 

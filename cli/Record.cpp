@@ -2,6 +2,7 @@
 
 #include "Failure.h"
 #include "Interrupt.h"
+#include "McapOutput.h"
 #include "OutputFile.h"
 
 #include "Sentova/SentovaGrabber.h"
@@ -9,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -37,14 +39,16 @@ std::string megabytes(std::uint64_t bytes) {
 
 } // namespace
 
-void checkRecordOutput(const std::string& path, bool force) {
-    if (!endsWith(path, ".pcap")) {
+bool checkRecordOutput(const std::string& path, const std::string& format, bool force) {
+    const bool mcap = format == "mcap" || (format.empty() && isMcap(path));
+    if (!mcap && !endsWith(path, ".pcap")) {
         usageError("'" + path + "' is not a .pcap file name (record writes pcap captures)");
     }
     struct stat st {};
     if (!force && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
         usageError("'" + path + "' exists: give --force to replace it");
     }
+    return mcap;
 }
 
 int runRecord(RecordOptions o) {
@@ -54,9 +58,18 @@ int runRecord(RecordOptions o) {
     if (!file.open(error)) {
         failed("cannot write '" + o.output + "': " + error);
     }
+    // Never committed: removed when done.
+    std::unique_ptr<formats::OutputFile> traffic;
+    if (o.mcap) {
+        traffic = std::make_unique<formats::OutputFile>(o.output + ".pcap");
+        if (!traffic->open(error)) {
+            failed("cannot write beside '" + o.output + "': " + error);
+        }
+    }
+    const std::string capturePath = o.mcap ? traffic->writtenPath() : file.writtenPath();
     std::shared_ptr<sentova::pcap::Recorder> recorder;
     try {
-        recorder = std::make_shared<sentova::pcap::Recorder>(file.writtenPath());
+        recorder = std::make_shared<sentova::pcap::Recorder>(capturePath);
     } catch (const sentova::pcap::CaptureError& e) {
         failed(std::string("cannot write '") + o.output + "': " + e.what());
     }
@@ -153,6 +166,9 @@ int runRecord(RecordOptions o) {
     if (status.failed) {
         file.discard();
         failed(status.error);
+    }
+    if (o.mcap) {
+        writeRecordingMcap(capturePath, file.writtenPath(), std::nullopt, {});
     }
     if (!file.commit(error)) {
         failed("cannot write '" + o.output + "': " + error);

@@ -251,7 +251,8 @@ int run(int argc, char** argv) {
         ->check(CLI::PositiveNumber)
         ->excludes(pointsOption);
     capture->add_option("--format", formatName,
-                        "File format (default: from the extension): " + formatNames());
+                        "File format (default: from the extension): " + formatNames() +
+                            ", mcap (one message)");
     capture->add_option("--fields", fields,
                         "Columns to write, comma-separated (default as the viewer saves): " +
                             fieldNames());
@@ -268,8 +269,14 @@ int run(int argc, char** argv) {
                   "laser stream) to a pcap file for Wireshark or a replay; starts the laser "
                   "stream and stops it at the end; Ctrl-C stops and keeps the file");
     addAddress(record, address);
-    record->add_option("-o,--output", recordOutput, "The capture file to write (.pcap)")
+    record->add_option("-o,--output", recordOutput, "The file to write (.pcap, or .mcap)")
         ->required();
+    std::string recordFormat;
+    record
+        ->add_option("--format", recordFormat,
+                     "pcap (default), or mcap: point clouds per scan frame and the traffic as "
+                     "log (default: mcap for a .mcap name)")
+        ->check(CLI::IsMember({"pcap", "mcap"}));
     record->add_option("--seconds", recordSeconds, "Stop after this many seconds")
         ->check(CLI::PositiveNumber);
     recordLaser.add(record);
@@ -285,14 +292,19 @@ int run(int argc, char** argv) {
     convert->add_option("input", input, "The file to read")->required();
     convert->add_option("output", output, "The file to write")->required();
     convert->add_option("--format", formatName,
-                        "Output format (default: from the extension): " + formatNames());
+                        "Output format (default: from the extension): " + formatNames() + ", mcap");
     convert->add_option("--from", inputFormat,
-                        "Input format (default: from the extension or the content)");
+                        "Input format (default: from the extension or the content; mcap reads "
+                        "the point clouds of an MCAP file)");
     convert->add_option("--fields", fields,
                         "Columns to write (default: the input's): " + fieldNames());
     std::optional<std::uint64_t> convertFrame;
     convert->add_option("--frame", convertFrame,
                         "Of a recording (.pcap, .pcapng): only this scan frame (0-based)");
+    std::string compression = "zstd";
+    convert->add_option("--compression", compression, "MCAP chunk compression: zstd or none")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"zstd", "none"}));
     convert->add_flag("--force", force, "Replace an existing file");
     convert->add_flag("-q,--quiet", quiet, "No progress line");
 
@@ -389,15 +401,19 @@ int run(int argc, char** argv) {
         }
         o.fields = parseFields(fields);
         o.output = chooseOutput(output, formatName, force);
+        if (o.output.mcap && o.fields) {
+            usageError("--fields does not apply to MCAP: its point clouds carry every field");
+        }
         o.quiet = quiet;
         return runCapture(std::move(o));
     }
     if (*record) {
         checkAddress(address);
-        checkRecordOutput(recordOutput, force);
+        const bool recordMcap = checkRecordOutput(recordOutput, recordFormat, force);
         RecordOptions o;
         o.address = address;
         o.output = recordOutput;
+        o.mcap = recordMcap;
         o.port = recordLaser.port;
         o.model = recordLaser.askedModel();
         o.laser = recordLaser.settings();
@@ -417,6 +433,10 @@ int run(int argc, char** argv) {
         o.fields = parseFields(fields);
         o.frame = convertFrame;
         o.output = chooseOutput(output, formatName, force);
+        if (o.output.mcap && o.fields) {
+            usageError("--fields does not apply to MCAP: its point clouds carry every field");
+        }
+        sentova::mcap::compressionFromName(compression, o.output.mcapOptions.compression);
         o.quiet = quiet;
         return runConvert(o);
     }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs to build, test and run.
+# Installs every Debian package the project needs to build, test and run, and
+# the npm packages of the MCAP read-back test (tests/mcap).
 # Idempotent: packages already installed are skipped; nothing is installed when
 # everything is present.
 set -euo pipefail
@@ -13,7 +14,7 @@ PACKAGES=(
   libpcl-dev pcl-tools
   xvfb xauth libgl1-mesa-dri x11-apps xdotool imagemagick
   libclang-rt-14-dev
-  libpcap-dev libcli11-dev tshark tcpdump python3-open3d cloudcompare
+  libpcap-dev libcli11-dev tshark tcpdump python3-open3d cloudcompare libzstd-dev
 )
 
 missing=()
@@ -23,8 +24,25 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
+# MCAP's own reader for the read-back tests, from npm at the versions of the lock file.
+install_npm_tests() {
+  local dir
+  dir="$(cd "$(dirname "$0")/.." && pwd)/tests/mcap"
+  if ! command -v npm >/dev/null 2>&1; then
+    echo "setup: npm is not installed: the MCAP read-back test will be skipped" >&2
+    return 0
+  fi
+  if [ "$dir/node_modules/.package-lock.json" -nt "$dir/package-lock.json" ]; then
+    return 0
+  fi
+  if ! (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error); then
+    echo "setup: npm ci failed in $dir: the MCAP read-back test will be skipped" >&2
+  fi
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
   echo "setup: all ${#PACKAGES[@]} packages are installed"
+  install_npm_tests
   exit 0
 fi
 
@@ -42,3 +60,4 @@ else
   echo "setup: installing ${missing[*]}"
   sh -c "$cmd"
 fi
+install_npm_tests

@@ -1,0 +1,210 @@
+#include "McapOutput.h"
+
+#include "Failure.h"
+#include "ObservationPoint.h"
+#include "OutputFile.h"
+#include "Sentova/CommandTable.h"
+#include "Sentova/LaserPacket.h"
+#include "Sentova/Protocol.h"
+#include "SentovaMcap/ScanFile.h"
+#include "SentovaPcap/CapturePoints.h"
+#include "SentovaPcap/LaserCapture.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <map>
+
+namespace cli {
+
+namespace {
+
+using sentova::mcap::LogLevel;
+
+struct LogEntry {
+    std::uint64_t timeMicros = 0;
+    LogLevel level = LogLevel::Info;
+    std::string text;
+};
+
+std::string hex(const std::string& bytes, std::size_t from) {
+    static const char* const kHex = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = from; i < bytes.size(); ++i) {
+        const auto u = static_cast<unsigned char>(bytes[i]);
+        out += ' ';
+        out += kHex[u >> 4];
+        out += kHex[u & 15];
+    }
+    return out;
+}
+
+// A code is six letters on the wire; anything else is shown as bytes.
+std::string codeOf(const std::string& bytes) {
+    const std::size_t n = std::min(bytes.size(), tavrel::protocol::kCodeLength);
+    std::string code = bytes.substr(0, n);
+    const bool printable = std::all_of(code.begin(), code.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0;
+    });
+    return printable ? code : std::string();
+}
+
+// The command traffic of the recording in file order; the laser stream is left out.
+std::vector<LogEntry> readTraffic(const std::string& path) {
+    std::vector<sentova::pcap::Datagram> traffic;
+    sentova::pcap::LaserSurvey survey;
+    sentova::pcap::Reader reader(path);
+    sentova::pcap::Datagram d;
+    while (reader.next(d)) {
+        survey.add(d);
+        if (d.destinationPort == tavrel::protocol::kCommandPort ||
+            d.sourcePort == tavrel::protocol::kCommandPort) {
+            traffic.push_back(std::move(d));
+        }
+    }
+    const sentova::pcap::LaserFilter laser = survey.filter();
+    std::vector<LogEntry> log;
+    for (const sentova::pcap::Datagram& t : traffic) {
+        // Laser data of another source than the device is no traffic either; a reply is told
+        // from it by its code.
+        const bool reply =
+            !codeOf(t.bytes).empty() &&
+            t.bytes.compare(0, tavrel::protocol::kCodeLength, tavrel::kLaserHeader) != 0;
+        if ((laser.deviceAddress != 0 && laser.accepts(t)) ||
+            (sentova::pcap::isLaserCandidate(t) && !reply)) {
+            continue;
+        }
+        const bool toDevice = t.destinationPort == tavrel::protocol::kCommandPort;
+        LogEntry e;
+        e.timeMicros = t.timeMicros;
+        e.text = trafficText(t.bytes, toDevice);
+        // "EE" is the device refusing a command.
+        if (!toDevice && t.bytes.compare(0, 2, "EE") == 0) {
+            e.level = LogLevel::Warning;
+        }
+        log.push_back(std::move(e));
+    }
+    return log;
+}
+
+// Writes through a temporary file renamed into place when complete, as the point formats are
+// written: a failure leaves no partial file and an existing one as it was.
+template <class Write> void committed(const std::string& output, Write&& write) {
+    formats::OutputFile file(output);
+    std::string error;
+    if (!file.open(error)) {
+        failed("cannot write '" + output + "': " + error);
+    }
+    try {
+        write(file.writtenPath());
+    } catch (const sentova::mcap::McapError& e) {
+        failed(e.what());
+    }
+    if (!file.commit(error)) {
+        failed("cannot write '" + output + "': " + error);
+    }
+}
+
+} // namespace
+
+bool isMcap(const std::string& path) {
+    if (path.size() < 5) {
+        return false;
+    }
+    std::string end = path.substr(path.size() - 5);
+    std::transform(end.begin(), end.end(), end.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return end == ".mcap";
+}
+
+std::string trafficText(const std::string& bytes, bool toDevice) {
+    const std::string code = codeOf(bytes);
+    if (code.empty()) {
+        return std::string(toDevice ? "command" : "reply") + hex(bytes, 0);
+    }
+    if (toDevice) {
+        const tavrel::CommandInfo* info = tavrel::FindCommand(bytes);
+        return "command " + code + (info != nullptr ? std::string(" ") + info->name : "") +
+               hex(bytes, code.size());
+    }
+    bool notification = false;
+    for (const char* n : tavrel::protocol::kNotificationCodes) {
+        notification = notification || code == n;
+    }
+    return std::string(notification ? "notification " : "reply ") + code + hex(bytes, code.size());
+}
+
+std::uint64_t writeRecordingMcap(const std::string& input, const std::string& output,
+                                 std::optional<std::uint64_t> frame,
+                                 const sentova::mcap::WriterOptions& options) {
+    std::vector<LogEntry> log;
+    try {
+        log = readTraffic(input);
+    } catch (const sentova::pcap::CaptureError& e) {
+        failed(e.what());
+    }
+    std::uint64_t messages = 0;
+    committed(output, [&](const std::string& path) {
+        sentova::mcap::ScanFile file(path, options);
+        std::size_t nextLog = 0;
+        const auto logUntil = [&](std::uint64_t micros) {
+            for (; nextLog < log.size() && log[nextLog].timeMicros <= micros; ++nextLog) {
+                const LogEntry& e = log[nextLog];
+                file.addLog(e.timeMicros * 1000, e.level, e.text);
+            }
+        };
+        // Points of the frames still open; a batch may end one frame and begin the next.
+        std::map<std::uint64_t, std::deque<DataPoint>> open;
+        const sentova::pcap::CaptureRead read = sentova::pcap::readCaptureObservations(
+            input,
+            [&](const std::vector<tavrel::tavrel_rbe_obs_t>& batch,
+                const std::vector<tavrel::scan_frame_piece_t>& pieces) {
+                for (const tavrel::scan_frame_piece_t& piece : pieces) {
+                    if (frame && piece.frame != *frame) {
+                        continue;
+                    }
+                    std::deque<DataPoint>& points = open[piece.frame];
+                    for (std::size_t i = piece.begin; i < piece.begin + piece.count; ++i) {
+                        // A recording does not say which model sent it: the generic model
+                        // keeps every value as the device sent it.
+                        points.push_back(formats::toDataPoint(batch[i], LIDAR_GENERIC, false));
+                    }
+                }
+            },
+            [&](const tavrel::scan_frame_t& f) {
+                const auto points = open.find(f.index);
+                if (points != open.end()) {
+                    logUntil(f.lastArrivalMicros);
+                    file.addPoints(points->second, 0, points->second.size(),
+                                   f.lastArrivalMicros * 1000);
+                    open.erase(points);
+                }
+                return !(frame && f.index == *frame);
+            });
+        if (!read.ok && !read.cancelled) {
+            failed(input + ": " + read.error);
+        }
+        if (!read.problems.empty()) {
+            std::fprintf(stderr, "sentova: %s: %s\n", input.c_str(), read.problems.c_str());
+        }
+        if (frame && file.pointMessages() == 0) {
+            failed(input + ": no frame " + std::to_string(*frame) + " (it holds " +
+                   std::to_string(read.frames.size()) + " frames)");
+        }
+        logUntil(frame ? 0 : UINT64_MAX);
+        file.close();
+        messages = file.pointMessages();
+    });
+    return messages;
+}
+
+void writePointsMcap(const std::string& output, const std::deque<DataPoint>& points,
+                     std::uint64_t timeNanos, const sentova::mcap::WriterOptions& options) {
+    committed(output, [&](const std::string& path) {
+        sentova::mcap::ScanFile file(path, options);
+        file.addPoints(points, 0, points.size(), timeNanos);
+        file.close();
+    });
+}
+
+} // namespace cli

@@ -1,0 +1,34 @@
+#pragma once
+
+// MCAP files written by the tool: a recording as one point cloud message per scan frame, logged
+// at its capture time, with the recorded command traffic on the log channel; and points read
+// from elsewhere as messages of at most a million points.
+
+#include "DataPoint.h"
+#include "SentovaMcap/Writer.h"
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+
+namespace cli {
+
+// Whether the path ends in ".mcap", compared without regard to case.
+bool isMcap(const std::string& path);
+
+// The log line of a recorded datagram to or from the device's command port: the command's code,
+// its name and its argument bytes in hex; a reply's or notification's code and payload.
+std::string trafficText(const std::string& bytes, bool toDevice);
+
+// The recording (all frames, or only the 0-based frame) as MCAP. Failure(1) as
+// readRecordingPoints; returns the number of point cloud messages.
+std::uint64_t writeRecordingMcap(const std::string& input, const std::string& output,
+                                 std::optional<std::uint64_t> frame,
+                                 const sentova::mcap::WriterOptions& options);
+
+// The points as MCAP, logged at timeNanos. Throws Failure(1).
+void writePointsMcap(const std::string& output, const std::deque<DataPoint>& points,
+                     std::uint64_t timeNanos, const sentova::mcap::WriterOptions& options);
+
+} // namespace cli
