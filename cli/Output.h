@@ -17,7 +17,7 @@ struct Destination {
     formats::Format format = formats::Format::PcdAscii;
     // An MCAP file (named "mcap" or by the extension .mcap) instead of a point format.
     bool mcap = false;
-    sentova::mcap::WriterOptions mcapOptions;
+    sentova::mcap::WriterOptions mcapOptions{};
 };
 
 // The format named by --format (empty: from the path's extension; "mcap" or .mcap for MCAP). Usage
