@@ -8,6 +8,7 @@
 #include "Waiting.h"
 
 #include "DeviceSession.h"
+#include "Sentova/DeviceAddress.h"
 #include "Sentova/DeviceModel.h"
 #include "Sentova/Protocol.h"
 
@@ -129,12 +130,16 @@ public:
     ListenerHandle(const std::string& address, unsigned short p, std::size_t queuePoints)
         : StreamOwner(queuePoints), port(p) {
         reader.countDropsOf(&m_grabber);
+        // The listener takes IPv6 as well; an IPv4-looking text gets the library's own words.
+        if (address.find(':') == std::string::npos) {
+            tavrel::ParseIPv4Address(address);
+        }
         bool started = false;
         try {
             py::gil_scoped_release released;
             started = m_grabber.StartListening(address, port, &reader.queue());
         } catch (const boost::system::system_error& e) {
-            throw py::value_error(e.what());
+            throw py::value_error("'" + address + "' is not an IP address (" + e.what() + ")");
         }
         if (!started) {
             PyErr_SetString(
