@@ -142,6 +142,14 @@ std::shared_ptr<RecordingData> readRecording(const std::string& path) {
     return data;
 }
 
+using Recording = std::shared_ptr<RecordingData>;
+
+// Frames one at a time, so that iterating holds one copy at most.
+struct RecordingIterator {
+    Recording recording;
+    std::size_t next = 0;
+};
+
 py::array copyOf(const Points& points) {
     return toArray(Points(points));
 }
@@ -171,7 +179,14 @@ void addFiles(py::module_& m) {
           "Writes the points' fields that the format holds (x, y, z needed); the format by name "
           "or from the extension");
 
-    using Recording = std::shared_ptr<RecordingData>;
+    py::class_<RecordingIterator>(m, "_RecordingIterator")
+        .def("__iter__", [](py::object self) { return self; })
+        .def("__next__", [](RecordingIterator& it) {
+            if (it.next >= it.recording->frames.size()) {
+                throw py::stop_iteration();
+            }
+            return copyOf(it.recording->frames[it.next++]);
+        });
     py::class_<RecordingData, Recording>(m, "Recording",
                                          "A recording (.pcap, .pcapng) as scan frames of points")
         .def(py::init(&readRecording), py::arg("path"))
@@ -190,14 +205,7 @@ void addFiles(py::module_& m) {
                  }
                  return copyOf(r.frames[static_cast<std::size_t>(k)]);
              })
-        .def("__iter__",
-             [](const Recording& r) {
-                 py::list frames;
-                 for (const Points& f : r->frames) {
-                     frames.append(copyOf(f));
-                 }
-                 return py::iter(frames);
-             })
+        .def("__iter__", [](const Recording& r) { return RecordingIterator{r}; })
         .def("points",
              [](const RecordingData& r) {
                  Points all;

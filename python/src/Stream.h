@@ -28,7 +28,7 @@ struct Batch {
 // limit of points, new batches are dropped and counted: the listener's thread never waits.
 class BatchQueue : public tavrel::SentovaLaserDataCallbackClass {
 public:
-    static constexpr std::size_t kDefaultPointLimit = 4'000'000;
+    static constexpr std::size_t kDefaultPointLimit = 2'000'000;
     explicit BatchQueue(std::size_t pointLimit = kDefaultPointLimit) : m_limit(pointLimit) {}
 
     void LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
