@@ -208,7 +208,12 @@ void addFiles(py::module_& m) {
         .def("__iter__", [](const Recording& r) { return RecordingIterator{r}; })
         .def("points",
              [](const RecordingData& r) {
+                 std::size_t total = 0;
+                 for (const Points& f : r.frames) {
+                     total += f.size();
+                 }
                  Points all;
+                 all.reserve(total);
                  for (const Points& f : r.frames) {
                      all.insert(all.end(), f.begin(), f.end());
                  }
