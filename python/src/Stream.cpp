@@ -14,13 +14,26 @@ void BatchQueue::LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observa
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_points + count <= m_limit || m_batches.empty()) {
             m_points += count;
-            m_batches.push_back({std::move(observations), static_cast<std::uint64_t>(now)});
+            m_batches.push_back(
+                {std::move(observations), static_cast<std::uint64_t>(now), std::nullopt});
             m_ready.notify_one();
             return;
         }
     }
     m_droppedBatches.fetch_add(1);
     m_droppedPoints.fetch_add(count);
+}
+
+void BatchQueue::pushEvent(unsigned event) {
+    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+                         std::chrono::steady_clock::now().time_since_epoch())
+                         .count();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_events < kEventLimit) {
+        ++m_events;
+        m_batches.push_back({{}, static_cast<std::uint64_t>(now), event});
+        m_ready.notify_one();
+    }
 }
 
 std::optional<Batch> BatchQueue::pop(std::chrono::milliseconds wait) {
@@ -31,6 +44,7 @@ std::optional<Batch> BatchQueue::pop(std::chrono::milliseconds wait) {
     Batch batch = std::move(m_batches.front());
     m_batches.pop_front();
     m_points -= batch.observations.size();
+    m_events -= batch.event ? 1 : 0;
     return batch;
 }
 
@@ -43,6 +57,10 @@ void FrameAssembler::add(const Batch& batch, std::uint64_t drops) {
             points.push_back(fromObservation(batch.observations[i]));
         }
     }
+}
+
+void FrameAssembler::addEvent(unsigned event, std::uint64_t arrivalMicros) {
+    m_splitter.AddEvent(event, arrivalMicros);
 }
 
 std::vector<Frame> FrameAssembler::takeClosed() {
@@ -61,8 +79,18 @@ std::vector<Frame> FrameAssembler::takeClosed() {
 
 std::optional<Batch> StreamReader::nextBatch(std::optional<double> timeoutSeconds) {
     std::optional<Batch> batch;
-    waitInSlices([&](std::chrono::milliseconds slice) { return bool(batch = m_queue.pop(slice)); },
-                 timeoutSeconds);
+    waitInSlices(
+        [&](std::chrono::milliseconds slice) {
+            const auto until = std::chrono::steady_clock::now() + slice;
+            for (;;) {
+                batch = m_queue.pop(std::chrono::duration_cast<std::chrono::milliseconds>(
+                    until - std::chrono::steady_clock::now()));
+                if (!batch || !batch->event) {
+                    return bool(batch);
+                }
+            }
+        },
+        timeoutSeconds);
     return batch;
 }
 
@@ -96,8 +124,12 @@ std::optional<Frame> StreamReader::nextFrame(std::optional<double> timeoutSecond
                 if (!batch) {
                     return false;
                 }
-                const tavrel::stream_statistics_t stats = statistics();
-                m_frames.add(*batch, stats.kernelDrops + stats.queueDrops);
+                if (batch->event) {
+                    m_frames.addEvent(*batch->event, batch->arrivalMicros);
+                } else {
+                    const tavrel::stream_statistics_t stats = statistics();
+                    m_frames.add(*batch, stats.kernelDrops + stats.queueDrops);
+                }
                 for (Frame& f : m_frames.takeClosed()) {
                     m_ready.push_back(std::move(f));
                 }

@@ -19,9 +19,12 @@
 
 namespace sentova::python {
 
+// A batch of observations, or a frame notification of the device's (then without
+// observations), in arrival order.
 struct Batch {
     std::vector<tavrel::tavrel_rbe_obs_t> observations;
     std::uint64_t arrivalMicros = 0; // steady clock
+    std::optional<unsigned> event;
 };
 
 // Batches from the listener's thread to Python's. When Python falls behind by more than the
@@ -34,7 +37,11 @@ public:
     void LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
                            unsigned int) override;
 
-    // The oldest batch, waiting up to the time given for one.
+    // A frame notification, queued among the batches. Few: beyond kEventLimit waiting, dropped.
+    static constexpr std::size_t kEventLimit = 1024;
+    void pushEvent(unsigned event);
+
+    // The oldest entry, waiting up to the time given for one.
     std::optional<Batch> pop(std::chrono::milliseconds wait);
 
     std::uint64_t droppedBatches() const { return m_droppedBatches.load(); }
@@ -46,6 +53,7 @@ private:
     std::condition_variable m_ready;
     std::deque<Batch> m_batches;
     std::size_t m_points = 0;
+    std::size_t m_events = 0;
     std::atomic<std::uint64_t> m_droppedBatches{0};
     std::atomic<std::uint64_t> m_droppedPoints{0};
 };
@@ -60,6 +68,7 @@ class FrameAssembler {
 public:
     // drops: datagrams lost so far, all causes together.
     void add(const Batch& batch, std::uint64_t drops);
+    void addEvent(unsigned event, std::uint64_t arrivalMicros);
     // The frames closed since the last call, oldest first.
     std::vector<Frame> takeClosed();
 
@@ -81,7 +90,8 @@ public:
     // The listener whose drops mark frames that lost data; null when none yet.
     void countDropsOf(const tavrel::SentovaGrabber* listener) { m_listener = listener; }
 
-    // Waits for a batch up to the timeout (seconds; none: no limit), Ctrl-C included.
+    // Waits for a batch up to the timeout (seconds; none: no limit), Ctrl-C included. Frame
+    // notifications taken meanwhile are passed over.
     std::optional<Batch> nextBatch(std::optional<double> timeoutSeconds);
     // Waits for the next frame (whole ones only unless asked).
     std::optional<Frame> nextFrame(std::optional<double> timeoutSeconds, bool wholeOnly);

@@ -11,10 +11,14 @@
 #include "Sentova/DeviceAddress.h"
 #include "Sentova/DeviceModel.h"
 #include "Sentova/Protocol.h"
+#include "Sentova/ScanFrames.h"
+#include "Sentova/SentovaEventManager.h"
 
 #include <boost/system/system_error.hpp>
 #include <pybind11/stl.h>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -67,18 +71,51 @@ py::object frameArray(std::optional<Frame> frame) {
     return frame ? py::object(toArray(std::move(frame->points))) : py::object(py::none());
 }
 
-// Iterates until the stream is closed, waiting slice by slice so that closing it from another
-// thread ends the iteration.
+// Waits slice by slice for what take gives, up to the timeout (none: no limit), and gives up
+// once the stream is closed and nothing is left, so that closing it from another thread ends
+// the wait.
+template <class Take>
+py::object untilClosed(const StreamOwner& owner, std::optional<double> timeout, Take take) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const double slice = std::chrono::duration<double>(kWaitSlice).count();
+    for (;;) {
+        double wait = slice;
+        if (timeout) {
+            const double left =
+                *timeout - std::chrono::duration<double>(Clock::now() - start).count();
+            wait = std::max(0.0, std::min(slice, left));
+        }
+        py::object got = take(wait);
+        if (!got.is_none()) {
+            return got;
+        }
+        if (!owner.listening() || (timeout && wait < slice)) {
+            return py::none();
+        }
+    }
+}
+
+py::object nextBatch(StreamOwner& owner, std::optional<double> timeout) {
+    return untilClosed(owner, timeout,
+                       [&](double wait) { return batchArray(owner.reader.nextBatch(wait)); });
+}
+
+py::object nextFrame(StreamOwner& owner, std::optional<double> timeout, bool wholeOnly) {
+    return untilClosed(owner, timeout, [&](double wait) {
+        return frameArray(owner.reader.nextFrame(wait, wholeOnly));
+    });
+}
+
+// Iterate until the stream is closed.
 struct BatchIterator {
     std::shared_ptr<StreamOwner> owner;
     py::object next() {
-        while (owner->listening()) {
-            py::object batch = batchArray(owner->reader.nextBatch(kWaitSlice.count() / 1000.0));
-            if (!batch.is_none()) {
-                return batch;
-            }
+        py::object batch = nextBatch(*owner, std::nullopt);
+        if (batch.is_none()) {
+            throw py::stop_iteration();
         }
-        throw py::stop_iteration();
+        return batch;
     }
 };
 
@@ -86,14 +123,11 @@ struct FrameIterator {
     std::shared_ptr<StreamOwner> owner;
     bool wholeOnly = true;
     py::object next() {
-        while (owner->listening()) {
-            py::object frame =
-                frameArray(owner->reader.nextFrame(kWaitSlice.count() / 1000.0, wholeOnly));
-            if (!frame.is_none()) {
-                return frame;
-            }
+        py::object frame = nextFrame(*owner, std::nullopt, wholeOnly);
+        if (frame.is_none()) {
+            throw py::stop_iteration();
         }
-        throw py::stop_iteration();
+        return frame;
     }
 };
 
@@ -102,17 +136,16 @@ template <class Class> void addReading(Class& c) {
     using Owner = typename Class::type;
     c.def(
          "next_batch",
-         [](Owner& self, std::optional<double> timeout) {
-             return batchArray(self.reader.nextBatch(timeout));
-         },
-         py::arg("timeout") = py::none(), "The next batch of points, or None after timeout seconds")
+         [](Owner& self, std::optional<double> timeout) { return nextBatch(self, timeout); },
+         py::arg("timeout") = py::none(),
+         "The next batch of points; None after timeout seconds, or once closed and read")
         .def(
             "next_frame",
             [](Owner& self, std::optional<double> timeout, bool wholeOnly) {
-                return frameArray(self.reader.nextFrame(timeout, wholeOnly));
+                return nextFrame(self, timeout, wholeOnly);
             },
             py::arg("timeout") = py::none(), py::arg("whole_only") = true,
-            "The points of the next scan frame, or None after timeout seconds")
+            "The points of the next scan frame; None after timeout seconds, or once closed")
         .def("batches", [](const std::shared_ptr<Owner>& self) { return BatchIterator{self}; })
         .def(
             "frames",
@@ -166,17 +199,38 @@ private:
     std::atomic<bool> m_listening{false};
 };
 
+// The device's notifications of a frame's start and end, queued among the laser data so that
+// frames are cut where the device says they begin and end.
+class FrameNotifications : public tavrel::SentovaEventCallbackClass {
+public:
+    explicit FrameNotifications(BatchQueue& queue) : m_queue(queue) {}
+    void EventCallback(unsigned int kind, unsigned int event, char*) override {
+        if (kind == 0) { // the event occurred (the other kinds answer its configuration)
+            m_queue.pushEvent(event);
+        }
+    }
+
+private:
+    BatchQueue& m_queue;
+};
+
 class SessionHandle : public StreamOwner {
 public:
     SessionHandle(const std::string& address, std::optional<LIDAR_TYPE> m, unsigned short p,
                   std::size_t queuePoints)
         : StreamOwner(queuePoints), port(p), model(m),
-          session(std::make_unique<DeviceSession>(address)) {
+          session(std::make_unique<DeviceSession>(address)), m_notifications(reader.queue()) {
         reader.countDropsOf(&session->prepareListener());
+        for (unsigned event : {tavrel::kFrameStartEvent, tavrel::kFrameEndEvent}) {
+            session->eventManager()->RegisterEventCallback(event, &m_notifications);
+        }
     }
     // The last owner may be a worker thread, without the GIL.
     ~SessionHandle() override {
         const GilReleased released;
+        for (unsigned event : {tavrel::kFrameStartEvent, tavrel::kFrameEndEvent}) {
+            session->eventManager()->DeregisterEventCallback(event, &m_notifications);
+        }
         session->stopListening();
     }
     bool listening() const override { return m_listening; }
@@ -200,6 +254,7 @@ public:
 
 private:
     std::atomic<bool> m_listening{false};
+    FrameNotifications m_notifications;
 };
 
 using Session = std::shared_ptr<SessionHandle>;

@@ -1,5 +1,4 @@
 """The device facade from Python, against the simulator process."""
-import os
 import signal
 import subprocess
 import sys
@@ -64,21 +63,23 @@ def test_unknown_model_is_a_value_error(sim):
 def test_ctrl_c_ends_a_wait_on_the_network(port):
     # The child waits with no limit on a stream nobody sends; SIGINT must end it promptly.
     script = (
-        "import sentova, sys\n"
+        "import signal, sentova\n"
+        # A shell may have started the tests with SIGINT ignored; Python then keeps it so.
+        "signal.signal(signal.SIGINT, signal.default_int_handler)\n"
         f"listener = sentova.Listener('127.0.0.1', {port})\n"
         "print('waiting', flush=True)\n"
         "try:\n"
         "    listener.next_batch()\n"
         "except KeyboardInterrupt:\n"
         "    print('interrupted', flush=True)\n")
-    child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, text=True,
-                             env=dict(os.environ))
+    child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
     try:
         assert child.stdout.readline().strip() == "waiting"
         child.send_signal(signal.SIGINT)
         # The wait has no limit: only the interrupt ends it.
-        out, _ = child.communicate(timeout=2)
-        assert out.strip() == "interrupted"
+        out, err = child.communicate(timeout=2)
+        assert out.strip() == "interrupted", err
         assert child.returncode == 0
     finally:
         child.kill()

@@ -1,4 +1,6 @@
 """The laser stream in Python: a session's, and a listener's on a stream started elsewhere."""
+import threading
+
 import numpy as np
 import pytest
 
@@ -100,3 +102,30 @@ def test_one_listener_per_port(sim, port):
     with sentova.Listener(sim.address, port):
         with pytest.raises(OSError, match=f"port {port}"):
             sentova.Listener(sim.address, port)
+
+
+def test_an_armed_frame_capture_gives_one_whole_frame(sim, port):
+    sim.start("LX30")
+    with sentova.Session(sim.address, model="lx30", port=port) as session:
+        session.arm_frame_capture()
+        assert session.listening
+        session.device.start_bounded_elevation_scan(10.0, -35.0, -25.0, 5)
+        # The device starts the stream at a frame's start and stops it at its end: with its
+        # notifications the one frame it sends is whole.
+        frame = session.next_frame(timeout=10)
+        assert frame is not None
+        check_points(frame)
+        assert len(frame) == pytest.approx(12500, rel=0.05)
+        assert session.statistics["points"] >= len(frame)
+
+
+def test_closing_from_another_thread_ends_a_wait(port):
+    listener = sentova.Listener("127.0.0.1", port)
+    results = []
+    reader = threading.Thread(target=lambda: results.append(listener.next_batch()))
+    reader.start()
+    listener.close()
+    reader.join(5)
+    assert not reader.is_alive()
+    assert results == [None]
+    assert list(listener) == []
