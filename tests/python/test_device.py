@@ -67,8 +67,8 @@ def test_ctrl_c_ends_a_wait_on_the_network(port):
         # A shell may have started the tests with SIGINT ignored; Python then keeps it so.
         "signal.signal(signal.SIGINT, signal.default_int_handler)\n"
         f"listener = sentova.Listener('127.0.0.1', {port})\n"
-        "print('waiting', flush=True)\n"
         "try:\n"
+        "    print('waiting', flush=True)\n"
         "    listener.next_batch()\n"
         "except KeyboardInterrupt:\n"
         "    print('interrupted', flush=True)\n")
