@@ -15,6 +15,7 @@ PACKAGES=(
   xvfb xauth libgl1-mesa-dri x11-apps xdotool imagemagick
   libclang-rt-14-dev
   libpcap-dev libcli11-dev tshark tcpdump python3-open3d cloudcompare libzstd-dev
+  pybind11-dev python3-dev python3-numpy python3-pytest
 )
 
 missing=()

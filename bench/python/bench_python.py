@@ -1,0 +1,95 @@
+"""The Python module's figures beside the C++ reader's, in one run:
+
+- a recording to NumPy points: sentova.Recording(path).points() against the C++ reader
+  (python_bench_peer read), points per second;
+- the live stream into Python: the simulator replays a recording paced at 1,000,000 points
+  per second, then as fast as it can, into a sentova.Listener read by Python; points
+  received, dropped and per second.
+
+Usage: PYTHONPATH=build/python /usr/bin/python3 bench/python/bench_python.py BUILD [POINTS]
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+import sentova
+
+ADDRESS = "127.85.0.2"
+PORT = 48960
+RATE = 1_000_000
+
+
+def peer(build, *args):
+    return subprocess.run([os.path.join(build, "bench/python/python_bench_peer"), *map(str, args)],
+                          check=True, capture_output=True, text=True).stdout
+
+
+def recording_to_numpy(build, path, points):
+    peer(build, "write", path, points, RATE)
+    cxx_points, cxx_frames, cxx_seconds, records, records_seconds = peer(build, "read",
+                                                                          path).split()
+    start = time.perf_counter()
+    rec = sentova.Recording(path)
+    array = rec.points()
+    py_seconds = time.perf_counter() - start
+    print(f"{'recording to observations, C++ reader':40} {int(cxx_points):10d} points, "
+          f"{int(cxx_frames):4d} frames, {int(cxx_points) / float(cxx_seconds):12.0f} points/s")
+    print(f"{'recording to point records, C++ reader':40} {int(records):10d} points, "
+          f"{'':11} {int(records) / float(records_seconds):12.0f} points/s")
+    print(f"{'recording to NumPy, sentova.Recording':40} {len(array):10d} points, "
+          f"{len(rec):4d} frames, {len(array) / py_seconds:12.0f} points/s")
+
+
+def live(build, path, points, fast):
+    args = [os.path.join(build, "sim/sentova-sim"), "--address", ADDRESS, "--quiet",
+            "--model", "generic", "--replay", path]
+    if fast:
+        args.append("--as-fast-as-possible")
+    sim = subprocess.Popen(args, stderr=subprocess.DEVNULL)
+    tool = os.path.join(build, "cli/sentova")
+    try:
+        with sentova.Listener(ADDRESS, PORT) as listener:
+            # Ready once it answers; then the stream starts.
+            deadline = time.monotonic() + 10
+            while subprocess.run([tool, "info", ADDRESS], capture_output=True).returncode != 0:
+                if time.monotonic() > deadline:
+                    raise SystemExit("the simulator does not answer")
+            subprocess.run([tool, "laser", "start", ADDRESS, "--port", str(PORT), "--model",
+                            "generic"], check=True, capture_output=True)
+            received = 0
+            first = last = None
+            while received < points:
+                batch = listener.next_batch(timeout=1.0)
+                if batch is None:
+                    break  # the replay has ended, or what is missing is lost
+                last = time.perf_counter()
+                first = first or last
+                received += len(batch)
+            stats = listener.statistics
+            subprocess.run([tool, "laser", "stop", ADDRESS], capture_output=True)
+    finally:
+        sim.terminate()
+        sim.wait(5)
+    seconds = (last - first) if first and last and last > first else float("nan")
+    what = "live into Python, " + ("as fast as possible" if fast else f"paced at {RATE}/s")
+    print(f"{what:40} {received:10d} of {points} points, {points - received:8d} lost "
+          f"(kernel {stats['kernel_drops']}, queue {stats['queue_drops']} datagrams), "
+          f"{received / seconds:12.0f} points/s")
+
+
+def main():
+    if len(sys.argv) < 2:
+        raise SystemExit(__doc__)
+    build = sys.argv[1]
+    points = int(sys.argv[2]) if len(sys.argv) > 2 else 1_000_000
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "paced.pcap")
+        recording_to_numpy(build, path, points)
+        live(build, path, points, fast=False)
+        live(build, path, points, fast=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,10 @@
+// sentova.read, sentova.write, sentova.formats and sentova.Recording.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+namespace sentova::python {
+
+void addFiles(pybind11::module_& module);
+
+} // namespace sentova::python

@@ -1,0 +1,152 @@
+#include "Stream.h"
+
+#include "Waiting.h"
+
+namespace sentova::python {
+
+void BatchQueue::LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
+                                   unsigned int) {
+    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+                         std::chrono::steady_clock::now().time_since_epoch())
+                         .count();
+    const std::size_t count = observations.size();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_points + count <= m_limit || m_batches.empty()) {
+            m_points += count;
+            m_batches.push_back(
+                {std::move(observations), static_cast<std::uint64_t>(now), std::nullopt});
+            m_ready.notify_one();
+            return;
+        }
+    }
+    m_droppedBatches.fetch_add(1);
+    m_droppedPoints.fetch_add(count);
+}
+
+void BatchQueue::pushEvent(unsigned event) {
+    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+                         std::chrono::steady_clock::now().time_since_epoch())
+                         .count();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_events < kEventLimit) {
+        ++m_events;
+        m_batches.push_back({{}, static_cast<std::uint64_t>(now), event});
+        m_ready.notify_one();
+    }
+}
+
+std::optional<Batch> BatchQueue::pop(std::chrono::milliseconds wait) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_ready.wait_for(lock, wait, [this] { return !m_batches.empty(); })) {
+        return std::nullopt;
+    }
+    Batch batch = std::move(m_batches.front());
+    m_batches.pop_front();
+    m_points -= batch.observations.size();
+    m_events -= batch.event ? 1 : 0;
+    return batch;
+}
+
+void FrameAssembler::add(const Batch& batch, std::uint64_t drops) {
+    m_splitter.AddBatch(batch.observations.data(), batch.observations.size(), batch.arrivalMicros,
+                        drops, &m_pieces);
+    for (const tavrel::scan_frame_piece_t& piece : m_pieces) {
+        Points& points = m_open[piece.frame];
+        for (std::size_t i = piece.begin; i < piece.begin + piece.count; ++i) {
+            points.push_back(fromObservation(batch.observations[i]));
+        }
+    }
+}
+
+void FrameAssembler::addEvent(unsigned event, std::uint64_t arrivalMicros) {
+    m_splitter.AddEvent(event, arrivalMicros);
+}
+
+std::vector<Frame> FrameAssembler::takeClosed() {
+    std::vector<Frame> closed;
+    for (const tavrel::scan_frame_t& info : m_splitter.TakeClosed()) {
+        Frame frame{info, {}};
+        const auto open = m_open.find(info.index);
+        if (open != m_open.end()) {
+            frame.points = std::move(open->second);
+            m_open.erase(open);
+        }
+        closed.push_back(std::move(frame));
+    }
+    return closed;
+}
+
+std::optional<Batch> StreamReader::nextBatch(std::optional<double> timeoutSeconds) {
+    std::optional<Batch> batch;
+    waitInSlices(
+        [&](std::chrono::milliseconds slice) {
+            const auto until = std::chrono::steady_clock::now() + slice;
+            for (;;) {
+                batch = m_queue.pop(std::chrono::duration_cast<std::chrono::milliseconds>(
+                    until - std::chrono::steady_clock::now()));
+                if (!batch || !batch->event) {
+                    return bool(batch);
+                }
+            }
+        },
+        timeoutSeconds);
+    return batch;
+}
+
+std::optional<Frame> StreamReader::nextFrame(std::optional<double> timeoutSeconds, bool wholeOnly) {
+    std::optional<Frame> frame;
+    const auto take = [&] {
+        while (!m_ready.empty()) {
+            Frame f = std::move(m_ready.front());
+            m_ready.pop_front();
+            if (!wholeOnly || f.info.complete()) {
+                frame = std::move(f);
+                return true;
+            }
+        }
+        return false;
+    };
+    waitInSlices(
+        [&](std::chrono::milliseconds slice) {
+            const auto until = std::chrono::steady_clock::now() + slice;
+            std::unique_lock<std::timed_mutex> reading(m_reading, std::defer_lock);
+            if (!reading.try_lock_for(slice)) {
+                return false;
+            }
+            while (!take()) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    until - std::chrono::steady_clock::now());
+                if (left.count() <= 0) {
+                    return false;
+                }
+                std::optional<Batch> batch = m_queue.pop(left);
+                if (!batch) {
+                    return false;
+                }
+                if (batch->event) {
+                    m_frames.addEvent(*batch->event, batch->arrivalMicros);
+                } else {
+                    const tavrel::stream_statistics_t stats = statistics();
+                    m_frames.add(*batch, stats.kernelDrops + stats.queueDrops);
+                }
+                for (Frame& f : m_frames.takeClosed()) {
+                    m_ready.push_back(std::move(f));
+                }
+            }
+            return true;
+        },
+        timeoutSeconds);
+    return frame;
+}
+
+tavrel::stream_statistics_t StreamReader::statistics() const {
+    tavrel::stream_statistics_t stats;
+    if (m_listener) {
+        stats = m_listener->GetStatistics();
+    }
+    stats.queueDrops += m_queue.droppedBatches();
+    return stats;
+}
+
+} // namespace sentova::python
