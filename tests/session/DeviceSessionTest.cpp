@@ -75,12 +75,13 @@ TEST(DeviceSession, StreamsEachModelsLaserParameters) {
     for (const LIDAR_TYPE model : models) {
         SCOPED_TRACE(tavrel::ModelName(model));
         RunningSim f("1." + std::to_string(host++), model);
+        // Outlives the session, whose listener calls it until it is gone.
+        CountPoints points;
         DeviceSession session(f.address);
         std::string serial;
         ASSERT_EQ(session.device()->GetSerial(serial), tavrel::NoError);
         EXPECT_EQ(tavrel::ModelFromSerial(serial), model);
 
-        CountPoints points;
         ASSERT_TRUE(session.listen(port, &points));
         tavrel::LaserSettings laser;
         laser.model = model;
@@ -104,9 +105,10 @@ TEST(DeviceSession, StreamsEachModelsLaserParameters) {
 
 TEST(DeviceSession, AnArmedCaptureStreamsOneFrameAndTheDeviceStopsIt) {
     RunningSim f("2.1", LIDAR_LX30);
+    // Outlives the session, whose listener calls it until it is gone.
+    CountPoints points;
     DeviceSession session(f.address);
     const unsigned short port = SESSION_TEST_PORT_BASE + 10;
-    CountPoints points;
     ASSERT_TRUE(session.listen(port, &points));
 
     std::vector<std::string> steps;
