@@ -63,6 +63,10 @@ void FrameAssembler::addEvent(unsigned event, std::uint64_t arrivalMicros) {
     m_splitter.AddEvent(event, arrivalMicros);
 }
 
+void FrameAssembler::advanceTime(std::uint64_t nowMicros) {
+    m_splitter.AdvanceTime(nowMicros);
+}
+
 std::vector<Frame> FrameAssembler::takeClosed() {
     std::vector<Frame> closed;
     for (const tavrel::scan_frame_t& info : m_splitter.TakeClosed()) {
@@ -122,7 +126,15 @@ std::optional<Frame> StreamReader::nextFrame(std::optional<double> timeoutSecond
                 }
                 std::optional<Batch> batch = m_queue.pop(left);
                 if (!batch) {
-                    return false;
+                    // Nothing came: a frame whose end was notified may be over.
+                    m_frames.advanceTime(static_cast<std::uint64_t>(
+                        std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count()));
+                    for (Frame& f : m_frames.takeClosed()) {
+                        m_ready.push_back(std::move(f));
+                    }
+                    return take();
                 }
                 if (batch->event) {
                     m_frames.addEvent(*batch->event, batch->arrivalMicros);

@@ -69,6 +69,7 @@ public:
     // drops: datagrams lost so far, all causes together.
     void add(const Batch& batch, std::uint64_t drops);
     void addEvent(unsigned event, std::uint64_t arrivalMicros);
+    void advanceTime(std::uint64_t nowMicros);
     // The frames closed since the last call, oldest first.
     std::vector<Frame> takeClosed();
 

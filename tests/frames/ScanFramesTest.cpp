@@ -355,3 +355,24 @@ TEST(ScanFrames, AStreamThatNeverStartsOverIsOneOpenFrame) {
         EXPECT_GT(double(got.frames[0].points), 0.9 * kPointRate);
     }
 }
+
+// The device ends its stream with the frame: with nothing after the end notification, the frame
+// closes once the notification's window has passed, not only at the next batch.
+TEST(ScanFrames, AnEndNotificationClosesTheFrameOnceItsWindowHasPassed) {
+    tavrel::ScanFrameSplitter splitter;
+    std::vector<tavrel::tavrel_rbe_obs_t> line(10);
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        line[i].timestamp = 1000 + 33 * i;
+        line[i].elevation = -30.0;
+    }
+    splitter.AddBatch(line.data(), line.size(), 1000000, 0);
+    splitter.AddEvent(tavrel::kFrameEndEvent, 1001000);
+    splitter.AdvanceTime(1001000 + tavrel::scan_frame_options_t{}.eventWindowMicros);
+    EXPECT_TRUE(splitter.TakeClosed().empty()) << "the data may still overtake it";
+    splitter.AdvanceTime(1001001 + tavrel::scan_frame_options_t{}.eventWindowMicros);
+    const auto closed = splitter.TakeClosed();
+    ASSERT_EQ(closed.size(), 1u);
+    EXPECT_TRUE(closed[0].endSeen);
+    EXPECT_EQ(closed[0].points, line.size());
+    EXPECT_FALSE(splitter.HasOpenFrame());
+}

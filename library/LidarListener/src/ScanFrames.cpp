@@ -129,6 +129,14 @@ void ScanFrameSplitter::Finish() {
     m_endPending = false;
 }
 
+void ScanFrameSplitter::AdvanceTime(std::uint64_t nowMicros) {
+    if (m_endPending && nowMicros > m_endArrival + m_options.eventWindowMicros) {
+        m_endPending = false;
+        if (m_open)
+            closeFrame(true);
+    }
+}
+
 std::vector<scan_frame_t> ScanFrameSplitter::TakeClosed() {
     std::vector<scan_frame_t> out;
     out.swap(m_closed);

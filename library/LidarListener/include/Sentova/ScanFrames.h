@@ -86,6 +86,10 @@ public:
     // The stream ended: the open frame closes, its end seen only if an end
     // notification said so. A later batch begins a new frame.
     void Finish();
+    // Time passed with no batch: an end notification whose window has passed
+    // closes the open frame, as a later batch would have. The device stops
+    // its stream at a frame's end, so no later batch may come.
+    void AdvanceTime(std::uint64_t nowMicros);
 
     // Frames closed since the last call, oldest first.
     std::vector<scan_frame_t> TakeClosed();
