@@ -25,13 +25,13 @@ std::string_view unquoted(std::string_view s) {
     return s;
 }
 
-class CsvWriter : public PointWriter {
+class CsvWriter : public BlockPointWriter {
 public:
     explicit CsvWriter(std::vector<Field> fields) : m_fields(std::move(fields)) {}
 
 protected:
     std::string begin(std::ostream& out) override {
-        m_out = std::make_unique<BlockWriter>(out);
+        startBlocks(out);
         for (std::size_t c = 0; c < m_fields.size(); ++c) {
             if (c > 0) {
                 m_out->character(',');
@@ -61,14 +61,8 @@ protected:
         return {};
     }
 
-    std::string end() override {
-        m_out->flush();
-        return {};
-    }
-
 private:
     std::vector<Field> m_fields;
-    std::unique_ptr<BlockWriter> m_out;
 };
 
 class CsvReader : public PointReader {

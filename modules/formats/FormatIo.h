@@ -2,6 +2,7 @@
 
 // The readers and writers of each format behind PointStream.h. Internal to the formats module.
 
+#include "BlockWriter.h"
 #include "Fields.h"
 #include "PcdFile.h"
 #include "PointStream.h"
@@ -12,6 +13,22 @@
 namespace formats::io {
 
 enum class PcdData { Ascii, Binary, BinaryCompressed };
+
+// Every format's writer puts its bytes through one block writer on the file's stream, flushed at
+// the end.
+class BlockPointWriter : public PointWriter {
+protected:
+    BlockWriter& startBlocks(std::ostream& out) {
+        m_out = std::make_unique<BlockWriter>(out);
+        return *m_out;
+    }
+    std::string end() override {
+        m_out->flush();
+        return {};
+    }
+
+    std::unique_ptr<BlockWriter> m_out;
+};
 
 // Readers not yet started; openReader starts them on their file.
 std::unique_ptr<PointReader> pcdReader();

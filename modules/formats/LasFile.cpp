@@ -170,7 +170,7 @@ bool readExtraBytes(const std::string& payload, std::size_t standard, std::size_
     return true;
 }
 
-class LasWriter : public PointWriter {
+class LasWriter : public BlockPointWriter {
 public:
     explicit LasWriter(const FieldSelection& selection) : m_selection(selection) {}
 
@@ -228,8 +228,7 @@ protected:
         h.put<std::uint64_t>(247, n);
         h.put<std::uint64_t>(255, n);
 
-        m_out = std::make_unique<BlockWriter>(out);
-        BlockWriter& w = *m_out;
+        BlockWriter& w = startBlocks(out);
         w.text(h.data());
         if (vlrs) {
             Bytes v(kVlrHeaderSize);
@@ -269,11 +268,6 @@ protected:
         return {};
     }
 
-    std::string end() override {
-        m_out->flush();
-        return {};
-    }
-
 private:
     template <class T> static void store(char* to, T v) { std::memcpy(to, &v, sizeof v); }
 
@@ -281,7 +275,6 @@ private:
     Axis m_axes[3];
     std::vector<Field> m_extraFields;
     std::uint16_t m_recordLength = kFormat1Size;
-    std::unique_ptr<BlockWriter> m_out;
 };
 
 class LasReader : public PointReader {
@@ -395,11 +388,10 @@ protected:
 
     bool next(std::vector<DataPoint>& chunk) override {
         const std::uint64_t count = *m_count;
-        if (m_done == count) {
+        const std::size_t n = nextChunkSize();
+        if (n == 0) {
             return finished();
         }
-        const std::size_t n =
-            static_cast<std::size_t>(std::min<std::uint64_t>(kChunkPoints, count - m_done));
         m_bytes.resize(n * m_recordLength);
         const std::uint64_t from = m_in.position();
         if (!m_in.read(m_bytes.data(), m_bytes.size())) {
@@ -447,7 +439,6 @@ private:
     std::size_t m_timeAt = 20;
     std::vector<Extra> m_extras; // those wanted
     std::vector<unsigned char> m_bytes;
-    std::uint64_t m_done = 0;
 };
 
 } // namespace

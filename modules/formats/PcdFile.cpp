@@ -116,7 +116,7 @@ void compress(BlockWriter& w, const std::string& plain, std::string& error) {
     w.bytes(compressed.data(), packed);
 }
 
-class PcdWriter : public PointWriter {
+class PcdWriter : public io::BlockPointWriter {
 public:
     PcdWriter(std::vector<Column> columns, io::PcdData data)
         : m_columns(std::move(columns)), m_data(data) {}
@@ -130,7 +130,7 @@ protected:
             }
             m_plain.assign(static_cast<std::size_t>(size), '\0');
         }
-        m_out = std::make_unique<BlockWriter>(out);
+        startBlocks(out);
         writeHeader(*m_out, m_columns, m_extent.count,
                     m_data == io::PcdData::Ascii    ? "ascii"
                     : m_data == io::PcdData::Binary ? "binary"
@@ -179,25 +179,24 @@ protected:
             compress(*m_out, m_plain, error);
             std::string().swap(m_plain);
         }
-        m_out->flush();
+        BlockPointWriter::end();
         return error;
     }
 
 private:
     std::vector<Column> m_columns;
     io::PcdData m_data;
-    std::unique_ptr<BlockWriter> m_out;
     std::string m_plain; // binary_compressed: the columns of every point
     std::uint64_t m_done = 0;
 };
 
-class PcdLx20Writer : public PointWriter {
+class PcdLx20Writer : public io::BlockPointWriter {
 public:
     explicit PcdLx20Writer(std::vector<Column> columns) : m_columns(std::move(columns)) {}
 
 protected:
     std::string begin(std::ostream& out) override {
-        m_out = std::make_unique<BlockWriter>(out);
+        startBlocks(out);
         writeHeader(*m_out, m_columns, m_extent.count, "ascii");
         return {};
     }
@@ -218,14 +217,8 @@ protected:
         return {};
     }
 
-    std::string end() override {
-        m_out->flush();
-        return {};
-    }
-
 private:
     std::vector<Column> m_columns;
-    std::unique_ptr<BlockWriter> m_out;
 };
 
 } // namespace

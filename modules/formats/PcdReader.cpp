@@ -62,11 +62,10 @@ protected:
 
     bool next(std::vector<DataPoint>& chunk) override {
         const std::uint64_t count = m_layout.points;
-        if (m_done == count) {
+        const std::size_t n = nextChunkSize();
+        if (n == 0) {
             return finished();
         }
-        const std::size_t n =
-            static_cast<std::size_t>(std::min<std::uint64_t>(kChunkPoints, count - m_done));
         chunk.assign(n, DataPoint{});
         switch (m_format) {
         case Format::PcdBinary:
@@ -269,7 +268,6 @@ private:
     std::vector<unsigned char> m_bytes;
     std::size_t m_packedStep = 0; // bytes of a point in a compressed body
     std::uint64_t m_packedSize = 0;
-    std::uint64_t m_done = 0;
     std::uint64_t m_row = 0;
 };
 

@@ -304,15 +304,14 @@ bool readItem(InputFile& in, Encoding encoding, const Element& e, double* values
 
 namespace {
 
-class PlyWriter : public PointWriter {
+class PlyWriter : public BlockPointWriter {
 public:
     PlyWriter(std::vector<Field> fields, bool binary)
         : m_fields(std::move(fields)), m_binary(binary) {}
 
 protected:
     std::string begin(std::ostream& out) override {
-        m_out = std::make_unique<BlockWriter>(out);
-        BlockWriter& w = *m_out;
+        BlockWriter& w = startBlocks(out);
         w.text("ply");
         w.endLine();
         w.text(m_binary ? "format binary_little_endian 1.0" : "format ascii 1.0");
@@ -356,15 +355,9 @@ protected:
         return {};
     }
 
-    std::string end() override {
-        m_out->flush();
-        return {};
-    }
-
 private:
     std::vector<Field> m_fields;
     bool m_binary;
-    std::unique_ptr<BlockWriter> m_out;
 };
 
 // The vertices of a PLY file; the elements before them are skipped, those after never read.
@@ -441,12 +434,10 @@ protected:
     }
 
     bool next(std::vector<DataPoint>& chunk) override {
-        const std::uint64_t count = *m_count;
-        if (m_done == count) {
+        const std::size_t n = nextChunkSize();
+        if (n == 0) {
             return finished();
         }
-        const std::size_t n =
-            static_cast<std::size_t>(std::min<std::uint64_t>(kChunkPoints, count - m_done));
         chunk.assign(n, DataPoint{});
         if (m_encoding == Encoding::Little && m_vertex->fixedSize > 0) {
             // Records straight from the file into the points.
@@ -485,7 +476,6 @@ private:
     std::vector<ColumnSource> m_plan; // binary little-endian vertices without lists
     std::vector<unsigned char> m_bytes;
     std::vector<double> m_values;
-    std::uint64_t m_done = 0;
 };
 
 } // namespace

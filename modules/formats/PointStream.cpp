@@ -42,6 +42,12 @@ bool PointReader::finished() {
     return false;
 }
 
+std::size_t PointReader::nextChunkSize() const {
+    const std::uint64_t count = m_count.value_or(0);
+    return static_cast<std::size_t>(
+        std::min<std::uint64_t>(kChunkPoints, count > m_done ? count - m_done : 0));
+}
+
 std::unique_ptr<PointReader> openReader(const std::string& path, std::optional<Format> format,
                                         const FieldSelection& wanted, std::string& error) {
     if (!format) {

@@ -58,12 +58,15 @@ protected:
     virtual bool start(const std::string& path) = 0;
     // What next() returns at the end of the points: false, with the error of a failed read.
     bool finished();
+    // The size of the next chunk of a file that declares its count; 0 once all are handed out.
+    std::size_t nextChunkSize() const;
 
     InputFile m_in;
     Format m_format = Format::PcdAscii;
     FieldSelection m_fields = noFields();
     FieldSelection m_wanted; // the columns to fill; others stay zero
     std::optional<std::uint64_t> m_count;
+    std::uint64_t m_done = 0; // points handed out so far
     std::string m_error;
 };
 
