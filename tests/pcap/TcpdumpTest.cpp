@@ -84,6 +84,20 @@ void PrintTo(const Capture& c, std::ostream* out) {
     *out << c.device << " " << (c.linkType ? c.linkType : "native");
 }
 
+// The datagrams readable from a capture file still being written.
+std::size_t countDatagrams(const std::string& path) {
+    try {
+        Reader reader(path);
+        Datagram d;
+        std::size_t n = 0;
+        while (reader.next(d))
+            ++n;
+        return n;
+    } catch (const CaptureError&) {
+        return 0; // the file header is not written yet
+    }
+}
+
 } // namespace
 
 class TcpdumpTest : public ::testing::TestWithParam<Capture> {};
@@ -120,7 +134,12 @@ TEST_P(TcpdumpTest, DatagramsCapturedOnLoopbackAreReadBack) {
     payloads.push_back(std::string(3000, '\0')); // more than an Ethernet MTU
     const auto sent = std::chrono::system_clock::now();
     sendDatagrams(port, payloads);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // tcpdump writes each packet as it captures it (-U): stop once the file holds them all.
+    const auto written = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (countDatagrams(file.path()) < payloads.size() &&
+           std::chrono::steady_clock::now() < written) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     tcpdump.stop();
 
     Reader reader(file.path());
