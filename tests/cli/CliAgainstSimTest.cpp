@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -348,16 +349,15 @@ TEST_F(CliAgainstSim, GetFrameCapturesExactlyOneFrame) {
 TEST_F(CliAgainstSim, InterruptedCaptureStillWritesAValidFileAndStopsTheStream) {
     startSim("LX20");
     const fs::path file = dir / "stopped.las";
+    // On a terminal the capture shows how many points it holds: interrupt it once it has some.
     Child capture(
-        {kTool, "capture", address, "-o", file.string(), "--port", port, "--scan", "full"});
-    // Wait until points flow, then interrupt.
-    for (int i = 0; i < 400 && logged("SVRRBE").empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_FALSE(logged("SVRRBE").empty());
-    // How many points the capture holds shows nowhere outside it while its output is no
-    // terminal: the stream runs a while, long enough for about 2500 of them.
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        {kTool, "capture", address, "-o", file.string(), "--port", port, "--scan", "full"},
+        ErrorOutput::Terminal);
+    ASSERT_TRUE(capture.waitForError([](const std::string& err) {
+        const std::size_t line = err.rfind('\r');
+        return line != std::string::npos &&
+               std::strtoull(err.c_str() + line + 1, nullptr, 10) >= 2500;
+    })) << "no progress line with 2500 points";
     capture.signal(SIGINT);
     const Ran r = capture.wait();
     ASSERT_EQ(r.status, 0) << r.err;

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -25,12 +27,26 @@ struct Ran {
     std::string err;
 };
 
+// Where a child's standard error goes: a pipe, or a terminal, for the progress lines a program
+// shows only there.
+enum class ErrorOutput { Pipe, Terminal };
+
 class Child {
 public:
-    explicit Child(const std::vector<std::string>& argv) {
+    explicit Child(const std::vector<std::string>& argv,
+                   ErrorOutput errorOutput = ErrorOutput::Pipe) {
         int out[2];
         int err[2];
-        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+        if (::pipe2(out, O_CLOEXEC) != 0) {
+            throw std::runtime_error("pipe");
+        }
+        if (errorOutput == ErrorOutput::Terminal) {
+            err[0] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+            if (err[0] < 0 || ::grantpt(err[0]) != 0 || ::unlockpt(err[0]) != 0) {
+                throw std::runtime_error("pseudo-terminal");
+            }
+            err[1] = ::open(::ptsname(err[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        } else if (::pipe2(err, O_CLOEXEC) != 0) {
             throw std::runtime_error("pipe");
         }
         posix_spawn_file_actions_t actions;
@@ -66,9 +82,37 @@ public:
 
     void signal(int s) { ::kill(m_pid, s); }
 
+    // Reads standard error until what it wrote so far satisfies the condition; false at the
+    // deadline or when the stream ends first. What was read stays part of wait()'s result.
+    bool waitForError(const std::function<bool(const std::string&)>& condition,
+                      int timeoutMs = 20000) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!condition(m_errSoFar)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            pollfd fd = {m_err, POLLIN, 0};
+            if (left <= 0 || ::poll(&fd, 1, static_cast<int>(left)) < 0) {
+                return false;
+            }
+            if (fd.revents == 0) {
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t n = ::read(m_err, buffer, sizeof buffer);
+            if (n <= 0) {
+                return false;
+            }
+            m_errSoFar.append(buffer, static_cast<std::size_t>(n));
+        }
+        return true;
+    }
+
     // Reads its output until it ends (killing it after timeoutMs).
     Ran wait(int timeoutMs = 20000) {
         Ran ran;
+        ran.err.swap(m_errSoFar);
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         pollfd fds[2] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}};
@@ -107,6 +151,7 @@ private:
     pid_t m_pid = -1;
     int m_out = -1;
     int m_err = -1;
+    std::string m_errSoFar;
 };
 
 inline Ran run(const std::vector<std::string>& argv, int timeoutMs = 20000) {
