@@ -1,6 +1,7 @@
 #include "Device.h"
 
 #include "Errors.h"
+#include "Triggers.h"
 #include "Waiting.h"
 
 #include "Sentova/DeviceAddress.h"
@@ -55,6 +56,7 @@ using Triple = std::tuple<double, double, double>;
 } // namespace
 
 void addDevice(py::module_& m) {
+    addTriggerRecord(m);
     py::class_<DeviceHandle, Handle> device(m, "Device", R"(A connected device.
 
 Every operation blocks until the device replies (or its time-out, raising DeviceTimeout) and
@@ -227,6 +229,7 @@ raises DeviceError with the library's result code when the device refuses it.)")
             "error_string",
             [](int code) { return Sentova::GetErrorString(static_cast<tavrel_error_t>(code)); },
             py::arg("code"));
+    addTriggerOperations(device);
 }
 
 } // namespace sentova::python

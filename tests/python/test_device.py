@@ -83,3 +83,30 @@ def test_ctrl_c_ends_a_wait_on_the_network(port):
         assert child.returncode == 0
     finally:
         child.kill()
+
+
+def test_trigger_records_arrive_with_exact_fields(sim):
+    sim.start("LX30")
+    with sentova.Device(sim.address) as device:
+        device.test_trigger(3, 42)
+        # Records that come faster than they are handed on leave only the latest: wait for it.
+        records = []
+        def tested():
+            record = device.next_trigger(timeout=1.0)
+            if record is not None:
+                records.append(record)
+            return bool(records) and records[-1].index == 2
+        wait_for(tested, what="the test's last trigger record")
+        assert all(r.exp == 42 for r in records)
+        assert isinstance(records[0].timestamp, int)
+        device.home()
+        device.move_to_with_trigger(0.0, 20.0, 200.0, 4, 7)
+        record = None
+        def moved():
+            nonlocal record
+            record = device.next_trigger(timeout=1.0)
+            return record is not None and record.exp == 7 and record.index == 3
+        wait_for(moved, what="the move's last trigger record")
+        assert record.elevation == pytest.approx(20.0, abs=1e-6)
+        assert device.triggers_dropped == 0
+        assert device.next_trigger(timeout=0.0) is None
