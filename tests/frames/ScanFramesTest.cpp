@@ -376,3 +376,33 @@ TEST(ScanFrames, AnEndNotificationClosesTheFrameOnceItsWindowHasPassed) {
     EXPECT_EQ(closed[0].points, line.size());
     EXPECT_FALSE(splitter.HasOpenFrame());
 }
+
+// The data may overtake the start notification of a stream's first frame, as it does one at a
+// restart: the notification marks the frame it belongs to and cuts nothing off it.
+TEST(ScanFrames, AStartNotificationOvertakenByTheFirstDataMarksThatFrame) {
+    for (const bool climbingBeforeIt : {false, true}) {
+        SCOPED_TRACE(climbingBeforeIt ? "climbing before it" : "still on the first line");
+        tavrel::ScanFrameSplitter splitter;
+        std::uint32_t timestamp = 1000;
+        const auto batch = [&](double elevation, std::uint64_t arrival) {
+            std::vector<tavrel::tavrel_rbe_obs_t> line(10);
+            for (auto& o : line) {
+                o.timestamp = timestamp += 33;
+                o.elevation = elevation;
+            }
+            splitter.AddBatch(line.data(), line.size(), arrival, 0);
+        };
+        batch(-30.0, 1000000);
+        if (climbingBeforeIt)
+            batch(-29.0, 1002000);
+        splitter.AddEvent(tavrel::kFrameStartEvent, 1005000);
+        batch(-28.0, 1010000);
+        batch(-27.0, 1020000);
+        splitter.AddEvent(tavrel::kFrameEndEvent, 1021000);
+        splitter.AdvanceTime(1021001 + tavrel::scan_frame_options_t{}.eventWindowMicros);
+        const auto closed = splitter.TakeClosed();
+        ASSERT_EQ(closed.size(), 1u);
+        EXPECT_TRUE(closed[0].complete());
+        EXPECT_EQ(closed[0].points, climbingBeforeIt ? 40u : 30u);
+    }
+}

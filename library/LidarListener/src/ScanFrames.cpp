@@ -99,14 +99,17 @@ void ScanFrameSplitter::AddBatch(const tavrel_rbe_obs_t* observations, std::size
 }
 
 void ScanFrameSplitter::AddEvent(unsigned event, std::uint64_t arrivalMicros) {
-    // The data may overtake a notification: one that comes just after a
-    // restart, when that restart had none yet, belongs to it.
-    const bool justRestarted =
-        m_open && m_restarted &&
-        arrivalMicros <= m_frame.firstArrivalMicros + m_options.eventWindowMicros;
+    // The data may overtake a notification: a start that comes just after a
+    // frame opened, when it had none yet, belongs to that frame (a stream's
+    // first frame as well as one begun at a restart); an end, to the frame
+    // before a restart.
+    const bool justOpened =
+        m_open && arrivalMicros <= m_frame.firstArrivalMicros + m_options.eventWindowMicros;
+    const bool justRestarted = justOpened && m_restarted;
     if (event == kFrameStartEvent) {
-        if (justRestarted && !m_startNotified) {
+        if (justOpened && !m_startNotified) {
             m_startNotified = true;
+            m_frame.startSeen = true;
             return;
         }
         m_startPending = true;
