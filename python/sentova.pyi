@@ -104,7 +104,10 @@ class _Stream:
     def batches(self) -> _BatchIterator: ...
     def frames(self, whole_only: bool = ...) -> _FrameIterator: ...
     # datagrams, points, bytes, refused_sender, refused_header, kernel_drops,
-    # queue_drops, queue_points_dropped, points_missing, last_datagram_micros
+    # queue_drops (the listener's, datagrams), reader_batches_dropped and
+    # queue_points_dropped (Python fell behind), frame_points_dropped (an open
+    # frame past the point limit), events_dropped, points_missing,
+    # last_datagram_micros
     @property
     def statistics(self) -> Dict[str, int]: ...
     @property

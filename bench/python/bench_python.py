@@ -75,7 +75,8 @@ def live(build, path, points, fast):
     seconds = (last - first) if first and last and last > first else float("nan")
     what = "live into Python, " + ("as fast as possible" if fast else f"paced at {RATE}/s")
     print(f"{what:40} {received:10d} of {points} points, {points - received:8d} lost "
-          f"(kernel {stats['kernel_drops']}, queue {stats['queue_drops']} datagrams), "
+          f"(kernel {stats['kernel_drops']}, queue {stats['queue_drops']} datagrams, "
+          f"Python's queue {stats['reader_batches_dropped']} batches), "
           f"{received / seconds:12.0f} points/s")
 
 

@@ -110,13 +110,26 @@ std::deque<DataPoint> toDataPoints(const py::array& array, formats::FieldSelecti
             continue;
         }
         formats::setSelected(present, column.field, true);
-        if (column.field == formats::Field::Timestamp) {
+        // Integer time stamps are taken exactly (negative ones as 0); real ones are rounded as
+        // a file's are, through the double path below.
+        const char kind = flat[column.name].cast<py::array>().dtype().kind();
+        if (column.field == formats::Field::Timestamp && kind == 'u') {
             const auto values =
                 py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>(
                     flat[column.name]);
             const std::uint64_t* v = values.data();
             for (std::size_t i = 0; i < count; ++i) {
                 points[i].timestamp = v[i];
+            }
+            continue;
+        }
+        if (column.field == formats::Field::Timestamp && kind == 'i') {
+            const auto values =
+                py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>(
+                    flat[column.name]);
+            const std::int64_t* v = values.data();
+            for (std::size_t i = 0; i < count; ++i) {
+                points[i].timestamp = v[i] < 0 ? 0 : static_cast<std::uint64_t>(v[i]);
             }
             continue;
         }

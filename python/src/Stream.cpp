@@ -2,6 +2,8 @@
 
 #include "Waiting.h"
 
+#include <algorithm>
+
 namespace sentova::python {
 
 void BatchQueue::LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
@@ -28,12 +30,16 @@ void BatchQueue::pushEvent(unsigned event) {
     const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
                          std::chrono::steady_clock::now().time_since_epoch())
                          .count();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_events < kEventLimit) {
-        ++m_events;
-        m_batches.push_back({{}, static_cast<std::uint64_t>(now), event});
-        m_ready.notify_one();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_events < kEventLimit) {
+            ++m_events;
+            m_batches.push_back({{}, static_cast<std::uint64_t>(now), event});
+            m_ready.notify_one();
+            return;
+        }
     }
+    m_droppedEvents.fetch_add(1);
 }
 
 std::optional<Batch> BatchQueue::pop(std::chrono::milliseconds wait) {
@@ -52,9 +58,16 @@ void FrameAssembler::add(const Batch& batch, std::uint64_t drops) {
     m_splitter.AddBatch(batch.observations.data(), batch.observations.size(), batch.arrivalMicros,
                         drops, &m_pieces);
     for (const tavrel::scan_frame_piece_t& piece : m_pieces) {
-        Points& points = m_open[piece.frame];
-        for (std::size_t i = piece.begin; i < piece.begin + piece.count; ++i) {
-            points.push_back(fromObservation(batch.observations[i]));
+        OpenFrame& frame = m_open[piece.frame];
+        const std::size_t room = m_limit - std::min(m_limit, m_held);
+        const std::size_t kept = std::min(room, piece.count);
+        for (std::size_t i = piece.begin; i < piece.begin + kept; ++i) {
+            frame.points.push_back(fromObservation(batch.observations[i]));
+        }
+        m_held += kept;
+        if (kept < piece.count) {
+            frame.truncated = true;
+            m_dropped += piece.count - kept;
         }
     }
 }
@@ -73,7 +86,9 @@ std::vector<Frame> FrameAssembler::takeClosed() {
         Frame frame{info, {}};
         const auto open = m_open.find(info.index);
         if (open != m_open.end()) {
-            frame.points = std::move(open->second);
+            frame.points = std::move(open->second.points);
+            frame.info.dropInside = frame.info.dropInside || open->second.truncated;
+            m_held -= frame.points.size();
             m_open.erase(open);
         }
         closed.push_back(std::move(frame));
@@ -119,11 +134,10 @@ std::optional<Frame> StreamReader::nextFrame(std::optional<double> timeoutSecond
                 return false;
             }
             while (!take()) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    until - std::chrono::steady_clock::now());
-                if (left.count() <= 0) {
-                    return false;
-                }
+                // With no time left, what is queued is still taken, without waiting.
+                const auto left = std::max(std::chrono::milliseconds::zero(),
+                                           std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               until - std::chrono::steady_clock::now()));
                 std::optional<Batch> batch = m_queue.pop(left);
                 if (!batch) {
                     // Nothing came: a frame whose end was notified may be over.
@@ -139,8 +153,10 @@ std::optional<Frame> StreamReader::nextFrame(std::optional<double> timeoutSecond
                 if (batch->event) {
                     m_frames.addEvent(*batch->event, batch->arrivalMicros);
                 } else {
+                    // Any loss counts: a rise between batches marks the frame.
                     const tavrel::stream_statistics_t stats = statistics();
-                    m_frames.add(*batch, stats.kernelDrops + stats.queueDrops);
+                    m_frames.add(*batch,
+                                 stats.kernelDrops + stats.queueDrops + m_queue.droppedBatches());
                 }
                 for (Frame& f : m_frames.takeClosed()) {
                     m_ready.push_back(std::move(f));
@@ -157,7 +173,6 @@ tavrel::stream_statistics_t StreamReader::statistics() const {
     if (m_listener) {
         stats = m_listener->GetStatistics();
     }
-    stats.queueDrops += m_queue.droppedBatches();
     return stats;
 }
 

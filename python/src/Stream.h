@@ -46,6 +46,7 @@ public:
 
     std::uint64_t droppedBatches() const { return m_droppedBatches.load(); }
     std::uint64_t droppedPoints() const { return m_droppedPoints.load(); }
+    std::uint64_t droppedEvents() const { return m_droppedEvents.load(); }
 
 private:
     const std::size_t m_limit;
@@ -56,6 +57,7 @@ private:
     std::size_t m_events = 0;
     std::atomic<std::uint64_t> m_droppedBatches{0};
     std::atomic<std::uint64_t> m_droppedPoints{0};
+    std::atomic<std::uint64_t> m_droppedEvents{0};
 };
 
 struct Frame {
@@ -63,20 +65,33 @@ struct Frame {
     Points points;
 };
 
-// Whole frames from batches in arrival order. Pure; one thread.
+// Whole frames from batches in arrival order. The open frames hold at most pointLimit points
+// together (a stream that never starts over is one frame that never closes): points beyond it
+// are dropped, counted, and their frame is marked as having lost data. Pure; one thread.
 class FrameAssembler {
 public:
+    explicit FrameAssembler(std::size_t pointLimit) : m_limit(pointLimit) {}
+
     // drops: datagrams lost so far, all causes together.
     void add(const Batch& batch, std::uint64_t drops);
     void addEvent(unsigned event, std::uint64_t arrivalMicros);
     void advanceTime(std::uint64_t nowMicros);
     // The frames closed since the last call, oldest first.
     std::vector<Frame> takeClosed();
+    // Any thread.
+    std::uint64_t droppedPoints() const { return m_dropped.load(); }
 
 private:
+    struct OpenFrame {
+        Points points;
+        bool truncated = false;
+    };
+    const std::size_t m_limit;
     tavrel::ScanFrameSplitter m_splitter;
     std::vector<tavrel::scan_frame_piece_t> m_pieces;
-    std::map<std::uint64_t, Points> m_open; // frame index -> its points so far
+    std::map<std::uint64_t, OpenFrame> m_open; // frame index -> its points so far
+    std::size_t m_held = 0;                    // points in m_open
+    std::atomic<std::uint64_t> m_dropped{0};
 };
 
 // One listening as Python reads it: the queue the listener feeds, and the frames cut from it.
@@ -84,7 +99,7 @@ private:
 // The waits run with the GIL released; any Python thread may call them.
 class StreamReader {
 public:
-    explicit StreamReader(std::size_t pointLimit) : m_queue(pointLimit) {}
+    explicit StreamReader(std::size_t pointLimit) : m_queue(pointLimit), m_frames(pointLimit) {}
 
     BatchQueue& queue() { return m_queue; }
     const BatchQueue& queue() const { return m_queue; }
@@ -97,8 +112,10 @@ public:
     // Waits for the next frame (whole ones only unless asked).
     std::optional<Frame> nextFrame(std::optional<double> timeoutSeconds, bool wholeOnly);
 
-    // The listener's counters with this queue's drops.
+    // The listener's counters.
     tavrel::stream_statistics_t statistics() const;
+    // Points the open frames had no room for.
+    std::uint64_t droppedFramePoints() const { return m_frames.droppedPoints(); }
 
 private:
     BatchQueue m_queue;

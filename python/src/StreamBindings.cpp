@@ -49,7 +49,10 @@ py::dict statisticsDict(const StreamOwner& owner) {
     d["refused_header"] = s.refusedHeader;
     d["kernel_drops"] = s.kernelDrops;
     d["queue_drops"] = s.queueDrops;
+    d["reader_batches_dropped"] = owner.reader.queue().droppedBatches();
     d["queue_points_dropped"] = owner.reader.queue().droppedPoints();
+    d["frame_points_dropped"] = owner.reader.droppedFramePoints();
+    d["events_dropped"] = owner.reader.queue().droppedEvents();
     d["points_missing"] = s.pointsMissing;
     d["last_datagram_micros"] = s.lastDatagramMicros;
     return d;

@@ -30,6 +30,24 @@ def wait_for(condition, seconds=10.0, what="the condition"):
         time.sleep(0.01)
 
 
+def wait_until_blocked(pid, tid=None, what="the wait"):
+    """Waits until the thread sleeps in a futex (a condition variable's wait) on two looks in a
+    row with a pause between: a thread that only waited for the GIL has it by the second."""
+    wchan = f"/proc/{pid}/task/{tid or pid}/wchan"
+
+    def blocked():
+        with open(wchan) as f:
+            return "futex" in f.read()
+
+    def twice():
+        if not blocked():
+            return False
+        time.sleep(0.02)
+        return blocked()
+
+    wait_for(twice, what=what)
+
+
 def tool(*args, check=True):
     ran = subprocess.run([TOOL, *map(str, args)], capture_output=True, text=True, timeout=60)
     if check and ran.returncode != 0:

@@ -6,7 +6,7 @@ import sys
 import pytest
 
 import sentova
-from conftest import process_address, wait_for
+from conftest import process_address, wait_for, wait_until_blocked
 
 
 def test_operations_reach_the_device(sim):
@@ -76,6 +76,7 @@ def test_ctrl_c_ends_a_wait_on_the_network(port):
                              stderr=subprocess.PIPE, text=True)
     try:
         assert child.stdout.readline().strip() == "waiting"
+        wait_until_blocked(child.pid, what="the child waiting for a batch")
         child.send_signal(signal.SIGINT)
         # The wait has no limit: only the interrupt ends it.
         out, err = child.communicate(timeout=2)

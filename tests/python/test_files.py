@@ -164,3 +164,17 @@ def test_damaged_files_raise_format_errors_naming_them(name, content, tmp_path):
             sentova.read(str(path))
     assert str(path) in str(damaged.value)
     assert damaged.value.filename == str(path)
+
+
+def test_time_stamps_of_any_dtype_are_kept_or_rounded_as_a_file_rounds_them(tmp_path):
+    path = str(tmp_path / "times.csv")
+    for dtype, given, expected in [
+            (np.int64, [-5, 0, 2**32 - 1], [0, 0, 2**32 - 1]),
+            (np.float64, [-1.5, 1.5, 2.4, np.nan], [0, 2, 2, 0]),
+            (np.uint64, [2**32 - 1, 7], [2**32 - 1, 7])]:
+        points = np.zeros(len(given), dtype=[("x", "f8"), ("y", "f8"), ("z", "f8"),
+                                             ("timestamp", dtype)])
+        points["timestamp"] = given
+        sentova.write(path, points)
+        np.testing.assert_array_equal(sentova.read(path)["timestamp"], expected,
+                                      err_msg=str(dtype))

@@ -1,11 +1,12 @@
 """The laser stream in Python: a session's, and a listener's on a stream started elsewhere."""
+import os
 import threading
 
 import numpy as np
 import pytest
 
 import sentova
-from conftest import tool, wait_for
+from conftest import tool, wait_for, wait_until_blocked
 
 FIELDS = ("azimuth", "elevation", "range", "timestamp", "amplitude", "reflectance",
           "pulse_shape_deviation", "x", "y", "z")
@@ -42,6 +43,8 @@ def test_session_streams_whole_frames_of_a_scan(sim, port):
             assert np.all(np.diff(frame["timestamp"].astype(np.int64)) > 0)
         # Consecutive: the second frame begins where the first ended.
         assert int(frames[1]["timestamp"][0]) > int(frames[0]["timestamp"][-1])
+        # A poll without waiting still takes what has come.
+        wait_for(lambda: session.next_frame(timeout=0) is not None, what="a polled frame")
         stats = session.statistics
         assert stats["datagrams"] > 0 and stats["points"] >= sum(map(len, frames))
         assert stats["queue_drops"] == 0 and stats["kernel_drops"] == 0
@@ -86,7 +89,8 @@ def test_a_reader_that_falls_behind_loses_counted_batches(sim, port):
     with sentova.Listener(sim.address, port, queue_points=500) as listener:
         tool("laser", "start", sim.address, "--port", port)
         try:
-            wait_for(lambda: listener.statistics["queue_drops"] > 0, what="a queue drop")
+            wait_for(lambda: listener.statistics["reader_batches_dropped"] > 0,
+                     what="a batch dropped by the reader's queue")
         finally:
             tool("laser", "stop", sim.address)
         stats = listener.statistics
@@ -124,8 +128,22 @@ def test_closing_from_another_thread_ends_a_wait(port):
     results = []
     reader = threading.Thread(target=lambda: results.append(listener.next_batch()))
     reader.start()
+    wait_until_blocked(os.getpid(), reader.native_id, what="the reader waiting for a batch")
     listener.close()
     reader.join(5)
     assert not reader.is_alive()
     assert results == [None]
     assert list(listener) == []
+
+
+def test_a_stream_without_frames_holds_no_more_than_the_point_limit(sim, port):
+    sim.start("LX30")
+    with sentova.Listener(sim.address, port, queue_points=500) as listener:
+        tool("laser", "start", sim.address, "--port", port)
+        try:
+            # Without a scan the raster never starts over: one frame that never closes.
+            wait_for(lambda: listener.next_frame(timeout=0.05) is None
+                     and listener.statistics["frame_points_dropped"] > 0,
+                     what="points dropped from the open frame")
+        finally:
+            tool("laser", "stop", sim.address)
