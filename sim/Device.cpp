@@ -283,7 +283,20 @@ const Device::HandlerTable& Device::handlers() {
         {"SVTTRG", &Device::testTrigger},
         {"SVSIPC", &Device::setIPSettings},
     };
+    // Every code names a command of the table, and no command has two handlers: with as many
+    // entries as commands, each command has exactly one.
+    constexpr bool eachCommandOnce = [] {
+        bool seen[std::size(entries)] = {};
+        for (const auto& entry : entries) {
+            const tavrel::CommandInfo* command = tavrel::FindCommand(entry.first);
+            if (command == nullptr || seen[command - tavrel::kCommands.data()])
+                return false;
+            seen[command - tavrel::kCommands.data()] = true;
+        }
+        return true;
+    }();
     static_assert(std::size(entries) == tavrel::kCommands.size(), "a handler for every command");
+    static_assert(eachCommandOnce, "each handler's code is a command of its own");
     static const HandlerTable table = [] {
         HandlerTable t{};
         for (const auto& entry : entries)

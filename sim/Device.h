@@ -9,6 +9,7 @@
 #include "Scanner.h"
 
 #include "Sentova/CommandTable.h"
+#include "Sentova/Protocol.h"
 
 #include <array>
 #include <cstdint>
@@ -63,14 +64,14 @@ struct Outgoing {
 };
 
 // Event numbers: what makes the device fire an event.
-constexpr unsigned kEventFrameStart = 0;
-constexpr unsigned kEventFrameEnd = 1;
-constexpr unsigned kEventTimer = 2;
-constexpr unsigned kEventIsolatedIO = 3;
-constexpr unsigned kEventCount = 4;
+constexpr unsigned kEventFrameStart = tavrel::protocol::kFrameStartEvent;
+constexpr unsigned kEventFrameEnd = tavrel::protocol::kFrameEndEvent;
+constexpr unsigned kEventTimer = tavrel::protocol::kTimerEvent;
+constexpr unsigned kEventIsolatedIO = tavrel::protocol::kIsolatedIOEvent;
+constexpr unsigned kEventCount = tavrel::protocol::kEventCount;
 
 constexpr unsigned kFlashPages = 16;
-constexpr std::size_t kFlashPageSize = 64;
+constexpr std::size_t kFlashPageSize = tavrel::kFlashDataMinimum;
 constexpr unsigned kMaximumTimerHz = 1000;
 constexpr unsigned kMaximumTriggerRecords = 1000;
 // Hosts that may receive the laser stream at the same time.

@@ -1,6 +1,7 @@
 #include "Sentova/DeviceModel.h"
 
 #include "ReplyDecoding.h"
+#include "Sentova/Protocol.h"
 
 namespace tavrel {
 
@@ -78,9 +79,9 @@ std::vector<FrameCaptureStep> FrameCaptureSequence(const std::vector<Parameter>&
     return {store(128, CommandSerialiser::SVRRBE(streamParameters)),
             store(129, CommandSerialiser::SVSRBE()),
             store(130, CommandSerialiser::SVSTOP()),
-            bind(128, 0),
-            bind(129, 1),
-            bind(130, 1)};
+            bind(128, protocol::kFrameStartEvent),
+            bind(129, protocol::kFrameEndEvent),
+            bind(130, protocol::kFrameEndEvent)};
 }
 
 } // namespace tavrel

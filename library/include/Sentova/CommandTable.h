@@ -98,6 +98,9 @@ struct CommandInfo {
     ReplyTimeout timeout;
 };
 
+// Flash pages hold 64 bytes; shorter data is padded to a page.
+constexpr std::size_t kFlashDataMinimum = 64;
+
 namespace table_detail {
 
 template <typename... F> constexpr FieldList fields(F... f) {
@@ -136,9 +139,6 @@ constexpr CommandInfo events(const char* code, const char* name, FieldList argum
 constexpr CommandInfo trigger(const char* code, const char* name, FieldList arguments) {
     return {code, name, arguments, {}, CommandChannel::Trigger, ReplyTimeout::Response};
 }
-
-// Flash pages hold 64 bytes; shorter data is padded to a page.
-constexpr std::size_t kFlashDataMinimum = 64;
 
 } // namespace table_detail
 

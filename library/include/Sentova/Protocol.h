@@ -26,6 +26,14 @@ constexpr const char* kClassNotify = "EB"; // notification or data
 
 // Event notifications on the event manager's channel; kinds 0 to 3 in this order.
 constexpr const char* kNotificationCodes[4] = {"EBAACK", "EBACNG", "EBAANG", "EBADRT"};
+// The device's events, by what fires them: a scan frame's start and its end, the event timer,
+// the isolated input.
+constexpr unsigned kFrameStartEvent = 0;
+constexpr unsigned kFrameEndEvent = 1;
+constexpr unsigned kTimerEvent = 2;
+constexpr unsigned kIsolatedIOEvent = 3;
+constexpr unsigned kEventCount = 4;
+
 // High-performance trigger record on the controller's channel.
 constexpr const char* kTriggerCode = "EBHPTG";
 constexpr std::size_t kTriggerRecordSize = 20;

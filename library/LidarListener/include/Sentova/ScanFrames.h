@@ -3,6 +3,7 @@
 // its own, so the live listener and a recording feed it the same way.
 #pragma once
 
+#include "Sentova/Protocol.h"
 #include "Sentova/SentovaGrabber.h"
 
 #include <cstddef>
@@ -13,8 +14,8 @@ namespace tavrel {
 
 // The device's frame notifications: the event numbers of a frame's start and
 // end on the event channel.
-constexpr unsigned kFrameStartEvent = 0;
-constexpr unsigned kFrameEndEvent = 1;
+constexpr unsigned kFrameStartEvent = protocol::kFrameStartEvent;
+constexpr unsigned kFrameEndEvent = protocol::kFrameEndEvent;
 
 struct scan_frame_t {
     std::uint64_t index = 0; // 0 for the stream's first frame
