@@ -4,8 +4,10 @@
 #include "CaptureTestSupport.h"
 
 #include "Raster.h"
+#include "Sentova/CommandSerialiser.h"
 #include "Sentova/LaserPacket.h"
 #include "SentovaPcap/Capture.h"
+#include "SentovaPcap/Recorder.h"
 #include "SentovaPcap/RecordingIndex.h"
 
 #include <gtest/gtest.h>
@@ -144,6 +146,82 @@ TEST(RecordingIndex, ADropInsideAFrameMarksThatFrameOnly) {
     EXPECT_EQ(points[7 * kRecords - 1].timestamp, stampOf(kFramePoints + 7 * kRecords - 1));
     EXPECT_EQ(points[7 * kRecords].timestamp, stampOf(kFramePoints + 8 * kRecords));
     expectMeasurements(file.path(), filter, frames[2], 2 * kFramePoints, kFramePoints);
+}
+
+TEST(RecordingIndex, ARecordingOfTheLibrarysTrafficIndexesTheStreamItStarted) {
+    // What the window's recorder writes: the stream start naming data port 5001, the device's
+    // laser data to it, and laser data of an older stream still going to port 6000.
+    TempFile file("traffic.pcap");
+    {
+        Recorder recorder(file.path(), RecorderOptions{LinkType::Ethernet, 50});
+        const auto observe = [&](std::uint64_t time, std::uint32_t from, std::uint16_t fromPort,
+                                 std::uint32_t to, std::uint16_t toPort, const std::string& b) {
+            recorder.TrafficCallback({time, from, fromPort, to, toPort, b.data(), b.size()});
+        };
+        observe(kStartMicros, kHost, 40000, kDevice, 4365,
+                tavrel::CommandSerialiser::SVRRBE({{1, 5}, {0, 5001}}));
+        std::vector<tavrel::LaserRecord> records(kRecords);
+        std::vector<tavrel::LaserRecord> stale(kRecords);
+        for (std::uint64_t n = 0; n < 3 * kFramePoints; n += kRecords) {
+            for (unsigned r = 0; r < kRecords; ++r) {
+                const Pointing p = raster(n + r);
+                records[r].azimuth = p.azimuth;
+                records[r].elevation = p.elevation;
+                records[r].timestamp = stampOf(n + r);
+                stale[r].azimuth = 10.0;
+                stale[r].elevation = 80.0 - double(n % 7);
+                stale[r].timestamp = 7;
+            }
+            const std::uint64_t time = kStartMicros + (n + kRecords) * kStepMicros;
+            observe(time, kDevice, 4366, kHost, 5001, tavrel::encodeLaserPacket(records));
+            observe(time, kDevice, 4366, kHost, 6000, tavrel::encodeLaserPacket(stale));
+        }
+        const RecorderStatus status = recorder.stop();
+        ASSERT_FALSE(status.failed) << status.error;
+    }
+    LaserFilter filter;
+    const std::vector<RecordingFrame> frames = indexOf(file.path(), &filter);
+    EXPECT_EQ(filter.dataPorts, (std::set<std::uint16_t>{5001}));
+    ASSERT_EQ(frames.size(), 3u);
+    for (unsigned f = 0; f < 3; ++f)
+        expectMeasurements(file.path(), filter, frames[f], f * kFramePoints, kFramePoints);
+    EXPECT_TRUE(frames[1].complete());
+}
+
+TEST(RecordingIndex, NotificationsMakeTheFirstAndLastFramesWhole) {
+    // Frames given to the cutter directly, with the device's start and end notifications
+    // around each: nothing of the recording's ends is missing then.
+    RecordingFrameCutter cutter;
+    std::vector<tavrel::tavrel_rbe_obs_t> batch(kRecords);
+    std::uint64_t n = 0;
+    std::uint64_t host = kStartMicros;
+    std::uint64_t offset = 24;
+    for (unsigned f = 0; f < 3; ++f) {
+        cutter.addEvent(tavrel::kFrameStartEvent, host);
+        for (unsigned d = 0; d < kFramePoints / kRecords; ++d) {
+            for (tavrel::tavrel_rbe_obs_t& o : batch) {
+                const Pointing p = raster(n);
+                o.azimuth = p.azimuth;
+                o.elevation = p.elevation;
+                o.timestamp = stampOf(n++);
+            }
+            host += kRecords * kStepMicros;
+            cutter.addDatagram(offset, host, batch.data(), batch.size());
+            offset += 1000;
+        }
+        cutter.addEvent(tavrel::kFrameEndEvent, host);
+    }
+    cutter.finish();
+    const std::vector<RecordingFrame> frames = cutter.take();
+    ASSERT_EQ(frames.size(), 3u);
+    for (unsigned f = 0; f < 3; ++f) {
+        SCOPED_TRACE(f);
+        EXPECT_TRUE(frames[f].complete());
+        EXPECT_EQ(frames[f].points, kFramePoints);
+        EXPECT_EQ(frames[f].offset, 24 + f * (kFramePoints / kRecords) * 1000);
+        EXPECT_EQ(frames[f].skip, 0u);
+    }
+    EXPECT_TRUE(cutter.take().empty());
 }
 
 TEST(RecordingIndex, ARegionScanOfTheSimulatorsPatternSplitsWhereItsFramesBegin) {

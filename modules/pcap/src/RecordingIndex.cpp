@@ -35,9 +35,13 @@ void RecordingFrameCutter::addDatagram(std::uint64_t offset, std::uint64_t hostM
     const std::vector<tavrel::scan_frame_t> closed = m_splitter.TakeClosed();
     for (const tavrel::scan_frame_piece_t& p : m_pieces) {
         if (m_open && p.frame != m_frame) {
-            for (const tavrel::scan_frame_t& f : closed)
-                if (f.index == m_frame)
-                    closeFrame(f);
+            const auto f =
+                std::find_if(closed.begin(), closed.end(),
+                             [&](const tavrel::scan_frame_t& c) { return c.index == m_frame; });
+            if (f != closed.end())
+                closeFrame(*f);
+            else
+                close(kFrameEndCut);
         }
         if (!m_open) {
             begin(p, offset, 0);
