@@ -7,6 +7,7 @@
 #include "Sentova/CommandSerialiser.h"
 #include "Sentova/LaserPacket.h"
 #include "SentovaPcap/Capture.h"
+#include "SentovaPcap/CapturePoints.h"
 #include "SentovaPcap/Recorder.h"
 #include "SentovaPcap/RecordingIndex.h"
 
@@ -344,6 +345,10 @@ TEST(RecordingIndex, TheFirstFrameIsPublishedBeforeTheFileIsReadThrough) {
     EXPECT_FALSE(early.complete);
     EXPECT_LT(early.progress, 1.0);
     EXPECT_EQ(recording.readFrame(0).size(), kFramePoints);
+    // Read as the window shows them while the index is still being built.
+    const std::vector<DataPoint> shown = readFramePoints(recording, 0, LIDAR_LX30, false);
+    ASSERT_EQ(shown.size(), kFramePoints);
+    EXPECT_EQ(shown.back().timestamp, stampOf(kFramePoints - 1));
 
     ASSERT_TRUE(recording.waitForComplete(std::chrono::seconds(60)));
     const RecordingIndexStatus s = recording.status();
