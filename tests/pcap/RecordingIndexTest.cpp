@@ -285,6 +285,27 @@ TEST(RecordingIndex, ALaserStreamWithTheApertureAtRestIsCutIntoPiecesOfTime) {
     EXPECT_TRUE(frames[3].flags & kFrameEndCut);
 }
 
+TEST(RecordingIndex, EachPieceWithADropIsMarked) {
+    TempFile file("still-drops.pcap");
+    const std::uint64_t perSecond = 1000000 / kStepMicros;
+    const std::uint64_t perDatagram = kRecords;
+    // A datagram lost in the second second and one in the third.
+    const std::set<std::uint64_t> lost{(perSecond + perSecond / 2) / perDatagram,
+                                       (2 * perSecond + perSecond / 2) / perDatagram};
+    writeStream(
+        file.path(), 4 * perSecond,
+        [](std::uint64_t) {
+            return Pointing{30.0, 5.0};
+        },
+        lost);
+    const std::vector<RecordingFrame> frames = indexOf(file.path());
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_FALSE(frames[0].flags & kFrameDropInside);
+    EXPECT_TRUE(frames[1].flags & kFrameDropInside);
+    EXPECT_TRUE(frames[2].flags & kFrameDropInside);
+    EXPECT_FALSE(frames[3].flags & kFrameDropInside);
+}
+
 TEST(RecordingIndex, NoEntryHoldsMoreThanTheLargestPointCount) {
     TempFile file("long-frame.pcap");
     writeStream(file.path(), 2 * kFramePoints, raster);

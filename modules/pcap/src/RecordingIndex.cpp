@@ -31,14 +31,19 @@ void RecordingFrameCutter::addDatagram(std::uint64_t offset, std::uint64_t hostM
                                        std::size_t count) {
     if (count == 0)
         return;
+    const bool gap = gapBefore(observations, count);
     m_splitter.AddBatch(observations, count, hostMicros, 0, &m_pieces);
     const std::vector<tavrel::scan_frame_t> closed = m_splitter.TakeClosed();
+    // The frame as the splitter has it now: closed in this batch, or still open.
+    const auto closedFrame = [&](std::uint64_t index) -> const tavrel::scan_frame_t* {
+        for (const tavrel::scan_frame_t& c : closed)
+            if (c.index == index)
+                return &c;
+        return nullptr;
+    };
     for (const tavrel::scan_frame_piece_t& p : m_pieces) {
         if (m_open && p.frame != m_frame) {
-            const auto f =
-                std::find_if(closed.begin(), closed.end(),
-                             [&](const tavrel::scan_frame_t& c) { return c.index == m_frame; });
-            if (f != closed.end())
+            if (const tavrel::scan_frame_t* f = closedFrame(m_frame))
                 closeFrame(*f);
             else
                 close(kFrameEndCut);
@@ -46,10 +51,15 @@ void RecordingFrameCutter::addDatagram(std::uint64_t offset, std::uint64_t hostM
         if (!m_open) {
             begin(p, offset, 0);
         } else if (p.begin == 0 && cutsBefore(p.count, hostMicros)) {
-            const bool startMissing = m_firstOfFrame && !m_splitter.OpenFrame().startSeen;
+            const tavrel::scan_frame_t* f = closedFrame(m_frame);
+            const bool startSeen = f ? f->startSeen : m_splitter.OpenFrame().startSeen;
+            const bool startMissing = m_firstOfFrame && !startSeen;
             close(kFramePiece | (startMissing ? unsigned(kFrameStartMissing) : 0u));
             begin(p, offset, kFramePiece);
         }
+        // The splitter marks a frame once; a later piece of it needs its own mark.
+        if (gap && p.begin == 0 && !m_firstOfFrame)
+            m_entry.flags |= kFrameDropInside;
         extend(observations + p.begin, p.count, hostMicros);
     }
     // A drop is put before a batch's first point, so it falls in the entry that batch went to.
@@ -76,6 +86,30 @@ std::vector<RecordingFrame> RecordingFrameCutter::take() {
     std::vector<RecordingFrame> out;
     out.swap(m_closed);
     return out;
+}
+
+bool RecordingFrameCutter::gapBefore(const tavrel::tavrel_rbe_obs_t* observations,
+                                     std::size_t count) {
+    if (!m_options.frames.timestampGaps)
+        return false;
+    // The splitter's rule: the smallest step inside a datagram is the measurement interval, and
+    // a step between datagrams of more than gapIntervals of them is taken for a loss.
+    std::uint32_t smallest = 0;
+    for (std::size_t i = 1; i < count; ++i) {
+        const auto step =
+            static_cast<std::uint32_t>(observations[i].timestamp - observations[i - 1].timestamp);
+        if (step > 0 && (smallest == 0 || step < smallest))
+            smallest = step;
+    }
+    if (smallest > 0)
+        m_interval = smallest;
+    const auto first = static_cast<std::uint32_t>(observations[0].timestamp);
+    const bool gap = m_stamped && m_interval > 0 &&
+                     std::uint32_t(first - m_lastStamp) >
+                         std::uint64_t(m_options.frames.gapIntervals) * m_interval;
+    m_lastStamp = static_cast<std::uint32_t>(observations[count - 1].timestamp);
+    m_stamped = true;
+    return gap;
 }
 
 bool RecordingFrameCutter::cutsBefore(std::size_t count, std::uint64_t hostMicros) const {

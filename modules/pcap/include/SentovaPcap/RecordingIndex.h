@@ -75,6 +75,8 @@ public:
     std::vector<RecordingFrame> take();
 
 private:
+    // Whether data went missing before the batch; keeps the time stamps for the next.
+    bool gapBefore(const tavrel::tavrel_rbe_obs_t* observations, std::size_t count);
     bool cutsBefore(std::size_t count, std::uint64_t hostMicros) const;
     void begin(const tavrel::scan_frame_piece_t& piece, std::uint64_t offset, unsigned flags);
     void extend(const tavrel::tavrel_rbe_obs_t* observations, std::size_t count,
@@ -98,6 +100,10 @@ private:
     double m_azimuth = 0.0;
     double m_elevation = 0.0;
     bool m_moved = false;
+    // Device time: the last point's time stamp and the measurement interval (0 while unknown).
+    bool m_stamped = false;
+    std::uint32_t m_lastStamp = 0;
+    std::uint32_t m_interval = 0;
 };
 
 // One pass over a recording. Called on the reading thread.
