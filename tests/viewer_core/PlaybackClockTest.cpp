@@ -73,7 +73,8 @@ TEST(PlaybackClock, AsFastAsPossibleStepsOnEveryUpdate) {
     EXPECT_TRUE(c.update(kNow));
     EXPECT_TRUE(c.update(kNow));
     EXPECT_EQ(c.current(), 2u);
-    EXPECT_FALSE(c.update(kNow));
+    // Stopping is news too: the play button changes.
+    EXPECT_TRUE(c.update(kNow));
     EXPECT_FALSE(c.playing());
     EXPECT_EQ(c.untilNextMicros(kNow), -1);
 }
@@ -87,7 +88,7 @@ TEST(PlaybackClock, TheEndStopsOnTheLastFrameOrLoopsToTheFirst) {
     EXPECT_EQ(c.untilNextMicros(kNow + 200000), 80000);
     EXPECT_FALSE(c.update(kNow + 279999));
     EXPECT_TRUE(c.playing());
-    EXPECT_FALSE(c.update(kNow + 280000));
+    EXPECT_TRUE(c.update(kNow + 280000));
     EXPECT_FALSE(c.playing());
     EXPECT_EQ(c.current(), 2u);
     // Play again at the end starts over.
@@ -126,7 +127,7 @@ TEST(PlaybackClock, AtTheLastFrameOfAGrowingIndexPlaybackWaitsForTheNext) {
     EXPECT_TRUE(c.update(kNow + 1100000));
     EXPECT_EQ(c.current(), 3u);
     c.setIndexComplete(true);
-    EXPECT_FALSE(c.update(kNow + 1180000));
+    EXPECT_TRUE(c.update(kNow + 1180000));
     EXPECT_FALSE(c.playing());
 }
 

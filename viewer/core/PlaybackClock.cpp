@@ -170,7 +170,7 @@ bool PlaybackClock::update(std::uint64_t nowMicros) {
             m_playing = false;
         }
     }
-    return m_current != before;
+    return m_current != before || !m_playing;
 }
 
 std::int64_t PlaybackClock::untilNextMicros(std::uint64_t nowMicros) const {

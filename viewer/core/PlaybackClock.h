@@ -45,8 +45,9 @@ public:
     // Shows frame k (clamped to the frames known); playing goes on from there.
     void seek(std::size_t frame, std::uint64_t nowMicros);
 
-    // Moves on to the frame due at nowMicros; true when the current frame changed. At the end
-    // of a complete index, playback loops to the first frame or stops on the last.
+    // Moves on to the frame due at nowMicros; true when the current frame changed or playback
+    // stopped. At the end of a complete index, playback loops to the first frame or stops on
+    // the last.
     bool update(std::uint64_t nowMicros);
     // Microseconds from nowMicros to the next update with something to do; -1 when none will
     // have until something else changes (paused, stopped, waiting for the index to grow).
