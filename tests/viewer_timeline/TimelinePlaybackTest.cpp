@@ -100,6 +100,7 @@ public:
     TimelineBar bar;
     QTimer timer;
     std::vector<DataPoint> shown;
+    std::vector<std::size_t> history; // every frame shown, in order
 
 private:
     std::uint64_t now() const { return std::uint64_t(steady.nsecsElapsed() / 1000); }
@@ -109,6 +110,7 @@ private:
         if (k >= clock.frameCount())
             return;
         shown = sentova::pcap::readFramePoints(index, k, LIDAR_LX30, false);
+        history.push_back(k);
         const sentova::pcap::RecordingFrame first = index.frame(0);
         bar.setCurrentFrame(int(k), index.frame(k).firstHostMicros - first.firstHostMicros);
     }
@@ -168,8 +170,10 @@ TEST(TimelinePlayback, ARecordingOfThreeFramesStepsAndPlaysToItsEnd) {
 
     // Looping, it comes round to the first frame again.
     QTest::mouseClick(player.bar.findChild<QCheckBox*>("loopCheckBox"), Qt::LeftButton);
+    player.history.clear();
     QTest::mouseClick(player.bar.findChild<QPushButton*>("playPushButton"), Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return player.clock.current() == 0; }));
+    ASSERT_TRUE(waitFor([&] { return player.history.size() >= 2; }));
+    EXPECT_EQ(player.history[0], 2u);
+    EXPECT_EQ(player.history[1], 0u);
     EXPECT_TRUE(player.clock.playing());
-    EXPECT_TRUE(label(player.bar).startsWith("Frame 1 of 3"));
 }
