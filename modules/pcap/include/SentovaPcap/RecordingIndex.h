@@ -24,7 +24,7 @@ namespace pcap {
 
 // Why a frame is not whole, as bits of RecordingFrame::flags.
 enum RecordingFrameFlag : unsigned {
-    kFrameStartMissing = 1u << 0, // the recording began inside it
+    kFrameStartMissing = 1u << 0, // the recording began inside it, or its start was not seen
     kFrameDropInside = 1u << 1,   // the device time stamps show data missing inside it
     kFrameEndCut = 1u << 2,       // the recording ended inside it, or its end was never seen
     // One piece of a run that is no frame (a laser stream with the aperture at rest) or of a
@@ -139,7 +139,8 @@ struct RecordingIndexStatus {
 class RecordingIndex {
 public:
     // Called on the indexing thread, with no lock held, when frames were published (at most
-    // every notifyInterval) and once at the end; a window posts itself an event from it.
+    // every notifyInterval) and once at the end; a window posts itself an event from it. It
+    // must not wait for the thread that destroys the index, which waits for it in turn.
     using Notify = std::function<void()>;
 
     explicit RecordingIndex(
