@@ -260,6 +260,16 @@ std::uint64_t Reader::position() const {
     return at < 0 ? 0 : static_cast<std::uint64_t>(at);
 }
 
+bool Reader::seek(std::uint64_t position) {
+    std::FILE* file = pcap_file(m_handles->pcap);
+    if (!file || fseeko(file, static_cast<off_t>(position), SEEK_SET) != 0)
+        return false;
+    // Damage found further on may not be met again from here.
+    m_ended = false;
+    m_damage.clear();
+    return true;
+}
+
 std::vector<Datagram> readDatagrams(const std::string& path, std::string* report) {
     Reader reader(path);
     std::vector<Datagram> datagrams;

@@ -100,5 +100,15 @@ CapturePoints readCapturePoints(const std::string& path, LIDAR_TYPE mode, bool h
     return result;
 }
 
+std::vector<DataPoint> readFramePoints(const RecordingIndex& index, std::size_t frame,
+                                       LIDAR_TYPE mode, bool highSpeed) {
+    const std::vector<tavrel::tavrel_rbe_obs_t> observations = index.readFrame(frame);
+    std::vector<DataPoint> points;
+    points.reserve(observations.size());
+    for (const tavrel::tavrel_rbe_obs_t& o : observations)
+        points.push_back(formats::toDataPoint(o, mode, highSpeed));
+    return points;
+}
+
 } // namespace pcap
 } // namespace sentova

@@ -112,6 +112,15 @@ LaserReadResult readLaserDatagrams(const std::string& path,
                                    const std::function<void(double)>& progress,
                                    const std::function<bool()>& cancel,
                                    const std::function<void(unsigned, std::uint64_t)>& events) {
+    LaserDatagramSinks sinks;
+    sinks.deliver = [&](const Datagram& d, std::uint64_t) { deliver(d); };
+    sinks.events = events;
+    sinks.progress = progress;
+    sinks.cancel = cancel;
+    return readLaserDatagrams(path, sinks);
+}
+
+LaserReadResult readLaserDatagrams(const std::string& path, const LaserDatagramSinks& sinks) {
     LaserReadResult result;
     LaserSurvey survey;
     Reader reader(path);
@@ -119,62 +128,68 @@ LaserReadResult readLaserDatagrams(const std::string& path,
     // The laser source is chosen from the file's beginning, so that the first
     // datagrams go out without a pass over the whole file; until then the
     // datagrams that may matter wait here, a bounded number of them.
-    std::vector<Datagram> waiting;
+    std::vector<std::pair<Datagram, std::uint64_t>> waiting;
     std::uint64_t candidates = 0;
     bool chosen = false;
     LaserFilter filter;
-    const auto pass = [&](const Datagram& d) {
+    const auto pass = [&](const Datagram& d, std::uint64_t position) {
         unsigned event = 0;
         if (filter.accepts(d)) {
             ++result.datagrams;
             result.points += recordsIn(d);
-            deliver(d);
-        } else if (events && d.sourceAddress == filter.deviceAddress &&
+            sinks.deliver(d, position);
+        } else if (sinks.events && d.sourceAddress == filter.deviceAddress &&
                    frameNotification(d, event)) {
-            events(event, d.timeMicros);
+            sinks.events(event, d.timeMicros);
         }
     };
     const auto choose = [&] {
         chosen = true;
         filter = survey.filter();
         result.deviceAddress = filter.deviceAddress;
-        for (const Datagram& d : waiting)
-            pass(d);
+        if (sinks.filter)
+            sinks.filter(filter);
+        for (const auto& w : waiting)
+            pass(w.first, w.second);
         waiting.clear();
         waiting.shrink_to_fit();
     };
     Datagram d;
+    std::uint64_t position = reader.position();
     while (reader.next(d)) {
+        const std::uint64_t at = position;
+        position = reader.position();
         survey.add(d);
         std::uint16_t port = 0;
         if (chosen && !filter.dataPorts.empty() &&
             d.destinationPort == tavrel::protocol::kCommandPort &&
-            streamStartDataPort(d.bytes, port))
-            filter.dataPorts.insert(port); // a later stream start to another port
+            streamStartDataPort(d.bytes, port) && filter.dataPorts.insert(port).second &&
+            sinks.filter)
+            sinks.filter(filter); // a later stream start to another port
         unsigned event = 0;
         if (chosen) {
-            pass(d);
+            pass(d, at);
         } else if (isLaserCandidate(d) || frameNotification(d, event)) {
             candidates += isLaserCandidate(d) ? 1 : 0;
-            waiting.push_back(d);
+            waiting.emplace_back(d, at);
             if (candidates >= kChoosingDatagrams)
                 choose();
         }
         if (reader.datagramsRead() % kProgressEvery == 0) {
-            if (cancel && cancel()) {
+            if (sinks.cancel && sinks.cancel()) {
                 result.cancelled = true;
                 return result;
             }
-            if (progress && size > 0)
-                progress(double(reader.position()) / double(size));
+            if (sinks.progress && size > 0)
+                sinks.progress(double(position) / double(size));
         }
     }
     if (!chosen)
         choose();
     result.sources = survey.sources();
     result.problems = reader.report();
-    if (progress)
-        progress(1.0);
+    if (sinks.progress)
+        sinks.progress(1.0);
     return result;
 }
 

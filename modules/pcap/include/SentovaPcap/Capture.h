@@ -109,6 +109,10 @@ public:
     // when unknown).
     std::uint64_t position() const;
     std::uint64_t fileSize() const { return m_fileSize; }
+    // Goes back (or on) to a position that position() gave before a call of
+    // next(), so that next() reads again from there. False when the stream
+    // cannot seek; the reader is then where it was.
+    bool seek(std::uint64_t position);
 
 private:
     void open(std::FILE* stream);

@@ -8,6 +8,7 @@
 #include "Progress.h"
 #include "Sentova/ScanFrames.h"
 #include "Sentova/SentovaGrabber.h"
+#include "SentovaPcap/RecordingIndex.h"
 
 #include <cstdint>
 #include <deque>
@@ -55,6 +56,11 @@ struct CapturePoints : CaptureRead {
 CapturePoints readCapturePoints(const std::string& path, LIDAR_TYPE mode, bool highSpeed,
                                 const formats::Progress& progress = {},
                                 const formats::Cancel& cancel = {});
+
+// The points of one frame of an index, read from its file, as the window would have shown them
+// live. Throws CaptureError as RecordingIndex::readFrame does.
+std::vector<DataPoint> readFramePoints(const RecordingIndex& index, std::size_t frame,
+                                       LIDAR_TYPE mode, bool highSpeed);
 
 } // namespace pcap
 } // namespace sentova

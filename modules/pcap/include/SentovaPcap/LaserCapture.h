@@ -84,5 +84,19 @@ LaserReadResult readLaserDatagrams(
     const std::function<void(double)>& progress = {}, const std::function<bool()>& cancel = {},
     const std::function<void(unsigned event, std::uint64_t timeMicros)>& events = {});
 
+// What readLaserDatagrams hands out, for readers that come back to a datagram
+// later (Reader::seek).
+struct LaserDatagramSinks {
+    // A laser datagram and a file position from which Reader::next gives it again.
+    std::function<void(const Datagram&, std::uint64_t position)> deliver;
+    // The filter in use: once the source is chosen, before the first delivery,
+    // and again whenever a later stream start adds a data port.
+    std::function<void(const LaserFilter&)> filter;
+    std::function<void(unsigned event, std::uint64_t timeMicros)> events;
+    std::function<void(double)> progress;
+    std::function<bool()> cancel;
+};
+LaserReadResult readLaserDatagrams(const std::string& path, const LaserDatagramSinks& sinks);
+
 } // namespace pcap
 } // namespace sentova
