@@ -76,6 +76,7 @@ done
 depends libsentova "$arch" | grep 'libboost-log1.74.0' >/dev/null || fail "libsentova does not depend on Boost.Log"
 depends sentova-viewer "$arch" | grep 'libqt5widgets5' >/dev/null || fail "sentova-viewer does not depend on Qt"
 depends python3-sentova "$arch" | grep 'python3-numpy' >/dev/null || fail "python3-sentova does not depend on NumPy"
+[ -n "$(dpkg-deb -f "$(deb sentova-wireshark all)" Enhances)" ] || fail "sentova-wireshark enhances nothing"
 control=$(dpkg-deb --ctrl-tarfile "$(deb libsentova "$arch")" | tar -t)
 grep -qx './shlibs' <<<"$control" || fail "libsentova has no shlibs file"
 
@@ -138,6 +139,11 @@ complete_words() { # the words of the line, the last one being completed
 }
 listed=$("$usr/bin/sentova" --help | awk '/^Subcommands:/ { on = 1; next } on && /^  [a-z]/ { print $1 } on && /^$/ { on = 0 }' | sort | tr '\n' ' ')
 [ -n "$listed" ] || fail "sentova --help lists no subcommands"
+# Its manual page has a section of each subcommand's options.
+page=$(MANWIDTH=80 man -l "$usr/share/man/man1/sentova.1.gz" 2>/dev/null)
+for subcommand in $listed; do
+  grep -qx "   sentova $subcommand" <<<"$page" || fail "sentova's manual page has no section on $subcommand"
+done
 [ "$(complete_words sentova '')" = "$listed" ] ||
   fail "completion offers '$(complete_words sentova '')' for the subcommands '$listed'"
 [ "$(complete_words sentova laser start --model '')" = "generic lx20 lx30 " ] ||

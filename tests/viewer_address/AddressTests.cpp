@@ -107,11 +107,16 @@ protected:
 
     QString settingsPath() const { return home.filePath("Tavrel Dynamics/LX30Tools.conf"); }
 
-    // Runs xdotool; its standard output.
+    // Runs xdotool; its standard output, empty if it did not end within 30 s (a search for a
+    // window that never comes waits for ever).
     static QString xdotool(const QStringList& arguments) {
         QProcess tool;
         tool.start(SENTOVA_XDOTOOL, arguments);
-        tool.waitForFinished(15000);
+        if (!tool.waitForFinished(30000)) {
+            tool.kill();
+            tool.waitForFinished();
+            return {};
+        }
         return QString::fromLatin1(tool.readAllStandardOutput()).trimmed();
     }
 
