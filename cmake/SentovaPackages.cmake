@@ -33,29 +33,39 @@ set(same_libraries "${libraries_package} (= ${PROJECT_VERSION}-${CPACK_DEBIAN_PA
 
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_NAME ${libraries_package})
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_SECTION libs)
-set(CPACK_COMPONENT_LIBRARIES_DESCRIPTION
-  "Sentova device libraries\nThe device library (commands over UDP, the event manager, the trigger, the library log) and the laser data listener.")
+string(CONCAT CPACK_COMPONENT_LIBRARIES_DESCRIPTION
+  "Sentova device libraries\n"
+  "The device library (commands over UDP, the event manager, the trigger, the\n"
+  "library log) and the laser data listener.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME ${libraries_package}-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 # The CMake package finds Boost's components that the public headers use.
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
   "${same_libraries}, libboost-system-dev (>= 1.74), libboost-thread-dev (>= 1.74), libboost-log-dev (>= 1.74)")
-set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
-  "Sentova device libraries: development files\nHeaders and the CMake package: find_package(Sentova CONFIG) gives Sentova::tavrel and Sentova::listener.")
+string(CONCAT CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
+  "Sentova device libraries: development files\n"
+  "Headers and the CMake package: find_package(Sentova CONFIG) gives\n"
+  "Sentova::tavrel and Sentova::listener.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME sentova)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${same_libraries}")
-set(CPACK_COMPONENT_TOOLS_DESCRIPTION
-  "Sentova device command-line tool and simulator\nsentova drives the device from scripts: its operations, captures to point cloud files (PCD, PLY, LAS, CSV, MCAP), recordings and conversions. sentova-sim answers the device's commands and streams laser data on a loopback address.")
+string(CONCAT CPACK_COMPONENT_TOOLS_DESCRIPTION
+  "Sentova device command-line tool and simulator\n"
+  "sentova drives the device from scripts: its operations, captures to point\n"
+  "cloud files (PCD, PLY, LAS, CSV, MCAP), recordings and conversions.\n"
+  "sentova-sim answers the device's commands and streams laser data on a\n"
+  "loopback address.")
 
 set(CPACK_DEBIAN_VIEWER_PACKAGE_NAME sentova-viewer)
 set(CPACK_DEBIAN_VIEWER_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_VIEWER_PACKAGE_DEPENDS "${same_libraries}")
 set(CPACK_DEBIAN_VIEWER_PACKAGE_RECOMMENDS "sentova (= ${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE})")
-set(CPACK_COMPONENT_VIEWER_DESCRIPTION
-  "Sentova device viewer\nThe desktop control station: the 3D view of the device's laser data, scan and laser controls, device and stream status, point cloud files.")
+string(CONCAT CPACK_COMPONENT_VIEWER_DESCRIPTION
+  "Sentova device viewer\n"
+  "The desktop control station: the 3D view of the device's laser data, scan\n"
+  "and laser controls, device and stream status, point cloud files.")
 
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-sentova)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
@@ -67,19 +77,26 @@ if(python_version MATCHES "^([0-9]+)\\.([0-9]+)$")
   set(python_abi "python3 (>= ${python_version}), python3 (<< ${CMAKE_MATCH_1}.${python_next})")
 endif()
 set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "${same_libraries}, ${python_abi}, python3-numpy")
-set(CPACK_COMPONENT_PYTHON_DESCRIPTION
-  "Sentova device module for Python 3\nThe module sentova: the device, the session, the laser listener, recordings and point files, with points as NumPy structured arrays.")
+string(CONCAT CPACK_COMPONENT_PYTHON_DESCRIPTION
+  "Sentova device module for Python 3\n"
+  "The module sentova: the device, the session, the laser listener,\n"
+  "recordings and point files, with points as NumPy structured arrays.")
 
 set(CPACK_DEBIAN_WIRESHARK_PACKAGE_NAME sentova-wireshark)
 set(CPACK_DEBIAN_WIRESHARK_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_WIRESHARK_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_WIRESHARK_PACKAGE_ENHANCES "wireshark, tshark")
-set(CPACK_COMPONENT_WIRESHARK_DESCRIPTION
-  "Sentova device dissector for Wireshark\nDecodes the device's commands, replies, event notifications, trigger records and laser data packets in Wireshark and tshark.")
+string(CONCAT CPACK_COMPONENT_WIRESHARK_DESCRIPTION
+  "Sentova device dissector for Wireshark\n"
+  "Decodes the device's commands, replies, event notifications, trigger\n"
+  "records and laser data packets in Wireshark and tshark.")
 
 # Only these become packages; an install rule without a component would otherwise make a package
 # of its own.
-set(CPACK_COMPONENTS_ALL libraries development tools wireshark)
+set(CPACK_COMPONENTS_ALL libraries development wireshark)
+if(TARGET sentova OR TARGET sentova-sim)
+  list(APPEND CPACK_COMPONENTS_ALL tools)
+endif()
 if(TARGET sentova-viewer)
   list(APPEND CPACK_COMPONENTS_ALL viewer)
 endif()
