@@ -79,6 +79,9 @@ run_tests() { # dir, NAME=VALUE settings for the tests' environment, ctest args.
 
 stage "build (RelWithDebInfo)" build_all build
 stage "tests" run_tests build --label-exclude "^(soak|slow)$"
+# From the tree just built and tested: nothing is compiled again. With CI=true the packages are
+# also installed on the machine, run and removed.
+stage "Debian packages" bash tests/packages/check_packages.sh build
 
 # The ASan/UBSan tree also takes the viewer's pure core and its tests. The
 # window tests stay in the normal build: most of what they run is Qt, VTK and

@@ -16,6 +16,7 @@ PACKAGES=(
   libclang-rt-14-dev
   libpcap-dev libcli11-dev tshark tcpdump python3-open3d cloudcompare libzstd-dev
   pybind11-dev python3-dev python3-numpy python3-pytest
+  dpkg-dev file xz-utils help2man desktop-file-utils librsvg2-bin man-db
 )
 
 missing=()

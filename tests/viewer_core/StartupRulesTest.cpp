@@ -17,6 +17,22 @@ TEST(CommandLine, AnAddressRuns) {
     EXPECT_EQ(qt.address, "10.0.0.2");
 }
 
+TEST(CommandLine, AskAddressRunsWithoutOneAndAnAddressGivenWins) {
+    const CommandLine ask = parseCommandLine({"--ask-address"});
+    EXPECT_EQ(ask.action, CommandLine::Action::Run);
+    EXPECT_TRUE(ask.askAddress);
+    EXPECT_EQ(ask.address, "");
+
+    const CommandLine given = parseCommandLine({"10.0.0.2", "--ask-address"});
+    EXPECT_EQ(given.action, CommandLine::Action::Run);
+    EXPECT_EQ(given.address, "10.0.0.2");
+
+    // Asking does not excuse a malformed address given beside it.
+    const CommandLine wrong = parseCommandLine({"--ask-address", "10.0.0"});
+    EXPECT_EQ(wrong.action, CommandLine::Action::Error);
+    EXPECT_FALSE(parseCommandLine({"10.0.0.2"}).askAddress);
+}
+
 TEST(CommandLine, HelpAndVersionWinWhereverTheyStand) {
     EXPECT_EQ(parseCommandLine({"--help"}).action, CommandLine::Action::Help);
     EXPECT_EQ(parseCommandLine({"10.0.0.2", "-h"}).action, CommandLine::Action::Help);

@@ -1,10 +1,12 @@
-// sentova-viewer <device IPv4 address>
+// sentova-viewer <device IPv4 address> | --ask-address
+#include "AddressDialog.h"
 #include "CommandLine.h"
 #include "MainWindow.h"
 
 #include "Sentova/Sentova.h"
 
 #include <QApplication>
+#include <QSettings>
 #include <QSurfaceFormat>
 #include <QVTKOpenGLNativeWidget.h>
 
@@ -43,12 +45,22 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setOrganizationDomain("tavrel-dynamics.example");
     QCoreApplication::setApplicationName("LX30Tools");
 
+    std::string address = commandLine.address;
+    if (address.empty()) {
+        QSettings settings;
+        const std::optional<std::string> asked = viewer::askDeviceAddress(settings);
+        if (!asked) {
+            return 1;
+        }
+        address = *asked;
+    }
+
     std::unique_ptr<MainWindow> window;
     try {
-        window = std::make_unique<MainWindow>(QString::fromStdString(commandLine.address));
+        window = std::make_unique<MainWindow>(QString::fromStdString(address));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s: cannot open the command channels to the device at %s: %s\n",
-                     program.c_str(), commandLine.address.c_str(), error.what());
+                     program.c_str(), address.c_str(), error.what());
         return 1;
     }
     window->show();

@@ -43,6 +43,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             result.action = CommandLine::Action::Version;
             return result;
         }
+        if (argument == "--ask-address") {
+            result.askAddress = true;
+            continue;
+        }
         if (argument.size() > 1 && argument[0] == '-') {
             const std::string option =
                 argument.compare(0, 2, "--") == 0 ? argument.substr(1) : argument;
@@ -69,7 +73,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         result.address = argument;
         haveAddress = true;
     }
-    if (!haveAddress) {
+    if (!haveAddress && !result.askAddress) {
         return failure("no device address given");
     }
     result.action = CommandLine::Action::Run;
@@ -79,13 +83,15 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
 std::string usageText(const std::string& program) {
     return "Usage: " + program +
            " <device IPv4 address>\n"
-           "       " +
-           program +
+           "  or:  " +
+           program + " --ask-address\n" + "  or:  " + program +
            " --help | --version\n"
            "\n"
            "Opens the control station window for the Sentova device at the address: the 3D\n"
            "view of its laser data, scan and laser controls, and the device and stream status.\n"
            "\n"
+           "  --ask-address  without an address, ask for it in a dialog (the last one\n"
+           "                 given is offered)\n"
            "  -h, --help     show this text and exit\n"
            "  --version      show the program and library versions and exit\n"
            "\n"
