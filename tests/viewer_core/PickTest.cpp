@@ -307,3 +307,47 @@ TEST(Region, ElevationClampedToTheLimitsAndAllRoundIsTheWholeTurn) {
     EXPECT_NEAR(inside.bounds(limits).elMin, 20.0, 1e-9);
     EXPECT_DOUBLE_EQ(inside.bounds(limits).elMax, 35.0);
 }
+
+TEST(Region, BoundsRoundedOutwardsToTheSpinBoxesHundredths) {
+    const ApertureLimits limits{0.0, 360.0, -35.0, 35.0};
+    RegionFinder finder;
+    for (const auto& [az, el] : {std::pair{10.123, 1.001}, {20.456, 2.991}}) {
+        const formats::Cartesian c = formats::sphericalToCartesian(az, el, 5000.0);
+        finder.add(c.x, c.y, c.z);
+    }
+    const RegionBounds b = finder.bounds(limits);
+    EXPECT_NEAR(b.azMin, 10.12, 1e-9);
+    EXPECT_NEAR(b.azMax, 20.46, 1e-9);
+    EXPECT_NEAR(b.elMin, 1.00, 1e-9);
+    EXPECT_NEAR(b.elMax, 3.00, 1e-9);
+
+    // Just short of zero going up across it: the end stays a whole hundredth past zero.
+    RegionFinder across;
+    for (double az : {-0.004, 0.005}) {
+        const formats::Cartesian c = formats::sphericalToCartesian(az, 0.0, 5000.0);
+        across.add(c.x, c.y, c.z);
+    }
+    EXPECT_NEAR(across.bounds(limits).azMin, 359.99, 1e-9);
+    EXPECT_NEAR(across.bounds(limits).azMax, 0.01, 1e-9);
+}
+
+TEST(Region, FromTheRectangleDraggedOverTheView) {
+    // From the device looking along azimuth 0: the points ahead, from 350 across zero to 10
+    // degrees, and none of those behind the device.
+    std::vector<DataPoint> points;
+    for (double az : {-10.0, -4.0, 3.0, 10.0, 180.0, 170.0}) {
+        points.push_back(observed(az, az / 2.0, 5000.0));
+    }
+    const PointIndex index = PointIndex::build(points, points.size(), 0);
+    const PickCamera c = camera({0.0, 0.0, 0.0}, {0.0, 1000.0, 0.0});
+    const ApertureLimits limits{0.0, 360.0, -35.0, 35.0};
+    const auto region = selectionRegion(index, c, {0.0, 0.0, kWidth, kHeight}, limits);
+    ASSERT_TRUE(region);
+    EXPECT_NEAR(region->azMin, 350.0, 1e-9);
+    EXPECT_NEAR(region->azMax, 10.0, 1e-9);
+    EXPECT_NEAR(region->elMin, -5.0, 1e-9);
+    EXPECT_NEAR(region->elMax, 5.0, 1e-9);
+
+    // A rectangle over no point.
+    EXPECT_FALSE(selectionRegion(index, c, {0.0, 0.0, 5.0, 5.0}, limits));
+}

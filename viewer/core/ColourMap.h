@@ -28,6 +28,7 @@ std::optional<ColourMap> mapFromText(const std::string& text);
 // colours, which are built from the user's two colours.
 const std::uint8_t* mapTable(ColourMap map);
 
+// Immutable once built, so several threads may colour parts of one buffer at once.
 class PointColourer {
 public:
     // Intensity on the min/max colours is the intensity scale itself, byte for byte: its range

@@ -22,6 +22,16 @@ double wrapSigned(double a) {
     return a;
 }
 
+// The region spin boxes show two decimals. A bound within 1e-5 degrees of a whole hundredth
+// stays there: more than the angle error of a position kept in single precision, as the pick
+// index keeps them.
+double hundredthsDown(double v) {
+    return std::floor(v * 100.0 + 1e-3) / 100.0;
+}
+double hundredthsUp(double v) {
+    return std::ceil(v * 100.0 - 1e-3) / 100.0;
+}
+
 double wrapTurn(double a) {
     a = std::fmod(a, 360.0);
     if (a < 0.0) {
@@ -147,16 +157,29 @@ RegionBounds RegionFinder::bounds(const ApertureLimits& limits) const {
         return b;
     }
     const CircularArc::Arc arc = m_azimuth.arc();
-    if (arc.sweep >= 360.0) {
+    const double from = hundredthsDown(arc.start);
+    const double to = hundredthsUp(arc.start + arc.sweep);
+    if (arc.sweep >= 360.0 || to - from >= 360.0) {
         b.azMin = 0.0;
         b.azMax = 360.0;
     } else {
-        b.azMin = arc.start;
-        b.azMax = wrapTurn(arc.start + arc.sweep);
+        b.azMin = wrapTurn(from);
+        b.azMax = to > 360.0 ? to - 360.0 : to;
     }
-    b.elMin = std::clamp(m_elLow, limits.elMin, limits.elMax);
-    b.elMax = std::clamp(m_elHigh, limits.elMin, limits.elMax);
+    b.elMin = std::clamp(hundredthsDown(m_elLow), limits.elMin, limits.elMax);
+    b.elMax = std::clamp(hundredthsUp(m_elHigh), limits.elMin, limits.elMax);
     return b;
+}
+
+std::optional<RegionBounds> selectionRegion(const PointIndex& index, const PickCamera& camera,
+                                            const ScreenRect& rect, const ApertureLimits& limits) {
+    RegionFinder finder;
+    index.select(camera, rect,
+                 [&](std::uint64_t, const float* p) { finder.add(p[0], p[1], p[2]); });
+    if (finder.empty()) {
+        return std::nullopt;
+    }
+    return finder.bounds(limits);
 }
 
 } // namespace viewer

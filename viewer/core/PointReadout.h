@@ -6,7 +6,9 @@
 
 #include "CircularArc.h"
 #include "DataPoint.h"
+#include "PointIndex.h"
 
+#include <optional>
 #include <string>
 
 namespace viewer {
@@ -72,7 +74,9 @@ struct RegionBounds {
 
 // Gathers the selected points' directions (x, y, z from the device at the origin) and gives the
 // region that holds them: the smallest azimuth arc (0 to 360 when they surround the device) and
-// their elevations clamped to the limits. Empty until a point is added.
+// their elevations clamped to the limits, each bound rounded outwards to the spin boxes' two
+// decimals so that the region still holds every point once they show it. Empty until a point
+// is added.
 class RegionFinder {
 public:
     void add(double x, double y, double z);
@@ -84,5 +88,9 @@ private:
     double m_elLow = 90.0;
     double m_elHigh = -90.0;
 };
+
+// The region of the points drawn inside rect; none when no point is.
+std::optional<RegionBounds> selectionRegion(const PointIndex& index, const PickCamera& camera,
+                                            const ScreenRect& rect, const ApertureLimits& limits);
 
 } // namespace viewer
