@@ -313,3 +313,30 @@ TEST(FieldRanges, AzimuthTakesTheSmallestArc) {
     EXPECT_DOUBLE_EQ(round.range().minimum, -180.0);
     EXPECT_DOUBLE_EQ(round.range().maximum, 180.0);
 }
+
+TEST(ColourMaps, FilePointsWithoutAnglesByTheRangeAndAnglesOfTheirPosition) {
+    DataPoint file;
+    file.x = 3000.0;
+    file.y = 4000.0;
+    const PointColourer byRange(ColourField::Range, ColourMap::Greyscale, plain(0.0, 10000.0));
+    EXPECT_EQ(colourOf(byRange, file), (Rgb{128, 128, 128}));
+
+    DataPoint east;
+    east.x = 1000.0;
+    const PointColourer byAzimuth(ColourField::Azimuth, ColourMap::Greyscale, plain(0.0, 180.0));
+    EXPECT_EQ(colourOf(byAzimuth, east), (Rgb{128, 128, 128}));
+    FieldRangeFinder finder(ColourField::Range);
+    finder.add(file);
+    EXPECT_DOUBLE_EQ(finder.range().minimum, 4999.5);
+
+    // The device itself, at the origin with range 0, stays at range 0.
+    EXPECT_EQ(colourOf(byRange, DataPoint{}), (Rgb{0, 0, 0}));
+}
+
+TEST(ColourMaps, ASetAzimuthRangeGivenFrom0To360) {
+    // 300 is -60: the arc from -60 up to -10.
+    const PointColourer c(ColourField::Azimuth, ColourMap::Greyscale, plain(300.0, 350.0));
+    EXPECT_EQ(colourOf(c, withAzimuth(-60.0f)), (Rgb{0, 0, 0}));
+    EXPECT_EQ(colourOf(c, withAzimuth(-35.0f)), (Rgb{128, 128, 128}));
+    EXPECT_EQ(colourOf(c, withAzimuth(-10.0f)), (Rgb{255, 255, 255}));
+}

@@ -75,11 +75,11 @@ double fieldValue(const DataPoint& p, ColourField field) {
     case ColourField::Intensity:
         return p.intensity;
     case ColourField::Range:
-        return p.range;
+        return pointAngles(p).range;
     case ColourField::Elevation:
-        return p.elevation;
+        return pointAngles(p).elevation;
     case ColourField::Azimuth:
-        return p.azimuth;
+        return pointAngles(p).azimuth;
     case ColourField::Height:
         return p.z;
     case ColourField::Reflectance:

@@ -5,6 +5,7 @@
 
 #include "CircularArc.h"
 #include "DataPoint.h"
+#include "DeviceAngles.h"
 
 #include <cstdint>
 #include <optional>
@@ -43,7 +44,8 @@ bool measuredBy(ColourField field, LIDAR_TYPE model);
 // empty when the model measures the field.
 std::string notMeasuredText(ColourField field, LIDAR_TYPE model);
 
-// The field's value of a point (time stamps as doubles: exact up to 2^53).
+// The field's value of a point (time stamps as doubles: exact up to 2^53). Range, azimuth and
+// elevation of a point from a file without them come from its x, y, z.
 double fieldValue(const DataPoint& p, ColourField field);
 
 // The range a field is coloured over. Plain fields run from minimum to maximum. Azimuth is
@@ -75,7 +77,7 @@ public:
     void add(const DataPoint& p) {
         switch (m_field) {
         case ColourField::Azimuth:
-            m_azimuth.add(p.azimuth);
+            m_azimuth.add(pointAngles(p).azimuth);
             break;
         case ColourField::Time:
             addTime(p.timestamp);

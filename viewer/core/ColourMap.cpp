@@ -1,5 +1,7 @@
 #include "ColourMap.h"
 
+#include <cmath>
+
 namespace viewer {
 
 namespace {
@@ -171,7 +173,9 @@ PointColourer::PointColourer(ColourField field, ColourMap map, const FieldRange&
 
     switch (field) {
     case ColourField::Azimuth: {
-        m_low = range.minimum;
+        // Offsets from the start are taken for azimuths in [-180, 180).
+        m_low = std::fmod(range.minimum, 360.0);
+        m_low = m_low < -180.0 ? m_low + 360.0 : (m_low >= 180.0 ? m_low - 360.0 : m_low);
         double span = range.maximum - range.minimum;
         span = span <= 0.0 ? span + 360.0 : span;
         m_span = span > 360.0 ? 360.0 : span;

@@ -43,7 +43,8 @@ public:
 
     // Writes three bytes per point for n points from first. Below its range a point takes the
     // lowest colour, above it the highest; on a circular field (azimuth, a wrapped time range)
-    // the colour of the nearer end. NaN values take the lowest colour.
+    // the colour of the nearer end. NaN values take the lowest colour. Points from files
+    // without angles are coloured by the range and angles of their x, y, z.
     template <class It> void colour(It first, std::size_t n, std::uint8_t* rgb) const;
 
 private:
@@ -82,10 +83,10 @@ template <class It> void PointColourer::colour(It first, std::size_t n, std::uin
         linear(first, n, rgb, [](const DataPoint& p) { return double(p.intensity); });
         return;
     case ColourField::Range:
-        linear(first, n, rgb, [](const DataPoint& p) { return double(p.range); });
+        linear(first, n, rgb, [](const DataPoint& p) { return pointAngles(p).range; });
         return;
     case ColourField::Elevation:
-        linear(first, n, rgb, [](const DataPoint& p) { return double(p.elevation); });
+        linear(first, n, rgb, [](const DataPoint& p) { return pointAngles(p).elevation; });
         return;
     case ColourField::Height:
         linear(first, n, rgb, [](const DataPoint& p) { return p.z; });
@@ -99,7 +100,7 @@ template <class It> void PointColourer::colour(It first, std::size_t n, std::uin
     case ColourField::Azimuth: {
         const double low = m_low;
         circular(first, n, rgb, [low](const DataPoint& p) {
-            double d = p.azimuth - low;
+            double d = pointAngles(p).azimuth - low;
             d = d < 0.0 ? d + 360.0 : d;
             return d >= 360.0 ? d - 360.0 : d;
         });

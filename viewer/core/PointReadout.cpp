@@ -9,19 +9,6 @@ namespace viewer {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr double kDegrees = 180.0 / kPi;
-
-double wrapSigned(double a) {
-    a = std::fmod(a, 360.0);
-    if (a >= 180.0) {
-        a -= 360.0;
-    } else if (a < -180.0) {
-        a += 360.0;
-    }
-    return a;
-}
-
 // The region spin boxes show two decimals. A bound within 1e-5 degrees of a whole hundredth
 // stays there: more than the angle error of a position kept in single precision, as the pick
 // index keeps them.
@@ -41,25 +28,6 @@ double wrapTurn(double a) {
 }
 
 } // namespace
-
-DeviceAngles anglesFromCartesian(double x, double y, double z) {
-    DeviceAngles a;
-    const double horizontal = std::hypot(x, y);
-    a.range = std::sqrt(horizontal * horizontal + z * z);
-    if (a.range == 0.0) {
-        return a;
-    }
-    a.azimuth = wrapSigned(std::atan2(x, y) * kDegrees);
-    a.elevation = std::atan2(z, horizontal) * kDegrees;
-    return a;
-}
-
-DeviceAngles pointAngles(const DataPoint& p) {
-    if (p.range == 0.0f && (p.x != 0.0 || p.y != 0.0 || p.z != 0.0)) {
-        return anglesFromCartesian(p.x, p.y, p.z);
-    }
-    return {p.azimuth, p.elevation, p.range};
-}
 
 std::string pickText(const DataPoint& p, bool extras) {
     const DeviceAngles a = pointAngles(p);

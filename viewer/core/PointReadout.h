@@ -6,26 +6,13 @@
 
 #include "CircularArc.h"
 #include "DataPoint.h"
+#include "DeviceAngles.h"
 #include "PointIndex.h"
 
 #include <optional>
 #include <string>
 
 namespace viewer {
-
-struct DeviceAngles {
-    double azimuth = 0.0;   // degrees, [-180, 180)
-    double elevation = 0.0; // degrees, [-90, 90]
-    double range = 0.0;     // the cloud's unit
-};
-
-// The inverse of the device's conversion of an observation to x, y, z (azimuth 0 along +y,
-// 90 along +x, elevation 90 along +z). The origin gives all zeros.
-DeviceAngles anglesFromCartesian(double x, double y, double z);
-
-// A point's angles and range: those it carries, or, for a point from a file without them (range
-// 0 away from the origin), computed from its x, y, z.
-DeviceAngles pointAngles(const DataPoint& p);
 
 // The pick readout, two lines: the angles, range and position; then amplitude, reflectance,
 // pulse shape deviation and the time stamp as the exact integer. Reflectance and pulse shape
