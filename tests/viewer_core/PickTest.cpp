@@ -3,6 +3,10 @@
 #include "PointIndex.h"
 #include "PointReadout.h"
 
+#include <vtkCamera.h>
+#include <vtkMatrix4x4.h>
+#include <vtkSmartPointer.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -52,6 +56,35 @@ std::array<double, 2> screen(const PickCamera& c, const DataPoint& p) {
 }
 
 } // namespace
+
+TEST(PickCamera, MatricesAsVtkCameraGivesThem) {
+    // The window hands over vtkCamera's view transform and its projection to clip depth -1..1.
+    const double aspect = double(kWidth) / kHeight;
+    for (bool parallel : {false, true}) {
+        auto vtk = vtkSmartPointer<vtkCamera>::New();
+        vtk->SetPosition(-3000.0, -12000.0, 4000.0);
+        vtk->SetFocalPoint(500.0, 2000.0, -300.0);
+        vtk->SetViewUp(0.0, 0.0, 1.0);
+        vtk->SetViewAngle(30.0);
+        vtk->SetClippingRange(10.0, 50000.0);
+        vtk->SetParallelProjection(parallel);
+        vtk->SetParallelScale(5000.0);
+        vtk->OrthogonalizeViewUp();
+        const Matrix4 view =
+            lookAt({-3000.0, -12000.0, 4000.0}, {500.0, 2000.0, -300.0}, {0.0, 0.0, 1.0});
+        const Matrix4 projection = parallel ? orthographic(5000.0, aspect, 10.0, 50000.0)
+                                            : perspective(30.0, aspect, 10.0, 50000.0);
+        vtkMatrix4x4* v = vtk->GetViewTransformMatrix();
+        vtkMatrix4x4* p = vtk->GetProjectionTransformMatrix(aspect, -1.0, 1.0);
+        for (int r = 0; r < 4; ++r) {
+            for (int c = 0; c < 4; ++c) {
+                EXPECT_NEAR(view[r * 4 + c], v->GetElement(r, c), 1e-9) << r << c;
+                EXPECT_NEAR(projection[r * 4 + c], p->GetElement(r, c), 1e-9)
+                    << parallel << " " << r << c;
+            }
+        }
+    }
+}
 
 TEST(Pick, FromTheDeviceThePointAlongTheViewingDirection) {
     // Seen from the device at the origin, looking along azimuth 30, elevation 10: the point in

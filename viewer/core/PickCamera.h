@@ -21,9 +21,9 @@ Matrix4 perspective(double viewAngleDeg, double aspect, double nearZ, double far
 Matrix4 orthographic(double halfHeight, double aspect, double nearZ, double farZ);
 
 struct PickCamera {
-    Matrix4 view{};
-    Matrix4 projection{};
-    int width = 1; // viewport in pixels
+    Matrix4 view{};       // vtkCamera::GetViewTransformMatrix()
+    Matrix4 projection{}; // vtkCamera::GetProjectionTransformMatrix(aspect, -1, 1)
+    int width = 1;        // viewport in pixels
     int height = 1;
 };
 
