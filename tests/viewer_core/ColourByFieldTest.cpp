@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <deque>
@@ -339,4 +340,39 @@ TEST(ColourMaps, ASetAzimuthRangeGivenFrom0To360) {
     EXPECT_EQ(colourOf(c, withAzimuth(-60.0f)), (Rgb{0, 0, 0}));
     EXPECT_EQ(colourOf(c, withAzimuth(-35.0f)), (Rgb{128, 128, 128}));
     EXPECT_EQ(colourOf(c, withAzimuth(-10.0f)), (Rgb{255, 255, 255}));
+}
+
+TEST(CircularArcs, AgreeWithTheLargestGapOfTheSortedValues) {
+    std::mt19937 random(17);
+    for (int round = 0; round < 300; ++round) {
+        // Clusters of azimuths anywhere on the circle, so that some straddle zero.
+        std::uniform_real_distribution<double> centre(0.0, 360.0);
+        std::uniform_real_distribution<double> width(0.0, 60.0);
+        std::uniform_int_distribution<int> clusters(1, 4);
+        std::vector<double> values;
+        AzimuthArc arc;
+        const int k = clusters(random);
+        for (int c = 0; c < k; ++c) {
+            const double mid = centre(random);
+            std::uniform_real_distribution<double> offset(-width(random), width(random) + 1e-9);
+            for (int i = 0; i < 50; ++i) {
+                const double v = mid + offset(random);
+                arc.add(v);
+                values.push_back(std::fmod(v + 720.0, 360.0));
+            }
+        }
+        std::sort(values.begin(), values.end());
+        double gap = values.front() + 360.0 - values.back();
+        double start = values.front();
+        for (std::size_t i = 1; i < values.size(); ++i) {
+            if (values[i] - values[i - 1] > gap) {
+                gap = values[i] - values[i - 1];
+                start = values[i];
+            }
+        }
+        const CircularArc::Arc a = arc.arc();
+        ASSERT_GT(gap, 0.1) << round;
+        EXPECT_NEAR(a.start, start, 1e-9) << round;
+        EXPECT_NEAR(a.sweep, 360.0 - gap, 1e-9) << round;
+    }
 }
