@@ -376,3 +376,17 @@ TEST(CircularArcs, AgreeWithTheLargestGapOfTheSortedValues) {
         EXPECT_NEAR(a.sweep, 360.0 - gap, 1e-9) << round;
     }
 }
+
+TEST(ColourFields, LegendEnds) {
+    FieldRange r = plain(-35.004, 12.5);
+    EXPECT_EQ(legendEnds(ColourField::Elevation, r).low, "-35.00");
+    EXPECT_EQ(legendEnds(ColourField::Elevation, r).high, "12.50");
+    r = plain(1200.4, 65535.0);
+    EXPECT_EQ(legendEnds(ColourField::Range, r).low, "1200");
+    EXPECT_EQ(legendEnds(ColourField::Intensity, r).high, "65535");
+    // Time stamps beyond double precision's integers stay exact.
+    r.firstTime = 18446744073709551557ull;
+    r.lastTime = 4294967295ull;
+    EXPECT_EQ(legendEnds(ColourField::Time, r).low, "18446744073709551557");
+    EXPECT_EQ(legendEnds(ColourField::Time, r).high, "4294967295");
+}

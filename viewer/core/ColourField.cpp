@@ -2,7 +2,9 @@
 
 #include "ObservationPoint.h"
 
+#include <cinttypes>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace viewer {
@@ -90,6 +92,20 @@ double fieldValue(const DataPoint& p, ColourField field) {
         return static_cast<double>(p.timestamp);
     }
     return 0.0;
+}
+
+LegendEnds legendEnds(ColourField field, const FieldRange& range) {
+    char low[32];
+    char high[32];
+    if (field == ColourField::Time) {
+        std::snprintf(low, sizeof low, "%" PRIu64, range.firstTime);
+        std::snprintf(high, sizeof high, "%" PRIu64, range.lastTime);
+    } else {
+        const bool angle = field == ColourField::Azimuth || field == ColourField::Elevation;
+        std::snprintf(low, sizeof low, angle ? "%.2f" : "%.0f", range.minimum);
+        std::snprintf(high, sizeof high, angle ? "%.2f" : "%.0f", range.maximum);
+    }
+    return {low, high};
 }
 
 FieldRangeFinder::FieldRangeFinder(ColourField field)

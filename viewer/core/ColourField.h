@@ -59,6 +59,14 @@ struct FieldRange {
     std::uint64_t lastTime = 0;
 };
 
+// The texts at the legend's two ends: whole units for amplitudes and lengths, hundredths of a
+// degree for angles, time stamps as the exact integers.
+struct LegendEnds {
+    std::string low;
+    std::string high;
+};
+LegendEnds legendEnds(ColourField field, const FieldRange& range);
+
 // The automatic range, fed point by point:
 //  - Intensity: truncated amplitudes as the intensity scale takes them (when the maximum is not
 //    above the minimum, 0 to 65535);
