@@ -1,0 +1,241 @@
+#include "PointIndex.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace viewer {
+
+namespace {
+
+// Points per cell the grid aims at, and the most cells it takes.
+constexpr double kPointsPerCell = 16.0;
+constexpr double kMaximumCells = 4194304.0;
+constexpr int kMaximumCellsPerAxis = 1024;
+// Positions judged for the grid's extent, and the share at each end left out of it (points
+// beyond go into the border cells, whose boxes grow to hold them).
+constexpr std::size_t kExtentSamples = 20000;
+constexpr double kExtentTrim = 0.005;
+
+bool finite(const float* p) {
+    return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
+}
+
+} // namespace
+
+PointIndex PointIndex::fromPositions(std::vector<float> xyz, std::uint64_t firstId) {
+    PointIndex index;
+    index.m_firstId = firstId;
+    const std::size_t n = xyz.size() / 3;
+    if (n == 0) {
+        return index;
+    }
+
+    // Extent from an even sample, trimmed per axis.
+    const std::size_t stride = n > kExtentSamples ? n / kExtentSamples : 1;
+    double low[3];
+    double high[3];
+    std::vector<float> axis;
+    for (int a = 0; a < 3; ++a) {
+        axis.clear();
+        for (std::size_t i = 0; i < n; i += stride) {
+            if (finite(&xyz[i * 3])) {
+                axis.push_back(xyz[i * 3 + a]);
+            }
+        }
+        if (axis.empty()) {
+            return index;
+        }
+        const auto at = [&](double q) {
+            const auto k = static_cast<std::size_t>(q * static_cast<double>(axis.size() - 1));
+            std::nth_element(axis.begin(), axis.begin() + static_cast<std::ptrdiff_t>(k),
+                             axis.end());
+            return static_cast<double>(axis[k]);
+        };
+        low[a] = at(kExtentTrim);
+        high[a] = at(1.0 - kExtentTrim);
+    }
+
+    // Cells about cubic, about kPointsPerCell points each.
+    const double cells = std::min(kMaximumCells, std::max(1.0, n / kPointsPerCell));
+    double extent[3];
+    double volume = 1.0;
+    int thin = 0;
+    for (int a = 0; a < 3; ++a) {
+        extent[a] = high[a] - low[a];
+        if (extent[a] > 0.0) {
+            volume *= extent[a];
+        } else {
+            ++thin;
+        }
+    }
+    const int thick = 3 - thin;
+    const double side = thick == 0 ? 1.0 : std::pow(volume / cells, 1.0 / thick);
+    int dims[3];
+    double perUnit[3];
+    for (int a = 0; a < 3; ++a) {
+        dims[a] = extent[a] > 0.0 ? static_cast<int>(std::ceil(extent[a] / side)) : 1;
+        dims[a] = std::clamp(dims[a], 1, kMaximumCellsPerAxis);
+        perUnit[a] = extent[a] > 0.0 ? dims[a] / extent[a] : 0.0;
+    }
+    const auto cellOf = [&](const float* p) {
+        std::size_t c = 0;
+        for (int a = 2; a >= 0; --a) {
+            double k = (p[a] - low[a]) * perUnit[a];
+            k = k > 0.0 ? k : 0.0;
+            k = k < dims[a] - 1 ? k : dims[a] - 1;
+            c = c * static_cast<std::size_t>(dims[a]) + static_cast<std::size_t>(k);
+        }
+        return c;
+    };
+
+    // Counting sort of the points by cell.
+    const std::size_t cellTotal = static_cast<std::size_t>(dims[0]) * dims[1] * dims[2];
+    std::vector<std::uint32_t> start(cellTotal + 1, 0);
+    std::vector<std::uint32_t> cellOfPoint(n);
+    constexpr std::uint32_t kLeftOut = std::numeric_limits<std::uint32_t>::max();
+    for (std::size_t i = 0; i < n; ++i) {
+        const float* p = &xyz[i * 3];
+        if (!finite(p)) {
+            cellOfPoint[i] = kLeftOut;
+            continue;
+        }
+        const auto c = static_cast<std::uint32_t>(cellOf(p));
+        cellOfPoint[i] = c;
+        ++start[c + 1];
+    }
+    for (std::size_t c = 0; c < cellTotal; ++c) {
+        start[c + 1] += start[c];
+    }
+    const std::size_t kept = start[cellTotal];
+    index.m_xyz.resize(kept * 3);
+    index.m_ids.resize(kept);
+    std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t c = cellOfPoint[i];
+        if (c == kLeftOut) {
+            continue;
+        }
+        const std::uint32_t slot = next[c]++;
+        std::copy_n(&xyz[i * 3], 3, &index.m_xyz[std::size_t{slot} * 3]);
+        index.m_ids[slot] = static_cast<std::uint32_t>(i);
+    }
+    cellOfPoint = {};
+    xyz = {};
+
+    for (std::size_t c = 0; c < cellTotal; ++c) {
+        if (start[c] == start[c + 1]) {
+            continue;
+        }
+        Cell cell;
+        cell.begin = start[c];
+        cell.end = start[c + 1];
+        for (int a = 0; a < 3; ++a) {
+            cell.low[a] = std::numeric_limits<float>::infinity();
+            cell.high[a] = -std::numeric_limits<float>::infinity();
+        }
+        for (std::uint32_t k = cell.begin; k < cell.end; ++k) {
+            for (int a = 0; a < 3; ++a) {
+                const float v = index.m_xyz[std::size_t{k} * 3 + a];
+                cell.low[a] = std::min(cell.low[a], v);
+                cell.high[a] = std::max(cell.high[a], v);
+            }
+        }
+        index.m_cells.push_back(cell);
+    }
+    return index;
+}
+
+PointIndex::Frustum PointIndex::frustum(const PickCamera& camera, const ScreenRect& rect) {
+    const Matrix4 m = multiply(camera.projection, camera.view);
+    const auto ndcX = [&](double x) { return 2.0 * x / camera.width - 1.0; };
+    const auto ndcY = [&](double y) { return 2.0 * y / camera.height - 1.0; };
+    const double x0 = ndcX(std::min(rect.x0, rect.x1));
+    const double x1 = ndcX(std::max(rect.x0, rect.x1));
+    const double y0 = ndcY(std::min(rect.y0, rect.y1));
+    const double y1 = ndcY(std::max(rect.y0, rect.y1));
+    // Rows of the clip transform: clip x = r0 . p, ..., w = r3 . p.
+    const double* r0 = &m[0];
+    const double* r1 = &m[4];
+    const double* r2 = &m[8];
+    const double* r3 = &m[12];
+    Frustum f;
+    for (int k = 0; k < 4; ++k) {
+        f.plane[0][k] = r0[k] - x0 * r3[k]; // x >= x0 w
+        f.plane[1][k] = x1 * r3[k] - r0[k]; // x <= x1 w
+        f.plane[2][k] = r1[k] - y0 * r3[k];
+        f.plane[3][k] = y1 * r3[k] - r1[k];
+        f.plane[4][k] = r2[k] + r3[k]; // beyond the near plane
+        f.plane[5][k] = r3[k] - r2[k]; // before the far plane
+        f.plane[6][k] = r3[k];         // in front of the camera
+    }
+    return f;
+}
+
+bool PointIndex::meets(const Frustum& f, const Cell& cell) {
+    for (const auto& plane : f.plane) {
+        // The box's corner furthest inside this plane.
+        double v = plane[3];
+        for (int a = 0; a < 3; ++a) {
+            v += plane[a] * (plane[a] > 0.0 ? cell.high[a] : cell.low[a]);
+        }
+        if (v < 0.0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+template <class Visit> void PointIndex::visit(const Frustum& f, Visit&& visit) const {
+    for (const Cell& cell : m_cells) {
+        if (!meets(f, cell)) {
+            continue;
+        }
+        for (std::uint32_t k = cell.begin; k < cell.end; ++k) {
+            const float* p = &m_xyz[std::size_t{k} * 3];
+            bool inside = true;
+            for (const auto& plane : f.plane) {
+                if (plane[0] * p[0] + plane[1] * p[1] + plane[2] * p[2] + plane[3] < 0.0) {
+                    inside = false;
+                    break;
+                }
+            }
+            if (inside) {
+                visit(k, p);
+            }
+        }
+    }
+}
+
+std::optional<PointIndex::Hit> PointIndex::pick(const PickCamera& camera, double x, double y,
+                                                double tolerance) const {
+    const ScreenRect rect{x - tolerance, y - tolerance, x + tolerance, y + tolerance};
+    const Frustum f = frustum(camera, rect);
+    const Matrix4 m = multiply(camera.projection, camera.view);
+    std::optional<Hit> best;
+    visit(f, [&](std::uint32_t k, const float* p) {
+        double clip[4];
+        for (int r = 0; r < 4; ++r) {
+            clip[r] = m[r * 4] * p[0] + m[r * 4 + 1] * p[1] + m[r * 4 + 2] * p[2] + m[r * 4 + 3];
+        }
+        const double px = (clip[0] / clip[3] + 1.0) * 0.5 * camera.width;
+        const double py = (clip[1] / clip[3] + 1.0) * 0.5 * camera.height;
+        const double pixels = std::hypot(px - x, py - y);
+        if (pixels > tolerance) {
+            return;
+        }
+        const double depth = clip[2] / clip[3];
+        if (!best || depth < best->depth || (depth == best->depth && pixels < best->pixels)) {
+            best = Hit{m_firstId + m_ids[k], p[0], p[1], p[2], pixels, depth};
+        }
+    });
+    return best;
+}
+
+void PointIndex::select(const PickCamera& camera, const ScreenRect& rect,
+                        const std::function<void(std::uint64_t, const float*)>& each) const {
+    visit(frustum(camera, rect),
+          [&](std::uint32_t k, const float* p) { each(m_firstId + m_ids[k], p); });
+}
+
+} // namespace viewer
