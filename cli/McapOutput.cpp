@@ -207,4 +207,19 @@ void writePointsMcap(const std::string& output, const std::deque<DataPoint>& poi
     });
 }
 
+void writeFramesMcap(const std::string& output, const std::deque<DataPoint>& points,
+                     const std::vector<FrameSpan>& frames,
+                     const sentova::mcap::WriterOptions& options) {
+    committed(output, [&](const std::string& path) {
+        sentova::mcap::ScanFile file(path, options);
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const std::size_t end = i + 1 < frames.size() ? frames[i + 1].begin : points.size();
+            if (frames[i].begin < end) {
+                file.addPoints(points, frames[i].begin, end, frames[i].timeNanos);
+            }
+        }
+        file.close();
+    });
+}
+
 } // namespace cli

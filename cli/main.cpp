@@ -253,7 +253,7 @@ int run(int argc, char** argv) {
         ->excludes(pointsOption);
     capture->add_option("--format", formatName,
                         "File format (default: from the extension): " + formatNames() +
-                            ", mcap (one message)");
+                            ", mcap (a message per scan frame)");
     capture->add_option("--fields", fields,
                         "Columns to write, comma-separated (default as the viewer saves): " +
                             fieldNames());
