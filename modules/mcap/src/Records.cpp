@@ -57,6 +57,14 @@ private:
     std::string m_bytes;
 };
 
+// The entries of a map<uint16, uint64>, as chunk indexes and statistics hold them per channel.
+Content byChannel(const std::map<std::uint16_t, std::uint64_t>& values) {
+    Content entries;
+    for (const auto& [channel, value] : values)
+        entries.u16(channel).u64(value);
+    return entries;
+}
+
 // A map or an array is prefixed by its length in bytes, not in entries.
 Content& prefixed(Content& out, const Content& entries) {
     return out.string(entries.bytes());
@@ -137,9 +145,7 @@ encodeMessageIndex(std::uint16_t channelId,
 }
 
 std::string encodeChunkIndex(const ChunkIndexInfo& chunk) {
-    Content offsets;
-    for (const auto& [channel, offset] : chunk.messageIndexOffsets)
-        offsets.u16(channel).u64(offset);
+    const Content offsets = byChannel(chunk.messageIndexOffsets);
     Content c;
     c.u64(chunk.messageStartTime)
         .u64(chunk.messageEndTime)
@@ -154,9 +160,7 @@ std::string encodeChunkIndex(const ChunkIndexInfo& chunk) {
 }
 
 std::string encodeStatistics(const StatisticsInfo& s) {
-    Content counts;
-    for (const auto& [channel, count] : s.channelMessageCounts)
-        counts.u16(channel).u64(count);
+    const Content counts = byChannel(s.channelMessageCounts);
     Content c;
     c.u64(s.messageCount)
         .u16(s.schemaCount)
