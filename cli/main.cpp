@@ -301,7 +301,9 @@ int run(int argc, char** argv) {
     serve->add_option("--ws-port", wsPort, "TCP port of the WebSocket server (0: any free one)")
         ->capture_default_str()
         ->check(CLI::Range(0, 65535));
-    serve->add_option("--listen", listenAddress, "Local address to serve on")
+    serve
+        ->add_option("--listen", listenAddress,
+                     "Local IPv4 address to serve on (0.0.0.0: every interface)")
         ->capture_default_str();
     serve->add_flag("--stats", serveStats,
                     "Every second on standard error: points, messages, and each client's "
@@ -453,6 +455,9 @@ int run(int argc, char** argv) {
     }
     if (*serve) {
         checkAddress(address);
+        if (!tavrel::IsIPv4Address(listenAddress)) {
+            usageError("--listen: '" + listenAddress + "' is not an IPv4 address");
+        }
         ServeOptions o;
         o.address = address;
         o.port = serveLaser.port;

@@ -5,6 +5,8 @@
 // Usage: node serve.mjs URL REFERENCE.mcap STATS_FILE
 // REFERENCE: the replayed recording converted to MCAP (one message per frame); STATS_FILE: the
 // server's standard error with --stats.
+// Or, for a server without a scan: node serve.mjs URL --batches (messages of the points of an
+// interval, the stream going on from one to the next without a loss).
 import foxglove from "@foxglove/ws-protocol";
 import { McapIndexedReader } from "@mcap/core";
 import { loadDecompressHandlers } from "@mcap/support";
@@ -25,6 +27,45 @@ async function until(what, predicate, ms = 20000) {
     if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
     await new Promise((resolve) => setTimeout(resolve, 10));
   }
+}
+
+function foxgloveClient() {
+  const ws = new WebSocket(url, [kSubprotocol]);
+  const client = new FoxgloveClient({ ws });
+  const c = { ws, client, channels: [], statuses: [], clouds: [], open: false };
+  client.on("open", () => (c.open = true));
+  client.on("serverInfo", (info) => (c.serverInfo = info));
+  client.on("advertise", (channels) => c.channels.push(...channels));
+  client.on("status", (s) => c.statuses.push(s));
+  client.on("message", ({ subscriptionId, timestamp, data }) => {
+    const text = new TextDecoder().decode(data);
+    c.clouds.push({ subscriptionId, timestamp, cloud: JSON.parse(text) });
+  });
+  return c;
+}
+
+function deviceTimes(cloud) {
+  const bytes = Buffer.from(cloud.data, "base64");
+  const times = [];
+  for (let at = 0; at < bytes.length; at += cloud.point_stride) times.push(bytes.readUInt32LE(at + 48));
+  return times;
+}
+
+if (referencePath === "--batches") {
+  const c = foxgloveClient();
+  await until("the advertisement", () => c.channels.length === 2);
+  c.client.subscribe(c.channels.find((ch) => ch.topic === "/sentova/points").id);
+  await until("ten messages", () => c.clouds.length >= 10);
+  const times = c.clouds.slice(0, 10).map((m) => deviceTimes(m.cloud));
+  for (let k = 1; k < times.length; ++k) {
+    const within = times[k][1] - times[k][0];
+    const across = (times[k][0] - times[k - 1].at(-1)) >>> 0;
+    assert.ok(within > 0 && across > 0 && across <= 4 * within,
+      `message ${k}: device time ${across} µs from the message before, ${within} µs between points`);
+  }
+  c.client.close();
+  console.log(`batches: ${times.map((t) => t.length).join(", ")} points`);
+  process.exit(0);
 }
 
 // The frames of the recording, by their first point's device time.
@@ -64,21 +105,6 @@ async function serverCounts() {
   return counts;
 }
 const peerOf = (socket) => `${socket.localAddress}:${socket.localPort}`;
-
-function foxgloveClient() {
-  const ws = new WebSocket(url, [kSubprotocol]);
-  const client = new FoxgloveClient({ ws });
-  const c = { ws, client, channels: [], statuses: [], clouds: [], open: false };
-  client.on("open", () => (c.open = true));
-  client.on("serverInfo", (info) => (c.serverInfo = info));
-  client.on("advertise", (channels) => c.channels.push(...channels));
-  client.on("status", (s) => c.statuses.push(s));
-  client.on("message", ({ subscriptionId, timestamp, data }) => {
-    const text = new TextDecoder().decode(data);
-    c.clouds.push({ subscriptionId, timestamp, cloud: JSON.parse(text) });
-  });
-  return c;
-}
 
 // Every cloud is one whole frame of the recording, stamped as its binary message is.
 function checkClouds(c, subscriptionId) {

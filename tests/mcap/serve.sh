@@ -65,6 +65,11 @@ status=0
 [ "$(wc -l <"$work/inuse")" -eq 1 ] && grep -q "cannot listen on 127.0.0.1:$wsport" "$work/inuse" \
   || { echo "a port in use said: $(cat "$work/inuse")" >&2; exit 1; }
 
+# An address to serve on that is none is a usage error.
+status=0
+"$tool" serve "$replayer" --listen nowhere --port $(( port + 1 )) 2>/dev/null || status=$?
+[ "$status" -eq 2 ] || { echo "--listen nowhere gave status $status" >&2; exit 1; }
+
 # Ctrl-C stops the stream and the scan it started, and ends with status 0.
 kill -INT "$server"
 status=0
@@ -73,4 +78,17 @@ wait "$server" || status=$?
 grep -q "^served " "$work/err" || { echo "no summary: $(tail -n 3 "$work/err")" >&2; exit 1; }
 within 20 grep -q "SVSRBE" "$work/sim.log" || { echo "the stream was not stopped" >&2; exit 1; }
 grep -q "SVSTOP" "$work/sim.log" || { echo "the scan was not stopped" >&2; exit 1; }
+
+# Without a scan, the points of every 100 ms.
+"$tool" serve "$replayer" --ws-port 0 --port "$port" --model generic >"$work/out2" \
+  2>/dev/null &
+batches=$!
+pids+=($batches)
+within 100 grep -q . "$work/out2"
+[[ $(head -n 1 "$work/out2") =~ ^Serving\ (ws://[0-9.:]+) ]] \
+  || { echo "first line: $(head -n 1 "$work/out2")" >&2; exit 1; }
+node "$here/serve.mjs" "${BASH_REMATCH[1]}" --batches
+kill -INT "$batches"
+wait "$batches"
+
 echo "serve: as expected"

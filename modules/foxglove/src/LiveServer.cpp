@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -143,7 +144,8 @@ public:
         }
         m_closed = true;
         m_counters->connected = false;
-        m_queue.clear();
+        // A write in progress still refers to the front until its handler runs.
+        m_queue.erase(m_writing ? std::next(m_queue.begin()) : m_queue.begin(), m_queue.end());
         beast::get_lowest_layer(m_ws).close();
         m_server.ended(shared_from_this());
     }
