@@ -185,7 +185,11 @@ std::string clientsLine(const LiveServer& server) {
                 std::to_string(c.sent) + " dropped " + std::to_string(c.dropped) +
                 (c.connected ? "" : " (gone)");
     }
-    return std::to_string(connected) + " clients connected" + line;
+    std::string behind;
+    if (const std::uint64_t n = server.publishDrops()) {
+        behind = " (" + std::to_string(n) + " messages dropped by the server's network thread)";
+    }
+    return std::to_string(connected) + " clients connected" + behind + line;
 }
 
 } // namespace
