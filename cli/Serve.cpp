@@ -291,6 +291,8 @@ int runServe(ServeOptions o) {
     }
 
     const std::string failure = stopDevice();
+    // The clients see the stop in the log before the connections end.
+    server->flush(std::chrono::milliseconds(500));
     std::fprintf(stderr, "served %llu messages of %llu points; %s\n",
                  static_cast<unsigned long long>(messages),
                  static_cast<unsigned long long>(feed.points()), clientsLine(*server).c_str());

@@ -6,7 +6,8 @@
 // REFERENCE: the replayed recording converted to MCAP (one message per frame); STATS_FILE: the
 // server's standard error with --stats.
 // Or, for a server without a scan: node serve.mjs URL --batches (messages of the points of an
-// interval, the stream going on from one to the next without a loss).
+// interval, the stream going on from one to the next without a loss); or node serve.mjs URL --log
+// (prints "subscribed" once subscribed to the log, then waits for the stream's stop in it).
 import foxglove from "@foxglove/ws-protocol";
 import { McapIndexedReader } from "@mcap/core";
 import { loadDecompressHandlers } from "@mcap/support";
@@ -65,6 +66,27 @@ if (referencePath === "--batches") {
   }
   c.client.close();
   console.log(`batches: ${times.map((t) => t.length).join(", ")} points`);
+  process.exit(0);
+}
+
+if (referencePath === "--log") {
+  const c = foxgloveClient();
+  await until("the advertisement", () => c.channels.length === 2);
+  const logId = c.channels.find((ch) => ch.topic === "/sentova/log").id;
+  const logSub = c.client.subscribe(logId);
+  // Requests are taken in order: a cloud shows the log subscription in place.
+  c.client.subscribe(c.channels.find((ch) => ch.topic === "/sentova/points").id);
+  await until("a cloud", () => c.clouds.length > 0);
+  console.log("subscribed");
+  const stop = await until(
+    "the stream's stop in the log",
+    () => c.clouds.find((m) => m.subscriptionId === logSub && m.cloud.message.startsWith("command SVSRBE")),
+  );
+  assert.equal(stop.cloud.level, 2);
+  assert.equal(BigInt(stop.cloud.timestamp.sec) * 1000000000n + BigInt(stop.cloud.timestamp.nsec), stop.timestamp);
+  assert.ok(c.clouds.some((m) => m.subscriptionId === logSub && m.cloud.message.startsWith("reply ")),
+    "no reply in the log");
+  console.log(`log: ${stop.cloud.message}`);
   process.exit(0);
 }
 

@@ -88,7 +88,14 @@ within 100 grep -q . "$work/out2"
 [[ $(head -n 1 "$work/out2") =~ ^Serving\ (ws://[0-9.:]+) ]] \
   || { echo "first line: $(head -n 1 "$work/out2")" >&2; exit 1; }
 node "$here/serve.mjs" "${BASH_REMATCH[1]}" --batches
+# The stop on Ctrl-C reaches a client on the log channel before its connection ends.
+node "$here/serve.mjs" "${BASH_REMATCH[1]}" --log >"$work/log" &
+logger=$!
+pids+=($logger)
+within 100 grep -q subscribed "$work/log"
 kill -INT "$batches"
 wait "$batches"
+wait "$logger" || { echo "the stop was not in the log: $(cat "$work/log")" >&2; exit 1; }
+tail -n 1 "$work/log"
 
 echo "serve: as expected"

@@ -85,6 +85,9 @@ public:
     const std::vector<std::string>& greeting() const { return m_greeting; }
     void subscriptionsChanged();
     void ended(const std::shared_ptr<Session>& session);
+    void pending(std::ptrdiff_t change) { m_pending += change; }
+    // Whether every message published or queued has been sent (or dropped).
+    bool idle() const { return m_pending == 0; }
 
 private:
     void accept();
@@ -101,6 +104,8 @@ private:
     std::mutex m_inboxMutex; // guards m_inbox
     std::deque<Published> m_inbox;
     std::atomic<std::uint64_t> m_publishDrops{0};
+    // Messages in the inbox and in the clients' queues.
+    std::atomic<std::ptrdiff_t> m_pending{0};
 
     mutable std::mutex m_countsMutex; // guards m_counts and m_subscribers
     std::vector<std::shared_ptr<Counters>> m_counts;
@@ -132,6 +137,7 @@ public:
                 continue;
             }
             m_queue.push_back({true, messageDataHeader(id, message.timeNanos), message.payload});
+            m_server.pending(1);
         }
         pump();
     }
@@ -145,7 +151,9 @@ public:
         m_closed = true;
         m_counters->connected = false;
         // A write in progress still refers to the front until its handler runs.
-        m_queue.erase(m_writing ? std::next(m_queue.begin()) : m_queue.begin(), m_queue.end());
+        const auto kept = m_writing ? std::next(m_queue.begin()) : m_queue.begin();
+        m_server.pending(-static_cast<std::ptrdiff_t>(std::distance(kept, m_queue.end())));
+        m_queue.erase(kept, m_queue.end());
         beast::get_lowest_layer(m_ws).close();
         m_server.ended(shared_from_this());
     }
@@ -248,6 +256,7 @@ private:
             return;
         }
         m_queue.push_back({false, std::string(), std::make_shared<const std::string>(text)});
+        m_server.pending(1);
         pump();
     }
 
@@ -273,6 +282,9 @@ private:
     void onWritten(beast::error_code ec) {
         m_writing = false;
         if (ec) {
+            // finish() leaves the front to this handler.
+            m_queue.pop_front();
+            m_server.pending(-1);
             finish();
             return;
         }
@@ -280,6 +292,7 @@ private:
             ++m_counters->sent;
         }
         m_queue.pop_front();
+        m_server.pending(-1);
         pump();
     }
 
@@ -381,6 +394,7 @@ void Hub::publish(Published message) {
             return;
         }
         m_inbox.push_back(std::move(message));
+        ++m_pending;
         first = m_inbox.size() == 1;
     }
     if (first) {
@@ -398,6 +412,7 @@ void Hub::drain() {
         for (const std::shared_ptr<Session>& s : m_sessions) {
             s->deliver(m);
         }
+        --m_pending;
     }
 }
 
@@ -454,6 +469,17 @@ bool LiveServer::subscribed(std::uint32_t channelId) const {
 
 std::vector<ClientCounts> LiveServer::clients() const {
     return m_impl->clients();
+}
+
+bool LiveServer::flush(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!m_impl->idle()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 std::uint64_t LiveServer::publishDrops() const {

@@ -10,6 +10,7 @@
 
 #include "SentovaFoxglove/Protocol.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -62,6 +63,9 @@ public:
     // epoch); the payload is shared, not copied, among them.
     void publish(std::uint32_t channelId, std::uint64_t timeNanos,
                  std::shared_ptr<const std::string> payload);
+    // Waits until every message published so far has been sent or dropped, at most limit; false
+    // when some were still waiting. For the last messages before the server ends.
+    bool flush(std::chrono::milliseconds limit);
     // Whether any client is subscribed to the channel now, so that a publisher can skip making
     // messages nobody takes.
     bool subscribed(std::uint32_t channelId) const;
