@@ -1,7 +1,8 @@
 // A large recording to MCAP, megabytes of recording per second, beside its peer in the same run:
 //  - frames: the recording read, decoded and cut into scan frames, nothing written (the floor
 //    of any conversion);
-//  - to MCAP with zstd chunks, and with uncompressed chunks (`sentova convert REC OUT.mcap`).
+//  - to MCAP with zstd chunks, and with uncompressed chunks (`sentova convert REC OUT.mcap`);
+// and the peak resident memory of the whole run, which should not grow with the recording.
 //
 // Usage: mcap_bench [megabytes of recording, default 1024] [folder, default /tmp]
 #include "McapOutput.h"
@@ -9,6 +10,7 @@
 
 #include "SentovaPcap/CapturePoints.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -87,5 +89,8 @@ int main(int argc, char** argv) {
                       static_cast<unsigned long long>(r.messages), r.outputMiB);
         print(r.what, size, r.seconds, detail);
     }
+    struct rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("peak resident memory: %.0f MB\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
     return ok ? 0 : 1;
 }
