@@ -160,9 +160,11 @@ void checkAddress(const std::string& address) {
 }
 
 int run(int argc, char** argv) {
-    CLI::App app{"Drives a Sentova scanning laser device: device queries, motion, scans, the "
-                 "laser stream, captures to point cloud files, and conversions between them.",
-                 "sentova"};
+    CLI::App app{
+        "Drives a Sentova scanning laser device: device queries, motion, scans, the "
+        "laser stream, captures to point cloud files, conversions between them, and a live feed "
+        "for Foxglove.",
+        "sentova"};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("sentova ") + SENTOVA_PROJECT_VERSION +
                                           " (library " + tavrel::SENTOVA_VERSION + ")");
