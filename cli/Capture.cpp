@@ -2,6 +2,7 @@
 
 #include "Failure.h"
 #include "Interrupt.h"
+#include "McapOutput.h"
 #include "ObservationPoint.h"
 #include "Report.h"
 
@@ -22,6 +23,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+std::uint64_t systemNanos() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                          std::chrono::system_clock::now().time_since_epoch())
+                                          .count());
+}
+
 // Receives the observations on the listener's thread. With a frame count it keeps only whole
 // scan frames: the open frame's points wait aside until the frame closes. For one frame that
 // the device's events start and stop it keeps the first frame only: the stop runs a little
@@ -35,6 +42,9 @@ public:
 
     // The listener whose drop counts mark frames that lost data; set before it starts.
     void countDropsOf(const tavrel::SentovaGrabber* listener) { m_listener = listener; }
+    // Notes where each scan frame begins among the points kept, for a file with a message per
+    // frame; set before the listener starts.
+    void markFrames() { m_markFrames = true; }
 
     void LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
                            unsigned int) override {
@@ -47,6 +57,10 @@ public:
         }
         if (m_firstFrameOnly) {
             keepFirstFrame(observations, now);
+            return;
+        }
+        if (m_markFrames) {
+            keepMarked(observations, now);
             return;
         }
         for (const tavrel::tavrel_rbe_obs_t& o : observations) {
@@ -69,6 +83,11 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return std::move(m_points);
     }
+    // Where the frames begin among the points, with markFrames.
+    std::vector<FrameSpan> takeFrames() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return std::move(m_marks);
+    }
 
 private:
     // Called with m_mutex held: the batch's pieces, frame by frame.
@@ -84,6 +103,26 @@ private:
                             static_cast<std::uint64_t>(micros), drops, &m_pieces);
     }
 
+    // Called with m_mutex held: the points up to the limit, a mark where each frame begins.
+    void keepMarked(const std::vector<tavrel::tavrel_rbe_obs_t>& observations, Clock::rep now) {
+        split(observations, now);
+        const std::uint64_t arrival = systemNanos();
+        for (const tavrel::scan_frame_piece_t& piece : m_pieces) {
+            for (std::size_t i = piece.begin; i < piece.begin + piece.count; ++i) {
+                if (m_limit && m_points.size() >= *m_limit) {
+                    break;
+                }
+                if (m_marks.empty() || piece.frame != m_openIndex) {
+                    m_marks.push_back({m_points.size(), arrival});
+                    m_openIndex = piece.frame;
+                }
+                m_marks.back().timeNanos = arrival;
+                m_points.push_back(formats::toDataPoint(observations[i], m_model, m_highSpeed));
+            }
+        }
+        m_count = m_points.size();
+    }
+
     // Called with m_mutex held.
     void keepFirstFrame(const std::vector<tavrel::tavrel_rbe_obs_t>& observations, Clock::rep now) {
         split(observations, now);
@@ -91,6 +130,10 @@ private:
             if (piece.frame != 0) {
                 break;
             }
+            if (m_marks.empty()) {
+                m_marks.push_back({0, 0});
+            }
+            m_marks.back().timeNanos = systemNanos();
             for (std::size_t i = piece.begin; i < piece.begin + piece.count; ++i) {
                 m_points.push_back(formats::toDataPoint(observations[i], m_model, m_highSpeed));
             }
@@ -113,6 +156,7 @@ private:
             for (std::size_t i = piece.begin; i < piece.begin + piece.count; ++i) {
                 m_open.push_back(formats::toDataPoint(observations[i], m_model, m_highSpeed));
             }
+            m_openArrival = systemNanos();
         }
     }
 
@@ -123,6 +167,7 @@ private:
                 continue;
             }
             if (f.complete() && m_wholeFrames < *m_frames) {
+                m_marks.push_back({m_points.size(), m_openArrival});
                 m_points.insert(m_points.end(), m_open.begin(), m_open.end());
                 ++m_wholeFrames;
                 m_count = m_points.size();
@@ -142,7 +187,10 @@ private:
     tavrel::ScanFrameSplitter m_splitter;
     std::vector<tavrel::scan_frame_piece_t> m_pieces;
     std::uint64_t m_openIndex = 0;
-    std::deque<DataPoint> m_open; // the open frame's points
+    std::deque<DataPoint> m_open;    // the open frame's points
+    std::uint64_t m_openArrival = 0; // system time of the open frame's last batch (ns)
+    bool m_markFrames = false;
+    std::vector<FrameSpan> m_marks;
     std::atomic<std::uint64_t> m_count{0};
     std::atomic<std::uint64_t> m_wholeFrames{0};
     std::atomic<Clock::rep> m_lastArrival{0};
@@ -180,6 +228,9 @@ int runCapture(CaptureOptions o) {
     Receiver receiver(model, model == LIDAR_LX20 && o.laser.highSpeed, o.points, o.frames, o.frame);
     const tavrel::SentovaGrabber& listener = device.session().prepareListener();
     receiver.countDropsOf(&listener);
+    if (o.output.mcap) {
+        receiver.markFrames();
+    }
     // The receiver outlives the listening, whichever way this ends.
     const ListeningGuard listening(device.session());
     if (!device.session().listen(port, &receiver)) {
@@ -300,7 +351,11 @@ int runCapture(CaptureOptions o) {
     device.events().ResetEventCallbacks();
 
     const std::deque<DataPoint> points = receiver.take();
-    writePoints(o.output, points, fields, terminal);
+    if (o.output.mcap) {
+        writeFramesMcap(o.output.path, points, receiver.takeFrames(), o.output.mcapOptions);
+    } else {
+        writePoints(o.output, points, fields, terminal);
+    }
     if (!o.quiet) {
         std::string losses;
         if (stats.pointsMissing != 0 || stats.kernelDrops != 0 || stats.queueDrops != 0) {

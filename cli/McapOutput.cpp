@@ -49,7 +49,17 @@ std::string codeOf(const std::string& bytes) {
     return printable ? code : std::string();
 }
 
-// The command traffic of the recording in file order; the laser stream is left out.
+// Laser data (of the device or another source) is no traffic; a reply is told from it by its
+// code.
+bool laserData(const sentova::pcap::Datagram& d) {
+    const bool reply = !codeOf(d.bytes).empty() &&
+                       d.bytes.compare(0, tavrel::protocol::kCodeLength, tavrel::kLaserHeader) != 0;
+    return sentova::pcap::isLaserCandidate(d) && !reply;
+}
+
+// The command traffic of the recording in file order; the laser stream is left out. The
+// device sends its laser data from the command port: that is left out while reading, so that
+// the recording is not held in memory.
 std::vector<LogEntry> readTraffic(const std::string& path) {
     std::vector<sentova::pcap::Datagram> traffic;
     sentova::pcap::LaserSurvey survey;
@@ -57,21 +67,16 @@ std::vector<LogEntry> readTraffic(const std::string& path) {
     sentova::pcap::Datagram d;
     while (reader.next(d)) {
         survey.add(d);
-        if (d.destinationPort == tavrel::protocol::kCommandPort ||
-            d.sourcePort == tavrel::protocol::kCommandPort) {
+        if ((d.destinationPort == tavrel::protocol::kCommandPort ||
+             d.sourcePort == tavrel::protocol::kCommandPort) &&
+            !laserData(d)) {
             traffic.push_back(std::move(d));
         }
     }
     const sentova::pcap::LaserFilter laser = survey.filter();
     std::vector<LogEntry> log;
     for (const sentova::pcap::Datagram& t : traffic) {
-        // Laser data of another source than the device is no traffic either; a reply is told
-        // from it by its code.
-        const bool reply =
-            !codeOf(t.bytes).empty() &&
-            t.bytes.compare(0, tavrel::protocol::kCodeLength, tavrel::kLaserHeader) != 0;
-        if ((laser.deviceAddress != 0 && laser.accepts(t)) ||
-            (sentova::pcap::isLaserCandidate(t) && !reply)) {
+        if (laser.deviceAddress != 0 && laser.accepts(t)) {
             continue;
         }
         const bool toDevice = t.destinationPort == tavrel::protocol::kCommandPort;
@@ -203,6 +208,21 @@ void writePointsMcap(const std::string& output, const std::deque<DataPoint>& poi
     committed(output, [&](const std::string& path) {
         sentova::mcap::ScanFile file(path, options);
         file.addPoints(points, 0, points.size(), timeNanos);
+        file.close();
+    });
+}
+
+void writeFramesMcap(const std::string& output, const std::deque<DataPoint>& points,
+                     const std::vector<FrameSpan>& frames,
+                     const sentova::mcap::WriterOptions& options) {
+    committed(output, [&](const std::string& path) {
+        sentova::mcap::ScanFile file(path, options);
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const std::size_t end = i + 1 < frames.size() ? frames[i + 1].begin : points.size();
+            if (frames[i].begin < end) {
+                file.addPoints(points, frames[i].begin, end, frames[i].timeNanos);
+            }
+        }
         file.close();
     });
 }

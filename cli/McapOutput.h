@@ -11,6 +11,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace cli {
 
@@ -30,5 +31,18 @@ std::uint64_t writeRecordingMcap(const std::string& input, const std::string& ou
 // The points as MCAP, logged at timeNanos. Throws Failure(1).
 void writePointsMcap(const std::string& output, const std::deque<DataPoint>& points,
                      std::uint64_t timeNanos, const sentova::mcap::WriterOptions& options);
+
+// Points [begin, the next span's begin) of a scan frame, logged at timeNanos (ns since the Unix
+// epoch).
+struct FrameSpan {
+    std::size_t begin = 0;
+    std::uint64_t timeNanos = 0;
+};
+
+// The points as MCAP, a message per frame; spans in increasing order, empty ones left out.
+// Throws Failure(1).
+void writeFramesMcap(const std::string& output, const std::deque<DataPoint>& points,
+                     const std::vector<FrameSpan>& frames,
+                     const sentova::mcap::WriterOptions& options);
 
 } // namespace cli

@@ -9,6 +9,7 @@
 #include "Failure.h"
 #include "Record.h"
 #include "Recording.h"
+#include "Serve.h"
 
 #include "Sentova/DeviceAddress.h"
 #include "Sentova/Protocol.h"
@@ -159,9 +160,11 @@ void checkAddress(const std::string& address) {
 }
 
 int run(int argc, char** argv) {
-    CLI::App app{"Drives a Sentova scanning laser device: device queries, motion, scans, the "
-                 "laser stream, captures to point cloud files, and conversions between them.",
-                 "sentova"};
+    CLI::App app{
+        "Drives a Sentova scanning laser device: device queries, motion, scans, the "
+        "laser stream, captures to point cloud files, conversions between them, and a live feed "
+        "for Foxglove.",
+        "sentova"};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("sentova ") + SENTOVA_PROJECT_VERSION +
                                           " (library " + tavrel::SENTOVA_VERSION + ")");
@@ -252,7 +255,7 @@ int run(int argc, char** argv) {
         ->excludes(pointsOption);
     capture->add_option("--format", formatName,
                         "File format (default: from the extension): " + formatNames() +
-                            ", mcap (one message)");
+                            ", mcap (a message per scan frame)");
     capture->add_option("--fields", fields,
                         "Columns to write, comma-separated (default as the viewer saves): " +
                             fieldNames());
@@ -285,6 +288,32 @@ int run(int argc, char** argv) {
     recordScan.add(record, false);
     record->add_flag("--force", force, "Replace an existing file");
     record->add_flag("-q,--quiet", quiet, "No progress line and no summary");
+
+    LaserOptions serveLaser;
+    ScanOptions serveScan;
+    std::string servePattern;
+    std::string listenAddress = "127.0.0.1";
+    int wsPort = 8765;
+    bool serveStats = false;
+    auto* serve = app.add_subcommand(
+        "serve", "Start the laser stream and serve it live to Foxglove over its WebSocket "
+                 "protocol (foxglove.websocket.v1): a point cloud per scan frame (every 100 ms "
+                 "without --scan) and the device traffic as log; Ctrl-C stops");
+    addAddress(serve, address);
+    serve->add_option("--ws-port", wsPort, "TCP port of the WebSocket server (0: any free one)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 65535));
+    serve
+        ->add_option("--listen", listenAddress,
+                     "Local IPv4 address to serve on (0.0.0.0: every interface)")
+        ->capture_default_str();
+    serve->add_flag("--stats", serveStats,
+                    "Every second on standard error: points, messages, and each client's "
+                    "messages sent and dropped");
+    serveLaser.add(serve);
+    serve->add_option("--scan", servePattern, "Also run a scan: full, bounded or region")
+        ->check(CLI::IsMember({"full", "bounded", "region"}));
+    serveScan.add(serve, false);
 
     std::string input;
     std::string inputFormat;
@@ -425,6 +454,24 @@ int run(int argc, char** argv) {
         }
         o.quiet = quiet;
         return runRecord(std::move(o));
+    }
+    if (*serve) {
+        checkAddress(address);
+        if (!tavrel::IsIPv4Address(listenAddress)) {
+            usageError("--listen: '" + listenAddress + "' is not an IPv4 address");
+        }
+        ServeOptions o;
+        o.address = address;
+        o.port = serveLaser.port;
+        o.model = serveLaser.askedModel();
+        o.laser = serveLaser.settings();
+        if (!servePattern.empty()) {
+            o.scan = serveScan.resolved(servePattern);
+        }
+        o.listen = listenAddress;
+        o.wsPort = wsPort;
+        o.stats = serveStats;
+        return runServe(std::move(o));
     }
     if (*convert) {
         ConvertOptions o;

@@ -5,6 +5,8 @@
 //  - splitting alone: the frame splitter over observations already in memory.
 //
 // Usage: frames_bench [megabytes of recording, default 1024] [path, default in /tmp]
+#include "SyntheticRecording.h"
+
 #include "Sentova/LaserPacket.h"
 #include "Sentova/Protocol.h"
 #include "Sentova/ScanFrames.h"
@@ -24,39 +26,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr std::size_t kRecordsPerDatagram = 40;
-constexpr std::uint32_t kDevice = 0x0a000002;
-constexpr unsigned kLines = 20;
-constexpr unsigned kRecordsPerLine = 2500; // a turn at 25,000 points per second, 10 turns a second
-
-// A full-field raster of 20 lines, 40 µs between measurements, the time stamp starting close to
-// its wrap; returns the points written.
-std::uint64_t writeRecording(const std::string& path, std::uint64_t bytes) {
-    sentova::pcap::Writer w(path);
-    std::vector<tavrel::LaserRecord> records(kRecordsPerDatagram);
-    std::uint32_t stamp = 0xF0000000u;
-    std::uint64_t sample = 0;
-    std::uint64_t time = 1700000000000000;
-    while (w.bytesWritten() < bytes) {
-        for (tavrel::LaserRecord& r : records) {
-            const unsigned line = unsigned(sample / kRecordsPerLine % kLines);
-            r.timestamp = stamp;
-            r.azimuth = -180.0 + 360.0 * double(sample % kRecordsPerLine) / kRecordsPerLine;
-            r.elevation = -35.0 + 70.0 * line / (kLines - 1);
-            r.range = 12000 + std::int32_t(sample % 1000);
-            r.amplitude = 3000;
-            stamp += 40;
-            ++sample;
-        }
-        const std::string p = tavrel::encodeLaserPacket(records);
-        w.write(time, kDevice, tavrel::protocol::kCommandPort, 0x0a000001,
-                tavrel::protocol::kDefaultDataPort, p.data(), p.size());
-        time += 40 * kRecordsPerDatagram;
-    }
-    w.close();
-    return sample;
-}
-
 double seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
@@ -74,7 +43,7 @@ int main(int argc, char** argv) {
         argc > 2 ? argv[2] : "/tmp/frames_bench_" + std::to_string(::getpid()) + ".pcap";
     std::printf("writing a recording of %llu MB to %s\n",
                 static_cast<unsigned long long>(megabytes), path.c_str());
-    const std::uint64_t written = writeRecording(path, megabytes << 20);
+    const std::uint64_t written = bench::writeRecording(path, megabytes << 20);
 
     Clock::time_point t = Clock::now();
     std::uint64_t records = 0;
@@ -115,10 +84,10 @@ int main(int argc, char** argv) {
     std::uint64_t split = 0;
     t = Clock::now();
     for (int round = 0; round < 20; ++round) {
-        for (std::size_t i = 0; i + kRecordsPerDatagram <= sample.size();
-             i += kRecordsPerDatagram) {
-            splitter.AddBatch(sample.data() + i, kRecordsPerDatagram, i, 0, &pieces);
-            split += kRecordsPerDatagram;
+        for (std::size_t i = 0; i + bench::kRecordsPerDatagram <= sample.size();
+             i += bench::kRecordsPerDatagram) {
+            splitter.AddBatch(sample.data() + i, bench::kRecordsPerDatagram, i, 0, &pieces);
+            split += bench::kRecordsPerDatagram;
         }
         splitter.TakeClosed();
     }

@@ -1,4 +1,5 @@
 // The tool's pure parts: output choices and what it prints.
+#include "CliStatus.h"
 #include "Device.h"
 #include "Failure.h"
 #include "Models.h"
@@ -13,19 +14,6 @@
 #include <unistd.h>
 
 using namespace cli;
-
-namespace {
-
-template <class F> ExitStatus statusOf(F&& f) {
-    try {
-        f();
-    } catch (const Failure& failure) {
-        return failure.status;
-    }
-    return kSuccess;
-}
-
-} // namespace
 
 TEST(Report, InfoTextAndJson) {
     DeviceInfo info;

@@ -1,4 +1,5 @@
 // The tool's MCAP choices and the text of the traffic on the log channel.
+#include "CliStatus.h"
 #include "Failure.h"
 #include "McapOutput.h"
 #include "Output.h"
@@ -11,19 +12,6 @@
 #include <fstream>
 
 using namespace cli;
-
-namespace {
-
-template <class F> ExitStatus statusOf(F&& f) {
-    try {
-        f();
-    } catch (const Failure& failure) {
-        return failure.status;
-    }
-    return kSuccess;
-}
-
-} // namespace
 
 TEST(McapChoice, TheExtensionOrTheFormatNameChoosesMcap) {
     EXPECT_TRUE(isMcap("a.mcap"));

@@ -27,6 +27,13 @@ TEST(McapRecords, Crc32IsZlibsAndContinues) {
     EXPECT_EQ(crc32("123456789", 9), 0xCBF43926u);
     EXPECT_EQ(crc32("", 0), 0u);
     EXPECT_EQ(crc32("6789", 4, crc32("12345", 5)), 0xCBF43926u);
+    // Eight bytes a step and the rest one by one: every split of a longer text agrees.
+    const std::string fox = "The quick brown fox jumps over the lazy dog";
+    EXPECT_EQ(crc32(fox.data(), fox.size()), 0x414FA339u);
+    for (std::size_t cut = 0; cut <= fox.size(); ++cut) {
+        EXPECT_EQ(crc32(fox.data() + cut, fox.size() - cut, crc32(fox.data(), cut)), 0x414FA339u)
+            << cut;
+    }
 }
 
 TEST(McapRecords, EveryRecordIsOpcodeLengthContent) {

@@ -1,7 +1,9 @@
 // Reads one of our MCAP files with the format's own reader and compares it with what the tool
 // read from its input. Usage: node check.mjs FILE.mcap EXPECTED.json
 // or, for a file recorded live, whose content is not known beforehand: node check.mjs FILE.mcap
-// --recorded (at least one point cloud, the stream start in the log, the counts consistent).
+// --recorded (at least one point cloud, the stream start in the log, the counts consistent),
+// or for a capture: node check.mjs FILE.mcap --captured MESSAGES (that many point clouds, or with
+// "several" more than one, each a scan frame: the raster starts over between them).
 // EXPECTED: {"frames": [{"time": ns, "points": [[x, y, z, intensity, range, azimuth, elevation,
 // reflectance, pulse_shape_deviation, time], ...]}], "logs": [{"time": ns, "begins": text}],
 // "minimumChunks": n}
@@ -11,7 +13,9 @@ import { open, readFile } from "node:fs/promises";
 import assert from "node:assert/strict";
 
 const [file, expectedPath] = process.argv.slice(2);
-const recorded = expectedPath === "--recorded";
+const captured = expectedPath === "--captured";
+const capturedMessages = process.argv[4];
+const recorded = expectedPath === "--recorded" || captured;
 const expected = recorded ? null : JSON.parse(await readFile(expectedPath, "utf8"));
 const decompressHandlers = await loadDecompressHandlers();
 
@@ -100,6 +104,28 @@ assert.equal(stats.channelMessageCounts.get(points.id), BigInt(clouds.length));
 assert.equal(stats.channelMessageCounts.get(log.id), BigInt(logs.length));
 assert.equal(stats.messageCount, BigInt(clouds.length + logs.length));
 const text = (m) => JSON.parse(new TextDecoder().decode(m.data)).message;
+if (captured) {
+  if (capturedMessages === "several") {
+    assert.ok(clouds.length > 1, `${clouds.length} point clouds`);
+  } else {
+    assert.equal(clouds.length, Number(capturedMessages), "one message per frame");
+  }
+  const frames = clouds.map(decodeCloud);
+  const kElevation = 6;
+  const kTime = 9;
+  frames.forEach((points, i) => {
+    assert.ok(points.length > 0, `frame ${i} is empty`);
+    if (i === 0) return;
+    // A batch that ends one frame and begins the next stamps both.
+    assert.ok(clouds[i].logTime >= clouds[i - 1].logTime, `frame ${i}: log time`);
+    const last = frames[i - 1].at(-1);
+    // The stream goes on from one message to the next, and the raster starts over.
+    assert.ok(((points[0][kTime] - last[kTime]) >>> 0) < 1000000, `frame ${i}: device time`);
+    assert.ok(points[0][kElevation] < last[kElevation], `frame ${i}: no restart of the raster`);
+  });
+  console.log(`${file}: ${clouds.length} point clouds, one per frame`);
+  process.exit(0);
+}
 if (recorded) {
   assert.ok(clouds.length > 0, "no point cloud");
   clouds.forEach((m) => assert.ok(decodeCloud(m).length > 0));

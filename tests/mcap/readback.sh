@@ -54,3 +54,12 @@ for _ in $(seq 50); do "$tool" info "$address" >/dev/null 2>&1 && break; sleep 0
   --seconds 2 --quiet
 [ -z "$(find "$work" -name 'live.mcap?*')" ] || { echo "temporary files left beside live.mcap" >&2; exit 1; }
 node "$here/check.mjs" "$work/live.mcap" --recorded
+# A capture: a message per scan frame; the laser alone, without a scan, is one.
+"$tool" capture "$address" -o "$work/frames.mcap" --port "$port" --scan full --lines 4 --speed 10 \
+  --frames 3 --quiet
+node "$here/check.mjs" "$work/frames.mcap" --captured 3
+"$tool" capture "$address" -o "$work/scan.mcap" --port "$port" --scan full --lines 4 --speed 10 \
+  --seconds 2 --quiet
+node "$here/check.mjs" "$work/scan.mcap" --captured several
+"$tool" capture "$address" -o "$work/laser.mcap" --port "$port" --seconds 0.5 --quiet
+node "$here/check.mjs" "$work/laser.mcap" --captured 1

@@ -1,6 +1,7 @@
 #include "SentovaMcap/Records.h"
 
 #include <array>
+#include <cstring>
 
 namespace sentova {
 namespace mcap {
@@ -9,15 +10,20 @@ const std::string kMagic("\x89MCAP0\r\n", 8);
 
 namespace {
 
-const std::array<std::uint32_t, 256> kCrcTable = [] {
-    std::array<std::uint32_t, 256> table{};
+// Slicing by eight: table k gives the CRC of a byte followed by k zero bytes, so that eight
+// bytes are folded in per step. Checksums take a good part of writing a file otherwise.
+const std::array<std::array<std::uint32_t, 256>, 8> kCrcTables = [] {
+    std::array<std::array<std::uint32_t, 256>, 8> tables{};
     for (std::uint32_t i = 0; i < 256; ++i) {
         std::uint32_t c = i;
         for (int k = 0; k < 8; ++k)
             c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[i] = c;
+        tables[0][i] = c;
     }
-    return table;
+    for (std::uint32_t i = 0; i < 256; ++i)
+        for (std::size_t k = 1; k < 8; ++k)
+            tables[k][i] = tables[0][tables[k - 1][i] & 0xFF] ^ (tables[k - 1][i] >> 8);
+    return tables;
 }();
 
 // Content is built first, then the record: the length goes before it.
@@ -57,6 +63,14 @@ private:
     std::string m_bytes;
 };
 
+// The entries of a map<uint16, uint64>, as chunk indexes and statistics hold them per channel.
+Content byChannel(const std::map<std::uint16_t, std::uint64_t>& values) {
+    Content entries;
+    for (const auto& [channel, value] : values)
+        entries.u16(channel).u64(value);
+    return entries;
+}
+
 // A map or an array is prefixed by its length in bytes, not in entries.
 Content& prefixed(Content& out, const Content& entries) {
     return out.string(entries.bytes());
@@ -66,9 +80,21 @@ Content& prefixed(Content& out, const Content& entries) {
 
 std::uint32_t crc32(const void* data, std::size_t size, std::uint32_t crc) {
     const auto* p = static_cast<const unsigned char*>(data);
+    const auto& t = kCrcTables;
     crc = ~crc;
-    for (std::size_t i = 0; i < size; ++i)
-        crc = kCrcTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+    // Little-endian machines only, as the whole format.
+    for (; size >= 8; size -= 8, p += 8) {
+        std::uint32_t low = 0;
+        std::uint32_t high = 0;
+        std::memcpy(&low, p, 4);
+        std::memcpy(&high, p + 4, 4);
+        low ^= crc;
+        crc = t[7][low & 0xFF] ^ t[6][(low >> 8) & 0xFF] ^ t[5][(low >> 16) & 0xFF] ^
+              t[4][low >> 24] ^ t[3][high & 0xFF] ^ t[2][(high >> 8) & 0xFF] ^
+              t[1][(high >> 16) & 0xFF] ^ t[0][high >> 24];
+    }
+    for (; size > 0; --size, ++p)
+        crc = t[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
     return ~crc;
 }
 
@@ -137,9 +163,7 @@ encodeMessageIndex(std::uint16_t channelId,
 }
 
 std::string encodeChunkIndex(const ChunkIndexInfo& chunk) {
-    Content offsets;
-    for (const auto& [channel, offset] : chunk.messageIndexOffsets)
-        offsets.u16(channel).u64(offset);
+    const Content offsets = byChannel(chunk.messageIndexOffsets);
     Content c;
     c.u64(chunk.messageStartTime)
         .u64(chunk.messageEndTime)
@@ -154,9 +178,7 @@ std::string encodeChunkIndex(const ChunkIndexInfo& chunk) {
 }
 
 std::string encodeStatistics(const StatisticsInfo& s) {
-    Content counts;
-    for (const auto& [channel, count] : s.channelMessageCounts)
-        counts.u16(channel).u64(count);
+    const Content counts = byChannel(s.channelMessageCounts);
     Content c;
     c.u64(s.messageCount)
         .u16(s.schemaCount)
