@@ -83,10 +83,7 @@ std::vector<LogEntry> readTraffic(const std::string& path) {
         LogEntry e;
         e.timeMicros = t.timeMicros;
         e.text = trafficText(t.bytes, toDevice);
-        // "EE" is the device refusing a command.
-        if (!toDevice && t.bytes.compare(0, 2, "EE") == 0) {
-            e.level = LogLevel::Warning;
-        }
+        e.level = trafficLevel(t.bytes, toDevice);
         log.push_back(std::move(e));
     }
     return log;
@@ -120,6 +117,11 @@ bool isMcap(const std::string& path) {
     std::transform(end.begin(), end.end(), end.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return end == ".mcap";
+}
+
+sentova::mcap::LogLevel trafficLevel(const std::string& bytes, bool toDevice) {
+    const bool refused = !toDevice && bytes.compare(0, 2, tavrel::protocol::kClassError) == 0;
+    return refused ? sentova::mcap::LogLevel::Warning : sentova::mcap::LogLevel::Info;
 }
 
 std::string trafficText(const std::string& bytes, bool toDevice) {

@@ -5,6 +5,7 @@
 // from elsewhere as messages of at most a million points.
 
 #include "DataPoint.h"
+#include "SentovaMcap/Foxglove.h"
 #include "SentovaMcap/Writer.h"
 
 #include <cstdint>
@@ -21,6 +22,8 @@ bool isMcap(const std::string& path);
 // The log line of a recorded datagram to or from the device's command port: the command's code,
 // its name and its argument bytes in hex; a reply's or notification's code and payload.
 std::string trafficText(const std::string& bytes, bool toDevice);
+// Its level: a warning for the device refusing a command, information for the rest.
+sentova::mcap::LogLevel trafficLevel(const std::string& bytes, bool toDevice);
 
 // The recording (all frames, or only the 0-based frame) as MCAP. Failure(1) as
 // readRecordingPoints; returns the number of point cloud messages.

@@ -156,13 +156,11 @@ public:
         }
         const bool toDevice = d.destinationPort == tavrel::protocol::kCommandPort;
         const std::string bytes(d.data, d.size);
-        const bool refused = !toDevice && bytes.compare(0, 2, "EE") == 0;
         const std::uint64_t nanos = d.timeMicros * 1000;
         m_server.publish(
             kLogChannel, nanos,
             std::make_shared<const std::string>(sentova::mcap::logMessage(
-                nanos, refused ? sentova::mcap::LogLevel::Warning : sentova::mcap::LogLevel::Info,
-                trafficText(bytes, toDevice), "sentova")));
+                nanos, trafficLevel(bytes, toDevice), trafficText(bytes, toDevice), "sentova")));
     }
 
 private:

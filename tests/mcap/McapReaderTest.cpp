@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 
 using namespace sentova::mcap;
@@ -159,4 +160,45 @@ TEST(McapReader, Base64IsCheckedAsItIsDecoded) {
     EXPECT_FALSE(decodeBase64("Zg=", out));
     EXPECT_FALSE(decodeBase64("Z!==", out));
     EXPECT_FALSE(decodeBase64("=AAA", out));
+}
+
+TEST(McapReader, RealTimesOfAnyValueAreRoundedAndClampedAsFilesAre) {
+    std::string data;
+    for (const double t : {2.5, -1.0, std::numeric_limits<double>::infinity(), 1e300,
+                           std::numeric_limits<double>::quiet_NaN()}) {
+        const float x = 1.0f;
+        data.append(reinterpret_cast<const char*>(&x), 4);
+        data.append(reinterpret_cast<const char*>(&t), 8);
+    }
+    const std::string cloud = "{\"point_stride\":12,\"fields\":[{\"name\":\"x\",\"offset\":0,"
+                              "\"type\":7},{\"name\":\"time\",\"offset\":4,\"type\":8}],"
+                              "\"data\":\"" +
+                              base64(data) + "\"}";
+    ScratchDir dir("mcap_read");
+    const std::string path = (dir / "times.mcap").string();
+    Writer w(path);
+    const std::uint16_t points =
+        w.addChannel(w.addSchema("foxglove.PointCloud", "jsonschema", "{}"), "/lidar", "json");
+    w.write(points, 1, 1, cloud);
+    w.close();
+    const PointCloudRead r = readPointClouds(path);
+    ASSERT_TRUE(r.ok) << r.error;
+    ASSERT_EQ(r.points.size(), 5u);
+    EXPECT_EQ(r.points[0].timestamp, 3u);
+    EXPECT_EQ(r.points[1].timestamp, 0u);
+    EXPECT_EQ(r.points[2].timestamp, UINT64_MAX);
+    EXPECT_EQ(r.points[3].timestamp, UINT64_MAX);
+    EXPECT_EQ(r.points[4].timestamp, 0u);
+
+    // Written again, a time beyond the device's 32 bits is the largest it holds, not wrapped.
+    std::deque<DataPoint> late(1);
+    late[0].timestamp = (std::uint64_t(1) << 32) + 5;
+    const std::string again = (dir / "late.mcap").string();
+    ScanFile file(again, WriterOptions{});
+    file.addPoints(late, 0, 1, 1);
+    file.close();
+    const PointCloudRead back = readPointClouds(again);
+    ASSERT_TRUE(back.ok) << back.error;
+    ASSERT_EQ(back.points.size(), 1u);
+    EXPECT_EQ(back.points[0].timestamp, 4294967295u);
 }

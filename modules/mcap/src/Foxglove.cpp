@@ -1,5 +1,7 @@
 #include "SentovaMcap/Foxglove.h"
 
+#include "Fields.h"
+
 #include <cstring>
 
 namespace sentova {
@@ -100,7 +102,7 @@ std::string packPoints(const std::deque<DataPoint>& points, std::size_t begin, s
         out = put(out, p.pulseShapeDeviation);
         // The device counts time in 32 bits; a wider value comes only from a file's real
         // number and keeps its low bits, as the device's own wrap would.
-        out = put(out, static_cast<std::uint32_t>(p.timestamp));
+        out = put(out, formats::timestampU4(p.timestamp));
     }
     return data;
 }

@@ -2,6 +2,8 @@
 
 #include "SentovaMcap/Records.h"
 
+#include "Fields.h"
+
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <zstd.h>
@@ -176,7 +178,7 @@ void readCloud(const std::string& json, PointCloudRead& out) {
         p.reflectance = static_cast<float>(get(reflectance));
         p.pulseShapeDeviation = static_cast<float>(get(deviation));
         const double t = get(time);
-        p.timestamp = t > 0 ? static_cast<std::uint64_t>(t + 0.5) : 0;
+        p.timestamp = formats::timestampFromReal(t);
         out.points.push_back(p);
     }
     ++out.messages;
