@@ -44,7 +44,4 @@ std::unique_ptr<PointWriter> plyWriter(const std::vector<Field>& fields, bool bi
 std::unique_ptr<PointWriter> lasWriter(const FieldSelection& selection);
 std::unique_ptr<PointWriter> csvWriter(const std::vector<Field>& fields);
 
-// The whole of the points through a writer into a stream rather than a file.
-void writeStream(PointWriter& writer, std::ostream& out, const std::deque<DataPoint>& points);
-
 } // namespace formats::io

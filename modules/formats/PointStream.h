@@ -23,8 +23,9 @@ namespace formats {
 
 class PointWriter;
 namespace io {
+// The whole of the points through a writer into a stream rather than a file.
 void writeStream(PointWriter& writer, std::ostream& out, const std::deque<DataPoint>& points);
-}
+} // namespace io
 
 // Points per chunk: enough that the work per chunk vanishes, few enough that a chunk of points
 // (450 kB) stays in the processor's cache while it is filled and emptied.

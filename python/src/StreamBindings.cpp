@@ -39,6 +39,12 @@ public:
     StreamReader reader;
 };
 
+[[noreturn]] void raiseCannotListen(unsigned short port) {
+    PyErr_SetString(PyExc_OSError,
+                    ("cannot listen for laser data on UDP port " + std::to_string(port)).c_str());
+    throw py::error_already_set();
+}
+
 py::dict statisticsDict(const StreamOwner& owner) {
     const tavrel::stream_statistics_t s = owner.reader.statistics();
     py::dict d;
@@ -178,10 +184,7 @@ public:
             throw py::value_error("'" + address + "' is not an IP address (" + e.what() + ")");
         }
         if (!started) {
-            PyErr_SetString(
-                PyExc_OSError,
-                ("cannot listen for laser data on UDP port " + std::to_string(port)).c_str());
-            throw py::error_already_set();
+            raiseCannotListen(port);
         }
         m_listening = true;
     }
@@ -261,12 +264,6 @@ private:
 };
 
 using Session = std::shared_ptr<SessionHandle>;
-
-void raiseCannotListen(unsigned short port) {
-    PyErr_SetString(PyExc_OSError,
-                    ("cannot listen for laser data on UDP port " + std::to_string(port)).c_str());
-    throw py::error_already_set();
-}
 
 // The laser settings for the session's model, asking the device for its serial number first
 // when the model was not given.
