@@ -45,10 +45,6 @@ MainWindow::MainWindow(const QString& address, QWidget* parent)
 
     loadPreferences();
 
-    numberOfPoints = 0;
-    maximumPoints = 100000;
-    pointsReceived = 0;
-
     ipAddress = address;
     logMessage("Sentova IP: " + ipAddress);
 
@@ -62,6 +58,15 @@ MainWindow::MainWindow(const QString& address, QWidget* parent)
         throw;
     }
     port = storedDataPort();
+    // A rise in the drops marks the frame it falls in.
+    store.setDropCounter([this]() -> std::uint64_t {
+        const tavrel::SentovaGrabber* listener = session->listener();
+        if (!listener) {
+            return 0;
+        }
+        const tavrel::stream_statistics_t s = listener->GetStatistics();
+        return s.kernelDrops + s.queueDrops;
+    });
     commands = std::make_unique<DeviceCommands>(
         this,
         DeviceCommands::Hooks{[this](const QString& line) { logMessage(line); },
@@ -86,10 +91,6 @@ MainWindow::MainWindow(const QString& address, QWidget* parent)
     installEventFilter(this);
 
     resetIntensityColors();
-    {
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        autoIntensity = true;
-    }
 
     connect(ui->actionQuit, &QAction::triggered, this, &MainWindow::exitApp);
     connect(ui->actionToggle_StatusBar, &QAction::triggered, this, &MainWindow::toggleStatusBar);
@@ -122,7 +123,7 @@ MainWindow::MainWindow(const QString& address, QWidget* parent)
     setupPortPreference();
     // The listener thread must not touch widgets; it reads this copy instead.
     connect(ui->laserHighSpeedcheckBox, &QCheckBox::toggled, this,
-            [this](bool checked) { highSpeedMode = checked; });
+            [this](bool checked) { store.setConversion(mode, checked); });
 
     ui->totalPoints_label->setText("0");
     ui->pointsPerSecond_label->setText("0");

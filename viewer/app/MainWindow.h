@@ -1,5 +1,5 @@
 // The viewer's one window: owns the device session (the device facade, the event manager and
-// the laser listener), the point buffer and the VTK scene that shows it.
+// the laser listener), the point store and the VTK scene that shows it.
 #pragma once
 
 #include "DeferredSettings.h"
@@ -16,6 +16,7 @@
 #include "IntensityScale.h"
 #include "MemoryRelease.h"
 #include "PointBuffer.h"
+#include "PointStore.h"
 #include "RegionHelper.h"
 #include "SceneView.h"
 #include "Sentova/CommandSerialiser.h"
@@ -28,8 +29,6 @@
 #include <QMainWindow>
 #include <QString>
 
-#include <boost/thread/lock_guard.hpp>
-#include <boost/thread/mutex.hpp>
 #include <vtkSmartPointer.h>
 
 #include <atomic>
@@ -73,7 +72,7 @@ public:
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
-    // Runs on the listener's consumer thread.
+    // Runs on the listener's consumer thread; the store takes the batch.
     void LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
                            unsigned int) override;
 
@@ -224,30 +223,12 @@ private:
     std::uint64_t panelChoices = 0;
     QString ipAddress;
 
-    // Guards points, pointsLog, maximumPoints, autoIntensity, minimumIntensity
-    // and maximumIntensity: the listener thread appends and widens the range
-    // while the GUI thread reads, clears and replaces.
-    boost::mutex pointsMutex;
-    std::deque<DataPoint> points;
-    viewer::BufferLog pointsLog;
-    // Frees emptied buffers and the display's copies of them, and gives the memory back.
-    viewer::MemoryRelease memoryRelease;
-    // The listener adds, the rate display reads and zeroes in one exchange.
-    std::atomic<std::uint32_t> pointsReceived{0};
+    // The point buffer the listener fills, with its frames and intensity range.
+    viewer::PointStore store;
     std::uint32_t pointsPerSecondInterval = 1000;
     // Time since the rate display last ran: the rate is the count over the time
     // that really passed, so a stalled GUI thread does not inflate it.
     QElapsedTimer rateClock;
-    // Set by the listener (eviction, range moved) and by GUI commands; taken
-    // and cleared by the refresh together with its capture of the buffer.
-    std::atomic<bool> cloudChanged{true};
-    // 0 nothing yet, 1 data arrived, 2 camera fitted; the listener moves 0 to 1.
-    std::atomic<std::uint32_t> dataReceived{0};
-    std::uint32_t numberOfPoints = 0;
-    std::uint32_t maximumPoints = 100000;
-    bool autoIntensity = true;
-    std::uint32_t maximumIntensity = 0;
-    std::uint32_t minimumIntensity = 65535;
     QColor maximumIntensityColor;
     QColor minimumIntensityColor;
     vtkSmartPointer<vtkActor> regionActor;
@@ -281,10 +262,8 @@ private:
     std::uint32_t port = tavrel::protocol::kDefaultDataPort;
     // The listener is bound to port.
     bool listening = false;
-    // Written on the GUI thread, read by the listener thread.
-    std::atomic<LIDAR_TYPE> mode{LIDAR_GENERIC};
-    // The listener thread's copy of laserHighSpeedcheckBox, kept by the GUI.
-    std::atomic<bool> highSpeedMode{false};
+    // The model whose panel is shown.
+    LIDAR_TYPE mode = LIDAR_GENERIC;
     bool actorShown = true;
     // GUI thread only: File > "Record…" / "Stop recording" and the recording under way.
     QAction* recordAction = nullptr;

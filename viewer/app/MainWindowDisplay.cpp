@@ -17,34 +17,8 @@
 #include <limits>
 
 void MainWindow::LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
-                                   unsigned int) {
-    std::uint32_t nothingYet = 0;
-    dataReceived.compare_exchange_strong(nothingYet, 1);
-    pointsReceived += static_cast<std::uint32_t>(observations.size());
-
-    const LIDAR_TYPE model = mode;
-    const bool highSpeed = highSpeedMode;
-    const bool widens = viewer::widensIntensityRange(model, highSpeed);
-    // Converted outside the lock, appended under it once per batch.
-    std::vector<DataPoint> converted;
-    converted.reserve(observations.size());
-    for (const tavrel::tavrel_rbe_obs_t& observation : observations) {
-        converted.push_back(formats::toDataPoint(observation, model, highSpeed));
-    }
-    boost::lock_guard<boost::mutex> lock(pointsMutex);
-    bool changed = false;
-    for (const DataPoint& point : converted) {
-        if (widens && autoIntensity &&
-            viewer::widenIntensityRange(point.intensity, minimumIntensity, maximumIntensity)) {
-            changed = true;
-        }
-        if (viewer::appendBounded(points, point, maximumPoints, pointsLog)) {
-            changed = true;
-        }
-    }
-    if (changed) {
-        cloudChanged = true;
-    }
+                                   unsigned int unused) {
+    store.LaserDataCallback(std::move(observations), unused);
 }
 
 namespace {
@@ -62,31 +36,25 @@ void MainWindow::updatePointsDisplay() {
     bool restarted = false;
     const auto captureEnd = std::chrono::steady_clock::now() + kCaptureTime;
     do {
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        numberOfPoints = static_cast<std::uint32_t>(points.size());
-        restarted = cloud->capture(points, pointsLog, kCaptureSlice) || restarted;
-        // Taken with the capture, so a change made after it triggers the next refresh.
-        changed = cloudChanged.exchange(false) || changed;
+        store.withBuffer([&](const std::deque<DataPoint>& points, const viewer::BufferLog& log) {
+            restarted = cloud->capture(points, log, kCaptureSlice) || restarted;
+            // Taken with the capture, so a change made after it triggers the next refresh.
+            changed = store.takeChanged() || changed;
+        });
     } while (cloud->pendingCount() > 0 && std::chrono::steady_clock::now() < captureEnd);
     const int nextRefreshMs = cloud->pendingCount() > 0 ? 0 : window::kRefreshPeriodMs;
-    if (autoIntensity) {
+    if (store.intensityRange().automatic) {
         std::uint32_t minimum = 65535;
         std::uint32_t maximum = 0;
         cloud->automaticRange(minimum, maximum);
-        // The range members are shared with the listener's callback.
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        minimumIntensity = minimum;
-        maximumIntensity = maximum;
+        store.setAutomaticRange(minimum, maximum);
     }
 
     const viewer::HsvColour minimumColour = window::toHsv(minimumIntensityColor);
     const viewer::HsvColour maximumColour = window::toHsv(maximumIntensityColor);
-    const viewer::ColourTable* table = nullptr;
-    {
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        table = &intensityScale.update(minimumIntensity, maximumIntensity, minimumColour,
-                                       maximumColour);
-    }
+    viewer::IntensityRange range = store.scaleRange();
+    const viewer::ColourTable* table =
+        &intensityScale.update(range.minimum, range.maximum, minimumColour, maximumColour);
     if (!changed && !cloud->needsApply(*table, frameBudget.budget())) {
         QTimer::singleShot(nextRefreshMs, this, &MainWindow::updatePointsDisplay);
         return;
@@ -99,13 +67,13 @@ void MainWindow::updatePointsDisplay() {
     render();
     if (restarted) {
         // The display has let go of its copy of the former buffer, and VTK of what it drew.
-        memoryRelease.returnFreed();
+        store.returnFreed();
     }
     QTimer::singleShot(nextRefreshMs, this, &MainWindow::updatePointsDisplay);
 }
 
 void MainWindow::updatePointsPerSecond() {
-    const std::uint32_t received = pointsReceived.exchange(0);
+    const std::uint32_t received = store.takeReceived();
     const qint64 elapsed = rateClock.restart();
     const double period =
         elapsed > 0 ? static_cast<double>(elapsed) : static_cast<double>(pointsPerSecondInterval);
@@ -118,36 +86,16 @@ void MainWindow::updatePointsPerSecond() {
 }
 
 void MainWindow::resetPoints() {
-    std::deque<DataPoint> former;
-    {
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        former = viewer::clearBuffer(points, pointsLog);
-        // The count alone would miss a buffer refilled to the same size before the
-        // next refresh.
-        cloudChanged = true;
-    }
-    memoryRelease.release(std::move(former));
+    store.clear();
 }
 
 void MainWindow::askForMaximumPoints() {
-    std::uint32_t current = 0;
-    {
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        current = maximumPoints;
-    }
     bool ok = false;
-    const int value = QInputDialog::getInt(this, "Set maximum number of points in current scan",
-                                           "Maximum number of points:", static_cast<int>(current),
-                                           1000, 10000000, 1, &ok);
-    if (!ok) {
-        return;
+    const int value =
+        QInputDialog::getInt(this, "Set maximum number of points in current scan",
+                             "Maximum number of points:", static_cast<int>(store.maximumPoints()),
+                             1000, 10000000, 1, &ok);
+    if (ok) {
+        store.setMaximumPoints(static_cast<std::uint32_t>(value));
     }
-    std::deque<DataPoint> former;
-    {
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        former = viewer::clearBuffer(points, pointsLog);
-        maximumPoints = static_cast<std::uint32_t>(value);
-        cloudChanged = true;
-    }
-    memoryRelease.release(std::move(former));
 }

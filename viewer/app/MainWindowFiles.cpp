@@ -139,30 +139,28 @@ void MainWindow::saveInBackground(const QString& name, formats::Format format,
     const std::string path = QFile::encodeName(name).toStdString();
     // The file holds the points of the buffer now. They are copied on the file thread a slice at
     // a time; points that arrive meanwhile join the buffer (and the display) but not the file.
-    std::shared_ptr<viewer::BufferSnapshot> snapshot;
-    {
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        snapshot = std::make_shared<viewer::BufferSnapshot>(points, pointsLog);
-    }
+    using Points = std::deque<DataPoint>;
+    const std::shared_ptr<viewer::BufferSnapshot> snapshot =
+        store.withBuffer([](const Points& points, viewer::BufferLog& log) {
+            return std::make_shared<viewer::BufferSnapshot>(points, log);
+        });
     const bool started = fileWork->run(
         "Saving", false, [=](window::FileWork::Task& task) -> window::FileWork::Report {
             using Step = viewer::BufferSnapshot::Step;
             Step step = Step::More;
             while (step == Step::More && !task.cancelled()) {
-                {
-                    boost::lock_guard<boost::mutex> lock(pointsMutex);
-                    step = snapshot->copy(points, pointsLog, kSnapshotSlice);
-                }
+                step = store.withBuffer([&](const Points& points, const viewer::BufferLog& log) {
+                    return snapshot->copy(points, log, kSnapshotSlice);
+                });
                 // The lock goes to no one in particular when it is let go: without a pause this
                 // thread takes it straight back, and the display and the listener wait for the
                 // whole copy (a second for 10,000,000 points).
                 std::this_thread::sleep_for(kSliceGap);
             }
-            {
-                boost::lock_guard<boost::mutex> lock(pointsMutex);
-                if (snapshot->release(points, pointsLog)) {
-                    cloudChanged = true;
-                }
+            if (store.withBuffer([&](Points& points, viewer::BufferLog& log) {
+                    return snapshot->release(points, log);
+                })) {
+                store.markChanged();
             }
             formats::Outcome outcome;
             if (step == Step::Done && !task.cancelled()) {
@@ -195,8 +193,8 @@ void MainWindow::saveInBackground(const QString& name, formats::Format format,
             };
         });
     if (!started) {
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        snapshot->release(points, pointsLog);
+        store.withBuffer(
+            [&](Points& points, viewer::BufferLog& log) { snapshot->release(points, log); });
     }
 }
 
@@ -209,13 +207,13 @@ void MainWindow::askForPCDFileToLoad() {
     const QString name =
         QFileDialog::getOpenFileName(this, "Load PCD file", desktop(), filters, &selected);
     if (name.isEmpty()) {
-        pointsReceived = 0;
+        store.forgetReceived();
         return;
     }
     statusBar()->showMessage("Loading file: " + name, 0);
     const std::string path = QFile::encodeName(name).toStdString();
     const LIDAR_TYPE model = mode;
-    const bool highSpeed = highSpeedMode;
+    const bool highSpeed = ui->laserHighSpeedcheckBox->isChecked();
     fileWork->run("Loading", true, [=](window::FileWork::Task& task) -> window::FileWork::Report {
         const formats::Progress progress = [&task](std::uint64_t done, std::uint64_t total) {
             task.progress(done, total);
@@ -262,17 +260,8 @@ void MainWindow::askForPCDFileToLoad() {
                 statusBar()->showMessage("Could not load file " + name + ": " + error, 0);
             };
         }
-        // The buffer is exchanged under the lock; the old points are freed after it, here, and
-        // their memory handed back to the system.
-        std::deque<DataPoint> former;
-        {
-            boost::lock_guard<boost::mutex> lock(pointsMutex);
-            former = viewer::replaceBuffer(points, std::move(loaded), pointsLog);
-        }
-        pointsReceived = 0;
-        cloudChanged = true;
-        former = {};
-        viewer::returnFreeMemory();
+        // The old points are freed here, on the file thread, and their memory handed back.
+        store.replace(std::move(loaded));
         return [this, done, doneTimeout] { statusBar()->showMessage(done, doneTimeout); };
     });
 }

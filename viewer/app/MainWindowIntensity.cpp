@@ -8,51 +8,33 @@
 #include <QInputDialog>
 
 void MainWindow::askForMaximumIntensity() {
-    viewer::IntensityDialogRange range;
-    {
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        range = viewer::intensityDialogRange(maximumIntensity, minimumIntensity);
-    }
+    const viewer::IntensityRange now = store.intensityRange();
+    const viewer::IntensityDialogRange range =
+        viewer::intensityDialogRange(now.maximum, now.minimum);
     bool ok = false;
     const int value = QInputDialog::getInt(this, "Set maximum value for intensity",
                                            "Maximum intensity:", range.initial, range.minimum,
                                            range.maximum, 1, &ok);
-    if (!ok) {
-        return;
-    }
-    boost::lock_guard<boost::mutex> lock(pointsMutex);
-    if (static_cast<std::uint32_t>(value) > minimumIntensity) {
-        autoIntensity = false;
-        maximumIntensity = static_cast<std::uint32_t>(value);
-        cloudChanged = true;
+    if (ok) {
+        store.setMaximumIntensity(static_cast<std::uint32_t>(value));
     }
 }
 
 void MainWindow::askForMinimumIntensity() {
-    viewer::IntensityDialogRange range;
-    {
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        range = viewer::intensityDialogRange(minimumIntensity, maximumIntensity);
-    }
+    const viewer::IntensityRange now = store.intensityRange();
+    const viewer::IntensityDialogRange range =
+        viewer::intensityDialogRange(now.minimum, now.maximum);
     bool ok = false;
     const int value = QInputDialog::getInt(this, "Set minimum value for intensity",
                                            "Minimum intensity:", range.initial, range.minimum,
                                            range.maximum, 1, &ok);
-    if (!ok) {
-        return;
-    }
-    boost::lock_guard<boost::mutex> lock(pointsMutex);
-    if (static_cast<std::uint32_t>(value) < maximumIntensity) {
-        autoIntensity = false;
-        minimumIntensity = static_cast<std::uint32_t>(value);
-        cloudChanged = true;
+    if (ok) {
+        store.setMinimumIntensity(static_cast<std::uint32_t>(value));
     }
 }
 
 void MainWindow::setAutoIntensity() {
-    boost::lock_guard<boost::mutex> lock(pointsMutex);
-    autoIntensity = true;
-    cloudChanged = true;
+    store.setAutomaticIntensity();
 }
 
 void MainWindow::askForMaximumIntensityColor() {
@@ -62,7 +44,7 @@ void MainWindow::askForMaximumIntensityColor() {
         QColorDialog::getColor(current, this, "Set color for maximum intensity value");
     if (chosen.isValid()) {
         maximumIntensityColor = chosen;
-        cloudChanged = true;
+        store.markChanged();
     }
 }
 
@@ -73,12 +55,12 @@ void MainWindow::askForMinimumIntensityColor() {
         QColorDialog::getColor(current, this, "Set color for minimum intensity value");
     if (chosen.isValid()) {
         minimumIntensityColor = chosen;
-        cloudChanged = true;
+        store.markChanged();
     }
 }
 
 void MainWindow::resetIntensityColors() {
     maximumIntensityColor = QColor::fromRgbF(0.0, 0.0, 1.0, 1.0);
     minimumIntensityColor = QColor::fromRgbF(1.0, 0.0, 0.0, 1.0);
-    cloudChanged = true;
+    store.markChanged();
 }

@@ -145,7 +145,8 @@ void MainWindow::hideStackedWidgets() {
 void MainWindow::updateCurrentWidget() {
     ++panelChoices;
     hideStackedWidgets();
-    QWidget* page = ui->stackedWidget->widget(static_cast<int>(mode.load()));
+    store.setConversion(mode, ui->laserHighSpeedcheckBox->isChecked());
+    QWidget* page = ui->stackedWidget->widget(static_cast<int>(mode));
     page->show();
     ui->stackedWidget->setCurrentWidget(page);
     modelChanged();

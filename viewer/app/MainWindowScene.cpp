@@ -101,9 +101,10 @@ void MainWindow::setPointSize(int pixels) {
 }
 
 viewer::SceneSample MainWindow::sampleScene(std::size_t samples) {
-    boost::lock_guard<boost::mutex> lock(pointsMutex);
-    sceneGeneration = pointsLog.generation;
-    return viewer::sampleScene(points, points.size(), samples);
+    return store.withBuffer([&](const std::deque<DataPoint>& points, const viewer::BufferLog& log) {
+        sceneGeneration = log.generation;
+        return viewer::sampleScene(points, points.size(), samples);
+    });
 }
 
 void MainWindow::fitView() {
@@ -115,19 +116,17 @@ void MainWindow::fitView() {
 }
 
 void MainWindow::afterSceneRebuild() {
-    if (dataReceived == 1) {
+    if (store.takeFirstData()) {
         // The first points since start-up.
         sceneView->follow();
-        dataReceived = 2;
     }
-    {
-        // The buffer was emptied or replaced ("Reset scene", "Set max", a load): frame what
-        // comes next.
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        if (pointsLog.generation != sceneGeneration) {
-            sceneGeneration = pointsLog.generation;
-            sceneView->follow();
-        }
+    // The buffer was emptied or replaced ("Reset scene", "Set max", a load): frame what comes
+    // next.
+    const std::uint64_t generation = store.withBuffer(
+        [](const std::deque<DataPoint>&, const viewer::BufferLog& log) { return log.generation; });
+    if (generation != sceneGeneration) {
+        sceneGeneration = generation;
+        sceneView->follow();
     }
     sceneView->updateLegend(intensityScale.table());
     if (sceneView->following() &&

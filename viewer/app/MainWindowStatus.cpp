@@ -201,7 +201,7 @@ void MainWindow::setupModelActions() {
 
 void MainWindow::modelChanged() {
     QAction* const models[] = {ui->actionLX30, ui->actionLX20, ui->actionGeneric};
-    const int current = static_cast<int>(mode.load());
+    const int current = static_cast<int>(mode);
     if (current >= 0 && current < 3) {
         models[current]->setChecked(true);
     }
