@@ -1,7 +1,13 @@
 #include "MainWindow.h"
 
-#include "FileWork.h"
-#include "WindowSupport.h"
+#include "CloudDisplay.h"
+#include "FileCommands.h"
+#include "LaserPanels.h"
+#include "ListenerPort.h"
+#include "ScanPanel.h"
+#include "StatusPanel.h"
+#include "TrafficRecording.h"
+#include "ViewControls.h"
 #include "ui_MainWindow.h"
 
 #include <QCoreApplication>
@@ -10,15 +16,9 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QStatusTipEvent>
-#include <QTimer>
 
-#include <vtkActor.h>
 #include <vtkGenericOpenGLRenderWindow.h>
-#include <vtkPolyData.h>
-#include <vtkPolyDataMapper.h>
-#include <vtkProperty.h>
 #include <vtkRenderer.h>
-#include <vtkRendererCollection.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,7 +28,6 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::MainWindow(const QString& address, QWidget* parent)
     : QMainWindow(parent), ui(new Ui_MainWindow), preferences(nullptr) {
-    mode = LIDAR_GENERIC;
     ui->setupUi(this);
 
     if (address.isEmpty()) {
@@ -57,16 +56,6 @@ MainWindow::MainWindow(const QString& address, QWidget* parent)
         ui = nullptr;
         throw;
     }
-    port = storedDataPort();
-    // A rise in the drops marks the frame it falls in.
-    store.setDropCounter([this]() -> std::uint64_t {
-        const tavrel::SentovaGrabber* listener = session->listener();
-        if (!listener) {
-            return 0;
-        }
-        const tavrel::stream_statistics_t s = listener->GetStatistics();
-        return s.kernelDrops + s.queueDrops;
-    });
     commands = std::make_unique<DeviceCommands>(
         this,
         DeviceCommands::Hooks{[this](const QString& line) { logMessage(line); },
@@ -75,22 +64,23 @@ MainWindow::MainWindow(const QString& address, QWidget* parent)
                                                              operation);
                               }},
         session->worker());
+    // A rise in the drops marks the frame it falls in. The session itself, not the member: the
+    // member is null while the session's destructor stops the listener.
+    store.setDropCounter([device = session.get()]() -> std::uint64_t {
+        const tavrel::SentovaGrabber* listener = device->listener();
+        if (!listener) {
+            return 0;
+        }
+        const tavrel::stream_statistics_t s = listener->GetStatistics();
+        return s.kernelDrops + s.queueDrops;
+    });
 
     ui->sentovaIP_label->setText(ipAddress);
 
-    setBoundInputsEnabled(false, false);
-
-    auto sceneRenderer = vtkSmartPointer<vtkRenderer>::New();
-    ui->lidarQvtkWidget->renderWindow()->AddRenderer(sceneRenderer);
-    cloudProperty = vtkSmartPointer<vtkProperty>::New();
-    cloudProperty->SetPointSize(1);
-    cloud = std::make_unique<viewer::ChunkedCloud>(sceneRenderer, cloudProperty);
-    setupFrameBudget();
+    setupParts();
 
     ui->lidarQvtkWidget->installEventFilter(this);
     installEventFilter(this);
-
-    resetIntensityColors();
 
     connect(ui->actionQuit, &QAction::triggered, this, &MainWindow::exitApp);
     connect(ui->actionToggle_StatusBar, &QAction::triggered, this, &MainWindow::toggleStatusBar);
@@ -120,32 +110,47 @@ MainWindow::MainWindow(const QString& address, QWidget* parent)
     connect(ui->actionLX30, &QAction::triggered, this, &MainWindow::setLX30Widget);
     connect(ui->actionLX20, &QAction::triggered, this, &MainWindow::setLX20Widget);
     connect(&preferences, &QDialog::accepted, this, &MainWindow::savePreferences);
-    setupPortPreference();
-    // The listener thread must not touch widgets; it reads this copy instead.
-    connect(ui->laserHighSpeedcheckBox, &QCheckBox::toggled, this,
-            [this](bool checked) { store.setConversion(mode, checked); });
-
-    ui->totalPoints_label->setText("0");
-    ui->pointsPerSecond_label->setText("0");
-
-    pointsPerSecondInterval = 1000;
-    rateClock.start();
-    QTimer::singleShot(static_cast<int>(pointsPerSecondInterval), this,
-                       &MainWindow::updatePointsPerSecond);
-    QTimer::singleShot(window::kFirstRefreshMs, this, &MainWindow::updatePointsDisplay);
-
-    regionActor = vtkSmartPointer<vtkActor>::New();
-    sceneRenderer->AddActor(regionActor);
-    setupSceneView();
-    updateRegionActor();
-    setupModelActions();
-    setupRecording();
-    setupStatusPanel();
-    setupFileWork();
 
     // The generic panel until the serial number answers.
-    setWidget(mode);
+    setWidget(LIDAR_GENERIC);
     getModeFromSerial();
+}
+
+void MainWindow::setupParts() {
+    const auto log = [this](const QString& line) { logMessage(line); };
+    auto sceneRenderer = vtkSmartPointer<vtkRenderer>::New();
+    ui->lidarQvtkWidget->renderWindow()->AddRenderer(sceneRenderer);
+
+    listenerPort =
+        std::make_unique<window::ListenerPort>(*session, *this, settings, preferences, log);
+    scanPanel = std::make_unique<window::ScanPanel>(*ui, *session, *commands);
+    laserPanels = std::make_unique<window::LaserPanels>(
+        *ui, *session, *commands,
+        [this](unsigned short& dataPort) { return listenerPort->listen(dataPort); },
+        [this] { return scanPanel->selectedScan(); }, log);
+    display = std::make_unique<window::CloudDisplay>(this, *ui, sceneRenderer, store);
+    view = std::make_unique<window::ViewControls>(
+        *ui, sceneRenderer, store, settings,
+        [this](double helperLength) { return scanPanel->region(helperLength); });
+    status = std::make_unique<window::StatusPanel>(*ui, *session, *commands);
+    recording = std::make_unique<window::TrafficRecording>(this, ui->menuFile, ui->actionSave_as,
+                                                           *session, log);
+    files = std::make_unique<window::FileCommands>(
+        this, store, settings, QList<QAction*>{ui->actionSave_as, ui->actionLoad});
+
+    display->setPointSize(view->pointSize());
+    connect(view.get(), &window::ViewControls::pointSizeChosen, display.get(),
+            &window::CloudDisplay::setPointSize);
+    connect(display.get(), &window::CloudDisplay::rebuilt, view.get(),
+            [this] { view->afterRebuild(display->colourTable()); });
+    connect(scanPanel.get(), &window::ScanPanel::regionChanged, view.get(),
+            &window::ViewControls::updateRegionActor);
+    connect(laserPanels.get(), &window::LaserPanels::modelChanged, this,
+            [this](LIDAR_TYPE model, bool highSpeed) {
+                store.setConversion(model, highSpeed);
+                files->setModel(model, highSpeed);
+                view->follow();
+            });
 }
 
 MainWindow::~MainWindow() {
@@ -154,24 +159,22 @@ MainWindow::~MainWindow() {
     // gone from the screen. Commands posted after the cancel still run before the facades go.
     hide();
     // A load in progress stops; a save is finished, with the listener still filling the buffer.
-    fileWork.reset();
+    files.reset();
     commands->cancel();
     commands->finish();
     commands.reset();
     // The event manager, the device facade and the listener, in that order; the listener
     // thread stops before the buffer it writes to goes away.
     session.reset();
-    // Its actors leave the scene while the render window is still there.
-    cloud.reset();
+    recording.reset();
+    status.reset();
+    // Their actors leave the scene while the render window is still there.
+    view.reset();
+    display.reset();
+    laserPanels.reset();
+    scanPanel.reset();
+    listenerPort.reset();
     delete ui;
-}
-
-vtkRenderer* MainWindow::renderer() const {
-    return ui->lidarQvtkWidget->renderWindow()->GetRenderers()->GetFirstRenderer();
-}
-
-void MainWindow::render() {
-    ui->lidarQvtkWidget->renderWindow()->Render();
 }
 
 // ---------------------------------------------------------------- window log
@@ -199,9 +202,9 @@ bool MainWindow::eventFilter(QObject* object, QEvent* event) {
         static_cast<QStatusTipEvent*>(event)->tip().isEmpty()) {
         return true;
     }
-    if (object == ui->lidarQvtkWidget &&
+    if (object == ui->lidarQvtkWidget && view &&
         (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::Wheel)) {
-        cameraTouched();
+        view->cameraTouched();
     }
     if (event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
@@ -221,7 +224,7 @@ void MainWindow::exitApp() {
         this, "Sentova Viewer", "Are you sure you want to quit the application?.",
         QMessageBox::Yes | QMessageBox::No);
     if (answer == QMessageBox::Yes) {
-        quitLeavingDeviceQuiet();
+        status->quitLeavingDeviceQuiet();
     }
 }
 
@@ -243,4 +246,11 @@ void MainWindow::toggleFullScreen() {
     } else {
         showFullScreen();
     }
+}
+
+bool MainWindow::event(QEvent* event) {
+    if (event->type() != QEvent::UpdateRequest || !display) {
+        return QMainWindow::event(event);
+    }
+    return display->timeWindowUpdate([this, event] { return QMainWindow::event(event); });
 }

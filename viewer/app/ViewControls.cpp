@@ -1,7 +1,7 @@
-// The view around the cloud: fitting the camera to the data, the axes, the ground grid and its
-// scale, the colour legend, and the point size, with their entries in the View menu.
-#include "MainWindow.h"
+#include "ViewControls.h"
 
+#include "DeferredSettings.h"
+#include "PointStore.h"
 #include "SceneView.h"
 #include "ui_MainWindow.h"
 
@@ -10,7 +10,10 @@
 #include <QMenu>
 
 #include <vtkActor.h>
-#include <vtkProperty.h>
+#include <vtkCamera.h>
+#include <vtkGenericOpenGLRenderWindow.h>
+#include <vtkPolyData.h>
+#include <vtkPolyDataMapper.h>
 #include <vtkRenderer.h>
 
 #include <cmath>
@@ -27,87 +30,92 @@ constexpr std::size_t kFollowSamples = 4000;
 
 } // namespace
 
-void MainWindow::setupSceneView() {
+namespace window {
+
+ViewControls::ViewControls(Ui_MainWindow& ui, vtkRenderer* renderer, viewer::PointStore& store,
+                           DeferredSettings& settings, Region region)
+    : ui(ui), renderer(renderer), store(store), settings(settings), region(std::move(region)) {
+    regionActor = vtkSmartPointer<vtkActor>::New();
+    renderer->AddActor(regionActor);
     storedHelperLength = settings.value("view/helperLength", 0.0).toDouble();
     double length = storedHelperLength;
     if (!(length > 0.0) || !std::isfinite(length)) {
         length = kDefaultHelperLength;
     }
-    sceneView = std::make_unique<window::SceneView>(renderer(), length);
-    sceneView->updateLegend(intensityScale.table());
+    sceneView = std::make_unique<SceneView>(renderer, length);
     sceneView->setLegendVisible(settings.value("view/legend", true).toBool());
     sceneView->setGridVisible(settings.value("view/grid", true).toBool());
     sceneView->fit({}, viewAspect());
 
-    QMenu* view = ui->menuView;
+    QMenu* view = ui.menuView;
     view->addSeparator();
-    auto* fit = new QAction("Fit view", this);
+    auto* fit = new QAction("Fit view", view);
     fit->setObjectName("actionFit_view");
     fit->setShortcut(Qt::Key_F);
-    connect(fit, &QAction::triggered, this, &MainWindow::fitView);
+    connect(fit, &QAction::triggered, this, &ViewControls::fitView);
     view->addAction(fit);
 
-    auto* legend = new QAction("Colour legend", this);
+    auto* legend = new QAction("Colour legend", view);
     legend->setObjectName("actionColour_legend");
     legend->setCheckable(true);
     legend->setChecked(sceneView->legendVisible());
     connect(legend, &QAction::toggled, this, [this](bool shown) {
         sceneView->setLegendVisible(shown);
-        settings.setValue("view/legend", shown);
+        this->settings.setValue("view/legend", shown);
         render();
     });
     view->addAction(legend);
 
-    auto* grid = new QAction("Ground grid", this);
+    auto* grid = new QAction("Ground grid", view);
     grid->setObjectName("actionGround_grid");
     grid->setCheckable(true);
     grid->setChecked(sceneView->gridVisible());
     connect(grid, &QAction::toggled, this, [this](bool shown) {
         sceneView->setGridVisible(shown);
-        settings.setValue("view/grid", shown);
+        this->settings.setValue("view/grid", shown);
         render();
     });
     view->addAction(grid);
 
     QMenu* sizes = view->addMenu("Point size");
     sizes->setObjectName("menuPoint_size");
-    auto* sizeGroup = new QActionGroup(this);
+    auto* sizeGroup = new QActionGroup(sizes);
     const int stored = settings.value("view/pointSize", kSmallestPointSize).toInt();
-    const int size =
+    const int initial =
         stored >= kSmallestPointSize && stored <= kLargestPointSize ? stored : kSmallestPointSize;
     for (int pixels = kSmallestPointSize; pixels <= kLargestPointSize; ++pixels) {
         auto* choice =
             new QAction(QString::number(pixels) + (pixels == 1 ? " pixel" : " pixels"), sizeGroup);
         choice->setObjectName(QString("actionPoint_size_%1").arg(pixels));
         choice->setCheckable(true);
-        choice->setChecked(pixels == size);
+        choice->setChecked(pixels == initial);
         connect(choice, &QAction::triggered, this, [this, pixels] {
-            setPointSize(pixels);
-            settings.setValue("view/pointSize", pixels);
+            this->size = pixels;
+            emit pointSizeChosen(pixels);
+            this->settings.setValue("view/pointSize", pixels);
             render();
         });
         sizes->addAction(choice);
     }
-    setPointSize(size);
+    size = initial;
+    updateRegionActor();
 }
 
-double MainWindow::viewAspect() const {
-    const QWidget* view = ui->lidarQvtkWidget;
+ViewControls::~ViewControls() = default;
+
+double ViewControls::viewAspect() const {
+    const QWidget* view = ui.lidarQvtkWidget;
     return view->height() > 0 ? static_cast<double>(view->width()) / view->height() : 1.0;
 }
 
-void MainWindow::setPointSize(int pixels) {
-    cloudProperty->SetPointSize(static_cast<float>(pixels));
-}
-
-viewer::SceneSample MainWindow::sampleScene(std::size_t samples) {
+viewer::SceneSample ViewControls::sampleScene(std::size_t samples) {
     return store.withBuffer([&](const std::deque<DataPoint>& points, const viewer::BufferLog& log) {
         sceneGeneration = log.generation;
         return viewer::sampleScene(points, points.size(), samples);
     });
 }
 
-void MainWindow::fitView() {
+void ViewControls::fitView() {
     sceneView->follow();
     sceneView->fit(sampleScene(kFitSamples), viewAspect());
     storeHelperLength();
@@ -115,7 +123,7 @@ void MainWindow::fitView() {
     render();
 }
 
-void MainWindow::afterSceneRebuild() {
+void ViewControls::afterRebuild(const viewer::ColourTable& table) {
     if (store.takeFirstData()) {
         // The first points since start-up.
         sceneView->follow();
@@ -128,17 +136,17 @@ void MainWindow::afterSceneRebuild() {
         sceneGeneration = generation;
         sceneView->follow();
     }
-    sceneView->updateLegend(intensityScale.table());
+    sceneView->updateLegend(table);
     if (sceneView->following() &&
         sceneView->followData(sampleScene(kFollowSamples), viewAspect())) {
         storeHelperLength();
         rebuildRegionActor();
     } else {
-        renderer()->ResetCameraClippingRange();
+        renderer->ResetCameraClippingRange();
     }
 }
 
-void MainWindow::storeHelperLength() {
+void ViewControls::storeHelperLength() {
     const double length = sceneView->helperLength();
     // Only a real change: the fit runs often while a scan grows.
     if (!(std::fabs(length - storedHelperLength) <= 0.1 * storedHelperLength)) {
@@ -147,8 +155,43 @@ void MainWindow::storeHelperLength() {
     }
 }
 
-void MainWindow::cameraTouched() {
+void ViewControls::cameraTouched() {
     if (sceneView) {
         sceneView->cameraTouched();
     }
 }
+
+void ViewControls::updateRegionActor() {
+    rebuildRegionActor();
+    render();
+}
+
+void ViewControls::rebuildRegionActor() {
+    const viewer::RegionGeometry geometry = region(sceneView->helperLength());
+    auto mapper = vtkSmartPointer<vtkPolyDataMapper>::New();
+    mapper->SetInputData(viewer::regionPolyData(geometry));
+    regionActor->SetMapper(mapper);
+}
+
+void ViewControls::toggleRegion() {
+    actorShown = !actorShown;
+    regionActor->SetVisibility(actorShown);
+    render();
+}
+
+void ViewControls::togglePerspective() {
+    vtkCamera* camera = renderer->GetActiveCamera();
+    camera->SetParallelProjection(!camera->GetParallelProjection());
+    renderer->SetActiveCamera(camera);
+    render();
+}
+
+void ViewControls::follow() {
+    sceneView->follow();
+}
+
+void ViewControls::render() {
+    ui.lidarQvtkWidget->renderWindow()->Render();
+}
+
+} // namespace window
