@@ -13,8 +13,10 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStatusTipEvent>
 
 #include <vtkGenericOpenGLRenderWindow.h>
@@ -41,6 +43,7 @@ MainWindow::MainWindow(const QString& address, QWidget* parent)
 
     ui->mainToolBar->hide();
     ui->log_plainTextEdit->hide();
+    restoreWindowGeometry();
 
     loadPreferences();
 
@@ -154,6 +157,7 @@ void MainWindow::setupParts() {
 }
 
 MainWindow::~MainWindow() {
+    saveWindowGeometry();
     // Commands queued by the operator are dropped and a sequence in progress stops before its
     // next step; the device call in progress ends within its time-out, with the window already
     // gone from the screen. Commands posted after the cancel still run before the facades go.
@@ -175,6 +179,32 @@ MainWindow::~MainWindow() {
     scanPanel.reset();
     listenerPort.reset();
     delete ui;
+}
+
+// ------------------------------------------------------------ window geometry
+
+void MainWindow::restoreWindowGeometry() {
+    const QRect stored = settings.value("window/geometry").toRect();
+    // A screen that has gone since would leave the window where no one sees it: then it opens
+    // at the layout's size, as on the first run.
+    bool seen = false;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        seen = seen || screen->availableGeometry().intersects(stored);
+    }
+    if (!stored.isValid() || !seen) {
+        return;
+    }
+    setGeometry(stored);
+    if (settings.value("window/maximized", false).toBool()) {
+        setWindowState(windowState() | Qt::WindowMaximized);
+    }
+}
+
+void MainWindow::saveWindowGeometry() {
+    // The normal geometry, so that a window closed maximised or full screen still has its own
+    // size to come back to.
+    settings.setValue("window/geometry", normalGeometry());
+    settings.setValue("window/maximized", windowState().testFlag(Qt::WindowMaximized));
 }
 
 // ---------------------------------------------------------------- window log

@@ -120,6 +120,9 @@ private slots:
 private:
     // Builds the parts and connects what one tells another.
     void setupParts();
+    // The geometry and maximised state the window had when it last closed.
+    void restoreWindowGeometry();
+    void saveWindowGeometry();
 
     Ui_MainWindow* ui;
     // The device facade, the event manager and the laser listener for the address, and what
