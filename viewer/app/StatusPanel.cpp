@@ -88,15 +88,21 @@ StatusPanel::StatusPanel(Ui_MainWindow& ui, sentova::session::DeviceSession& ses
     labels.queueDrops =
         value("queueDrops_label", "Datagrams the listener dropped because the window fell behind "
                                   "the stream");
-    labels.pointsMissing =
-        value("pointsMissing_label", "Points missing from the stream, judged from gaps in the "
-                                     "device's time stamps");
+    labels.gaps =
+        value("gaps_label", "Gaps in the device's time stamps: measurements without a return (open "
+                            "sky, glass, beyond range) or points lost on the way, which the time "
+                            "stamps cannot tell apart. Not an alarm: only the drops before it are");
 
-    // The three rows of the box keep their widgets; the status rows go between them.
-    for (QLayout* existing : {static_cast<QLayout*>(ui.horizontalLayout_2),
-                              static_cast<QLayout*>(ui.horizontalLayout_3),
-                              static_cast<QLayout*>(ui.horizontalLayout_10)}) {
-        grid->removeItem(existing);
+    // The three rows of the box keep their widgets; the status rows go between them. Whatever
+    // else the box holds already (the display's "showing N of M") follows below them all, so
+    // that no two rows share a cell.
+    QList<QLayoutItem*> others;
+    while (grid->count() > 0) {
+        QLayoutItem* item = grid->takeAt(0);
+        if (item->layout() != ui.horizontalLayout_2 && item->layout() != ui.horizontalLayout_3 &&
+            item->layout() != ui.horizontalLayout_10) {
+            others.append(item);
+        }
     }
     int next = 0;
     for (QLayout* layout :
@@ -105,10 +111,12 @@ StatusPanel::StatusPanel(Ui_MainWindow& ui, sentova::session::DeviceSession& ses
           static_cast<QLayout*>(ui.horizontalLayout_3),
           row("Datagrams per second:", {labels.datagramsPerSecond}),
           static_cast<QLayout*>(ui.horizontalLayout_10),
-          row("Refused, dropped, missing:",
-              {labels.refused, labels.commandsRefused, labels.kernelDrops, labels.queueDrops,
-               labels.pointsMissing})}) {
+          row("Refused, dropped, gaps:", {labels.refused, labels.commandsRefused,
+                                          labels.kernelDrops, labels.queueDrops, labels.gaps})}) {
         grid->addLayout(layout, next++, 1);
+    }
+    for (QLayoutItem* item : others) {
+        grid->addItem(item, next++, 1);
     }
     // Start-up asks for the serial number itself: the first probe is due a while after.
     lastProbeMs = sentova::session::DeviceWatch::nowMs();
@@ -151,8 +159,7 @@ void StatusPanel::update() {
                    figures.kernelDrops);
         showFigure(labels.queueDrops, QString::number(figures.totals.queueDrops),
                    figures.queueDrops);
-        showFigure(labels.pointsMissing, QString::number(figures.totals.pointsMissing),
-                   figures.pointsMissing);
+        showFigure(labels.gaps, QString::number(figures.totals.gaps), viewer::Severity::Normal);
     }
 
     if (!quitting && !commands.inFlight() && now - lastProbeMs >= kProbeIntervalMs &&
