@@ -66,7 +66,10 @@ public:
     // `limit` of the points new to the display are copied (the rest at the next captures). After
     // a clear or replace of the buffer, everything starts again: returns true then, when the
     // copies of the former points have been freed.
-    bool capture(const std::deque<DataPoint>& buffer, const BufferLog& log, std::size_t limit);
+    // The first `skip` points of the buffer are left out of the display (the display modes show
+    // the newest frames only).
+    bool capture(const std::deque<DataPoint>& buffer, const BufferLog& log, std::size_t limit,
+                 std::size_t skip = 0);
 
     // Points of the buffer not yet copied by capture().
     std::size_t pendingCount() const { return static_cast<std::size_t>(m_back - m_captured); }
