@@ -116,6 +116,12 @@ TEST(PointStore, ReplacedBufferKeepsEveryPointAndNoFrame) {
     // Live points after a load above the cap evict one each.
     store.LaserDataCallback(line(0, 3, timestamp), 0);
     EXPECT_EQ(size(store), 2500u);
+    // Their frame lies at the buffer's back, the loaded points before it.
+    const PointStore::Frames frames = store.frames();
+    ASSERT_EQ(frames.spans.size(), 1u);
+    EXPECT_EQ(frames.spans[0].end, frames.back);
+    EXPECT_EQ(frames.spans[0].begin, frames.back - 3);
+    EXPECT_GE(frames.back, 2500u);
 }
 
 TEST(PointStore, ArrivalsWidenTheAutomaticRangeUntilItIsSetByHand) {

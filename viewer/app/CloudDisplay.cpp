@@ -7,6 +7,7 @@
 
 #include <QColorDialog>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMainWindow>
@@ -39,8 +40,12 @@ void CloudDisplay::refresh() {
     bool restarted = false;
     const auto captureEnd = std::chrono::steady_clock::now() + kCaptureTime;
     do {
-        store.withBuffer([&](const std::deque<DataPoint>& points, const viewer::BufferLog& log) {
-            restarted = cloud->capture(points, log, kCaptureSlice) || restarted;
+        store.withFrames([&](const std::deque<DataPoint>& points, const viewer::BufferLog& log,
+                             const std::deque<viewer::FrameSpan>& frames, std::uint64_t back) {
+            shown = viewer::shownPoints(mode, count, frames, points, back);
+            const std::uint64_t front = back - points.size();
+            skipped = static_cast<std::size_t>(shown.begin - front);
+            restarted = cloud->capture(points, log, kCaptureSlice, skipped) || restarted;
             // Taken with the capture, so a change made after it triggers the next refresh.
             changed = store.takeChanged() || changed;
         });
@@ -63,8 +68,10 @@ void CloudDisplay::refresh() {
         return;
     }
     cloud->apply(*table, frameBudget.budget());
-    ui.totalPoints_label->setText(QString::number(cloud->heldCount()));
+    // The buffer's points: those of the frames left out as well.
+    ui.totalPoints_label->setText(QString::number(cloud->heldCount() + skipped));
     showDrawnPoints();
+    showFrames();
 
     emit rebuilt();
     render();
@@ -84,7 +91,25 @@ void CloudDisplay::updateRate() {
     const double largest = std::numeric_limits<int>::max();
     ui.pointsPerSecond_label->setText(
         QString::number(static_cast<int>(rate < largest ? rate : largest)));
+    // Frames closed within the last two seconds of arrivals.
+    const std::uint64_t now =
+        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                       std::chrono::steady_clock::now().time_since_epoch())
+                                       .count());
+    const double frames = viewer::frameRate(store.frames().spans, now, 2000000);
+    frameRate_label->setText(QString::number(frames, 'f', 1));
     QTimer::singleShot(static_cast<int>(pointsPerSecondInterval), this, &CloudDisplay::updateRate);
+}
+
+void CloudDisplay::setMode(viewer::DisplayMode shownMode, unsigned shownCount) {
+    mode = shownMode;
+    count = shownCount;
+    store.markChanged();
+}
+
+void CloudDisplay::showFrames() {
+    shownFrames_label->setText(QString::number(shown.frames));
+    shownPoints_label->setText(QString::number(shown.end - shown.begin));
 }
 
 CloudDisplay::CloudDisplay(QMainWindow* window, Ui_MainWindow& ui, vtkRenderer* renderer,
@@ -149,10 +174,34 @@ void CloudDisplay::setupFrameBudget() {
     }
 
     auto* stats = qobject_cast<QGridLayout*>(ui.device_groupBox->layout());
+    // The frames: how fast they complete, and how many of them (and their points) are shown.
+    QWidget* box = ui.device_groupBox;
+    const auto figure = [box](const char* name, const QString& tip) {
+        auto* label = new QLabel("0", box);
+        label->setObjectName(name);
+        label->setToolTip(tip);
+        label->setAlignment(Qt::AlignRight | Qt::AlignTrailing | Qt::AlignVCenter);
+        return label;
+    };
+    frameRate_label = figure("frameRate_label", "Scan frames completed per second");
+    shownFrames_label = figure("shownFrames_label", "Frames the display mode shows");
+    shownPoints_label = figure("shownPoints_label", "Points of the frames shown");
+    auto* rate = new QHBoxLayout;
+    rate->addWidget(new QLabel("Frames per second:", box));
+    rate->addStretch(1);
+    rate->addWidget(frameRate_label);
+    auto* frames = new QHBoxLayout;
+    frames->addWidget(new QLabel("Frames, points shown:", box));
+    frames->addStretch(1);
+    frames->addWidget(shownFrames_label);
+    frames->addWidget(new QLabel("/", box));
+    frames->addWidget(shownPoints_label);
     drawnPoints_label = new QLabel(ui.device_groupBox);
     drawnPoints_label->setObjectName("drawnPoints_label");
     drawnPoints_label->hide();
     if (stats) {
+        stats->addLayout(rate, stats->rowCount(), 1);
+        stats->addLayout(frames, stats->rowCount(), 1);
         stats->addWidget(drawnPoints_label, stats->rowCount(), 1);
     }
 }

@@ -6,6 +6,7 @@
 
 #include "ChunkedCloud.h"
 #include "FrameBudget.h"
+#include "FrameSelection.h"
 #include "IntensityScale.h"
 
 #include <QColor>
@@ -49,6 +50,8 @@ public:
     // The window's update, which puts the rendered view on screen: timed with the frame.
     bool timeWindowUpdate(const std::function<bool()>& update);
 
+    // Which of the buffer's points are shown.
+    void setMode(viewer::DisplayMode shownMode, unsigned shownCount);
     // The look of the cloud's points.
     void setPointSize(int pixels);
     const viewer::ColourTable& colourTable() const { return intensityScale.table(); }
@@ -70,6 +73,7 @@ private:
     void renderFinished();
     void cameraMoving(bool moving);
     void showDrawnPoints();
+    void showFrames();
     void render();
 
     QMainWindow* window;
@@ -91,6 +95,15 @@ private:
     bool renderOnScreen = true;
     // "showing N of M" in the Stats box while points are left out of the frame.
     QLabel* drawnPoints_label = nullptr;
+    // The display mode, and what the last refresh showed of the buffer: its newest points from
+    // shown.begin, the skipped ones before them left out.
+    viewer::DisplayMode mode = viewer::DisplayMode::AllPoints;
+    unsigned count = 0;
+    viewer::ShownPoints shown;
+    std::size_t skipped = 0;
+    QLabel* frameRate_label = nullptr;
+    QLabel* shownFrames_label = nullptr;
+    QLabel* shownPoints_label = nullptr;
     std::uint32_t pointsPerSecondInterval = 1000;
     // Time since the rate display last ran: the rate is the count over the time that really
     // passed, so a stalled GUI thread does not inflate it.

@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "CloudDisplay.h"
+#include "DisplayModes.h"
 #include "FileCommands.h"
 #include "LaserPanels.h"
 #include "ListenerPort.h"
@@ -141,6 +142,10 @@ void MainWindow::setupParts() {
     files = std::make_unique<window::FileCommands>(
         this, store, settings, QList<QAction*>{ui->actionSave_as, ui->actionLoad});
 
+    displayModes = std::make_unique<window::DisplayModes>(*ui, settings);
+    display->setMode(displayModes->mode(), displayModes->count());
+    connect(displayModes.get(), &window::DisplayModes::changed, display.get(),
+            &window::CloudDisplay::setMode);
     display->setPointSize(view->pointSize());
     connect(view.get(), &window::ViewControls::pointSizeChosen, display.get(),
             &window::CloudDisplay::setPointSize);
@@ -174,6 +179,7 @@ MainWindow::~MainWindow() {
     status.reset();
     // Their actors leave the scene while the render window is still there.
     view.reset();
+    displayModes.reset();
     display.reset();
     laserPanels.reset();
     scanPanel.reset();

@@ -1,6 +1,6 @@
 // The viewer's one window: the wiring between the device session, the point store and the parts
 // that each look after one concern of the window (the scan panel, the laser panels, the data
-// port, the files, the traffic recording, the status rows, the display and the view).
+// port, the files, the traffic recording, the status rows, the display, its mode and the view).
 #pragma once
 
 #include "DeferredSettings.h"
@@ -27,6 +27,7 @@ class Ui_MainWindow;
 
 namespace window {
 class CloudDisplay;
+class DisplayModes;
 class FileCommands;
 class LaserPanels;
 class ListenerPort;
@@ -141,6 +142,7 @@ private:
     std::unique_ptr<window::ScanPanel> scanPanel;
     std::unique_ptr<window::LaserPanels> laserPanels;
     std::unique_ptr<window::CloudDisplay> display;
+    std::unique_ptr<window::DisplayModes> displayModes;
     std::unique_ptr<window::ViewControls> view;
     std::unique_ptr<window::StatusPanel> status;
     std::unique_ptr<window::TrafficRecording> recording;

@@ -37,7 +37,7 @@ void PointStore::LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observa
     const std::vector<tavrel::scan_frame_t> closed = splitter.TakeClosed();
 
     boost::lock_guard<boost::mutex> lock(pointsMutex);
-    frameLog.addPieces(pieces, pointsLog.appended, now);
+    frameLog.addPieces(pieces, back(), now);
     frameLog.close(closed);
     bool changed = false;
     for (const DataPoint& point : converted) {
@@ -49,7 +49,7 @@ void PointStore::LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observa
             changed = true;
         }
     }
-    frameLog.forgetBefore(pointsLog.appended - points.size());
+    frameLog.forgetBefore(back() - points.size());
     if (changed) {
         cloudChanged = true;
     }
@@ -93,11 +93,12 @@ std::uint32_t PointStore::maximumPoints() const {
     return maximum;
 }
 
-void PointStore::replace(std::deque<DataPoint>&& loaded) {
+void PointStore::replace(std::deque<DataPoint>&& fresh) {
     std::deque<DataPoint> former;
     {
         boost::lock_guard<boost::mutex> lock(pointsMutex);
-        former = replaceBuffer(points, std::move(loaded), pointsLog);
+        loaded += fresh.size();
+        former = replaceBuffer(points, std::move(fresh), pointsLog);
         // A file's points belong to no frame of the stream.
         frameLog.clear();
     }
@@ -156,7 +157,7 @@ void PointStore::setAutomaticIntensity() {
 
 PointStore::Frames PointStore::frames() const {
     boost::lock_guard<boost::mutex> lock(pointsMutex);
-    return {frameLog.frames(), pointsLog.appended, frameLog.closedCount()};
+    return {frameLog.frames(), back(), frameLog.closedCount()};
 }
 
 bool PointStore::takeFirstData() {

@@ -57,6 +57,13 @@ public:
         return f(points, pointsLog);
     }
 
+    // Runs f(points, pointsLog, frames, back) under the lock, back being the arrival number past
+    // the newest point (the frames' numbering); as brief as withBuffer's.
+    template <typename F> decltype(auto) withFrames(F&& f) {
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        return f(points, pointsLog, frameLog.frames(), back());
+    }
+
     // Empties the buffer; its memory is given back off the calling thread.
     void clear();
     // Empties the buffer and sets its cap.
@@ -99,14 +106,18 @@ public:
     void returnFreed() { memoryRelease.returnFreed(); }
 
 private:
-    // Guards points, pointsLog, frameLog, maximum and range: the listener thread appends and
-    // widens the range while the GUI and file threads read, clear and replace.
+    // Guards points, pointsLog, frameLog, loaded, maximum and range: the listener thread appends
+    // and widens the range while the GUI and file threads read, clear and replace.
     mutable boost::mutex pointsMutex;
     std::deque<DataPoint> points;
     BufferLog pointsLog;
     FrameLog frameLog;
     std::uint32_t maximum = 100000;
     IntensityRange range;
+
+    // Arrival numbers count the loaded points too, so that none lies before the buffer's start.
+    std::uint64_t back() const { return pointsLog.appended + loaded; }
+    std::uint64_t loaded = 0;
 
     // The listener thread's own: cuts the stream into frames.
     tavrel::ScanFrameSplitter splitter;
