@@ -101,15 +101,22 @@ TEST(FrameSelection, AgeAcrossTheWrap) {
     EXPECT_EQ(ageMicros(0x1'0000'0005u, 0x2'0000'0009u), 4u);
 }
 
-TEST(FrameSelection, FrameRateFromTheClosedFramesOfTheWindow) {
+TEST(FrameSelection, FrameRateFromTheLastClosedFrames) {
     std::deque<FrameSpan> frames;
-    // Frames closing every 100 ms from 1 s to 3 s; the last is still open.
+    // Frames closing every 100 ms from 1 s to 2 s, then every 250 ms to 4.5 s; the last is open.
+    std::uint64_t at = 1'000'000u;
     for (int i = 0; i <= 20; ++i) {
-        frames.push_back(span(i, i * 10, i * 10 + 10, true, 1'000'000u + i * 100'000u));
+        frames.push_back(span(i, i * 10, i * 10 + 10, true, at));
+        at += i < 10 ? 100'000u : 250'000u;
     }
-    frames.push_back(span(21, 210, 215, false, 3'050'000u));
-    EXPECT_NEAR(frameRate(frames, 3'050'000u, 1'000'000u), 10.0, 1e-9);
-    // Nothing closed within the window: no rate.
-    EXPECT_EQ(frameRate(frames, 9'000'000u, 1'000'000u), 0.0);
-    EXPECT_EQ(frameRate({}, 0, 1'000'000u), 0.0);
+    frames.push_back(span(21, 210, 215, false, at));
+    // The last ten closed frames, all 250 ms apart.
+    EXPECT_NEAR(frameRate(frames, at), 4.0, 1e-9);
+    // Slow frames are still counted a while after the last one closed...
+    EXPECT_NEAR(frameRate(frames, at + 1'500'000u), 4.0, 1e-9);
+    // ...but not once the stream has plainly stopped.
+    EXPECT_EQ(frameRate(frames, at + 5'000'000u), 0.0);
+    // One closed frame gives no rate.
+    EXPECT_EQ(frameRate({span(0, 0, 5, true, 10), span(1, 5, 9, false, 20)}, 30), 0.0);
+    EXPECT_EQ(frameRate({}, 0), 0.0);
 }

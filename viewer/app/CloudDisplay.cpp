@@ -91,12 +91,11 @@ void CloudDisplay::updateRate() {
     const double largest = std::numeric_limits<int>::max();
     ui.pointsPerSecond_label->setText(
         QString::number(static_cast<int>(rate < largest ? rate : largest)));
-    // Frames closed within the last two seconds of arrivals.
     const std::uint64_t now =
         static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
                                        std::chrono::steady_clock::now().time_since_epoch())
                                        .count());
-    const double frames = viewer::frameRate(store.frames().spans, now, 2000000);
+    const double frames = viewer::frameRate(store.frames().spans, now);
     frameRate_label->setText(QString::number(frames, 'f', 1));
     QTimer::singleShot(static_cast<int>(pointsPerSecondInterval), this, &CloudDisplay::updateRate);
 }

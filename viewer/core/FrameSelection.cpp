@@ -66,25 +66,28 @@ ShownPoints shownPoints(DisplayMode mode, unsigned count, const std::deque<Frame
     }
 }
 
-double frameRate(const std::deque<FrameSpan>& frames, std::uint64_t nowMicros,
-                 std::uint64_t windowMicros) {
+double frameRate(const std::deque<FrameSpan>& frames, std::uint64_t nowMicros) {
     std::uint64_t oldest = 0;
     std::uint64_t newest = 0;
     std::size_t counted = 0;
-    for (const FrameSpan& frame : frames) {
-        if (!frame.closed || frame.lastArrivalMicros + windowMicros < nowMicros) {
+    for (auto frame = frames.rbegin(); frame != frames.rend() && counted < kRateFrames; ++frame) {
+        if (!frame->closed) {
             continue;
         }
         if (counted == 0) {
-            oldest = frame.lastArrivalMicros;
+            newest = frame->lastArrivalMicros;
         }
-        newest = frame.lastArrivalMicros;
+        oldest = frame->lastArrivalMicros;
         ++counted;
     }
     if (counted < 2 || newest <= oldest) {
         return 0.0;
     }
-    return static_cast<double>(counted - 1) * 1e6 / static_cast<double>(newest - oldest);
+    const double period = static_cast<double>(newest - oldest) / static_cast<double>(counted - 1);
+    if (nowMicros > newest && static_cast<double>(nowMicros - newest) > 3.0 * period + 1e6) {
+        return 0.0;
+    }
+    return 1e6 / period;
 }
 
 } // namespace viewer

@@ -40,9 +40,10 @@ inline std::uint32_t ageMicros(std::uint64_t timestamp, std::uint64_t newest) {
                                       static_cast<std::uint32_t>(timestamp));
 }
 
-// Frames per second from the closed frames' arrival times: over the closed frames of frames that
-// ended within windowMicros before nowMicros; 0 with fewer than two.
-double frameRate(const std::deque<FrameSpan>& frames, std::uint64_t nowMicros,
-                 std::uint64_t windowMicros);
+// Frames per second from the arrival times of the last closed frames (up to kRateFrames of them):
+// 0 with fewer than two, or once the newest of them is older than three of their periods and a
+// second besides (the stream has stopped).
+constexpr std::size_t kRateFrames = 10;
+double frameRate(const std::deque<FrameSpan>& frames, std::uint64_t nowMicros);
 
 } // namespace viewer
