@@ -277,6 +277,25 @@ TEST_F(Window, PointsLeftOutAtTheFrontLeaveAsEvictionsDoAndComeBackWhole) {
     EXPECT_EQ(cloud.heldCount(), points.size());
 }
 
+TEST_F(Window, MostOfTheDisplayLeavingAtOnceStartsItAgainFromWhatStays) {
+    cap = 5000;
+    stream(5000);
+    refresh();
+    expectScene();
+    // Over sixteen large chunks leave and fewer points stay: the display starts again.
+    skip = 4000;
+    changed = true;
+    EXPECT_TRUE(cloud.capture(points, log, 1u << 30, skip));
+    refresh();
+    expectScene();
+    // The front moving on by a few chunks is followed as evictions are.
+    stream(600);
+    skip = 4200;
+    EXPECT_FALSE(cloud.capture(points, log, 1u << 30, skip));
+    refresh();
+    expectScene();
+}
+
 TEST_F(Window, CapturesWithoutApplyAccumulate) {
     stream(600);
     refresh();

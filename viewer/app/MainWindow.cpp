@@ -135,7 +135,8 @@ void MainWindow::setupParts() {
     display = std::make_unique<window::CloudDisplay>(this, *ui, sceneRenderer, store);
     view = std::make_unique<window::ViewControls>(
         *ui, sceneRenderer, store, settings,
-        [this](double helperLength) { return scanPanel->region(helperLength); });
+        [this](double helperLength) { return scanPanel->region(helperLength); },
+        display->colourTable());
     status = std::make_unique<window::StatusPanel>(*ui, *session, *commands);
     recording = std::make_unique<window::TrafficRecording>(this, ui->menuFile, ui->actionSave_as,
                                                            *session, log);

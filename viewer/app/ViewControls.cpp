@@ -33,7 +33,8 @@ constexpr std::size_t kFollowSamples = 4000;
 namespace window {
 
 ViewControls::ViewControls(Ui_MainWindow& ui, vtkRenderer* renderer, viewer::PointStore& store,
-                           DeferredSettings& settings, Region region)
+                           DeferredSettings& settings, Region region,
+                           const viewer::ColourTable& scale)
     : ui(ui), renderer(renderer), store(store), settings(settings), region(std::move(region)) {
     regionActor = vtkSmartPointer<vtkActor>::New();
     renderer->AddActor(regionActor);
@@ -43,6 +44,7 @@ ViewControls::ViewControls(Ui_MainWindow& ui, vtkRenderer* renderer, viewer::Poi
         length = kDefaultHelperLength;
     }
     sceneView = std::make_unique<SceneView>(renderer, length);
+    sceneView->updateLegend(scale);
     sceneView->setLegendVisible(settings.value("view/legend", true).toBool());
     sceneView->setGridVisible(settings.value("view/grid", true).toBool());
     sceneView->fit({}, viewAspect());

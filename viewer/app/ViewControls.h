@@ -36,10 +36,10 @@ public:
     // The outline of the scan region chosen now, at the helper's length.
     using Region = std::function<viewer::RegionGeometry(double helperLength)>;
 
-    // Adds the scene's helpers and the region outline to renderer, and the entries to the View
-    // menu of ui. store and settings must outlive this.
+    // Adds the scene's helpers (the legend showing scale) and the region outline to
+    // renderer, and the entries to the View menu of ui. store and settings must outlive this.
     ViewControls(Ui_MainWindow& ui, vtkRenderer* renderer, viewer::PointStore& store,
-                 DeferredSettings& settings, Region region);
+                 DeferredSettings& settings, Region region, const viewer::ColourTable& scale);
     ~ViewControls() override;
 
     // After the display refresh has brought the scene up to the buffer: follows the data with

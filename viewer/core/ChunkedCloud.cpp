@@ -239,6 +239,15 @@ bool ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog&
     if (same && back - front != n) {
         same = false;
     }
+    if (same && front > m_front) {
+        // Most of what is held leaving at once (a display mode now showing only the newest
+        // frame): copying again what stays costs less than counting out everything that goes.
+        const std::uint64_t leaving = std::min(front, m_captured) - m_front;
+        const std::uint64_t staying = m_captured > front ? m_captured - front : 0;
+        if (leaving > kRestartLeavingChunks * m_largeSize && leaving > staying) {
+            same = false;
+        }
+    }
     m_seen = log;
     m_everCaptured = true;
     if (!same) {

@@ -54,6 +54,9 @@ public:
     // Large chunks of 65536 points, small (newest) ones of 8192.
     static constexpr int kDefaultLargeBits = 16;
     static constexpr int kDefaultSmallBits = 13;
+    // Beyond this many large chunks' worth of points leaving at once, and more than stay, the
+    // display starts again from the points that stay.
+    static constexpr std::uint64_t kRestartLeavingChunks = 16;
 
     // Chunk actors are added to renderer and share property (point size and the like).
     ChunkedCloud(vtkRenderer* renderer, vtkProperty* property, int largeBits = kDefaultLargeBits,
