@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QInputDialog>
 #include <QLabel>
@@ -329,6 +330,50 @@ int main(int argc, char** argv) {
     const long long endDrawn = drawnNow(window.get(), endBuffered);
     const long viewerEndKb = soak::residentKbOf(0);
 
+    // Each display mode on the full buffer, the stream going on, beside the others.
+    struct ModeRun {
+        QString mode;
+        long long buffered = 0;
+        long long shown = 0;
+        long long frames = 0;
+        double framesPerSecond = 0.0;
+        double changeStallMs = 0.0;
+        double longestStallMs = 0.0;
+    };
+    constexpr int kModeChangeMs = 3000;
+    std::vector<ModeRun> modeRuns;
+    if (options.modeSeconds > 0) {
+        auto* modes = widget<QComboBox>(window.get(), "displayModeComboBox");
+        for (int index = 0; index < modes->count(); ++index) {
+            modes->setCurrentIndex(index);
+            QMetaObject::invokeMethod(modes, "activated", Q_ARG(int, index));
+            // The change of mode first (the display starting again or dropping the older
+            // frames), then the mode as it runs.
+            bandStalls = soak::StallTracker(std::chrono::milliseconds(100));
+            QTest::qWait(kModeChangeMs);
+            const double changeStallMs = bandStalls.longest().count() / 1000.0;
+            bandStalls = soak::StallTracker(std::chrono::milliseconds(100));
+            QTest::qWait(static_cast<int>(options.modeSeconds * 1000.0));
+            ModeRun run;
+            run.changeStallMs = changeStallMs;
+            run.mode = modes->currentText();
+            run.buffered = labelNumber(window.get(), "totalPoints_label");
+            run.shown = labelNumber(window.get(), "shownPoints_label");
+            run.frames = labelNumber(window.get(), "shownFrames_label");
+            run.framesPerSecond =
+                widget<QLabel>(window.get(), "frameRate_label")->text().toDouble();
+            run.longestStallMs = bandStalls.longest().count() / 1000.0;
+            modeRuns.push_back(run);
+            std::printf("[mode] %s: %lld of %lld points shown, longest stall %.1f ms at the "
+                        "change, %.1f ms after it\n",
+                        run.mode.toUtf8().constData(), run.shown, run.buffered, run.changeStallMs,
+                        run.longestStallMs);
+            std::fflush(stdout);
+        }
+        modes->setCurrentIndex(0);
+        QMetaObject::invokeMethod(modes, "activated", Q_ARG(int, 0));
+    }
+
     // A smaller maximum while the stream goes on: the memory of the large buffer goes back.
     const unsigned smallerMaximum = std::max(1000u, options.maximumPoints / 10);
     answerNextIntDialog(static_cast<int>(smallerMaximum));
@@ -425,6 +470,18 @@ int main(int argc, char** argv) {
     std::printf("absent device: Home waited %.1f s; the event loop answered a zero-length timer in "
                 "%.1f ms at most, %.1f ms median (%d samples)\n",
                 homeSeconds, absent.longest, absent.median, absent.samples);
+    if (!modeRuns.empty()) {
+        std::printf("\nDisplay modes on the full buffer, the stream going on: the longest stall "
+                    "in the %d s after the change, then over %.0f s:\n",
+                    kModeChangeMs / 1000, options.modeSeconds);
+        std::printf("%-16s %12s %12s %8s %10s %20s %18s\n", "mode", "buffered", "shown", "frames",
+                    "frames/s", "stall at change ms", "longest stall ms");
+        for (const ModeRun& run : modeRuns) {
+            std::printf("%-16s %12lld %12lld %8lld %10.1f %20.1f %18.1f\n",
+                        run.mode.toUtf8().constData(), run.buffered, run.shown, run.frames,
+                        run.framesPerSecond, run.changeStallMs, run.longestStallMs);
+        }
+    }
     std::printf("GUI thread: longest stall           %.1f ms (at %.1f s), %llu intervals over "
                 "100 ms, %llu ticks of 5 ms\n",
                 stalls.longest().count() / 1000.0, stalls.longestAt().count() / 1000.0,
