@@ -12,6 +12,7 @@
 #include "SentovaPcap/Capture.h"
 #include "SentovaPcap/CapturePoints.h"
 #include "SentovaPcap/RecordingIndex.h"
+#include "SyntheticRecording.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -28,36 +29,13 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr std::size_t kRecordsPerDatagram = 63;
-constexpr std::uint32_t kDevice = 0x0a000002;
-constexpr unsigned kLines = 40;
-constexpr unsigned kRecordsPerLine = 2500; // 100,000 points a frame
+// 63 records a datagram, 100,000 points a frame.
+const bench::Raster kRaster{63, 40, 2500};
 
-// A full-field raster, 40 µs between measurements; returns the frames begun.
+// Returns the frames begun.
 std::uint64_t writeRecording(const std::string& path, std::uint64_t bytes) {
-    sentova::pcap::Writer w(path);
-    std::vector<tavrel::LaserRecord> records(kRecordsPerDatagram);
-    std::uint32_t stamp = 0xF0000000u;
-    std::uint64_t sample = 0;
-    std::uint64_t time = 1700000000000000;
-    while (w.bytesWritten() < bytes) {
-        for (tavrel::LaserRecord& r : records) {
-            const unsigned line = unsigned(sample / kRecordsPerLine % kLines);
-            r.timestamp = stamp;
-            r.azimuth = -180.0 + 360.0 * double(sample % kRecordsPerLine) / kRecordsPerLine;
-            r.elevation = -35.0 + 70.0 * line / (kLines - 1);
-            r.range = 12000 + std::int32_t(sample % 1000);
-            r.amplitude = 3000;
-            stamp += 40;
-            ++sample;
-        }
-        const std::string p = tavrel::encodeLaserPacket(records);
-        time += 40 * kRecordsPerDatagram;
-        w.write(time, kDevice, tavrel::protocol::kCommandPort, 0x0a000001,
-                tavrel::protocol::kDefaultDataPort, p.data(), p.size());
-    }
-    w.close();
-    return (sample + kLines * kRecordsPerLine - 1) / (kLines * kRecordsPerLine);
+    const std::uint64_t points = bench::writeRecording(path, bytes, kRaster);
+    return (points + kRaster.pointsPerFrame() - 1) / kRaster.pointsPerFrame();
 }
 
 double secondsSince(Clock::time_point since) {
@@ -191,9 +169,9 @@ int main(int argc, char** argv) {
             folder + "/recording-index-bench-" + std::to_string(::getpid()) + ".pcap";
         const Clock::time_point made = Clock::now();
         const std::uint64_t frames = writeRecording(path, std::uint64_t(megabytes * 1048576.0));
-        std::printf("%.0f MB recording, %llu frames of %u points (written in %.1f s):\n", megabytes,
-                    static_cast<unsigned long long>(frames), kLines * kRecordsPerLine,
-                    secondsSince(made));
+        std::printf("%.0f MB recording, %llu frames of %llu points (written in %.1f s):\n",
+                    megabytes, static_cast<unsigned long long>(frames),
+                    static_cast<unsigned long long>(kRaster.pointsPerFrame()), secondsSince(made));
         runIndex(path, megabytes);
         // Every point in memory costs some 100 bytes a point: only for the smaller files.
         runPeer(path, megabytes, megabytes <= 200);
