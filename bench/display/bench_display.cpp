@@ -5,6 +5,9 @@
 //   recolour      the refresh after the colour range changed (drawn points recoloured)
 //   reload        the buffer replaced: refreshes until the display holds it all, the longest of
 //                 them and the longest lock held
+//   front left out the display modes: the refresh that leaves all but the newest 7% out (all
+//                 points to the latest frame), and the refreshes that bring back the newest 34%
+//                 (to the last few frames), the longest of them
 //   frame         with --render: the frame budget settled on this machine's OpenGL (offscreen,
 //                 1000x700, no multisampling): points drawn per frame and the frame's time,
 //                 against a frame of every point
@@ -67,11 +70,12 @@ struct Window {
     std::uint32_t minimum = 65535;
     std::uint32_t maximum = 0;
     bool render = false;
+    std::size_t skip = 0;
 
     // One refresh as the window runs it; returns GUI-thread ms and the locked part.
     double refresh(double& lockedMs) {
         const auto start = Clock::now();
-        cloud.capture(points, log, kCaptureLimit);
+        cloud.capture(points, log, kCaptureLimit, skip);
         lockedMs = msSince(start);
         cloud.automaticRange(minimum, maximum);
         const ColourTable& table =
@@ -154,10 +158,22 @@ void run(std::size_t size, bool render) {
         reloadLocked = std::max(reloadLocked, locked);
     }
 
+    // A display mode showing the newest 7% only, then the newest 34%.
+    w.skip = w.points.size() - w.points.size() * 7 / 100;
+    const double leaveOut = w.refresh(locked);
+    w.skip = w.points.size() - w.points.size() * 34 / 100;
+    std::vector<double> bringBack;
+    while (w.cloud.heldCount() < w.points.size() - w.skip || bringBack.empty()) {
+        bringBack.push_back(w.refresh(locked));
+    }
+    w.skip = 0;
+
     std::printf("%9zu points: stream tick %6.2f ms (lock held %5.2f ms) | recolour %6.1f ms | "
-                "reload %zu refreshes, longest %6.1f ms (lock held %5.1f ms)",
+                "reload %zu refreshes, longest %6.1f ms (lock held %5.1f ms) | front left out "
+                "%6.1f ms, back in %zu refreshes, longest %6.1f ms",
                 size, median(ticks), median(locks), median(recolour), reload.size(),
-                *std::max_element(reload.begin(), reload.end()), reloadLocked);
+                *std::max_element(reload.begin(), reload.end()), reloadLocked, leaveOut,
+                bringBack.size(), *std::max_element(bringBack.begin(), bringBack.end()));
     if (render) {
         // Settled frames, then one frame of everything for comparison.
         std::vector<double> settled(frames.end() - 10, frames.end());

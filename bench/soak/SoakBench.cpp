@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QInputDialog>
 #include <QLabel>
@@ -329,6 +330,40 @@ int main(int argc, char** argv) {
     const long long endDrawn = drawnNow(window.get(), endBuffered);
     const long viewerEndKb = soak::residentKbOf(0);
 
+    // Each display mode on the full buffer, the stream going on, beside the others.
+    struct ModeRun {
+        QString mode;
+        long long buffered = 0;
+        long long shown = 0;
+        long long frames = 0;
+        double framesPerSecond = 0.0;
+        double longestStallMs = 0.0;
+    };
+    std::vector<ModeRun> modeRuns;
+    if (options.modeSeconds > 0) {
+        auto* modes = widget<QComboBox>(window.get(), "displayModeComboBox");
+        for (int index = 0; index < modes->count(); ++index) {
+            modes->setCurrentIndex(index);
+            QMetaObject::invokeMethod(modes, "activated", Q_ARG(int, index));
+            bandStalls = soak::StallTracker(std::chrono::milliseconds(100));
+            QTest::qWait(static_cast<int>(options.modeSeconds * 1000.0));
+            ModeRun run;
+            run.mode = modes->currentText();
+            run.buffered = labelNumber(window.get(), "totalPoints_label");
+            run.shown = labelNumber(window.get(), "shownPoints_label");
+            run.frames = labelNumber(window.get(), "shownFrames_label");
+            run.framesPerSecond =
+                widget<QLabel>(window.get(), "frameRate_label")->text().toDouble();
+            run.longestStallMs = bandStalls.longest().count() / 1000.0;
+            modeRuns.push_back(run);
+            std::printf("[mode] %s: %lld of %lld points shown, longest stall %.1f ms\n",
+                        run.mode.toUtf8().constData(), run.shown, run.buffered, run.longestStallMs);
+            std::fflush(stdout);
+        }
+        modes->setCurrentIndex(0);
+        QMetaObject::invokeMethod(modes, "activated", Q_ARG(int, 0));
+    }
+
     // A smaller maximum while the stream goes on: the memory of the large buffer goes back.
     const unsigned smallerMaximum = std::max(1000u, options.maximumPoints / 10);
     answerNextIntDialog(static_cast<int>(smallerMaximum));
@@ -425,6 +460,17 @@ int main(int argc, char** argv) {
     std::printf("absent device: Home waited %.1f s; the event loop answered a zero-length timer in "
                 "%.1f ms at most, %.1f ms median (%d samples)\n",
                 homeSeconds, absent.longest, absent.median, absent.samples);
+    if (!modeRuns.empty()) {
+        std::printf("\nDisplay modes, %.0f s each on the full buffer, the stream going on:\n",
+                    options.modeSeconds);
+        std::printf("%-16s %12s %12s %8s %10s %18s\n", "mode", "buffered", "shown", "frames",
+                    "frames/s", "longest stall ms");
+        for (const ModeRun& run : modeRuns) {
+            std::printf("%-16s %12lld %12lld %8lld %10.1f %18.1f\n", run.mode.toUtf8().constData(),
+                        run.buffered, run.shown, run.frames, run.framesPerSecond,
+                        run.longestStallMs);
+        }
+    }
     std::printf("GUI thread: longest stall           %.1f ms (at %.1f s), %llu intervals over "
                 "100 ms, %llu ticks of 5 ms\n",
                 stalls.longest().count() / 1000.0, stalls.longestAt().count() / 1000.0,

@@ -14,6 +14,8 @@ struct Options {
     std::string address = "127.91.0.1";
     unsigned dataPort = 45400;
     unsigned maximumPoints = 10000000;
+    // After the stream time, each display mode in turn for this long, the stream going on.
+    double modeSeconds = 30.0;
     std::string error; // set when the arguments are unusable
     bool help = false;
 };

@@ -4,6 +4,7 @@
 #include "ScenePieces.h"
 #include "WindowFixture.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QInputDialog>
 #include <QLabel>
@@ -85,6 +86,14 @@ TEST_F(DisplayBudgetTest, ABufferBeyondTheBudgetIsShownAsASubsampleAndSaysSo) {
     ASSERT_TRUE(waitUntil([&] { return totalPoints() == "2000000"; }, std::chrono::seconds(30)))
         << totalPoints().toStdString();
     ASSERT_TRUE(waitUntil([&] { return drawn->isVisible(); }, std::chrono::seconds(10)));
+    // The figure has a row of its own in the Stats box, clear of every other one there.
+    QApplication::processEvents();
+    for (const QLabel* other : drawn->parentWidget()->findChildren<QLabel*>()) {
+        if (other != drawn && other->isVisible()) {
+            EXPECT_FALSE(other->geometry().intersects(drawn->geometry()))
+                << other->text().toStdString() << " overlaps " << drawn->text().toStdString();
+        }
+    }
     const QString text = drawn->text();
     const QStringList words = text.split(' ');
     ASSERT_EQ(words.size(), 4) << text.toStdString();

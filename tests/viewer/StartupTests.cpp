@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTimer>
@@ -125,6 +126,38 @@ TEST_F(WindowTest, EscapeLeavesFullScreen) {
     window->showMaximized();
     QTest::keyClick(widget<QWidget>("lidarQvtkWidget"), Qt::Key_Escape);
     EXPECT_TRUE(waitUntil([&] { return !window->isMaximized() && !window->isFullScreen(); }));
+}
+
+TEST_F(WindowTest, TheWindowReopensAtTheGeometryAndStateItClosedWith) {
+    // The first run: the layout's size, as far as the controls fit in it.
+    openWindow();
+    const QSize first = QSize(1160, 536).expandedTo(window->minimumSizeHint());
+    EXPECT_EQ(window->size(), first);
+
+    const QRect chosen(30, 40, first.width() + 40, 700);
+    window->setGeometry(chosen);
+    ASSERT_TRUE(waitUntil([&] { return window->geometry() == chosen; }));
+    window.reset();
+    openWindow();
+    EXPECT_EQ(window->geometry(), chosen);
+    EXPECT_FALSE(window->isMaximized());
+
+    // Closed maximised, it comes back maximised, with its own size kept for later.
+    window->showMaximized();
+    ASSERT_TRUE(waitUntil([&] { return window->isMaximized(); }));
+    window.reset();
+    openWindow();
+    EXPECT_TRUE(window->isMaximized());
+    window->showNormal();
+    EXPECT_TRUE(waitUntil([&] { return window->geometry() == chosen; }))
+        << window->geometry().width() << "x" << window->geometry().height();
+
+    // A geometry on a screen that is no longer there is dropped.
+    window.reset();
+    QSettings().setValue("window/geometry", QRect(5000, 5000, 800, 600));
+    openWindow();
+    EXPECT_EQ(window->size(), QSize(1160, 536).expandedTo(window->minimumSizeHint()));
+    EXPECT_LT(window->x(), 1280);
 }
 
 TEST_F(WindowTest, ClosingAsksAndNoKeepsTheWindow) {

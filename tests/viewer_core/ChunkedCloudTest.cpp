@@ -133,11 +133,11 @@ protected:
 
     // Returns whether the scene was rebuilt.
     bool refresh(bool applyIt = true, std::size_t limit = 1u << 30) {
-        cloud.capture(points, log, limit);
+        cloud.capture(points, log, limit, skip);
         if (autoIntensity) {
             cloud.automaticRange(minimum, maximum);
             if (cloud.pendingCount() == 0) {
-                const auto scanned = scannedRange(points);
+                const auto scanned = scannedRange(shown());
                 EXPECT_EQ(minimum, scanned.first);
                 EXPECT_EQ(maximum, scanned.second);
             }
@@ -154,16 +154,24 @@ protected:
         return true;
     }
 
+    // The buffer without the points the display leaves out.
+    std::deque<DataPoint> shown() const {
+        return {points.begin() + static_cast<std::ptrdiff_t>(std::min(skip, points.size())),
+                points.end()};
+    }
+
     void expectScene() {
-        ASSERT_EQ(cloud.heldCount(), points.size());
-        EXPECT_EQ(cloud.drawnCount(), points.size());
-        EXPECT_EQ(drawnBy(cloud), rebuiltFrom(points, minimum, maximum, low, high));
+        const std::deque<DataPoint> expected = shown();
+        ASSERT_EQ(cloud.heldCount(), expected.size());
+        EXPECT_EQ(cloud.drawnCount(), expected.size());
+        EXPECT_EQ(drawnBy(cloud), rebuiltFrom(expected, minimum, maximum, low, high));
     }
 
     std::mt19937 rng{42};
     std::deque<DataPoint> points;
     BufferLog log;
     std::uint32_t cap = 1000;
+    std::size_t skip = 0;
     bool changed = false;
     bool autoIntensity = true;
     std::uint32_t minimum = 65535;
@@ -238,6 +246,53 @@ TEST_F(Window, ManualRangeAndColourChangesRecolourEverything) {
     expectScene();
     stream(300);
     EXPECT_TRUE(refresh());
+    expectScene();
+}
+
+TEST_F(Window, PointsLeftOutAtTheFrontLeaveAsEvictionsDoAndComeBackWhole) {
+    stream(500);
+    refresh();
+    expectScene();
+    // A frame completes: what is shown starts later, inside a chunk and then past several.
+    for (std::size_t from : {37u, 37u, 190u, 499u}) {
+        SCOPED_TRACE(from);
+        skip = from;
+        changed = true;
+        refresh();
+        expectScene();
+    }
+    // Streaming on through the cap with the front left out, then evictions passing it.
+    skip = 300;
+    for (int tick = 0; tick < 8; ++tick) {
+        SCOPED_TRACE(tick);
+        stream(150);
+        refresh();
+        expectScene();
+    }
+    // Back to every point: the display starts again and holds them all.
+    skip = 0;
+    changed = true;
+    refresh();
+    expectScene();
+    EXPECT_EQ(cloud.heldCount(), points.size());
+}
+
+TEST_F(Window, MostOfTheDisplayLeavingAtOnceStartsItAgainFromWhatStays) {
+    cap = 5000;
+    stream(5000);
+    refresh();
+    expectScene();
+    // Over sixteen large chunks leave and fewer points stay: the display starts again.
+    skip = 4000;
+    changed = true;
+    EXPECT_TRUE(cloud.capture(points, log, 1u << 30, skip));
+    refresh();
+    expectScene();
+    // The front moving on by a few chunks is followed as evictions are.
+    stream(600);
+    skip = 4200;
+    EXPECT_FALSE(cloud.capture(points, log, 1u << 30, skip));
+    refresh();
     expectScene();
 }
 

@@ -1,24 +1,27 @@
 #include "MainWindow.h"
 
-#include "FileWork.h"
-#include "WindowSupport.h"
+#include "CloudDisplay.h"
+#include "DisplayModes.h"
+#include "FileCommands.h"
+#include "LaserPanels.h"
+#include "ListenerPort.h"
+#include "ScanPanel.h"
+#include "StatusPanel.h"
+#include "TrafficRecording.h"
+#include "ViewControls.h"
 #include "ui_MainWindow.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStatusTipEvent>
-#include <QTimer>
 
-#include <vtkActor.h>
 #include <vtkGenericOpenGLRenderWindow.h>
-#include <vtkPolyData.h>
-#include <vtkPolyDataMapper.h>
-#include <vtkProperty.h>
 #include <vtkRenderer.h>
-#include <vtkRendererCollection.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,7 +31,6 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::MainWindow(const QString& address, QWidget* parent)
     : QMainWindow(parent), ui(new Ui_MainWindow), preferences(nullptr) {
-    mode = LIDAR_GENERIC;
     ui->setupUi(this);
 
     if (address.isEmpty()) {
@@ -42,12 +44,9 @@ MainWindow::MainWindow(const QString& address, QWidget* parent)
 
     ui->mainToolBar->hide();
     ui->log_plainTextEdit->hide();
+    restoreWindowGeometry();
 
     loadPreferences();
-
-    numberOfPoints = 0;
-    maximumPoints = 100000;
-    pointsReceived = 0;
 
     ipAddress = address;
     logMessage("Sentova IP: " + ipAddress);
@@ -61,7 +60,6 @@ MainWindow::MainWindow(const QString& address, QWidget* parent)
         ui = nullptr;
         throw;
     }
-    port = storedDataPort();
     commands = std::make_unique<DeviceCommands>(
         this,
         DeviceCommands::Hooks{[this](const QString& line) { logMessage(line); },
@@ -70,26 +68,23 @@ MainWindow::MainWindow(const QString& address, QWidget* parent)
                                                              operation);
                               }},
         session->worker());
+    // A rise in the drops marks the frame it falls in. The session itself, not the member: the
+    // member is null while the session's destructor stops the listener.
+    store.setDropCounter([device = session.get()]() -> std::uint64_t {
+        const tavrel::SentovaGrabber* listener = device->listener();
+        if (!listener) {
+            return 0;
+        }
+        const tavrel::stream_statistics_t s = listener->GetStatistics();
+        return s.kernelDrops + s.queueDrops;
+    });
 
     ui->sentovaIP_label->setText(ipAddress);
 
-    setBoundInputsEnabled(false, false);
-
-    auto sceneRenderer = vtkSmartPointer<vtkRenderer>::New();
-    ui->lidarQvtkWidget->renderWindow()->AddRenderer(sceneRenderer);
-    cloudProperty = vtkSmartPointer<vtkProperty>::New();
-    cloudProperty->SetPointSize(1);
-    cloud = std::make_unique<viewer::ChunkedCloud>(sceneRenderer, cloudProperty);
-    setupFrameBudget();
+    setupParts();
 
     ui->lidarQvtkWidget->installEventFilter(this);
     installEventFilter(this);
-
-    resetIntensityColors();
-    {
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        autoIntensity = true;
-    }
 
     connect(ui->actionQuit, &QAction::triggered, this, &MainWindow::exitApp);
     connect(ui->actionToggle_StatusBar, &QAction::triggered, this, &MainWindow::toggleStatusBar);
@@ -119,58 +114,104 @@ MainWindow::MainWindow(const QString& address, QWidget* parent)
     connect(ui->actionLX30, &QAction::triggered, this, &MainWindow::setLX30Widget);
     connect(ui->actionLX20, &QAction::triggered, this, &MainWindow::setLX20Widget);
     connect(&preferences, &QDialog::accepted, this, &MainWindow::savePreferences);
-    setupPortPreference();
-    // The listener thread must not touch widgets; it reads this copy instead.
-    connect(ui->laserHighSpeedcheckBox, &QCheckBox::toggled, this,
-            [this](bool checked) { highSpeedMode = checked; });
-
-    ui->totalPoints_label->setText("0");
-    ui->pointsPerSecond_label->setText("0");
-
-    pointsPerSecondInterval = 1000;
-    rateClock.start();
-    QTimer::singleShot(static_cast<int>(pointsPerSecondInterval), this,
-                       &MainWindow::updatePointsPerSecond);
-    QTimer::singleShot(window::kFirstRefreshMs, this, &MainWindow::updatePointsDisplay);
-
-    regionActor = vtkSmartPointer<vtkActor>::New();
-    sceneRenderer->AddActor(regionActor);
-    setupSceneView();
-    updateRegionActor();
-    setupModelActions();
-    setupRecording();
-    setupStatusPanel();
-    setupFileWork();
 
     // The generic panel until the serial number answers.
-    setWidget(mode);
+    setWidget(LIDAR_GENERIC);
     getModeFromSerial();
 }
 
+void MainWindow::setupParts() {
+    const auto log = [this](const QString& line) { logMessage(line); };
+    auto sceneRenderer = vtkSmartPointer<vtkRenderer>::New();
+    ui->lidarQvtkWidget->renderWindow()->AddRenderer(sceneRenderer);
+
+    listenerPort =
+        std::make_unique<window::ListenerPort>(*session, *this, settings, preferences, log);
+    scanPanel = std::make_unique<window::ScanPanel>(*ui, *session, *commands);
+    laserPanels = std::make_unique<window::LaserPanels>(
+        *ui, *session, *commands,
+        [this](unsigned short& dataPort) { return listenerPort->listen(dataPort); },
+        [this] { return scanPanel->selectedScan(); }, log);
+    display = std::make_unique<window::CloudDisplay>(this, *ui, sceneRenderer, store);
+    view = std::make_unique<window::ViewControls>(
+        *ui, sceneRenderer, store, settings,
+        [this](double helperLength) { return scanPanel->region(helperLength); },
+        display->colourTable());
+    status = std::make_unique<window::StatusPanel>(*ui, *session, *commands);
+    recording = std::make_unique<window::TrafficRecording>(this, ui->menuFile, ui->actionSave_as,
+                                                           *session, log);
+    files = std::make_unique<window::FileCommands>(
+        this, store, settings, QList<QAction*>{ui->actionSave_as, ui->actionLoad});
+
+    displayModes = std::make_unique<window::DisplayModes>(*ui, settings);
+    display->setMode(displayModes->mode(), displayModes->count());
+    connect(displayModes.get(), &window::DisplayModes::changed, display.get(),
+            &window::CloudDisplay::setMode);
+    display->setPointSize(view->pointSize());
+    connect(view.get(), &window::ViewControls::pointSizeChosen, display.get(),
+            &window::CloudDisplay::setPointSize);
+    connect(display.get(), &window::CloudDisplay::rebuilt, view.get(),
+            [this] { view->afterRebuild(display->colourTable()); });
+    connect(scanPanel.get(), &window::ScanPanel::regionChanged, view.get(),
+            &window::ViewControls::updateRegionActor);
+    connect(laserPanels.get(), &window::LaserPanels::modelChanged, this,
+            [this](LIDAR_TYPE model, bool highSpeed) {
+                store.setConversion(model, highSpeed);
+                files->setModel(model, highSpeed);
+                view->follow();
+            });
+}
+
 MainWindow::~MainWindow() {
+    saveWindowGeometry();
     // Commands queued by the operator are dropped and a sequence in progress stops before its
     // next step; the device call in progress ends within its time-out, with the window already
     // gone from the screen. Commands posted after the cancel still run before the facades go.
     hide();
     // A load in progress stops; a save is finished, with the listener still filling the buffer.
-    fileWork.reset();
+    files.reset();
     commands->cancel();
     commands->finish();
     commands.reset();
     // The event manager, the device facade and the listener, in that order; the listener
     // thread stops before the buffer it writes to goes away.
     session.reset();
-    // Its actors leave the scene while the render window is still there.
-    cloud.reset();
+    recording.reset();
+    status.reset();
+    // Their actors leave the scene while the render window is still there.
+    view.reset();
+    displayModes.reset();
+    display.reset();
+    laserPanels.reset();
+    scanPanel.reset();
+    listenerPort.reset();
     delete ui;
 }
 
-vtkRenderer* MainWindow::renderer() const {
-    return ui->lidarQvtkWidget->renderWindow()->GetRenderers()->GetFirstRenderer();
+// ------------------------------------------------------------ window geometry
+
+void MainWindow::restoreWindowGeometry() {
+    const QRect stored = settings.value("window/geometry").toRect();
+    // A screen that has gone since would leave the window where no one sees it: then it opens
+    // at the layout's size, as on the first run.
+    bool seen = false;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        seen = seen || screen->availableGeometry().intersects(stored);
+    }
+    if (!stored.isValid() || !seen) {
+        return;
+    }
+    setGeometry(stored);
+    if (settings.value("window/maximized", false).toBool()) {
+        setWindowState(windowState() | Qt::WindowMaximized);
+    }
 }
 
-void MainWindow::render() {
-    ui->lidarQvtkWidget->renderWindow()->Render();
+void MainWindow::saveWindowGeometry() {
+    // The normal geometry, so that a window closed maximised or full screen still has its own
+    // size to come back to.
+    settings.setValue("window/geometry", normalGeometry());
+    settings.setValue("window/maximized", windowState().testFlag(Qt::WindowMaximized));
 }
 
 // ---------------------------------------------------------------- window log
@@ -198,9 +239,9 @@ bool MainWindow::eventFilter(QObject* object, QEvent* event) {
         static_cast<QStatusTipEvent*>(event)->tip().isEmpty()) {
         return true;
     }
-    if (object == ui->lidarQvtkWidget &&
+    if (object == ui->lidarQvtkWidget && view &&
         (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::Wheel)) {
-        cameraTouched();
+        view->cameraTouched();
     }
     if (event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
@@ -220,7 +261,7 @@ void MainWindow::exitApp() {
         this, "Sentova Viewer", "Are you sure you want to quit the application?.",
         QMessageBox::Yes | QMessageBox::No);
     if (answer == QMessageBox::Yes) {
-        quitLeavingDeviceQuiet();
+        status->quitLeavingDeviceQuiet();
     }
 }
 
@@ -242,4 +283,11 @@ void MainWindow::toggleFullScreen() {
     } else {
         showFullScreen();
     }
+}
+
+bool MainWindow::event(QEvent* event) {
+    if (event->type() != QEvent::UpdateRequest || !display) {
+        return QMainWindow::event(event);
+    }
+    return display->timeWindowUpdate([this, event] { return QMainWindow::event(event); });
 }

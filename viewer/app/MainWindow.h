@@ -1,63 +1,40 @@
-// The viewer's one window: owns the device session (the device facade, the event manager and
-// the laser listener), the point buffer and the VTK scene that shows it.
+// The viewer's one window: the wiring between the device session, the point store and the parts
+// that each look after one concern of the window (the scan panel, the laser panels, the data
+// port, the files, the traffic recording, the status rows, the display, its mode and the view).
 #pragma once
 
 #include "DeferredSettings.h"
 #include "DeviceCommands.h"
 #include "DeviceSession.h"
-#include "Formats.h"
-#include "FrameBudget.h"
+#include "PointStore.h"
 #include "PreferencesDialog.h"
-#include "ScanRequest.h"
-#include "StatusLabels.h"
 
-#include "ChunkedCloud.h"
-#include "DataPoint.h"
-#include "IntensityScale.h"
-#include "MemoryRelease.h"
-#include "PointBuffer.h"
-#include "RegionHelper.h"
-#include "SceneView.h"
-#include "Sentova/CommandSerialiser.h"
-#include "Sentova/Protocol.h"
+#include "Sentova/DeviceModel.h"
 #include "Sentova/SentovaGrabber.h"
-#include "StreamHealth.h"
 
-#include <QColor>
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 
-#include <boost/thread/lock_guard.hpp>
-#include <boost/thread/mutex.hpp>
+#include <vtkPolyData.h>
 #include <vtkSmartPointer.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
-class QAction;
 class QEvent;
-class QLabel;
 class Ui_MainWindow;
-class vtkActor;
-class vtkObject;
-class vtkPolyData;
-class vtkProperty;
-class vtkRenderer;
-
-namespace tavrel {
-class Sentova;
-class SentovaEventManager;
-} // namespace tavrel
 
 namespace window {
-class FileWork;
-class Recording;
+class CloudDisplay;
+class DisplayModes;
+class FileCommands;
+class LaserPanels;
+class ListenerPort;
+class ScanPanel;
+class StatusPanel;
+class TrafficRecording;
+class ViewControls;
 } // namespace window
 
 class MainWindow : public QMainWindow, public tavrel::SentovaLaserDataCallbackClass {
@@ -73,7 +50,7 @@ public:
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
-    // Runs on the listener's consumer thread.
+    // Runs on the listener's consumer thread; the store takes the batch.
     void LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
                            unsigned int) override;
 
@@ -142,156 +119,34 @@ private slots:
     void fitView();
 
 private:
-    // Listens for laser data, walking on from a port that is taken; false (logged) when no
-    // port could be bound, and then no laser start may be sent.
-    bool setupListener();
-    void hideStackedWidgets();
-    void updateCurrentWidget();
-    // The scan chosen by the radio buttons, with the spin boxes' values now; shared by
-    // "Start Scan" and "Get Frame".
-    ScanRequest selectedScan() const;
-    // Device operations through the command worker. A command's GUI-side step: starts the
-    // listener if needed and gives the data port it listens on; false when nothing listens
-    // (then no start may name a port) or the window is going.
-    bool listenFor(DeviceCommands::Steps& steps, unsigned short& dataPort);
-    void startLaser(QWidget* button, const tavrel::LaserSettings& laser, const QString& logPrefix,
-                    bool logSuccess);
-    void getFrame(QWidget* button, const tavrel::LaserSettings& laser);
-    // The laser panels' settings now.
-    tavrel::LaserSettings lx30Settings() const;
-    tavrel::LaserSettings lx20Settings() const;
-    void sendStopLaser(QWidget* button);
-    void setBoundInputsEnabled(bool azimuth, bool elevation);
-    vtkRenderer* renderer() const;
-    void render();
-    viewer::ScanType scanType() const;
-
-    // The view around the cloud (MainWindowScene.cpp).
-    void setupSceneView();
-    // After the display refresh has brought the scene up to the buffer: follows the data with
-    // the camera, keeps the legend and the helper's length in step.
-    void afterSceneRebuild();
-    // The frame budget: render timing, the camera's motion, and the drawn-points figure.
-    void setupFrameBudget();
-    void renderStarting();
-    void renderFinished();
-    void cameraMoving(bool moving);
-    void showDrawnPoints();
-    void rebuildRegionActor();
-    void setPointSize(int pixels);
-    double viewAspect() const;
-    viewer::SceneSample sampleScene(std::size_t samples);
-    void storeHelperLength();
-    void cameraTouched();
-
-    // The device and stream status, the Settings menu's model entries and what follows a change
-    // of model, and the stops at quit (MainWindowStatus.cpp).
-    void setupStatusPanel();
-    void updateStatus();
-    void setupModelActions();
-    void modelChanged();
-    // After the quit is confirmed: stops the laser stream and the scan this window started, then
-    // ends the event loop.
-    void quitLeavingDeviceQuiet();
-
-    // The data port (MainWindowPorts.cpp).
-    std::uint32_t storedDataPort();
-    void setupPortPreference();
-    void loadPortPreference();
-    void savePortPreference();
-
-    // Recording the device traffic to a capture file (MainWindowRecording.cpp).
-    void setupRecording();
-    void startRecording();
-    void stopRecording();
-    void updateRecordingStatus();
-
-    // Saving and loading on the file thread (MainWindowFiles.cpp).
-    void setupFileWork();
-    // True, with a word in the status bar, while a file is being saved or loaded.
-    bool fileWorkRefused();
-    void saveInBackground(const QString& name, formats::Format format,
-                          const formats::WriteOptions& options);
+    // Builds the parts and connects what one tells another.
+    void setupParts();
+    // The geometry and maximised state the window had when it last closed.
+    void restoreWindowGeometry();
+    void saveWindowGeometry();
 
     Ui_MainWindow* ui;
-    // The device facade (device), the event manager (eventManager) and the laser listener
-    // (listener) for the address, and what this window set the device doing.
+    // The device facade, the event manager and the laser listener for the address, and what
+    // this window set the device doing.
     std::unique_ptr<sentova::session::DeviceSession> session;
     // Runs every call of the session's device and eventManager, after construction, off the
     // GUI thread, on the session's worker.
     std::unique_ptr<DeviceCommands> commands;
-    // Panel choices made since start-up; the serial number's answer applies only if none was.
-    std::uint64_t panelChoices = 0;
     QString ipAddress;
-
-    // Guards points, pointsLog, maximumPoints, autoIntensity, minimumIntensity
-    // and maximumIntensity: the listener thread appends and widens the range
-    // while the GUI thread reads, clears and replaces.
-    boost::mutex pointsMutex;
-    std::deque<DataPoint> points;
-    viewer::BufferLog pointsLog;
-    // Frees emptied buffers and the display's copies of them, and gives the memory back.
-    viewer::MemoryRelease memoryRelease;
-    // The listener adds, the rate display reads and zeroes in one exchange.
-    std::atomic<std::uint32_t> pointsReceived{0};
-    std::uint32_t pointsPerSecondInterval = 1000;
-    // Time since the rate display last ran: the rate is the count over the time
-    // that really passed, so a stalled GUI thread does not inflate it.
-    QElapsedTimer rateClock;
-    // Set by the listener (eviction, range moved) and by GUI commands; taken
-    // and cleared by the refresh together with its capture of the buffer.
-    std::atomic<bool> cloudChanged{true};
-    // 0 nothing yet, 1 data arrived, 2 camera fitted; the listener moves 0 to 1.
-    std::atomic<std::uint32_t> dataReceived{0};
-    std::uint32_t numberOfPoints = 0;
-    std::uint32_t maximumPoints = 100000;
-    bool autoIntensity = true;
-    std::uint32_t maximumIntensity = 0;
-    std::uint32_t minimumIntensity = 65535;
-    QColor maximumIntensityColor;
-    QColor minimumIntensityColor;
-    vtkSmartPointer<vtkActor> regionActor;
-    // The look of the cloud's points (their size), shared by the cloud's actors.
-    vtkSmartPointer<vtkProperty> cloudProperty;
-    // GUI thread only; created once the scene exists.
-    std::unique_ptr<window::SceneView> sceneView;
-    // The buffer's generation the view last saw (a new one re-arms the automatic fit).
-    std::uint64_t sceneGeneration = 0;
-    // The helper length in the settings, read once: the fit compares with it at every refresh.
-    double storedHelperLength = 0.0;
-    // GUI thread only: the drawn cloud, kept up to date from the buffer, the number of points
-    // a frame may draw, and the colour table of the last rebuild.
-    std::unique_ptr<viewer::ChunkedCloud> cloud;
-    viewer::FrameBudget frameBudget;
-    std::chrono::steady_clock::time_point renderStarted;
-    // The last render, until the window has put it on screen: its points and milliseconds.
-    std::size_t renderDrawn = 0;
-    double renderMs = 0.0;
-    bool renderOnScreen = true;
-    // "showing N of M" in the Stats box while points are left out of the frame.
-    QLabel* drawnPoints_label = nullptr;
-    window::StatusLabels statusLabels;
-    viewer::StreamHealth streamHealth;
-    std::int64_t lastStreamUpdateMs = 0;
-    std::int64_t lastProbeMs = 0;
-    bool quitting = false;
-    viewer::IntensityScale intensityScale;
+    // The point buffer the listener fills, with its frames and intensity range.
+    viewer::PointStore store;
     PreferencesDialog preferences;
     window::DeferredSettings settings;
-    std::uint32_t port = tavrel::protocol::kDefaultDataPort;
-    // The listener is bound to port.
-    bool listening = false;
-    // Written on the GUI thread, read by the listener thread.
-    std::atomic<LIDAR_TYPE> mode{LIDAR_GENERIC};
-    // The listener thread's copy of laserHighSpeedcheckBox, kept by the GUI.
-    std::atomic<bool> highSpeedMode{false};
-    bool actorShown = true;
-    // GUI thread only: File > "Record…" / "Stop recording" and the recording under way.
-    QAction* recordAction = nullptr;
-    QAction* stopRecordingAction = nullptr;
-    QLabel* recordingLabel = nullptr;
-    std::shared_ptr<window::Recording> recording;
-    // The file thread; declared last, so that a save still running when the window goes has
-    // finished before the buffer it copies from does.
-    std::unique_ptr<window::FileWork> fileWork;
+
+    std::unique_ptr<window::ListenerPort> listenerPort;
+    std::unique_ptr<window::ScanPanel> scanPanel;
+    std::unique_ptr<window::LaserPanels> laserPanels;
+    std::unique_ptr<window::CloudDisplay> display;
+    std::unique_ptr<window::DisplayModes> displayModes;
+    std::unique_ptr<window::ViewControls> view;
+    std::unique_ptr<window::StatusPanel> status;
+    std::unique_ptr<window::TrafficRecording> recording;
+    // Last, so that a save still running when the window goes has finished before the parts it
+    // reads from do.
+    std::unique_ptr<window::FileCommands> files;
 };

@@ -1,6 +1,8 @@
 // The preferences dialog and the column selection it persists.
 #include "MainWindow.h"
 
+#include "ListenerPort.h"
+
 #include "ui_MainWindow.h"
 #include "ui_PreferencesDialog.h"
 
@@ -35,11 +37,14 @@ void MainWindow::loadPreferences() {
         (preferences.ui->*column.box)
             ->setChecked(settings.value(column.key, column.byDefault).toInt() != 0);
     }
-    loadPortPreference();
+    // The port's spin box is added once the data port is known.
+    if (listenerPort) {
+        listenerPort->loadPreference();
+    }
 }
 
 void MainWindow::savePreferences() {
-    savePortPreference();
+    listenerPort->savePreference();
     const bool lx20Page = ui->stackedWidget->currentIndex() == LIDAR_LX20;
     int index = 0;
     for (const ColumnKey& column : kColumnKeys) {

@@ -14,7 +14,7 @@ struct StatusLabels {
     QLabel* commandsRefused = nullptr;
     QLabel* kernelDrops = nullptr;
     QLabel* queueDrops = nullptr;
-    QLabel* pointsMissing = nullptr;
+    QLabel* gaps = nullptr;
 };
 
 } // namespace window

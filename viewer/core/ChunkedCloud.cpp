@@ -224,14 +224,29 @@ void ChunkedCloud::mergeBlock() {
     m_chunks.push_back(std::move(large));
 }
 
-bool ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog& log,
-                           std::size_t limit) {
-    const std::uint64_t n = buffer.size();
-    bool same = m_everCaptured && log.generation == m_seen.generation;
+bool ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog& bufferLog,
+                           std::size_t limit, std::size_t skip) {
+    // The points left out at the front count as evicted: a skip that grows drops the oldest
+    // points as evictions do, one that shrinks starts again.
+    skip = std::min(skip, buffer.size());
+    BufferLog log = bufferLog;
+    log.evicted += skip;
+    const std::uint64_t n = buffer.size() - skip;
+    bool same =
+        m_everCaptured && log.generation == m_seen.generation && log.evicted >= m_seen.evicted;
     std::uint64_t back = m_back + (log.appended - m_seen.appended);
     std::uint64_t front = m_front + (log.evicted - m_seen.evicted);
     if (same && back - front != n) {
         same = false;
+    }
+    if (same && front > m_front) {
+        // Most of what is held leaving at once (a display mode now showing only the newest
+        // frame): copying again what stays costs less than counting out everything that goes.
+        const std::uint64_t leaving = std::min(front, m_captured) - m_front;
+        const std::uint64_t staying = m_captured > front ? m_captured - front : 0;
+        if (leaving > kRestartLeavingChunks * m_largeSize && leaving > staying) {
+            same = false;
+        }
     }
     m_seen = log;
     m_everCaptured = true;
@@ -257,7 +272,7 @@ bool ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog&
     }
     m_changed = true;
     const std::size_t smallSize = std::size_t{1} << m_smallBits;
-    auto it = buffer.begin() + static_cast<std::ptrdiff_t>(m_captured - m_front);
+    auto it = buffer.begin() + static_cast<std::ptrdiff_t>(skip + (m_captured - m_front));
     for (std::uint64_t s = m_captured; s < until; ++s, ++it) {
         const std::uint64_t start = s >> m_smallBits << m_smallBits;
         if (m_chunks.empty() || m_chunks.back()->start + m_chunks.back()->size() <= s) {

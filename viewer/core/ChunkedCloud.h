@@ -54,6 +54,9 @@ public:
     // Large chunks of 65536 points, small (newest) ones of 8192.
     static constexpr int kDefaultLargeBits = 16;
     static constexpr int kDefaultSmallBits = 13;
+    // Beyond this many large chunks' worth of points leaving at once, and more than stay, the
+    // display starts again from the points that stay.
+    static constexpr std::uint64_t kRestartLeavingChunks = 16;
 
     // Chunk actors are added to renderer and share property (point size and the like).
     ChunkedCloud(vtkRenderer* renderer, vtkProperty* property, int largeBits = kDefaultLargeBits,
@@ -66,7 +69,10 @@ public:
     // `limit` of the points new to the display are copied (the rest at the next captures). After
     // a clear or replace of the buffer, everything starts again: returns true then, when the
     // copies of the former points have been freed.
-    bool capture(const std::deque<DataPoint>& buffer, const BufferLog& log, std::size_t limit);
+    // The first `skip` points of the buffer are left out of the display (the display modes show
+    // the newest frames only).
+    bool capture(const std::deque<DataPoint>& buffer, const BufferLog& log, std::size_t limit,
+                 std::size_t skip = 0);
 
     // Points of the buffer not yet copied by capture().
     std::size_t pendingCount() const { return static_cast<std::size_t>(m_back - m_captured); }

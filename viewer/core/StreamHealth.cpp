@@ -13,17 +13,11 @@ Severity lossSeverity(std::uint64_t total, bool rising) {
 
 void StreamHealth::update(const StreamCounters& now, std::int64_t nowMs) {
     const bool restarted = now.datagrams < m_last.datagrams || now.refused < m_last.refused ||
-                           now.kernelDrops < m_last.kernelDrops ||
-                           now.pointsMissing < m_last.pointsMissing ||
+                           now.kernelDrops < m_last.kernelDrops || now.gaps < m_last.gaps ||
                            now.queueDrops < m_last.queueDrops;
     const StreamCounters before = restarted ? StreamCounters{} : m_last;
     m_drops.note(before.kernelDrops, now.kernelDrops, nowMs);
     m_queueDrops.note(before.queueDrops, now.queueDrops, nowMs);
-    const double due = static_cast<double>((now.points - before.points) +
-                                           (now.pointsMissing - before.pointsMissing));
-    if (static_cast<double>(now.pointsMissing - before.pointsMissing) > kMissingShare * due) {
-        m_missing.note(before.pointsMissing, now.pointsMissing, nowMs);
-    }
 
     m_figures.totals = now;
     if (m_lastMs && nowMs > *m_lastMs) {
@@ -35,11 +29,6 @@ void StreamHealth::update(const StreamCounters& now, std::int64_t nowMs) {
     m_figures.refused = now.refused > 0 ? Severity::Warning : Severity::Normal;
     m_figures.kernelDrops = lossSeverity(now.kernelDrops, m_drops.recent(nowMs));
     m_figures.queueDrops = lossSeverity(now.queueDrops, m_queueDrops.recent(nowMs));
-    // A small share missing over the whole stream is the beams that hit nothing, not a loss.
-    const double dueInAll = static_cast<double>(now.points + now.pointsMissing);
-    const bool lostShare = static_cast<double>(now.pointsMissing) > kMissingShare * dueInAll;
-    m_figures.pointsMissing =
-        lossSeverity(lostShare ? now.pointsMissing : 0, m_missing.recent(nowMs));
     m_last = now;
     m_lastMs = nowMs;
 }

@@ -1,5 +1,5 @@
 // The laser stream's figures as the status shows them: rates from the listener's cumulative
-// counters, and which figures signal trouble. Pure.
+// counters, and which figures signal trouble: only the drops the listener knows of. Pure.
 #pragma once
 
 #include <cstdint>
@@ -9,12 +9,15 @@ namespace viewer {
 
 // The listener's counters since it started listening.
 struct StreamCounters {
-    std::uint64_t datagrams = 0;     // accepted laser datagrams
-    std::uint64_t points = 0;        // points in them
-    std::uint64_t refused = 0;       // from another sender, or with a bad header or size
-    std::uint64_t kernelDrops = 0;   // dropped by the system before the listener read them
-    std::uint64_t pointsMissing = 0; // judged from gaps in the device's timestamps
-    std::uint64_t queueDrops = 0;    // dropped by the listener while the window fell behind
+    std::uint64_t datagrams = 0;   // accepted laser datagrams
+    std::uint64_t points = 0;      // points in them
+    std::uint64_t refused = 0;     // from another sender, or with a bad header or size
+    std::uint64_t kernelDrops = 0; // dropped by the system before the listener read them
+    // Points the gaps in the device's time stamps stand for: measurements without a return (open
+    // sky, glass, beyond range) or points lost on the way, which the time stamps can not tell
+    // apart. Counted, never taken for a loss.
+    std::uint64_t gaps = 0;
+    std::uint64_t queueDrops = 0; // dropped by the listener while the window fell behind
 };
 
 enum class Severity {
@@ -29,7 +32,6 @@ struct StreamFigures {
     StreamCounters totals;
     Severity refused = Severity::Normal;
     Severity kernelDrops = Severity::Normal;
-    Severity pointsMissing = Severity::Normal;
     Severity queueDrops = Severity::Normal;
 };
 
@@ -37,10 +39,6 @@ class StreamHealth {
 public:
     // A counter that rose within this long still counts as rising.
     static constexpr std::int64_t kRecentMs = 10000;
-    // Points missing count as loss only above this share of the points due (in an update for a
-    // loss happening now, over the whole stream for one earlier): a beam that hits nothing gives
-    // no point either, and the time stamps can not tell that from a loss, so a few are normal.
-    static constexpr double kMissingShare = 0.02;
 
     // The counters now. Counters that went down mean the listener started again: they count
     // from zero.
@@ -60,7 +58,7 @@ private:
 
     std::optional<std::int64_t> m_lastMs;
     StreamCounters m_last;
-    Rise m_drops, m_missing, m_queueDrops;
+    Rise m_drops, m_queueDrops;
     StreamFigures m_figures;
 };
 

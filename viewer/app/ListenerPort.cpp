@@ -1,8 +1,11 @@
 // The local data port: the stored choice, the listener that walks on from a port that is taken,
 // and the port's place in the preferences dialog.
-#include "MainWindow.h"
+#include "ListenerPort.h"
 
 #include "DataPort.h"
+#include "DeferredSettings.h"
+#include "DeviceSession.h"
+#include "PreferencesDialog.h"
 #include "ui_PreferencesDialog.h"
 
 #include <QFormLayout>
@@ -16,7 +19,9 @@ constexpr int kPortsToTry = 20;
 
 } // namespace
 
-std::uint32_t MainWindow::storedDataPort() {
+namespace window {
+
+std::uint32_t ListenerPort::storedDataPort() {
     const QVariant stored = settings.value("network/port");
     if (!stored.isValid()) {
         return kDefaultDataPort;
@@ -25,37 +30,44 @@ std::uint32_t MainWindow::storedDataPort() {
             viewer::parseDataPort(stored.toString().toStdString())) {
         return *chosen;
     }
-    logMessage("Stored data port '" + stored.toString() + "' is not a port from " +
-               QString::number(kLowestDataPort) + " to " + QString::number(kHighestDataPort) +
-               "; using " + QString::number(kDefaultDataPort));
+    log("Stored data port '" + stored.toString() + "' is not a port from " +
+        QString::number(kLowestDataPort) + " to " + QString::number(kHighestDataPort) + "; using " +
+        QString::number(kDefaultDataPort));
     return kDefaultDataPort;
 }
 
-bool MainWindow::setupListener() {
+bool ListenerPort::listen(unsigned short& dataPort) {
     if (listening) {
+        dataPort = static_cast<unsigned short>(port);
         return true;
     }
     const std::vector<std::uint32_t> candidates = viewer::portsToTry(port, kPortsToTry);
     for (const std::uint32_t candidate : candidates) {
-        if (!session->listen(static_cast<unsigned short>(candidate), this)) {
+        if (!session.listen(static_cast<unsigned short>(candidate), callback)) {
             continue;
         }
         if (candidate != candidates.front()) {
-            logMessage("Data port " + QString::number(candidates.front()) +
-                       " is in use; took the next free one");
+            log("Data port " + QString::number(candidates.front()) +
+                " is in use; took the next free one");
         }
         port = candidate;
         listening = true;
-        logMessage("Listening on port " + QString::number(port));
+        log("Listening on port " + QString::number(port));
         settings.setValue("network/port", nextDataPort(port));
+        dataPort = static_cast<unsigned short>(port);
         return true;
     }
-    logMessage("Unable to listen for laser data on ports " + QString::number(candidates.front()) +
-               " to " + QString::number(candidates.back()) + "; the laser stream is not started");
+    log("Unable to listen for laser data on ports " + QString::number(candidates.front()) + " to " +
+        QString::number(candidates.back()) + "; the laser stream is not started");
     return false;
 }
 
-void MainWindow::setupPortPreference() {
+ListenerPort::ListenerPort(sentova::session::DeviceSession& session,
+                           tavrel::SentovaLaserDataCallbackClass& callback,
+                           DeferredSettings& settings, PreferencesDialog& preferences, Log log)
+    : session(session), callback(&callback), settings(settings), preferences(preferences),
+      log(std::move(log)) {
+    port = storedDataPort();
     auto* box = new QGroupBox("Network", &preferences);
     box->setObjectName("network_groupBox");
     auto* form = new QFormLayout(box);
@@ -72,13 +84,13 @@ void MainWindow::setupPortPreference() {
     preferences.resize(preferences.width(), preferences.height() + box->sizeHint().height());
 }
 
-void MainWindow::loadPortPreference() {
+void ListenerPort::loadPreference() {
     if (auto* spin = preferences.findChild<QSpinBox*>("port_spinBox")) {
         spin->setValue(static_cast<int>(port));
     }
 }
 
-void MainWindow::savePortPreference() {
+void ListenerPort::savePreference() {
     auto* spin = preferences.findChild<QSpinBox*>("port_spinBox");
     const std::uint32_t chosen = static_cast<std::uint32_t>(spin->value());
     if (chosen == port) {
@@ -86,10 +98,12 @@ void MainWindow::savePortPreference() {
     }
     settings.setValue("network/port", chosen);
     if (listening) {
-        logMessage("Data port " + QString::number(chosen) +
-                   " takes effect at the next start; listening on port " + QString::number(port));
+        log("Data port " + QString::number(chosen) +
+            " takes effect at the next start; listening on port " + QString::number(port));
         return;
     }
     port = chosen;
-    logMessage("Data port " + QString::number(port));
+    log("Data port " + QString::number(port));
 }
+
+} // namespace window

@@ -2,19 +2,21 @@
 // point files and of recordings of the device's traffic. The dialogs run on the GUI thread; the
 // files are written and read on the file thread (FileWork), which copies the buffer a slice at a
 // time for a save and replaces it in one exchange after a load.
-#include "MainWindow.h"
+#include "FileCommands.h"
 
 #include "BufferSnapshot.h"
+#include "DeferredSettings.h"
 #include "FileChoice.h"
 #include "FileWork.h"
 #include "Formats.h"
 #include "MemoryRelease.h"
+#include "PointStore.h"
 #include "PolyDataPoints.h"
 #include "SentovaPcap/CapturePoints.h"
-#include "ui_MainWindow.h"
 
 #include <QFile>
 #include <QFileDialog>
+#include <QMainWindow>
 #include <QStandardPaths>
 #include <QStatusBar>
 
@@ -92,25 +94,34 @@ QString text(const std::string& s) {
 
 } // namespace
 
-void MainWindow::setupFileWork() {
-    fileWork = std::make_unique<window::FileWork>(
-        this, QList<QAction*>{ui->actionSave_as, ui->actionLoad});
+namespace window {
+
+FileCommands::FileCommands(QMainWindow* window, viewer::PointStore& store,
+                           DeferredSettings& settings, QList<QAction*> fileActions)
+    : window(window), store(store), settings(settings),
+      fileWork(std::make_unique<FileWork>(window, std::move(fileActions))) {}
+
+FileCommands::~FileCommands() = default;
+
+void FileCommands::setModel(LIDAR_TYPE model, bool fast) {
+    mode = model;
+    highSpeed = fast;
 }
 
-bool MainWindow::fileWorkRefused() {
+bool FileCommands::refused() {
     if (!fileWork->busy()) {
         return false;
     }
-    statusBar()->showMessage("A file is being saved or loaded: wait for it, or cancel it.",
-                             kReportMs);
+    window->statusBar()->showMessage("A file is being saved or loaded: wait for it, or cancel it.",
+                                     kReportMs);
     return true;
 }
 
-void MainWindow::saveFileAs() {
-    if (fileWorkRefused()) {
+void FileCommands::saveFileAs() {
+    if (refused()) {
         return;
     }
-    const std::optional<viewer::SaveTarget> target = askSaveTarget(this, true);
+    const std::optional<viewer::SaveTarget> target = askSaveTarget(window, true);
     if (!target) {
         return;
     }
@@ -119,11 +130,11 @@ void MainWindow::saveFileAs() {
     saveInBackground(text(target->path), target->format, options);
 }
 
-void MainWindow::saveLX20FileAs() {
-    if (fileWorkRefused()) {
+void FileCommands::saveLX20FileAs() {
+    if (refused()) {
         return;
     }
-    const std::optional<viewer::SaveTarget> target = askSaveTarget(this, false);
+    const std::optional<viewer::SaveTarget> target = askSaveTarget(window, false);
     if (!target) {
         return;
     }
@@ -133,36 +144,34 @@ void MainWindow::saveLX20FileAs() {
     saveInBackground(text(target->path), formats::Format::PcdAscii, options);
 }
 
-void MainWindow::saveInBackground(const QString& name, formats::Format format,
-                                  const formats::WriteOptions& options) {
-    statusBar()->showMessage("Saving file: " + name, 0);
+void FileCommands::saveInBackground(const QString& name, formats::Format format,
+                                    const formats::WriteOptions& options) {
+    window->statusBar()->showMessage("Saving file: " + name, 0);
     const std::string path = QFile::encodeName(name).toStdString();
     // The file holds the points of the buffer now. They are copied on the file thread a slice at
     // a time; points that arrive meanwhile join the buffer (and the display) but not the file.
-    std::shared_ptr<viewer::BufferSnapshot> snapshot;
-    {
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        snapshot = std::make_shared<viewer::BufferSnapshot>(points, pointsLog);
-    }
-    const bool started = fileWork->run(
-        "Saving", false, [=](window::FileWork::Task& task) -> window::FileWork::Report {
+    using Points = std::deque<DataPoint>;
+    const std::shared_ptr<viewer::BufferSnapshot> snapshot =
+        store.withBuffer([](const Points& points, viewer::BufferLog& log) {
+            return std::make_shared<viewer::BufferSnapshot>(points, log);
+        });
+    const bool started =
+        fileWork->run("Saving", false, [=](FileWork::Task& task) -> FileWork::Report {
             using Step = viewer::BufferSnapshot::Step;
             Step step = Step::More;
             while (step == Step::More && !task.cancelled()) {
-                {
-                    boost::lock_guard<boost::mutex> lock(pointsMutex);
-                    step = snapshot->copy(points, pointsLog, kSnapshotSlice);
-                }
+                step = store.withBuffer([&](const Points& points, const viewer::BufferLog& log) {
+                    return snapshot->copy(points, log, kSnapshotSlice);
+                });
                 // The lock goes to no one in particular when it is let go: without a pause this
                 // thread takes it straight back, and the display and the listener wait for the
                 // whole copy (a second for 10,000,000 points).
                 std::this_thread::sleep_for(kSliceGap);
             }
-            {
-                boost::lock_guard<boost::mutex> lock(pointsMutex);
-                if (snapshot->release(points, pointsLog)) {
-                    cloudChanged = true;
-                }
+            if (store.withBuffer([&](Points& points, viewer::BufferLog& log) {
+                    return snapshot->release(points, log);
+                })) {
+                store.markChanged();
             }
             formats::Outcome outcome;
             if (step == Step::Done && !task.cancelled()) {
@@ -184,39 +193,39 @@ void MainWindow::saveInBackground(const QString& name, formats::Format format,
             viewer::returnFreeMemory();
             return [this, name, outcome] {
                 if (outcome.ok) {
-                    statusBar()->showMessage("File " + name + " saved.", kReportMs);
+                    window->statusBar()->showMessage("File " + name + " saved.", kReportMs);
                 } else if (outcome.cancelled) {
-                    statusBar()->showMessage(
+                    window->statusBar()->showMessage(
                         "Saving file " + name + " cancelled; nothing was written.", kReportMs);
                 } else {
-                    statusBar()->showMessage(
+                    window->statusBar()->showMessage(
                         "Could not save file " + name + ": " + text(outcome.error), 0);
                 }
             };
         });
     if (!started) {
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        snapshot->release(points, pointsLog);
+        store.withBuffer(
+            [&](Points& points, viewer::BufferLog& log) { snapshot->release(points, log); });
     }
 }
 
-void MainWindow::askForPCDFileToLoad() {
-    if (fileWorkRefused()) {
+void FileCommands::askForFileToLoad() {
+    if (refused()) {
         return;
     }
     const QString filters = text(viewer::loadFilterList());
     QString selected = filters.section(";;", 0, 0);
     const QString name =
-        QFileDialog::getOpenFileName(this, "Load PCD file", desktop(), filters, &selected);
+        QFileDialog::getOpenFileName(window, "Load PCD file", desktop(), filters, &selected);
     if (name.isEmpty()) {
-        pointsReceived = 0;
+        store.forgetReceived();
         return;
     }
-    statusBar()->showMessage("Loading file: " + name, 0);
+    window->statusBar()->showMessage("Loading file: " + name, 0);
     const std::string path = QFile::encodeName(name).toStdString();
     const LIDAR_TYPE model = mode;
-    const bool highSpeed = highSpeedMode;
-    fileWork->run("Loading", true, [=](window::FileWork::Task& task) -> window::FileWork::Report {
+    const bool fast = highSpeed;
+    fileWork->run("Loading", true, [=](FileWork::Task& task) -> FileWork::Report {
         const formats::Progress progress = [&task](std::uint64_t done, std::uint64_t total) {
             task.progress(done, total);
         };
@@ -228,7 +237,7 @@ void MainWindow::askForPCDFileToLoad() {
         QString error;
         if (viewer::loadKind(path) == viewer::LoadKind::Capture) {
             sentova::pcap::CapturePoints read =
-                sentova::pcap::readCapturePoints(path, model, highSpeed, progress, cancel);
+                sentova::pcap::readCapturePoints(path, model, fast, progress, cancel);
             cancelled = read.cancelled;
             error = text(read.error);
             done = QString("File %1 loaded: %2 points of the laser stream from %3")
@@ -253,31 +262,22 @@ void MainWindow::askForPCDFileToLoad() {
         // A cancel the reader did not see in time still keeps the buffer as it is.
         if (cancelled || task.cancelled()) {
             return [this, name] {
-                statusBar()->showMessage(
+                window->statusBar()->showMessage(
                     "Loading file " + name + " cancelled; the points shown are kept.", kReportMs);
             };
         }
         if (!error.isEmpty()) {
             return [this, name, error] {
-                statusBar()->showMessage("Could not load file " + name + ": " + error, 0);
+                window->statusBar()->showMessage("Could not load file " + name + ": " + error, 0);
             };
         }
-        // The buffer is exchanged under the lock; the old points are freed after it, here, and
-        // their memory handed back to the system.
-        std::deque<DataPoint> former;
-        {
-            boost::lock_guard<boost::mutex> lock(pointsMutex);
-            former = viewer::replaceBuffer(points, std::move(loaded), pointsLog);
-        }
-        pointsReceived = 0;
-        cloudChanged = true;
-        former = {};
-        viewer::returnFreeMemory();
-        return [this, done, doneTimeout] { statusBar()->showMessage(done, doneTimeout); };
+        // The old points are freed here, on the file thread, and their memory handed back.
+        store.replace(std::move(loaded));
+        return [this, done, doneTimeout] { window->statusBar()->showMessage(done, doneTimeout); };
     });
 }
 
-vtkSmartPointer<vtkPolyData> MainWindow::loadPCDFile(std::string filename) {
+vtkSmartPointer<vtkPolyData> FileCommands::loadPCDFile(const std::string& filename) {
     formats::ReadResult result = formats::read(filename);
     if (!result.ok) {
         auto polyData = vtkSmartPointer<vtkPolyData>::New();
@@ -289,3 +289,5 @@ vtkSmartPointer<vtkPolyData> MainWindow::loadPCDFile(std::string filename) {
     }
     return viewer::pointsToPolyData(result.points);
 }
+
+} // namespace window

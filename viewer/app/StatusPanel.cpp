@@ -1,14 +1,14 @@
-// What the window shows of the device and the stream: the status rows of the Stats box (whether
-// the device answers, its model and firmware, the laser stream, the stream's figures coloured
-// when they signal trouble), the model in the Settings menu, and leaving the device quiet at quit.
-#include "MainWindow.h"
+#include "StatusPanel.h"
 
+#include "DeviceCommands.h"
+#include "DeviceSession.h"
 #include "DeviceStatusText.h"
 #include "WindowSupport.h"
 #include "ui_MainWindow.h"
 
 #include <QActionGroup>
 #include <QCoreApplication>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QTimer>
@@ -35,9 +35,13 @@ void showFigure(QLabel* label, const QString& text, viewer::Severity severity) {
 
 } // namespace
 
-void MainWindow::setupStatusPanel() {
-    QWidget* box = ui->device_groupBox;
-    QGridLayout* grid = ui->gridLayout;
+namespace window {
+
+StatusPanel::StatusPanel(Ui_MainWindow& ui, sentova::session::DeviceSession& session,
+                         DeviceCommands& commands)
+    : ui(ui), session(session), commands(commands) {
+    QWidget* box = ui.device_groupBox;
+    QGridLayout* grid = ui.gridLayout;
     // Eight rows in the height the controls have.
     grid->setVerticalSpacing(0);
     grid->setContentsMargins(11, 2, 11, 2);
@@ -63,149 +67,137 @@ void MainWindow::setupStatusPanel() {
         label->setToolTip(tip);
         return label;
     };
-    statusLabels.device =
+    labels.device =
         value("deviceState_label", "Whether the device answers commands, and when it last did");
-    statusLabels.model =
+    labels.model =
         value("deviceModel_label", "The model and firmware version the serial number names");
-    statusLabels.laser = value("laserState_label", "The laser stream as this window set it");
-    statusLabels.datagramsPerSecond =
+    labels.laser = value("laserState_label", "The laser stream as this window set it");
+    labels.datagramsPerSecond =
         value("datagramsPerSecond_label", "Laser data datagrams received per second");
-    statusLabels.refused =
+    labels.refused =
         value("refused_label", "Datagrams refused on the data port: from another sender, or "
                                "with a bad header or size");
-    statusLabels.commandsRefused = value(
+    labels.commandsRefused = value(
         "commandsRefused_label",
         "Datagrams from other hosts refused on the command channels: none of them can answer a "
         "command or fire an event");
-    statusLabels.kernelDrops =
+    labels.kernelDrops =
         value("kernelDrops_label",
               "Datagrams the system dropped on the data port because they came faster than "
               "they were read");
-    statusLabels.queueDrops =
+    labels.queueDrops =
         value("queueDrops_label", "Datagrams the listener dropped because the window fell behind "
                                   "the stream");
-    statusLabels.pointsMissing =
-        value("pointsMissing_label", "Points missing from the stream, judged from gaps in the "
-                                     "device's time stamps");
+    labels.gaps =
+        value("gaps_label", "Gaps in the device's time stamps: measurements without a return (open "
+                            "sky, glass, beyond range) or points lost on the way, which the time "
+                            "stamps cannot tell apart. Not an alarm: only the drops before it are");
 
-    // The three rows of the box keep their widgets; the status rows go between them.
-    for (QLayout* existing : {static_cast<QLayout*>(ui->horizontalLayout_2),
-                              static_cast<QLayout*>(ui->horizontalLayout_3),
-                              static_cast<QLayout*>(ui->horizontalLayout_10)}) {
-        grid->removeItem(existing);
+    // The three rows of the box keep their widgets; the status rows go between them. Whatever
+    // else the box holds already (the display's "showing N of M") follows below them all, so
+    // that no two rows share a cell.
+    QList<QLayoutItem*> others;
+    while (grid->count() > 0) {
+        QLayoutItem* item = grid->takeAt(0);
+        if (item->layout() != ui.horizontalLayout_2 && item->layout() != ui.horizontalLayout_3 &&
+            item->layout() != ui.horizontalLayout_10) {
+            others.append(item);
+        }
     }
     int next = 0;
     for (QLayout* layout :
-         {static_cast<QLayout*>(ui->horizontalLayout_2), row("Device:", {statusLabels.device}),
-          row("Model:", {statusLabels.model}), row("Laser:", {statusLabels.laser}),
-          static_cast<QLayout*>(ui->horizontalLayout_3),
-          row("Datagrams per second:", {statusLabels.datagramsPerSecond}),
-          static_cast<QLayout*>(ui->horizontalLayout_10),
-          row("Refused, dropped, missing:",
-              {statusLabels.refused, statusLabels.commandsRefused, statusLabels.kernelDrops,
-               statusLabels.queueDrops, statusLabels.pointsMissing})}) {
+         {static_cast<QLayout*>(ui.horizontalLayout_2), row("Device:", {labels.device}),
+          row("Model:", {labels.model}), row("Laser:", {labels.laser}),
+          static_cast<QLayout*>(ui.horizontalLayout_3),
+          row("Datagrams per second:", {labels.datagramsPerSecond}),
+          static_cast<QLayout*>(ui.horizontalLayout_10),
+          row("Refused, dropped, gaps:", {labels.refused, labels.commandsRefused,
+                                          labels.kernelDrops, labels.queueDrops, labels.gaps})}) {
         grid->addLayout(layout, next++, 1);
+    }
+    for (QLayoutItem* item : others) {
+        grid->addItem(item, next++, 1);
     }
     // Start-up asks for the serial number itself: the first probe is due a while after.
     lastProbeMs = sentova::session::DeviceWatch::nowMs();
-    updateStatus();
+    update();
 }
 
-void MainWindow::updateStatus() {
+void StatusPanel::update() {
     const std::int64_t now = sentova::session::DeviceWatch::nowMs();
-    const viewer::DeviceActivity activity = session->activity();
+    const viewer::DeviceActivity activity = session.activity();
     const viewer::DeviceActivity::Answer answer = activity.answer(now);
-    showFigure(statusLabels.device,
+    showFigure(labels.device,
                QString::fromStdString(viewer::answerText(answer, activity.lastReplyMs(), now)),
                answer == viewer::DeviceActivity::Answer::Answering      ? viewer::Severity::Good
                : answer == viewer::DeviceActivity::Answer::NotAnswering ? viewer::Severity::Trouble
                                                                         : viewer::Severity::Normal);
-    statusLabels.model->setText(QString::fromStdString(viewer::describeSerial(activity.serial())));
-    statusLabels.model->setToolTip(
-        activity.serial().empty() ? QString("No serial number read yet")
-                                  : "Serial number " + QString::fromStdString(activity.serial()));
-    statusLabels.laser->setText(QString::fromStdString(viewer::laserText(activity.laser())));
+    labels.model->setText(QString::fromStdString(viewer::describeSerial(activity.serial())));
+    labels.model->setToolTip(activity.serial().empty()
+                                 ? QString("No serial number read yet")
+                                 : "Serial number " + QString::fromStdString(activity.serial()));
+    labels.laser->setText(QString::fromStdString(viewer::laserText(activity.laser())));
 
     if (now - lastStreamUpdateMs >= kStreamPeriodMs) {
         lastStreamUpdateMs = now;
         viewer::StreamCounters counters;
-        if (const tavrel::SentovaGrabber* listener = session->listener()) {
+        if (const tavrel::SentovaGrabber* listener = session.listener()) {
             const tavrel::stream_statistics_t s = listener->GetStatistics();
             counters = {s.datagrams,   s.points,        s.refusedSender + s.refusedHeader,
                         s.kernelDrops, s.pointsMissing, s.queueDrops};
         }
         streamHealth.update(counters, now);
         const viewer::StreamFigures figures = streamHealth.figures();
-        statusLabels.datagramsPerSecond->setText(
+        labels.datagramsPerSecond->setText(
             QString::number(std::llround(figures.datagramsPerSecond)));
-        showFigure(statusLabels.refused, QString::number(figures.totals.refused), figures.refused);
+        showFigure(labels.refused, QString::number(figures.totals.refused), figures.refused);
         // A stranger on a command channel is never normal traffic.
-        const std::uint64_t strangers = session->refusedOnCommandChannels();
-        showFigure(statusLabels.commandsRefused, QString::number(strangers),
+        const std::uint64_t strangers = session.refusedOnCommandChannels();
+        showFigure(labels.commandsRefused, QString::number(strangers),
                    strangers > 0 ? viewer::Severity::Trouble : viewer::Severity::Normal);
-        showFigure(statusLabels.kernelDrops, QString::number(figures.totals.kernelDrops),
+        showFigure(labels.kernelDrops, QString::number(figures.totals.kernelDrops),
                    figures.kernelDrops);
-        showFigure(statusLabels.queueDrops, QString::number(figures.totals.queueDrops),
+        showFigure(labels.queueDrops, QString::number(figures.totals.queueDrops),
                    figures.queueDrops);
-        showFigure(statusLabels.pointsMissing, QString::number(figures.totals.pointsMissing),
-                   figures.pointsMissing);
+        showFigure(labels.gaps, QString::number(figures.totals.gaps), viewer::Severity::Normal);
     }
 
-    if (!quitting && !commands->inFlight() && now - lastProbeMs >= kProbeIntervalMs &&
+    if (!quitting && !commands.inFlight() && now - lastProbeMs >= kProbeIntervalMs &&
         activity.quietFor(kProbeIntervalMs, now)) {
         lastProbeMs = now;
         // The answer reaches the status through the traffic it makes.
-        commands->runInBackground([this](DeviceCommands::Steps&) {
+        commands.runInBackground([this](DeviceCommands::Steps&) {
             std::string serial;
-            session->device()->GetSerial(serial);
+            session.device()->GetSerial(serial);
         });
     }
-    QTimer::singleShot(kStatusPeriodMs, this, &MainWindow::updateStatus);
+    QTimer::singleShot(kStatusPeriodMs, this, &StatusPanel::update);
 }
 
-void MainWindow::quitLeavingDeviceQuiet() {
+void StatusPanel::quitLeavingDeviceQuiet() {
     if (quitting) {
         return;
     }
-    const viewer::DeviceActivity activity = session->activity();
+    const viewer::DeviceActivity activity = session.activity();
     if (!activity.streamStarted() && !activity.scanStarted()) {
         QCoreApplication::exit(0);
         return;
     }
     quitting = true;
     // What the operator queued is dropped; the stops come next, each bounded by its time-out.
-    commands->cancel();
-    ui->statusBar->showMessage("Quitting: stopping what this window started on the device");
-    commands->runInBackground([this](DeviceCommands::Steps& steps) {
-        for (const auto& stop : session->stopWhatWasStarted()) {
+    commands.cancel();
+    ui.statusBar->showMessage("Quitting: stopping what this window started on the device");
+    commands.runInBackground([this](DeviceCommands::Steps& steps) {
+        for (const auto& stop : session.stopWhatWasStarted()) {
             steps.log("Quit: " + QString::fromStdString(stop.what) + ": " + errorText(stop.result));
         }
         steps.onGui([] { QCoreApplication::exit(0); });
     });
     // Should the worker be held up beyond every time-out, quit all the same.
-    const viewer::DeviceActivity::Timeouts t = session->timeouts();
+    const viewer::DeviceActivity::Timeouts t = session.timeouts();
     const int bound =
         static_cast<int>(std::max(t.motionMs, t.eventsMs) + 2 * t.eventsMs + t.responseMs) + 1000;
     QTimer::singleShot(bound, this, [] { QCoreApplication::exit(0); });
 }
 
-void MainWindow::setupModelActions() {
-    auto* models = new QActionGroup(this);
-    models->setExclusive(true);
-    for (QAction* model : {ui->actionGeneric, ui->actionLX30, ui->actionLX20}) {
-        model->setCheckable(true);
-        models->addAction(model);
-    }
-    modelChanged();
-}
-
-void MainWindow::modelChanged() {
-    QAction* const models[] = {ui->actionLX30, ui->actionLX20, ui->actionGeneric};
-    const int current = static_cast<int>(mode.load());
-    if (current >= 0 && current < 3) {
-        models[current]->setChecked(true);
-    }
-    if (sceneView) {
-        sceneView->follow();
-    }
-}
+} // namespace window

@@ -3,9 +3,9 @@
 // recording", with the file's size and the time recorded shown in the status bar. The
 // library's threads only queue the datagrams; the recorder's own thread writes them, and
 // the final flush runs off the GUI thread too.
-#include "MainWindow.h"
+#include "TrafficRecording.h"
 
-#include "ui_MainWindow.h"
+#include "DeviceSession.h"
 
 #include "Sentova/Sentova.h"
 #include "Sentova/SentovaEventManager.h"
@@ -13,9 +13,11 @@
 
 #include <QAction>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMainWindow>
 #include <QMenu>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -86,33 +88,37 @@ QString summaryText(const sentova::pcap::RecorderStatus& status) {
 
 } // namespace
 
-void MainWindow::setupRecording() {
-    recordAction = new QAction(QString::fromUtf8("Record\u2026"), this);
+namespace window {
+
+TrafficRecording::TrafficRecording(QMainWindow* window, QMenu* fileMenu, QAction* saveAsAction,
+                                   sentova::session::DeviceSession& session, Log log)
+    : window(window), session(session), log(std::move(log)) {
+    recordAction = new QAction(QString::fromUtf8("Record\u2026"), window);
     recordAction->setObjectName("actionRecord");
-    stopRecordingAction = new QAction("Stop recording", this);
+    stopRecordingAction = new QAction("Stop recording", window);
     stopRecordingAction->setObjectName("actionStop_recording");
     stopRecordingAction->setEnabled(false);
     // After "Save as...", before the rule above "Quit".
-    const QList<QAction*> entries = ui->menuFile->actions();
-    const int saveAs = entries.indexOf(ui->actionSave_as);
+    const QList<QAction*> entries = fileMenu->actions();
+    const int saveAs = entries.indexOf(saveAsAction);
     QAction* before = saveAs >= 0 && saveAs + 1 < entries.size() ? entries[saveAs + 1] : nullptr;
-    ui->menuFile->insertAction(before, recordAction);
-    ui->menuFile->insertAction(before, stopRecordingAction);
-    connect(recordAction, &QAction::triggered, this, &MainWindow::startRecording);
-    connect(stopRecordingAction, &QAction::triggered, this, &MainWindow::stopRecording);
+    fileMenu->insertAction(before, recordAction);
+    fileMenu->insertAction(before, stopRecordingAction);
+    connect(recordAction, &QAction::triggered, this, &TrafficRecording::start);
+    connect(stopRecordingAction, &QAction::triggered, this, &TrafficRecording::stop);
 
-    recordingLabel = new QLabel(this);
+    recordingLabel = new QLabel(window);
     recordingLabel->setObjectName("recording_label");
     recordingLabel->hide();
-    statusBar()->addPermanentWidget(recordingLabel);
+    window->statusBar()->addPermanentWidget(recordingLabel);
 }
 
-void MainWindow::startRecording() {
+void TrafficRecording::start() {
     if (recording)
         return;
     QString selected = "*.pcap";
     QString name = QFileDialog::getSaveFileName(
-        this, "Record traffic to",
+        window, "Record traffic to",
         QStandardPaths::writableLocation(QStandardPaths::DesktopLocation),
         "Packet captures (*.pcap)", &selected);
     if (name.isEmpty())
@@ -124,28 +130,28 @@ void MainWindow::startRecording() {
     try {
         recorder = std::make_shared<sentova::pcap::Recorder>(QFile::encodeName(name).toStdString());
     } catch (const sentova::pcap::CaptureError& e) {
-        logMessage(QString("Cannot record: ") + QString::fromLocal8Bit(e.what()));
+        log(QString("Cannot record: ") + QString::fromLocal8Bit(e.what()));
         return;
     }
     recording = std::make_shared<window::Recording>(recorder, name);
     // The command channels' traffic goes through the tees the status watches as well.
     for (auto channel : {sentova::session::Channel::Control, sentova::session::Channel::Events})
-        session->traffic(channel).add(recorder);
-    session->setLaserTrafficObserver(recorder);
+        session.traffic(channel).add(recorder);
+    session.setLaserTrafficObserver(recorder);
     recordAction->setEnabled(false);
     stopRecordingAction->setEnabled(true);
     recordingLabel->show();
-    logMessage("Recording to " + name);
-    updateRecordingStatus();
+    log("Recording to " + name);
+    updateStatus();
 }
 
-void MainWindow::updateRecordingStatus() {
+void TrafficRecording::updateStatus() {
     if (!recording || recording->finishing)
         return;
     const sentova::pcap::RecorderStatus status = recording->recorder->status();
     if (status.failed) {
-        logMessage("Recording failed: " + QString::fromLocal8Bit(status.error.c_str()));
-        stopRecording();
+        log("Recording failed: " + QString::fromLocal8Bit(status.error.c_str()));
+        stop();
         return;
     }
     QString text =
@@ -153,15 +159,15 @@ void MainWindow::updateRecordingStatus() {
     if (status.notRecorded > 0)
         text += QString(", %1 datagrams not recorded").arg(status.notRecorded);
     recordingLabel->setText(text);
-    QTimer::singleShot(kStatusPeriodMs, this, &MainWindow::updateRecordingStatus);
+    QTimer::singleShot(kStatusPeriodMs, this, &TrafficRecording::updateStatus);
 }
 
-void MainWindow::stopRecording() {
+void TrafficRecording::stop() {
     if (!recording || recording->finishing)
         return;
     for (auto channel : {sentova::session::Channel::Control, sentova::session::Channel::Events})
-        session->traffic(channel).remove(recording->recorder);
-    session->setLaserTrafficObserver(nullptr);
+        session.traffic(channel).remove(recording->recorder);
+    session.setLaserTrafficObserver(nullptr);
     recording->finishing = true;
     stopRecordingAction->setEnabled(false);
     recordingLabel->setText("Finishing the recording\u2026");
@@ -178,12 +184,16 @@ void MainWindow::stopRecording() {
                 recordingLabel->hide();
                 recordAction->setEnabled(true);
                 if (status.failed)
-                    logMessage("Recording to " + path + " ended with an error: " +
-                               QString::fromLocal8Bit(status.error.c_str()) + " (" +
-                               summaryText(status) + " written)");
+                    log("Recording to " + path +
+                        " ended with an error: " + QString::fromLocal8Bit(status.error.c_str()) +
+                        " (" + summaryText(status) + " written)");
                 else
-                    logMessage("Recorded " + path + ": " + summaryText(status));
+                    log("Recorded " + path + ": " + summaryText(status));
             },
             Qt::QueuedConnection);
     });
 }
+
+TrafficRecording::~TrafficRecording() = default;
+
+} // namespace window

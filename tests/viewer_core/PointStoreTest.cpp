@@ -1,0 +1,166 @@
+#include "PointStore.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+using namespace viewer;
+
+namespace {
+
+// One line of a raster scan: points across the azimuth at one elevation, one batch.
+std::vector<tavrel::tavrel_rbe_obs_t> line(double elevation, int points, std::uint64_t& timestamp,
+                                           double amplitude = 100.0) {
+    std::vector<tavrel::tavrel_rbe_obs_t> batch;
+    for (int i = 0; i < points; ++i) {
+        batch.push_back({-10.0 + i, elevation, 2000.0, timestamp, amplitude, 0.0, 0.0});
+        timestamp += 10;
+    }
+    return batch;
+}
+
+// Lines from elevation 0 up, one degree apart: one frame of the raster.
+void sweep(PointStore& store, int lines, int perLine, std::uint64_t& timestamp) {
+    for (int l = 0; l < lines; ++l) {
+        store.LaserDataCallback(line(l, perLine, timestamp), 0);
+    }
+}
+
+std::size_t size(PointStore& store) {
+    return store.withBuffer(
+        [](const std::deque<DataPoint>& points, const BufferLog&) { return points.size(); });
+}
+
+} // namespace
+
+TEST(PointStore, FramesOfARasterLieWhereTheirPointsAre) {
+    PointStore store;
+    std::uint64_t timestamp = 0;
+    sweep(store, 4, 5, timestamp);
+    PointStore::Frames frames = store.frames();
+    // The first sweep is still open: nothing has shown where it ends.
+    ASSERT_EQ(frames.spans.size(), 1u);
+    EXPECT_FALSE(frames.spans[0].closed);
+    EXPECT_EQ(frames.spans[0].begin, 0u);
+    EXPECT_EQ(frames.spans[0].end, 20u);
+
+    sweep(store, 4, 5, timestamp);
+    sweep(store, 2, 5, timestamp);
+    frames = store.frames();
+    ASSERT_EQ(frames.spans.size(), 3u);
+    EXPECT_EQ(frames.back, 50u);
+    EXPECT_EQ(frames.closedCount, 2u);
+    EXPECT_TRUE(frames.spans[0].closed);
+    // Its start was never seen: the stream began in it.
+    EXPECT_FALSE(frames.spans[0].complete);
+    EXPECT_TRUE(frames.spans[1].closed);
+    EXPECT_TRUE(frames.spans[1].complete);
+    EXPECT_EQ(frames.spans[1].begin, 20u);
+    EXPECT_EQ(frames.spans[1].end, 40u);
+    EXPECT_FALSE(frames.spans[2].closed);
+    EXPECT_EQ(frames.spans[2].begin, 40u);
+    EXPECT_EQ(frames.spans[2].end, 50u);
+}
+
+TEST(PointStore, EvictedFramesAreForgottenAndAClearForgetsAll) {
+    PointStore store;
+    store.setMaximumPoints(25);
+    std::uint64_t timestamp = 0;
+    sweep(store, 4, 5, timestamp);
+    sweep(store, 4, 5, timestamp);
+    sweep(store, 1, 5, timestamp);
+    EXPECT_EQ(size(store), 25u);
+    PointStore::Frames frames = store.frames();
+    // The buffer holds arrivals 20 to 45: the first frame has gone.
+    ASSERT_EQ(frames.spans.size(), 2u);
+    EXPECT_EQ(frames.spans[0].begin, 20u);
+
+    store.clear();
+    EXPECT_TRUE(store.frames().spans.empty());
+    EXPECT_EQ(size(store), 0u);
+    // The frame under way when the buffer was cleared goes on from the next arrival.
+    store.LaserDataCallback(line(1, 5, timestamp), 0);
+    frames = store.frames();
+    ASSERT_EQ(frames.spans.size(), 1u);
+    EXPECT_EQ(frames.spans[0].begin, 45u);
+    EXPECT_EQ(frames.spans[0].end, 50u);
+}
+
+TEST(PointStore, ADropOnTheStreamMarksTheFrameItFallsIn) {
+    PointStore store;
+    std::uint64_t drops = 0;
+    store.setDropCounter([&drops] { return drops; });
+    std::uint64_t timestamp = 0;
+    sweep(store, 3, 5, timestamp);
+    sweep(store, 1, 5, timestamp);
+    drops = 2;
+    sweep(store, 2, 5, timestamp);
+    sweep(store, 3, 5, timestamp);
+    const PointStore::Frames frames = store.frames();
+    ASSERT_EQ(frames.spans.size(), 3u);
+    EXPECT_TRUE(frames.spans[1].closed);
+    EXPECT_FALSE(frames.spans[1].complete);
+}
+
+TEST(PointStore, ReplacedBufferKeepsEveryPointAndNoFrame) {
+    PointStore store;
+    store.setMaximumPoints(1000);
+    std::uint64_t timestamp = 0;
+    sweep(store, 2, 5, timestamp);
+    store.replace(std::deque<DataPoint>(2500));
+    EXPECT_EQ(size(store), 2500u);
+    EXPECT_TRUE(store.frames().spans.empty());
+    EXPECT_TRUE(store.takeChanged());
+    EXPECT_FALSE(store.takeChanged());
+    // Live points after a load above the cap evict one each.
+    store.LaserDataCallback(line(0, 3, timestamp), 0);
+    EXPECT_EQ(size(store), 2500u);
+    // Their frame lies at the buffer's back, the loaded points before it.
+    const PointStore::Frames frames = store.frames();
+    ASSERT_EQ(frames.spans.size(), 1u);
+    EXPECT_EQ(frames.spans[0].end, frames.back);
+    EXPECT_EQ(frames.spans[0].begin, frames.back - 3);
+    EXPECT_GE(frames.back, 2500u);
+}
+
+TEST(PointStore, ArrivalsWidenTheAutomaticRangeUntilItIsSetByHand) {
+    PointStore store;
+    store.setConversion(LIDAR_LX30, false);
+    std::uint64_t timestamp = 0;
+    store.LaserDataCallback(line(0, 2, timestamp, 300.0), 0);
+    store.LaserDataCallback(line(0, 2, timestamp, 40.0), 0);
+    IntensityRange range = store.intensityRange();
+    EXPECT_TRUE(range.automatic);
+    EXPECT_EQ(range.minimum, 40u);
+    EXPECT_EQ(range.maximum, 300u);
+
+    // A maximum at or below the minimum would leave no range.
+    EXPECT_FALSE(store.setMaximumIntensity(40));
+    EXPECT_TRUE(store.intensityRange().automatic);
+    EXPECT_TRUE(store.setMaximumIntensity(200));
+    store.LaserDataCallback(line(0, 2, timestamp, 900.0), 0);
+    store.setAutomaticRange(0, 65535);
+    range = store.intensityRange();
+    EXPECT_FALSE(range.automatic);
+    EXPECT_EQ(range.maximum, 200u);
+    EXPECT_EQ(range.minimum, 40u);
+
+    store.setAutomaticIntensity();
+    store.setAutomaticRange(7, 900);
+    range = store.intensityRange();
+    EXPECT_TRUE(range.automatic);
+    EXPECT_EQ(range.minimum, 7u);
+}
+
+TEST(PointStore, FirstDataIsReportedOnce) {
+    PointStore store;
+    EXPECT_FALSE(store.takeFirstData());
+    std::uint64_t timestamp = 0;
+    store.LaserDataCallback(line(0, 4, timestamp), 0);
+    EXPECT_EQ(store.takeReceived(), 4u);
+    EXPECT_EQ(store.takeReceived(), 0u);
+    EXPECT_TRUE(store.takeFirstData());
+    store.LaserDataCallback(line(0, 4, timestamp), 0);
+    EXPECT_FALSE(store.takeFirstData());
+}

@@ -1,0 +1,68 @@
+// The window's file commands: "Save as..." in every point format, the LX20 writer, and "Load" of
+// point files and of recordings of the device's traffic. The dialogs run on the GUI thread; the
+// files are written and read on the file thread (FileWork), which copies the buffer a slice at a
+// time for a save and replaces it in one exchange after a load.
+#pragma once
+
+#include "Formats.h"
+
+#include "Sentova/DeviceModel.h"
+
+#include <QList>
+#include <QString>
+
+#include <vtkPolyData.h>
+#include <vtkSmartPointer.h>
+
+#include <memory>
+#include <string>
+
+class QAction;
+class QMainWindow;
+
+namespace viewer {
+class PointStore;
+}
+
+namespace window {
+
+class DeferredSettings;
+class FileWork;
+
+class FileCommands {
+public:
+    // fileActions are disabled while a file is saved or loaded. store and settings must outlive
+    // this.
+    FileCommands(QMainWindow* window, viewer::PointStore& store, DeferredSettings& settings,
+                 QList<QAction*> fileActions);
+    // A load in progress stops; a save is finished first.
+    ~FileCommands();
+    FileCommands(const FileCommands&) = delete;
+    FileCommands& operator=(const FileCommands&) = delete;
+
+    // The model shown and the LX20's high-speed mode: the columns saved, and how a recording's
+    // observations become points.
+    void setModel(LIDAR_TYPE model, bool fast);
+
+    void saveFileAs();
+    void saveLX20FileAs();
+    void askForFileToLoad();
+    vtkSmartPointer<vtkPolyData> loadPCDFile(const std::string& filename);
+
+private:
+    // True, with a word in the status bar, while a file is being saved or loaded.
+    bool refused();
+    void saveInBackground(const QString& name, formats::Format format,
+                          const formats::WriteOptions& options);
+
+    QMainWindow* window;
+    viewer::PointStore& store;
+    DeferredSettings& settings;
+    LIDAR_TYPE mode = LIDAR_GENERIC;
+    bool highSpeed = false;
+    // The file thread; last, so that a save still running has finished before what it uses
+    // goes.
+    std::unique_ptr<FileWork> fileWork;
+};
+
+} // namespace window

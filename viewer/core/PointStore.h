@@ -1,0 +1,138 @@
+#pragma once
+
+// The viewer's point buffer: the laser listener appends to it, the display, the files and the
+// view read it, the window's commands clear or replace it. Owns the buffer, its lock, its
+// change log, the automatic intensity range the arrivals widen, and where the scan frames lie
+// in it.
+
+#include "DataPoint.h"
+#include "FrameLog.h"
+#include "MemoryRelease.h"
+#include "PointBuffer.h"
+
+#include "Sentova/ScanFrames.h"
+#include "Sentova/SentovaGrabber.h"
+
+#include <boost/thread/lock_guard.hpp>
+#include <boost/thread/mutex.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <vector>
+
+namespace viewer {
+
+// The intensity range of the colour scale.
+struct IntensityRange {
+    bool automatic = true;
+    std::uint32_t minimum = 65535;
+    std::uint32_t maximum = 0;
+};
+
+class PointStore : public tavrel::SentovaLaserDataCallbackClass {
+public:
+    PointStore() = default;
+    PointStore(const PointStore&) = delete;
+    PointStore& operator=(const PointStore&) = delete;
+
+    // Runs on the listener's consumer thread: the batch is converted outside the lock and
+    // appended under one hold of it.
+    void LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
+                           unsigned int) override;
+
+    // How observations become points: the model shown and the LX20's high-speed mode. Any
+    // thread; the next batch uses them.
+    void setConversion(LIDAR_TYPE model, bool highSpeed);
+    // The datagrams lost so far on the live stream (kernel and queue drops), read by the
+    // listener's thread before each batch: a rise marks the frame it falls in. Set before the
+    // listener starts.
+    void setDropCounter(std::function<std::uint64_t()> counter);
+
+    // Runs f(points, pointsLog) under the lock; f must be brief and call nothing that may take
+    // the lock again.
+    template <typename F> decltype(auto) withBuffer(F&& f) {
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        return f(points, pointsLog);
+    }
+
+    // Runs f(points, pointsLog, frames, back) under the lock, back being the arrival number past
+    // the newest point (the frames' numbering); as brief as withBuffer's.
+    template <typename F> decltype(auto) withFrames(F&& f) {
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        return f(points, pointsLog, frameLog.frames(), back());
+    }
+
+    // Empties the buffer; its memory is given back off the calling thread.
+    void clear();
+    // Empties the buffer and sets its cap.
+    void setMaximumPoints(std::uint32_t maximum);
+    std::uint32_t maximumPoints() const;
+    // Replaces the contents with loaded points, all of them whatever the cap; the former points
+    // are freed on the calling thread (a file thread), after the lock is let go.
+    void replace(std::deque<DataPoint>&& loaded);
+
+    IntensityRange intensityRange() const;
+    // The range as the colour scale takes it: an empty one is reset to 0 and 65535 here too.
+    IntensityRange scaleRange();
+    // The automatic range as the display measured it; ignored once the range is set by hand.
+    void setAutomaticRange(std::uint32_t minimum, std::uint32_t maximum);
+    // A range end set by hand: false (nothing changes) when it would not leave the range
+    // non-empty.
+    bool setMaximumIntensity(std::uint32_t maximum);
+    bool setMinimumIntensity(std::uint32_t minimum);
+    void setAutomaticIntensity();
+
+    // The frames of the buffer, oldest first, and the arrival number past its newest point.
+    struct Frames {
+        std::deque<FrameSpan> spans;
+        std::uint64_t back = 0;
+        std::uint64_t closedCount = 0;
+    };
+    Frames frames() const;
+
+    // The display must be rebuilt: set by arrivals that evict or widen the range, and by
+    // commands; taken by the refresh together with its capture of the buffer.
+    void markChanged() { cloudChanged = true; }
+    bool takeChanged() { return cloudChanged.exchange(false); }
+    // Observations received since the last call.
+    std::uint32_t takeReceived() { return pointsReceived.exchange(0); }
+    void forgetReceived() { pointsReceived = 0; }
+    // True once, for the first refresh after the first batch since start-up.
+    bool takeFirstData();
+
+    // The display's copy of a cleared buffer is freed: return its memory too.
+    void returnFreed() { memoryRelease.returnFreed(); }
+
+private:
+    // Guards points, pointsLog, frameLog, loaded, maximum and range: the listener thread appends
+    // and widens the range while the GUI and file threads read, clear and replace.
+    mutable boost::mutex pointsMutex;
+    std::deque<DataPoint> points;
+    BufferLog pointsLog;
+    FrameLog frameLog;
+    std::uint32_t maximum = 100000;
+    IntensityRange range;
+
+    // Arrival numbers count the loaded points too, so that none lies before the buffer's start.
+    std::uint64_t back() const { return pointsLog.appended + loaded; }
+    std::uint64_t loaded = 0;
+
+    // The listener thread's own: cuts the stream into frames.
+    tavrel::ScanFrameSplitter splitter;
+    std::vector<tavrel::scan_frame_piece_t> pieces;
+    std::function<std::uint64_t()> dropCounter;
+
+    std::atomic<LIDAR_TYPE> model{LIDAR_GENERIC};
+    std::atomic<bool> highSpeed{false};
+    std::atomic<bool> cloudChanged{true};
+    // The listener adds, the rate display reads and zeroes in one exchange.
+    std::atomic<std::uint32_t> pointsReceived{0};
+    // 0 nothing yet, 1 data arrived, 2 taken by the display; the listener moves 0 to 1.
+    std::atomic<std::uint32_t> dataReceived{0};
+    // Frees emptied buffers and gives the memory back.
+    MemoryRelease memoryRelease;
+};
+
+} // namespace viewer
