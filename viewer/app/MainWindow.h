@@ -31,6 +31,7 @@ class DisplayModes;
 class FileCommands;
 class LaserPanels;
 class ListenerPort;
+class RecordingPlayer;
 class ScanPanel;
 class StatusPanel;
 class TrafficRecording;
@@ -146,6 +147,7 @@ private:
     std::unique_ptr<window::ViewControls> view;
     std::unique_ptr<window::StatusPanel> status;
     std::unique_ptr<window::TrafficRecording> recording;
+    std::unique_ptr<window::RecordingPlayer> player;
     // Last, so that a save still running when the window goes has finished before the parts it
     // reads from do.
     std::unique_ptr<window::FileCommands> files;

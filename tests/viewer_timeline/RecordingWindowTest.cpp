@@ -1,0 +1,193 @@
+// Recordings on the window's timeline: loaded through "Load", stepped, played, shown in the display
+// modes, and the window answering while a large one is indexed.
+#include "FileFixture.h"
+#include "ScenePieces.h"
+
+#include "PlaybackClock.h"
+#include "Sentova/LaserPacket.h"
+#include "SentovaPcap/Capture.h"
+#include "SentovaPcap/CapturePoints.h"
+#include "SentovaPcap/RecordingIndex.h"
+#include "TimelineBar.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVTKOpenGLNativeWidget.h>
+
+#include <vtkGenericOpenGLRenderWindow.h>
+#include <vtkRendererCollection.h>
+
+#include <cmath>
+
+namespace viewer_test {
+namespace {
+
+std::string local(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+constexpr unsigned kLinePoints = 400;
+constexpr unsigned kFramePoints = 5 * kLinePoints;
+constexpr unsigned kPacketPoints = 40;
+
+// Rasters of five lines, each frame at a range of its own so that its points tell it apart; the
+// first begins inside the recording's first frame, the last is cut by its end. 40 us a point.
+void writeRasters(const std::string& path, std::uint64_t frames) {
+    sentova::pcap::Writer w(path);
+    std::vector<tavrel::LaserRecord> records(kPacketPoints);
+    std::uint64_t n = 0;
+    while (n < frames * kFramePoints) {
+        for (tavrel::LaserRecord& r : records) {
+            r.azimuth = -180.0 + 0.9 * double(n % kLinePoints);
+            r.elevation = -20.0 + 10.0 * double(n / kLinePoints % 5);
+            r.timestamp = static_cast<std::uint32_t>(1000 + 40 * n);
+            r.range = static_cast<std::int32_t>(5000 + 2000 * (n / kFramePoints % 3));
+            r.amplitude = 300;
+            ++n;
+        }
+        const std::string p = tavrel::encodeLaserPacket(records);
+        w.write(1700000000000000 + 40 * n, 0x0a000005, 4365, 0x0a000001, 4366, p.data(), p.size());
+    }
+    w.close();
+}
+
+class RecordingWindowTest : public FileTest {
+protected:
+    TimelineBar* bar() { return widget<TimelineBar>("timelineBar"); }
+    QString frameText() { return widget<QLabel>("frameLabel")->text(); }
+    QWidget* view() { return widget<QWidget>("lidarQvtkWidget"); }
+    bool indexing() { return !widget<QLabel>("frameLabel")->toolTip().isEmpty(); }
+
+    std::vector<std::array<double, 3>> drawn() {
+        auto* widget = child<QVTKOpenGLNativeWidget>(window.get(), "lidarQvtkWidget");
+        return drawnCloudPoints(widget->renderWindow()->GetRenderers()->GetFirstRenderer());
+    }
+
+    // The buffer holds frame k of the file, and nothing else, as the display draws it.
+    bool showsFrame(const sentova::pcap::RecordingIndex& index, std::size_t k) {
+        const std::vector<DataPoint> expected =
+            sentova::pcap::readFramePoints(index, k, LIDAR_LX30, false);
+        const std::vector<std::array<double, 3>> points = drawn();
+        if (points.size() != expected.size() || totalPoints() != QString::number(points.size())) {
+            return false;
+        }
+        for (std::size_t i = 0; i < points.size(); i += 97) {
+            if (std::abs(points[i][0] - expected[i].x) > 1e-3 ||
+                std::abs(points[i][1] - expected[i].y) > 1e-3 ||
+                std::abs(points[i][2] - expected[i].z) > 1e-3) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void load(const QString& file) {
+        runToEnd("askForPCDFileToLoad", file);
+        ASSERT_TRUE(waitUntil([&] { return !bar()->isHidden(); }));
+    }
+};
+
+TEST_F(RecordingWindowTest, ThreeFramesStepPlayAndLoopOnTheTimeline) {
+    openOn("SN-LX30-7");
+    EXPECT_TRUE(bar()->isHidden()); // no recording open
+    const QString file = dir.filePath("three.pcap");
+    writeRasters(local(file), 3);
+    const sentova::pcap::RecordingIndex index(local(file));
+    ASSERT_TRUE(index.waitForComplete(std::chrono::seconds(10)));
+    ASSERT_EQ(index.frameCount(), 3u);
+
+    load(file);
+    ASSERT_TRUE(waitUntil([&] { return !indexing() && frameText().startsWith("Frame 1 of 3"); }))
+        << frameText().toStdString();
+    auto* slider = widget<QSlider>("timelineSlider");
+    EXPECT_EQ(slider->maximum() - slider->minimum() + 1, 3);
+    EXPECT_TRUE(waitUntil([&] { return showsFrame(index, 0); }));
+    EXPECT_EQ(status(), "File " + file +
+                            " loaded: 6000 points of the laser stream from 10.0.0.5 in 3 frames.");
+
+    click("stepForwardPushButton");
+    EXPECT_TRUE(frameText().startsWith("Frame 2 of 3")) << frameText().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return showsFrame(index, 1); }));
+
+    // At 8x a frame lasts 10 ms: play runs to the last frame and stops there.
+    widget<QComboBox>("speedComboBox")->setCurrentIndex(int(PlaybackSpeed::Octuple));
+    click("playPushButton");
+    ASSERT_TRUE(waitUntil([&] { return !bar()->isPlaying(); }));
+    EXPECT_TRUE(frameText().startsWith("Frame 3 of 3")) << frameText().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return showsFrame(index, 2); }));
+
+    // Looping, it comes round to the first frame and plays on.
+    click("loopCheckBox");
+    click("playPushButton");
+    ASSERT_TRUE(waitUntil([&] { return frameText().startsWith("Frame 1 of 3"); }));
+    EXPECT_TRUE(bar()->isPlaying());
+    click("playPushButton");
+    EXPECT_FALSE(bar()->isPlaying());
+}
+
+TEST_F(RecordingWindowTest, LastNFramesAccumulatesThePlayedFrames) {
+    openOn("SN-LX30-7");
+    const QString file = dir.filePath("three.pcap");
+    writeRasters(local(file), 3);
+    load(file);
+    ASSERT_TRUE(waitUntil([&] { return !indexing() && frameText().startsWith("Frame 1 of 3"); }));
+    auto* modes = widget<QComboBox>("displayModeComboBox");
+    modes->setCurrentIndex(2);
+    QMetaObject::invokeMethod(modes, "activated", Q_ARG(int, 2));
+    widget<QSpinBox>("displayCountSpinBox")->setValue(2);
+
+    EXPECT_TRUE(waitUntil([&] { return totalPoints() == QString::number(kFramePoints); }));
+    click("stepForwardPushButton");
+    EXPECT_TRUE(waitUntil([&] { return totalPoints() == QString::number(2 * kFramePoints); }));
+    click("stepForwardPushButton");
+    // Two frames of three: the first has gone.
+    EXPECT_TRUE(waitUntil([&] { return totalPoints() == QString::number(2 * kFramePoints); }));
+    click("stepBackPushButton");
+    click("stepBackPushButton");
+    EXPECT_TRUE(waitUntil([&] { return totalPoints() == QString::number(kFramePoints); }));
+}
+
+TEST_F(RecordingWindowTest, TheWindowAnswersWhileALargeRecordingIsIndexed) {
+    openOn("SN-LX30-7");
+    const QString file = dir.filePath("large.pcap");
+    writeRasters(local(file), 1500); // 3,000,000 points, 80 MB
+    QElapsedTimer clock;
+    clock.start();
+    load(file);
+
+    // A zero-timer counts the event loop's turns while the index grows.
+    int turns = 0;
+    qint64 last = clock.elapsed();
+    qint64 longest = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        ++turns;
+        longest = std::max(longest, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    ticker.start(0);
+    ASSERT_TRUE(
+        waitUntil([&] { return frameText().startsWith("Frame 1 of "); }, std::chrono::seconds(10)));
+    const qint64 firstFrame = clock.elapsed();
+    // The first frame is up before the index is through, and the loop turned meanwhile.
+    EXPECT_TRUE(indexing());
+    const int turnsAtFirst = turns;
+    ASSERT_TRUE(waitUntil([&] { return !indexing(); }, std::chrono::seconds(60)));
+    EXPECT_GT(turns, turnsAtFirst);
+    EXPECT_TRUE(frameText().startsWith("Frame 1 of 1500")) << frameText().toStdString();
+    RecordProperty("first_frame_ms", int(firstFrame));
+    RecordProperty("index_ms", int(clock.elapsed()));
+    RecordProperty("longest_turn_ms", int(longest));
+
+    // A step far into it: the frame is read from the file, not held.
+    widget<QSlider>("timelineSlider")->setValue(1200);
+    EXPECT_TRUE(frameText().startsWith("Frame 1201 of 1500")) << frameText().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return totalPoints() == QString::number(kFramePoints); }));
+}
+
+} // namespace
+} // namespace viewer_test
