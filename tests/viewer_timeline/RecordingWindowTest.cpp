@@ -1,5 +1,5 @@
-// Recordings on the window's timeline: loaded through "Load", stepped, played, shown in the display
-// modes, and the window answering while a large one is indexed.
+// Recordings on the window's timeline: loaded through "Load", stepped, played, driven from the
+// keyboard, shown in the display modes, and the window answering while a large one is indexed.
 #include "FileFixture.h"
 #include "ScenePieces.h"
 
@@ -127,6 +127,49 @@ TEST_F(RecordingWindowTest, ThreeFramesStepPlayAndLoopOnTheTimeline) {
     EXPECT_TRUE(bar()->isPlaying());
     click("playPushButton");
     EXPECT_FALSE(bar()->isPlaying());
+}
+
+TEST_F(RecordingWindowTest, TheViewsKeysPlayAndStepAndAFocusedButtonKeepsItsSpace) {
+    openOn("SN-LX30-7");
+    const QString file = dir.filePath("three.pcap");
+    writeRasters(local(file), 3);
+    load(file);
+    ASSERT_TRUE(waitUntil([&] { return !indexing() && frameText().startsWith("Frame 1 of 3"); }));
+
+    // Keys go to the focus of the active window.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    view()->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return view()->hasFocus(); }));
+    QTest::keyClick(view(), Qt::Key_Right);
+    EXPECT_TRUE(frameText().startsWith("Frame 2 of 3")) << frameText().toStdString();
+    QTest::keyClick(view(), Qt::Key_Right);
+    QTest::keyClick(view(), Qt::Key_Right); // past the end: stays on the last
+    EXPECT_TRUE(frameText().startsWith("Frame 3 of 3")) << frameText().toStdString();
+    QTest::keyClick(view(), Qt::Key_Left);
+    EXPECT_TRUE(frameText().startsWith("Frame 2 of 3")) << frameText().toStdString();
+    QTest::keyClick(view(), Qt::Key_Space);
+    EXPECT_TRUE(bar()->isPlaying());
+    QTest::keyClick(view(), Qt::Key_Space);
+    EXPECT_FALSE(bar()->isPlaying());
+
+    // Space on the focused step button presses the button, and playback stays paused.
+    auto* step = widget<QPushButton>("stepBackPushButton");
+    step->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return step->hasFocus(); }));
+    QTest::keyClick(step, Qt::Key_Space);
+    EXPECT_TRUE(frameText().startsWith("Frame 1 of 3")) << frameText().toStdString();
+    EXPECT_FALSE(bar()->isPlaying());
+
+    // With a point file loaded the bar goes, and the view's keys are the view's again.
+    const QString points = dir.filePath("points.csv");
+    std::ofstream(local(points)) << "x,y,z\n1,2,3\n";
+    runToEnd("askForPCDFileToLoad", points);
+    EXPECT_TRUE(waitUntil([&] { return totalPoints() == "1"; }));
+    EXPECT_TRUE(bar()->isHidden());
+    view()->setFocus();
+    QTest::keyClick(view(), Qt::Key_Right);
+    EXPECT_TRUE(frameText().startsWith("No frames")) << frameText().toStdString();
 }
 
 TEST_F(RecordingWindowTest, LastNFramesAccumulatesThePlayedFrames) {

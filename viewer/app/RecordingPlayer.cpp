@@ -5,6 +5,8 @@
 #include "SentovaPcap/RecordingIndex.h"
 
 #include <QBoxLayout>
+#include <QEvent>
+#include <QKeyEvent>
 #include <QWidget>
 
 #include <numeric>
@@ -15,11 +17,19 @@ namespace {
 
 constexpr int kReportMs = 5000;
 
-// The reader names the file in its reports; the window's message names it already.
+// The reader names the file in its reports; the window's message names it
+// already.
 QString withoutPath(const std::string& text, const std::string& path) {
     const std::string named = path + ": ";
     return QString::fromStdString(
         text.compare(0, named.size(), named) == 0 ? text.substr(named.size()) : text);
+}
+
+bool playbackKey(const QEvent* event) {
+    const int key = static_cast<const QKeyEvent*>(event)->key();
+    const Qt::KeyboardModifiers modifiers = static_cast<const QKeyEvent*>(event)->modifiers();
+    return (modifiers & ~Qt::KeypadModifier) == Qt::NoModifier &&
+           (key == Qt::Key_Space || key == Qt::Key_Left || key == Qt::Key_Right);
 }
 
 } // namespace
@@ -34,6 +44,7 @@ RecordingPlayer::RecordingPlayer(QWidget* view, QBoxLayout* layout, viewer::Poin
       }) {
     layout->insertWidget(layout->indexOf(view) + 1, bar);
     bar->hide();
+    view->installEventFilter(this);
     steady.start();
     timer.setSingleShot(true);
 
@@ -80,7 +91,8 @@ void RecordingPlayer::open(const std::string& path, const QString& fileName) {
     close();
     name = fileName;
     reported = false;
-    // The index's thread only posts: the GUI thread takes the frames when it comes to it.
+    // The index's thread only posts: the GUI thread takes the frames when it
+    // comes to it.
     index = std::make_shared<sentova::pcap::RecordingIndex>(
         path, sentova::pcap::RecordingIndexOptions{}, [this] {
             QMetaObject::invokeMethod(
@@ -121,7 +133,8 @@ void RecordingPlayer::takeFrames() {
         return;
     }
     const std::size_t known = clock.frameCount();
-    // The status first: frames published before it said complete are all there by then.
+    // The status first: frames published before it said complete are all there by
+    // then.
     const sentova::pcap::RecordingIndexStatus status = index->status();
     const std::vector<sentova::pcap::RecordingFrame> found = index->frames(known);
     std::vector<PlaybackFrameTimes> times;
@@ -158,7 +171,8 @@ void RecordingPlayer::takeFrames() {
         std::accumulate(all.begin(), all.end(), std::uint64_t(0),
                         [](std::uint64_t sum, const auto& frame) { return sum + frame.points; });
     const std::uint32_t device = status.device;
-    QString text = QString("File %1 loaded: %2 points of the laser stream from %3.%4.%5.%6 in %7 "
+    QString text = QString("File %1 loaded: %2 points of the laser stream from "
+                           "%3.%4.%5.%6 in %7 "
                            "%8.")
                        .arg(name)
                        .arg(points)
@@ -202,6 +216,35 @@ void RecordingPlayer::arm() {
 
 std::uint64_t RecordingPlayer::now() const {
     return std::uint64_t(steady.nsecsElapsed() / 1000);
+}
+
+bool RecordingPlayer::eventFilter(QObject* object, QEvent* event) {
+    if (object != view || !index || clock.frameCount() == 0) {
+        return false;
+    }
+    // Accepting the override keeps a window shortcut on the same key from taking
+    // it.
+    if (event->type() == QEvent::ShortcutOverride && playbackKey(event)) {
+        event->accept();
+        return true;
+    }
+    if (event->type() != QEvent::KeyPress || !playbackKey(event)) {
+        return false;
+    }
+    switch (static_cast<QKeyEvent*>(event)->key()) {
+    case Qt::Key_Space:
+        clock.togglePlaying(now());
+        break;
+    case Qt::Key_Left:
+        clock.stepBack();
+        break;
+    default:
+        clock.stepForward();
+        break;
+    }
+    show();
+    arm();
+    return true;
 }
 
 } // namespace window

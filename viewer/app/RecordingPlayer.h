@@ -1,7 +1,7 @@
 // A recording of the device's traffic played on a timeline under the view: the frame index built
 // on its own thread as the file is read, the playback clock, and the bar. The frames are read on
 // the frame loader's thread and reach the display through the point store, as the display mode
-// says.
+// says. While the view has the focus, Space plays and pauses and Left and Right step.
 #pragma once
 
 #include "FrameLoader.h"
@@ -41,7 +41,8 @@ public:
     // A message for the status bar, shown for timeoutMs (0: until the next).
     using Report = std::function<void(const QString& message, int timeoutMs)>;
 
-    // Places the bar, hidden, below view in layout. store must outlive this.
+    // Places the bar, hidden, below view in layout and watches the view's keys. store must
+    // outlive this.
     RecordingPlayer(QWidget* view, QBoxLayout* layout, viewer::PointStore& store, Report report);
     // Stops the reading of the index and of frames.
     ~RecordingPlayer() override;
@@ -60,6 +61,9 @@ public:
     // How observations become points, and which frames show with the current one.
     void setModel(LIDAR_TYPE model, bool highSpeed);
     void setMode(viewer::DisplayMode mode, unsigned count);
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override;
 
 private:
     // The frames the index found since the last call, onto the clock and the bar.
