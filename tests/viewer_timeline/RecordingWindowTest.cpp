@@ -3,6 +3,8 @@
 #include "FileFixture.h"
 #include "ScenePieces.h"
 
+#include "FileChoice.h"
+#include "Formats.h"
 #include "PlaybackClock.h"
 #include "Sentova/LaserPacket.h"
 #include "SentovaPcap/Capture.h"
@@ -83,6 +85,41 @@ protected:
             }
         }
         return true;
+    }
+
+    // "Save as" with the shown frame(s) or the whole recording (the button's name), to name in
+    // format, waited for.
+    void saveAs(const char* choice, const QString& name, formats::Format format) {
+        QString filter;
+        for (const viewer::SaveFilter& f : viewer::saveFilters()) {
+            if (f.format == format) {
+                filter = QString::fromStdString(f.text);
+            }
+        }
+        onNextModal([this, choice, name, filter](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            auto* button = box->findChild<QPushButton*>(choice);
+            ASSERT_NE(button, nullptr);
+            answerFileDialog(name, filter);
+            button->click();
+        });
+        ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "saveFileAs"));
+        EXPECT_TRUE(fileWorkDone());
+        EXPECT_EQ(status(), "File " + name + " saved.");
+    }
+
+    void answerFileDialog(const QString& name, const QString& filter) {
+        onNextModal([name, filter](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            ASSERT_NE(dialog, nullptr);
+            dialog->selectNameFilter(filter);
+            dialog->selectFile(name);
+            if (auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit")) {
+                edit->setText(name);
+            }
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
     }
 
     void load(const QString& file) {
@@ -192,6 +229,41 @@ TEST_F(RecordingWindowTest, LastNFramesAccumulatesThePlayedFrames) {
     click("stepBackPushButton");
     click("stepBackPushButton");
     EXPECT_TRUE(waitUntil([&] { return totalPoints() == QString::number(kFramePoints); }));
+}
+
+TEST_F(RecordingWindowTest, SaveAsTakesTheShownFramesOrTheWholeRecording) {
+    openOn("SN-LX30-7");
+    const QString file = dir.filePath("three.pcap");
+    writeRasters(local(file), 3);
+    load(file);
+    ASSERT_TRUE(waitUntil([&] { return !indexing() && frameText().startsWith("Frame 1 of 3"); }));
+    click("stepForwardPushButton");
+    ASSERT_TRUE(waitUntil([&] { return totalPoints() == QString::number(kFramePoints); }));
+
+    const QString shown = dir.filePath("shown.csv");
+    saveAs("saveShownPushButton", shown, formats::Format::Csv);
+    const formats::ReadResult frame = formats::read(local(shown));
+    ASSERT_EQ(frame.points.size(), kFramePoints);
+    EXPECT_EQ(frame.points.front().timestamp, 1000u + 40u * kFramePoints);
+
+    // Every point of every frame, in order; LAS needs the bounds before the first point.
+    for (const formats::Format format : {formats::Format::PcdBinary, formats::Format::Las}) {
+        const QString whole =
+            dir.filePath(format == formats::Format::Las ? "whole.las" : "whole.pcd");
+        saveAs("saveWholePushButton", whole, format);
+        const formats::ReadResult all = formats::read(local(whole));
+        ASSERT_EQ(all.points.size(), 3u * kFramePoints) << all.error;
+        if (format == formats::Format::PcdBinary) {
+            for (std::size_t i = 0; i < all.points.size(); i += 499) {
+                EXPECT_EQ(all.points[i].timestamp, 1000u + 40u * i) << i;
+            }
+        }
+        EXPECT_NEAR(
+            std::hypot(all.points.back().x, all.points.back().y, all.points.back().z),
+            std::hypot(frame.points.back().x, frame.points.back().y, frame.points.back().z) * 9.0 /
+                7.0,
+            0.01);
+    }
 }
 
 TEST_F(RecordingWindowTest, TheWindowAnswersWhileALargeRecordingIsIndexed) {

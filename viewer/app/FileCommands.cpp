@@ -12,10 +12,13 @@
 #include "MemoryRelease.h"
 #include "PointStore.h"
 #include "PolyDataPoints.h"
+#include "RecordingSave.h"
 
 #include <QFile>
 #include <QFileDialog>
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QStatusBar>
 
@@ -91,6 +94,24 @@ QString text(const std::string& s) {
     return QString::fromStdString(s);
 }
 
+enum class SaveChoice { Shown, Whole, Cancelled };
+
+SaveChoice askShownOrWhole(QWidget* parent) {
+    QMessageBox box(QMessageBox::Question, "Save scan as",
+                    "Save the frames shown, or every frame of the recording?", QMessageBox::Cancel,
+                    parent);
+    QPushButton* shown = box.addButton("The shown frame(s)", QMessageBox::AcceptRole);
+    shown->setObjectName("saveShownPushButton");
+    QPushButton* whole = box.addButton("The whole recording", QMessageBox::AcceptRole);
+    whole->setObjectName("saveWholePushButton");
+    box.setDefaultButton(shown);
+    box.exec();
+    if (box.clickedButton() == shown) {
+        return SaveChoice::Shown;
+    }
+    return box.clickedButton() == whole ? SaveChoice::Whole : SaveChoice::Cancelled;
+}
+
 } // namespace
 
 namespace window {
@@ -124,13 +145,45 @@ void FileCommands::saveFileAs() {
     if (refused()) {
         return;
     }
+    std::shared_ptr<const sentova::pcap::RecordingIndex> whole =
+        recordings.current ? recordings.current() : nullptr;
+    if (whole) {
+        const SaveChoice choice = askShownOrWhole(window);
+        if (choice == SaveChoice::Cancelled) {
+            return;
+        }
+        if (choice == SaveChoice::Shown) {
+            whole.reset();
+        }
+    }
     const std::optional<viewer::SaveTarget> target = askSaveTarget(window, true);
     if (!target) {
         return;
     }
     formats::WriteOptions options;
     options.fields = formats::forModel(readSelection(settings), mode);
-    saveInBackground(text(target->path), target->format, options);
+    if (whole) {
+        saveRecordingInBackground(text(target->path), target->format, options, std::move(whole));
+    } else {
+        saveInBackground(text(target->path), target->format, options);
+    }
+}
+
+void FileCommands::saveRecordingInBackground(
+    const QString& name, formats::Format format, const formats::WriteOptions& options,
+    std::shared_ptr<const sentova::pcap::RecordingIndex> recording) {
+    window->statusBar()->showMessage("Saving file: " + name, 0);
+    const std::string path = QFile::encodeName(name).toStdString();
+    const LIDAR_TYPE model = mode;
+    const bool fast = highSpeed;
+    // A long save ends with the window: the file is then not written at all.
+    fileWork->run("Saving", true, [=](FileWork::Task& task) -> FileWork::Report {
+        const formats::Outcome outcome = saveRecording(
+            *recording, path, format, options, model, fast,
+            [&task](std::uint64_t done, std::uint64_t total) { task.progress(done, total); },
+            [&task] { return task.cancelled(); });
+        return [this, name, outcome] { reportSaved(name, outcome); };
+    });
 }
 
 void FileCommands::saveLX20FileAs() {

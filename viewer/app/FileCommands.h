@@ -21,6 +21,10 @@
 class QAction;
 class QMainWindow;
 
+namespace sentova::pcap {
+class RecordingIndex;
+}
+
 namespace viewer {
 class PointStore;
 }
@@ -50,6 +54,8 @@ public:
     struct Recordings {
         std::function<void(const std::string& path, const QString& name)> open;
         std::function<void()> close;
+        // The recording open, or null: "Save as" then offers the whole of it.
+        std::function<std::shared_ptr<const sentova::pcap::RecordingIndex>()> current;
     };
     void setRecordings(Recordings recordings);
 
@@ -64,6 +70,9 @@ private:
     void saveInBackground(const QString& name, formats::Format format,
                           const formats::WriteOptions& options);
     void reportSaved(const QString& name, const formats::Outcome& outcome);
+    void saveRecordingInBackground(const QString& name, formats::Format format,
+                                   const formats::WriteOptions& options,
+                                   std::shared_ptr<const sentova::pcap::RecordingIndex> recording);
 
     QMainWindow* window;
     viewer::PointStore& store;

@@ -154,7 +154,7 @@ void MainWindow::setupParts() {
             &window::RecordingPlayer::setMode);
     files->setRecordings(
         {[this](const std::string& path, const QString& name) { player->open(path, name); },
-         [this] { player->close(); }});
+         [this] { player->close(); }, [this] { return player->recording(); }});
     connect(displayModes.get(), &window::DisplayModes::changed, display.get(),
             &window::CloudDisplay::setMode);
     display->setPointSize(view->pointSize());
