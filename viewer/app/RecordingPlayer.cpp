@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QWidget>
 
+#include <mutex>
 #include <numeric>
 
 namespace window {
@@ -17,8 +18,7 @@ namespace {
 
 constexpr int kReportMs = 5000;
 
-// The reader names the file in its reports; the window's message names it
-// already.
+// The reader names the file in its reports; the window's message names it already.
 QString withoutPath(const std::string& text, const std::string& path) {
     const std::string named = path + ": ";
     return QString::fromStdString(
@@ -37,6 +37,7 @@ bool playbackKey(const QEvent* event) {
 RecordingPlayer::RecordingPlayer(QWidget* view, QBoxLayout* layout, viewer::PointStore& store,
                                  Report report)
     : view(view), bar(new TimelineBar(view->parentWidget())), report(std::move(report)),
+      listener(std::make_shared<Listener>(this)),
       loader(store, [this](std::size_t frame, const std::string& error) {
           const QString text = QString::fromStdString(error);
           QMetaObject::invokeMethod(
@@ -83,6 +84,10 @@ RecordingPlayer::RecordingPlayer(QWidget* view, QBoxLayout* layout, viewer::Poin
 }
 
 RecordingPlayer::~RecordingPlayer() {
+    {
+        std::lock_guard<std::mutex> lock(listener->mutex);
+        listener->player = nullptr;
+    }
     loader.stop();
     index.reset();
 }
@@ -91,12 +96,15 @@ void RecordingPlayer::open(const std::string& path, const QString& fileName) {
     close();
     name = fileName;
     reported = false;
-    // The index's thread only posts: the GUI thread takes the frames when it
-    // comes to it.
+    // The index's thread only posts: the GUI thread takes the frames when it comes to it. A save
+    // of the whole recording may keep the index, and its thread, after this has gone.
     index = std::make_shared<sentova::pcap::RecordingIndex>(
-        path, sentova::pcap::RecordingIndexOptions{}, [this] {
-            QMetaObject::invokeMethod(
-                this, [this] { takeFrames(); }, Qt::QueuedConnection);
+        path, sentova::pcap::RecordingIndexOptions{}, [listener = listener] {
+            std::lock_guard<std::mutex> lock(listener->mutex);
+            if (RecordingPlayer* player = listener->player) {
+                QMetaObject::invokeMethod(
+                    player, [player] { player->takeFrames(); }, Qt::QueuedConnection);
+            }
         });
     bar->show();
     report("Reading recording: " + name, 0);

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class QBoxLayout;
@@ -87,6 +88,14 @@ private:
     viewer::DisplayMode mode = viewer::DisplayMode::AllPoints;
     unsigned count = 1;
     bool reported = false; // the index's end was reported
+    // Where the index's thread posts its news. mutex guards player, which the destructor clears:
+    // the posting is all that is done under it.
+    struct Listener {
+        explicit Listener(RecordingPlayer* p) : player(p) {}
+        std::mutex mutex;
+        RecordingPlayer* player;
+    };
+    const std::shared_ptr<Listener> listener;
     // Last, so that its thread has ended before what it calls back goes.
     FrameLoader loader;
 };
