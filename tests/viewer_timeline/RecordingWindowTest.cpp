@@ -164,6 +164,14 @@ TEST_F(RecordingWindowTest, ThreeFramesStepPlayAndLoopOnTheTimeline) {
     EXPECT_TRUE(bar()->isPlaying());
     click("playPushButton");
     EXPECT_FALSE(bar()->isPlaying());
+
+    // As fast as possible, each frame waits for the one before it to be read, to the last.
+    click("loopCheckBox");
+    widget<QComboBox>("speedComboBox")->setCurrentIndex(int(PlaybackSpeed::AsFastAsPossible));
+    click("playPushButton");
+    ASSERT_TRUE(waitUntil([&] { return !bar()->isPlaying(); }));
+    EXPECT_TRUE(frameText().startsWith("Frame 3 of 3")) << frameText().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return showsFrame(index, 2); }));
 }
 
 TEST_F(RecordingWindowTest, TheViewsKeysPlayAndStepAndAFocusedButtonKeepsItsSpace) {

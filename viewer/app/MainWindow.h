@@ -1,6 +1,7 @@
 // The viewer's one window: the wiring between the device session, the point store and the parts
 // that each look after one concern of the window (the scan panel, the laser panels, the data
-// port, the files, the traffic recording, the status rows, the display, its mode and the view).
+// port, the files, the traffic recording, the recording player, the status rows, the display, its
+// mode and the view).
 #pragma once
 
 #include "DeferredSettings.h"

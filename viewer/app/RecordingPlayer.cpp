@@ -50,6 +50,11 @@ RecordingPlayer::RecordingPlayer(QWidget* view, QBoxLayout* layout, viewer::Poin
     timer.setSingleShot(true);
 
     connect(&timer, &QTimer::timeout, this, [this] {
+        // Playback moves on once the frame asked for is in the store: a recording read slower
+        // than its speed skips frames to keep time, and "As fast as possible" shows each one.
+        if (awaiting) {
+            return;
+        }
         if (clock.update(now())) {
             show();
         }
@@ -113,6 +118,7 @@ void RecordingPlayer::open(const std::string& path, const QString& fileName) {
 void RecordingPlayer::close() {
     timer.stop();
     loader.stop();
+    awaiting.reset();
     index.reset();
     // The speed and the loop are the user's choice, kept for the next recording.
     const PlaybackSpeed speed = clock.speed();
@@ -203,12 +209,17 @@ void RecordingPlayer::show() {
     }
     const std::size_t k = clock.current();
     bar->setCurrentFrame(int(k), index->frame(k).firstHostMicros - index->frame(0).firstHostMicros);
+    awaiting = k;
     loader.request({index, k, mode, count, model, highSpeed});
 }
 
-void RecordingPlayer::frameShown(std::size_t, const QString& error) {
+void RecordingPlayer::frameShown(std::size_t frame, const QString& error) {
     if (!error.isEmpty()) {
         report("Could not read the frame of " + name + ": " + error, 0);
+    }
+    if (awaiting == frame) {
+        awaiting.reset();
+        arm();
     }
 }
 

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 class QBoxLayout;
@@ -88,6 +89,8 @@ private:
     viewer::DisplayMode mode = viewer::DisplayMode::AllPoints;
     unsigned count = 1;
     bool reported = false; // the index's end was reported
+    // The frame last asked of the loader, until it is in the store.
+    std::optional<std::size_t> awaiting;
     // Where the index's thread posts its news. mutex guards player, which the destructor clears:
     // the posting is all that is done under it.
     struct Listener {
