@@ -274,6 +274,29 @@ TEST_F(RecordingWindowTest, SaveAsTakesTheShownFramesOrTheWholeRecording) {
     }
 }
 
+TEST_F(RecordingWindowTest, AFrameThatCannotBeReadIsReportedAndTheViewKept) {
+    openOn("SN-LX30-7");
+    const QString file = dir.filePath("three.pcap");
+    writeRasters(local(file), 3);
+    const sentova::pcap::RecordingIndex index(local(file));
+    ASSERT_TRUE(index.waitForComplete(std::chrono::seconds(10)));
+    load(file);
+    ASSERT_TRUE(waitUntil([&] { return !indexing() && showsFrame(index, 0); }));
+    const std::vector<DataPoint> first =
+        sentova::pcap::readFramePoints(index, 0, LIDAR_LX30, false);
+
+    ASSERT_TRUE(QFile::remove(file));
+    click("stepForwardPushButton");
+    EXPECT_TRUE(waitUntil([&] {
+        return status().startsWith("Could not read the frame of " + file);
+    })) << status().toStdString();
+    // The loader reports after it has left the store alone: the first frame's points stay, as
+    // a point given afterwards joining them shows.
+    feed(1);
+    EXPECT_TRUE(waitUntil([&] { return totalPoints() == QString::number(first.size() + 1); }))
+        << totalPoints().toStdString();
+}
+
 TEST_F(RecordingWindowTest, TheWindowAnswersWhileALargeRecordingIsIndexed) {
     openOn("SN-LX30-7");
     const QString file = dir.filePath("large.pcap");
