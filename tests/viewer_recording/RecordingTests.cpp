@@ -107,6 +107,14 @@ protected:
     // Runs a file slot with its dialog answered by path (and filter), then waits for the file
     // thread to report.
     void runFileSlot(const char* slot, const QString& path, const QString& filter = QString()) {
+        answerFileDialog(path, filter);
+        ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), slot));
+        EXPECT_TRUE(
+            waitUntil([&] { return action("actionLoad")->isEnabled(); }, std::chrono::seconds(60)));
+    }
+
+    // The next modal widget, a file dialog, is given path and filter.
+    void answerFileDialog(const QString& path, const QString& filter = QString()) {
         onNextModal([path, filter](QWidget* modal) {
             auto* dialog = qobject_cast<QFileDialog*>(modal);
             ASSERT_NE(dialog, nullptr);
@@ -117,9 +125,6 @@ protected:
                 edit->setText(path);
             QMetaObject::invokeMethod(dialog, "accept");
         });
-        ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), slot));
-        EXPECT_TRUE(
-            waitUntil([&] { return action("actionLoad")->isEnabled(); }, std::chrono::seconds(60)));
     }
 
     // "Stop recording", then waits for the window to report the finished file.
@@ -271,13 +276,30 @@ TEST_F(RecordingTest, LoadedRecordingGivesTheWindowThePointsItSawLive) {
     runFileSlot("saveFileAs", liveCsv, "CSV (*.csv)");
     ASSERT_TRUE(QFile::exists(liveCsv));
     runFileSlot("askForPCDFileToLoad", path);
-    const QString loaded = window->statusBar()->currentMessage();
-    EXPECT_TRUE(loaded.startsWith("File " + path + " loaded: ")) << loaded.toStdString();
+    // The recording opens on the timeline; the whole of it is what the window saw.
+    QString loaded;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            loaded = window->statusBar()->currentMessage();
+            return loaded.startsWith("File " + path + " loaded: ");
+        },
+        std::chrono::seconds(15)))
+        << loaded.toStdString();
     EXPECT_TRUE(loaded.contains(" points of the laser stream from " +
-                                QString::fromStdString(deviceAddress()) + "."))
+                                QString::fromStdString(deviceAddress()) + " in "))
         << loaded.toStdString();
     const QString loadedCsv = scratch.filePath("loaded.csv");
-    runFileSlot("saveFileAs", loadedCsv, "CSV (*.csv)");
+    onNextModal([this, loadedCsv](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        auto* whole = box->findChild<QAbstractButton*>("saveWholePushButton");
+        ASSERT_NE(whole, nullptr);
+        answerFileDialog(loadedCsv, "CSV (*.csv)");
+        whole->click();
+    });
+    ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "saveFileAs"));
+    EXPECT_TRUE(
+        waitUntil([&] { return action("actionLoad")->isEnabled(); }, std::chrono::seconds(60)));
 
     QFile liveFile(liveCsv), loadedFile(loadedCsv);
     ASSERT_TRUE(liveFile.open(QIODevice::ReadOnly));

@@ -1,7 +1,7 @@
 // The window's file commands: "Save as..." in every point format, the LX20 writer, and "Load" of
-// point files and of recordings of the device's traffic. The dialogs run on the GUI thread; the
-// files are written and read on the file thread (FileWork), which copies the buffer a slice at a
-// time for a save and replaces it in one exchange after a load.
+// point files, handing recordings of the device's traffic to the recording player. The dialogs run
+// on the GUI thread; the files are written and read on the file thread (FileWork), which copies the
+// buffer a slice at a time for a save and replaces it in one exchange after a load.
 #include "FileCommands.h"
 
 #include "BufferSnapshot.h"
@@ -12,11 +12,13 @@
 #include "MemoryRelease.h"
 #include "PointStore.h"
 #include "PolyDataPoints.h"
-#include "SentovaPcap/CapturePoints.h"
+#include "RecordingSave.h"
 
 #include <QFile>
 #include <QFileDialog>
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QStatusBar>
 
@@ -92,6 +94,24 @@ QString text(const std::string& s) {
     return QString::fromStdString(s);
 }
 
+enum class SaveChoice { Shown, Whole, Cancelled };
+
+SaveChoice askShownOrWhole(QWidget* parent) {
+    QMessageBox box(QMessageBox::Question, "Save scan as",
+                    "Save the frames shown, or every frame of the recording?", QMessageBox::Cancel,
+                    parent);
+    QPushButton* shown = box.addButton("The shown frame(s)", QMessageBox::AcceptRole);
+    shown->setObjectName("saveShownPushButton");
+    QPushButton* whole = box.addButton("The whole recording", QMessageBox::AcceptRole);
+    whole->setObjectName("saveWholePushButton");
+    box.setDefaultButton(shown);
+    box.exec();
+    if (box.clickedButton() == shown) {
+        return SaveChoice::Shown;
+    }
+    return box.clickedButton() == whole ? SaveChoice::Whole : SaveChoice::Cancelled;
+}
+
 } // namespace
 
 namespace window {
@@ -108,6 +128,10 @@ void FileCommands::setModel(LIDAR_TYPE model, bool fast) {
     highSpeed = fast;
 }
 
+void FileCommands::setRecordings(Recordings given) {
+    recordings = std::move(given);
+}
+
 bool FileCommands::refused() {
     if (!fileWork->busy()) {
         return false;
@@ -121,13 +145,45 @@ void FileCommands::saveFileAs() {
     if (refused()) {
         return;
     }
+    std::shared_ptr<const sentova::pcap::RecordingIndex> whole =
+        recordings.current ? recordings.current() : nullptr;
+    if (whole) {
+        const SaveChoice choice = askShownOrWhole(window);
+        if (choice == SaveChoice::Cancelled) {
+            return;
+        }
+        if (choice == SaveChoice::Shown) {
+            whole.reset();
+        }
+    }
     const std::optional<viewer::SaveTarget> target = askSaveTarget(window, true);
     if (!target) {
         return;
     }
     formats::WriteOptions options;
     options.fields = formats::forModel(readSelection(settings), mode);
-    saveInBackground(text(target->path), target->format, options);
+    if (whole) {
+        saveRecordingInBackground(text(target->path), target->format, options, std::move(whole));
+    } else {
+        saveInBackground(text(target->path), target->format, options);
+    }
+}
+
+void FileCommands::saveRecordingInBackground(
+    const QString& name, formats::Format format, const formats::WriteOptions& options,
+    std::shared_ptr<const sentova::pcap::RecordingIndex> recording) {
+    window->statusBar()->showMessage("Saving file: " + name, 0);
+    const std::string path = QFile::encodeName(name).toStdString();
+    const LIDAR_TYPE model = mode;
+    const bool fast = highSpeed;
+    // A long save ends with the window: the file is then not written at all.
+    fileWork->run("Saving", true, [=](FileWork::Task& task) -> FileWork::Report {
+        const formats::Outcome outcome = saveRecording(
+            *recording, path, format, options, model, fast,
+            [&task](std::uint64_t done, std::uint64_t total) { task.progress(done, total); },
+            [&task] { return task.cancelled(); });
+        return [this, name, outcome] { reportSaved(name, outcome); };
+    });
 }
 
 void FileCommands::saveLX20FileAs() {
@@ -191,21 +247,23 @@ void FileCommands::saveInBackground(const QString& name, formats::Format format,
             // The copy, whole or partial, is freed and its memory handed back to the system.
             snapshot->take();
             viewer::returnFreeMemory();
-            return [this, name, outcome] {
-                if (outcome.ok) {
-                    window->statusBar()->showMessage("File " + name + " saved.", kReportMs);
-                } else if (outcome.cancelled) {
-                    window->statusBar()->showMessage(
-                        "Saving file " + name + " cancelled; nothing was written.", kReportMs);
-                } else {
-                    window->statusBar()->showMessage(
-                        "Could not save file " + name + ": " + text(outcome.error), 0);
-                }
-            };
+            return [this, name, outcome] { reportSaved(name, outcome); };
         });
     if (!started) {
         store.withBuffer(
             [&](Points& points, viewer::BufferLog& log) { snapshot->release(points, log); });
+    }
+}
+
+void FileCommands::reportSaved(const QString& name, const formats::Outcome& outcome) {
+    if (outcome.ok) {
+        window->statusBar()->showMessage("File " + name + " saved.", kReportMs);
+    } else if (outcome.cancelled) {
+        window->statusBar()->showMessage("Saving file " + name + " cancelled; nothing was written.",
+                                         kReportMs);
+    } else {
+        window->statusBar()->showMessage("Could not save file " + name + ": " + text(outcome.error),
+                                         0);
     }
 }
 
@@ -221,46 +279,24 @@ void FileCommands::askForFileToLoad() {
         store.forgetReceived();
         return;
     }
-    window->statusBar()->showMessage("Loading file: " + name, 0);
     const std::string path = QFile::encodeName(name).toStdString();
-    const LIDAR_TYPE model = mode;
-    const bool fast = highSpeed;
+    // Whatever comes next replaces what the recording shows.
+    recordings.close();
+    window->statusBar()->showMessage("Loading file: " + name, 0);
     fileWork->run("Loading", true, [=](FileWork::Task& task) -> FileWork::Report {
+        // Telling a capture by its first bytes is a read of the file too: here, not on the GUI
+        // thread.
+        if (viewer::loadKind(path) == viewer::LoadKind::Capture) {
+            return [this, path, name] { recordings.open(path, name); };
+        }
         const formats::Progress progress = [&task](std::uint64_t done, std::uint64_t total) {
             task.progress(done, total);
         };
         const formats::Cancel cancel = [&task] { return task.cancelled(); };
-        std::deque<DataPoint> loaded;
-        QString done = "File " + name + " loaded.";
-        int doneTimeout = kReportMs;
-        bool cancelled = false;
-        QString error;
-        if (viewer::loadKind(path) == viewer::LoadKind::Capture) {
-            sentova::pcap::CapturePoints read =
-                sentova::pcap::readCapturePoints(path, model, fast, progress, cancel);
-            cancelled = read.cancelled;
-            error = text(read.error);
-            done = QString("File %1 loaded: %2 points of the laser stream from %3")
-                       .arg(name)
-                       .arg(read.points.size())
-                       .arg(text(read.device));
-            if (read.sources > 1) {
-                done += QString(", the busiest of %1 laser sources").arg(read.sources);
-            }
-            done += ".";
-            if (!read.problems.empty()) {
-                done += " Not all of it could be read: " + text(read.problems);
-                doneTimeout = 0;
-            }
-            loaded = std::move(read.points);
-        } else {
-            formats::ReadResult read = formats::read(path, progress, cancel);
-            cancelled = read.cancelled;
-            error = text(read.error);
-            loaded = std::move(read.points);
-        }
+        formats::ReadResult read = formats::read(path, progress, cancel);
+        const QString error = text(read.error);
         // A cancel the reader did not see in time still keeps the buffer as it is.
-        if (cancelled || task.cancelled()) {
+        if (read.cancelled || task.cancelled()) {
             return [this, name] {
                 window->statusBar()->showMessage(
                     "Loading file " + name + " cancelled; the points shown are kept.", kReportMs);
@@ -272,8 +308,10 @@ void FileCommands::askForFileToLoad() {
             };
         }
         // The old points are freed here, on the file thread, and their memory handed back.
-        store.replace(std::move(loaded));
-        return [this, done, doneTimeout] { window->statusBar()->showMessage(done, doneTimeout); };
+        store.replace(std::move(read.points));
+        return [this, name] {
+            window->statusBar()->showMessage("File " + name + " loaded.", kReportMs);
+        };
     });
 }
 

@@ -1,7 +1,7 @@
 // The window's file commands: "Save as..." in every point format, the LX20 writer, and "Load" of
-// point files and of recordings of the device's traffic. The dialogs run on the GUI thread; the
-// files are written and read on the file thread (FileWork), which copies the buffer a slice at a
-// time for a save and replaces it in one exchange after a load.
+// point files, handing recordings of the device's traffic to the recording player. The dialogs run
+// on the GUI thread; the files are written and read on the file thread (FileWork), which copies the
+// buffer a slice at a time for a save and replaces it in one exchange after a load.
 #pragma once
 
 #include "Formats.h"
@@ -14,11 +14,16 @@
 #include <vtkPolyData.h>
 #include <vtkSmartPointer.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
 class QAction;
 class QMainWindow;
+
+namespace sentova::pcap {
+class RecordingIndex;
+}
 
 namespace viewer {
 class PointStore;
@@ -44,6 +49,16 @@ public:
     // observations become points.
     void setModel(LIDAR_TYPE model, bool fast);
 
+    // Recordings are opened by the recording player; anything loaded first closes the one open,
+    // so that the store is the file thread's.
+    struct Recordings {
+        std::function<void(const std::string& path, const QString& name)> open;
+        std::function<void()> close;
+        // The recording open, or null: "Save as" then offers the whole of it.
+        std::function<std::shared_ptr<const sentova::pcap::RecordingIndex>()> current;
+    };
+    void setRecordings(Recordings recordings);
+
     void saveFileAs();
     void saveLX20FileAs();
     void askForFileToLoad();
@@ -54,10 +69,15 @@ private:
     bool refused();
     void saveInBackground(const QString& name, formats::Format format,
                           const formats::WriteOptions& options);
+    void reportSaved(const QString& name, const formats::Outcome& outcome);
+    void saveRecordingInBackground(const QString& name, formats::Format format,
+                                   const formats::WriteOptions& options,
+                                   std::shared_ptr<const sentova::pcap::RecordingIndex> recording);
 
     QMainWindow* window;
     viewer::PointStore& store;
     DeferredSettings& settings;
+    Recordings recordings;
     LIDAR_TYPE mode = LIDAR_GENERIC;
     bool highSpeed = false;
     // The file thread; last, so that a save still running has finished before what it uses

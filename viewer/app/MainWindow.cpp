@@ -5,6 +5,7 @@
 #include "FileCommands.h"
 #include "LaserPanels.h"
 #include "ListenerPort.h"
+#include "RecordingPlayer.h"
 #include "ScanPanel.h"
 #include "StatusPanel.h"
 #include "TrafficRecording.h"
@@ -145,6 +146,15 @@ void MainWindow::setupParts() {
 
     displayModes = std::make_unique<window::DisplayModes>(*ui, settings);
     display->setMode(displayModes->mode(), displayModes->count());
+    player = std::make_unique<window::RecordingPlayer>(
+        ui->lidarQvtkWidget, ui->verticalLayout, store,
+        [this](const QString& message, int ms) { ui->statusBar->showMessage(message, ms); });
+    player->setMode(displayModes->mode(), displayModes->count());
+    connect(displayModes.get(), &window::DisplayModes::changed, player.get(),
+            &window::RecordingPlayer::setMode);
+    files->setRecordings(
+        {[this](const std::string& path, const QString& name) { player->open(path, name); },
+         [this] { player->close(); }, [this] { return player->recording(); }});
     connect(displayModes.get(), &window::DisplayModes::changed, display.get(),
             &window::CloudDisplay::setMode);
     display->setPointSize(view->pointSize());
@@ -158,6 +168,7 @@ void MainWindow::setupParts() {
             [this](LIDAR_TYPE model, bool highSpeed) {
                 store.setConversion(model, highSpeed);
                 files->setModel(model, highSpeed);
+                player->setModel(model, highSpeed);
                 view->follow();
             });
 }
@@ -170,6 +181,7 @@ MainWindow::~MainWindow() {
     hide();
     // A load in progress stops; a save is finished, with the listener still filling the buffer.
     files.reset();
+    player.reset();
     commands->cancel();
     commands->finish();
     commands.reset();

@@ -1,6 +1,7 @@
 // The viewer's one window: the wiring between the device session, the point store and the parts
 // that each look after one concern of the window (the scan panel, the laser panels, the data
-// port, the files, the traffic recording, the status rows, the display, its mode and the view).
+// port, the files, the traffic recording, the recording player, the status rows, the display, its
+// mode and the view).
 #pragma once
 
 #include "DeferredSettings.h"
@@ -31,6 +32,7 @@ class DisplayModes;
 class FileCommands;
 class LaserPanels;
 class ListenerPort;
+class RecordingPlayer;
 class ScanPanel;
 class StatusPanel;
 class TrafficRecording;
@@ -146,6 +148,7 @@ private:
     std::unique_ptr<window::ViewControls> view;
     std::unique_ptr<window::StatusPanel> status;
     std::unique_ptr<window::TrafficRecording> recording;
+    std::unique_ptr<window::RecordingPlayer> player;
     // Last, so that a save still running when the window goes has finished before the parts it
     // reads from do.
     std::unique_ptr<window::FileCommands> files;
