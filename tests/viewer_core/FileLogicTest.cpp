@@ -75,6 +75,19 @@ TEST(LoadChoice, CapturesAreKnownByNameOrByTheirFirstBytes) {
     EXPECT_EQ(viewer::loadKind((dir / "tiny.dat").string()), viewer::LoadKind::PointFile);
 }
 
+TEST(LoadChoice, McapFilesAreKnownByNameOrByTheirMagic) {
+    ScratchDir dir;
+    EXPECT_EQ(viewer::loadKind((dir / "missing.MCAP").string()), viewer::LoadKind::Mcap);
+    writeBytes(dir / "renamed.dat", std::string("\x89MCAP0\r\n", 8) + "rest of the file");
+    EXPECT_EQ(viewer::loadKind((dir / "renamed.dat").string()), viewer::LoadKind::Mcap);
+    // The magic cut short, or one byte off, is no MCAP file.
+    writeBytes(dir / "short.dat", std::string("\x89MCAP0\r", 7));
+    EXPECT_EQ(viewer::loadKind((dir / "short.dat").string()), viewer::LoadKind::PointFile);
+    writeBytes(dir / "other.dat", std::string("\x89MCAP1\r\n", 8));
+    EXPECT_EQ(viewer::loadKind((dir / "other.dat").string()), viewer::LoadKind::PointFile);
+    EXPECT_NE(viewer::loadFilterList().find("MCAP (*.mcap)"), std::string::npos);
+}
+
 std::deque<DataPoint> numbered(int from, int count) {
     std::deque<DataPoint> points;
     for (int i = from; i < from + count; ++i) {

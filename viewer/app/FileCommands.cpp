@@ -14,6 +14,8 @@
 #include "PolyDataPoints.h"
 #include "RecordingSave.h"
 
+#include "SentovaMcap/Reader.h"
+
 #include <QFile>
 #include <QFileDialog>
 #include <QMainWindow>
@@ -41,6 +43,16 @@ constexpr std::size_t kSnapshotSlice = 65536;
 constexpr std::chrono::microseconds kSliceGap{300};
 
 constexpr int kReportMs = 5000;
+
+// The point cloud channel of an MCAP file as one heap of points, in the file's order.
+formats::ReadResult readMcap(const std::string& path) {
+    sentova::mcap::PointCloudRead mcap = sentova::mcap::readPointClouds(path);
+    formats::ReadResult read;
+    read.ok = mcap.ok;
+    read.error = mcap.error;
+    read.points = std::move(mcap.points);
+    return read;
+}
 
 QString desktop() {
     return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
@@ -286,14 +298,20 @@ void FileCommands::askForFileToLoad() {
     fileWork->run("Loading", true, [=](FileWork::Task& task) -> FileWork::Report {
         // Telling a capture by its first bytes is a read of the file too: here, not on the GUI
         // thread.
-        if (viewer::loadKind(path) == viewer::LoadKind::Capture) {
+        const viewer::LoadKind kind = viewer::loadKind(path);
+        if (kind == viewer::LoadKind::Capture) {
             return [this, path, name] { recordings.open(path, name); };
         }
-        const formats::Progress progress = [&task](std::uint64_t done, std::uint64_t total) {
-            task.progress(done, total);
-        };
-        const formats::Cancel cancel = [&task] { return task.cancelled(); };
-        formats::ReadResult read = formats::read(path, progress, cancel);
+        formats::ReadResult read;
+        if (kind == viewer::LoadKind::Mcap) {
+            read = readMcap(path);
+        } else {
+            const formats::Progress progress = [&task](std::uint64_t done, std::uint64_t total) {
+                task.progress(done, total);
+            };
+            const formats::Cancel cancel = [&task] { return task.cancelled(); };
+            read = formats::read(path, progress, cancel);
+        }
         const QString error = text(read.error);
         // A cancel the reader did not see in time still keeps the buffer as it is.
         if (read.cancelled || task.cancelled()) {

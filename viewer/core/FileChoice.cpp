@@ -1,5 +1,7 @@
 #include "FileChoice.h"
 
+#include "SentovaMcap/Records.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -55,8 +57,8 @@ SaveTarget saveTarget(const std::string& name, const std::string& filter) {
 }
 
 std::string loadFilterList() {
-    return "Point clouds and captures (*.pcd *.ply *.las *.csv *.pcap *.pcapng)"
-           ";;Point cloud data (*.pcd);;PLY (*.ply);;LAS (*.las);;CSV (*.csv)"
+    return "Point clouds and captures (*.pcd *.ply *.las *.csv *.mcap *.pcap *.pcapng)"
+           ";;Point cloud data (*.pcd);;PLY (*.ply);;LAS (*.las);;CSV (*.csv);;MCAP (*.mcap)"
            ";;Packet captures (*.pcap *.pcapng);;All files (*)";
 }
 
@@ -66,10 +68,20 @@ LoadKind loadKind(const std::string& path) {
             return LoadKind::Capture;
         }
     }
-    unsigned char magic[4] = {};
+    if (endsWithNoCase(path, ".mcap")) {
+        return LoadKind::Mcap;
+    }
+    // Enough for MCAP's magic; a file shorter than a pcap magic is a point file.
+    unsigned char magic[8] = {};
     std::ifstream in(path, std::ios::binary);
-    if (!in.read(reinterpret_cast<char*>(magic), sizeof magic)) {
+    in.read(reinterpret_cast<char*>(magic), sizeof magic);
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (got < 4) {
         return LoadKind::PointFile;
+    }
+    const std::string& mcapMagic = sentova::mcap::kMagic;
+    if (got == mcapMagic.size() && std::memcmp(magic, mcapMagic.data(), got) == 0) {
+        return LoadKind::Mcap;
     }
     static const unsigned char kMagics[][4] = {
         {0xa1, 0xb2, 0xc3, 0xd4},                           // pcap, microseconds, either byte order
@@ -77,7 +89,7 @@ LoadKind loadKind(const std::string& path) {
         {0x4d, 0x3c, 0xb2, 0xa1}, {0x0a, 0x0d, 0x0d, 0x0a}, // pcapng section header block
     };
     for (const auto& m : kMagics) {
-        if (std::memcmp(magic, m, sizeof magic) == 0) {
+        if (std::memcmp(magic, m, sizeof m) == 0) {
             return LoadKind::Capture;
         }
     }

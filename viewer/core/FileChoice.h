@@ -35,10 +35,11 @@ SaveTarget saveTarget(const std::string& name, const std::string& filter);
 // The load dialog's filters: every readable file first, then each kind alone.
 std::string loadFilterList();
 
-enum class LoadKind { PointFile, Capture };
+enum class LoadKind { PointFile, Capture, Mcap };
 
 // A capture when the name ends in .pcap, .pcapng or .cap (any case) or the file begins with the
-// magic number of a pcap or pcapng file; a point file otherwise (its reader says what is wrong).
+// magic number of a pcap or pcapng file; an MCAP file when the name ends in .mcap or the file
+// begins with MCAP's magic; a point file otherwise (its reader says what is wrong).
 LoadKind loadKind(const std::string& path);
 
 } // namespace viewer
