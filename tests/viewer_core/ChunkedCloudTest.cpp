@@ -16,6 +16,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <random>
 #include <set>
 #include <tuple>
@@ -245,6 +246,63 @@ TEST_F(Window, ManualRangeAndColourChangesRecolourEverything) {
     EXPECT_TRUE(refresh());
     expectScene();
     stream(300);
+    EXPECT_TRUE(refresh());
+    expectScene();
+}
+
+// The display keeps what the other fields need through seals, merges and evictions: every drawn
+// point takes the colourer's colour of the buffered point (its coordinates as drawn, in floats).
+TEST_F(Window, AColourerColoursEveryDrawnPointByItsField) {
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    std::uint64_t time = 4294967000u; // across the device counter's wrap
+    const auto feed = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            DataPoint p = randomPoint();
+            p.reflectance = 100.0f * unit(rng);
+            p.pulseShapeDeviation = unit(rng);
+            p.timestamp = time++ & 0xffffffffu;
+            appendBounded(points, p, cap, log);
+        }
+        changed = true;
+    };
+    feed(1300); // full: the first points have left
+    refresh();
+    for (const ColourField field :
+         {ColourField::Reflectance, ColourField::Time, ColourField::Range, ColourField::Height}) {
+        SCOPED_TRACE(fieldText(field));
+        FieldRangeFinder finder(field);
+        for (DataPoint p : points) {
+            p.x = static_cast<float>(p.x);
+            p.y = static_cast<float>(p.y);
+            p.z = static_cast<float>(p.z);
+            finder.add(p);
+        }
+        const FieldRange range = cloud.drawnRange(field);
+        EXPECT_EQ(range.minimum, finder.range().minimum);
+        EXPECT_EQ(range.maximum, finder.range().maximum);
+        EXPECT_EQ(range.firstTime, finder.range().firstTime);
+        EXPECT_EQ(range.lastTime, finder.range().lastTime);
+
+        auto colourer = std::make_shared<const PointColourer>(field, ColourMap::Viridis, range);
+        cloud.setColourer(colourer);
+        EXPECT_TRUE(refresh());
+        std::vector<Drawn> expected;
+        for (DataPoint p : points) {
+            p.x = static_cast<float>(p.x);
+            p.y = static_cast<float>(p.y);
+            p.z = static_cast<float>(p.z);
+            std::uint8_t rgb[3];
+            colourer->colour(&p, 1, rgb);
+            expected.emplace_back(static_cast<float>(p.x), static_cast<float>(p.y),
+                                  static_cast<float>(p.z), rgb[0], rgb[1], rgb[2]);
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(drawnBy(cloud), expected);
+    }
+    // Streaming on under a colourer, then back to the intensity table.
+    feed(200);
+    refresh();
+    cloud.setColourer(nullptr);
     EXPECT_TRUE(refresh());
     expectScene();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ColourMap.h"
 #include "DataPoint.h"
 #include "IntensityScale.h"
 #include "PointBuffer.h"
@@ -35,8 +36,9 @@ std::uint32_t bitReverse(std::uint32_t v, int bits);
 // large one (which keeps the number of actors low) or when the budget changes, and every point
 // is drawn when the budget allows.
 //
-// Colours are those of the intensity table for every drawn point; points left out are coloured
-// when they are drawn. Figures and files do not use this: they read the buffer.
+// Colours are those of the intensity table for every drawn point, or of a colourer by another
+// field when one is set; points left out are coloured when they are drawn, so a recolour costs
+// the drawn points only. Figures and files do not use this: they read the buffer.
 //
 // A refresh on the GUI thread:
 //     {   lock the buffer's mutex
@@ -93,6 +95,14 @@ public:
     // whole on top; everything when it fits. Each drawn point is coloured from table.
     void apply(const ColourTable& table, std::size_t budget);
 
+    // Colours the points by colourer instead of the intensity table (null: the table again). The
+    // next apply() recolours the drawn points.
+    void setColourer(std::shared_ptr<const PointColourer> colourer);
+
+    // The automatic range of field over the drawn points: an evenly spread subsample of the held
+    // ones, so that finding it costs no more than drawing them.
+    FieldRange drawnRange(ColourField field) const;
+
     // Points the actors draw now.
     std::size_t drawnCount() const { return m_drawn; }
 
@@ -143,6 +153,7 @@ private:
     std::uint64_t m_tableVersion = 0;
     ScaleSettings m_tableSettings;
     bool m_tableSeen = false;
+    std::shared_ptr<const PointColourer> m_colourer;
     std::size_t m_drawn = 0;
 };
 
