@@ -430,9 +430,8 @@ void ChunkedCloud::colour(Chunk& chunk, std::size_t slots, const ColourTable& ta
     chunk.coloured = std::max(chunk.coloured, slots);
 }
 
-void ChunkedCloud::show(Chunk& chunk, std::size_t threshold, const ColourTable& table,
-                        bool recolour) {
-    const bool stale = recolour || chunk.colourVersion != m_tableVersion;
+void ChunkedCloud::show(Chunk& chunk, std::size_t threshold, const ColourTable& table) {
+    const bool stale = chunk.colourVersion != m_tableVersion;
     const std::size_t prefix = prefixOf(chunk, threshold);
     if (!stale && !chunk.dirty && chunk.shownPrefix == prefix) {
         return;
@@ -511,21 +510,32 @@ void ChunkedCloud::setColourer(std::shared_ptr<const PointColourer> colourer) {
 }
 
 void ChunkedCloud::apply(const ColourTable& table, std::size_t budget) {
-    bool recolour = false;
     if (!m_tableSeen || table.settings() != m_tableSettings) {
         ++m_tableVersion;
         m_tableSettings = table.settings();
         m_tableSeen = true;
-        recolour = true;
     }
     const std::size_t threshold = thresholdFor(budget);
     m_drawn = 0;
-    for (const auto& chunk : m_chunks) {
-        show(*chunk, threshold, table, recolour);
-        m_drawn += chunk->drawn;
+    // A recolour of millions of points is spread over several applies, newest chunks first; the
+    // others keep their former colours until then.
+    std::size_t recoloured = 0;
+    bool behind = false;
+    for (auto it = m_chunks.rbegin(); it != m_chunks.rend(); ++it) {
+        Chunk& chunk = **it;
+        if (chunk.colourVersion != m_tableVersion) {
+            if (recoloured >= kRecolourSlice) {
+                behind = true;
+                m_drawn += chunk.drawn;
+                continue;
+            }
+            recoloured += prefixOf(chunk, threshold);
+        }
+        show(chunk, threshold, table);
+        m_drawn += chunk.drawn;
     }
     m_appliedThreshold = threshold;
-    m_changed = false;
+    m_changed = behind;
 }
 
 } // namespace viewer

@@ -59,6 +59,9 @@ public:
     // Beyond this many large chunks' worth of points leaving at once, and more than stay, the
     // display starts again from the points that stay.
     static constexpr std::uint64_t kRestartLeavingChunks = 16;
+    // At most about this many points are recoloured by one apply(), so that a change of colours
+    // over ten million points does not stall the window; needsApply() stays true until all are.
+    static constexpr std::size_t kRecolourSlice = std::size_t{1} << 20;
 
     // Chunk actors are added to renderer and share property (point size and the like).
     ChunkedCloud(vtkRenderer* renderer, vtkProperty* property, int largeBits = kDefaultLargeBits,
@@ -92,7 +95,8 @@ public:
 
     // Brings the actors up to the held points, drawing about `budget` of them: the budget's
     // share of the points by rank (held within a tenth, rounded up to 1/256), the newest chunk
-    // whole on top; everything when it fits. Each drawn point is coloured from table.
+    // whole on top; everything when it fits. Each drawn point is coloured from table (or the
+    // colourer), up to kRecolourSlice points of chunks whose colours are out of date.
     void apply(const ColourTable& table, std::size_t budget);
 
     // Colours the points by colourer instead of the intensity table (null: the table again). The
@@ -124,7 +128,7 @@ private:
     std::size_t thresholdFor(std::size_t budget) const;
     std::size_t prefixOf(const Chunk& chunk, std::size_t threshold) const;
     void colour(Chunk& chunk, std::size_t slots, const ColourTable& table, bool again);
-    void show(Chunk& chunk, std::size_t threshold, const ColourTable& table, bool recolour);
+    void show(Chunk& chunk, std::size_t threshold, const ColourTable& table);
 
     vtkSmartPointer<vtkRenderer> m_renderer;
     vtkSmartPointer<vtkProperty> m_property;
