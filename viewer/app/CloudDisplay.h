@@ -85,7 +85,7 @@ private:
     void showFrames();
     void render();
     bool updateColourer(const viewer::HsvColour& minimumColour,
-                        const viewer::HsvColour& maximumColour);
+                        const viewer::HsvColour& maximumColour, bool cloudChanged);
 
     QMainWindow* window;
     Ui_MainWindow& ui;

@@ -474,8 +474,9 @@ void ChunkedCloud::show(Chunk& chunk, std::size_t threshold, const ColourTable& 
     chunk.dirty = false;
 }
 
-FieldRange ChunkedCloud::drawnRange(ColourField field) const {
+FieldRange ChunkedCloud::drawnRange(ColourField field, std::size_t most) const {
     FieldRangeFinder finder(field);
+    const std::size_t share = m_drawn > most && most > 0 ? (m_drawn + most - 1) / most : 1;
     DataPoint p;
     const auto add = [&](const Chunk& chunk, std::size_t s) {
         p.x = chunk.xyz[s * 3];
@@ -494,7 +495,8 @@ FieldRange ChunkedCloud::drawnRange(ColourField field) const {
             }
             continue;
         }
-        for (std::size_t s = 0; s < chunk->shownPrefix; ++s) {
+        const std::size_t prefix = std::max<std::size_t>(1, chunk->shownPrefix / share);
+        for (std::size_t s = 0; s < std::min(prefix, chunk->shownPrefix); ++s) {
             if (bitReverse(static_cast<std::uint32_t>(s), chunk->bits) >= chunk->evicted) {
                 add(*chunk, s);
             }

@@ -61,7 +61,7 @@ public:
     static constexpr std::uint64_t kRestartLeavingChunks = 16;
     // At most about this many points are recoloured by one apply(), so that a change of colours
     // over ten million points does not stall the window; needsApply() stays true until all are.
-    static constexpr std::size_t kRecolourSlice = std::size_t{1} << 20;
+    static constexpr std::size_t kRecolourSlice = std::size_t{1} << 18;
 
     // Chunk actors are added to renderer and share property (point size and the like).
     ChunkedCloud(vtkRenderer* renderer, vtkProperty* property, int largeBits = kDefaultLargeBits,
@@ -103,9 +103,10 @@ public:
     // next apply() recolours the drawn points.
     void setColourer(std::shared_ptr<const PointColourer> colourer);
 
-    // The automatic range of field over the drawn points: an evenly spread subsample of the held
-    // ones, so that finding it costs no more than drawing them.
-    FieldRange drawnRange(ColourField field) const;
+    // The automatic range of field over about `most` of the drawn points (all of them when
+    // fewer): an evenly spread subsample of the held ones, as each chunk's prefix is.
+    FieldRange drawnRange(ColourField field, std::size_t most = kRangeSample) const;
+    static constexpr std::size_t kRangeSample = std::size_t{1} << 17;
 
     // Points the actors draw now.
     std::size_t drawnCount() const { return m_drawn; }
