@@ -16,6 +16,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <random>
 #include <set>
 #include <tuple>
@@ -249,6 +250,63 @@ TEST_F(Window, ManualRangeAndColourChangesRecolourEverything) {
     expectScene();
 }
 
+// The display keeps what the other fields need through seals, merges and evictions: every drawn
+// point takes the colourer's colour of the buffered point (its coordinates as drawn, in floats).
+TEST_F(Window, AColourerColoursEveryDrawnPointByItsField) {
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    std::uint64_t time = 4294967000u; // across the device counter's wrap
+    const auto feed = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            DataPoint p = randomPoint();
+            p.reflectance = 100.0f * unit(rng);
+            p.pulseShapeDeviation = unit(rng);
+            p.timestamp = time++ & 0xffffffffu;
+            appendBounded(points, p, cap, log);
+        }
+        changed = true;
+    };
+    feed(1300); // full: the first points have left
+    refresh();
+    for (const ColourField field :
+         {ColourField::Reflectance, ColourField::Time, ColourField::Range, ColourField::Height}) {
+        SCOPED_TRACE(fieldText(field));
+        FieldRangeFinder finder(field);
+        for (DataPoint p : points) {
+            p.x = static_cast<float>(p.x);
+            p.y = static_cast<float>(p.y);
+            p.z = static_cast<float>(p.z);
+            finder.add(p);
+        }
+        const FieldRange range = cloud.drawnRange(field);
+        EXPECT_NEAR(range.minimum, finder.range().minimum, 1e-3);
+        EXPECT_NEAR(range.maximum, finder.range().maximum, 1e-3);
+        EXPECT_EQ(range.firstTime, finder.range().firstTime);
+        EXPECT_EQ(range.lastTime, finder.range().lastTime);
+
+        auto colourer = std::make_shared<const PointColourer>(field, ColourMap::Viridis, range);
+        cloud.setColourer(colourer);
+        EXPECT_TRUE(refresh());
+        std::vector<Drawn> expected;
+        for (DataPoint p : points) {
+            p.x = static_cast<float>(p.x);
+            p.y = static_cast<float>(p.y);
+            p.z = static_cast<float>(p.z);
+            std::uint8_t rgb[3];
+            colourer->colour(&p, 1, rgb);
+            expected.emplace_back(static_cast<float>(p.x), static_cast<float>(p.y),
+                                  static_cast<float>(p.z), rgb[0], rgb[1], rgb[2]);
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(drawnBy(cloud), expected);
+    }
+    // Streaming on under a colourer, then back to the intensity table.
+    feed(200);
+    refresh();
+    cloud.setColourer(nullptr);
+    EXPECT_TRUE(refresh());
+    expectScene();
+}
+
 TEST_F(Window, PointsLeftOutAtTheFrontLeaveAsEvictionsDoAndComeBackWhole) {
     stream(500);
     refresh();
@@ -436,6 +494,72 @@ protected:
 };
 
 } // namespace
+
+// A recolour of more points than one apply() colours: the newest first, the rest keep their
+// former colours, and later applies finish it.
+TEST(ChunkedCloudRecolour, ManyPointsAreRecolouredOverSeveralApplies) {
+    const std::size_t n = ChunkedCloud::kRecolourSlice + ChunkedCloud::kRecolourSlice / 2;
+    std::deque<DataPoint> points;
+    BufferLog log;
+    for (std::size_t i = 0; i < n; ++i) {
+        DataPoint p;
+        p.x = static_cast<double>(i);
+        p.y = 1.0;
+        p.z = static_cast<double>(i % 1000);
+        appendBounded(points, p, static_cast<std::uint32_t>(n), log);
+    }
+    auto renderer = vtkSmartPointer<vtkRenderer>::New();
+    auto property = vtkSmartPointer<vtkProperty>::New();
+    ChunkedCloud cloud(renderer, property);
+    IntensityScale scale;
+    std::uint32_t minimum = 0;
+    std::uint32_t maximum = 1000;
+    const ColourTable& table =
+        scale.update(minimum, maximum, kDefaultMinimumColour, kDefaultMaximumColour);
+    cloud.capture(points, log, n);
+    while (cloud.needsApply(table, n)) {
+        cloud.apply(table, n);
+    }
+    const std::vector<Drawn> before = drawnBy(cloud);
+    ASSERT_EQ(before.size(), n);
+
+    FieldRange range;
+    range.minimum = 0.0;
+    range.maximum = 999.0;
+    auto colourer =
+        std::make_shared<const PointColourer>(ColourField::Height, ColourMap::Turbo, range);
+    cloud.setColourer(colourer);
+    cloud.apply(table, n);
+    EXPECT_TRUE(cloud.needsApply(table, n));
+    EXPECT_EQ(cloud.drawnCount(), n);
+    const auto colourOf = [&](const Drawn& d) {
+        DataPoint p;
+        p.z = std::get<2>(d);
+        std::uint8_t rgb[3];
+        colourer->colour(&p, 1, rgb);
+        return std::make_tuple(int{rgb[0]}, int{rgb[1]}, int{rgb[2]});
+    };
+    const auto tail = [](const Drawn& d) {
+        return std::make_tuple(std::get<3>(d), std::get<4>(d), std::get<5>(d));
+    };
+    std::size_t recoloured = 0;
+    std::size_t newestRecoloured = 0;
+    for (const Drawn& d : drawnBy(cloud)) {
+        if (tail(d) == colourOf(d)) {
+            ++recoloured;
+            newestRecoloured += std::get<0>(d) >= static_cast<float>(n - 100000);
+        }
+    }
+    EXPECT_GE(recoloured, ChunkedCloud::kRecolourSlice);
+    EXPECT_LT(recoloured, n);
+    EXPECT_EQ(newestRecoloured, 100000u);
+
+    cloud.apply(table, n);
+    EXPECT_FALSE(cloud.needsApply(table, n));
+    for (const Drawn& d : drawnBy(cloud)) {
+        ASSERT_EQ(tail(d), colourOf(d)) << std::get<0>(d);
+    }
+}
 
 TEST(BitReverse, ReversesTheLowBits) {
     EXPECT_EQ(bitReverse(0, 6), 0u);

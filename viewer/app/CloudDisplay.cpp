@@ -35,6 +35,56 @@ constexpr std::chrono::milliseconds kCaptureTime{25};
 
 namespace window {
 
+void CloudDisplay::setColouring(viewer::ColourField field, viewer::ColourMap map, bool measured) {
+    if (field == colourField && map == colourMap && measured == fieldMeasured) {
+        return;
+    }
+    colourField = field;
+    colourMap = map;
+    fieldMeasured = measured;
+    store.markChanged();
+}
+
+// Builds a colourer anew when field, map, range or colours have changed; true when it did.
+bool CloudDisplay::updateColourer(const viewer::HsvColour& minimumColour,
+                                  const viewer::HsvColour& maximumColour, bool cloudChanged) {
+    const bool scale = !fieldMeasured || (colourField == viewer::ColourField::Intensity &&
+                                          colourMap == viewer::ColourMap::MinMaxColours);
+    if (scale) {
+        if (!fieldColourer) {
+            return false;
+        }
+        fieldColourer.reset();
+        cloud->setColourer(nullptr);
+        return true;
+    }
+    viewer::FieldRange range = fieldRange;
+    const bool sameColouring =
+        fieldColourer && fieldColourer->field() == colourField && fieldColourer->map() == colourMap;
+    if (colourField == viewer::ColourField::Intensity) {
+        // The "Intensity range" menu's range, on any map.
+        const viewer::ScaleSettings& settings = intensityScale.table().settings();
+        range.minimum = settings.minimum;
+        range.maximum = settings.maximum;
+    } else if (cloudChanged || !sameColouring) {
+        // Only when the points have changed: even a subsample's range is work for every refresh.
+        range = cloud->drawnRange(colourField);
+    }
+    if (sameColouring && range.minimum == fieldRange.minimum &&
+        range.maximum == fieldRange.maximum && range.firstTime == fieldRange.firstTime &&
+        range.lastTime == fieldRange.lastTime && minimumColour == fieldMinimumColour &&
+        maximumColour == fieldMaximumColour) {
+        return false;
+    }
+    fieldRange = range;
+    fieldMinimumColour = minimumColour;
+    fieldMaximumColour = maximumColour;
+    fieldColourer = std::make_shared<const viewer::PointColourer>(colourField, colourMap, range,
+                                                                  minimumColour, maximumColour);
+    cloud->setColourer(fieldColourer);
+    return true;
+}
+
 void CloudDisplay::refresh() {
     bool changed = false;
     bool restarted = false;
@@ -63,6 +113,7 @@ void CloudDisplay::refresh() {
     viewer::IntensityRange range = store.scaleRange();
     const viewer::ColourTable* table =
         &intensityScale.update(range.minimum, range.maximum, minimumColour, maximumColour);
+    changed = updateColourer(minimumColour, maximumColour, changed) || changed;
     if (!changed && !cloud->needsApply(*table, frameBudget.budget())) {
         QTimer::singleShot(nextRefreshMs, this, &CloudDisplay::refresh);
         return;

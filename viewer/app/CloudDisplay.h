@@ -5,6 +5,8 @@
 #pragma once
 
 #include "ChunkedCloud.h"
+#include "ColourField.h"
+#include "ColourMap.h"
 #include "FrameBudget.h"
 #include "FrameSelection.h"
 #include "IntensityScale.h"
@@ -56,6 +58,13 @@ public:
     void setPointSize(int pixels);
     const viewer::ColourTable& colourTable() const { return intensityScale.table(); }
 
+    // Colours the cloud by field on map. Intensity on the min/max colours is the intensity scale,
+    // as is every field the shown model does not measure (measured false).
+    void setColouring(viewer::ColourField field, viewer::ColourMap map, bool measured);
+    // The colouring other than the intensity scale, with its range; null when the scale colours.
+    const viewer::PointColourer* colourer() const { return fieldColourer.get(); }
+    const viewer::FieldRange& colourRange() const { return fieldRange; }
+
     void askForMaximumIntensity();
     void askForMinimumIntensity();
     void setAutoIntensity();
@@ -75,6 +84,8 @@ private:
     void showDrawnPoints();
     void showFrames();
     void render();
+    bool updateColourer(const viewer::HsvColour& minimumColour,
+                        const viewer::HsvColour& maximumColour, bool cloudChanged);
 
     QMainWindow* window;
     Ui_MainWindow& ui;
@@ -86,6 +97,13 @@ private:
     std::unique_ptr<viewer::ChunkedCloud> cloud;
     viewer::FrameBudget frameBudget;
     viewer::IntensityScale intensityScale;
+    viewer::ColourField colourField = viewer::ColourField::Intensity;
+    viewer::ColourMap colourMap = viewer::ColourMap::MinMaxColours;
+    bool fieldMeasured = true;
+    std::shared_ptr<const viewer::PointColourer> fieldColourer;
+    viewer::FieldRange fieldRange;
+    viewer::HsvColour fieldMinimumColour;
+    viewer::HsvColour fieldMaximumColour;
     QColor maximumIntensityColor;
     QColor minimumIntensityColor;
     std::chrono::steady_clock::time_point renderStarted;

@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "CloudDisplay.h"
+#include "ColourControls.h"
 #include "DisplayModes.h"
 #include "FileCommands.h"
 #include "LaserPanels.h"
@@ -162,6 +163,10 @@ void MainWindow::setupParts() {
             &window::CloudDisplay::setPointSize);
     connect(display.get(), &window::CloudDisplay::rebuilt, view.get(),
             [this] { view->afterRebuild(display->colourTable()); });
+    colours = std::make_unique<window::ColourControls>(*ui, settings, *display, *view);
+    colours->setModel(laserPanels->model());
+    connect(display.get(), &window::CloudDisplay::rebuilt, colours.get(),
+            &window::ColourControls::afterRebuild);
     connect(scanPanel.get(), &window::ScanPanel::regionChanged, view.get(),
             &window::ViewControls::updateRegionActor);
     connect(laserPanels.get(), &window::LaserPanels::modelChanged, this,
@@ -170,6 +175,7 @@ void MainWindow::setupParts() {
                 files->setModel(model, highSpeed);
                 player->setModel(model, highSpeed);
                 view->follow();
+                colours->setModel(model);
             });
 }
 
@@ -191,6 +197,7 @@ MainWindow::~MainWindow() {
     recording.reset();
     status.reset();
     // Their actors leave the scene while the render window is still there.
+    colours.reset();
     view.reset();
     displayModes.reset();
     display.reset();

@@ -28,6 +28,7 @@ class Ui_MainWindow;
 
 namespace window {
 class CloudDisplay;
+class ColourControls;
 class DisplayModes;
 class FileCommands;
 class LaserPanels;
@@ -146,6 +147,7 @@ private:
     std::unique_ptr<window::CloudDisplay> display;
     std::unique_ptr<window::DisplayModes> displayModes;
     std::unique_ptr<window::ViewControls> view;
+    std::unique_ptr<window::ColourControls> colours;
     std::unique_ptr<window::StatusPanel> status;
     std::unique_ptr<window::TrafficRecording> recording;
     std::unique_ptr<window::RecordingPlayer> player;

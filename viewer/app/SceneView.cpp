@@ -138,7 +138,7 @@ void SceneView::updateGrid(const viewer::Bounds& bounds) {
 
 void SceneView::updateLegend(const viewer::ColourTable& table) {
     const viewer::ScaleSettings& settings = table.settings();
-    if (m_legendShown && settings == m_legendSettings) {
+    if (m_fieldLegend || (m_legendShown && settings == m_legendSettings)) {
         return;
     }
     m_legendSettings = settings;
@@ -154,6 +154,39 @@ void SceneView::updateLegend(const viewer::ColourTable& table) {
         lookup->SetTableValue(i, rgb[0] / 255.0, rgb[1] / 255.0, rgb[2] / 255.0, 1.0);
     }
     m_legend->SetLookupTable(lookup);
+}
+
+void SceneView::showFieldLegend(const std::string& title, double low, double high,
+                                const std::vector<std::uint8_t>& rgb) {
+    if (m_fieldLegend && title == m_fieldTitle && low == m_fieldLow && high == m_fieldHigh &&
+        rgb == m_fieldColours) {
+        return;
+    }
+    m_fieldLegend = true;
+    m_fieldTitle = title;
+    m_fieldLow = low;
+    m_fieldHigh = high;
+    m_fieldColours = rgb;
+    const auto entries = static_cast<vtkIdType>(rgb.size() / 3);
+    auto lookup = vtkSmartPointer<vtkLookupTable>::New();
+    lookup->SetNumberOfTableValues(entries);
+    lookup->SetRange(low, high > low ? high : low + 1.0);
+    for (vtkIdType i = 0; i < entries; ++i) {
+        lookup->SetTableValue(i, rgb[i * 3] / 255.0, rgb[i * 3 + 1] / 255.0, rgb[i * 3 + 2] / 255.0,
+                              1.0);
+    }
+    m_legend->SetLookupTable(lookup);
+    m_legend->SetTitle(title.c_str());
+}
+
+void SceneView::showIntensityLegend(const viewer::ColourTable& table) {
+    if (!m_fieldLegend) {
+        return;
+    }
+    m_fieldLegend = false;
+    m_legendShown = false;
+    m_legend->SetTitle("Intensity");
+    updateLegend(table);
 }
 
 void SceneView::setLegendVisible(bool visible) {

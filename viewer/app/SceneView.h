@@ -7,6 +7,10 @@
 
 #include <vtkSmartPointer.h>
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 class vtkActor;
 class vtkAxesActor;
 class vtkRenderer;
@@ -46,6 +50,12 @@ public:
 
     // Shows the scale's current range and colours.
     void updateLegend(const viewer::ColourTable& table);
+    // The legend of a colouring other than the intensity scale: its title, the values at its
+    // two ends and its colours (3 bytes each, lowest first). updateLegend() leaves it until
+    // showIntensityLegend() brings the intensity scale back.
+    void showFieldLegend(const std::string& title, double low, double high,
+                         const std::vector<std::uint8_t>& rgb);
+    void showIntensityLegend(const viewer::ColourTable& table);
 
     void setLegendVisible(bool visible);
     void setGridVisible(bool visible);
@@ -65,6 +75,11 @@ private:
     vtkSmartPointer<vtkScalarBarActor> m_legend;
     viewer::ScaleSettings m_legendSettings;
     bool m_legendShown = false;
+    bool m_fieldLegend = false;
+    std::string m_fieldTitle;
+    double m_fieldLow = 0.0;
+    double m_fieldHigh = 0.0;
+    std::vector<std::uint8_t> m_fieldColours;
 
     bool m_following = true;
     bool m_framedData = false; // the framed bounds are the data's, not the default space

@@ -45,6 +45,7 @@ public:
     // After the display refresh has brought the scene up to the buffer: follows the data with
     // the camera, keeps the legend and the helper's length in step.
     void afterRebuild(const viewer::ColourTable& table);
+    SceneView& scene() { return *sceneView; }
     void fitView();
     void follow();
     void cameraTouched();

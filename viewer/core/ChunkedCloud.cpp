@@ -46,6 +46,13 @@ struct ChunkedCloud::Chunk {
 
     std::vector<float> xyz; // 3 per slot
     std::vector<float> intensity;
+    // What colouring by the other fields needs beyond x, y, z and intensity.
+    struct Extra {
+        float reflectance = 0.0f;
+        float pulseShapeDeviation = 0.0f;
+        std::uint64_t timestamp = 0;
+    };
+    std::vector<Extra> extra;
     std::vector<std::uint8_t> rgb; // 3 per slot
     std::size_t coloured = 0;      // slots 0 .. coloured - 1 hold colours of colourVersion
     std::uint64_t colourVersion = 0;
@@ -118,6 +125,7 @@ std::unique_ptr<ChunkedCloud::Chunk> ChunkedCloud::newChunk(std::uint64_t start,
     chunk->bits = bits;
     chunk->xyz.resize(chunk->size() * 3);
     chunk->intensity.resize(chunk->size());
+    chunk->extra.resize(chunk->size());
     chunk->rgb.resize(chunk->size() * 3);
     chunk->xyzView->SetNumberOfComponents(3);
     chunk->rgbView->SetNumberOfComponents(3);
@@ -179,13 +187,16 @@ void ChunkedCloud::seal(Chunk& chunk) {
     const std::size_t n = chunk.size();
     std::vector<float> xyz(n * 3);
     std::vector<float> intensity(n);
+    std::vector<Chunk::Extra> extra(n);
     for (std::size_t p = 0; p < n; ++p) {
         const std::size_t i = bitReverse(static_cast<std::uint32_t>(p), chunk.bits);
         std::memcpy(&xyz[p * 3], &chunk.xyz[i * 3], 3 * sizeof(float));
         intensity[p] = chunk.intensity[i];
+        extra[p] = chunk.extra[i];
     }
     chunk.xyz.swap(xyz);
     chunk.intensity.swap(intensity);
+    chunk.extra.swap(extra);
     chunk.coloured = 0;
     chunk.sealed = true;
     chunk.dirty = true;
@@ -216,6 +227,7 @@ void ChunkedCloud::mergeBlock() {
                 static_cast<std::uint32_t>(p) << shift | bitReverse(block, shift);
             std::memcpy(&large->xyz[slot * 3], &small.xyz[p * 3], 3 * sizeof(float));
             large->intensity[slot] = small.intensity[p];
+            large->extra[slot] = small.extra[p];
         }
         m_renderer->RemoveActor(small.actor);
     }
@@ -290,6 +302,7 @@ bool ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog&
         xyz[2] = static_cast<float>(it->z);
         const auto intensity = static_cast<float>(it->intensity);
         chunk.intensity[slot] = intensity;
+        chunk.extra[slot] = {it->reflectance, it->pulseShapeDeviation, it->timestamp};
         countIn(intensity);
         chunk.filled = slot + 1;
         chunk.dirty = true;
@@ -390,15 +403,35 @@ void ChunkedCloud::colour(Chunk& chunk, std::size_t slots, const ColourTable& ta
         chunk.coloured = 0;
         chunk.colourVersion = m_tableVersion;
     }
-    for (std::size_t s = chunk.coloured; s < slots; ++s) {
-        std::memcpy(&chunk.rgb[s * 3], table.colour(chunk.intensity[s]), 3);
+    if (!m_colourer) {
+        for (std::size_t s = chunk.coloured; s < slots; ++s) {
+            std::memcpy(&chunk.rgb[s * 3], table.colour(chunk.intensity[s]), 3);
+        }
+    } else {
+        // The colourer takes whole points: rebuilt a block at a time from the chunk's copies,
+        // without angles, so that they come from x, y, z.
+        constexpr std::size_t kBlock = 256;
+        DataPoint block[kBlock];
+        for (std::size_t s = chunk.coloured; s < slots; s += kBlock) {
+            const std::size_t n = std::min(kBlock, slots - s);
+            for (std::size_t i = 0; i < n; ++i) {
+                DataPoint& p = block[i];
+                p.x = chunk.xyz[(s + i) * 3];
+                p.y = chunk.xyz[(s + i) * 3 + 1];
+                p.z = chunk.xyz[(s + i) * 3 + 2];
+                p.intensity = chunk.intensity[s + i];
+                p.reflectance = chunk.extra[s + i].reflectance;
+                p.pulseShapeDeviation = chunk.extra[s + i].pulseShapeDeviation;
+                p.timestamp = chunk.extra[s + i].timestamp;
+            }
+            m_colourer->colour(block, n, &chunk.rgb[s * 3]);
+        }
     }
     chunk.coloured = std::max(chunk.coloured, slots);
 }
 
-void ChunkedCloud::show(Chunk& chunk, std::size_t threshold, const ColourTable& table,
-                        bool recolour) {
-    const bool stale = recolour || chunk.colourVersion != m_tableVersion;
+void ChunkedCloud::show(Chunk& chunk, std::size_t threshold, const ColourTable& table) {
+    const bool stale = chunk.colourVersion != m_tableVersion;
     const std::size_t prefix = prefixOf(chunk, threshold);
     if (!stale && !chunk.dirty && chunk.shownPrefix == prefix) {
         return;
@@ -441,22 +474,70 @@ void ChunkedCloud::show(Chunk& chunk, std::size_t threshold, const ColourTable& 
     chunk.dirty = false;
 }
 
+FieldRange ChunkedCloud::drawnRange(ColourField field, std::size_t most) const {
+    FieldRangeFinder finder(field);
+    const std::size_t share = m_drawn > most && most > 0 ? (m_drawn + most - 1) / most : 1;
+    DataPoint p;
+    const auto add = [&](const Chunk& chunk, std::size_t s) {
+        p.x = chunk.xyz[s * 3];
+        p.y = chunk.xyz[s * 3 + 1];
+        p.z = chunk.xyz[s * 3 + 2];
+        p.intensity = chunk.intensity[s];
+        p.reflectance = chunk.extra[s].reflectance;
+        p.pulseShapeDeviation = chunk.extra[s].pulseShapeDeviation;
+        p.timestamp = chunk.extra[s].timestamp;
+        finder.add(p);
+    };
+    for (const auto& chunk : m_chunks) {
+        if (!chunk->sealed) {
+            for (std::size_t s = std::min(chunk->evicted, chunk->filled); s < chunk->filled; ++s) {
+                add(*chunk, s);
+            }
+            continue;
+        }
+        const std::size_t prefix = std::max<std::size_t>(1, chunk->shownPrefix / share);
+        for (std::size_t s = 0; s < std::min(prefix, chunk->shownPrefix); ++s) {
+            if (bitReverse(static_cast<std::uint32_t>(s), chunk->bits) >= chunk->evicted) {
+                add(*chunk, s);
+            }
+        }
+    }
+    return finder.range();
+}
+
+void ChunkedCloud::setColourer(std::shared_ptr<const PointColourer> colourer) {
+    m_colourer = std::move(colourer);
+    ++m_tableVersion;
+    m_changed = true;
+}
+
 void ChunkedCloud::apply(const ColourTable& table, std::size_t budget) {
-    bool recolour = false;
     if (!m_tableSeen || table.settings() != m_tableSettings) {
         ++m_tableVersion;
         m_tableSettings = table.settings();
         m_tableSeen = true;
-        recolour = true;
     }
     const std::size_t threshold = thresholdFor(budget);
     m_drawn = 0;
-    for (const auto& chunk : m_chunks) {
-        show(*chunk, threshold, table, recolour);
-        m_drawn += chunk->drawn;
+    // A recolour of millions of points is spread over several applies, newest chunks first; the
+    // others keep their former colours until then.
+    std::size_t recoloured = 0;
+    bool behind = false;
+    for (auto it = m_chunks.rbegin(); it != m_chunks.rend(); ++it) {
+        Chunk& chunk = **it;
+        if (chunk.colourVersion != m_tableVersion) {
+            if (recoloured >= kRecolourSlice) {
+                behind = true;
+                m_drawn += chunk.drawn;
+                continue;
+            }
+            recoloured += prefixOf(chunk, threshold);
+        }
+        show(chunk, threshold, table);
+        m_drawn += chunk.drawn;
     }
     m_appliedThreshold = threshold;
-    m_changed = false;
+    m_changed = behind;
 }
 
 } // namespace viewer

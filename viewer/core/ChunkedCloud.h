@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ColourMap.h"
 #include "DataPoint.h"
 #include "IntensityScale.h"
 #include "PointBuffer.h"
@@ -35,8 +36,9 @@ std::uint32_t bitReverse(std::uint32_t v, int bits);
 // large one (which keeps the number of actors low) or when the budget changes, and every point
 // is drawn when the budget allows.
 //
-// Colours are those of the intensity table for every drawn point; points left out are coloured
-// when they are drawn. Figures and files do not use this: they read the buffer.
+// Colours are those of the intensity table for every drawn point, or of a colourer by another
+// field when one is set; points left out are coloured when they are drawn, so a recolour costs
+// the drawn points only. Figures and files do not use this: they read the buffer.
 //
 // A refresh on the GUI thread:
 //     {   lock the buffer's mutex
@@ -57,6 +59,9 @@ public:
     // Beyond this many large chunks' worth of points leaving at once, and more than stay, the
     // display starts again from the points that stay.
     static constexpr std::uint64_t kRestartLeavingChunks = 16;
+    // At most about this many points are recoloured by one apply(), so that a change of colours
+    // over ten million points does not stall the window; needsApply() stays true until all are.
+    static constexpr std::size_t kRecolourSlice = std::size_t{1} << 18;
 
     // Chunk actors are added to renderer and share property (point size and the like).
     ChunkedCloud(vtkRenderer* renderer, vtkProperty* property, int largeBits = kDefaultLargeBits,
@@ -90,8 +95,18 @@ public:
 
     // Brings the actors up to the held points, drawing about `budget` of them: the budget's
     // share of the points by rank (held within a tenth, rounded up to 1/256), the newest chunk
-    // whole on top; everything when it fits. Each drawn point is coloured from table.
+    // whole on top; everything when it fits. Each drawn point is coloured from table (or the
+    // colourer), up to kRecolourSlice points of chunks whose colours are out of date.
     void apply(const ColourTable& table, std::size_t budget);
+
+    // Colours the points by colourer instead of the intensity table (null: the table again). The
+    // next apply() recolours the drawn points.
+    void setColourer(std::shared_ptr<const PointColourer> colourer);
+
+    // The automatic range of field over about `most` of the drawn points (all of them when
+    // fewer): an evenly spread subsample of the held ones, as each chunk's prefix is.
+    FieldRange drawnRange(ColourField field, std::size_t most = kRangeSample) const;
+    static constexpr std::size_t kRangeSample = std::size_t{1} << 17;
 
     // Points the actors draw now.
     std::size_t drawnCount() const { return m_drawn; }
@@ -114,7 +129,7 @@ private:
     std::size_t thresholdFor(std::size_t budget) const;
     std::size_t prefixOf(const Chunk& chunk, std::size_t threshold) const;
     void colour(Chunk& chunk, std::size_t slots, const ColourTable& table, bool again);
-    void show(Chunk& chunk, std::size_t threshold, const ColourTable& table, bool recolour);
+    void show(Chunk& chunk, std::size_t threshold, const ColourTable& table);
 
     vtkSmartPointer<vtkRenderer> m_renderer;
     vtkSmartPointer<vtkProperty> m_property;
@@ -143,6 +158,7 @@ private:
     std::uint64_t m_tableVersion = 0;
     ScaleSettings m_tableSettings;
     bool m_tableSeen = false;
+    std::shared_ptr<const PointColourer> m_colourer;
     std::size_t m_drawn = 0;
 };
 
