@@ -32,20 +32,16 @@ def wait_for(condition, seconds=10.0, what="the condition"):
 
 def wait_until_blocked(pid, tid=None, what="the wait"):
     """Waits until the thread sleeps in a futex (a condition variable's wait) on two looks in a
-    row with a pause between: a thread that only waited for the GIL has it by the second."""
+    row, a poll apart: a thread that only waited for the GIL has it by the second."""
     wchan = f"/proc/{pid}/task/{tid or pid}/wchan"
+    looks = []
 
-    def blocked():
+    def blocked_twice():
         with open(wchan) as f:
-            return "futex" in f.read()
+            looks.append("futex" in f.read())
+        return looks[-2:] == [True, True]
 
-    def twice():
-        if not blocked():
-            return False
-        time.sleep(0.02)
-        return blocked()
-
-    wait_for(twice, what=what)
+    wait_for(blocked_twice, what=what)
 
 
 def tool(*args, check=True):

@@ -1,0 +1,170 @@
+// The frame budget in the cloud: which chunks and which share of a chunk are drawn.
+#include "ChunkedCloudFixture.h"
+
+namespace {
+
+// Points whose x is their arrival number, so a drawn point says which one it is. The display
+// starts from an empty buffer, so it counts arrivals as the test does.
+class Budgeted : public Window {
+protected:
+    void SetUp() override { refresh(); }
+
+    void numbered(std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i, ++next) {
+            DataPoint p;
+            p.x = static_cast<double>(next);
+            p.intensity = static_cast<double>(next % 500);
+            appendBounded(points, p, cap, log);
+        }
+    }
+
+    std::set<long> drawnArrivals() {
+        std::set<long> arrivals;
+        for (const Drawn& d : drawnBy(cloud)) {
+            arrivals.insert(static_cast<long>(std::get<0>(d)));
+        }
+        return arrivals;
+    }
+
+    std::set<long> heldArrivals() {
+        std::set<long> arrivals;
+        for (const DataPoint& p : points) {
+            arrivals.insert(static_cast<long>(p.x));
+        }
+        return arrivals;
+    }
+
+    long next = 0;
+};
+
+} // namespace
+
+TEST(BitReverse, ReversesTheLowBits) {
+    EXPECT_EQ(bitReverse(0, 6), 0u);
+    EXPECT_EQ(bitReverse(1, 6), 32u);
+    EXPECT_EQ(bitReverse(6, 6), 24u);
+    EXPECT_EQ(bitReverse(63, 6), 63u);
+    EXPECT_EQ(bitReverse(1, 16), 32768u);
+    for (std::uint32_t v = 0; v < 64; ++v) {
+        EXPECT_EQ(bitReverse(bitReverse(v, 6), 6), v);
+    }
+}
+
+TEST_F(Budgeted, DrawsAboutTheBudgetNewestChunkWholeAndOnlyBufferedPoints) {
+    cap = 640; // ten large chunks
+    numbered(700);
+    budget = 200;
+    refresh();
+    const std::set<long> drawn = drawnArrivals();
+    EXPECT_EQ(drawn.size(), cloud.drawnCount());
+    // The budget's share of the points, and the newest small chunk (arrivals 696..699) whole on
+    // top.
+    EXPECT_GE(cloud.drawnCount(), 180u);
+    EXPECT_LE(cloud.drawnCount(), 200u + 8u);
+    for (long a = 696; a < 700; ++a) {
+        EXPECT_TRUE(drawn.count(a)) << a;
+    }
+    const std::set<long> held = heldArrivals();
+    for (long a : drawn) {
+        EXPECT_TRUE(held.count(a)) << a;
+    }
+    EXPECT_EQ(cloud.heldCount(), 640u);
+}
+
+TEST_F(Budgeted, AShareOfAChunkIsEvenlySpreadAndALargerShareContainsTheSmaller) {
+    cap = 100000;
+    numbered(64 * 5);
+    std::set<long> previous;
+    for (std::size_t b : {80, 160, 250, 320}) {
+        budget = b;
+        refresh();
+        const std::set<long> drawn = drawnArrivals();
+        EXPECT_TRUE(std::includes(drawn.begin(), drawn.end(), previous.begin(), previous.end()))
+            << b;
+        previous = drawn;
+    }
+    // A quarter of each older chunk: every fourth arrival.
+    budget = 80;
+    refresh();
+    for (long a : drawnArrivals()) {
+        if (a < 256) {
+            EXPECT_EQ(a % 4, 0) << a;
+        }
+    }
+    budget = 1u << 30;
+    refresh();
+    EXPECT_EQ(cloud.drawnCount(), points.size());
+}
+
+TEST_F(Budgeted, StreamingThroughAFullBufferKeepsTheSubsampleInPlace) {
+    cap = 64 * 8;
+    numbered(64 * 8 + 20);
+    budget = 64 * 3;
+    refresh();
+    for (int tick = 0; tick < 12; ++tick) {
+        SCOPED_TRACE(tick);
+        const std::set<long> before = drawnArrivals();
+        const long newestChunkStart = next / 8 * 8;
+        numbered(23);
+        refresh();
+        const std::set<long> after = drawnArrivals();
+        const std::set<long> held = heldArrivals();
+        // Every point drawn before, still buffered and no longer in the newest chunk, is drawn
+        // now: nothing flickers out.
+        for (long a : before) {
+            if (held.count(a) && a < newestChunkStart) {
+                EXPECT_TRUE(after.count(a)) << a;
+            }
+        }
+        for (long a : after) {
+            EXPECT_TRUE(held.count(a)) << a;
+        }
+        for (long a = next / 8 * 8; a < next; ++a) {
+            EXPECT_TRUE(after.count(a)) << a;
+        }
+        // Small chunks are merged as their large block completes: few actors.
+        EXPECT_LE(cloud.chunkCount(), 9u + 8u);
+    }
+}
+
+TEST_F(Budgeted, PointsDrawnLaterGetTheColoursOfTheCurrentTable) {
+    cap = 100000;
+    stream(64 * 6);
+    budget = 80;
+    refresh();
+    autoIntensity = false;
+    minimum = 500;
+    maximum = 900;
+    low = {0.2, 1.0, 1.0};
+    changed = true;
+    refresh();
+    budget = 1u << 30;
+    refresh();
+    expectScene();
+}
+
+TEST_F(Budgeted, CaptureCopiesAtMostTheLimitAndCatchesUp) {
+    cap = 100000;
+    numbered(1000);
+    refresh(true, 300);
+    EXPECT_EQ(cloud.heldCount(), 300u);
+    EXPECT_EQ(cloud.pendingCount(), 700u);
+    numbered(50);
+    refresh(true, 300);
+    EXPECT_EQ(cloud.heldCount(), 600u);
+    refresh(true, 300);
+    refresh(true, 300);
+    EXPECT_EQ(cloud.pendingCount(), 0u);
+    expectScene();
+
+    // Points that leave the buffer before they were copied are skipped.
+    clearBuffer(points, log);
+    cap = 200;
+    numbered(150);
+    refresh(true, 100);
+    numbered(500);
+    refresh(true, 100);
+    EXPECT_EQ(cloud.heldCount(), 100u);
+    refresh(true, 1000);
+    expectScene();
+}
