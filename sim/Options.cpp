@@ -319,6 +319,7 @@ std::vector<std::string> optionNames() {
     for (const OptionSpec& entry : optionTable())
         names.push_back(entry.name);
     names.push_back("--log-level");
+    names.push_back("--exit-with-parent");
     names.push_back("--help");
     names.push_back("--version");
     return names;
@@ -399,6 +400,8 @@ Output:
   --log-level L         show the device library's log from level L up: trace,
                         debug, info, warning, error, fatal or off (default:
                         fatal only)
+  --exit-with-parent    stop when the program that started this one ends, even
+                        when it was killed (for test harnesses and scripts)
   --help                show this text
   --version             show the program's version
 
@@ -459,6 +462,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
     app.add_option("--log-level", result.logLevel)
         ->check(CLI::IsMember(tavrel::LogLevelNames()))
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_flag("--exit-with-parent", result.exitWithParent)->disable_flag_override();
     for (const OptionSpec& entry : optionTable()) {
         const std::string name = entry.name;
         const Apply apply = entry.apply;

@@ -16,10 +16,11 @@ struct ParsedOptions {
     std::string error; // for Error: what was wrong, one line
     SimulatorConfig config;
     ReplayOptions replay;
-    SceneFileOptions scene;    // file empty: the built-in room
-    unsigned statsSeconds = 0; // a counters line this often; 0 = only on exit and SIGUSR1
-    bool deviceGiven = false;  // --model or --serial: not taken from a replayed recording
-    std::string logLevel;      // --log-level: empty keeps the library's own filter
+    SceneFileOptions scene;      // file empty: the built-in room
+    unsigned statsSeconds = 0;   // a counters line this often; 0 = only on exit and SIGUSR1
+    bool deviceGiven = false;    // --model or --serial: not taken from a replayed recording
+    std::string logLevel;        // --log-level: empty keeps the library's own filter
+    bool exitWithParent = false; // --exit-with-parent
 };
 
 // Parses the arguments after the program name.

@@ -10,6 +10,8 @@
 #include <ctime>
 #include <exception>
 #include <pthread.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 int main(int argc, char** argv) {
     using sentova::sim::ParsedOptions;
@@ -41,6 +43,14 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    if (parsed.exitWithParent) {
+        // The parent's death arrives as SIGTERM and stops the simulator as SIGTERM
+        // does. A parent that died before the request took effect sends nothing.
+        const pid_t parent = getppid();
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            return 0;
+    }
 
     sentova::sim::SimulatorConfig config = parsed.config;
     if (!parsed.replay.file.empty()) {

@@ -68,9 +68,17 @@ protected:
     // A simulator of the model, homed unless asked not to.
     void startSim(const std::string& model, std::vector<std::string> extra = {},
                   bool homed = true) {
-        std::vector<std::string> argv = {
-            kSim,          "--address", address,   "--model", model,
-            "--home-time", "50",        "--quiet", "--log",   (dir / "sim.log").string()};
+        std::vector<std::string> argv = {kSim,
+                                         "--address",
+                                         address,
+                                         "--model",
+                                         model,
+                                         "--home-time",
+                                         "50",
+                                         "--quiet",
+                                         "--log",
+                                         (dir / "sim.log").string(),
+                                         "--exit-with-parent"};
         argv.insert(argv.end(), extra.begin(), extra.end());
         sim = std::make_unique<Child>(argv);
         for (int i = 0; i < 50 && !answers(address); ++i) {

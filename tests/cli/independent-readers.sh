@@ -17,7 +17,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$sim" --address "$address" --model LX30 --home-time 50 --quiet &
+"$sim" --address "$address" --model LX30 --home-time 50 --quiet --exit-with-parent &
 simpid=$!
 for _ in $(seq 50); do "$tool" info "$address" >/dev/null 2>&1 && break; sleep 0.1; done
 "$tool" home "$address"

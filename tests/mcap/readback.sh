@@ -46,7 +46,7 @@ cmp "$work/points.csv" "$work/back.csv"
 [ -n "$sim" ] || exit 0
 address=127.86.$(( $$ / 250 % 250 + 1 )).$(( $$ % 250 + 1 ))
 port=$(( 10000 + $$ % 20000 ))
-"$sim" --address "$address" --model LX30 --home-time 50 --quiet 2>/dev/null &
+"$sim" --address "$address" --model LX30 --home-time 50 --quiet --exit-with-parent 2>/dev/null &
 simpid=$!
 for _ in $(seq 50); do "$tool" info "$address" >/dev/null 2>&1 && break; sleep 0.1; done
 "$tool" home "$address"

@@ -33,7 +33,7 @@ port=$(( 10000 + $$ % 20000 ))
 recorder=127.87.$net replayer=127.88.$net
 
 # A recording of a few frames, and its frames as MCAP.
-"$sim" --address "$recorder" --model LX30 --home-time 50 --quiet 2>/dev/null &
+"$sim" --address "$recorder" --model LX30 --home-time 50 --quiet --exit-with-parent 2>/dev/null &
 pids+=($!)
 within 50 "$tool" info "$recorder" >/dev/null 2>&1
 "$tool" home "$recorder"
@@ -42,7 +42,7 @@ within 50 "$tool" info "$recorder" >/dev/null 2>&1
 "$tool" convert "$work/rec.pcap" "$work/reference.mcap" --quiet
 
 # The recording again and again, served.
-"$sim" --address "$replayer" --replay "$work/rec.pcap" --loop --home-time 50 --quiet \
+"$sim" --address "$replayer" --replay "$work/rec.pcap" --loop --home-time 50 --quiet --exit-with-parent \
   --log "$work/sim.log" 2>/dev/null &
 pids+=($!)
 within 50 "$tool" info "$replayer" >/dev/null 2>&1

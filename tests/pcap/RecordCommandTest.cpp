@@ -49,8 +49,15 @@ protected:
     }
 
     void startSim(const std::string& model, const std::vector<std::string>& extra = {}) {
-        std::vector<std::string> argv = {kSim,  "--address", address, "--model",
-                                         model, "--quiet",   "--log", (dir / "sim.log").string()};
+        std::vector<std::string> argv = {kSim,
+                                         "--address",
+                                         address,
+                                         "--model",
+                                         model,
+                                         "--quiet",
+                                         "--log",
+                                         (dir / "sim.log").string(),
+                                         "--exit-with-parent"};
         argv.insert(argv.end(), extra.begin(), extra.end());
         sim = std::make_unique<Child>(argv);
         // Ready once it answers.

@@ -60,7 +60,7 @@ class Simulator:
     def start(self, model="LX30", homed=True):
         self.process = subprocess.Popen(
             [SIM, "--address", self.address, "--model", model, "--home-time", "50",
-             "--quiet", "--log", str(self.log)])
+             "--quiet", "--log", str(self.log), "--exit-with-parent"])
         probe = sentova.Device(self.address)
         probe.response_timeout = 100
 

@@ -307,9 +307,9 @@ int runProgram(const std::string& args, std::string& output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Starts the program with arguments, its output fd (standard output or error)
-// readable line by line from `lines`; returns its pid, or -1.
-pid_t spawnProgram(const std::vector<std::string>& args, int fd, FILE*& lines) {
+// Starts a command, its output fd (standard output or error) readable line by
+// line from `lines`; returns its pid, or -1.
+pid_t spawnCommand(std::vector<std::string> words, int fd, FILE*& lines) {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)
         return -1;
@@ -317,8 +317,6 @@ pid_t spawnProgram(const std::vector<std::string>& args, int fd, FILE*& lines) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], fd);
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    std::vector<std::string> words = {SENTOVA_SIM_PROGRAM};
-    words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& w : words)
         argv.push_back(&w[0]);
@@ -334,6 +332,13 @@ pid_t spawnProgram(const std::vector<std::string>& args, int fd, FILE*& lines) {
     }
     lines = ::fdopen(pipeFds[0], "r");
     return pid;
+}
+
+// The simulator with arguments, as spawnCommand.
+pid_t spawnProgram(const std::vector<std::string>& args, int fd, FILE*& lines) {
+    std::vector<std::string> words = {SENTOVA_SIM_PROGRAM};
+    words.insert(words.end(), args.begin(), args.end());
+    return spawnCommand(std::move(words), fd, lines);
 }
 
 } // namespace
@@ -370,6 +375,37 @@ TEST(Program, RunsUntilTerminatedAndPrintsOneLinePerCommand) {
                                      " SVCQRE  -> ERCQRE 4c5833302d33312d53494d30303031\n");
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// A harness killed by a time-out must not leave its simulator holding the address.
+TEST(Program, EndsWithTheProgramThatStartedIt) {
+    const std::string address = SIM_TEST_NET ".1.10";
+    const std::string script = std::string(SENTOVA_SIM_PROGRAM) + " --address " + address +
+                               " --quiet --exit-with-parent & echo $!; wait";
+    FILE* lines = nullptr;
+    const pid_t shell = spawnCommand({"/bin/sh", "-c", script}, STDOUT_FILENO, lines);
+    ASSERT_GT(shell, 0);
+    char line[64] = {};
+    ASSERT_TRUE(std::fgets(line, sizeof line, lines));
+    std::fclose(lines);
+    const pid_t simulator = static_cast<pid_t>(std::stol(line));
+
+    UdpClient client;
+    Endpoint device{0, 4365};
+    ASSERT_TRUE(parseLoopbackAddress(address, device.address));
+    ASSERT_TRUE(waitUntil([&] { return client.ask(device, "SVCQRE", 50).has_value(); }));
+    ::kill(shell, SIGKILL);
+    ::waitpid(shell, nullptr, 0);
+    // Gone, or a zombie its new parent has not reaped yet.
+    const auto ended = [&] {
+        std::ifstream stat("/proc/" + std::to_string(simulator) + "/stat");
+        std::string pid, name, state;
+        return !(stat >> pid >> name >> state) || state == "Z";
+    };
+    const bool stopped = waitUntil(ended, 5000);
+    if (!stopped)
+        ::kill(simulator, SIGKILL);
+    EXPECT_TRUE(stopped);
 }
 
 TEST(Options, LogLevelVersionAndRepeatedOptions) {

@@ -59,7 +59,8 @@ inline std::unique_ptr<QProcess> launchSimulator(const std::string& address, con
     auto simulator = std::make_unique<QProcess>();
     simulator->start(QStringLiteral(SENTOVA_SIM_PROGRAM),
                      QStringList{"--address", QString::fromStdString(address), "--model", model,
-                                 "--home-time", "50", "--quiet", "--log", logPath} +
+                                 "--home-time", "50", "--quiet", "--log", logPath,
+                                 "--exit-with-parent"} +
                          extra);
     EXPECT_TRUE(simulator->waitForStarted(5000));
     EXPECT_TRUE(

@@ -230,7 +230,8 @@ TEST_F(RecordingTest, ReplayedRecordingGivesAListenerThePointsTheWindowSaw) {
     QProcess replay;
     replay.start(QStringLiteral(SENTOVA_SIM_PROGRAM),
                  {"--address", QString::fromStdString(deviceAddress()), "--port",
-                  QString::number(replayPort), "--replay", path, "--speed", "2"});
+                  QString::number(replayPort), "--replay", path, "--speed", "2",
+                  "--exit-with-parent"});
     ASSERT_TRUE(replay.waitForStarted(5000));
     ASSERT_TRUE(waitUntil([&] { return replay.readAllStandardError().contains("listening on"); },
                           std::chrono::seconds(5)));
