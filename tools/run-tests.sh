@@ -6,7 +6,7 @@
 #
 # Each stage's wall time is printed when it ends and all of them at the end, so
 # that every run shows where its time went. ccache, when present, keeps repeated
-# runs short (tools/compiler-cache.sh).
+# runs short (tools/build-common.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"

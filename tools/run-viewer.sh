@@ -6,13 +6,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 bash tools/setup.sh
-source tools/compiler-cache.sh
-cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
+source tools/build-common.sh
+configure build
 cmake --build build -j "$(nproc)"
 
 address=${SENTOVA_ADDRESS:-127.0.0.1}
 sim=build/sim/sentova-sim
 viewer=build/viewer/sentova-viewer
+tool=build/cli/sentova
 
 if [ ! -x "$viewer" ] || [ ! -x "$sim" ]; then
   echo "run-viewer: the viewer or the simulator is not built yet; the build above is all there is to run." >&2
@@ -25,8 +26,14 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   exit 1
 fi
 
-"$sim" --address "$address" --quiet &
+"$sim" --address "$address" --quiet --exit-with-parent &
 sim_pid=$!
 trap 'kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true' EXIT
-sleep 0.3
+# The viewer's first commands go out at once: start it when the simulator answers.
+if [ -x "$tool" ]; then
+  for _ in $(seq 20); do
+    "$tool" info "$address" >/dev/null 2>&1 && break
+    kill -0 "$sim_pid" 2>/dev/null || { echo "run-viewer: the simulator did not start" >&2; exit 1; }
+  done
+fi
 "$viewer" "$address"
