@@ -7,6 +7,7 @@
 #include "LaserPanels.h"
 #include "ListenerPort.h"
 #include "RecordingPlayer.h"
+#include "RegionSelectTool.h"
 #include "ScanPanel.h"
 #include "StatusPanel.h"
 #include "TrafficRecording.h"
@@ -177,6 +178,20 @@ void MainWindow::setupParts() {
                 view->follow();
                 colours->setModel(model);
             });
+
+    regionSelect = std::make_unique<window::RegionSelectTool>(
+        ui->lidarQvtkWidget, sceneRenderer, store, ui->menuView, ui->menuFile, ui->actionSave_as);
+    regionSelect->setMode(displayModes->mode(), displayModes->count());
+    connect(displayModes.get(), &window::DisplayModes::changed, regionSelect.get(),
+            &window::RegionSelectTool::setMode);
+    connect(regionSelect.get(), &window::RegionSelectTool::regionSelected, scanPanel.get(),
+            &window::ScanPanel::setRegion);
+    connect(regionSelect.get(), &window::RegionSelectTool::message, this,
+            [this](const QString& text) { ui->statusBar->showMessage(text, 10000); });
+    connect(regionSelect.get(), &window::RegionSelectTool::saveRequested, this,
+            [this](std::shared_ptr<const std::deque<DataPoint>> points) {
+                files->saveSelectionAs(std::move(points));
+            });
 }
 
 MainWindow::~MainWindow() {
@@ -196,6 +211,7 @@ MainWindow::~MainWindow() {
     session.reset();
     recording.reset();
     status.reset();
+    regionSelect.reset();
     // Their actors leave the scene while the render window is still there.
     colours.reset();
     view.reset();

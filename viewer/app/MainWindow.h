@@ -34,6 +34,7 @@ class FileCommands;
 class LaserPanels;
 class ListenerPort;
 class RecordingPlayer;
+class RegionSelectTool;
 class ScanPanel;
 class StatusPanel;
 class TrafficRecording;
@@ -151,6 +152,7 @@ private:
     std::unique_ptr<window::StatusPanel> status;
     std::unique_ptr<window::TrafficRecording> recording;
     std::unique_ptr<window::RecordingPlayer> player;
+    std::unique_ptr<window::RegionSelectTool> regionSelect;
     // Last, so that a save still running when the window goes has finished before the parts it
     // reads from do.
     std::unique_ptr<window::FileCommands> files;
