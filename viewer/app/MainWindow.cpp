@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "CameraViews.h"
 #include "CloudDisplay.h"
 #include "ColourControls.h"
 #include "DisplayModes.h"
@@ -192,6 +193,9 @@ void MainWindow::setupParts() {
             [this](std::shared_ptr<const std::deque<DataPoint>> points) {
                 files->saveSelectionAs(std::move(points));
             });
+    cameraViews =
+        std::make_unique<window::CameraViews>(ui->lidarQvtkWidget, sceneRenderer, store, settings,
+                                              ui->menuView, [this] { view->cameraTouched(); });
 }
 
 MainWindow::~MainWindow() {
@@ -211,6 +215,7 @@ MainWindow::~MainWindow() {
     session.reset();
     recording.reset();
     status.reset();
+    cameraViews.reset();
     regionSelect.reset();
     // Their actors leave the scene while the render window is still there.
     colours.reset();

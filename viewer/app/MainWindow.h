@@ -27,6 +27,7 @@ class QEvent;
 class Ui_MainWindow;
 
 namespace window {
+class CameraViews;
 class CloudDisplay;
 class ColourControls;
 class DisplayModes;
@@ -153,6 +154,7 @@ private:
     std::unique_ptr<window::TrafficRecording> recording;
     std::unique_ptr<window::RecordingPlayer> player;
     std::unique_ptr<window::RegionSelectTool> regionSelect;
+    std::unique_ptr<window::CameraViews> cameraViews;
     // Last, so that a save still running when the window goes has finished before the parts it
     // reads from do.
     std::unique_ptr<window::FileCommands> files;
