@@ -1,7 +1,9 @@
-// The View menu's standard views and camera bookmarks on a real window.
+// The View menu's standard views and camera bookmarks, and "Save screenshot…", on a real window.
 #include "ViewFixture.h"
 
+#include <QImage>
 #include <QMenu>
+#include <QSet>
 
 namespace viewer_test {
 namespace {
@@ -69,6 +71,36 @@ protected:
         });
         action("actionSave_bookmark")->trigger();
     }
+
+    // "Save screenshot…" with the file dialog answered with name and the size with scale.
+    void saveScreenshot(const QString& name, int scale) {
+        onNextModal([name, scale](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            ASSERT_NE(dialog, nullptr);
+            dialog->selectFile(name);
+            if (auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit")) {
+                edit->setText(name);
+            }
+            onNextModal([scale](QWidget* next) {
+                auto* input = qobject_cast<QInputDialog*>(next);
+                ASSERT_NE(input, nullptr);
+                input->setIntValue(scale);
+                input->accept();
+            });
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        action("actionSaveScreenshot")->trigger();
+    }
+
+    static int colours(const QImage& image) {
+        QSet<QRgb> seen;
+        for (int y = 0; y < image.height(); y += 2) {
+            for (int x = 0; x < image.width(); x += 2) {
+                seen.insert(image.pixel(x, y));
+            }
+        }
+        return seen.size();
+    }
 };
 
 TEST_F(ViewPictureTest, StandardViewsLookAlongTheirAxesAtTheCloud) {
@@ -132,6 +164,34 @@ TEST_F(ViewPictureTest, BookmarkRestoredAfterARestartGivesTheSameCamera) {
     openWindow();
     EXPECT_EQ(entry(bookmarks(), name), nullptr);
     EXPECT_FALSE(window->findChild<QMenu*>("menuDelete_bookmark")->isEnabled());
+}
+
+TEST_F(ViewPictureTest, ScreenshotAtTheViewsSizeAndTwiceIt) {
+    openOn("SN-LX30-7");
+    loadPatches({kAhead, kBeside});
+    const QSize size = view()->size() * view()->devicePixelRatioF();
+
+    saveScreenshot(dir.filePath("view"), 1);
+    const QString first = dir.filePath("view.png");
+    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Screenshot "); }))
+        << status().toStdString();
+    EXPECT_EQ(
+        status(),
+        QString("Screenshot %1 × %2 saved to %3.").arg(size.width()).arg(size.height()).arg(first));
+    QImage image(first, "PNG");
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.size(), size);
+    // The background, the points' colours, the axes and the grid.
+    EXPECT_GE(colours(image), 4);
+
+    saveScreenshot(dir.filePath("large.PNG"), 2);
+    const QString second = dir.filePath("large.PNG");
+    ASSERT_TRUE(waitUntil([&] { return status().endsWith(second + "."); }))
+        << status().toStdString();
+    QImage large(second, "PNG");
+    ASSERT_FALSE(large.isNull());
+    EXPECT_EQ(large.size(), size * 2);
+    EXPECT_GE(colours(large), 4);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "RecordingPlayer.h"
 #include "RegionSelectTool.h"
 #include "ScanPanel.h"
+#include "Screenshot.h"
 #include "StatusPanel.h"
 #include "TrafficRecording.h"
 #include "ViewControls.h"
@@ -180,6 +181,9 @@ void MainWindow::setupParts() {
                 colours->setModel(model);
             });
 
+    // "Save selection as…" goes in between "Save as..." and this.
+    screenshot = std::make_unique<window::Screenshot>(this, ui->lidarQvtkWidget, ui->menuFile,
+                                                      ui->actionSave_as);
     regionSelect = std::make_unique<window::RegionSelectTool>(
         ui->lidarQvtkWidget, sceneRenderer, store, ui->menuView, ui->menuFile, ui->actionSave_as);
     regionSelect->setMode(displayModes->mode(), displayModes->count());
@@ -215,6 +219,7 @@ MainWindow::~MainWindow() {
     session.reset();
     recording.reset();
     status.reset();
+    screenshot.reset();
     cameraViews.reset();
     regionSelect.reset();
     // Their actors leave the scene while the render window is still there.

@@ -36,6 +36,7 @@ class LaserPanels;
 class ListenerPort;
 class RecordingPlayer;
 class RegionSelectTool;
+class Screenshot;
 class ScanPanel;
 class StatusPanel;
 class TrafficRecording;
@@ -155,6 +156,7 @@ private:
     std::unique_ptr<window::RecordingPlayer> player;
     std::unique_ptr<window::RegionSelectTool> regionSelect;
     std::unique_ptr<window::CameraViews> cameraViews;
+    std::unique_ptr<window::Screenshot> screenshot;
     // Last, so that a save still running when the window goes has finished before the parts it
     // reads from do.
     std::unique_ptr<window::FileCommands> files;
