@@ -17,8 +17,8 @@
 
 namespace {
 
-// Points looked at per hold of the points lock: a few milliseconds.
-constexpr std::size_t kSlice = 65536;
+// Points looked at per hold of the points lock: a few milliseconds, the selected ones copied.
+constexpr std::size_t kSlice = 16384;
 // Between two slices: time enough for a thread woken when the lock is let go to take it.
 constexpr std::chrono::microseconds kSliceGap{300};
 
