@@ -5,6 +5,8 @@
 
 #include "Formats.h"
 
+#include "Sentova/CommandSerialiser.h"
+
 namespace viewer_test {
 namespace {
 
@@ -33,7 +35,17 @@ TEST_F(RegionSelectTest, DraggedRectangleSetsTheRegionAndStartScanUsesIt) {
     // The drag drew the rectangle; it did not turn the camera.
     EXPECT_EQ(cameraPosition(), before);
 
+    device->clearReceived();
     click("scanPushButton");
+    ASSERT_TRUE(device->waitFor("SVSRES", std::chrono::seconds(3)));
+    // The device gets the bounds as the spin boxes show them.
+    std::string sent;
+    for (const ReceivedCommand& c : device->received()) {
+        if (c.code() == "SVSRES") {
+            sent = c.bytes;
+        }
+    }
+    EXPECT_EQ(sent, tavrel::CommandSerialiser::SVSRES(5.0, 40.0, 50.0, 5.0, 10.0, 99.0));
     EXPECT_TRUE(waitUntil([&] {
         return logLines(window.get()).filter("StartRegionScan(5, 40, 50, 5, 10, 99.99): ").size() ==
                1;
