@@ -147,7 +147,6 @@ void RegionSelectTool::select(const viewer::ScreenRect& rect) {
                                                        log.generation);
     });
     m_cancel = false;
-    m_running = true;
     const std::uint64_t serial = ++m_serial;
     m_worker = std::thread([this, walk, serial] {
         using Step = viewer::SelectionWalk::Step;
@@ -188,7 +187,6 @@ void RegionSelectTool::stopWorker() {
         m_cancel = true;
         m_worker.join();
     }
-    m_running = false;
 }
 
 void RegionSelectTool::finished(std::shared_ptr<std::deque<DataPoint>> points,
@@ -196,7 +194,6 @@ void RegionSelectTool::finished(std::shared_ptr<std::deque<DataPoint>> points,
     if (m_worker.joinable()) {
         m_worker.join();
     }
-    m_running = false;
     if (!completed) {
         m_selection.reset();
         emit selectionChanged(false);

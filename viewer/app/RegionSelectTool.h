@@ -49,11 +49,6 @@ public:
     // Which of the buffer's points are shown, and so can be selected.
     void setMode(viewer::DisplayMode shownMode, unsigned shownCount);
 
-    // The points of the last selection, in buffer order; null before the first one.
-    std::shared_ptr<const std::deque<DataPoint>> selection() const { return m_selection; }
-    // A selection is being worked out.
-    bool busy() const { return m_running; }
-
     // Selects the points drawn inside rect (display pixels, origin bottom left) with the camera
     // as it is now.
     void select(const viewer::ScreenRect& rect);
@@ -89,10 +84,10 @@ private:
     QPoint m_from;
     viewer::DisplayMode m_mode = viewer::DisplayMode::AllPoints;
     unsigned m_count = 0;
+    // The points of the last selection, in buffer order; null when there is none.
     std::shared_ptr<const std::deque<DataPoint>> m_selection;
     // Set to give up the walk in progress; the worker reads it between slices.
     std::atomic<bool> m_cancel{false};
-    bool m_running = false;
     // Counts the walks started; an answer of an older one is dropped.
     std::uint64_t m_serial = 0;
     std::thread m_worker;
