@@ -90,12 +90,12 @@ formats::Lx20Formats readFormats(QSettings& settings) {
 }
 
 // Asks for the name to save as; the filter chosen picks the format. Empty when cancelled.
-std::optional<viewer::SaveTarget> askSaveTarget(QWidget* parent, bool everyFormat) {
+std::optional<viewer::SaveTarget> askSaveTarget(QWidget* parent, bool everyFormat,
+                                                const QString& caption = "Save scan as") {
     const std::vector<viewer::SaveFilter>& filters = viewer::saveFilters();
     QString selected = QString::fromStdString(filters.front().text);
     const QString list = everyFormat ? QString::fromStdString(viewer::saveFilterList()) : selected;
-    const QString name =
-        QFileDialog::getSaveFileName(parent, "Save scan as", desktop(), list, &selected);
+    const QString name = QFileDialog::getSaveFileName(parent, caption, desktop(), list, &selected);
     if (name.isEmpty()) {
         return std::nullopt;
     }
@@ -210,6 +210,31 @@ void FileCommands::saveLX20FileAs() {
     options.fields = readSelection(settings);
     options.lx20 = readFormats(settings);
     saveInBackground(text(target->path), formats::Format::PcdAscii, options);
+}
+
+void FileCommands::saveSelectionAs(std::shared_ptr<const std::deque<DataPoint>> points) {
+    if (!points || refused()) {
+        return;
+    }
+    const std::optional<viewer::SaveTarget> target =
+        askSaveTarget(window, true, "Save selection as");
+    if (!target) {
+        return;
+    }
+    formats::WriteOptions options;
+    options.fields = formats::forModel(readSelection(settings), mode);
+    const QString name = text(target->path);
+    window->statusBar()->showMessage("Saving file: " + name, 0);
+    const std::string path = QFile::encodeName(name).toStdString();
+    const formats::Format format = target->format;
+    // The selection is a copy of its own: nothing to take from the buffer.
+    fileWork->run("Saving", false, [=](FileWork::Task& task) -> FileWork::Report {
+        const formats::Outcome outcome = formats::write(
+            path, format, *points, options,
+            [&task](std::uint64_t done, std::uint64_t total) { task.progress(done, total); },
+            [&task] { return task.cancelled(); });
+        return [this, name, outcome] { reportSaved(name, outcome); };
+    });
 }
 
 void FileCommands::saveInBackground(const QString& name, formats::Format format,

@@ -14,6 +14,7 @@
 #include <vtkPolyData.h>
 #include <vtkSmartPointer.h>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -61,6 +62,9 @@ public:
 
     void saveFileAs();
     void saveLX20FileAs();
+    // Writes points (a selection of the view's) in the format the operator picks, with the
+    // columns of "Save as...".
+    void saveSelectionAs(std::shared_ptr<const std::deque<DataPoint>> points);
     void askForFileToLoad();
     vtkSmartPointer<vtkPolyData> loadPCDFile(const std::string& filename);
 

@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "CameraViews.h"
 #include "CloudDisplay.h"
 #include "ColourControls.h"
 #include "DisplayModes.h"
@@ -7,7 +8,9 @@
 #include "LaserPanels.h"
 #include "ListenerPort.h"
 #include "RecordingPlayer.h"
+#include "RegionSelectTool.h"
 #include "ScanPanel.h"
+#include "Screenshot.h"
 #include "StatusPanel.h"
 #include "TrafficRecording.h"
 #include "ViewControls.h"
@@ -177,6 +180,26 @@ void MainWindow::setupParts() {
                 view->follow();
                 colours->setModel(model);
             });
+
+    // "Save selection as…" goes in between "Save as..." and this.
+    screenshot = std::make_unique<window::Screenshot>(this, ui->lidarQvtkWidget, ui->menuFile,
+                                                      ui->actionSave_as);
+    regionSelect = std::make_unique<window::RegionSelectTool>(
+        ui->lidarQvtkWidget, sceneRenderer, store, ui->menuView, ui->menuFile, ui->actionSave_as);
+    regionSelect->setMode(displayModes->mode(), displayModes->count());
+    connect(displayModes.get(), &window::DisplayModes::changed, regionSelect.get(),
+            &window::RegionSelectTool::setMode);
+    connect(regionSelect.get(), &window::RegionSelectTool::regionSelected, scanPanel.get(),
+            &window::ScanPanel::setRegion);
+    connect(regionSelect.get(), &window::RegionSelectTool::message, this,
+            [this](const QString& text) { ui->statusBar->showMessage(text, 10000); });
+    connect(regionSelect.get(), &window::RegionSelectTool::saveRequested, this,
+            [this](std::shared_ptr<const std::deque<DataPoint>> points) {
+                files->saveSelectionAs(std::move(points));
+            });
+    cameraViews =
+        std::make_unique<window::CameraViews>(ui->lidarQvtkWidget, sceneRenderer, store, settings,
+                                              ui->menuView, [this] { view->cameraTouched(); });
 }
 
 MainWindow::~MainWindow() {
@@ -196,6 +219,9 @@ MainWindow::~MainWindow() {
     session.reset();
     recording.reset();
     status.reset();
+    screenshot.reset();
+    cameraViews.reset();
+    regionSelect.reset();
     // Their actors leave the scene while the render window is still there.
     colours.reset();
     view.reset();

@@ -27,6 +27,7 @@ class QEvent;
 class Ui_MainWindow;
 
 namespace window {
+class CameraViews;
 class CloudDisplay;
 class ColourControls;
 class DisplayModes;
@@ -34,6 +35,8 @@ class FileCommands;
 class LaserPanels;
 class ListenerPort;
 class RecordingPlayer;
+class RegionSelectTool;
+class Screenshot;
 class ScanPanel;
 class StatusPanel;
 class TrafficRecording;
@@ -151,6 +154,9 @@ private:
     std::unique_ptr<window::StatusPanel> status;
     std::unique_ptr<window::TrafficRecording> recording;
     std::unique_ptr<window::RecordingPlayer> player;
+    std::unique_ptr<window::RegionSelectTool> regionSelect;
+    std::unique_ptr<window::CameraViews> cameraViews;
+    std::unique_ptr<window::Screenshot> screenshot;
     // Last, so that a save still running when the window goes has finished before the parts it
     // reads from do.
     std::unique_ptr<window::FileCommands> files;

@@ -2,6 +2,7 @@
 
 #include "DeviceCommands.h"
 #include "DeviceSession.h"
+#include "PointReadout.h"
 #include "WindowSupport.h"
 #include "ui_MainWindow.h"
 
@@ -98,6 +99,16 @@ bool ScanPanel::setUniform(viewer::UniformScanInput input) {
     }
     ui.nLinesDoubleSpinBox->setValue(*lines);
     return true;
+}
+
+void ScanPanel::setRegion(const viewer::RegionBounds& bounds) {
+    ui.regionradioButton->setChecked(true);
+    setBoundInputsEnabled(true, true);
+    ui.azMin_doubleSpinBox->setValue(bounds.azMin);
+    ui.azMax_doubleSpinBox->setValue(bounds.azMax);
+    ui.elMin_doubleSpinBox->setValue(bounds.elMin);
+    ui.elMax_doubleSpinBox->setValue(bounds.elMax);
+    emit regionChanged();
 }
 
 void ScanPanel::setBoundInputsEnabled(bool azimuth, bool elevation) {

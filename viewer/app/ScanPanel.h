@@ -10,6 +10,10 @@
 class DeviceCommands;
 class Ui_MainWindow;
 
+namespace viewer {
+struct RegionBounds;
+}
+
 namespace sentova::session {
 class DeviceSession;
 }
@@ -39,6 +43,8 @@ public:
     // Sets the number of lines from the laser's part of input and the panel's pattern and
     // bounds; false, with nothing changed, when no spacing is defined for them.
     bool setUniform(viewer::UniformScanInput input);
+    // Chooses the region pattern with these bounds, each held to its spin box's limits.
+    void setRegion(const viewer::RegionBounds& bounds);
 
 signals:
     // The pattern changed: the region's outline follows.
