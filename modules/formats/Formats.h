@@ -20,6 +20,7 @@
 #include "DataPoint.h"
 #include "Fields.h"
 #include "PcdFile.h"
+#include "PointArray.h"
 #include "Progress.h"
 
 #include <deque>
@@ -70,6 +71,12 @@ Outcome write(const std::string& path, Format format, const std::deque<DataPoint
               const WriteOptions& options = {}, const Progress& progress = {},
               const Cancel& cancel = {});
 
+// The same from points in one block (a PointArray's, or any array of them): each chunk goes to
+// the writer in place.
+Outcome write(const std::string& path, Format format, const DataPoint* points, std::size_t n,
+              const WriteOptions& options = {}, const Progress& progress = {},
+              const Cancel& cancel = {});
+
 struct ReadResult : Outcome {
     Format format = Format::PcdAscii;
     FieldSelection fields = noFields(); // the columns the file holds
@@ -81,5 +88,18 @@ struct ReadResult : Outcome {
 ReadResult read(const std::string& path, const Progress& progress = {}, const Cancel& cancel = {});
 ReadResult read(const std::string& path, Format format, const Progress& progress = {},
                 const Cancel& cancel = {});
+
+// As read, into one block of memory sized once from the header's count: the fast way to hold a
+// large file. Without the memory for the points the read fails with an error.
+struct ArrayReadResult : Outcome {
+    Format format = Format::PcdAscii;
+    FieldSelection fields = noFields();
+    PointArray points;
+};
+
+ArrayReadResult readArray(const std::string& path, const Progress& progress = {},
+                          const Cancel& cancel = {});
+ArrayReadResult readArray(const std::string& path, Format format, const Progress& progress = {},
+                          const Cancel& cancel = {});
 
 } // namespace formats

@@ -386,27 +386,21 @@ protected:
         return true;
     }
 
-    bool next(std::vector<DataPoint>& chunk) override {
-        const std::uint64_t count = *m_count;
-        const std::size_t n = nextChunkSize();
-        if (n == 0) {
-            return finished();
-        }
-        m_bytes.resize(n * m_recordLength);
+    bool decode(DataPoint* out, std::size_t n) override {
         const std::uint64_t from = m_in.position();
-        if (!m_in.read(m_bytes.data(), m_bytes.size())) {
+        const unsigned char* records = m_in.view(n * m_recordLength);
+        if (records == nullptr) {
             const std::uint64_t whole =
                 m_in.size() > from ? (m_in.size() - from) / m_recordLength : 0;
             m_error = "the file ends after " +
                       std::to_string(m_done + std::min<std::uint64_t>(whole, n)) + " of its " +
-                      std::to_string(count) + " points";
+                      std::to_string(*m_count) + " points";
             return false;
         }
-        chunk.assign(n, DataPoint{});
         const bool intensity = m_wanted.intensity;
         for (std::size_t i = 0; i < n; ++i) {
-            const unsigned char* r = m_bytes.data() + i * m_recordLength;
-            DataPoint& p = chunk[i];
+            const unsigned char* r = records + i * m_recordLength;
+            DataPoint& p = out[i];
             if (m_wanted.x) {
                 p.x = get<std::int32_t>(r) * m_scale[0] + m_shift[0];
             }
@@ -427,7 +421,6 @@ protected:
                               extraValue(r + e.offset, e.type) * e.scale + e.shift);
             }
         }
-        m_done += n;
         return true;
     }
 
@@ -438,7 +431,6 @@ private:
     bool m_hasTime = false;
     std::size_t m_timeAt = 20;
     std::vector<Extra> m_extras; // those wanted
-    std::vector<unsigned char> m_bytes;
 };
 
 } // namespace

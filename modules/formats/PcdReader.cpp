@@ -60,39 +60,29 @@ protected:
         return m_layout.dataStart + m_packedSize * m_done / m_layout.points;
     }
 
-    bool next(std::vector<DataPoint>& chunk) override {
-        const std::uint64_t count = m_layout.points;
-        const std::size_t n = nextChunkSize();
-        if (n == 0) {
-            return finished();
-        }
-        chunk.assign(n, DataPoint{});
+    bool decode(DataPoint* out, std::size_t n) override {
         switch (m_format) {
-        case Format::PcdBinary:
-            m_bytes.resize(n * m_layout.pointStep);
-            if (!m_in.read(m_bytes.data(), m_bytes.size())) {
+        case Format::PcdBinary: {
+            const unsigned char* records = m_in.view(n * m_layout.pointStep);
+            if (records == nullptr) {
                 m_error = "the file holds fewer points than its header declares";
                 return false;
             }
-            decodeColumns(m_bytes.data(), 0, n, m_plan, chunk.data());
-            break;
+            decodeColumns(records, 0, n, m_plan, out);
+            return true;
+        }
         case Format::PcdBinaryCompressed:
             if (m_done == 0 && !unpack()) {
                 return false;
             }
-            decodeColumns(m_bytes.data(), m_done, n, m_plan, chunk.data());
-            if (m_done + n == count) {
+            decodeColumns(m_bytes.data(), m_done, n, m_plan, out);
+            if (m_done + n == m_layout.points) {
                 std::vector<unsigned char>().swap(m_bytes);
             }
-            break;
+            return true;
         default:
-            if (!readRows(chunk)) {
-                return false;
-            }
-            break;
+            return readRows(out, n);
         }
-        m_done += n;
-        return true;
     }
 
 private:
@@ -194,14 +184,14 @@ private:
         const std::uint32_t packed = loadAs<std::uint32_t>(sizes);
         const std::uint32_t plain = loadAs<std::uint32_t>(sizes + 4);
         m_packedSize = packed;
-        std::vector<unsigned char> compressed(packed);
-        if (!m_in.read(compressed.data(), packed)) {
+        const unsigned char* compressed = m_in.view(packed);
+        if (compressed == nullptr) {
             m_error = "not a readable PCD file";
             return false;
         }
         m_bytes.resize(plain);
         if (plain < m_layout.points * m_packedStep ||
-            pcl::lzfDecompress(compressed.data(), packed, m_bytes.data(), plain) != plain) {
+            pcl::lzfDecompress(compressed, packed, m_bytes.data(), plain) != plain) {
             m_error = "not a readable PCD file";
             return false;
         }
@@ -211,15 +201,15 @@ private:
     // Rows of an ascii body: one value per element of every field, separated by blanks; a value
     // is stored as its field's type holds it (a float for F4, truncated toward zero for
     // integers). Every value is checked, wanted or not.
-    bool readRows(std::vector<DataPoint>& chunk) {
+    bool readRows(DataPoint* out, std::size_t n) {
         std::string_view line;
         std::size_t filled = 0;
-        while (filled < chunk.size() && m_in.line(line)) {
+        while (filled < n && m_in.line(line)) {
             if (trimmed(line).empty()) {
                 continue;
             }
             ++m_row;
-            DataPoint& p = chunk[filled];
+            DataPoint& p = out[filled];
             std::size_t v = 0;
             for (std::string_view word = nextWord(line); !word.empty();
                  word = nextWord(line), ++v) {
@@ -254,7 +244,7 @@ private:
             m_error = "row " + std::to_string(m_row + 1) + " is too long";
             return false;
         }
-        if (filled < chunk.size()) {
+        if (filled < n) {
             m_error = "the file holds fewer points than its header declares";
             return false;
         }

@@ -433,35 +433,29 @@ protected:
         return true;
     }
 
-    bool next(std::vector<DataPoint>& chunk) override {
-        const std::size_t n = nextChunkSize();
-        if (n == 0) {
-            return finished();
-        }
-        chunk.assign(n, DataPoint{});
+    bool decode(DataPoint* out, std::size_t n) override {
         if (m_encoding == Encoding::Little && m_vertex->fixedSize > 0) {
             // Records straight from the file into the points.
-            m_bytes.resize(n * m_vertex->fixedSize);
-            if (!m_in.read(m_bytes.data(), m_bytes.size())) {
+            const unsigned char* records = m_in.view(n * m_vertex->fixedSize);
+            if (records == nullptr) {
                 m_error = "the file ends before its last vertex";
                 return false;
             }
-            decodeColumns(m_bytes.data(), 0, n, m_plan, chunk.data());
-        } else {
-            for (std::size_t i = 0; i < n; ++i) {
-                if (!readItem(m_in, m_encoding, *m_vertex, m_values.data(), m_error)) {
-                    return false;
-                }
-                const std::vector<Property>& properties = m_vertex->properties;
-                for (std::size_t k = 0; k < properties.size(); ++k) {
-                    const int field = properties[k].field;
-                    if (field >= 0 && isSelected(m_wanted, static_cast<Field>(field))) {
-                        setFieldValue(chunk[i], static_cast<Field>(field), m_values[k]);
-                    }
+            decodeColumns(records, 0, n, m_plan, out);
+            return true;
+        }
+        const std::vector<Property>& properties = m_vertex->properties;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (!readItem(m_in, m_encoding, *m_vertex, m_values.data(), m_error)) {
+                return false;
+            }
+            for (std::size_t k = 0; k < properties.size(); ++k) {
+                const int field = properties[k].field;
+                if (field >= 0 && isSelected(m_wanted, static_cast<Field>(field))) {
+                    setFieldValue(out[i], static_cast<Field>(field), m_values[k]);
                 }
             }
         }
-        m_done += n;
         return true;
     }
 

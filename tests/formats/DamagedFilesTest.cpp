@@ -24,10 +24,16 @@ namespace {
 
 class DamagedFiles : public ::testing::Test {
 protected:
+    // Read both ways, into a deque and into one block, which must agree.
     ReadResult readBytes(const std::string& bytes, Format format) {
         const fs::path file = dir / "damaged";
         writeBytes(file, bytes);
-        return read(file.string(), format);
+        ReadResult r = read(file.string(), format);
+        const ArrayReadResult a = readArray(file.string(), format);
+        EXPECT_EQ(a.ok, r.ok);
+        EXPECT_EQ(a.error, r.error);
+        EXPECT_EQ(a.points.size(), r.points.size());
+        return r;
     }
 
     std::string errorOf(const std::string& bytes, Format format) {
