@@ -332,11 +332,7 @@ protected:
     std::string put(const DataPoint* points, std::size_t n) override {
         BlockWriter& w = *m_out;
         if (m_binary) {
-            const std::size_t record = 4 * m_fields.size();
-            char* to = w.reserve(n * record);
-            for (std::size_t c = 0; c < m_fields.size(); ++c) {
-                encodeColumn(points, n, m_fields[c], to + 4 * c, record);
-            }
+            encodeRecords(points, n, m_fields, w.reserve(n * 4 * m_fields.size()));
             return {};
         }
         for (std::size_t i = 0; i < n; ++i) {

@@ -175,4 +175,18 @@ inline void encodeColumn(const DataPoint* points, std::size_t n, Field field, ch
     }
 }
 
+// Records of F4 and U4 values, one per field in order, for points[0 .. n - 1] at to, a block of
+// points at a time as decodeColumns reads them.
+inline void encodeRecords(const DataPoint* points, std::size_t n, const std::vector<Field>& fields,
+                          char* to) {
+    constexpr std::size_t kBlock = 256;
+    const std::size_t record = 4 * fields.size();
+    for (std::size_t from = 0; from < n; from += kBlock) {
+        const std::size_t count = n - from < kBlock ? n - from : kBlock;
+        for (std::size_t c = 0; c < fields.size(); ++c) {
+            encodeColumn(points + from, count, fields[c], to + from * record + 4 * c, record);
+        }
+    }
+}
+
 } // namespace formats
