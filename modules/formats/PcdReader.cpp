@@ -1,12 +1,12 @@
 // The PCD reader: ascii, binary and binary_compressed bodies read straight into the points, a
 // chunk at a time (a compressed body is unpacked whole first: its columns follow one another).
 #include "FormatIo.h"
+#include "Lzf.h"
+#include "Memory.h"
 #include "PcdFile.h"
 #include "PcdHeader.h"
 #include "Scalars.h"
 #include "TextNumbers.h"
-
-#include <pcl/io/lzf.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -77,7 +77,7 @@ protected:
             }
             decodeColumns(m_bytes.data(), m_done, n, m_plan, out);
             if (m_done + n == m_layout.points) {
-                std::vector<unsigned char>().swap(m_bytes);
+                m_bytes.release();
             }
             return true;
         default:
@@ -184,14 +184,15 @@ private:
         const std::uint32_t packed = loadAs<std::uint32_t>(sizes);
         const std::uint32_t plain = loadAs<std::uint32_t>(sizes + 4);
         m_packedSize = packed;
-        const unsigned char* compressed = m_in.view(packed);
-        if (compressed == nullptr) {
+        // Both in fresh blocks: neither needs clearing first.
+        memory::Bytes compressed(packed);
+        if (!m_in.read(compressed.data(), packed)) {
             m_error = "not a readable PCD file";
             return false;
         }
-        m_bytes.resize(plain);
+        m_bytes = memory::Bytes(plain);
         if (plain < m_layout.points * m_packedStep ||
-            pcl::lzfDecompress(compressed, packed, m_bytes.data(), plain) != plain) {
+            lzf::decompress(compressed.data(), packed, m_bytes.data(), plain) != plain) {
             m_error = "not a readable PCD file";
             return false;
         }
@@ -255,8 +256,8 @@ private:
     std::vector<ColumnSource> m_plan;     // the wanted columns
     std::vector<std::uint16_t> m_targets; // ascii: the columns each value of a row fills, as bits
     std::vector<Scalar> m_types;          // ascii: the type of each value of a row
-    std::vector<unsigned char> m_bytes;
-    std::size_t m_packedStep = 0; // bytes of a point in a compressed body
+    memory::Bytes m_bytes;                // a compressed body's columns
+    std::size_t m_packedStep = 0;         // bytes of a point in a compressed body
     std::uint64_t m_packedSize = 0;
     std::uint64_t m_row = 0;
 };

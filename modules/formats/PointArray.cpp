@@ -1,63 +1,14 @@
 #include "PointArray.h"
 
+#include "Memory.h"
+
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <utility>
 
 namespace formats {
-
-namespace {
-
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-
-std::size_t pageSize() {
-    static const std::size_t size = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    return size;
-}
-
-std::size_t roundUp(std::size_t n, std::size_t unit) {
-    return (n + unit - 1) / unit * unit;
-}
-
-// Large blocks in whole huge pages on a huge page boundary: the kernel then backs them with huge
-// pages on first touch (where it offers them on request), one fault per 2 MB.
-void adviseHuge(void* at, std::size_t bytes) {
-    if (bytes >= kHugePage) {
-        (void)::madvise(at, bytes, MADV_HUGEPAGE);
-    }
-}
-
-void* map(std::size_t bytes) {
-    if (bytes < kHugePage) {
-        void* at =
-            ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        return at == MAP_FAILED ? nullptr : at;
-    }
-    // Mapped a huge page larger, then trimmed to the boundary.
-    void* raw = ::mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED) {
-        return nullptr;
-    }
-    char* start = static_cast<char*>(raw);
-    char* aligned =
-        reinterpret_cast<char*>(roundUp(reinterpret_cast<std::uintptr_t>(start), kHugePage));
-    if (aligned > start) {
-        ::munmap(start, static_cast<std::size_t>(aligned - start));
-    }
-    const std::size_t tail =
-        static_cast<std::size_t>(start + bytes + kHugePage - (aligned + bytes));
-    if (tail > 0) {
-        ::munmap(aligned + bytes, tail);
-    }
-    adviseHuge(aligned, bytes);
-    return aligned;
-}
-
-} // namespace
 
 PointArray::~PointArray() {
     clear();
@@ -90,29 +41,20 @@ void PointArray::reserve(std::size_t n) {
     if (n <= m_capacity) {
         return;
     }
-    if (n > SIZE_MAX / sizeof(DataPoint) - kHugePage) {
+    if (n > SIZE_MAX / 2 / sizeof(DataPoint)) {
         throw std::bad_alloc();
     }
-    const std::size_t wanted = n * sizeof(DataPoint);
-    const std::size_t bytes =
-        wanted >= kHugePage ? roundUp(wanted, kHugePage) : roundUp(wanted, pageSize());
-    void* at = nullptr;
-    if (m_data != nullptr && bytes < kHugePage) {
-        at = ::mremap(m_data, m_bytes, bytes, MREMAP_MAYMOVE);
-        at = at == MAP_FAILED ? nullptr : at;
-    } else {
-        // A new aligned block: moving the old one's pages would keep its alignment, not the
-        // huge pages'.
-        at = map(bytes);
-        if (at != nullptr && m_data != nullptr) {
-            std::memcpy(at, m_data, m_size * sizeof(DataPoint));
-            ::munmap(m_data, m_bytes);
-            m_written = m_size;
-        }
-    }
+    // A new block, the points copied over: memory beyond them in it is zero.
+    const std::size_t bytes = memory::mappedSize(n * sizeof(DataPoint));
+    void* at = memory::map(bytes);
     if (at == nullptr) {
         throw std::bad_alloc();
     }
+    if (m_data != nullptr) {
+        std::memcpy(at, m_data, m_size * sizeof(DataPoint));
+        memory::unmap(m_data, m_bytes);
+    }
+    m_written = m_size;
     m_data = static_cast<DataPoint*>(at);
     m_bytes = bytes;
     m_capacity = bytes / sizeof(DataPoint);
@@ -141,9 +83,7 @@ void PointArray::append(const DataPoint* points, std::size_t n) {
 }
 
 void PointArray::clear() {
-    if (m_data != nullptr) {
-        ::munmap(m_data, m_bytes);
-    }
+    memory::unmap(m_data, m_bytes);
     m_data = nullptr;
     m_size = m_capacity = m_written = m_bytes = 0;
 }
