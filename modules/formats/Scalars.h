@@ -20,6 +20,24 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
 
 enum class Scalar : std::uint8_t { Int8, Uint8, Int16, Uint16, Int32, Uint32, Float32, Float64 };
 
+constexpr std::size_t scalarSize(Scalar s) {
+    switch (s) {
+    case Scalar::Int8:
+    case Scalar::Uint8:
+        return 1;
+    case Scalar::Int16:
+    case Scalar::Uint16:
+        return 2;
+    case Scalar::Int32:
+    case Scalar::Uint32:
+    case Scalar::Float32:
+        return 4;
+    case Scalar::Float64:
+        return 8;
+    }
+    return 0;
+}
+
 template <class T> T loadAs(const unsigned char* p) {
     T v;
     std::memcpy(&v, p, sizeof v);
