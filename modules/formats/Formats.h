@@ -12,7 +12,9 @@
 //   LAS 1.4               .las   point data format 1, with extra bytes
 //   CSV                   .csv   a header row of field names, then one row per point
 //
-// write and read are reentrant: any thread may call them, for different files at the same time.
+// write, read and readArray are reentrant: any thread may call them, for different files at the
+// same time. readArray and the write taking an array are the fast way for millions of points:
+// one block of memory, sized once, filled and emptied a chunk at a time in place.
 // They call the progress and cancel callbacks on the calling thread. They neither lock nor
 // modify the points they are given; a caller that shares its points with another thread holds
 // its own lock for the duration or hands over a copy.
