@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace formats {
 
@@ -80,7 +81,13 @@ bool PointReader::nextInto(PointArray& points) {
     }
     const std::size_t at = points.size();
     if (points.capacity() < at + n) {
-        points.reserve(at + static_cast<std::size_t>(*m_count - m_done));
+        try {
+            points.reserve(at + static_cast<std::size_t>(*m_count - m_done));
+        } catch (const std::bad_alloc&) {
+            // A text file's header may declare more points than it holds or memory takes: then
+            // the array grows as the points come.
+            points.reserve(std::max(at + n, 2 * points.capacity()));
+        }
     }
     points.resize(at + n);
     if (!decode(points.data() + at, n)) {
