@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <new>
 
 namespace formats {
 
@@ -106,13 +107,50 @@ Outcome write(const std::string& path, Format format, const std::deque<DataPoint
     return outcome;
 }
 
-ReadResult read(const std::string& path, const Progress& progress, const Cancel& cancel) {
-    return read(path, guessFormat(path), progress, cancel);
+Outcome write(const std::string& path, Format format, const DataPoint* points, std::size_t n,
+              const WriteOptions& options, const Progress& progress, const Cancel& cancel) {
+    Outcome outcome;
+    Extent extent;
+    if (needsBounds(format)) {
+        for (std::size_t i = 0; i < n; ++i) {
+            extent.add(points[i]);
+        }
+    } else {
+        extent.count = n;
+    }
+    std::unique_ptr<PointWriter> writer =
+        createWriter(path, format, options, extent, outcome.error);
+    if (!writer) {
+        return outcome;
+    }
+    Ticker ticker(n, progress, cancel);
+    for (std::size_t done = 0; done < n;) {
+        if (!ticker.at(done)) {
+            outcome.cancelled = true;
+            return outcome;
+        }
+        const std::size_t take = std::min(kChunkPoints, n - done);
+        if (!writer->write(points + done, take)) {
+            outcome.error = writer->error();
+            return outcome;
+        }
+        done += take;
+    }
+    outcome = writer->finish();
+    if (outcome.ok) {
+        ticker.finish();
+    }
+    return outcome;
 }
 
-ReadResult read(const std::string& path, Format format, const Progress& progress,
-                const Cancel& cancel) {
-    ReadResult result;
+namespace {
+
+// The whole file through a reader, the points gathered by add(reader), which is false at their
+// end or on damage.
+template <class Result, class Add>
+Result readWhole(const std::string& path, Format format, const Progress& progress,
+                 const Cancel& cancel, Add add) {
+    Result result;
     result.format = format;
     std::unique_ptr<PointReader> reader = openReader(path, format, everyField(), result.error);
     if (!reader) {
@@ -121,10 +159,7 @@ ReadResult read(const std::string& path, Format format, const Progress& progress
     result.format = reader->format();
     result.fields = reader->fields();
     Ticker ticker(reader->size(), progress, cancel);
-    std::vector<DataPoint> chunk;
-    chunk.reserve(kChunkPoints);
-    while (ticker.at(reader->position()) && reader->next(chunk)) {
-        result.points.insert(result.points.end(), chunk.begin(), chunk.end());
+    while (ticker.at(reader->position()) && add(*reader, result.points)) {
     }
     result.cancelled = ticker.cancelled();
     result.error = result.cancelled ? std::string() : reader->error();
@@ -135,6 +170,44 @@ ReadResult read(const std::string& path, Format format, const Progress& progress
         result.points.clear();
     }
     return result;
+}
+
+} // namespace
+
+ReadResult read(const std::string& path, const Progress& progress, const Cancel& cancel) {
+    return read(path, guessFormat(path), progress, cancel);
+}
+
+ReadResult read(const std::string& path, Format format, const Progress& progress,
+                const Cancel& cancel) {
+    std::vector<DataPoint> chunk;
+    chunk.reserve(kChunkPoints);
+    return readWhole<ReadResult>(path, format, progress, cancel,
+                                 [&chunk](PointReader& reader, std::deque<DataPoint>& points) {
+                                     if (!reader.next(chunk)) {
+                                         return false;
+                                     }
+                                     points.insert(points.end(), chunk.begin(), chunk.end());
+                                     return true;
+                                 });
+}
+
+ArrayReadResult readArray(const std::string& path, const Progress& progress, const Cancel& cancel) {
+    return readArray(path, guessFormat(path), progress, cancel);
+}
+
+ArrayReadResult readArray(const std::string& path, Format format, const Progress& progress,
+                          const Cancel& cancel) {
+    try {
+        return readWhole<ArrayReadResult>(
+            path, format, progress, cancel,
+            [](PointReader& reader, PointArray& points) { return reader.nextInto(points); });
+    } catch (const std::bad_alloc&) {
+        ArrayReadResult result;
+        result.format = format;
+        result.error = "not enough memory for the file's points";
+        return result;
+    }
 }
 
 } // namespace formats

@@ -12,7 +12,9 @@
 //   LAS 1.4               .las   point data format 1, with extra bytes
 //   CSV                   .csv   a header row of field names, then one row per point
 //
-// write and read are reentrant: any thread may call them, for different files at the same time.
+// write, read and readArray are reentrant: any thread may call them, for different files at the
+// same time. readArray and the write taking an array are the fast way for millions of points:
+// one block of memory, sized once, filled and emptied a chunk at a time in place.
 // They call the progress and cancel callbacks on the calling thread. They neither lock nor
 // modify the points they are given; a caller that shares its points with another thread holds
 // its own lock for the duration or hands over a copy.
@@ -20,6 +22,7 @@
 #include "DataPoint.h"
 #include "Fields.h"
 #include "PcdFile.h"
+#include "PointArray.h"
 #include "Progress.h"
 
 #include <deque>
@@ -70,6 +73,12 @@ Outcome write(const std::string& path, Format format, const std::deque<DataPoint
               const WriteOptions& options = {}, const Progress& progress = {},
               const Cancel& cancel = {});
 
+// The same from points in one block (a PointArray's, or any array of them): each chunk goes to
+// the writer in place.
+Outcome write(const std::string& path, Format format, const DataPoint* points, std::size_t n,
+              const WriteOptions& options = {}, const Progress& progress = {},
+              const Cancel& cancel = {});
+
 struct ReadResult : Outcome {
     Format format = Format::PcdAscii;
     FieldSelection fields = noFields(); // the columns the file holds
@@ -81,5 +90,18 @@ struct ReadResult : Outcome {
 ReadResult read(const std::string& path, const Progress& progress = {}, const Cancel& cancel = {});
 ReadResult read(const std::string& path, Format format, const Progress& progress = {},
                 const Cancel& cancel = {});
+
+// As read, into one block of memory sized once from the header's count: the fast way to hold a
+// large file. Without the memory for the points the read fails with an error.
+struct ArrayReadResult : Outcome {
+    Format format = Format::PcdAscii;
+    FieldSelection fields = noFields();
+    PointArray points;
+};
+
+ArrayReadResult readArray(const std::string& path, const Progress& progress = {},
+                          const Cancel& cancel = {});
+ArrayReadResult readArray(const std::string& path, Format format, const Progress& progress = {},
+                          const Cancel& cancel = {});
 
 } // namespace formats

@@ -41,6 +41,16 @@ bool InputFile::open(const std::string& path, std::string& error) {
     return true;
 }
 
+const unsigned char* InputFile::view(std::size_t n) {
+    if (m_end - m_at >= n) {
+        const char* at = m_buffer.data() + m_at;
+        m_at += n;
+        return reinterpret_cast<const unsigned char*>(at);
+    }
+    m_viewed.resize(n);
+    return read(m_viewed.data(), n) ? m_viewed.data() : nullptr;
+}
+
 bool InputFile::fill() {
     if (m_failed) {
         return false;

@@ -32,6 +32,11 @@ public:
     bool skip(std::uint64_t n);
     bool seek(std::uint64_t offset);
 
+    // The next n bytes, where they lie in the buffer, or else read into a block of their own;
+    // null when fewer are left. Valid until the next call. (Read rather than mapped: a mapped file
+    // cut short by another program would kill this one, and mapping gained under a tenth.)
+    const unsigned char* view(std::size_t n);
+
     // The next line without its line end ("\n" or "\r\n"). False at the end of the file, or
     // when a line runs on beyond maxLength bytes (then tooLong is set). The view stays valid
     // until the next call.
@@ -45,10 +50,11 @@ private:
     int m_fd = -1;
     std::uint64_t m_size = 0;
     std::vector<char> m_buffer;
-    std::size_t m_at = 0;            // read position in the buffer
-    std::size_t m_end = 0;           // bytes in the buffer
-    std::uint64_t m_bufferStart = 0; // file offset of the buffer's first byte
-    std::string m_long;              // a line that crosses the end of the buffer
+    std::vector<unsigned char> m_viewed; // a view larger than the buffer's bytes
+    std::size_t m_at = 0;                // read position in the buffer
+    std::size_t m_end = 0;               // bytes in the buffer
+    std::uint64_t m_bufferStart = 0;     // file offset of the buffer's first byte
+    std::string m_long;                  // a line that crosses the end of the buffer
     bool m_failed = false;
     bool m_tooLong = false;
 };

@@ -72,8 +72,17 @@ Axis axisFor(double min, double max) {
     return a;
 }
 
+// Rounded half away from zero as llround does, without its library call: the difference from
+// the truncated value is exact for every value the axis lets through. (The axis is chosen from
+// the points' bounds: none lies beyond the 32-bit range but by a caller's mistake, then held at
+// its end.)
 std::int32_t stored(double v, const Axis& a) {
-    return static_cast<std::int32_t>(std::llround((v - a.offset) / a.scale));
+    double steps = (v - a.offset) / a.scale;
+    steps = steps < -2147483648.0 ? -2147483648.0 : steps > 2147483647.0 ? 2147483647.0 : steps;
+    std::int64_t whole = static_cast<std::int64_t>(steps);
+    const double rest = steps - static_cast<double>(whole);
+    whole += rest >= 0.5 ? 1 : rest <= -0.5 ? -1 : 0;
+    return static_cast<std::int32_t>(whole);
 }
 
 std::string extraBytesDescriptor(const char* name, const char* description) {
@@ -186,16 +195,16 @@ protected:
         std::vector<std::string> extras;
         if (m_selection.reflectance) {
             extras.push_back(extraBytesDescriptor(kReflectanceName, "reflectance"));
-            m_extraFields.push_back(Field::Reflectance);
+            m_extraMembers.push_back(&DataPoint::reflectance);
         }
         if (m_selection.pulseShapeDeviation) {
             extras.push_back(extraBytesDescriptor(kDeviationName, "pulse shape deviation"));
-            m_extraFields.push_back(Field::PulseShapeDeviation);
+            m_extraMembers.push_back(&DataPoint::pulseShapeDeviation);
         }
         const std::uint32_t vlrs = extras.empty() ? 0 : 1;
         const std::uint32_t offset =
             kHeaderSize + (vlrs ? kVlrHeaderSize + kExtraBytesSize * extras.size() : 0);
-        m_recordLength = static_cast<std::uint16_t>(kFormat1Size + 4 * m_extraFields.size());
+        m_recordLength = static_cast<std::uint16_t>(kFormat1Size + 4 * m_extraMembers.size());
         const std::uint64_t n = m_extent.count;
 
         Bytes h(kHeaderSize);
@@ -245,26 +254,25 @@ protected:
     }
 
     std::string put(const DataPoint* points, std::size_t n) override {
-        for (std::size_t i = 0; i < n; ++i) {
+        char* r = m_out->reserve(n * m_recordLength);
+        for (std::size_t i = 0; i < n; ++i, r += m_recordLength) {
             const DataPoint& p = points[i];
-            char* r = m_out->reserve(m_recordLength);
             store<std::int32_t>(r, stored(p.x, m_axes[0]));
             store<std::int32_t>(r + 4, stored(p.y, m_axes[1]));
             store<std::int32_t>(r + 8, stored(p.z, m_axes[2]));
             store<std::uint16_t>(r + 12, static_cast<std::uint16_t>(std::min<std::uint32_t>(
                                              truncateIntensity(p.intensity), 65535)));
-            r[14] = 0x09;                    // return 1 of 1
-            r[15] = 0;                       // classification: never classified
-            r[16] = 0;                       // scan angle rank
-            r[17] = 0;                       // user data
-            store<std::uint16_t>(r + 18, 0); // point source
+            // Return 1 of 1, never classified, scan angle rank, user data and point source 0.
+            store<std::uint32_t>(r + 14, 0x09);
+            store<std::uint16_t>(r + 18, 0);
             store<double>(r + 20, static_cast<double>(p.timestamp));
             char* extra = r + kFormat1Size;
-            for (Field f : m_extraFields) {
-                store<float>(extra, static_cast<float>(fieldValue(p, f)));
+            for (float DataPoint::*member : m_extraMembers) {
+                store<float>(extra, p.*member);
                 extra += 4;
             }
         }
+        m_out->endRecord();
         return {};
     }
 
@@ -273,7 +281,7 @@ private:
 
     FieldSelection m_selection;
     Axis m_axes[3];
-    std::vector<Field> m_extraFields;
+    std::vector<float DataPoint::*> m_extraMembers; // the extra bytes' values, in order
     std::uint16_t m_recordLength = kFormat1Size;
 };
 
@@ -386,27 +394,21 @@ protected:
         return true;
     }
 
-    bool next(std::vector<DataPoint>& chunk) override {
-        const std::uint64_t count = *m_count;
-        const std::size_t n = nextChunkSize();
-        if (n == 0) {
-            return finished();
-        }
-        m_bytes.resize(n * m_recordLength);
+    bool decode(DataPoint* out, std::size_t n) override {
         const std::uint64_t from = m_in.position();
-        if (!m_in.read(m_bytes.data(), m_bytes.size())) {
+        const unsigned char* records = m_in.view(n * m_recordLength);
+        if (records == nullptr) {
             const std::uint64_t whole =
                 m_in.size() > from ? (m_in.size() - from) / m_recordLength : 0;
             m_error = "the file ends after " +
                       std::to_string(m_done + std::min<std::uint64_t>(whole, n)) + " of its " +
-                      std::to_string(count) + " points";
+                      std::to_string(*m_count) + " points";
             return false;
         }
-        chunk.assign(n, DataPoint{});
         const bool intensity = m_wanted.intensity;
         for (std::size_t i = 0; i < n; ++i) {
-            const unsigned char* r = m_bytes.data() + i * m_recordLength;
-            DataPoint& p = chunk[i];
+            const unsigned char* r = records + i * m_recordLength;
+            DataPoint& p = out[i];
             if (m_wanted.x) {
                 p.x = get<std::int32_t>(r) * m_scale[0] + m_shift[0];
             }
@@ -427,7 +429,6 @@ protected:
                               extraValue(r + e.offset, e.type) * e.scale + e.shift);
             }
         }
-        m_done += n;
         return true;
     }
 
@@ -438,7 +439,6 @@ private:
     bool m_hasTime = false;
     std::size_t m_timeAt = 20;
     std::vector<Extra> m_extras; // those wanted
-    std::vector<unsigned char> m_bytes;
 };
 
 } // namespace

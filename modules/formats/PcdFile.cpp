@@ -119,7 +119,11 @@ void compress(BlockWriter& w, const std::string& plain, std::string& error) {
 class PcdWriter : public io::BlockPointWriter {
 public:
     PcdWriter(std::vector<Column> columns, io::PcdData data)
-        : m_columns(std::move(columns)), m_data(data) {}
+        : m_columns(std::move(columns)), m_data(data) {
+        for (const Column& c : m_columns) {
+            m_fields.push_back(c.field);
+        }
+    }
 
 protected:
     std::string begin(std::ostream& out) override {
@@ -151,11 +155,7 @@ protected:
             }
             break;
         case io::PcdData::Binary: {
-            const std::size_t record = 4 * m_columns.size();
-            char* to = w.reserve(n * record);
-            for (std::size_t c = 0; c < m_columns.size(); ++c) {
-                encodeColumn(points, n, m_columns[c].field, to + 4 * c, record);
-            }
+            encodeRecords(points, n, m_fields, w.reserve(n * 4 * m_fields.size()));
             break;
         }
         case io::PcdData::BinaryCompressed: {
@@ -185,6 +185,7 @@ protected:
 
 private:
     std::vector<Column> m_columns;
+    std::vector<Field> m_fields; // the columns' fields
     io::PcdData m_data;
     std::string m_plain; // binary_compressed: the columns of every point
     std::uint64_t m_done = 0;

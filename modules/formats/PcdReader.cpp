@@ -1,12 +1,12 @@
 // The PCD reader: ascii, binary and binary_compressed bodies read straight into the points, a
 // chunk at a time (a compressed body is unpacked whole first: its columns follow one another).
 #include "FormatIo.h"
+#include "Lzf.h"
+#include "Memory.h"
 #include "PcdFile.h"
 #include "PcdHeader.h"
 #include "Scalars.h"
 #include "TextNumbers.h"
-
-#include <pcl/io/lzf.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -60,39 +60,29 @@ protected:
         return m_layout.dataStart + m_packedSize * m_done / m_layout.points;
     }
 
-    bool next(std::vector<DataPoint>& chunk) override {
-        const std::uint64_t count = m_layout.points;
-        const std::size_t n = nextChunkSize();
-        if (n == 0) {
-            return finished();
-        }
-        chunk.assign(n, DataPoint{});
+    bool decode(DataPoint* out, std::size_t n) override {
         switch (m_format) {
-        case Format::PcdBinary:
-            m_bytes.resize(n * m_layout.pointStep);
-            if (!m_in.read(m_bytes.data(), m_bytes.size())) {
+        case Format::PcdBinary: {
+            const unsigned char* records = m_in.view(n * m_layout.pointStep);
+            if (records == nullptr) {
                 m_error = "the file holds fewer points than its header declares";
                 return false;
             }
-            decodeColumns(m_bytes.data(), 0, n, m_plan, chunk.data());
-            break;
+            decodeColumns(records, 0, n, m_plan, out);
+            return true;
+        }
         case Format::PcdBinaryCompressed:
             if (m_done == 0 && !unpack()) {
                 return false;
             }
-            decodeColumns(m_bytes.data(), m_done, n, m_plan, chunk.data());
-            if (m_done + n == count) {
-                std::vector<unsigned char>().swap(m_bytes);
+            decodeColumns(m_bytes.data(), m_done, n, m_plan, out);
+            if (m_done + n == m_layout.points) {
+                m_bytes.release();
             }
-            break;
+            return true;
         default:
-            if (!readRows(chunk)) {
-                return false;
-            }
-            break;
+            return readRows(out, n);
         }
-        m_done += n;
-        return true;
     }
 
 private:
@@ -194,14 +184,15 @@ private:
         const std::uint32_t packed = loadAs<std::uint32_t>(sizes);
         const std::uint32_t plain = loadAs<std::uint32_t>(sizes + 4);
         m_packedSize = packed;
-        std::vector<unsigned char> compressed(packed);
+        // Both in fresh blocks: neither needs clearing first.
+        memory::Bytes compressed(packed);
         if (!m_in.read(compressed.data(), packed)) {
             m_error = "not a readable PCD file";
             return false;
         }
-        m_bytes.resize(plain);
+        m_bytes = memory::Bytes(plain);
         if (plain < m_layout.points * m_packedStep ||
-            pcl::lzfDecompress(compressed.data(), packed, m_bytes.data(), plain) != plain) {
+            lzf::decompress(compressed.data(), packed, m_bytes.data(), plain) != plain) {
             m_error = "not a readable PCD file";
             return false;
         }
@@ -211,15 +202,15 @@ private:
     // Rows of an ascii body: one value per element of every field, separated by blanks; a value
     // is stored as its field's type holds it (a float for F4, truncated toward zero for
     // integers). Every value is checked, wanted or not.
-    bool readRows(std::vector<DataPoint>& chunk) {
+    bool readRows(DataPoint* out, std::size_t n) {
         std::string_view line;
         std::size_t filled = 0;
-        while (filled < chunk.size() && m_in.line(line)) {
+        while (filled < n && m_in.line(line)) {
             if (trimmed(line).empty()) {
                 continue;
             }
             ++m_row;
-            DataPoint& p = chunk[filled];
+            DataPoint& p = out[filled];
             std::size_t v = 0;
             for (std::string_view word = nextWord(line); !word.empty();
                  word = nextWord(line), ++v) {
@@ -254,7 +245,7 @@ private:
             m_error = "row " + std::to_string(m_row + 1) + " is too long";
             return false;
         }
-        if (filled < chunk.size()) {
+        if (filled < n) {
             m_error = "the file holds fewer points than its header declares";
             return false;
         }
@@ -265,8 +256,8 @@ private:
     std::vector<ColumnSource> m_plan;     // the wanted columns
     std::vector<std::uint16_t> m_targets; // ascii: the columns each value of a row fills, as bits
     std::vector<Scalar> m_types;          // ascii: the type of each value of a row
-    std::vector<unsigned char> m_bytes;
-    std::size_t m_packedStep = 0; // bytes of a point in a compressed body
+    memory::Bytes m_bytes;                // a compressed body's columns
+    std::size_t m_packedStep = 0;         // bytes of a point in a compressed body
     std::uint64_t m_packedSize = 0;
     std::uint64_t m_row = 0;
 };

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 #include <cstring>
 #include <string>
@@ -16,9 +17,8 @@ namespace formats::io {
 
 namespace {
 
-enum class Scalar { Int8, Uint8, Int16, Uint16, Int32, Uint32, Float32, Float64, None };
-
-Scalar scalarNamed(std::string_view name) {
+// A property type by its name; none for an unknown one.
+std::optional<Scalar> scalarNamed(std::string_view name) {
     static const std::pair<const char*, Scalar> names[] = {
         {"char", Scalar::Int8},      {"int8", Scalar::Int8},       {"uchar", Scalar::Uint8},
         {"uint8", Scalar::Uint8},    {"short", Scalar::Int16},     {"int16", Scalar::Int16},
@@ -31,27 +31,7 @@ Scalar scalarNamed(std::string_view name) {
             return s;
         }
     }
-    return Scalar::None;
-}
-
-std::size_t sizeOf(Scalar s) {
-    switch (s) {
-    case Scalar::Int8:
-    case Scalar::Uint8:
-        return 1;
-    case Scalar::Int16:
-    case Scalar::Uint16:
-        return 2;
-    case Scalar::Int32:
-    case Scalar::Uint32:
-    case Scalar::Float32:
-        return 4;
-    case Scalar::Float64:
-        return 8;
-    case Scalar::None:
-        break;
-    }
-    return 0;
+    return std::nullopt;
 }
 
 // A scalar from its bytes in the file's byte order.
@@ -59,7 +39,7 @@ double decode(const unsigned char* b, Scalar s, bool bigEndian) {
     unsigned char swapped[8];
     const unsigned char* v = b;
     if (bigEndian) {
-        const std::size_t n = sizeOf(s);
+        const std::size_t n = scalarSize(s);
         for (std::size_t i = 0; i < n; ++i) {
             swapped[i] = b[n - 1 - i];
         }
@@ -100,16 +80,14 @@ double decode(const unsigned char* b, Scalar s, bool bigEndian) {
         std::memcpy(&x, v, 8);
         return x;
     }
-    case Scalar::None:
-        break;
     }
     return 0.0;
 }
 
 struct Property {
     std::string name;
-    Scalar type = Scalar::None;
-    Scalar countType = Scalar::None; // a list's length type; None for a scalar property
+    Scalar type = Scalar::Float32;
+    std::optional<Scalar> countType; // a list's length type; none for a scalar property
     int field = -1;                  // the column it fills, for the vertex element
 };
 
@@ -186,18 +164,20 @@ bool readHeader(InputFile& in, Encoding& encoding, std::vector<Element>& element
             const std::string_view type = nextWord(rest);
             if (type == "list") {
                 p.countType = scalarNamed(nextWord(rest));
-                p.type = scalarNamed(nextWord(rest));
-                if (p.countType == Scalar::None || p.countType == Scalar::Float32 ||
-                    p.countType == Scalar::Float64 || p.type == Scalar::None) {
+                const std::optional<Scalar> item = scalarNamed(nextWord(rest));
+                if (!p.countType || p.countType == Scalar::Float32 ||
+                    p.countType == Scalar::Float64 || !item) {
                     error = "a list property of unknown types";
                     return false;
                 }
+                p.type = *item;
             } else {
-                p.type = scalarNamed(type);
-                if (p.type == Scalar::None) {
+                const std::optional<Scalar> scalar = scalarNamed(type);
+                if (!scalar) {
                     error = "a property of unknown type '" + std::string(type.substr(0, 40)) + "'";
                     return false;
                 }
+                p.type = *scalar;
             }
             p.name = std::string(nextWord(rest));
             elements.back().properties.push_back(std::move(p));
@@ -213,7 +193,7 @@ bool readHeader(InputFile& in, Encoding& encoding, std::vector<Element>& element
     for (Element& e : elements) {
         std::size_t size = 0;
         for (const Property& p : e.properties) {
-            size = p.countType != Scalar::None ? kMaxFixedItem + 1 : size + sizeOf(p.type);
+            size = p.countType ? kMaxFixedItem + 1 : size + scalarSize(p.type);
         }
         e.fixedSize = size <= kMaxFixedItem ? size : 0;
     }
@@ -236,7 +216,7 @@ bool readItem(InputFile& in, Encoding encoding, const Element& e, double* values
                 error = "a " + e.name + " row with a missing or bad value";
                 return false;
             }
-            if (p.countType != Scalar::None) {
+            if (p.countType) {
                 if (!(v >= 0.0 && v <= 1e6)) {
                     error = "a list of impossible length";
                     return false;
@@ -267,29 +247,29 @@ bool readItem(InputFile& in, Encoding encoding, const Element& e, double* values
         std::size_t offset = 0;
         for (std::size_t k = 0; k < e.properties.size(); ++k) {
             values[k] = decode(item + offset, e.properties[k].type, big);
-            offset += sizeOf(e.properties[k].type);
+            offset += scalarSize(e.properties[k].type);
         }
         return true;
     }
     std::size_t at = 0;
     for (const Property& p : e.properties) {
         unsigned char bytes[8];
-        if (p.countType != Scalar::None) {
-            if (!in.read(bytes, sizeOf(p.countType))) {
+        if (p.countType) {
+            if (!in.read(bytes, scalarSize(*p.countType))) {
                 error = "the file ends before its last " + e.name;
                 return false;
             }
-            const double n = decode(bytes, p.countType, big);
+            const double n = decode(bytes, *p.countType, big);
             if (!(n >= 0.0)) {
                 error = "a list of impossible length";
                 return false;
             }
-            if (!in.skip(static_cast<std::uint64_t>(n) * sizeOf(p.type))) {
+            if (!in.skip(static_cast<std::uint64_t>(n) * scalarSize(p.type))) {
                 error = "the file ends before its last " + e.name;
                 return false;
             }
         } else {
-            if (!in.read(bytes, sizeOf(p.type))) {
+            if (!in.read(bytes, scalarSize(p.type))) {
                 error = "the file ends before its last " + e.name;
                 return false;
             }
@@ -332,11 +312,7 @@ protected:
     std::string put(const DataPoint* points, std::size_t n) override {
         BlockWriter& w = *m_out;
         if (m_binary) {
-            const std::size_t record = 4 * m_fields.size();
-            char* to = w.reserve(n * record);
-            for (std::size_t c = 0; c < m_fields.size(); ++c) {
-                encodeColumn(points, n, m_fields[c], to + 4 * c, record);
-            }
+            encodeRecords(points, n, m_fields, w.reserve(n * 4 * m_fields.size()));
             return {};
         }
         for (std::size_t i = 0; i < n; ++i) {
@@ -373,7 +349,7 @@ protected:
                 m_vertex = &e;
                 for (Property& p : e.properties) {
                     const std::optional<Field> f = fieldFromName(p.name);
-                    if (f && p.countType == Scalar::None && !isSelected(m_fields, *f)) {
+                    if (f && !p.countType && !isSelected(m_fields, *f)) {
                         p.field = static_cast<int>(*f);
                         setSelected(m_fields, *f, true);
                     }
@@ -397,9 +373,8 @@ protected:
         for (const Element& e : m_elements) {
             std::uint64_t least = 0;
             for (const Property& p : e.properties) {
-                least += m_encoding == Encoding::Ascii
-                             ? 2
-                             : sizeOf(p.countType == Scalar::None ? p.type : p.countType);
+                least +=
+                    m_encoding == Encoding::Ascii ? 2 : scalarSize(p.countType.value_or(p.type));
             }
             if (m_in.size() != 0 && least != 0 && e.count > left / least) {
                 m_error = "the file holds fewer " + e.name + " items than its header declares";
@@ -423,53 +398,43 @@ protected:
             std::size_t offset = 0;
             for (const Property& p : m_vertex->properties) {
                 if (p.field >= 0 && isSelected(m_wanted, static_cast<Field>(p.field))) {
-                    m_plan.push_back({offset, m_vertex->fixedSize, fastType(p.type),
-                                      static_cast<Field>(p.field)});
+                    m_plan.push_back(
+                        {offset, m_vertex->fixedSize, p.type, static_cast<Field>(p.field)});
                 }
-                offset += sizeOf(p.type);
+                offset += scalarSize(p.type);
             }
         }
         m_values.assign(m_vertex->properties.size(), 0.0);
         return true;
     }
 
-    bool next(std::vector<DataPoint>& chunk) override {
-        const std::size_t n = nextChunkSize();
-        if (n == 0) {
-            return finished();
-        }
-        chunk.assign(n, DataPoint{});
+    bool decode(DataPoint* out, std::size_t n) override {
         if (m_encoding == Encoding::Little && m_vertex->fixedSize > 0) {
             // Records straight from the file into the points.
-            m_bytes.resize(n * m_vertex->fixedSize);
-            if (!m_in.read(m_bytes.data(), m_bytes.size())) {
+            const unsigned char* records = m_in.view(n * m_vertex->fixedSize);
+            if (records == nullptr) {
                 m_error = "the file ends before its last vertex";
                 return false;
             }
-            decodeColumns(m_bytes.data(), 0, n, m_plan, chunk.data());
-        } else {
-            for (std::size_t i = 0; i < n; ++i) {
-                if (!readItem(m_in, m_encoding, *m_vertex, m_values.data(), m_error)) {
-                    return false;
-                }
-                const std::vector<Property>& properties = m_vertex->properties;
-                for (std::size_t k = 0; k < properties.size(); ++k) {
-                    const int field = properties[k].field;
-                    if (field >= 0 && isSelected(m_wanted, static_cast<Field>(field))) {
-                        setFieldValue(chunk[i], static_cast<Field>(field), m_values[k]);
-                    }
+            decodeColumns(records, 0, n, m_plan, out);
+            return true;
+        }
+        const std::vector<Property>& properties = m_vertex->properties;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (!readItem(m_in, m_encoding, *m_vertex, m_values.data(), m_error)) {
+                return false;
+            }
+            for (std::size_t k = 0; k < properties.size(); ++k) {
+                const int field = properties[k].field;
+                if (field >= 0 && isSelected(m_wanted, static_cast<Field>(field))) {
+                    setFieldValue(out[i], static_cast<Field>(field), m_values[k]);
                 }
             }
         }
-        m_done += n;
         return true;
     }
 
 private:
-    static formats::Scalar fastType(Scalar s) {
-        return static_cast<formats::Scalar>(static_cast<int>(s));
-    }
-
     Encoding m_encoding = Encoding::Ascii;
     std::vector<Element> m_elements;
     const Element* m_vertex = nullptr;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace formats {
 
@@ -46,6 +47,55 @@ std::size_t PointReader::nextChunkSize() const {
     const std::uint64_t count = m_count.value_or(0);
     return static_cast<std::size_t>(
         std::min<std::uint64_t>(kChunkPoints, count > m_done ? count - m_done : 0));
+}
+
+bool PointReader::decode(DataPoint*, std::size_t) {
+    m_error = "the file does not declare its number of points";
+    return false;
+}
+
+bool PointReader::next(std::vector<DataPoint>& chunk) {
+    const std::size_t n = nextChunkSize();
+    if (n == 0) {
+        return finished();
+    }
+    chunk.assign(n, DataPoint{});
+    if (!decode(chunk.data(), n)) {
+        return false;
+    }
+    m_done += n;
+    return true;
+}
+
+bool PointReader::nextInto(PointArray& points) {
+    if (!m_count) {
+        if (!next(m_chunk)) {
+            return false;
+        }
+        points.append(m_chunk.data(), m_chunk.size());
+        return true;
+    }
+    const std::size_t n = nextChunkSize();
+    if (n == 0) {
+        return finished();
+    }
+    const std::size_t at = points.size();
+    if (points.capacity() < at + n) {
+        try {
+            points.reserve(at + static_cast<std::size_t>(*m_count - m_done));
+        } catch (const std::bad_alloc&) {
+            // A text file's header may declare more points than it holds or memory takes: then
+            // the array grows as the points come.
+            points.reserve(std::max(at + n, 2 * points.capacity()));
+        }
+    }
+    points.resize(at + n);
+    if (!decode(points.data() + at, n)) {
+        points.resize(at);
+        return false;
+    }
+    m_done += n;
+    return true;
 }
 
 std::unique_ptr<PointReader> openReader(const std::string& path, std::optional<Format> format,

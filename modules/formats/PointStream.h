@@ -9,6 +9,7 @@
 #include "Fields.h"
 #include "Formats.h"
 #include "InputFile.h"
+#include "PointArray.h"
 
 #include <cmath>
 #include <cstdint>
@@ -48,7 +49,11 @@ public:
 
     // Replaces the chunk's contents with the next points, at most kChunkPoints of them. False
     // when none are left, or when the file is damaged: then error() says why.
-    virtual bool next(std::vector<DataPoint>& chunk) = 0;
+    virtual bool next(std::vector<DataPoint>& chunk);
+    // Appends the next points, at most kChunkPoints of them, straight to the array, which on the
+    // first call is given room for every point the header declares. False as next() is; a
+    // damaged chunk leaves the array as it was. Throws std::bad_alloc without the memory.
+    bool nextInto(PointArray& points);
     const std::string& error() const { return m_error; }
 
 protected:
@@ -61,6 +66,10 @@ protected:
     bool finished();
     // The size of the next chunk of a file that declares its count; 0 once all are handed out.
     std::size_t nextChunkSize() const;
+    // For files that declare their count: the next n points (as nextChunkSize gives) into out,
+    // zero points on entry; false, with m_error, when the file is damaged. m_done is counted
+    // by the caller.
+    virtual bool decode(DataPoint* out, std::size_t n);
 
     InputFile m_in;
     Format m_format = Format::PcdAscii;
@@ -69,6 +78,9 @@ protected:
     std::optional<std::uint64_t> m_count;
     std::uint64_t m_done = 0; // points handed out so far
     std::string m_error;
+
+private:
+    std::vector<DataPoint> m_chunk; // nextInto's chunk for files without a count
 };
 
 // The format of the file's extension, or else the one its first bytes show (PCD when they show

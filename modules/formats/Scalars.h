@@ -20,6 +20,24 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
 
 enum class Scalar : std::uint8_t { Int8, Uint8, Int16, Uint16, Int32, Uint32, Float32, Float64 };
 
+constexpr std::size_t scalarSize(Scalar s) {
+    switch (s) {
+    case Scalar::Int8:
+    case Scalar::Uint8:
+        return 1;
+    case Scalar::Int16:
+    case Scalar::Uint16:
+        return 2;
+    case Scalar::Int32:
+    case Scalar::Uint32:
+    case Scalar::Float32:
+        return 4;
+    case Scalar::Float64:
+        return 8;
+    }
+    return 0;
+}
+
 template <class T> T loadAs(const unsigned char* p) {
     T v;
     std::memcpy(&v, p, sizeof v);
@@ -90,36 +108,42 @@ void decodeColumn(const unsigned char* at, std::size_t stride, std::size_t n, Fi
 } // namespace detail
 
 // Records first .. first + n - 1 of data into out[0 .. n - 1], which start as zero points. The
-// values are those setFieldValue stores.
+// values are those setFieldValue stores. The columns are moved a block of records at a time, so
+// that every column after the first finds the block's points in the nearest cache.
 inline void decodeColumns(const unsigned char* data, std::size_t first, std::size_t n,
                           const std::vector<ColumnSource>& plan, DataPoint* out) {
-    for (const ColumnSource& c : plan) {
-        const unsigned char* at = data + c.offset + first * c.stride;
-        switch (c.type) {
-        case Scalar::Int8:
-            detail::decodeColumn<std::int8_t>(at, c.stride, n, c.field, out);
-            break;
-        case Scalar::Uint8:
-            detail::decodeColumn<std::uint8_t>(at, c.stride, n, c.field, out);
-            break;
-        case Scalar::Int16:
-            detail::decodeColumn<std::int16_t>(at, c.stride, n, c.field, out);
-            break;
-        case Scalar::Uint16:
-            detail::decodeColumn<std::uint16_t>(at, c.stride, n, c.field, out);
-            break;
-        case Scalar::Int32:
-            detail::decodeColumn<std::int32_t>(at, c.stride, n, c.field, out);
-            break;
-        case Scalar::Uint32:
-            detail::decodeColumn<std::uint32_t>(at, c.stride, n, c.field, out);
-            break;
-        case Scalar::Float32:
-            detail::decodeColumn<float>(at, c.stride, n, c.field, out);
-            break;
-        case Scalar::Float64:
-            detail::decodeColumn<double>(at, c.stride, n, c.field, out);
-            break;
+    constexpr std::size_t kBlock = 256; // 14 kB of points
+    for (std::size_t from = 0; from < n; from += kBlock) {
+        const std::size_t count = n - from < kBlock ? n - from : kBlock;
+        for (const ColumnSource& c : plan) {
+            const unsigned char* at = data + c.offset + (first + from) * c.stride;
+            DataPoint* to = out + from;
+            switch (c.type) {
+            case Scalar::Int8:
+                detail::decodeColumn<std::int8_t>(at, c.stride, count, c.field, to);
+                break;
+            case Scalar::Uint8:
+                detail::decodeColumn<std::uint8_t>(at, c.stride, count, c.field, to);
+                break;
+            case Scalar::Int16:
+                detail::decodeColumn<std::int16_t>(at, c.stride, count, c.field, to);
+                break;
+            case Scalar::Uint16:
+                detail::decodeColumn<std::uint16_t>(at, c.stride, count, c.field, to);
+                break;
+            case Scalar::Int32:
+                detail::decodeColumn<std::int32_t>(at, c.stride, count, c.field, to);
+                break;
+            case Scalar::Uint32:
+                detail::decodeColumn<std::uint32_t>(at, c.stride, count, c.field, to);
+                break;
+            case Scalar::Float32:
+                detail::decodeColumn<float>(at, c.stride, count, c.field, to);
+                break;
+            case Scalar::Float64:
+                detail::decodeColumn<double>(at, c.stride, count, c.field, to);
+                break;
+            }
         }
     }
 }
@@ -166,6 +190,20 @@ inline void encodeColumn(const DataPoint* points, std::size_t n, Field field, ch
             std::memcpy(to, &v, 4);
         }
         return;
+    }
+}
+
+// Records of F4 and U4 values, one per field in order, for points[0 .. n - 1] at to, a block of
+// points at a time as decodeColumns reads them.
+inline void encodeRecords(const DataPoint* points, std::size_t n, const std::vector<Field>& fields,
+                          char* to) {
+    constexpr std::size_t kBlock = 256;
+    const std::size_t record = 4 * fields.size();
+    for (std::size_t from = 0; from < n; from += kBlock) {
+        const std::size_t count = n - from < kBlock ? n - from : kBlock;
+        for (std::size_t c = 0; c < fields.size(); ++c) {
+            encodeColumn(points + from, count, fields[c], to + from * record + 4 * c, record);
+        }
     }
 }
 

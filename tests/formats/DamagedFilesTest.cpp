@@ -24,10 +24,16 @@ namespace {
 
 class DamagedFiles : public ::testing::Test {
 protected:
+    // Read both ways, into a deque and into one block, which must agree.
     ReadResult readBytes(const std::string& bytes, Format format) {
         const fs::path file = dir / "damaged";
         writeBytes(file, bytes);
-        return read(file.string(), format);
+        ReadResult r = read(file.string(), format);
+        const ArrayReadResult a = readArray(file.string(), format);
+        EXPECT_EQ(a.ok, r.ok);
+        EXPECT_EQ(a.error, r.error);
+        EXPECT_EQ(a.points.size(), r.points.size());
+        return r;
     }
 
     std::string errorOf(const std::string& bytes, Format format) {
@@ -120,6 +126,14 @@ TEST_F(DamagedFiles, PlyHeadersThatDoNotAddUp) {
               "a property before any element");
     EXPECT_EQ(errorOf(start + "element vertex 1\nproperty half x\nend_header\n", Format::PlyBinary),
               "a property of unknown type 'half'");
+    // A list's length must be a whole number of a known type.
+    for (const char* types : {"float int", "half int", "uchar half"}) {
+        EXPECT_EQ(errorOf(start + "element vertex 1\nproperty list " + types +
+                              " v\nproperty float x\nend_header\n",
+                          Format::PlyBinary),
+                  "a list property of unknown types")
+            << types;
+    }
     EXPECT_EQ(errorOf(start + "element face 1\nend_header\n", Format::PlyBinary),
               "the file has no vertex element");
     EXPECT_EQ(

@@ -1,0 +1,16 @@
+#pragma once
+
+// LZF, the compression of PCD binary_compressed bodies: literal runs and back references into
+// the last 8 kB of output. Pure functions: any thread may call them. Internal to the formats
+// module.
+
+#include <cstddef>
+
+namespace formats::lzf {
+
+// Decompresses in[0 .. inSize - 1] into out, which has room for outSize bytes. Returns the number
+// of bytes written, or 0 when the data is damaged or would not fit.
+std::size_t decompress(const unsigned char* in, std::size_t inSize, unsigned char* out,
+                       std::size_t outSize);
+
+} // namespace formats::lzf
