@@ -6,10 +6,12 @@
 #include "FileCommands.h"
 #include "LaserPanels.h"
 #include "ListenerPort.h"
+#include "PickTool.h"
 #include "RecordingPlayer.h"
 #include "ScanPanel.h"
 #include "StatusPanel.h"
 #include "TrafficRecording.h"
+#include "ViewContextMenu.h"
 #include "ViewControls.h"
 #include "ui_MainWindow.h"
 
@@ -167,6 +169,16 @@ void MainWindow::setupParts() {
     colours->setModel(laserPanels->model());
     connect(display.get(), &window::CloudDisplay::rebuilt, colours.get(),
             &window::ColourControls::afterRebuild);
+    viewMenu = std::make_unique<window::ViewContextMenu>(ui->lidarQvtkWidget);
+    pick = std::make_unique<window::PickTool>(
+        ui->lidarQvtkWidget, sceneRenderer, ui->verticalLayout, ui->menuView, *viewMenu, store,
+        [this](const QString& message) { ui->statusBar->showMessage(message, 3000); });
+    pick->setMode(displayModes->mode(), displayModes->count());
+    pick->setModel(laserPanels->model());
+    connect(displayModes.get(), &window::DisplayModes::changed, pick.get(),
+            &window::PickTool::setMode);
+    connect(display.get(), &window::CloudDisplay::rebuilt, pick.get(),
+            &window::PickTool::afterRebuild);
     connect(scanPanel.get(), &window::ScanPanel::regionChanged, view.get(),
             &window::ViewControls::updateRegionActor);
     connect(laserPanels.get(), &window::LaserPanels::modelChanged, this,
@@ -176,6 +188,7 @@ void MainWindow::setupParts() {
                 player->setModel(model, highSpeed);
                 view->follow();
                 colours->setModel(model);
+                pick->setModel(model);
             });
 }
 
@@ -197,6 +210,8 @@ MainWindow::~MainWindow() {
     recording.reset();
     status.reset();
     // Their actors leave the scene while the render window is still there.
+    pick.reset();
+    viewMenu.reset();
     colours.reset();
     view.reset();
     displayModes.reset();

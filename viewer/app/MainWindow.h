@@ -32,11 +32,13 @@ class ColourControls;
 class DisplayModes;
 class FileCommands;
 class LaserPanels;
+class PickTool;
 class ListenerPort;
 class RecordingPlayer;
 class ScanPanel;
 class StatusPanel;
 class TrafficRecording;
+class ViewContextMenu;
 class ViewControls;
 } // namespace window
 
@@ -151,6 +153,8 @@ private:
     std::unique_ptr<window::StatusPanel> status;
     std::unique_ptr<window::TrafficRecording> recording;
     std::unique_ptr<window::RecordingPlayer> player;
+    std::unique_ptr<window::ViewContextMenu> viewMenu;
+    std::unique_ptr<window::PickTool> pick;
     // Last, so that a save still running when the window goes has finished before the parts it
     // reads from do.
     std::unique_ptr<window::FileCommands> files;
