@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "ApertureAim.h"
 #include "CloudDisplay.h"
 #include "ColourControls.h"
 #include "DisplayModes.h"
@@ -179,6 +180,7 @@ void MainWindow::setupParts() {
             &window::PickTool::setMode);
     connect(display.get(), &window::CloudDisplay::rebuilt, pick.get(),
             &window::PickTool::afterRebuild);
+    aim = std::make_unique<window::ApertureAim>(*session, *commands, *pick, *viewMenu, log);
     connect(scanPanel.get(), &window::ScanPanel::regionChanged, view.get(),
             &window::ViewControls::updateRegionActor);
     connect(laserPanels.get(), &window::LaserPanels::modelChanged, this,
@@ -210,6 +212,7 @@ MainWindow::~MainWindow() {
     recording.reset();
     status.reset();
     // Their actors leave the scene while the render window is still there.
+    aim.reset();
     pick.reset();
     viewMenu.reset();
     colours.reset();

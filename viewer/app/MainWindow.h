@@ -27,6 +27,7 @@ class QEvent;
 class Ui_MainWindow;
 
 namespace window {
+class ApertureAim;
 class CloudDisplay;
 class ColourControls;
 class DisplayModes;
@@ -155,6 +156,7 @@ private:
     std::unique_ptr<window::RecordingPlayer> player;
     std::unique_ptr<window::ViewContextMenu> viewMenu;
     std::unique_ptr<window::PickTool> pick;
+    std::unique_ptr<window::ApertureAim> aim;
     // Last, so that a save still running when the window goes has finished before the parts it
     // reads from do.
     std::unique_ptr<window::FileCommands> files;
