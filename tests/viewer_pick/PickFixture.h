@@ -10,8 +10,11 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QSignalSpy>
 #include <QTest>
 #include <QVTKOpenGLNativeWidget.h>
+
+#include <gtest/gtest.h>
 
 #include <vtkCoordinate.h>
 #include <vtkGenericOpenGLRenderWindow.h>
@@ -102,9 +105,17 @@ inline bool rulerLine(QColor c) {
 
 // Opens the view's context menu with a right click and triggers its entry.
 inline bool chooseFromViewMenu(QWidget* window, const QPoint& at, const QString& text) {
-    clickView(window, at, Qt::NoModifier, Qt::RightButton);
     auto* menu = window->findChild<QMenu*>("viewContextMenu");
-    if (!menu || !waitUntil([menu] { return menu->isVisible(); })) {
+    if (!menu) {
+        ADD_FAILURE() << "no context menu on the view";
+        return false;
+    }
+    // Seen opening: on a virtual display without a window manager a focus change may close a
+    // popup again at once.
+    QSignalSpy opened(menu, &QMenu::aboutToShow);
+    clickView(window, at, Qt::NoModifier, Qt::RightButton);
+    if (!waitUntil([&opened] { return opened.count() > 0; })) {
+        ADD_FAILURE() << "the view's context menu did not open";
         return false;
     }
     for (QAction* action : menu->actions()) {
@@ -115,6 +126,7 @@ inline bool chooseFromViewMenu(QWidget* window, const QPoint& at, const QString&
         }
     }
     menu->close();
+    ADD_FAILURE() << "no enabled \"" << text.toStdString() << "\" in the view's context menu";
     return false;
 }
 

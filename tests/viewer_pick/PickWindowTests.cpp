@@ -154,5 +154,19 @@ TEST_F(PickTest, TwoPicksMakeARulerThatDeleteAndTheContextMenuClear) {
     EXPECT_TRUE(labelText(window.get(), "pickLabel").contains("Amplitude 1234"));
 }
 
+TEST_F(PickTest, PointsArrivingAfterTheIndexWasBuiltArePickedToo) {
+    clickView(window.get(), at(kA), Qt::ControlModifier);
+    ASSERT_TRUE(pickShows("Amplitude 1234"));
+    // A point from the device in the gap above the wall's middle, after the file's points.
+    const double el = std::atan2(1000.0, 8000.0) * 180.0 / M_PI;
+    window->LaserDataCallback({{0.0, el, std::hypot(1000.0, 8000.0), 77, 4242.0, 0.0, 0.0}}, 0);
+    ASSERT_TRUE(waitUntil([&] { return labelText(window.get(), "totalPoints_label") == "16"; }));
+    clickView(window.get(), onScreen(window.get(), 0.0, 8000.0, 1000.0), Qt::ControlModifier);
+    ASSERT_TRUE(pickShows("Amplitude 4242")) << labelText(window.get(), "pickLabel").toStdString();
+    // It carries its angles.
+    EXPECT_TRUE(labelText(window.get(), "pickLabel").contains("Az 0.000\u00b0  El 7.125\u00b0"));
+    EXPECT_TRUE(labelText(window.get(), "pickLabel").contains("Time 77"));
+}
+
 } // namespace
 } // namespace viewer_test

@@ -25,6 +25,7 @@
 #include <vtkTextProperty.h>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -222,12 +223,20 @@ void PickTool::pickAt(const QPoint& at, bool second) {
     const double ratio = m_view->devicePixelRatioF();
     const double x = (at.x() + 0.5) * ratio;
     const double y = c.height - (at.y() + 0.5) * ratio;
-    m_picker->pick(
+    const bool answered = m_picker->pick(
         c, x, y, kPickTolerance * ratio,
         [this, second](const std::optional<PointPicker::Picked>& point) { picked(point, second); });
+    if (!answered) {
+        // A file just loaded or points just arrived: their index takes a moment.
+        m_finding = true;
+        m_status("Finding the point\u2026");
+    }
 }
 
 void PickTool::picked(const std::optional<PointPicker::Picked>& point, bool second) {
+    if (std::exchange(m_finding, false) && point) {
+        m_status(QString());
+    }
     if (!point) {
         m_status("No point under the cursor");
         return;

@@ -111,6 +111,8 @@ private:
     QPoint m_pressedAt;
     bool m_pressPicked = false;
     bool m_pressPassed = false;
+    // A pick waits for the index, as the status bar says.
+    bool m_finding = false;
 
     // Last: its waiting pick calls back into this.
     std::unique_ptr<PointPicker> m_picker;

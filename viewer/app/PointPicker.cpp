@@ -164,7 +164,7 @@ void PointPicker::finished(Built built) {
     consider();
 }
 
-void PointPicker::pick(const viewer::PickCamera& camera, double x, double y, double tolerance,
+bool PointPicker::pick(const viewer::PickCamera& camera, double x, double y, double tolerance,
                        Result result) {
     Request request{camera, x, y, tolerance, std::move(result)};
     if (usable()) {
@@ -172,13 +172,14 @@ void PointPicker::pick(const viewer::PickCamera& camera, double x, double y, dou
         if (picked || current()) {
             request.result(picked);
             consider();
-            return;
+            return true;
         }
         // Nothing there in an index of an earlier state of the buffer: the points may have
         // arrived since.
     }
     m_waiting = std::move(request);
     consider();
+    return false;
 }
 
 std::optional<PointPicker::Picked> PointPicker::find(const Request& request) {

@@ -51,8 +51,8 @@ public:
     // origin bottom left). result runs on the GUI thread: at once when the index finds a point
     // of the buffer's contents (while points stream in, one that arrived since the last build
     // and lies nearer may be missed), or else once an index of the points shown now is built.
-    // A pick still waiting is dropped for a new one.
-    void pick(const viewer::PickCamera& camera, double x, double y, double tolerance,
+    // A pick still waiting is dropped for a new one. False when the result has to wait.
+    bool pick(const viewer::PickCamera& camera, double x, double y, double tolerance,
               Result result);
 
     // The buffer's generation now (a clear or a load starts a new one).
