@@ -1,5 +1,6 @@
 #include "PointPicker.h"
 
+#include "MemoryRelease.h"
 #include "PointStore.h"
 
 #include <QMetaObject>
@@ -47,6 +48,11 @@ void PointPicker::setMode(viewer::DisplayMode mode, unsigned count) {
 }
 
 void PointPicker::bufferChanged() {
+    if (m_index && shownNow().generation != m_range.generation) {
+        // Its points are gone: the next build frees it, with the memory given back, off this
+        // thread.
+        m_discarded = std::move(m_index);
+    }
     consider();
 }
 
@@ -94,7 +100,11 @@ void PointPicker::start() {
     m_building = true;
     const viewer::DisplayMode mode = m_mode;
     const unsigned count = m_count;
-    m_builder = std::thread([this, mode, count] {
+    m_builder = std::thread([this, mode, count, discarded = std::move(m_discarded)]() mutable {
+        if (discarded) {
+            discarded.reset();
+            viewer::returnFreeMemory();
+        }
         Built built = build(mode, count);
         QMetaObject::invokeMethod(
             this,
@@ -128,6 +138,8 @@ PointPicker::Built PointPicker::build(viewer::DisplayMode mode, unsigned count) 
                 return copy->copy(points, log, back, kCopySlice);
             });
         if (step == viewer::PositionCopy::Step::Replaced) {
+            copy.reset();
+            viewer::returnFreeMemory();
             return built;
         }
         if (step == viewer::PositionCopy::Step::Done) {
@@ -151,10 +163,15 @@ void PointPicker::finished(Built built) {
         m_range = built.range;
         m_copyMs = built.copyMs;
         m_sortMs = built.sortMs;
-        const double gap = std::max<double>(kLeastRebuildGapMs,
-                                            kRebuildGapPerBuild * (built.copyMs + built.sortMs));
-        m_earliest = m_clock.elapsed() + static_cast<qint64>(gap);
-        emit indexBuilt();
+        if (shownNow().generation != m_range.generation) {
+            // Cleared or replaced while it was built: the next build follows at once.
+            m_discarded = std::move(m_index);
+        } else {
+            const double gap = std::max<double>(
+                kLeastRebuildGapMs, kRebuildGapPerBuild * (built.copyMs + built.sortMs));
+            m_earliest = m_clock.elapsed() + static_cast<qint64>(gap);
+            emit indexBuilt();
+        }
     }
     if (m_waiting && usable()) {
         Request request = std::move(*m_waiting);

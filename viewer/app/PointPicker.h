@@ -104,6 +104,8 @@ private:
     double m_copyMs = 0.0;
     double m_sortMs = 0.0;
     std::optional<Request> m_waiting;
+    // An index of points a clear or a load has taken away, for the next build to free.
+    std::shared_ptr<const viewer::PointIndex> m_discarded;
 
     // GUI thread: the build in progress and when the next may start.
     std::thread m_builder;
