@@ -4,6 +4,7 @@
 
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 
@@ -166,6 +167,30 @@ TEST_F(PickTest, PointsArrivingAfterTheIndexWasBuiltArePickedToo) {
     // It carries its angles.
     EXPECT_TRUE(labelText(window.get(), "pickLabel").contains("Az 0.000\u00b0  El 7.125\u00b0"));
     EXPECT_TRUE(labelText(window.get(), "pickLabel").contains("Time 77"));
+}
+
+TEST_F(PickTest, ARightDragZoomsTheCameraWithoutOpeningTheMenu) {
+    QWidget* view = sceneView(window.get());
+    auto* menu = window->findChild<QMenu*>("viewContextMenu");
+    ASSERT_NE(menu, nullptr);
+    QSignalSpy opened(menu, &QMenu::aboutToShow);
+    vtkCamera* camera = sceneRenderer(window.get())->GetActiveCamera();
+    const double before = camera->GetDistance();
+    const QPoint from = view->rect().center();
+    const QPoint to = from + QPoint(0, 80);
+    sendMouse(view, QEvent::MouseButtonPress, from, Qt::RightButton, Qt::RightButton,
+              Qt::NoModifier);
+    for (int step = 1; step <= 5; ++step) {
+        sendMouse(view, QEvent::MouseMove, from + (to - from) * step / 5, Qt::NoButton,
+                  Qt::RightButton, Qt::NoModifier);
+    }
+    sendMouse(view, QEvent::MouseButtonRelease, to, Qt::RightButton, Qt::NoButton, Qt::NoModifier);
+    EXPECT_GT(std::fabs(camera->GetDistance() - before), 1.0);
+    // A right click after it opens the menu, once: the drag did not.
+    clickView(window.get(), from, Qt::NoModifier, Qt::RightButton);
+    ASSERT_TRUE(waitUntil([&] { return opened.count() > 0; }));
+    EXPECT_EQ(opened.count(), 1);
+    menu->close();
 }
 
 } // namespace
