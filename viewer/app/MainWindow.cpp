@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "ApertureAim.h"
 #include "CameraViews.h"
 #include "CloudDisplay.h"
 #include "ColourControls.h"
@@ -7,15 +8,18 @@
 #include "FileCommands.h"
 #include "LaserPanels.h"
 #include "ListenerPort.h"
+#include "PickTool.h"
 #include "RecordingPlayer.h"
 #include "RegionSelectTool.h"
 #include "ScanPanel.h"
 #include "Screenshot.h"
 #include "StatusPanel.h"
 #include "TrafficRecording.h"
+#include "ViewContextMenu.h"
 #include "ViewControls.h"
 #include "ui_MainWindow.h"
 
+#include <QActionGroup>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
@@ -170,6 +174,17 @@ void MainWindow::setupParts() {
     colours->setModel(laserPanels->model());
     connect(display.get(), &window::CloudDisplay::rebuilt, colours.get(),
             &window::ColourControls::afterRebuild);
+    viewMenu = std::make_unique<window::ViewContextMenu>(ui->lidarQvtkWidget);
+    pick = std::make_unique<window::PickTool>(
+        ui->lidarQvtkWidget, sceneRenderer, ui->verticalLayout, ui->menuView, *viewMenu, store,
+        [this](const QString& message) { ui->statusBar->showMessage(message, 3000); });
+    pick->setMode(displayModes->mode(), displayModes->count());
+    pick->setModel(laserPanels->model());
+    connect(displayModes.get(), &window::DisplayModes::changed, pick.get(),
+            &window::PickTool::setMode);
+    connect(display.get(), &window::CloudDisplay::rebuilt, pick.get(),
+            &window::PickTool::afterRebuild);
+    aim = std::make_unique<window::ApertureAim>(*session, *commands, *pick, *viewMenu, log);
     connect(scanPanel.get(), &window::ScanPanel::regionChanged, view.get(),
             &window::ViewControls::updateRegionActor);
     connect(laserPanels.get(), &window::LaserPanels::modelChanged, this,
@@ -179,6 +194,7 @@ void MainWindow::setupParts() {
                 player->setModel(model, highSpeed);
                 view->follow();
                 colours->setModel(model);
+                pick->setModel(model);
             });
 
     // "Save selection as…" goes in between "Save as..." and this.
@@ -197,6 +213,11 @@ void MainWindow::setupParts() {
             [this](std::shared_ptr<const std::deque<DataPoint>> points) {
                 files->saveSelectionAs(std::move(points));
             });
+    // A click picks or starts a rectangle, never both.
+    auto* mouseModes = new QActionGroup(this);
+    mouseModes->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    mouseModes->addAction(pick->modeAction());
+    mouseModes->addAction(regionSelect->modeAction());
     cameraViews =
         std::make_unique<window::CameraViews>(ui->lidarQvtkWidget, sceneRenderer, store, settings,
                                               ui->menuView, [this] { view->cameraTouched(); });
@@ -223,6 +244,9 @@ MainWindow::~MainWindow() {
     cameraViews.reset();
     regionSelect.reset();
     // Their actors leave the scene while the render window is still there.
+    aim.reset();
+    pick.reset();
+    viewMenu.reset();
     colours.reset();
     view.reset();
     displayModes.reset();

@@ -28,11 +28,13 @@ class Ui_MainWindow;
 
 namespace window {
 class CameraViews;
+class ApertureAim;
 class CloudDisplay;
 class ColourControls;
 class DisplayModes;
 class FileCommands;
 class LaserPanels;
+class PickTool;
 class ListenerPort;
 class RecordingPlayer;
 class RegionSelectTool;
@@ -40,6 +42,7 @@ class Screenshot;
 class ScanPanel;
 class StatusPanel;
 class TrafficRecording;
+class ViewContextMenu;
 class ViewControls;
 } // namespace window
 
@@ -157,6 +160,9 @@ private:
     std::unique_ptr<window::RegionSelectTool> regionSelect;
     std::unique_ptr<window::CameraViews> cameraViews;
     std::unique_ptr<window::Screenshot> screenshot;
+    std::unique_ptr<window::ViewContextMenu> viewMenu;
+    std::unique_ptr<window::PickTool> pick;
+    std::unique_ptr<window::ApertureAim> aim;
     // Last, so that a save still running when the window goes has finished before the parts it
     // reads from do.
     std::unique_ptr<window::FileCommands> files;

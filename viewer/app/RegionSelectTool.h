@@ -46,6 +46,8 @@ public:
     RegionSelectTool(const RegionSelectTool&) = delete;
     RegionSelectTool& operator=(const RegionSelectTool&) = delete;
 
+    // The checkable "Select region", for the window to keep it apart from other mouse modes.
+    QAction* modeAction() const { return m_action; }
     // Which of the buffer's points are shown, and so can be selected.
     void setMode(viewer::DisplayMode shownMode, unsigned shownCount);
 

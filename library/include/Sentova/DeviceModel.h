@@ -44,6 +44,12 @@ constexpr int kLX20MinimumRate = 100;
 constexpr int kLX20MaximumRate = 10000;
 constexpr int kLX20HighSpeedRate = 30000;
 
+// The aperture's reach in elevation, degrees (it turns all round in azimuth), and the speed of
+// a move that names none, degrees per second.
+constexpr double kApertureElevationMinimum = -35.0;
+constexpr double kApertureElevationMaximum = 35.0;
+constexpr double kDefaultMoveSpeed = 45.0;
+
 // The laser settings of one model. LX30: measurement mode 0 "High Speed", 1 "Fast Mode",
 // 2 "High Penetration"; target selection 0 "All Targets" to 4 "Highest Reflectance". LX20:
 // sample rate kLX20MinimumRate..kLX20MaximumRate, averaged samples 1..10, gain 0..3.
