@@ -251,6 +251,7 @@ struct WindowRun {
     double buffered = 0.0; // the status bar reports the file loaded
     double shown = 0.0;    // Total points shows every point
     double stallMs = 0.0;
+    double stallAt = 0.0; // when the longest stall ended, after the acceptance
 };
 
 class WindowLoad {
@@ -262,6 +263,13 @@ public:
     }
 
     WindowRun run(const QString& file, std::size_t n) {
+        // From an empty scene, so that "Total points" counts this load's points only.
+        QLabel* total = widget<QLabel>(&m_window, "totalPoints_label");
+        widget<QAction>(&m_window, "actionClear_Scene")->trigger();
+        if (!waitFor([&] { return total->text() == "0"; }, std::chrono::seconds(60))) {
+            fail("the scene was not cleared");
+        }
+        QTest::qWait(1000);
         WindowRun r;
         Clock::time_point accepted;
         answerFileDialog(file, [&] {
@@ -270,10 +278,11 @@ public:
             m_timer.start(5);
             accepted = Clock::now();
         });
+        QWidget* view = widget<QWidget>(&m_window, "lidarQvtkWidget");
+        const QSize before = view->size();
         widget<QAction>(&m_window, "actionLoad")->trigger();
         const QString loaded = "File " + file + " loaded.";
         QStatusBar* status = m_window.statusBar();
-        QLabel* total = widget<QLabel>(&m_window, "totalPoints_label");
         const QString count = QString::number(n);
         bool buffered = false;
         const bool shown = waitFor(
@@ -290,11 +299,15 @@ public:
                  file.toStdString() + "; status: " + status->currentMessage().toStdString());
         }
         r.shown = secondsSince(accepted);
+        if (view->size() != before) {
+            std::printf("  (the 3D view changed size during the load)\n");
+        }
         // The first frames of the new scene count too.
         QTest::qWait(1000);
         m_timer.stop();
         m_stalls.tick(soak::StallTracker::Clock::now());
         r.stallMs = m_stalls.longest().count() / 1000.0;
+        r.stallAt = m_stalls.longestAt().count() / 1000.0;
         return r;
     }
 
@@ -401,7 +414,6 @@ int main(int argc, char** argv) {
         row.megabytes = QFileInfo(file).size() / 1e6;
         for (int k = 0; k < options.runs; ++k) {
             viewer::returnFreeMemory();
-            QTest::qWait(500);
             const WindowRun w = load.run(file, n);
             row.buffered.push_back(w.buffered);
             row.shown.push_back(w.shown);
@@ -413,9 +425,9 @@ int main(int argc, char** argv) {
             row.printed.push_back(cc.printed);
             row.wall.push_back(cc.wall);
             row.pcl.push_back(runPcl(path, input.format, n));
-            std::printf("  %s run %d: window buffer %.2f s, shown %.2f s, stall %.0f ms; "
-                        "CloudCompare %s s (wall %s s); PCL %s s\n",
-                        input.label, k + 1, w.buffered, w.shown, w.stallMs,
+            std::printf("  %s run %d: window buffer %.2f s, shown %.2f s, stall %.0f ms "
+                        "(ending at %.2f s); CloudCompare %s s (wall %s s); PCL %s s\n",
+                        input.label, k + 1, w.buffered, w.shown, w.stallMs, w.stallAt,
                         seconds(cc.printed).c_str(), seconds(cc.wall).c_str(),
                         seconds(row.pcl.back()).c_str());
             std::fflush(stdout);
