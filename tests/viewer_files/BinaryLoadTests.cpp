@@ -5,6 +5,11 @@
 #include "Formats.h"
 #include "PointStream.h"
 
+#include <unistd.h>
+
+#include <iterator>
+#include <map>
+
 namespace viewer_test {
 namespace {
 
@@ -42,6 +47,44 @@ void expectSamePoints(const std::deque<DataPoint>& expected, const std::deque<Da
                     e.pulseShapeDeviation == g.pulseShapeDeviation && e.timestamp == g.timestamp)
             << what << ": point " << i << " x " << g.x << " timestamp " << g.timestamp;
     }
+}
+
+// The nice value of each thread of this process, by thread id.
+std::map<std::string, int> threadNiceValues() {
+    std::map<std::string, int> values;
+    for (const QString& tid :
+         QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        std::ifstream in("/proc/self/task/" + tid.toStdString() + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // After the command's closing parenthesis: the state (field 3) ... the nice value (19).
+        std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+        std::string field;
+        for (int k = 3; k <= 19 && fields >> field; ++k) {
+        }
+        values[tid.toStdString()] = std::stoi(field);
+    }
+    return values;
+}
+
+TEST_F(BinaryLoadTest, TheFileThreadGivesWayToTheWindow) {
+    openOn("SN-LX30-7");
+    const QString file = dir.filePath("small.ply");
+    ASSERT_TRUE(formats::write(local(file), formats::Format::PlyBinary, numbered(10, 0.0)).ok);
+    const std::string gui = std::to_string(::getpid());
+    const int base = threadNiceValues().at(gui);
+    if (base > 14) {
+        GTEST_SKIP() << "the process runs at nice " << base << ": no room below it";
+    }
+    runToEnd("askForPCDFileToLoad", file);
+    ASSERT_EQ(status(), "File " + file + " loaded.");
+    const std::map<std::string, int> after = threadNiceValues();
+    // The GUI thread keeps the process's priority; one thread, the file thread, runs below it.
+    EXPECT_EQ(after.at(gui), base);
+    int below = 0;
+    for (const auto& [tid, nice] : after) {
+        below += nice == base + 5 ? 1 : 0;
+    }
+    EXPECT_EQ(below, 1);
 }
 
 TEST_F(BinaryLoadTest, FilesOfSeveralChunksReplaceOneAnotherWithEveryValue) {
