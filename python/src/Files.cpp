@@ -3,6 +3,7 @@
 #include "Files.h"
 
 #include "Errors.h"
+#include "FileChunks.h"
 #include "Points.h"
 #include "Waiting.h"
 
@@ -38,7 +39,8 @@ void requireFile(const std::string& path) {
     }
 }
 
-py::array readPoints(const std::string& path, std::optional<std::string> formatName) {
+py::object readPoints(const std::string& path, std::optional<std::string> formatName,
+                      std::optional<long long> chunkPoints) {
     std::optional<formats::Format> format;
     if (formatName) {
         format = formats::formatFromName(*formatName);
@@ -48,6 +50,9 @@ py::array readPoints(const std::string& path, std::optional<std::string> formatN
         }
     }
     requireFile(path);
+    if (chunkPoints) {
+        return readChunks(path, format, *chunkPoints);
+    }
     const auto read =
         runCancellably<formats::ReadResult>([path, format](const std::atomic<bool>& cancelled) {
             const formats::Cancel cancel = [&cancelled] { return cancelled.load(); };
@@ -68,8 +73,8 @@ py::array readPoints(const std::string& path, std::optional<std::string> formatN
     return toArray(std::move(points));
 }
 
-void writePoints(const std::string& path, const py::array& array,
-                 std::optional<std::string> formatName) {
+void writePoints(const std::string& path, const py::object& given,
+                 std::optional<std::string> formatName, std::optional<unsigned long long> count) {
     std::optional<formats::Format> format =
         formatName ? formats::formatFromName(*formatName) : formats::formatFromExtension(path);
     if (!format) {
@@ -78,9 +83,18 @@ void writePoints(const std::string& path, const py::array& array,
                         : "the extension of '" + path + "' names no format: give format=") +
             " (formats: " + formatNames() + ")");
     }
+    if (!py::isinstance<py::array>(given)) {
+        writeChunks(path, given, *format, count);
+        return;
+    }
+    const auto array = py::reinterpret_borrow<py::array>(given);
     formats::WriteOptions options;
     auto points =
         std::make_shared<const std::deque<DataPoint>>(toDataPoints(array, options.fields));
+    if (count && *count != points->size()) {
+        throw py::value_error("the array holds " + std::to_string(points->size()) +
+                              " points, not the " + std::to_string(*count) + " of count");
+    }
     const auto outcome = runCancellably<formats::Outcome>(
         [path, format, points, options](const std::atomic<bool>& cancelled) {
             return formats::write(path, *format, *points, options, {},
@@ -173,11 +187,22 @@ void addFiles(py::module_& m) {
         names.push_back(f.name);
     }
     m.attr("formats") = py::tuple(py::cast(names));
+    addFileChunks(m);
     m.def("read", &readPoints, py::arg("path"), py::arg("format") = py::none(),
-          "The points of a point file (every field the file lacks is zero)");
+          py::arg("chunk_points") = py::none(),
+          "The points of a point file (every field the file lacks is zero). With chunk_points=N, "
+          "a PointChunks to iterate over instead: arrays of N points at a time, so that a file "
+          "of any size is read in memory bounded by a chunk");
     m.def("write", &writePoints, py::arg("path"), py::arg("points"), py::arg("format") = py::none(),
+          py::arg("count") = py::none(),
           "Writes the points' fields that the format holds (x, y, z needed); the format by name "
-          "or from the extension");
+          "or from the extension. points is an array, or an iterable of arrays (chunks, all with "
+          "the fields of the first) written one after the other in memory bounded by a chunk, "
+          "to the same bytes as their concatenation. PCD, PLY and LAS headers need the number "
+          "of points first (LAS their bounds too): it comes from count=, from a PointChunks' "
+          "header, or from a first pass over chunks that can be iterated twice (a list, a "
+          "PointChunks); a one-time iterator (a generator) needs count= and is refused for LAS. "
+          "Nothing is left behind when writing fails or the chunks raise");
 
     py::class_<RecordingIterator>(m, "_RecordingIterator")
         .def("__iter__", [](py::object self) { return self; })

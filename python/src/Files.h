@@ -1,4 +1,5 @@
-// sentova.read, sentova.write, sentova.formats and sentova.Recording.
+// sentova.read, sentova.write (whole files and chunk by chunk), sentova.formats and
+// sentova.Recording.
 #pragma once
 
 #include <pybind11/pybind11.h>

@@ -72,9 +72,8 @@ constexpr Column kColumns[] = {
 };
 constexpr int kRequiredColumns = 3; // x, y, z
 
-} // namespace
-
-std::deque<DataPoint> toDataPoints(const py::array& array, formats::FieldSelection& present) {
+template <class Container>
+Container convertPoints(const py::array& array, formats::FieldSelection& present) {
     const py::object names = array.dtype().attr("names");
     if (names.is_none()) {
         throw py::value_error("points must be a structured array with the fields x, y, z "
@@ -103,7 +102,7 @@ std::deque<DataPoint> toDataPoints(const py::array& array, formats::FieldSelecti
 
     const py::object flat = array.attr("reshape")(-1);
     const std::size_t count = static_cast<std::size_t>(py::len(flat));
-    std::deque<DataPoint> points(count);
+    Container points(count);
     present = formats::noFields();
     for (const Column& column : kColumns) {
         if (!has(column.name)) {
@@ -141,6 +140,16 @@ std::deque<DataPoint> toDataPoints(const py::array& array, formats::FieldSelecti
         }
     }
     return points;
+}
+
+} // namespace
+
+std::deque<DataPoint> toDataPoints(const py::array& array, formats::FieldSelection& present) {
+    return convertPoints<std::deque<DataPoint>>(array, present);
+}
+
+std::vector<DataPoint> toDataPointChunk(const py::array& array, formats::FieldSelection& present) {
+    return convertPoints<std::vector<DataPoint>>(array, present);
 }
 
 } // namespace sentova::python

@@ -46,5 +46,8 @@ pybind11::array toArray(Points&& points);
 // x, y and z are needed, the other fields are taken when present and reported in `present`.
 // Raises ValueError naming what is missing.
 std::deque<DataPoint> toDataPoints(const pybind11::array& points, formats::FieldSelection& present);
+// The same, contiguous: a chunk for a writer.
+std::vector<DataPoint> toDataPointChunk(const pybind11::array& points,
+                                        formats::FieldSelection& present);
 
 } // namespace sentova::python

@@ -124,6 +124,32 @@ TEST(PointStore, ReplacedBufferKeepsEveryPointAndNoFrame) {
     EXPECT_GE(frames.back, 2500u);
 }
 
+TEST(PointStore, AnExchangeHandsBackTheFormerPointsInTheirOrder) {
+    PointStore store;
+    std::uint64_t timestamp = 0;
+    sweep(store, 1, 4, timestamp);
+    const std::uint64_t generation = store.withBuffer(
+        [](const std::deque<DataPoint>&, const BufferLog& log) { return log.generation; });
+    std::deque<DataPoint> loaded(3);
+    loaded[2].x = 7.0;
+    std::deque<DataPoint> former = store.exchange(std::move(loaded));
+    ASSERT_EQ(former.size(), 4u);
+    EXPECT_EQ(former.front().timestamp, 0u);
+    EXPECT_EQ(former.back().timestamp, 30u);
+    store.withBuffer([&](const std::deque<DataPoint>& points, const BufferLog& log) {
+        ASSERT_EQ(points.size(), 3u);
+        EXPECT_EQ(points[2].x, 7.0);
+        // The display starts again from the new points.
+        EXPECT_EQ(log.generation, generation + 1);
+    });
+    EXPECT_TRUE(store.frames().spans.empty());
+    EXPECT_TRUE(store.takeChanged());
+    EXPECT_EQ(store.takeReceived(), 0u);
+    // Handed to the release thread, the former points leave the store alone.
+    store.release(std::move(former));
+    EXPECT_EQ(size(store), 3u);
+}
+
 TEST(PointStore, ArrivalsWidenTheAutomaticRangeUntilItIsSetByHand) {
     PointStore store;
     store.setConversion(LIDAR_LX30, false);

@@ -350,10 +350,13 @@ void FileCommands::askForFileToLoad() {
                 window->statusBar()->showMessage("Could not load file " + name + ": " + error, 0);
             };
         }
-        // The old points are freed here, on the file thread, and their memory handed back.
-        store.replace(std::move(read.points));
-        return [this, name] {
+        // The former points are freed after the report, on the store's release thread: the
+        // load is done once the buffer holds the new ones.
+        auto former =
+            std::make_shared<std::deque<DataPoint>>(store.exchange(std::move(read.points)));
+        return [this, name, former] {
             window->statusBar()->showMessage("File " + name + " loaded.", kReportMs);
+            store.release(std::move(*former));
         };
     });
 }

@@ -94,6 +94,11 @@ std::uint32_t PointStore::maximumPoints() const {
 }
 
 void PointStore::replace(std::deque<DataPoint>&& fresh) {
+    exchange(std::move(fresh));
+    returnFreeMemory();
+}
+
+std::deque<DataPoint> PointStore::exchange(std::deque<DataPoint>&& fresh) {
     std::deque<DataPoint> former;
     {
         boost::lock_guard<boost::mutex> lock(pointsMutex);
@@ -104,8 +109,7 @@ void PointStore::replace(std::deque<DataPoint>&& fresh) {
     }
     pointsReceived = 0;
     cloudChanged = true;
-    former = {};
-    returnFreeMemory();
+    return former;
 }
 
 IntensityRange PointStore::intensityRange() const {

@@ -72,6 +72,11 @@ public:
     // Replaces the contents with loaded points, all of them whatever the cap; the former points
     // are freed on the calling thread (a file thread), after the lock is let go.
     void replace(std::deque<DataPoint>&& loaded);
+    // The same, handing the former points back instead of freeing them: freeing ten million
+    // points takes a few hundred milliseconds, which a load need not wait for.
+    std::deque<DataPoint> exchange(std::deque<DataPoint>&& loaded);
+    // Frees points handed back by exchange() on the release thread. GUI thread only.
+    void release(std::deque<DataPoint>&& former) { memoryRelease.release(std::move(former)); }
 
     IntensityRange intensityRange() const;
     // The range as the colour scale takes it: an empty one is reset to 0 and 65535 here too.
