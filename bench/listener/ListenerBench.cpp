@@ -12,7 +12,8 @@
 //   growth of the process beside the queue's limit, and the drops counted.
 // - The PCL grabber accumulating a million points into one cloud.
 //
-// Usage: listener_bench [port, default 48900] [points/s: one listener run only]
+// Usage: listener_bench [port, default 48900] [points/s: one listener run only |
+//        ingest | latency | memory | cloud: that part only]
 #include "grabber.h"
 
 #include "Sentova/LaserPacket.h"
@@ -42,7 +43,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t kRecordsPerDatagram = 63;
-constexpr int kReceiveBuffer = 8 * 1024 * 1024;
+constexpr int kReceiveBuffer = pcl::SentovaGrabber::kRequestedReceiveBufferSize;
 // A run ends when nothing has arrived for this long after the last send.
 constexpr std::chrono::milliseconds kQuiet{300};
 constexpr std::chrono::seconds kLongest{60};
@@ -75,6 +76,10 @@ sockaddr_in Loopback(unsigned short port) {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return a;
 }
+
+// The rate the latest Send reached, points/s: below the rate asked for when
+// the sender itself cannot keep up.
+std::atomic<double> lastSentRate{0.0};
 
 // Sends count datagrams to 127.0.0.1:port, paced to pointsPerSecond (0: as
 // fast as it can); sendTimes, when given, gets each one's send time.
@@ -110,6 +115,8 @@ void Send(unsigned short port, std::size_t count, double pointsPerSecond,
         sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
                sizeof to);
     }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    lastSentRate = seconds > 0 ? count * kRecordsPerDatagram / seconds : 0.0;
     close(fd);
 }
 
@@ -158,9 +165,12 @@ struct Latencies {
     std::vector<std::int64_t> delivered;
 };
 
+// The plain loops get the receive buffer the listener asks for, past the
+// system's cap where the listener passes it too.
 int BoundSocket(unsigned short port) {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBuffer, sizeof kReceiveBuffer);
     const sockaddr_in local = Loopback(port);
     if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
         throw std::runtime_error("plain loop: cannot bind port " + std::to_string(port));
@@ -280,15 +290,17 @@ void Ingest(unsigned short port) {
         "\nIngest, paced, about 1 s of traffic per rate (points lost; a rate is tried up to three "
         "times, for the listener with the datagrams its kernel (k) and queue (q) dropped; "
         "'-' once a receiver has lost at a lower rate)\n");
-    std::printf("%14s %14s %14s %24s\n", "points/s", "plain recv", "plain recvmmsg", "listener");
-    const double rates[] = {1e6,  2e6,  4e6,  6e6,  8e6,  10e6, 12e6,
-                            14e6, 16e6, 18e6, 20e6, 22e6, 25e6};
+    std::printf("%14s %14s %14s %24s %14s\n", "points/s", "plain recv", "plain recvmmsg",
+                "listener", "sender reached");
+    const double rates[] = {1e6,  2e6,  4e6,  6e6,  8e6,  10e6, 12e6, 14e6, 16e6, 18e6,
+                            20e6, 22e6, 25e6, 28e6, 32e6, 36e6, 40e6, 45e6, 50e6};
     double best[3] = {0, 0, 0};
     bool failed[3] = {false, false, false};
     for (const double rate : rates) {
         const std::size_t count = static_cast<std::size_t>(rate / kRecordsPerDatagram);
         const std::size_t sent = count * kRecordsPerDatagram;
         std::string cells[3];
+        double reached = 0.0;
         for (int r = 0; r < 3; ++r) {
             if (failed[r]) {
                 cells[r] = "-";
@@ -309,6 +321,8 @@ void Ingest(unsigned short port) {
                     got = run.points;
                     stats = run.stats;
                 }
+                reached =
+                    reached == 0.0 ? lastSentRate.load() : std::min(reached, lastSentRate.load());
             }
             cells[r] = std::to_string(sent - got);
             if (r == 2 && got != sent)
@@ -319,8 +333,9 @@ void Ingest(unsigned short port) {
             else
                 failed[r] = true;
         }
-        std::printf("%14.0f %14s %14s %24s\n", rate, cells[0].c_str(), cells[1].c_str(),
-                    cells[2].c_str());
+        std::printf("%14.0f %14s %14s %24s %14.0f\n", rate, cells[0].c_str(), cells[1].c_str(),
+                    cells[2].c_str(), reached);
+        std::fflush(stdout);
         if (failed[0] && failed[1] && failed[2])
             break;
     }
@@ -467,6 +482,18 @@ int main(int argc, char** argv) {
     std::printf("datagrams of %zu records (%zu bytes) to 127.0.0.1:%u\n", kRecordsPerDatagram,
                 MakeDatagram(0).size(), port);
     try {
+        const std::string part = argc > 2 ? argv[2] : "";
+        if (part == "ingest" || part == "latency" || part == "memory" || part == "cloud") {
+            if (part == "ingest")
+                Ingest(port);
+            else if (part == "latency")
+                Latency(port);
+            else if (part == "memory")
+                StalledMemory(port);
+            else
+                MillionPointCloud(port);
+            return 0;
+        }
         if (argc > 2) {
             // One listener run at the given rate, to look at with a profiler.
             const double rate = std::atof(argv[2]);
