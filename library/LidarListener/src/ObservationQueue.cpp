@@ -99,30 +99,14 @@ void ObservationQueue::recycle(std::vector<ObservationChunk>& taken) {
 }
 
 std::vector<tavrel_rbe_obs_t> ObservationQueue::release(std::vector<ObservationChunk>& taken) {
+    std::size_t count = 0;
+    for (const ObservationChunk& chunk : taken)
+        count += chunk.observations.size();
     std::vector<tavrel_rbe_obs_t> out;
-    if (taken.size() == 1 &&
-        2 * taken.front().observations.size() >= taken.front().observations.capacity()) {
-        std::vector<tavrel_rbe_obs_t>& whole = taken.front().observations;
-        const std::size_t bytes = taken.front().bytes();
-        const std::size_t capacity = whole.capacity();
-        out.swap(whole);
-        whole.reserve(capacity);
-        // Its bytes left with out: counted off here, as recycle would have.
-        m_held.fetch_sub(bytes, std::memory_order_release);
-        taken.front().datagramEnds.clear();
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_pool.size() < kPoolChunks && capacity * sizeof(tavrel_rbe_obs_t) <= kPooledChunkBytes)
-            m_pool.push_back(std::move(taken.front()));
-    } else {
-        std::size_t count = 0;
-        for (const ObservationChunk& chunk : taken)
-            count += chunk.observations.size();
-        out.reserve(count);
-        for (const ObservationChunk& chunk : taken)
-            out.insert(out.end(), chunk.observations.begin(), chunk.observations.end());
-        recycle(taken);
-    }
-    taken.clear();
+    out.reserve(count);
+    for (const ObservationChunk& chunk : taken)
+        out.insert(out.end(), chunk.observations.begin(), chunk.observations.end());
+    recycle(taken);
     return out;
 }
 

@@ -56,10 +56,10 @@ public:
     bool pop(std::vector<ObservationChunk>& taken, std::size_t maxObservations);
     // Gives taken chunks back (their bytes no longer count) and empties taken.
     void recycle(std::vector<ObservationChunk>& taken);
-    // The same, and returns their observations as one vector, in order. A lone
-    // chunk that fills at least half its storage hands that storage over whole
-    // instead of a copy, and goes back to the pool with fresh storage as large,
-    // allocated here on the consumer's thread rather than on the producer's.
+    // The same, and returns their observations as one vector, in order. A copy:
+    // the chunks keep their storage, which the socket thread writes again while
+    // it is still in the cache (handing it over would have it write cold memory
+    // for every batch).
     std::vector<tavrel_rbe_obs_t> release(std::vector<ObservationChunk>& taken);
 
     void stop();
