@@ -23,6 +23,8 @@ DeviceSession::DeviceSession(std::string address) : m_address(std::move(address)
 DeviceSession::~DeviceSession() {
     m_worker.reset();
     m_eventManager.reset();
+    // No notification comes any more: its thread may end.
+    m_frameNotifications.reset();
     m_device.reset();
     m_listener.reset();
 }
@@ -61,6 +63,27 @@ bool DeviceSession::listen(unsigned short port, tavrel::SentovaLaserDataCallback
 void DeviceSession::stopListening() {
     if (m_listener)
         m_listener->StopListening();
+}
+
+void DeviceSession::setFrameNotifications(FrameNotifications::Hooks hooks) {
+    constexpr unsigned kEvents[] = {tavrel::protocol::kFrameStartEvent,
+                                    tavrel::protocol::kFrameEndEvent};
+    if (m_frameNotifications) {
+        // Once deregistered no dispatch can be under way in it: the event manager dispatches
+        // under the lock that deregistering takes.
+        for (const unsigned event : kEvents)
+            m_eventManager->DeregisterEventCallback(event, m_frameNotifications.get());
+        m_frameNotifications.reset();
+    }
+    if (!hooks.notified)
+        return;
+    m_frameNotifications = std::make_unique<FrameNotifications>(std::move(hooks));
+    for (const unsigned event : kEvents)
+        m_eventManager->RegisterEventCallback(event, m_frameNotifications.get());
+}
+
+std::uint64_t DeviceSession::frameNotificationsDropped() const {
+    return m_frameNotifications ? m_frameNotifications->dropped() : 0;
 }
 
 tavrel::tavrel_error_t DeviceSession::startStream(const tavrel::LaserSettings& settings,

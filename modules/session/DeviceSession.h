@@ -9,6 +9,7 @@
 #include "CommandWorker.h"
 #include "DeviceActivity.h"
 #include "DeviceWatch.h"
+#include "FrameNotifications.h"
 
 #include "Sentova/DeviceModel.h"
 #include "Sentova/Sentova.h"
@@ -61,6 +62,13 @@ public:
     // Ends listening; the callback is not called after it returns.
     void stopListening();
 
+    // Hands the device's frame start and end notifications to hooks, on a thread of their own
+    // (never the event manager's socket thread); empty hooks.notified: none. Replaces hooks set
+    // before: once it returns, those are not called any more. On the caller's thread.
+    void setFrameNotifications(FrameNotifications::Hooks hooks);
+    // Frame notifications dropped because the program fell behind them.
+    std::uint64_t frameNotificationsDropped() const;
+
     // Starts the laser stream of the model's settings to port ("SVRRBE"), or stops it.
     tavrel::tavrel_error_t startStream(const tavrel::LaserSettings& settings, unsigned short port);
     tavrel::tavrel_error_t stopStream();
@@ -101,6 +109,8 @@ private:
     std::shared_ptr<tavrel::SentovaTrafficCallbackClass> m_laserTraffic;
     std::unique_ptr<DeviceWatch> m_watch;
     std::unique_ptr<tavrel::SentovaGrabber> m_listener;
+    // Registered with the event manager while set; outlives it.
+    std::unique_ptr<FrameNotifications> m_frameNotifications;
     std::unique_ptr<tavrel::Sentova> m_device;
     std::unique_ptr<tavrel::SentovaEventManager> m_eventManager;
     std::unique_ptr<command::CommandWorker> m_worker;

@@ -107,3 +107,51 @@ TEST(ObservationQueue, StopWakesAWaitingReader) {
     EXPECT_FALSE(result);
     EXPECT_TRUE(first.empty() || first == std::vector<std::uint64_t>{7});
 }
+
+TEST(ObservationQueue, AReleaseJoinsTheTakenChunksAndCountsTheirBytesOff) {
+    ObservationQueue queue(1 << 20);
+    queue.push(Chunk(queue, {1, 2}));
+    queue.push(Chunk(queue, {3}));
+    std::vector<ObservationChunk> taken;
+    ASSERT_TRUE(queue.pop(taken, 100));
+    const std::vector<tavrel::tavrel_rbe_obs_t> joined = queue.release(taken);
+    ASSERT_EQ(joined.size(), 3u);
+    EXPECT_EQ(joined[0].timestamp, 1u);
+    EXPECT_EQ(joined[2].timestamp, 3u);
+    EXPECT_TRUE(taken.empty());
+    EXPECT_EQ(queue.heldBytes(), 0u);
+}
+
+TEST(ObservationQueue, AReleasedChunkKeepsItsStorageForTheProducer) {
+    ObservationQueue queue(1 << 20);
+    ObservationChunk chunk = Chunk(queue, {1, 2, 3, 4});
+    chunk.observations.shrink_to_fit();
+    const tavrel::tavrel_rbe_obs_t* storage = chunk.observations.data();
+    queue.push(std::move(chunk));
+    std::vector<ObservationChunk> taken;
+    ASSERT_TRUE(queue.pop(taken, 100));
+    const std::vector<tavrel::tavrel_rbe_obs_t> copied = queue.release(taken);
+    EXPECT_NE(copied.data(), storage);
+    ASSERT_EQ(copied.size(), 4u);
+    EXPECT_EQ(copied[3].timestamp, 4u);
+    EXPECT_EQ(queue.heldBytes(), 0u);
+
+    // The pooled chunk comes back with its storage, for the socket thread not to allocate.
+    const ObservationChunk again = queue.spare();
+    EXPECT_TRUE(again.observations.empty());
+    EXPECT_TRUE(again.datagramEnds.empty());
+    EXPECT_EQ(again.observations.data(), storage);
+}
+
+TEST(ObservationQueue, AReleaseGivesNoMoreStorageThanItsObservationsNeed) {
+    ObservationQueue queue(1 << 20);
+    ObservationChunk chunk = Chunk(queue, {1});
+    chunk.observations.reserve(64);
+    queue.push(std::move(chunk));
+    std::vector<ObservationChunk> taken;
+    ASSERT_TRUE(queue.pop(taken, 100));
+    const std::vector<tavrel::tavrel_rbe_obs_t> copied = queue.release(taken);
+    ASSERT_EQ(copied.size(), 1u);
+    EXPECT_LT(copied.capacity(), 64u);
+    EXPECT_EQ(queue.heldBytes(), 0u);
+}

@@ -5,10 +5,12 @@
 #include "Simulator.h"
 
 #include "Sentova/CommandSerialiser.h"
+#include "Sentova/Protocol.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <stdexcept>
 
 using sentova::session::DeviceActivity;
@@ -185,4 +187,134 @@ TEST(DeviceSession, StopsOnlyWhatItStarted) {
     EXPECT_TRUE(session.stopWhatWasStarted().empty());
     settle(session);
     EXPECT_EQ(f.codesSince(mark), std::vector<std::string>{"SVCQRE"});
+}
+
+namespace {
+
+// What the frame notification hooks were given, in order.
+struct SeenNotifications {
+    std::mutex mutex;
+    std::vector<unsigned> events;
+    std::vector<std::uint64_t> arrivals;
+    std::atomic<int> quiet{0};
+    std::size_t size() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return events.size();
+    }
+};
+
+sentova::session::FrameNotifications::Hooks hooksInto(SeenNotifications& seen) {
+    sentova::session::FrameNotifications::Hooks hooks;
+    hooks.notified = [&seen](unsigned event, std::uint64_t micros) {
+        std::lock_guard<std::mutex> lock(seen.mutex);
+        seen.events.push_back(event);
+        seen.arrivals.push_back(micros);
+    };
+    hooks.quiet = [&seen](std::uint64_t) { ++seen.quiet; };
+    hooks.quietMicros = 50000;
+    return hooks;
+}
+
+} // namespace
+
+TEST(DeviceSession, FrameNotificationsReachTheHooksInOrderWhileTheScanRuns) {
+    RunningSim f("4.1", LIDAR_GENERIC);
+    CountPoints points;
+    SeenNotifications seen;
+    DeviceSession session(f.address);
+    session.setFrameNotifications(hooksInto(seen));
+    const unsigned short port = SESSION_TEST_PORT_BASE + 30;
+    ASSERT_TRUE(session.listen(port, &points));
+    // A harmless buffered command run on both frame events, with their notifications.
+    tavrel::SentovaEventManager& events = *session.eventManager();
+    ASSERT_EQ(events.ConfigureCommandBuffer(131, tavrel::CommandSerialiser::SVGEAA()),
+              tavrel::NoError);
+    ASSERT_EQ(events.EventEnable(131, tavrel::protocol::kFrameStartEvent, true), tavrel::NoError);
+    ASSERT_EQ(events.EventEnable(131, tavrel::protocol::kFrameEndEvent, true), tavrel::NoError);
+    ASSERT_EQ(session.startStream(tavrel::LaserSettings{}, port), tavrel::NoError);
+    ASSERT_EQ(session.device()->Home(), tavrel::NoError);
+    // 5 lines at 10 turns per second: a frame every half second.
+    ASSERT_EQ(session.device()->StartFullFieldScan(10.0, 5.0), tavrel::NoError);
+    ASSERT_TRUE(waitUntil([&] { return seen.size() >= 4; }, 10000));
+    ASSERT_EQ(session.device()->Stop(), tavrel::NoError);
+    session.stopStream();
+    // Quiet follows the last notification, once it is over.
+    ASSERT_TRUE(waitUntil([&] { return seen.quiet > 0; }, 5000));
+
+    std::lock_guard<std::mutex> lock(seen.mutex);
+    for (std::size_t i = 0; i < seen.events.size(); ++i) {
+        // Starts and ends alternate, a start first.
+        EXPECT_EQ(seen.events[i], i % 2 == 0 ? tavrel::protocol::kFrameStartEvent
+                                             : tavrel::protocol::kFrameEndEvent)
+            << i;
+        if (i > 0) {
+            EXPECT_GE(seen.arrivals[i], seen.arrivals[i - 1]);
+        }
+    }
+    // Half a second of arrival time from one start to the next.
+    EXPECT_NEAR(double(seen.arrivals[2] - seen.arrivals[0]), 500000.0, 100000.0);
+    EXPECT_EQ(session.frameNotificationsDropped(), 0u);
+    EXPECT_GT(points.points, 0u);
+}
+
+TEST(DeviceSession, ASlowFrameHookHoldsUpNeitherTheEventManagerNorLaterNotifications) {
+    RunningSim f("4.2", LIDAR_GENERIC);
+    DeviceSession session(f.address);
+    std::mutex gate;
+    std::unique_lock<std::mutex> held(gate);
+    std::atomic<int> calls{0};
+    sentova::session::FrameNotifications::Hooks hooks;
+    hooks.notified = [&](unsigned, std::uint64_t) {
+        ++calls;
+        std::lock_guard<std::mutex> wait(gate);
+    };
+    session.setFrameNotifications(hooks);
+    tavrel::SentovaEventManager& events = *session.eventManager();
+    ASSERT_EQ(events.ConfigureCommandBuffer(131, tavrel::CommandSerialiser::SVGEAA()),
+              tavrel::NoError);
+    ASSERT_EQ(events.EventEnable(131, tavrel::protocol::kFrameStartEvent, true), tavrel::NoError);
+    ASSERT_EQ(session.device()->Home(), tavrel::NoError);
+    ASSERT_EQ(session.device()->StartFullFieldScan(10.0, 2.0), tavrel::NoError);
+    ASSERT_TRUE(waitUntil([&] { return calls == 1; }, 10000));
+    // The hook is blocked; the event manager's transactions still complete, and the frames
+    // started meanwhile are queued.
+    unsigned frequency = 0;
+    EXPECT_EQ(events.GetTimerFrequency(frequency), tavrel::NoError);
+    const std::uint64_t framesThen = f.sim.status().framesCompleted;
+    ASSERT_TRUE(waitUntil([&] { return f.sim.status().framesCompleted >= framesThen + 2; }, 10000));
+    EXPECT_EQ(calls, 1);
+    held.unlock();
+    ASSERT_TRUE(waitUntil([&] { return calls >= 3; }, 5000));
+    ASSERT_EQ(session.device()->Stop(), tavrel::NoError);
+}
+
+TEST(FrameNotifications, WhatDoesNotFitIsDroppedAndCountedAndOtherEventsIgnored) {
+    std::mutex gate;
+    std::unique_lock<std::mutex> held(gate);
+    std::atomic<std::size_t> calls{0};
+    sentova::session::FrameNotifications::Hooks hooks;
+    hooks.notified = [&](unsigned, std::uint64_t) {
+        ++calls;
+        std::lock_guard<std::mutex> wait(gate);
+    };
+    using sentova::session::FrameNotifications;
+    std::size_t expected = 0;
+    {
+        FrameNotifications relay(hooks);
+        char payload[1] = {0};
+        relay.EventCallback(0, tavrel::protocol::kFrameStartEvent, payload);
+        ASSERT_TRUE(waitUntil([&] { return calls == 1; }));
+        // One is with the blocked hook; the queue takes kCapacity more.
+        const std::size_t sent = FrameNotifications::kCapacity + 10;
+        for (std::size_t i = 0; i < sent; ++i)
+            relay.EventCallback(
+                0, i % 2 ? tavrel::protocol::kFrameEndEvent : tavrel::protocol::kFrameStartEvent,
+                payload);
+        relay.EventCallback(0, tavrel::protocol::kTimerEvent, payload);
+        EXPECT_EQ(relay.dropped(), 10u);
+        expected = 1 + FrameNotifications::kCapacity;
+        held.unlock();
+        ASSERT_TRUE(waitUntil([&] { return calls == expected; }));
+    }
+    EXPECT_EQ(calls, expected);
 }

@@ -87,6 +87,10 @@ MainWindow::MainWindow(const QString& address, QWidget* parent)
         const tavrel::stream_statistics_t s = listener->GetStatistics();
         return s.kernelDrops + s.queueDrops;
     });
+    // The device's frame notifications confirm where the store's frames start and end.
+    session->setFrameNotifications(
+        {[this](unsigned event, std::uint64_t micros) { store.frameNotification(event, micros); },
+         [this](std::uint64_t now) { store.frameTime(now); }});
 
     ui->sentovaIP_label->setText(ipAddress);
 

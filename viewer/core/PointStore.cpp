@@ -31,8 +31,9 @@ void PointStore::LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observa
     for (const tavrel::tavrel_rbe_obs_t& observation : observations) {
         converted.push_back(formats::toDataPoint(observation, mode, fast));
     }
-    const std::uint64_t now = steadyMicros();
     const std::uint64_t drops = dropCounter ? dropCounter() : 0;
+    boost::lock_guard<boost::mutex> cutting(splitterMutex);
+    const std::uint64_t now = steadyMicros();
     splitter.AddBatch(observations.data(), observations.size(), now, drops, &pieces);
     const std::vector<tavrel::scan_frame_t> closed = splitter.TakeClosed();
 
@@ -52,6 +53,26 @@ void PointStore::LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observa
     frameLog.forgetBefore(back() - points.size());
     if (changed) {
         cloudChanged = true;
+    }
+}
+
+void PointStore::frameNotification(unsigned event, std::uint64_t arrivalMicros) {
+    boost::lock_guard<boost::mutex> cutting(splitterMutex);
+    splitter.AddEvent(event, arrivalMicros);
+    const std::vector<tavrel::scan_frame_t> closed = splitter.TakeClosed();
+    if (!closed.empty()) {
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        frameLog.close(closed);
+    }
+}
+
+void PointStore::frameTime(std::uint64_t nowMicros) {
+    boost::lock_guard<boost::mutex> cutting(splitterMutex);
+    splitter.AdvanceTime(nowMicros);
+    const std::vector<tavrel::scan_frame_t> closed = splitter.TakeClosed();
+    if (!closed.empty()) {
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        frameLog.close(closed);
     }
 }
 

@@ -50,6 +50,13 @@ public:
     // listener starts.
     void setDropCounter(std::function<std::uint64_t()> counter);
 
+    // The device's frame start and end notifications, stamped on the steady clock in
+    // microseconds as the batches are: they confirm where frames start and end. Any thread.
+    void frameNotification(unsigned event, std::uint64_t arrivalMicros);
+    // Time passed with no notification: a frame whose end was notified closes though no more
+    // data comes (the device stops its stream at a frame's end). Any thread.
+    void frameTime(std::uint64_t nowMicros);
+
     // Runs f(points, pointsLog) under the lock; f must be brief and call nothing that may take
     // the lock again.
     template <typename F> decltype(auto) withBuffer(F&& f) {
@@ -124,7 +131,9 @@ private:
     std::uint64_t back() const { return pointsLog.appended + loaded; }
     std::uint64_t loaded = 0;
 
-    // The listener thread's own: cuts the stream into frames.
+    // Guards splitter and pieces: the listener thread's batches and the notifications' thread
+    // feed the splitter in turn. Taken before pointsMutex, never after it.
+    boost::mutex splitterMutex;
     tavrel::ScanFrameSplitter splitter;
     std::vector<tavrel::scan_frame_piece_t> pieces;
     std::function<std::uint64_t()> dropCounter;

@@ -14,8 +14,17 @@ DatagramBatch::DatagramBatch()
     : m_buffers(new unsigned char[kMaxDatagrams * kDatagramBytes]), m_messages(kMaxDatagrams),
       m_vectors(kMaxDatagrams), m_sources(kMaxDatagrams), m_controls(kMaxDatagrams),
       m_arrivals(kMaxDatagrams) {
-    for (std::size_t i = 0; i < kMaxDatagrams; ++i)
+    for (std::size_t i = 0; i < kMaxDatagrams; ++i) {
         m_vectors[i] = iovec{&m_buffers[i * kDatagramBytes], kDatagramBytes};
+        msghdr& m = m_messages[i].msg_hdr;
+        m = msghdr{};
+        m.msg_name = &m_sources[i];
+        m.msg_namelen = sizeof(sockaddr_in);
+        m.msg_iov = &m_vectors[i];
+        m.msg_iovlen = 1;
+        m.msg_control = m_controls[i].bytes;
+        m.msg_controllen = kControlBytes;
+    }
 }
 
 void DatagramBatch::requestArrivalDetails(int fd) {
@@ -30,23 +39,22 @@ void DatagramBatch::requestArrivalDetails(int fd) {
 }
 
 std::size_t DatagramBatch::receive(int fd) {
-    // The system overwrites the lengths of each header, so all are set afresh.
-    for (std::size_t i = 0; i < kMaxDatagrams; ++i) {
+    // The system overwrites the lengths of the headers it filled: only those
+    // are set afresh.
+    for (std::size_t i = 0; i < m_filled; ++i) {
         msghdr& m = m_messages[i].msg_hdr;
-        m = msghdr{};
-        m.msg_name = &m_sources[i];
         m.msg_namelen = sizeof(sockaddr_in);
-        m.msg_iov = &m_vectors[i];
-        m.msg_iovlen = 1;
-        m.msg_control = m_controls[i].bytes;
         m.msg_controllen = kControlBytes;
+        m.msg_flags = 0;
         m_messages[i].msg_len = 0;
     }
+    m_filled = 0;
     const int received = recvmmsg(fd, m_messages.data(), static_cast<unsigned>(kMaxDatagrams),
                                   MSG_WAITFORONE, nullptr);
     if (received <= 0)
         return 0;
     const auto count = static_cast<std::size_t>(received);
+    m_filled = count;
     std::uint64_t now = 0;
     for (std::size_t i = 0; i < count; ++i) {
         msghdr& message = m_messages[i].msg_hdr;

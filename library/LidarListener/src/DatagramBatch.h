@@ -58,6 +58,8 @@ private:
     std::vector<sockaddr_in> m_sources;
     std::vector<Control> m_controls;
     std::vector<DatagramArrival> m_arrivals;
+    // Headers the last receive filled.
+    std::size_t m_filled = 0;
 };
 
 } // namespace tavrel

@@ -28,6 +28,7 @@ void ObservationQueue::push(ObservationChunk&& chunk) {
 
 void ObservationQueue::pushAndSpare(ObservationChunk& chunk) {
     const std::size_t bytes = chunk.bytes();
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopped) {
@@ -39,6 +40,9 @@ void ObservationQueue::pushAndSpare(ObservationChunk& chunk) {
         if (held > m_peak.load(std::memory_order_relaxed))
             m_peak.store(held, std::memory_order_relaxed);
         m_chunks.push_back(std::move(chunk));
+        // A consumer that is delivering takes this chunk with its next pop:
+        // it is woken only when it waits, once per batch at most.
+        wake = m_asleep;
         if (m_pool.empty()) {
             chunk = ObservationChunk();
         } else {
@@ -46,12 +50,18 @@ void ObservationQueue::pushAndSpare(ObservationChunk& chunk) {
             m_pool.pop_back();
         }
     }
-    m_changed.notify_one();
+    if (wake)
+        m_changed.notify_one();
 }
 
 bool ObservationQueue::pop(std::vector<ObservationChunk>& taken, std::size_t maxObservations) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_chunks.empty() || m_stopFlag.load(); });
+    const auto ready = [this] { return !m_chunks.empty() || m_stopFlag.load(); };
+    if (!ready()) {
+        m_asleep = true;
+        m_changed.wait(lock, ready);
+        m_asleep = false;
+    }
     if (m_stopFlag.load()) {
         m_stopped = true;
         for (ObservationChunk& chunk : m_chunks)
@@ -86,6 +96,18 @@ void ObservationQueue::recycle(std::vector<ObservationChunk>& taken) {
     }
     // Chunks not pooled are freed here, outside the lock.
     taken.clear();
+}
+
+std::vector<tavrel_rbe_obs_t> ObservationQueue::release(std::vector<ObservationChunk>& taken) {
+    std::size_t count = 0;
+    for (const ObservationChunk& chunk : taken)
+        count += chunk.observations.size();
+    std::vector<tavrel_rbe_obs_t> out;
+    out.reserve(count);
+    for (const ObservationChunk& chunk : taken)
+        out.insert(out.end(), chunk.observations.begin(), chunk.observations.end());
+    recycle(taken);
+    return out;
 }
 
 void ObservationQueue::stop() {

@@ -43,7 +43,8 @@ public:
     }
     // An empty chunk, from the pool when it has one.
     ObservationChunk spare();
-    // Appends the chunk and wakes the consumer; discards it once stopped.
+    // Appends the chunk and wakes the consumer if it waits; discards it once
+    // stopped.
     void push(ObservationChunk&& chunk);
     // The same, and replaces chunk with a spare one under the same lock.
     void pushAndSpare(ObservationChunk& chunk);
@@ -55,6 +56,11 @@ public:
     bool pop(std::vector<ObservationChunk>& taken, std::size_t maxObservations);
     // Gives taken chunks back (their bytes no longer count) and empties taken.
     void recycle(std::vector<ObservationChunk>& taken);
+    // The same, and returns their observations as one vector, in order. A copy:
+    // the chunks keep their storage, which the socket thread writes again while
+    // it is still in the cache (handing it over would have it write cold memory
+    // for every batch).
+    std::vector<tavrel_rbe_obs_t> release(std::vector<ObservationChunk>& taken);
 
     void stop();
     bool stopRequested() const { return m_stopFlag.load(std::memory_order_acquire); }
@@ -70,11 +76,13 @@ private:
     std::atomic<std::size_t> m_peak{0}; // written by the producer only
     std::atomic<bool> m_stopFlag{false};
 
-    std::mutex m_mutex; // guards m_chunks, m_pool and m_stopped
+    std::mutex m_mutex; // guards m_chunks, m_pool, m_stopped and m_asleep
     std::condition_variable m_changed;
     std::deque<ObservationChunk> m_chunks;
     std::vector<ObservationChunk> m_pool;
     bool m_stopped = false;
+    // The consumer waits in pop.
+    bool m_asleep = false;
 };
 
 } // namespace tavrel

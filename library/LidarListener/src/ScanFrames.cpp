@@ -52,6 +52,14 @@ void ScanFrameSplitter::AddBatch(const tavrel_rbe_obs_t* observations, std::size
     std::size_t pieceBegin = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const tavrel_rbe_obs_t& o = observations[i];
+        const double previous = m_direction * m_lastElevation;
+        if (learnDirection(o.elevation) && m_open) {
+            // The frame so far was read the wrong way up: its travel begins
+            // again from the previous point, without a cut.
+            m_climbing = false;
+            m_lowest = m_highest = -previous;
+        }
+        const double elevation = m_direction * o.elevation;
         const std::uint32_t timestamp = static_cast<std::uint32_t>(o.timestamp);
         // The device sends a datagram whole: a gap inside one is a run of measurements
         // without a return, only one between datagrams may be a loss.
@@ -59,7 +67,7 @@ void ScanFrameSplitter::AddBatch(const tavrel_rbe_obs_t* observations, std::size
         if (!m_open) {
             openFrame(o, arrivalMicros, startNow);
             m_startNotified = startNow;
-        } else if (restartsAt(o.elevation)) {
+        } else if (restartsAt(elevation)) {
             // A loss right at the restart may have taken the end of the one
             // frame or the start of the other: both are marked.
             if (drop)
@@ -84,14 +92,14 @@ void ScanFrameSplitter::AddBatch(const tavrel_rbe_obs_t* observations, std::size
         ++m_frame.points;
         m_previousTimestamp = timestamp;
         if (!m_climbing) {
-            if (o.elevation < m_lowest)
-                m_lowest = o.elevation;
-            else if (o.elevation > m_lowest + m_options.restartDegrees) {
+            if (elevation < m_lowest)
+                m_lowest = elevation;
+            else if (elevation > m_lowest + m_options.restartDegrees) {
                 m_climbing = true;
-                m_highest = o.elevation;
+                m_highest = elevation;
             }
-        } else if (o.elevation > m_highest) {
-            m_highest = o.elevation;
+        } else if (elevation > m_highest) {
+            m_highest = elevation;
         }
     }
     if (pieces)
@@ -157,8 +165,8 @@ void ScanFrameSplitter::openFrame(const tavrel_rbe_obs_t& first, std::uint64_t a
     m_startNotified = false;
     m_open = true;
     m_climbing = false;
-    m_lowest = first.elevation;
-    m_highest = first.elevation;
+    m_lowest = m_direction * first.elevation;
+    m_highest = m_lowest;
 }
 
 void ScanFrameSplitter::closeFrame(bool endSeen) {
@@ -172,6 +180,37 @@ bool ScanFrameSplitter::restartsAt(double elevation) const {
         return false;
     const double fall = std::max(m_options.restartDegrees, 0.5 * (m_highest - m_lowest));
     return elevation < m_highest - fall;
+}
+
+bool ScanFrameSplitter::learnDirection(double elevation) {
+    // Each move counts half as much as the one after it, so a scan the other
+    // way up is followed within its first pass. The alternating moves of a
+    // raster of two lines stay within +-2/3, a raster of three lines reaches
+    // 10/7 its way: the way taken changes beyond +-1.25.
+    constexpr double kKeep = 0.5;
+    constexpr double kTurn = 1.25;
+    const bool first = !m_haveElevation;
+    const double move = elevation - m_lastElevation;
+    m_haveElevation = true;
+    m_lastElevation = elevation;
+    if (first)
+        return false;
+    const int sign =
+        move > m_options.restartDegrees ? 1 : (move < -m_options.restartDegrees ? -1 : 0);
+    const bool counted = sign != 0 && sign != m_moveSign;
+    m_moveSign = sign;
+    if (!counted)
+        return false;
+    m_moves = kKeep * m_moves + sign;
+    double way = m_direction;
+    if (m_moves <= -kTurn)
+        way = -1.0;
+    else if (m_moves >= kTurn)
+        way = 1.0;
+    if (way == m_direction)
+        return false;
+    m_direction = way;
+    return true;
 }
 
 bool ScanFrameSplitter::gapBefore(std::uint32_t timestamp) const {

@@ -12,6 +12,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <exception>
@@ -263,6 +264,12 @@ void SentovaGrabber::requestReceiveBuffer(boost::asio::ip::udp::socket& socket) 
     boost::asio::socket_base::receive_buffer_size granted;
     if (!error)
         socket.get_option(granted, error);
+    // The system caps the plain request (net.core.rmem_max); a process allowed
+    // to administer the network may pass the cap, others keep what they got.
+    if (!error && granted.value() < m_requestedReceiveBufferSize &&
+        setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVBUFFORCE,
+                   &m_requestedReceiveBufferSize, sizeof m_requestedReceiveBufferSize) == 0)
+        socket.get_option(granted, error);
     m_receiveBufferSize = error ? 0 : granted.value();
     if (error || m_receiveBufferSize < m_requestedReceiveBufferSize)
         SENTOVA_LOG(warning) << "laser data socket receive buffer: asked for "
@@ -313,13 +320,15 @@ void SentovaGrabber::handleDatagram(std::size_t index) {
         return;
     }
     const unsigned char* record = data + layout.headerSize;
-    const std::size_t first = observations.size();
-    observations.resize(first + layout.records);
+    // Reserved, not resized: every observation is written once, not zeroed
+    // first. Growth stays geometric, as a batch may add many datagrams.
+    const std::size_t needed = observations.size() + layout.records;
+    if (needed > observations.capacity())
+        observations.reserve(std::max(needed, 2 * observations.capacity()));
     m_timestamps.resize(layout.records);
     for (std::size_t i = 0; i < layout.records; ++i, record += tavrel::kLaserRecordSize) {
-        tavrel::tavrel_rbe_obs_t& o = observations[first + i];
-        o = tavrel::observationFromRecord(record);
-        m_timestamps[i] = static_cast<std::uint32_t>(o.timestamp);
+        observations.push_back(tavrel::observationFromRecord(record));
+        m_timestamps[i] = static_cast<std::uint32_t>(observations.back().timestamp);
     }
     m_pending.datagramEnds.push_back(observations.size());
     m_gaps.Add(m_timestamps.data(), m_timestamps.size(), arrival.micros);
@@ -391,11 +400,7 @@ void SentovaGrabber::deliver(std::vector<tavrel::ObservationChunk>& chunks) {
     if (count == 0 || m_packetQueue->stopRequested())
         return;
     // The sink owns what it is given; the chunks go back to the queue's pool.
-    std::vector<tavrel::tavrel_rbe_obs_t> batch;
-    batch.reserve(count);
-    for (const tavrel::ObservationChunk& chunk : chunks)
-        batch.insert(batch.end(), chunk.observations.begin(), chunk.observations.end());
-    m_packetQueue->recycle(chunks);
+    std::vector<tavrel::tavrel_rbe_obs_t> batch = m_packetQueue->release(chunks);
     try {
         m_observationSink(std::move(batch));
     } catch (const std::exception& e) {

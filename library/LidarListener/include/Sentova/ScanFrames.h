@@ -62,14 +62,17 @@ struct scan_frame_options_t {
     std::uint64_t eventWindowMicros = 100000;
 };
 
-// Cuts an observation stream into frames. The device scans bottom line
-// first: within a frame the elevation only climbs, line by line (a region
-// scan alternates its azimuth direction, which does not matter here), and a
-// fall back towards the first line starts the next frame. Before the climb
-// begins (the aperture still moving to the first line) a falling elevation
-// stays in the frame. A stream that never climbs is one open frame. Not
-// thread-safe: the program serialises batches and notifications in arrival
-// order.
+// Cuts an observation stream into frames. Within a frame the elevation steps
+// one way only, line by line, from the first line to the last (a region scan
+// alternates its azimuth direction, which does not matter here), and a return
+// towards the first line starts the next frame. Which way the lines step is
+// learnt from the stream: the line steps outnumber the returns (and the
+// aperture's approach to the first line), so the way most of the recent
+// elevation moves go is taken; bottom line first until the stream shows
+// otherwise. Before the frame's travel begins (the aperture still moving to
+// the first line) a move the other way stays in the frame. A stream that never
+// starts over is one open frame. Not thread-safe: the program serialises
+// batches and notifications in arrival order.
 class ScanFrameSplitter {
 public:
     explicit ScanFrameSplitter(scan_frame_options_t options = {});
@@ -103,6 +106,9 @@ private:
     void openFrame(const tavrel_rbe_obs_t& first, std::uint64_t arrivalMicros, bool startSeen);
     void closeFrame(bool endSeen);
     bool restartsAt(double elevation) const;
+    // Counts the elevation move that ends at elevation; true when it turns the
+    // way the lines are taken to step.
+    bool learnDirection(double elevation);
     bool gapBefore(std::uint32_t timestamp) const;
 
     scan_frame_options_t m_options;
@@ -111,10 +117,20 @@ private:
     bool m_open = false;
     std::uint64_t m_nextIndex = 0;
 
-    // The raster of the open frame.
+    // The raster of the open frame, on elevations times m_direction, so that
+    // its lines always climb.
     bool m_climbing = false;
     double m_lowest = 0.0;
     double m_highest = 0.0;
+
+    // The way the lines step (+1 bottom first, -1 top first), and the recent
+    // elevation moves, up +1 and down -1, older ones weighing less: a run of
+    // steps the same way counts once.
+    double m_direction = 1.0;
+    bool m_haveElevation = false;
+    double m_lastElevation = 0.0;
+    int m_moveSign = 0;
+    double m_moves = 0.0;
 
     // Device time: the previous observation and the measurement interval (0
     // while unknown), for gaps.
