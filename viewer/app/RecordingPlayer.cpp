@@ -1,5 +1,6 @@
 #include "RecordingPlayer.h"
 
+#include "PointStore.h"
 #include "TimelineBar.h"
 
 #include "SentovaPcap/RecordingIndex.h"
@@ -36,8 +37,8 @@ bool playbackKey(const QEvent* event) {
 
 RecordingPlayer::RecordingPlayer(QWidget* view, QBoxLayout* layout, viewer::PointStore& store,
                                  Report report)
-    : view(view), bar(new TimelineBar(view->parentWidget())), report(std::move(report)),
-      listener(std::make_shared<Listener>(this)),
+    : view(view), store(store), bar(new TimelineBar(view->parentWidget())),
+      report(std::move(report)), listener(std::make_shared<Listener>(this)),
       loader(store, [this](std::size_t frame, const std::string& error) {
           const QString text = QString::fromStdString(error);
           QMetaObject::invokeMethod(
@@ -86,6 +87,11 @@ RecordingPlayer::RecordingPlayer(QWidget* view, QBoxLayout* layout, viewer::Poin
         clock.setLoop(on);
         arm();
     });
+    connect(bar, &TimelineBar::closeRequested, this, [this] {
+        const QString closed = name;
+        close();
+        this->report("Closed " + closed + ": showing the live data", kReportMs);
+    });
 }
 
 RecordingPlayer::~RecordingPlayer() {
@@ -98,7 +104,9 @@ RecordingPlayer::~RecordingPlayer() {
 }
 
 void RecordingPlayer::open(const std::string& path, const QString& fileName) {
-    close();
+    stopRecording();
+    // Live data arriving from now on waits apart until the recording is closed.
+    store.showRecording();
     name = fileName;
     reported = false;
     // The index's thread only posts: the GUI thread takes the frames when it comes to it. A save
@@ -116,6 +124,11 @@ void RecordingPlayer::open(const std::string& path, const QString& fileName) {
 }
 
 void RecordingPlayer::close() {
+    stopRecording();
+    store.showLive();
+}
+
+void RecordingPlayer::stopRecording() {
     timer.stop();
     loader.stop();
     awaiting.reset();

@@ -51,11 +51,12 @@ public:
     RecordingPlayer(const RecordingPlayer&) = delete;
     RecordingPlayer& operator=(const RecordingPlayer&) = delete;
 
-    // Opens the capture file at path (named name to the user) in place of any recording open; the
-    // points shown stay until its first frame is read.
+    // Opens the capture file at path (named name to the user) in place of any recording open.
+    // The live data is kept apart in the store meanwhile: the view shows the recording's frames
+    // only.
     void open(const std::string& path, const QString& name);
-    // Closes the recording and hides the bar; the points shown stay, and the store is the
-    // caller's once this returns.
+    // Closes the recording and hides the bar; the live data comes back to the view, and the
+    // store is the caller's once this returns.
     void close();
     // The recording open, or null.
     std::shared_ptr<const sentova::pcap::RecordingIndex> recording() const { return index; }
@@ -75,8 +76,11 @@ private:
     void frameShown(std::size_t frame, const QString& error);
     void arm();
     std::uint64_t now() const;
+    // Stops reading and playing, and clears the bar; the store stays as it is.
+    void stopRecording();
 
     QWidget* view;
+    viewer::PointStore& store;
     TimelineBar* bar;
     const Report report;
     QString name;
