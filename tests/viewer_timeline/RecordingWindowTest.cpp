@@ -38,11 +38,12 @@ constexpr unsigned kPacketPoints = 40;
 
 // Rasters of five lines, each frame at a range of its own so that its points tell it apart; the
 // first begins inside the recording's first frame, the last is cut by its end. 40 us a point.
-void writeRasters(const std::string& path, std::uint64_t frames) {
+// Ends after `points` points when given, inside the last frame.
+void writeRasters(const std::string& path, std::uint64_t frames, std::uint64_t points = 0) {
     sentova::pcap::Writer w(path);
     std::vector<tavrel::LaserRecord> records(kPacketPoints);
     std::uint64_t n = 0;
-    while (n < frames * kFramePoints) {
+    while (n < (points > 0 ? points : frames * kFramePoints)) {
         for (tavrel::LaserRecord& r : records) {
             r.azimuth = -180.0 + 0.9 * double(n % kLinePoints);
             r.elevation = -20.0 + 10.0 * double(n / kLinePoints % 5);
@@ -175,6 +176,40 @@ TEST_F(RecordingWindowTest, ThreeFramesStepPlayAndLoopOnTheTimeline) {
     ASSERT_TRUE(waitUntil([&] { return !bar()->isPlaying(); }));
     EXPECT_TRUE(frameText().startsWith("Frame 3 of 3")) << frameText().toStdString();
     EXPECT_TRUE(waitUntil([&] { return showsFrame(index, 2); }));
+}
+
+TEST_F(RecordingWindowTest, TheStatsBoxCountsTheFramesAndShowsTheShownFramesPoints) {
+    openOn("SN-LX30-7");
+    const QString file = dir.filePath("three.pcap");
+    // The third frame ends half way.
+    writeRasters(local(file), 3, 5 * kFramePoints / 2);
+    const sentova::pcap::RecordingIndex index(local(file));
+    ASSERT_TRUE(index.waitForComplete(std::chrono::seconds(10)));
+    const std::vector<sentova::pcap::RecordingFrame> frames = index.frames();
+    ASSERT_EQ(frames.size(), 3u);
+    const auto incomplete = std::count_if(frames.begin(), frames.end(),
+                                          [](const auto& frame) { return !frame.complete(); });
+    // The first frame began before the recording did, and the last is cut by its end.
+    ASSERT_EQ(incomplete, 2);
+    EXPECT_TRUE(widget<QWidget>("recordingStats")->isHidden());
+
+    load(file);
+    const auto figure = [this](const char* name) { return widget<QLabel>(name)->text(); };
+    ASSERT_TRUE(waitUntil([&] { return !indexing() && showsFrame(index, 0); }));
+    EXPECT_TRUE(widget<QWidget>("recordingStats")->isVisible());
+    EXPECT_EQ(figure("recordingFrames_label"), "3");
+    EXPECT_EQ(figure("incompleteFrames_label"), "2");
+    EXPECT_EQ(figure("framePoints_label"), QString::number(frames[0].points));
+
+    click("stepForwardPushButton");
+    click("stepForwardPushButton");
+    ASSERT_TRUE(waitUntil([&] { return showsFrame(index, 2); }));
+    EXPECT_EQ(figure("framePoints_label"), QString::number(frames[2].points));
+    EXPECT_EQ(frames[2].points, kFramePoints / 2);
+
+    click("closeRecordingPushButton");
+    EXPECT_TRUE(widget<QWidget>("recordingStats")->isHidden());
+    EXPECT_TRUE(bar()->isHidden());
 }
 
 TEST_F(RecordingWindowTest, TheViewsKeysPlayAndStepAndAFocusedButtonKeepsItsSpace) {

@@ -148,7 +148,7 @@ void MainWindow::setupParts() {
     displayModes = std::make_unique<window::DisplayModes>(*ui, settings);
     display->setMode(displayModes->mode(), displayModes->count());
     player = std::make_unique<window::RecordingPlayer>(
-        ui->lidarQvtkWidget, ui->verticalLayout, store,
+        ui->lidarQvtkWidget, ui->verticalLayout, ui->device_groupBox, store,
         [this](const QString& message, int ms) { ui->statusBar->showMessage(message, ms); });
     player->setMode(displayModes->mode(), displayModes->count());
     connect(displayModes.get(), &window::DisplayModes::changed, player.get(),

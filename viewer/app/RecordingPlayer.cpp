@@ -1,6 +1,7 @@
 #include "RecordingPlayer.h"
 
 #include "PointStore.h"
+#include "RecordingStats.h"
 #include "TimelineBar.h"
 
 #include "SentovaPcap/RecordingIndex.h"
@@ -35,10 +36,11 @@ bool playbackKey(const QEvent* event) {
 
 } // namespace
 
-RecordingPlayer::RecordingPlayer(QWidget* view, QBoxLayout* layout, viewer::PointStore& store,
-                                 Report report)
+RecordingPlayer::RecordingPlayer(QWidget* view, QBoxLayout* layout, QWidget* statsBox,
+                                 viewer::PointStore& store, Report report)
     : view(view), store(store), bar(new TimelineBar(view->parentWidget())),
-      report(std::move(report)), listener(std::make_shared<Listener>(this)),
+      stats(new RecordingStats(statsBox)), report(std::move(report)),
+      listener(std::make_shared<Listener>(this)),
       loader(store, [this](std::size_t frame, const std::string& error) {
           const QString text = QString::fromStdString(error);
           QMetaObject::invokeMethod(
@@ -141,6 +143,8 @@ void RecordingPlayer::stopRecording() {
     clock.setLoop(loops);
     bar->clear();
     bar->hide();
+    stats->clear();
+    incompleteFrames = 0;
 }
 
 void RecordingPlayer::setModel(LIDAR_TYPE shownModel, bool fast) {
@@ -170,11 +174,14 @@ void RecordingPlayer::takeFrames() {
         times.push_back({found[i].firstHostMicros, found[i].lastHostMicros});
         if (!found[i].complete()) {
             bar->markIncomplete(int(known + i));
+            ++incompleteFrames;
         }
     }
     clock.addFrames(times);
     clock.setIndexComplete(status.complete);
     bar->setFrameCount(int(clock.frameCount()), clock.indexComplete());
+    stats->setFrames(clock.frameCount(), clock.indexComplete());
+    stats->setIncompleteFrames(incompleteFrames);
     if (known == 0 && clock.frameCount() > 0) {
         show();
     }
@@ -221,7 +228,9 @@ void RecordingPlayer::show() {
         return;
     }
     const std::size_t k = clock.current();
-    bar->setCurrentFrame(int(k), index->frame(k).firstHostMicros - index->frame(0).firstHostMicros);
+    const sentova::pcap::RecordingFrame frame = index->frame(k);
+    bar->setCurrentFrame(int(k), frame.firstHostMicros - index->frame(0).firstHostMicros);
+    stats->setFramePoints(frame.points);
     awaiting = k;
     loader.request({index, k, mode, count, model, highSpeed});
 }

@@ -26,6 +26,10 @@ class QBoxLayout;
 class QWidget;
 class TimelineBar;
 
+namespace window {
+class RecordingStats;
+}
+
 namespace sentova::pcap {
 class RecordingIndex;
 }
@@ -43,9 +47,10 @@ public:
     // A message for the status bar, shown for timeoutMs (0: until the next).
     using Report = std::function<void(const QString& message, int timeoutMs)>;
 
-    // Places the bar, hidden, below view in layout and watches the view's keys. store must
-    // outlive this.
-    RecordingPlayer(QWidget* view, QBoxLayout* layout, viewer::PointStore& store, Report report);
+    // Places the bar, hidden, below view in layout, the recording's rows at the end of the Stats
+    // box statsBox, and watches the view's keys. store must outlive this.
+    RecordingPlayer(QWidget* view, QBoxLayout* layout, QWidget* statsBox, viewer::PointStore& store,
+                    Report report);
     // Stops the reading of the index and of frames.
     ~RecordingPlayer() override;
     RecordingPlayer(const RecordingPlayer&) = delete;
@@ -82,6 +87,8 @@ private:
     QWidget* view;
     viewer::PointStore& store;
     TimelineBar* bar;
+    RecordingStats* stats;
+    std::size_t incompleteFrames = 0;
     const Report report;
     QString name;
     std::shared_ptr<sentova::pcap::RecordingIndex> index;
