@@ -57,6 +57,8 @@ public:
     // The look of the cloud's points.
     void setPointSize(int pixels);
     const viewer::ColourTable& colourTable() const { return intensityScale.table(); }
+    // Arrival number of the first point the last refresh showed (the display mode's).
+    std::uint64_t shownFrom() const { return shown.begin; }
 
     // Colours the cloud by field on map. Intensity on the min/max colours is the intensity scale,
     // as is every field the shown model does not measure (measured false).

@@ -162,7 +162,7 @@ void MainWindow::setupParts() {
     connect(view.get(), &window::ViewControls::pointSizeChosen, display.get(),
             &window::CloudDisplay::setPointSize);
     connect(display.get(), &window::CloudDisplay::rebuilt, view.get(),
-            [this] { view->afterRebuild(display->colourTable()); });
+            [this] { view->afterRebuild(display->colourTable(), display->shownFrom()); });
     colours = std::make_unique<window::ColourControls>(*ui, settings, *display, *view);
     colours->setModel(laserPanels->model());
     connect(display.get(), &window::CloudDisplay::rebuilt, colours.get(),
