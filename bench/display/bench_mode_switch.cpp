@@ -15,6 +15,7 @@
 //        [--address 127.93.0.1] [--settle-seconds 3]
 #include "MainWindow.h"
 #include "Simulator.h"
+#include "WindowBench.h"
 
 #include <QAction>
 #include <QApplication>
@@ -42,120 +43,12 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace windowbench;
 
 constexpr std::size_t kFramePoints = 100000;
 constexpr std::size_t kLinePoints = 1000;
 constexpr std::size_t kBatch = 63;
 constexpr std::uint32_t kPointMicros = 10;
-
-double msBetween(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration<double, std::milli>(b - a).count();
-}
-
-// The application, keeping the longest GUI-thread event since the last reset and what it was.
-class TimedApplication : public QApplication {
-public:
-    using QApplication::QApplication;
-
-    bool notify(QObject* receiver, QEvent* event) override {
-        if (QThread::currentThread() != thread()) {
-            return QApplication::notify(receiver, event);
-        }
-        const char* type = QMetaEnum::fromType<QEvent::Type>().valueToKey(event->type());
-        std::string kind = std::string(receiver->metaObject()->className()) + " " +
-                           (type ? std::string(type) : std::to_string(event->type()));
-        nested.push_back(0.0);
-        const auto start = Clock::now();
-        const bool result = QApplication::notify(receiver, event);
-        const double ms = msBetween(start, Clock::now());
-        const double own = ms - nested.back();
-        nested.pop_back();
-        if (!nested.empty()) {
-            nested.back() += ms;
-        }
-        if (own > longestMs) {
-            longestMs = own;
-            longestKind = std::move(kind);
-        }
-        return result;
-    }
-
-    void reset() {
-        longestMs = 0.0;
-        longestKind.clear();
-    }
-
-    double longestMs = 0.0;
-    std::string longestKind;
-
-private:
-    std::vector<double> nested;
-};
-
-// Longest interval between ticks of a 5 ms timer, and the last change of the watched labels.
-struct Probe {
-    explicit Probe(std::vector<QLabel*> watched) : labels(std::move(watched)) {
-        timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer, &QTimer::timeout, [this] { tick(); });
-        reset();
-        timer.start(5);
-    }
-
-    void reset() {
-        const auto now = Clock::now();
-        started = last = settledAt = now;
-        longestMs = 0.0;
-        texts.clear();
-        for (QLabel* label : labels) {
-            texts.push_back(label->text());
-        }
-    }
-
-    void tick() {
-        const auto now = Clock::now();
-        longestMs = std::max(longestMs, msBetween(last, now));
-        last = now;
-        for (std::size_t i = 0; i < labels.size(); ++i) {
-            if (labels[i]->text() != texts[i]) {
-                texts[i] = labels[i]->text();
-                settledAt = now;
-            }
-        }
-    }
-
-    std::vector<QLabel*> labels;
-    std::vector<QString> texts;
-    QTimer timer;
-    Clock::time_point started, last, settledAt;
-    double longestMs = 0.0;
-};
-
-template <class T> T* widget(QWidget* window, const char* name) {
-    T* found = window->findChild<T*>(QString::fromLatin1(name));
-    if (!found) {
-        std::fprintf(stderr, "bench_mode_switch: the window has no %s\n", name);
-        std::exit(1);
-    }
-    return found;
-}
-
-void answerNextIntDialog(int value) {
-    auto* poll = new QTimer;
-    auto attempts = std::make_shared<int>(0);
-    QObject::connect(poll, &QTimer::timeout, [poll, attempts, value] {
-        auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
-        if (dialog) {
-            dialog->setIntValue(value);
-            dialog->accept();
-        }
-        if (dialog || ++*attempts > 250) {
-            poll->stop();
-            poll->deleteLater();
-        }
-    });
-    poll->start(20);
-}
 
 // Frames of a raster: lines climbing in elevation, each sweeping the azimuth; the next frame
 // starts again at the bottom line.
@@ -180,18 +73,6 @@ void feed(MainWindow& window, std::size_t points) {
         }
         window.LaserDataCallback(batch, 0);
     }
-}
-
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!condition()) {
-        if (elapsed.elapsed() > timeoutMs) {
-            return false;
-        }
-        QTest::qWait(20);
-    }
-    return true;
 }
 
 struct Change {
