@@ -47,6 +47,8 @@ public:
     ~CloudDisplay() override;
 
     void refresh();
+    // The next refresh at once, instead of at its period (a recording's frame has come).
+    void refreshSoon();
     void updateRate();
 
     // The window's update, which puts the rendered view on screen: timed with the frame.
@@ -86,6 +88,7 @@ private:
     void showDrawnPoints();
     void showFrames();
     void render();
+    void armRefresh(int ms);
     bool updateColourer(const viewer::HsvColour& minimumColour,
                         const viewer::HsvColour& maximumColour, bool cloudChanged);
 
@@ -115,6 +118,8 @@ private:
     bool renderOnScreen = true;
     // "showing N of M" in the Stats box while points are left out of the frame.
     QLabel* drawnPoints_label = nullptr;
+    // The refresh armed last; a timer of an earlier one does nothing.
+    std::uint64_t refreshToken = 0;
     // The display mode, and what the last refresh showed of the buffer: its newest points from
     // shown.begin, the skipped ones before them left out.
     viewer::DisplayMode mode = viewer::DisplayMode::AllPoints;

@@ -158,6 +158,8 @@ void MainWindow::setupParts() {
          [this] { player->close(); }, [this] { return player->recording(); }});
     connect(displayModes.get(), &window::DisplayModes::changed, display.get(),
             &window::CloudDisplay::setMode);
+    connect(player.get(), &window::RecordingPlayer::frameInStore, display.get(),
+            &window::CloudDisplay::refreshSoon);
     display->setPointSize(view->pointSize());
     connect(view.get(), &window::ViewControls::pointSizeChosen, display.get(),
             &window::CloudDisplay::setPointSize);

@@ -239,6 +239,9 @@ void RecordingPlayer::frameShown(std::size_t frame, const QString& error) {
     if (!error.isEmpty()) {
         report("Could not read the frame of " + name + ": " + error, 0);
     }
+    if (error.isEmpty()) {
+        emit frameInStore();
+    }
     if (awaiting == frame) {
         awaiting.reset();
         arm();

@@ -70,6 +70,10 @@ public:
     void setModel(LIDAR_TYPE model, bool highSpeed);
     void setMode(viewer::DisplayMode mode, unsigned count);
 
+signals:
+    // The frame asked for is in the store, to be drawn.
+    void frameInStore();
+
 protected:
     bool eventFilter(QObject* object, QEvent* event) override;
 
