@@ -148,21 +148,40 @@ TEST_F(Window, PointsLeftOutAtTheFrontLeaveAsEvictionsDoAndComeBackWhole) {
     EXPECT_EQ(cloud.heldCount(), points.size());
 }
 
-TEST_F(Window, MostOfTheDisplayLeavingAtOnceStartsItAgainFromWhatStays) {
+TEST_F(Window, LeavingPointsOutKeepsTheCopiesAndMostOfThemEvictedAtOnceStartsAgain) {
     cap = 5000;
     stream(5000);
     refresh();
     expectScene();
-    // Over sixteen large chunks leave and fewer points stay: the display starts again.
+    // Most of the points left out at once (a display mode showing only the newest frame): the
+    // copies stay, only not drawn, and bringing them back copies nothing either.
     skip = 4000;
     changed = true;
-    EXPECT_TRUE(cloud.capture(points, log, 1u << 30, skip));
+    EXPECT_FALSE(cloud.capture(points, log, 1u << 30, skip));
     refresh();
     expectScene();
-    // The front moving on by a few chunks is followed as evictions are.
     stream(600);
     skip = 4200;
     EXPECT_FALSE(cloud.capture(points, log, 1u << 30, skip));
+    refresh();
+    expectScene();
+    skip = 0;
+    changed = true;
+    EXPECT_FALSE(cloud.capture(points, log, 1u << 30, skip));
+    EXPECT_EQ(cloud.pendingCount(), 0u);
+    // Recoloured for the wider range, the hidden chunks come back a slice of them at a time,
+    // the newest first.
+    ASSERT_GT(cloud.chunkCount(), 2 * ChunkedCloud::kReshowSlice);
+    refresh();
+    EXPECT_TRUE(cloud.needsApply(scale.table(), budget));
+    EXPECT_LT(cloud.drawnCount(), points.size());
+    for (int i = 0; i < 100 && refresh(); ++i) {
+    }
+    expectScene();
+    // Over sixteen large chunks evicted between two refreshes, and fewer points staying: the
+    // display starts again from those that stay.
+    stream(4500);
+    EXPECT_TRUE(cloud.capture(points, log, 1u << 30, skip));
     refresh();
     expectScene();
 }

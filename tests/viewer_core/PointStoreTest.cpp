@@ -190,3 +190,85 @@ TEST(PointStore, FirstDataIsReportedOnce) {
     store.LaserDataCallback(line(0, 4, timestamp), 0);
     EXPECT_FALSE(store.takeFirstData());
 }
+
+TEST(PointStore, LiveDataIsKeptApartWhileARecordingIsShownAndComesBackWithItsFrames) {
+    PointStore store;
+    store.setMaximumPoints(30);
+    std::uint64_t timestamp = 0;
+    sweep(store, 4, 5, timestamp);
+    sweep(store, 2, 5, timestamp);
+    store.showRecording();
+    EXPECT_TRUE(store.recordingShown());
+    EXPECT_EQ(size(store), 0u);
+    EXPECT_TRUE(store.frames().spans.empty());
+    EXPECT_EQ(store.livePointsKept(), 30u);
+
+    // The recording's frame in the buffer; the stream goes on meanwhile, into the kept buffer
+    // under the same cap: the recording's points stay as they are.
+    std::deque<DataPoint> frame(7);
+    for (DataPoint& p : frame) {
+        p.range = 123.0;
+    }
+    store.replace(std::move(frame));
+    sweep(store, 2, 5, timestamp); // the second frame's last lines
+    sweep(store, 4, 5, timestamp); // a third frame, begun
+    EXPECT_EQ(size(store), 7u);
+    EXPECT_TRUE(store.withBuffer([](const std::deque<DataPoint>& points, const BufferLog&) {
+        for (const DataPoint& p : points) {
+            if (p.range != 123.0) {
+                return false;
+            }
+        }
+        return true;
+    }));
+    EXPECT_EQ(store.livePointsKept(), 30u);
+    // Showing the recording again changes nothing.
+    store.showRecording();
+    EXPECT_EQ(size(store), 7u);
+
+    store.showLive();
+    EXPECT_FALSE(store.recordingShown());
+    EXPECT_EQ(store.livePointsKept(), 0u);
+    EXPECT_EQ(size(store), 30u);
+    // The newest live points, every one of them live, and frames that lie within the buffer
+    // as their points do: the second frame closed, the third open with its 20 points.
+    EXPECT_TRUE(store.withBuffer([](const std::deque<DataPoint>& points, const BufferLog&) {
+        for (const DataPoint& p : points) {
+            if (p.range != 2000.0) {
+                return false;
+            }
+        }
+        return true;
+    }));
+    const PointStore::Frames frames = store.frames();
+    ASSERT_EQ(frames.spans.size(), 2u);
+    EXPECT_TRUE(frames.spans[0].closed);
+    EXPECT_TRUE(frames.spans[0].complete);
+    EXPECT_FALSE(frames.spans[1].closed);
+    EXPECT_EQ(frames.spans[1].end, frames.back);
+    EXPECT_EQ(frames.spans[1].end - frames.spans[1].begin, 20u);
+    EXPECT_GE(frames.spans[0].end, frames.back - 30u);
+
+    // Live again: arrivals join the buffer and its frames, numbered on from there.
+    sweep(store, 1, 5, timestamp);
+    EXPECT_EQ(size(store), 30u);
+    EXPECT_EQ(store.frames().back, frames.back + 5u);
+    EXPECT_EQ(store.frames().spans.back().end, frames.back + 5u);
+}
+
+TEST(PointStore, AClearOrANewCapWhileARecordingIsShownEmptiesTheLiveBufferToo) {
+    PointStore store;
+    std::uint64_t timestamp = 0;
+    sweep(store, 4, 5, timestamp);
+    store.showRecording();
+    sweep(store, 4, 5, timestamp);
+    EXPECT_EQ(store.livePointsKept(), 40u);
+    store.clear();
+    EXPECT_EQ(store.livePointsKept(), 0u);
+    sweep(store, 1, 5, timestamp);
+    store.setMaximumPoints(1000);
+    EXPECT_EQ(store.livePointsKept(), 0u);
+    store.showLive();
+    EXPECT_EQ(size(store), 0u);
+    EXPECT_TRUE(store.frames().spans.empty());
+}

@@ -48,6 +48,30 @@ TEST(SceneSample, StrideKeepsTheNewestAndSkipsNonFinite) {
     EXPECT_TRUE(sampleScene(buffer, 0).points.empty());
 }
 
+TEST(SceneSample, OnlyThePointsShownAreSampledAndAsFewOfThemAsAsked) {
+    std::deque<Xyz> buffer;
+    for (int i = 0; i < 100000; ++i) {
+        buffer.push_back({static_cast<float>(i), 0.0f, 0.0f});
+    }
+    // The newest 1000 shown: none before them, the newest among them, evenly spread.
+    for (std::size_t most : {1u, 7u, 333u, 1000u, 5000u}) {
+        SCOPED_TRACE(most);
+        const SceneSample sample = sampleScene(buffer, buffer.size(), most, 99000);
+        ASSERT_FALSE(sample.points.empty());
+        EXPECT_LE(sample.points.size(), most);
+        EXPECT_GE(sample.points.size(), std::min<std::size_t>(most, 1000) / 2);
+        EXPECT_EQ(sample.points.back()[0], 99999.0);
+        for (const Vec3& p : sample.points) {
+            EXPECT_GE(p[0], 99000.0);
+        }
+    }
+    // However large the buffer, the sample stays within its bound.
+    EXPECT_LE(sampleScene(buffer, buffer.size(), 4000).points.size(), 4000u);
+    EXPECT_TRUE(sampleScene(buffer, 500, 10, 500).points.empty());
+    EXPECT_TRUE(sampleScene(buffer, 500, 10, 900).points.empty());
+    EXPECT_EQ(sampleScene(buffer, 501, 10, 500).points.size(), 1u);
+}
+
 TEST(SceneBounds, HoldTheOriginAndIgnoreStrayPoints) {
     EXPECT_EQ(sceneBounds({}).diagonal(), 0.0);
 

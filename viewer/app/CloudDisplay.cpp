@@ -115,7 +115,7 @@ void CloudDisplay::refresh() {
         &intensityScale.update(range.minimum, range.maximum, minimumColour, maximumColour);
     changed = updateColourer(minimumColour, maximumColour, changed) || changed;
     if (!changed && !cloud->needsApply(*table, frameBudget.budget())) {
-        QTimer::singleShot(nextRefreshMs, this, &CloudDisplay::refresh);
+        armRefresh(nextRefreshMs);
         return;
     }
     cloud->apply(*table, frameBudget.budget());
@@ -130,7 +130,21 @@ void CloudDisplay::refresh() {
         // The display has let go of its copy of the former buffer, and VTK of what it drew.
         store.returnFreed();
     }
-    QTimer::singleShot(nextRefreshMs, this, &CloudDisplay::refresh);
+    armRefresh(nextRefreshMs);
+}
+
+void CloudDisplay::refreshSoon() {
+    armRefresh(0);
+}
+
+void CloudDisplay::armRefresh(int ms) {
+    // One refresh waits at a time: arming again replaces the one armed before.
+    const std::uint64_t token = ++refreshToken;
+    QTimer::singleShot(ms, this, [this, token] {
+        if (token == refreshToken) {
+            refresh();
+        }
+    });
 }
 
 void CloudDisplay::updateRate() {
@@ -174,7 +188,7 @@ CloudDisplay::CloudDisplay(QMainWindow* window, Ui_MainWindow& ui, vtkRenderer* 
     ui.pointsPerSecond_label->setText("0");
     rateClock.start();
     QTimer::singleShot(static_cast<int>(pointsPerSecondInterval), this, &CloudDisplay::updateRate);
-    QTimer::singleShot(kFirstRefreshMs, this, &CloudDisplay::refresh);
+    armRefresh(kFirstRefreshMs);
 }
 
 CloudDisplay::~CloudDisplay() = default;

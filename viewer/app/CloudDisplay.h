@@ -47,6 +47,8 @@ public:
     ~CloudDisplay() override;
 
     void refresh();
+    // The next refresh at once, instead of at its period (a recording's frame has come).
+    void refreshSoon();
     void updateRate();
 
     // The window's update, which puts the rendered view on screen: timed with the frame.
@@ -57,6 +59,8 @@ public:
     // The look of the cloud's points.
     void setPointSize(int pixels);
     const viewer::ColourTable& colourTable() const { return intensityScale.table(); }
+    // Arrival number of the first point the last refresh showed (the display mode's).
+    std::uint64_t shownFrom() const { return shown.begin; }
 
     // Colours the cloud by field on map. Intensity on the min/max colours is the intensity scale,
     // as is every field the shown model does not measure (measured false).
@@ -84,6 +88,7 @@ private:
     void showDrawnPoints();
     void showFrames();
     void render();
+    void armRefresh(int ms);
     bool updateColourer(const viewer::HsvColour& minimumColour,
                         const viewer::HsvColour& maximumColour, bool cloudChanged);
 
@@ -113,6 +118,8 @@ private:
     bool renderOnScreen = true;
     // "showing N of M" in the Stats box while points are left out of the frame.
     QLabel* drawnPoints_label = nullptr;
+    // The refresh armed last; a timer of an earlier one does nothing.
+    std::uint64_t refreshToken = 0;
     // The display mode, and what the last refresh showed of the buffer: its newest points from
     // shown.begin, the skipped ones before them left out.
     viewer::DisplayMode mode = viewer::DisplayMode::AllPoints;

@@ -159,7 +159,7 @@ void MainWindow::setupParts() {
     displayModes = std::make_unique<window::DisplayModes>(*ui, settings);
     display->setMode(displayModes->mode(), displayModes->count());
     player = std::make_unique<window::RecordingPlayer>(
-        ui->lidarQvtkWidget, ui->verticalLayout, store,
+        ui->lidarQvtkWidget, ui->verticalLayout, ui->device_groupBox, store,
         [this](const QString& message, int ms) { ui->statusBar->showMessage(message, ms); });
     player->setMode(displayModes->mode(), displayModes->count());
     connect(displayModes.get(), &window::DisplayModes::changed, player.get(),
@@ -169,11 +169,13 @@ void MainWindow::setupParts() {
          [this] { player->close(); }, [this] { return player->recording(); }});
     connect(displayModes.get(), &window::DisplayModes::changed, display.get(),
             &window::CloudDisplay::setMode);
+    connect(player.get(), &window::RecordingPlayer::frameInStore, display.get(),
+            &window::CloudDisplay::refreshSoon);
     display->setPointSize(view->pointSize());
     connect(view.get(), &window::ViewControls::pointSizeChosen, display.get(),
             &window::CloudDisplay::setPointSize);
     connect(display.get(), &window::CloudDisplay::rebuilt, view.get(),
-            [this] { view->afterRebuild(display->colourTable()); });
+            [this] { view->afterRebuild(display->colourTable(), display->shownFrom()); });
     colours = std::make_unique<window::ColourControls>(*ui, settings, *display, *view);
     colours->setModel(laserPanels->model());
     connect(display.get(), &window::CloudDisplay::rebuilt, colours.get(),

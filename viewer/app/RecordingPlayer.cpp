@@ -1,5 +1,7 @@
 #include "RecordingPlayer.h"
 
+#include "PointStore.h"
+#include "RecordingStats.h"
 #include "TimelineBar.h"
 
 #include "SentovaPcap/RecordingIndex.h"
@@ -34,9 +36,10 @@ bool playbackKey(const QEvent* event) {
 
 } // namespace
 
-RecordingPlayer::RecordingPlayer(QWidget* view, QBoxLayout* layout, viewer::PointStore& store,
-                                 Report report)
-    : view(view), bar(new TimelineBar(view->parentWidget())), report(std::move(report)),
+RecordingPlayer::RecordingPlayer(QWidget* view, QBoxLayout* layout, QWidget* statsBox,
+                                 viewer::PointStore& store, Report report)
+    : view(view), store(store), bar(new TimelineBar(view->parentWidget())),
+      stats(new RecordingStats(statsBox)), report(std::move(report)),
       listener(std::make_shared<Listener>(this)),
       loader(store, [this](std::size_t frame, const std::string& error) {
           const QString text = QString::fromStdString(error);
@@ -86,6 +89,11 @@ RecordingPlayer::RecordingPlayer(QWidget* view, QBoxLayout* layout, viewer::Poin
         clock.setLoop(on);
         arm();
     });
+    connect(bar, &TimelineBar::closeRequested, this, [this] {
+        const QString closed = name;
+        close();
+        this->report("Closed " + closed + ": showing the live data", kReportMs);
+    });
 }
 
 RecordingPlayer::~RecordingPlayer() {
@@ -98,7 +106,9 @@ RecordingPlayer::~RecordingPlayer() {
 }
 
 void RecordingPlayer::open(const std::string& path, const QString& fileName) {
-    close();
+    stopRecording();
+    // Live data arriving from now on waits apart until the recording is closed.
+    store.showRecording();
     name = fileName;
     reported = false;
     // The index's thread only posts: the GUI thread takes the frames when it comes to it. A save
@@ -116,6 +126,11 @@ void RecordingPlayer::open(const std::string& path, const QString& fileName) {
 }
 
 void RecordingPlayer::close() {
+    stopRecording();
+    store.showLive();
+}
+
+void RecordingPlayer::stopRecording() {
     timer.stop();
     loader.stop();
     awaiting.reset();
@@ -128,6 +143,8 @@ void RecordingPlayer::close() {
     clock.setLoop(loops);
     bar->clear();
     bar->hide();
+    stats->clear();
+    incompleteFrames = 0;
 }
 
 void RecordingPlayer::setModel(LIDAR_TYPE shownModel, bool fast) {
@@ -157,11 +174,14 @@ void RecordingPlayer::takeFrames() {
         times.push_back({found[i].firstHostMicros, found[i].lastHostMicros});
         if (!found[i].complete()) {
             bar->markIncomplete(int(known + i));
+            ++incompleteFrames;
         }
     }
     clock.addFrames(times);
     clock.setIndexComplete(status.complete);
     bar->setFrameCount(int(clock.frameCount()), clock.indexComplete());
+    stats->setFrames(clock.frameCount(), clock.indexComplete());
+    stats->setIncompleteFrames(incompleteFrames);
     if (known == 0 && clock.frameCount() > 0) {
         show();
     }
@@ -208,7 +228,9 @@ void RecordingPlayer::show() {
         return;
     }
     const std::size_t k = clock.current();
-    bar->setCurrentFrame(int(k), index->frame(k).firstHostMicros - index->frame(0).firstHostMicros);
+    const sentova::pcap::RecordingFrame frame = index->frame(k);
+    bar->setCurrentFrame(int(k), frame.firstHostMicros - index->frame(0).firstHostMicros);
+    stats->setFramePoints(frame.points);
     awaiting = k;
     loader.request({index, k, mode, count, model, highSpeed});
 }
@@ -216,6 +238,9 @@ void RecordingPlayer::show() {
 void RecordingPlayer::frameShown(std::size_t frame, const QString& error) {
     if (!error.isEmpty()) {
         report("Could not read the frame of " + name + ": " + error, 0);
+    }
+    if (error.isEmpty()) {
+        emit frameInStore();
     }
     if (awaiting == frame) {
         awaiting.reset();

@@ -26,6 +26,10 @@ class QBoxLayout;
 class QWidget;
 class TimelineBar;
 
+namespace window {
+class RecordingStats;
+}
+
 namespace sentova::pcap {
 class RecordingIndex;
 }
@@ -43,19 +47,21 @@ public:
     // A message for the status bar, shown for timeoutMs (0: until the next).
     using Report = std::function<void(const QString& message, int timeoutMs)>;
 
-    // Places the bar, hidden, below view in layout and watches the view's keys. store must
-    // outlive this.
-    RecordingPlayer(QWidget* view, QBoxLayout* layout, viewer::PointStore& store, Report report);
+    // Places the bar, hidden, below view in layout, the recording's rows at the end of the Stats
+    // box statsBox, and watches the view's keys. store must outlive this.
+    RecordingPlayer(QWidget* view, QBoxLayout* layout, QWidget* statsBox, viewer::PointStore& store,
+                    Report report);
     // Stops the reading of the index and of frames.
     ~RecordingPlayer() override;
     RecordingPlayer(const RecordingPlayer&) = delete;
     RecordingPlayer& operator=(const RecordingPlayer&) = delete;
 
-    // Opens the capture file at path (named name to the user) in place of any recording open; the
-    // points shown stay until its first frame is read.
+    // Opens the capture file at path (named name to the user) in place of any recording open.
+    // The live data is kept apart in the store meanwhile: the view shows the recording's frames
+    // only.
     void open(const std::string& path, const QString& name);
-    // Closes the recording and hides the bar; the points shown stay, and the store is the
-    // caller's once this returns.
+    // Closes the recording and hides the bar; the live data comes back to the view, and the
+    // store is the caller's once this returns.
     void close();
     // The recording open, or null.
     std::shared_ptr<const sentova::pcap::RecordingIndex> recording() const { return index; }
@@ -63,6 +69,10 @@ public:
     // How observations become points, and which frames show with the current one.
     void setModel(LIDAR_TYPE model, bool highSpeed);
     void setMode(viewer::DisplayMode mode, unsigned count);
+
+signals:
+    // The frame asked for is in the store, to be drawn.
+    void frameInStore();
 
 protected:
     bool eventFilter(QObject* object, QEvent* event) override;
@@ -75,9 +85,14 @@ private:
     void frameShown(std::size_t frame, const QString& error);
     void arm();
     std::uint64_t now() const;
+    // Stops reading and playing, and clears the bar; the store stays as it is.
+    void stopRecording();
 
     QWidget* view;
+    viewer::PointStore& store;
     TimelineBar* bar;
+    RecordingStats* stats;
+    std::size_t incompleteFrames = 0;
     const Report report;
     QString name;
     std::shared_ptr<sentova::pcap::RecordingIndex> index;

@@ -74,7 +74,8 @@ void TimelineSlider::paintEvent(QPaintEvent* event) {
 TimelineBar::TimelineBar(QWidget* parent)
     : QWidget(parent), m_slider(new TimelineSlider(this)), m_play(new QPushButton(this)),
       m_stepBack(new QPushButton(this)), m_stepForward(new QPushButton(this)),
-      m_speed(new QComboBox(this)), m_loop(new QCheckBox("Loop", this)), m_label(new QLabel(this)) {
+      m_speed(new QComboBox(this)), m_loop(new QCheckBox("Loop", this)), m_label(new QLabel(this)),
+      m_close(new QPushButton("Close", this)) {
     setObjectName("timelineBar");
     m_play->setObjectName("playPushButton");
     m_stepBack->setObjectName("stepBackPushButton");
@@ -82,6 +83,8 @@ TimelineBar::TimelineBar(QWidget* parent)
     m_speed->setObjectName("speedComboBox");
     m_loop->setObjectName("loopCheckBox");
     m_label->setObjectName("frameLabel");
+    m_close->setObjectName("closeRecordingPushButton");
+    m_close->setToolTip("Close the recording and show the live data again");
 
     m_stepBack->setIcon(style()->standardIcon(QStyle::SP_MediaSkipBackward));
     m_stepBack->setToolTip("Step back");
@@ -102,6 +105,7 @@ TimelineBar::TimelineBar(QWidget* parent)
     layout->addWidget(m_label);
     layout->addWidget(m_speed);
     layout->addWidget(m_loop);
+    layout->addWidget(m_close);
 
     connect(m_slider, &QSlider::valueChanged, this, [this](int value) {
         m_current = value;
@@ -113,6 +117,7 @@ TimelineBar::TimelineBar(QWidget* parent)
     connect(m_speed, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &TimelineBar::speedChanged);
     connect(m_loop, &QCheckBox::toggled, this, &TimelineBar::loopChanged);
+    connect(m_close, &QPushButton::clicked, this, &TimelineBar::closeRequested);
     clear();
 }
 

@@ -61,6 +61,8 @@ signals:
     void stepForwardRequested();
     void speedChanged(int speed); // a PlaybackSpeed
     void loopChanged(bool loop);
+    // Close the recording and go back to the live data.
+    void closeRequested();
 
 private:
     void showFrameText();
@@ -72,6 +74,7 @@ private:
     QComboBox* m_speed;
     QCheckBox* m_loop;
     QLabel* m_label;
+    QPushButton* m_close;
 
     int m_frames = 0;
     int m_current = 0;

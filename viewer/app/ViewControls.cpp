@@ -111,9 +111,14 @@ double ViewControls::viewAspect() const {
 }
 
 viewer::SceneSample ViewControls::sampleScene(std::size_t samples) {
-    return store.withBuffer([&](const std::deque<DataPoint>& points, const viewer::BufferLog& log) {
+    return store.withFrames([&](const std::deque<DataPoint>& points, const viewer::BufferLog& log,
+                                const std::deque<viewer::FrameSpan>&, std::uint64_t back) {
         sceneGeneration = log.generation;
-        return viewer::sampleScene(points, points.size(), samples);
+        // The points shown, as the last refresh saw them; later arrivals join them.
+        const std::uint64_t front = back - points.size();
+        const std::uint64_t first = shownBegin > front && shownBegin < back ? shownBegin : front;
+        return viewer::sampleScene(points, points.size(), samples,
+                                   static_cast<std::size_t>(first - front));
     });
 }
 
@@ -125,7 +130,8 @@ void ViewControls::fitView() {
     render();
 }
 
-void ViewControls::afterRebuild(const viewer::ColourTable& table) {
+void ViewControls::afterRebuild(const viewer::ColourTable& table, std::uint64_t shownFrom) {
+    shownBegin = shownFrom;
     if (store.takeFirstData()) {
         // The first points since start-up.
         sceneView->follow();

@@ -42,9 +42,10 @@ public:
                  DeferredSettings& settings, Region region, const viewer::ColourTable& scale);
     ~ViewControls() override;
 
-    // After the display refresh has brought the scene up to the buffer: follows the data with
-    // the camera, keeps the legend and the helper's length in step.
-    void afterRebuild(const viewer::ColourTable& table);
+    // After the display refresh has brought the scene up to the buffer: follows the points shown
+    // (from arrival number shownFrom on) with the camera, keeps the legend and the helper's
+    // length in step.
+    void afterRebuild(const viewer::ColourTable& table, std::uint64_t shownFrom);
     SceneView& scene() { return *sceneView; }
     void fitView();
     void follow();
@@ -76,6 +77,8 @@ private:
     int size = 1;
     // The buffer's generation the view last saw (a new one re-arms the automatic fit).
     std::uint64_t sceneGeneration = 0;
+    // Arrival number of the first point the display shows.
+    std::uint64_t shownBegin = 0;
     // The helper length in the settings, read once: the fit compares with it at every refresh.
     double storedHelperLength = 0.0;
 };

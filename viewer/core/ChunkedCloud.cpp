@@ -19,8 +19,6 @@ namespace viewer {
 
 namespace {
 
-constexpr std::size_t kHistogramSize = 65536;
-
 // The rank threshold moves in steps of 1/256, so that small changes of the budget do not
 // re-upload every chunk.
 constexpr std::size_t kThresholdSteps = 256;
@@ -63,7 +61,18 @@ struct ChunkedCloud::Chunk {
 
     bool dirty = true; // points arrived or left since the last show()
     std::size_t shownPrefix = 0;
-    std::size_t drawn = 0;
+    std::size_t shownFirst = 0; // the arrivals before it were not drawn by the last show()
+    std::size_t drawn = 0;      // points in the views
+    // Wholly before the points shown: the actor is hidden, its views kept as they were, so that
+    // showing it again costs nothing while nothing else changed.
+    bool hidden = false;
+
+    std::size_t drawnNow() const { return hidden ? 0 : drawn; }
+
+    // For the automatic range: that of the points still in the buffer, and that of the points
+    // shown when the front of what is shown falls inside the chunk.
+    IntensitySpan whole;
+    IntensitySpan part;
 
     vtkSmartPointer<vtkFloatArray> xyzView = vtkSmartPointer<vtkFloatArray>::New();
     vtkSmartPointer<vtkUnsignedCharArray> rgbView = vtkSmartPointer<vtkUnsignedCharArray>::New();
@@ -79,7 +88,7 @@ struct ChunkedCloud::Chunk {
 ChunkedCloud::ChunkedCloud(vtkRenderer* renderer, vtkProperty* property, int largeBits,
                            int smallBits)
     : m_renderer(renderer), m_property(property), m_largeBits(largeBits), m_smallBits(smallBits),
-      m_largeSize(std::size_t{1} << largeBits), m_histogram(kHistogramSize, 0) {}
+      m_largeSize(std::size_t{1} << largeBits) {}
 
 ChunkedCloud::~ChunkedCloud() {
     for (const auto& chunk : m_chunks) {
@@ -95,28 +104,57 @@ std::vector<vtkActor*> ChunkedCloud::actors() const {
     return result;
 }
 
-void ChunkedCloud::countIn(float intensity) {
-    if (intensity != intensity) {
-        return;
-    }
-    const std::uint32_t t = formats::truncateIntensity(intensity);
-    if (t < kHistogramSize) {
-        ++m_histogram[t];
-    } else {
-        ++m_aboveHistogram;
-    }
+std::size_t ChunkedCloud::firstShown(const Chunk& chunk) const {
+    const std::uint64_t hidden = m_shownFrom > chunk.start ? m_shownFrom - chunk.start : 0;
+    return std::max(chunk.evicted,
+                    static_cast<std::size_t>(std::min<std::uint64_t>(hidden, chunk.size())));
 }
 
-void ChunkedCloud::countOut(float intensity) {
-    if (intensity != intensity) {
-        return;
+const ChunkedCloud::IntensitySpan& ChunkedCloud::rangeOf(const Chunk& chunk, IntensitySpan& span,
+                                                         std::size_t first) {
+    const std::size_t filled = std::max(first, chunk.filled);
+    if (span.known && first == span.first && filled == span.filled && chunk.sealed == span.sealed) {
+        return span;
     }
-    const std::uint32_t t = formats::truncateIntensity(intensity);
-    if (t < kHistogramSize) {
-        --m_histogram[t];
+    std::size_t from = first;
+    if (span.known && first == span.first && filled > span.filled && !chunk.sealed &&
+        !span.sealed) {
+        // Only arrivals: the range widens.
+        from = span.filled;
     } else {
-        --m_aboveHistogram;
+        span.any = false;
     }
+    const auto add = [&span](float intensity) {
+        if (intensity != intensity) {
+            return;
+        }
+        const std::uint32_t t = formats::truncateIntensity(intensity);
+        span.lowest = span.any ? std::min(span.lowest, t) : t;
+        span.highest = span.any ? std::max(span.highest, t) : t;
+        span.any = true;
+    };
+    if (!chunk.sealed) {
+        for (std::size_t i = from; i < filled; ++i) {
+            add(chunk.intensity[i]);
+        }
+    } else if (from == 0 && filled == chunk.size()) {
+        for (std::size_t p = 0; p < filled; ++p) {
+            add(chunk.intensity[p]);
+        }
+    } else {
+        // Slot p holds arrival bitReverse(p): every slot, keeping those in range.
+        for (std::size_t p = 0; p < chunk.size(); ++p) {
+            const std::size_t arrival = bitReverse(static_cast<std::uint32_t>(p), chunk.bits);
+            if (arrival >= from && arrival < filled) {
+                add(chunk.intensity[p]);
+            }
+        }
+    }
+    span.known = true;
+    span.first = first;
+    span.filled = filled;
+    span.sealed = chunk.sealed;
+    return span;
 }
 
 std::unique_ptr<ChunkedCloud::Chunk> ChunkedCloud::newChunk(std::uint64_t start, int bits) {
@@ -150,9 +188,7 @@ void ChunkedCloud::reset() {
         m_renderer->RemoveActor(chunk->actor);
     }
     m_chunks.clear();
-    std::fill(m_histogram.begin(), m_histogram.end(), 0);
-    m_aboveHistogram = 0;
-    m_front = m_back = m_captured = 0;
+    m_front = m_back = m_captured = m_shownFrom = 0;
     m_changed = true;
 }
 
@@ -166,11 +202,6 @@ void ChunkedCloud::dropFront() {
             static_cast<std::size_t>(std::min<std::uint64_t>(m_front - chunk.start, chunk.size()));
         if (gone == chunk.evicted) {
             return;
-        }
-        // Evictions follow arrival order, and no chunk holds an arrival beyond `filled`.
-        const std::size_t until = std::min(gone, chunk.filled);
-        for (std::size_t i = std::max(chunk.evicted, chunk.countedFrom); i < until; ++i) {
-            countOut(chunk.intensity[chunk.slotOf(i)]);
         }
         chunk.evicted = gone;
         chunk.dirty = true;
@@ -238,12 +269,9 @@ void ChunkedCloud::mergeBlock() {
 
 bool ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog& bufferLog,
                            std::size_t limit, std::size_t skip) {
-    // The points left out at the front count as evicted: a skip that grows drops the oldest
-    // points as evictions do, one that shrinks starts again.
     skip = std::min(skip, buffer.size());
-    BufferLog log = bufferLog;
-    log.evicted += skip;
-    const std::uint64_t n = buffer.size() - skip;
+    const BufferLog& log = bufferLog;
+    const std::uint64_t n = buffer.size();
     bool same =
         m_everCaptured && log.generation == m_seen.generation && log.evicted >= m_seen.evicted;
     std::uint64_t back = m_back + (log.appended - m_seen.appended);
@@ -252,8 +280,8 @@ bool ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog&
         same = false;
     }
     if (same && front > m_front) {
-        // Most of what is held leaving at once (a display mode now showing only the newest
-        // frame): copying again what stays costs less than counting out everything that goes.
+        // Most of what is held leaving at once (a smaller cap): copying again what stays costs
+        // less than following everything that goes.
         const std::uint64_t leaving = std::min(front, m_captured) - m_front;
         const std::uint64_t staying = m_captured > front ? m_captured - front : 0;
         if (leaving > kRestartLeavingChunks * m_largeSize && leaving > staying) {
@@ -267,11 +295,12 @@ bool ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog&
         back = n;
         front = 0;
     }
-    if (back != m_back || front != m_front) {
+    if (back != m_back || front != m_front || front + skip != m_shownFrom) {
         m_changed = true;
     }
     m_back = back;
     m_front = front;
+    m_shownFrom = front + skip;
     dropFront();
     if (m_captured < m_front) {
         // Points that left before they were ever copied.
@@ -284,7 +313,7 @@ bool ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog&
     }
     m_changed = true;
     const std::size_t smallSize = std::size_t{1} << m_smallBits;
-    auto it = buffer.begin() + static_cast<std::ptrdiff_t>(skip + (m_captured - m_front));
+    auto it = buffer.begin() + static_cast<std::ptrdiff_t>(m_captured - m_front);
     for (std::uint64_t s = m_captured; s < until; ++s, ++it) {
         const std::uint64_t start = s >> m_smallBits << m_smallBits;
         if (m_chunks.empty() || m_chunks.back()->start + m_chunks.back()->size() <= s) {
@@ -303,7 +332,6 @@ bool ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog&
         const auto intensity = static_cast<float>(it->intensity);
         chunk.intensity[slot] = intensity;
         chunk.extra[slot] = {it->reflectance, it->pulseShapeDeviation, it->timestamp};
-        countIn(intensity);
         chunk.filled = slot + 1;
         chunk.dirty = true;
         if (chunk.filled == smallSize) {
@@ -318,40 +346,29 @@ bool ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog&
 }
 
 void ChunkedCloud::automaticRange(std::uint32_t& minimum, std::uint32_t& maximum) const {
-    minimum = 65535;
-    maximum = 0;
-    for (std::size_t i = 0; i < kHistogramSize; ++i) {
-        if (m_histogram[i] != 0) {
-            minimum = static_cast<std::uint32_t>(i);
-            break;
-        }
-    }
-    for (std::size_t i = kHistogramSize; i-- > 0;) {
-        if (m_histogram[i] != 0) {
-            maximum = static_cast<std::uint32_t>(i);
-            break;
-        }
-    }
-    if (m_aboveHistogram == 0) {
-        return;
-    }
-    // With every point above the histogram, the smallest of them is the minimum.
-    const bool minimumAbove = maximum == 0 && m_histogram[0] == 0;
-    if (minimumAbove) {
-        minimum = std::numeric_limits<std::uint32_t>::max();
-    }
-    // Only files carry such intensities; a scan is affordable there.
+    bool any = false;
+    std::uint32_t lowest = 0;
+    std::uint32_t highest = 0;
     for (const auto& chunk : m_chunks) {
-        for (std::size_t i = std::max(chunk->evicted, chunk->countedFrom); i < chunk->filled; ++i) {
-            const float v = chunk->intensity[chunk->slotOf(i)];
-            if (v > maximum) {
-                maximum = formats::truncateIntensity(v);
-            }
-            if (minimumAbove && v >= 65536.0f && formats::truncateIntensity(v) < minimum) {
-                minimum = formats::truncateIntensity(v);
-            }
+        const std::size_t kept = std::max(chunk->evicted, chunk->countedFrom);
+        const std::size_t first = std::max(firstShown(*chunk), kept);
+        if (first >= chunk->filled) {
+            continue;
         }
+        // Chunks wholly shown keep their range until points arrive or leave; only the one
+        // where the points shown begin has a range of its part.
+        const IntensitySpan& span = first == kept ? rangeOf(*chunk, chunk->whole, first)
+                                                  : rangeOf(*chunk, chunk->part, first);
+        if (!span.any) {
+            continue;
+        }
+        lowest = any ? std::min(lowest, span.lowest) : span.lowest;
+        highest = any ? std::max(highest, span.highest) : span.highest;
+        any = true;
     }
+    // The smallest point is the minimum whether it lies below 65535 or above (a file's).
+    minimum = any ? lowest : 65535;
+    maximum = any ? highest : 0;
 }
 
 std::size_t ChunkedCloud::thresholdFor(std::size_t budget) const {
@@ -430,31 +447,49 @@ void ChunkedCloud::colour(Chunk& chunk, std::size_t slots, const ColourTable& ta
     chunk.coloured = std::max(chunk.coloured, slots);
 }
 
+bool ChunkedCloud::needsShow(const Chunk& chunk, std::size_t threshold) const {
+    return chunk.colourVersion != m_tableVersion || chunk.dirty ||
+           chunk.shownPrefix != prefixOf(chunk, threshold) || chunk.shownFirst != firstShown(chunk);
+}
+
 void ChunkedCloud::show(Chunk& chunk, std::size_t threshold, const ColourTable& table) {
     const bool stale = chunk.colourVersion != m_tableVersion;
     const std::size_t prefix = prefixOf(chunk, threshold);
-    if (!stale && !chunk.dirty && chunk.shownPrefix == prefix) {
+    const std::size_t first = firstShown(chunk);
+    if (first >= chunk.filled) {
+        if (!chunk.hidden) {
+            chunk.actor->VisibilityOff();
+            chunk.hidden = true;
+        }
         return;
     }
-    colour(chunk, prefix, table, stale);
+    if (!needsShow(chunk, threshold)) {
+        if (chunk.hidden) {
+            chunk.actor->SetVisibility(chunk.drawn > 0);
+            chunk.hidden = false;
+        }
+        return;
+    }
     const float* xyz = nullptr;
     const std::uint8_t* rgb = nullptr;
     std::size_t count = 0;
     if (!chunk.sealed) {
-        // Arrival order: the points still in the buffer are one run, drawn whole.
-        const std::size_t first = std::min(chunk.evicted, chunk.filled);
+        // Arrival order: the points shown are one run, drawn whole.
+        colour(chunk, prefix, table, stale);
         xyz = chunk.xyz.data() + first * 3;
         rgb = chunk.rgb.data() + first * 3;
         count = chunk.filled - first;
-    } else if (chunk.evicted == 0) {
+    } else if (first == 0) {
+        colour(chunk, prefix, table, stale);
         xyz = chunk.xyz.data();
         rgb = chunk.rgb.data();
         count = prefix;
     } else {
+        colour(chunk, prefix, table, stale);
         chunk.drawXyz.clear();
         chunk.drawRgb.clear();
         for (std::size_t p = 0; p < prefix; ++p) {
-            if (bitReverse(static_cast<std::uint32_t>(p), chunk.bits) >= chunk.evicted) {
+            if (bitReverse(static_cast<std::uint32_t>(p), chunk.bits) >= first) {
                 chunk.drawXyz.insert(chunk.drawXyz.end(), &chunk.xyz[p * 3], &chunk.xyz[p * 3] + 3);
                 chunk.drawRgb.insert(chunk.drawRgb.end(), &chunk.rgb[p * 3], &chunk.rgb[p * 3] + 3);
             }
@@ -471,7 +506,9 @@ void ChunkedCloud::show(Chunk& chunk, std::size_t threshold, const ColourTable& 
     chunk.actor->SetVisibility(count > 0);
     chunk.drawn = count;
     chunk.shownPrefix = prefix;
+    chunk.shownFirst = first;
     chunk.dirty = false;
+    chunk.hidden = false;
 }
 
 FieldRange ChunkedCloud::drawnRange(ColourField field, std::size_t most) const {
@@ -489,15 +526,16 @@ FieldRange ChunkedCloud::drawnRange(ColourField field, std::size_t most) const {
         finder.add(p);
     };
     for (const auto& chunk : m_chunks) {
+        const std::size_t first = firstShown(*chunk);
         if (!chunk->sealed) {
-            for (std::size_t s = std::min(chunk->evicted, chunk->filled); s < chunk->filled; ++s) {
+            for (std::size_t s = std::min(first, chunk->filled); s < chunk->filled; ++s) {
                 add(*chunk, s);
             }
             continue;
         }
         const std::size_t prefix = std::max<std::size_t>(1, chunk->shownPrefix / share);
         for (std::size_t s = 0; s < std::min(prefix, chunk->shownPrefix); ++s) {
-            if (bitReverse(static_cast<std::uint32_t>(s), chunk->bits) >= chunk->evicted) {
+            if (bitReverse(static_cast<std::uint32_t>(s), chunk->bits) >= first) {
                 add(*chunk, s);
             }
         }
@@ -520,21 +558,32 @@ void ChunkedCloud::apply(const ColourTable& table, std::size_t budget) {
     const std::size_t threshold = thresholdFor(budget);
     m_drawn = 0;
     // A recolour of millions of points is spread over several applies, newest chunks first; the
-    // others keep their former colours until then.
+    // others keep their former colours until then. So is the showing again of hidden chunks
+    // (the display mode back to every point): the first frame that draws an actor again
+    // uploads its points afresh, and they stay hidden until their turn.
     std::size_t recoloured = 0;
+    std::size_t reshown = 0;
     bool behind = false;
     for (auto it = m_chunks.rbegin(); it != m_chunks.rend(); ++it) {
         Chunk& chunk = **it;
-        if (chunk.colourVersion != m_tableVersion) {
+        const bool shown = firstShown(chunk) < chunk.filled;
+        if (shown && chunk.hidden) {
+            if (reshown >= kReshowSlice) {
+                behind = true;
+                continue;
+            }
+            ++reshown;
+        }
+        if (chunk.colourVersion != m_tableVersion && shown) {
             if (recoloured >= kRecolourSlice) {
                 behind = true;
-                m_drawn += chunk.drawn;
+                m_drawn += chunk.drawnNow();
                 continue;
             }
             recoloured += prefixOf(chunk, threshold);
         }
         show(chunk, threshold, table);
-        m_drawn += chunk.drawn;
+        m_drawn += chunk.drawnNow();
     }
     m_appliedThreshold = threshold;
     m_changed = behind;

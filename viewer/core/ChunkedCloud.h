@@ -9,6 +9,7 @@
 #include <vtkRenderer.h>
 #include <vtkSmartPointer.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -36,6 +37,10 @@ std::uint32_t bitReverse(std::uint32_t v, int bits);
 // large one (which keeps the number of actors low) or when the budget changes, and every point
 // is drawn when the budget allows.
 //
+// The points shown may start later than the buffer does (the display modes show the newest
+// frames): those before are kept, only not drawn, so that a change of mode neither copies nor
+// frees anything, and the chunks wholly before are simply hidden.
+//
 // Colours are those of the intensity table for every drawn point, or of a colourer by another
 // field when one is set; points left out are coloured when they are drawn, so a recolour costs
 // the drawn points only. Figures and files do not use this: they read the buffer.
@@ -56,12 +61,14 @@ public:
     // Large chunks of 65536 points, small (newest) ones of 8192.
     static constexpr int kDefaultLargeBits = 16;
     static constexpr int kDefaultSmallBits = 13;
-    // Beyond this many large chunks' worth of points leaving at once, and more than stay, the
-    // display starts again from the points that stay.
+    // Beyond this many large chunks' worth of points leaving the buffer at once, and more than
+    // stay, the display starts again from the points that stay.
     static constexpr std::uint64_t kRestartLeavingChunks = 16;
     // At most about this many points are recoloured by one apply(), so that a change of colours
     // over ten million points does not stall the window; needsApply() stays true until all are.
     static constexpr std::size_t kRecolourSlice = std::size_t{1} << 18;
+    // At most this many hidden chunks are shown again by one apply().
+    static constexpr std::size_t kReshowSlice = 16;
 
     // Chunk actors are added to renderer and share property (point size and the like).
     ChunkedCloud(vtkRenderer* renderer, vtkProperty* property, int largeBits = kDefaultLargeBits,
@@ -74,20 +81,24 @@ public:
     // `limit` of the points new to the display are copied (the rest at the next captures). After
     // a clear or replace of the buffer, everything starts again: returns true then, when the
     // copies of the former points have been freed.
-    // The first `skip` points of the buffer are left out of the display (the display modes show
-    // the newest frames only).
+    // The first `skip` points of the buffer are kept but not shown (the display modes show the
+    // newest frames only): a change of skip costs no copy.
     bool capture(const std::deque<DataPoint>& buffer, const BufferLog& log, std::size_t limit,
                  std::size_t skip = 0);
 
     // Points of the buffer not yet copied by capture().
     std::size_t pendingCount() const { return static_cast<std::size_t>(m_back - m_captured); }
 
-    // Points copied and still in the buffer: the "Total points" figure.
-    std::size_t heldCount() const { return static_cast<std::size_t>(m_captured - m_front); }
+    // Points copied, still in the buffer and shown.
+    std::size_t heldCount() const {
+        const std::uint64_t first = std::max(m_front, m_shownFrom);
+        return m_captured > first ? static_cast<std::size_t>(m_captured - first) : 0;
+    }
 
-    // The automatic intensity range of the held points: minimum 65535 and maximum 0 to start
-    // with, then widened by every point (truncated intensities, NaN ignored); when every point
-    // lies above 65535 (a file's), the minimum is the smallest of them.
+    // The automatic intensity range of the held points shown: minimum 65535 and maximum 0 to
+    // start with, then widened by every point (truncated intensities, NaN ignored); when every
+    // point lies above 65535 (a file's), the minimum is the smallest of them. Each chunk keeps
+    // the range of its points: only chunks whose shown points changed are read again.
     void automaticRange(std::uint32_t& minimum, std::uint32_t& maximum) const;
 
     // Whether apply() would change what is drawn.
@@ -124,11 +135,22 @@ private:
     void dropFront();
     void seal(Chunk& chunk);
     void mergeBlock();
-    void countIn(float intensity);
-    void countOut(float intensity);
+    std::size_t firstShown(const Chunk& chunk) const;
+    // The intensity range of chunk's arrivals from first to those copied, kept in span.
+    struct IntensitySpan {
+        bool known = false;
+        std::size_t first = 0;
+        std::size_t filled = 0;
+        bool sealed = false;
+        bool any = false; // one of them has an intensity (not NaN)
+        std::uint32_t lowest = 0;
+        std::uint32_t highest = 0;
+    };
+    static const IntensitySpan& rangeOf(const Chunk& chunk, IntensitySpan& span, std::size_t first);
     std::size_t thresholdFor(std::size_t budget) const;
     std::size_t prefixOf(const Chunk& chunk, std::size_t threshold) const;
     void colour(Chunk& chunk, std::size_t slots, const ColourTable& table, bool again);
+    bool needsShow(const Chunk& chunk, std::size_t threshold) const;
     void show(Chunk& chunk, std::size_t threshold, const ColourTable& table);
 
     vtkSmartPointer<vtkRenderer> m_renderer;
@@ -138,19 +160,15 @@ private:
     std::size_t m_largeSize;
 
     // Arrival numbers since the last reset: the buffer holds [m_front, m_back), of which the
-    // display holds [m_front, m_captured).
+    // display holds [m_front, m_captured) and shows those from m_shownFrom on.
     std::uint64_t m_front = 0;
+    std::uint64_t m_shownFrom = 0;
     std::uint64_t m_back = 0;
     std::uint64_t m_captured = 0;
     BufferLog m_seen;
     bool m_everCaptured = false;
 
     std::deque<std::unique_ptr<Chunk>> m_chunks;
-
-    // Histogram of truncated intensities 0..65535 of the held points, and the count of those
-    // above (only from files), for the automatic range.
-    std::vector<std::uint32_t> m_histogram;
-    std::size_t m_aboveHistogram = 0;
 
     // What the actors show: set by apply().
     bool m_changed = true;

@@ -38,6 +38,17 @@ void PointStore::LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observa
     const std::vector<tavrel::scan_frame_t> closed = splitter.TakeClosed();
 
     boost::lock_guard<boost::mutex> lock(pointsMutex);
+    if (recordingOpen) {
+        // Kept apart: the recording's frames are shown, and nothing is drawn of these yet.
+        liveFrames.addPieces(pieces, liveBack, now);
+        liveFrames.close(closed);
+        for (const DataPoint& point : converted) {
+            appendBounded(livePoints, point, maximum, liveLog);
+        }
+        liveBack += converted.size();
+        liveFrames.forgetBefore(liveBack - livePoints.size());
+        return;
+    }
     frameLog.addPieces(pieces, back(), now);
     frameLog.close(closed);
     bool changed = false;
@@ -62,7 +73,8 @@ void PointStore::frameNotification(unsigned event, std::uint64_t arrivalMicros) 
     const std::vector<tavrel::scan_frame_t> closed = splitter.TakeClosed();
     if (!closed.empty()) {
         boost::lock_guard<boost::mutex> lock(pointsMutex);
-        frameLog.close(closed);
+        // While a recording is shown the live frames are the ones kept apart.
+        (recordingOpen ? liveFrames : frameLog).close(closed);
     }
 }
 
@@ -72,7 +84,8 @@ void PointStore::frameTime(std::uint64_t nowMicros) {
     const std::vector<tavrel::scan_frame_t> closed = splitter.TakeClosed();
     if (!closed.empty()) {
         boost::lock_guard<boost::mutex> lock(pointsMutex);
-        frameLog.close(closed);
+        // While a recording is shown the live frames are the ones kept apart.
+        (recordingOpen ? liveFrames : frameLog).close(closed);
     }
 }
 
@@ -85,28 +98,80 @@ void PointStore::setDropCounter(std::function<std::uint64_t()> counter) {
     dropCounter = std::move(counter);
 }
 
-void PointStore::clear() {
+void PointStore::showRecording() {
+    boost::lock_guard<boost::mutex> lock(pointsMutex);
+    if (recordingOpen) {
+        return;
+    }
+    recordingOpen = true;
+    liveBack = back();
+    liveLog = BufferLog{};
+    livePoints = clearBuffer(points, pointsLog);
+    liveFrames = frameLog;
+    frameLog.clear();
+    cloudChanged = true;
+}
+
+void PointStore::showLive() {
     std::deque<DataPoint> former;
     {
         boost::lock_guard<boost::mutex> lock(pointsMutex);
-        former = clearBuffer(points, pointsLog);
-        frameLog.clear();
-        // The count alone would miss a buffer refilled to the same size before the next refresh.
+        if (!recordingOpen) {
+            return;
+        }
+        recordingOpen = false;
+        former = replaceBuffer(points, std::move(livePoints), pointsLog);
+        livePoints = {};
+        frameLog = liveFrames;
+        liveFrames.clear();
+        // The live arrival numbers go on where they were: no appends reached pointsLog since
+        // the live buffer went aside, so liveBack is at least its count.
+        loaded = liveBack - pointsLog.appended;
         cloudChanged = true;
     }
     memoryRelease.release(std::move(former));
 }
 
-void PointStore::setMaximumPoints(std::uint32_t value) {
+bool PointStore::recordingShown() const {
+    boost::lock_guard<boost::mutex> lock(pointsMutex);
+    return recordingOpen;
+}
+
+std::size_t PointStore::livePointsKept() const {
+    boost::lock_guard<boost::mutex> lock(pointsMutex);
+    return livePoints.size();
+}
+
+void PointStore::clear() {
     std::deque<DataPoint> former;
+    std::deque<DataPoint> live;
     {
         boost::lock_guard<boost::mutex> lock(pointsMutex);
         former = clearBuffer(points, pointsLog);
+        live.swap(livePoints);
+        liveFrames.clear();
+        frameLog.clear();
+        // The count alone would miss a buffer refilled to the same size before the next refresh.
+        cloudChanged = true;
+    }
+    memoryRelease.release(std::move(former));
+    memoryRelease.release(std::move(live));
+}
+
+void PointStore::setMaximumPoints(std::uint32_t value) {
+    std::deque<DataPoint> former;
+    std::deque<DataPoint> live;
+    {
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        former = clearBuffer(points, pointsLog);
+        live.swap(livePoints);
+        liveFrames.clear();
         frameLog.clear();
         maximum = value;
         cloudChanged = true;
     }
     memoryRelease.release(std::move(former));
+    memoryRelease.release(std::move(live));
 }
 
 std::uint32_t PointStore::maximumPoints() const {

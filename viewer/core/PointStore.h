@@ -71,9 +71,21 @@ public:
         return f(points, pointsLog, frameLog.frames(), back());
     }
 
-    // Empties the buffer; its memory is given back off the calling thread.
+    // While a recording is shown the buffer holds its frames, and the live stream goes on into
+    // a buffer kept apart (the same cap, its own frames), so that neither mixes into the other.
+    // showRecording() puts the live buffer aside and leaves the buffer empty for the
+    // recording's frames; showLive() lets those go and brings the live buffer back, with what
+    // arrived meanwhile. Each does nothing when already so.
+    void showRecording();
+    void showLive();
+    bool recordingShown() const;
+    // Points of the live stream kept apart while a recording is shown.
+    std::size_t livePointsKept() const;
+
+    // Empties the buffer (and the live one kept apart); its memory is given back off the
+    // calling thread.
     void clear();
-    // Empties the buffer and sets its cap.
+    // Empties the buffer (and the live one kept apart) and sets its cap.
     void setMaximumPoints(std::uint32_t maximum);
     std::uint32_t maximumPoints() const;
     // Replaces the contents with loaded points, all of them whatever the cap; the former points
@@ -118,8 +130,9 @@ public:
     void returnFreed() { memoryRelease.returnFreed(); }
 
 private:
-    // Guards points, pointsLog, frameLog, loaded, maximum and range: the listener thread appends
-    // and widens the range while the GUI and file threads read, clear and replace.
+    // Guards points, pointsLog, frameLog, loaded, maximum, range and the live buffer kept apart:
+    // the listener thread appends and widens the range while the GUI and file threads read,
+    // clear and replace.
     mutable boost::mutex pointsMutex;
     std::deque<DataPoint> points;
     BufferLog pointsLog;
@@ -130,6 +143,14 @@ private:
     // Arrival numbers count the loaded points too, so that none lies before the buffer's start.
     std::uint64_t back() const { return pointsLog.appended + loaded; }
     std::uint64_t loaded = 0;
+
+    // The live stream's buffer while a recording is shown: its points, its evictions, its
+    // frames, and the arrival number past its newest point.
+    bool recordingOpen = false;
+    std::deque<DataPoint> livePoints;
+    BufferLog liveLog;
+    FrameLog liveFrames;
+    std::uint64_t liveBack = 0;
 
     // Guards splitter and pieces: the listener thread's batches and the notifications' thread
     // feed the splitter in turn. Taken before pointsMutex, never after it.

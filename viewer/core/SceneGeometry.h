@@ -29,17 +29,20 @@ struct SceneSample {
     std::vector<Vec3> points; // finite positions only
 };
 
-// An even stride through the first n points of a buffer whose elements have x, y and z, keeping
-// at most maxSamples of them (the newest point always among them). Points with a coordinate
-// that is not finite are skipped.
+// An even stride through points first to n - 1 of a buffer whose elements have x, y and z (the
+// points shown: a display mode shows the newest ones), keeping at most maxSamples of them (the
+// newest point always among them), so that the cost does not grow with the buffer. Points with
+// a coordinate that is not finite are skipped.
 template <class Buffer>
-SceneSample sampleScene(const Buffer& buffer, std::size_t n, std::size_t maxSamples = 20000) {
+SceneSample sampleScene(const Buffer& buffer, std::size_t n, std::size_t maxSamples = 20000,
+                        std::size_t first = 0) {
     SceneSample sample;
-    if (n == 0 || maxSamples == 0) {
+    if (n <= first || maxSamples == 0) {
         return sample;
     }
-    const std::size_t stride = n > maxSamples ? (n + maxSamples - 1) / maxSamples : 1;
-    sample.points.reserve(n / stride + 2);
+    const std::size_t count = n - first;
+    const std::size_t stride = count > maxSamples ? (count + maxSamples - 1) / maxSamples : 1;
+    sample.points.reserve(count / stride + 2);
     const auto take = [&](std::size_t i) {
         const auto& p = buffer[i];
         const Vec3 v{static_cast<double>(p.x), static_cast<double>(p.y), static_cast<double>(p.z)};
@@ -47,7 +50,7 @@ SceneSample sampleScene(const Buffer& buffer, std::size_t n, std::size_t maxSamp
             sample.points.push_back(v);
         }
     };
-    std::size_t i = (n - 1) % stride;
+    std::size_t i = first + (count - 1) % stride;
     for (; i < n; i += stride) {
         take(i);
     }
