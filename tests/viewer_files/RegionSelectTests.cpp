@@ -87,6 +87,22 @@ TEST_F(RegionSelectTest, EmptyRectangleKeepsTheBoundsAndModeOffTurnsTheCamera) {
     EXPECT_TRUE(waitUntil([&] { return cameraPosition() != before; }));
 }
 
+// A click either picks or starts a rectangle: turning one mode on turns the other off.
+TEST_F(RegionSelectTest, PickModeAndRegionModeExcludeEachOther) {
+    openOn("SN-LX30-7");
+    QAction* pickMode = action("actionPick_mode");
+    QAction* region = action("actionSelect_region");
+    ASSERT_TRUE(pickMode && region);
+    pickMode->trigger();
+    EXPECT_TRUE(pickMode->isChecked());
+    region->trigger();
+    EXPECT_TRUE(region->isChecked());
+    EXPECT_FALSE(pickMode->isChecked());
+    region->trigger(); // and both may be off
+    EXPECT_FALSE(region->isChecked());
+    EXPECT_FALSE(pickMode->isChecked());
+}
+
 TEST_F(RegionSelectTest, SaveSelectionWritesExactlyTheSelectedPoints) {
     openOn("SN-LX30-7");
     const std::vector<Patch> patches{kRight, kAcrossZero, kLeft};
