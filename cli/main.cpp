@@ -12,6 +12,7 @@
 #include "Serve.h"
 
 #include "Sentova/DeviceAddress.h"
+#include "Sentova/DeviceModel.h"
 #include "Sentova/Protocol.h"
 #include "Sentova/Sentova.h"
 #include "Sentova/SentovaLogger.h"
@@ -200,13 +201,16 @@ int run(int argc, char** argv) {
     scanOptions.add(scan, true);
 
     std::vector<double> target;
-    double moveSpeed = 45.0;
+    double moveSpeed = tavrel::kDefaultMoveSpeed;
     auto* angles = app.add_subcommand("angles", "Print the aperture angles, or move the aperture");
     addAddress(angles, address);
     auto* set = angles->add_option("--set", target, "Move to azimuth and elevation (degrees)")
                     ->expected(2)
                     ->allow_extra_args(false);
-    angles->add_option("--speed", moveSpeed, "Speed of the move in degrees per second (default 45)")
+    angles
+        ->add_option("--speed", moveSpeed,
+                     "Speed of the move in degrees per second (default " +
+                         std::to_string(static_cast<int>(tavrel::kDefaultMoveSpeed)) + ")")
         ->check(CLI::Range(0.001, 3600.0))
         ->needs(set);
 
