@@ -1,10 +1,13 @@
-// "Point the aperture here" against the device simulator: the move it sends, the simulator's
-// angles afterwards, and the points it will not aim at.
+// Against the device simulator: a pick on its stream reports what its room holds there, and
+// "Point the aperture here" sends the move, the simulator's angles follow, and points out of
+// reach are refused.
 #include "PickFixture.h"
 #include "SimulatorFixture.h"
 
 #include "PointReadout.h"
+#include "Scene.h"
 
+#include <QRegularExpression>
 #include <QStatusBar>
 
 #include "Sentova/Encoding.h"
@@ -69,6 +72,38 @@ protected:
         return settle();
     }
 };
+
+TEST_F(AimTest, APickOnTheStreamReportsTheRangeOfTheRoomThere) {
+    startSimulator("LX30", {"--noise", "off", "--multiple-returns", "off"});
+    click("homePushButton");
+    ASSERT_TRUE(waitUntil([&] { return atRest(deviceAddress()); }, std::chrono::seconds(5)));
+    const std::optional<std::pair<double, double>> angles = apertureAngles();
+    ASSERT_TRUE(angles);
+    const std::optional<sentova::sim::BeamHit> hit =
+        sentova::sim::castBeam(angles->first, angles->second);
+    ASSERT_TRUE(hit);
+    click("startLaserPushButton");
+    ASSERT_TRUE(waitUntil([&] { return totalPoints() > 2000; }, std::chrono::seconds(10)));
+    click("stopLaserPushButton");
+    ASSERT_TRUE(settle());
+
+    // The aperture stands still, so every point lies where its beam meets the room.
+    const double range = hit->range * 1000.0;
+    const double a = angles->first * M_PI / 180.0;
+    const double e = angles->second * M_PI / 180.0;
+    clickView(window.get(),
+              onScreen(window.get(), range * std::cos(e) * std::sin(a),
+                       range * std::cos(e) * std::cos(a), range * std::sin(e)),
+              Qt::ControlModifier);
+    const QRegularExpression rangeText("Range ([0-9.]+) mm");
+    QRegularExpressionMatch match;
+    ASSERT_TRUE(waitUntil([&] {
+        match = rangeText.match(labelText(window.get(), "pickLabel"));
+        return match.hasMatch();
+    })) << labelText(window.get(), "pickLabel").toStdString();
+    EXPECT_NEAR(match.captured(1).toDouble(), range, 2.0)
+        << labelText(window.get(), "pickLabel").toStdString();
+}
 
 TEST_F(AimTest, TheApertureTurnsToThePickedPoint) {
     startSimulator("LX30");
