@@ -1,5 +1,6 @@
 #include "PickCamera.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace viewer {
@@ -61,6 +62,30 @@ Matrix4 orthographic(double halfHeight, double aspect, double nearZ, double farZ
     m[11] = -(farZ + nearZ) / (farZ - nearZ);
     m[15] = 1.0;
     return m;
+}
+
+void rectClipPlanes(const PickCamera& camera, const ScreenRect& rect, ClipPlanes& plane) {
+    const Matrix4 m = multiply(camera.projection, camera.view);
+    const auto ndcX = [&](double x) { return 2.0 * x / camera.width - 1.0; };
+    const auto ndcY = [&](double y) { return 2.0 * y / camera.height - 1.0; };
+    const double x0 = ndcX(std::min(rect.x0, rect.x1));
+    const double x1 = ndcX(std::max(rect.x0, rect.x1));
+    const double y0 = ndcY(std::min(rect.y0, rect.y1));
+    const double y1 = ndcY(std::max(rect.y0, rect.y1));
+    // Rows of the clip transform: clip x = r0 . p, ..., w = r3 . p.
+    const double* r0 = &m[0];
+    const double* r1 = &m[4];
+    const double* r2 = &m[8];
+    const double* r3 = &m[12];
+    for (int k = 0; k < 4; ++k) {
+        plane[0][k] = r0[k] - x0 * r3[k]; // x >= x0 w
+        plane[1][k] = x1 * r3[k] - r0[k]; // x <= x1 w
+        plane[2][k] = r1[k] - y0 * r3[k];
+        plane[3][k] = y1 * r3[k] - r1[k];
+        plane[4][k] = r2[k] + r3[k]; // beyond the near plane
+        plane[5][k] = r3[k] - r2[k]; // before the far plane
+        plane[6][k] = r3[k];         // in front of the camera
+    }
 }
 
 } // namespace viewer

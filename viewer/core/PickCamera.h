@@ -36,4 +36,10 @@ struct ScreenRect {
     double y1 = 0.0;
 };
 
+// The seven half-spaces a rectangle of the viewport shows, each kept where
+// a.x + b.y + c.z + d >= 0: its four sides, beyond the near plane, before the far one and in front
+// of the camera.
+using ClipPlanes = double[7][4];
+void rectClipPlanes(const PickCamera& camera, const ScreenRect& rect, ClipPlanes& plane);
+
 } // namespace viewer

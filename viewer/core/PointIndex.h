@@ -69,7 +69,7 @@ private:
     };
     // Planes a x + b y + c z + d >= 0 bounding the frustum over a rectangle of the viewport.
     struct Frustum {
-        double plane[7][4];
+        ClipPlanes plane;
     };
     static Frustum frustum(const PickCamera& camera, const ScreenRect& rect);
     static bool meets(const Frustum& f, const Cell& cell);

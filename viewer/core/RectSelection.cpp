@@ -5,28 +5,7 @@
 namespace viewer {
 
 RectFrustum::RectFrustum(const PickCamera& camera, const ScreenRect& rect) {
-    const Matrix4 m = multiply(camera.projection, camera.view);
-    const auto ndcX = [&](double x) { return 2.0 * x / camera.width - 1.0; };
-    const auto ndcY = [&](double y) { return 2.0 * y / camera.height - 1.0; };
-    const double x0 = ndcX(std::min(rect.x0, rect.x1));
-    const double x1 = ndcX(std::max(rect.x0, rect.x1));
-    const double y0 = ndcY(std::min(rect.y0, rect.y1));
-    const double y1 = ndcY(std::max(rect.y0, rect.y1));
-    // Rows of the clip transform: clip x = r0 . p, ..., w = r3 . p; each plane keeps the side
-    // where its expression is not negative.
-    const double* r0 = &m[0];
-    const double* r1 = &m[4];
-    const double* r2 = &m[8];
-    const double* r3 = &m[12];
-    for (int k = 0; k < 4; ++k) {
-        m_plane[0][k] = r0[k] - x0 * r3[k];
-        m_plane[1][k] = x1 * r3[k] - r0[k];
-        m_plane[2][k] = r1[k] - y0 * r3[k];
-        m_plane[3][k] = y1 * r3[k] - r1[k];
-        m_plane[4][k] = r2[k] + r3[k];
-        m_plane[5][k] = r3[k] - r2[k];
-        m_plane[6][k] = r3[k];
-    }
+    rectClipPlanes(camera, rect, m_plane);
 }
 
 bool RectFrustum::contains(double x, double y, double z) const {

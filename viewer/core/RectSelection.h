@@ -24,7 +24,7 @@ public:
     bool contains(double x, double y, double z) const;
 
 private:
-    double m_plane[7][4];
+    ClipPlanes m_plane;
 };
 
 // Walks the points with arrival numbers [begin, end) (those shown when the rectangle was drawn)
