@@ -1,40 +1,41 @@
-#include "ObservationQueue.h"
+#include "DatagramQueue.h"
+#include "ObservationDecoding.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
-using tavrel::ObservationChunk;
-using tavrel::ObservationQueue;
+using tavrel::DatagramChunk;
+using tavrel::DatagramQueue;
 
 namespace {
-constexpr std::size_t kObservation = sizeof(tavrel::tavrel_rbe_obs_t);
+constexpr std::size_t kRecord = tavrel::kLaserRecordSize;
 
-ObservationChunk Chunk(ObservationQueue& queue, std::initializer_list<std::uint64_t> stamps) {
-    ObservationChunk chunk = queue.spare();
-    for (std::uint64_t t : stamps) {
-        tavrel::tavrel_rbe_obs_t o{};
-        o.timestamp = t;
-        chunk.observations.push_back(o);
+DatagramChunk Chunk(DatagramQueue& queue, std::initializer_list<std::uint32_t> stamps) {
+    DatagramChunk chunk = queue.spare();
+    for (std::uint32_t t : stamps) {
+        tavrel::LaserRecord r;
+        r.timestamp = t;
+        const std::string bytes = tavrel::encodeLaserRecord(r);
+        chunk.records.insert(chunk.records.end(), bytes.begin(), bytes.end());
     }
-    chunk.datagramEnds.push_back(chunk.observations.size());
+    chunk.datagramEnds.push_back(chunk.records.size());
     return chunk;
 }
 
-std::vector<std::uint64_t> Stamps(const std::vector<ObservationChunk>& chunks) {
+std::vector<std::uint64_t> Stamps(const std::vector<DatagramChunk>& chunks) {
     std::vector<std::uint64_t> stamps;
-    for (const auto& c : chunks)
-        for (const auto& o : c.observations)
-            stamps.push_back(o.timestamp);
+    for (const auto& o : tavrel::observationsOf(chunks))
+        stamps.push_back(o.timestamp);
     return stamps;
 }
 } // namespace
 
-TEST(ObservationQueue, ChunksKeepTheirOrderAndAStopDiscardsTheRest) {
-    ObservationQueue queue(1 << 20);
+TEST(DatagramQueue, ChunksKeepTheirOrderAndAStopDiscardsTheRest) {
+    DatagramQueue queue(1 << 20);
     queue.push(Chunk(queue, {1, 2}));
     queue.push(Chunk(queue, {3}));
-    std::vector<ObservationChunk> taken;
+    std::vector<DatagramChunk> taken;
     ASSERT_TRUE(queue.pop(taken, 100));
     EXPECT_EQ(Stamps(taken), (std::vector<std::uint64_t>{1, 2, 3}));
     queue.recycle(taken);
@@ -50,37 +51,50 @@ TEST(ObservationQueue, ChunksKeepTheirOrderAndAStopDiscardsTheRest) {
     EXPECT_EQ(queue.heldBytes(), 0u);
 }
 
-TEST(ObservationQueue, BoundedByTheBytesItHoldsUntilRecycled) {
-    ObservationQueue queue(4 * kObservation);
-    EXPECT_TRUE(queue.fits(0, 4 * kObservation));
-    EXPECT_FALSE(queue.fits(kObservation, 4 * kObservation));
+TEST(DatagramQueue, BoundedByTheBytesItHoldsUntilRecycled) {
+    const std::size_t three = tavrel::chunkBytesOf(3);
+    DatagramQueue queue(three + tavrel::chunkBytesOf(1));
+    EXPECT_TRUE(queue.fits(0, three + tavrel::chunkBytesOf(1)));
+    EXPECT_FALSE(queue.fits(1, three + tavrel::chunkBytesOf(1)));
     queue.push(Chunk(queue, {1, 2, 3}));
-    EXPECT_EQ(queue.heldBytes(), 3 * kObservation);
-    EXPECT_TRUE(queue.fits(0, kObservation));
-    EXPECT_FALSE(queue.fits(0, 2 * kObservation));
+    EXPECT_EQ(queue.heldBytes(), three);
+    EXPECT_TRUE(queue.fits(0, tavrel::chunkBytesOf(1)));
+    EXPECT_FALSE(queue.fits(0, tavrel::chunkBytesOf(2)));
 
     // Taken chunks still count until given back: the consumer is reading them.
-    std::vector<ObservationChunk> taken;
+    std::vector<DatagramChunk> taken;
     ASSERT_TRUE(queue.pop(taken, 100));
-    EXPECT_FALSE(queue.fits(0, 2 * kObservation));
+    EXPECT_FALSE(queue.fits(0, tavrel::chunkBytesOf(2)));
     queue.recycle(taken);
     EXPECT_EQ(queue.heldBytes(), 0u);
-    EXPECT_TRUE(queue.fits(0, 4 * kObservation));
-    EXPECT_EQ(queue.peakBytes(), 3 * kObservation);
+    EXPECT_TRUE(queue.fits(0, three + tavrel::chunkBytesOf(1)));
+    EXPECT_EQ(queue.peakBytes(), three);
 
     // A recycled chunk comes back empty, its storage kept.
-    const ObservationChunk again = queue.spare();
-    EXPECT_TRUE(again.observations.empty());
+    const DatagramChunk again = queue.spare();
+    EXPECT_TRUE(again.records.empty());
     EXPECT_TRUE(again.datagramEnds.empty());
-    EXPECT_GE(again.observations.capacity(), 3u);
+    EXPECT_GE(again.records.capacity(), 3 * kRecord);
 }
 
-TEST(ObservationQueue, APopTakesWholeChunksUpToTheBatchSizeButAlwaysOne) {
-    ObservationQueue queue(1 << 20);
+TEST(DatagramQueue, DatagramsWithoutRecordsCountTowardsTheBound) {
+    // A flood of them, with the consumer stalled, must not grow the queue
+    // without end.
+    DatagramQueue queue(2 * tavrel::chunkBytesOf(0));
+    DatagramChunk empty = queue.spare();
+    empty.datagramEnds.push_back(0);
+    EXPECT_EQ(empty.bytes(), tavrel::chunkBytesOf(0));
+    queue.push(std::move(empty));
+    EXPECT_TRUE(queue.fits(0, tavrel::chunkBytesOf(0)));
+    EXPECT_FALSE(queue.fits(tavrel::chunkBytesOf(0), tavrel::chunkBytesOf(0)));
+}
+
+TEST(DatagramQueue, APopTakesWholeChunksUpToTheBatchSizeButAlwaysOne) {
+    DatagramQueue queue(1 << 20);
     queue.push(Chunk(queue, {1, 2, 3}));
     queue.push(Chunk(queue, {4}));
     queue.push(Chunk(queue, {5, 6}));
-    std::vector<ObservationChunk> taken;
+    std::vector<DatagramChunk> taken;
     ASSERT_TRUE(queue.pop(taken, 2));
     EXPECT_EQ(Stamps(taken), (std::vector<std::uint64_t>{1, 2, 3}));
     queue.recycle(taken);
@@ -89,12 +103,12 @@ TEST(ObservationQueue, APopTakesWholeChunksUpToTheBatchSizeButAlwaysOne) {
     queue.recycle(taken);
 }
 
-TEST(ObservationQueue, StopWakesAWaitingReader) {
-    ObservationQueue queue(1 << 20);
+TEST(DatagramQueue, StopWakesAWaitingReader) {
+    DatagramQueue queue(1 << 20);
     std::vector<std::uint64_t> first;
     bool result = true;
     std::thread reader([&] {
-        std::vector<ObservationChunk> taken;
+        std::vector<DatagramChunk> taken;
         while ((result = queue.pop(taken, 100))) {
             const auto stamps = Stamps(taken);
             first.insert(first.end(), stamps.begin(), stamps.end());
@@ -108,50 +122,53 @@ TEST(ObservationQueue, StopWakesAWaitingReader) {
     EXPECT_TRUE(first.empty() || first == std::vector<std::uint64_t>{7});
 }
 
-TEST(ObservationQueue, AReleaseJoinsTheTakenChunksAndCountsTheirBytesOff) {
-    ObservationQueue queue(1 << 20);
+TEST(DatagramQueue, TheTakenChunksDecodeInOrderAndCountOffOnceRecycled) {
+    DatagramQueue queue(1 << 20);
     queue.push(Chunk(queue, {1, 2}));
-    queue.push(Chunk(queue, {3}));
-    std::vector<ObservationChunk> taken;
+    queue.push(Chunk(queue, {3, 4000000001u}));
+    std::vector<DatagramChunk> taken;
     ASSERT_TRUE(queue.pop(taken, 100));
-    const std::vector<tavrel::tavrel_rbe_obs_t> joined = queue.release(taken);
-    ASSERT_EQ(joined.size(), 3u);
+    const std::vector<tavrel::tavrel_rbe_obs_t> joined = tavrel::observationsOf(taken);
+    ASSERT_EQ(joined.size(), 4u);
     EXPECT_EQ(joined[0].timestamp, 1u);
     EXPECT_EQ(joined[2].timestamp, 3u);
+    EXPECT_EQ(joined[3].timestamp, 4000000001u);
+    EXPECT_GT(queue.heldBytes(), 0u);
+    queue.recycle(taken);
     EXPECT_TRUE(taken.empty());
     EXPECT_EQ(queue.heldBytes(), 0u);
 }
 
-TEST(ObservationQueue, AReleasedChunkKeepsItsStorageForTheProducer) {
-    ObservationQueue queue(1 << 20);
-    ObservationChunk chunk = Chunk(queue, {1, 2, 3, 4});
-    chunk.observations.shrink_to_fit();
-    const tavrel::tavrel_rbe_obs_t* storage = chunk.observations.data();
+TEST(DatagramQueue, ARecycledChunkKeepsItsStorageForTheProducer) {
+    DatagramQueue queue(1 << 20);
+    DatagramChunk chunk = Chunk(queue, {1, 2, 3, 4});
+    chunk.records.shrink_to_fit();
+    const unsigned char* storage = chunk.records.data();
     queue.push(std::move(chunk));
-    std::vector<ObservationChunk> taken;
+    std::vector<DatagramChunk> taken;
     ASSERT_TRUE(queue.pop(taken, 100));
-    const std::vector<tavrel::tavrel_rbe_obs_t> copied = queue.release(taken);
-    EXPECT_NE(copied.data(), storage);
-    ASSERT_EQ(copied.size(), 4u);
-    EXPECT_EQ(copied[3].timestamp, 4u);
+    const std::vector<tavrel::tavrel_rbe_obs_t> decoded = tavrel::observationsOf(taken);
+    ASSERT_EQ(decoded.size(), 4u);
+    EXPECT_EQ(decoded[3].timestamp, 4u);
+    queue.recycle(taken);
     EXPECT_EQ(queue.heldBytes(), 0u);
 
     // The pooled chunk comes back with its storage, for the socket thread not to allocate.
-    const ObservationChunk again = queue.spare();
-    EXPECT_TRUE(again.observations.empty());
+    const DatagramChunk again = queue.spare();
+    EXPECT_TRUE(again.records.empty());
     EXPECT_TRUE(again.datagramEnds.empty());
-    EXPECT_EQ(again.observations.data(), storage);
+    EXPECT_EQ(again.records.data(), storage);
 }
 
-TEST(ObservationQueue, AReleaseGivesNoMoreStorageThanItsObservationsNeed) {
-    ObservationQueue queue(1 << 20);
-    ObservationChunk chunk = Chunk(queue, {1});
-    chunk.observations.reserve(64);
+TEST(DatagramQueue, TheDecodedBatchHasNoMoreStorageThanItsObservationsNeed) {
+    DatagramQueue queue(1 << 20);
+    DatagramChunk chunk = Chunk(queue, {1});
+    chunk.records.reserve(64 * kRecord);
     queue.push(std::move(chunk));
-    std::vector<ObservationChunk> taken;
+    std::vector<DatagramChunk> taken;
     ASSERT_TRUE(queue.pop(taken, 100));
-    const std::vector<tavrel::tavrel_rbe_obs_t> copied = queue.release(taken);
-    ASSERT_EQ(copied.size(), 1u);
-    EXPECT_LT(copied.capacity(), 64u);
-    EXPECT_EQ(queue.heldBytes(), 0u);
+    const std::vector<tavrel::tavrel_rbe_obs_t> decoded = tavrel::observationsOf(taken);
+    ASSERT_EQ(decoded.size(), 1u);
+    EXPECT_EQ(decoded.capacity(), 1u);
+    queue.recycle(taken);
 }

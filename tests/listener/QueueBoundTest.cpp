@@ -63,7 +63,8 @@ std::uint64_t Accounted(const stream_statistics_t& s) {
 TEST(QueueBound, AStalledCallbackCostsAtMostTheLimitAndDeliveryResumes) {
     constexpr std::size_t kRecords = 63;
     constexpr std::size_t kLimit = 256 * 1024;
-    constexpr std::size_t kObservationBytes = sizeof(tavrel::tavrel_rbe_obs_t);
+    // The queue holds the records as they came.
+    constexpr std::size_t kRecordBytes = tavrel::kLaserRecordSize;
     const unsigned short port = TestPort(63);
     tavrel::SentovaGrabber listener;
     listener.SetQueueLimit(kLimit);
@@ -76,7 +77,7 @@ TEST(QueueBound, AStalledCallbackCostsAtMostTheLimitAndDeliveryResumes) {
 
     // A burst of about ten times the limit while the callback is held.
     std::uint32_t sent = 1;
-    const std::size_t burst = 10 * kLimit / (kRecords * kObservationBytes);
+    const std::size_t burst = 10 * kLimit / (kRecords * kRecordBytes);
     for (std::size_t i = 0; i < burst; ++i, ++sent)
         sender.Send(port, Datagram(sent * 100, kRecords));
     // Kernel drops show with the next datagram received, so probe until every
@@ -98,8 +99,8 @@ TEST(QueueBound, AStalledCallbackCostsAtMostTheLimitAndDeliveryResumes) {
     ASSERT_EQ(Accounted(s), sent);
     EXPECT_GT(s.queueDrops, 0u);
     // Beside the first datagram, what was taken in is what the queue holds.
-    EXPECT_LE((s.datagrams - 1) * kRecords * kObservationBytes, kLimit);
-    EXPECT_GE((s.datagrams - 1) * kRecords * kObservationBytes, kLimit / 2);
+    EXPECT_LE((s.datagrams - 1) * kRecords * kRecordBytes, kLimit);
+    EXPECT_GE((s.datagrams - 1) * kRecords * kRecordBytes, kLimit / 2);
 
     // Released, the callback gets everything that was queued, then new data
     // as it comes.

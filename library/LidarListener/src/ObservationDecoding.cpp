@@ -13,6 +13,20 @@ LaserPacketLayout appendPacketObservations(const unsigned char* packet, std::siz
     return layout;
 }
 
+std::vector<tavrel_rbe_obs_t> observationsOf(const std::vector<DatagramChunk>& chunks) {
+    std::size_t count = 0;
+    for (const DatagramChunk& chunk : chunks)
+        count += chunk.recordCount();
+    std::vector<tavrel_rbe_obs_t> out;
+    out.reserve(count);
+    for (const DatagramChunk& chunk : chunks) {
+        const unsigned char* record = chunk.records.data();
+        for (std::size_t i = chunk.recordCount(); i > 0; --i, record += kLaserRecordSize)
+            out.push_back(observationFromRecord(record));
+    }
+    return out;
+}
+
 std::vector<tavrel_rbe_obs_t> DecodeLaserDatagram(const unsigned char* data, std::size_t length) {
     std::vector<tavrel_rbe_obs_t> observations;
     appendPacketObservations(data, length, observations);

@@ -2,6 +2,8 @@
 // wire. Pure; the live stream and recordings share it.
 #pragma once
 
+#include "DatagramQueue.h"
+
 #include "Sentova/LaserPacket.h"
 #include "Sentova/SentovaGrabber.h"
 
@@ -24,6 +26,10 @@ inline tavrel_rbe_obs_t observationFromRecord(const unsigned char* record) {
     obs.pulse_shape_deviation = r.pulseShapeDeviation;
     return obs;
 }
+
+// The observations of the chunks' records, in order, in one vector that holds
+// exactly them.
+std::vector<tavrel_rbe_obs_t> observationsOf(const std::vector<DatagramChunk>& chunks);
 
 // Appends the observations of one packet to out (nothing when it is discarded)
 // and returns its layout.

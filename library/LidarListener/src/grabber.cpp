@@ -90,8 +90,8 @@ bool SentovaGrabber::startGrabbing() {
     tavrel::DatagramBatch::requestArrivalDetails(socket->native_handle());
 
     m_stop = false;
-    m_packetQueue = std::make_shared<tavrel::ObservationQueue>(m_queueLimit);
-    m_pending = tavrel::ObservationChunk();
+    m_packetQueue = std::make_shared<tavrel::DatagramQueue>(m_queueLimit);
+    m_pending = tavrel::DatagramChunk();
     m_filterSender =
         m_sensorAddress != boost::asio::ip::address(boost::asio::ip::address_v4::any());
     m_acceptedIsV4 = m_sensorAddress.is_v4();
@@ -284,59 +284,68 @@ void SentovaGrabber::socketThreadLoop() {
     m_pending = m_packetQueue->spare();
     while (!m_stop) {
         const std::size_t received = m_batch->receive(fd);
+        if (received == 0)
+            continue;
+        BatchCounts counts;
         for (std::size_t i = 0; i < received; ++i)
-            handleDatagram(i);
+            handleDatagram(i, counts);
+        publish(counts);
         if (!m_pending.datagramEnds.empty())
             m_packetQueue->pushAndSpare(m_pending);
     }
 }
 
-void SentovaGrabber::handleDatagram(std::size_t index) {
+void SentovaGrabber::handleDatagram(std::size_t index, BatchCounts& counts) {
     const unsigned char* data = m_batch->data(index);
     const std::size_t bytes = m_batch->length(index);
     const tavrel::DatagramArrival& arrival = m_batch->arrival(index);
     if (m_traffic.Active())
         showTraffic(data, bytes, arrival);
-    countKernelDrops(arrival);
+    countKernelDrops(arrival, counts);
     if (m_filterSender && (!m_acceptedIsV4 || arrival.sourceAddress != m_acceptedSender)) {
-        addTo(m_counters.refusedSender, 1);
+        ++counts.refusedSender;
         return;
     }
     const tavrel::LaserPacketLayout layout = tavrel::examineLaserPacket(data, bytes);
-    if (layout.discarded) {
-        addTo(m_counters.refusedHeader, 1);
+    if (layout.discarded || layout.records == 0) {
+        ++counts.refusedHeader;
+        // One without records carries nothing, but still runs a point cloud's
+        // signal check.
+        if (!layout.discarded && m_packetQueue->fits(m_pending.bytes(), tavrel::chunkBytesOf(0)))
+            m_pending.datagramEnds.push_back(m_pending.records.size());
         return;
     }
-    std::vector<tavrel::tavrel_rbe_obs_t>& observations = m_pending.observations;
-    if (layout.records == 0) {
-        // Carries nothing, but still runs a point cloud's signal check.
-        addTo(m_counters.refusedHeader, 1);
-        m_pending.datagramEnds.push_back(observations.size());
+    if (!m_packetQueue->fits(m_pending.bytes(), tavrel::chunkBytesOf(layout.records))) {
+        ++counts.queueDrops;
         return;
     }
-    if (!m_packetQueue->fits(m_pending.bytes(),
-                             layout.records * sizeof(tavrel::tavrel_rbe_obs_t))) {
-        addTo(m_counters.queueDrops, 1);
-        return;
-    }
-    const unsigned char* record = data + layout.headerSize;
-    // Reserved, not resized: every observation is written once, not zeroed
-    // first. Growth stays geometric, as a batch may add many datagrams.
-    const std::size_t needed = observations.size() + layout.records;
-    if (needed > observations.capacity())
-        observations.reserve(std::max(needed, 2 * observations.capacity()));
+    const unsigned char* first = data + layout.headerSize;
+    const std::size_t recordBytes = layout.records * tavrel::kLaserRecordSize;
+    m_pending.records.insert(m_pending.records.end(), first, first + recordBytes);
+    m_pending.datagramEnds.push_back(m_pending.records.size());
+
     m_timestamps.resize(layout.records);
-    for (std::size_t i = 0; i < layout.records; ++i, record += tavrel::kLaserRecordSize) {
-        observations.push_back(tavrel::observationFromRecord(record));
-        m_timestamps[i] = static_cast<std::uint32_t>(observations.back().timestamp);
-    }
-    m_pending.datagramEnds.push_back(observations.size());
+    const unsigned char* record = first;
+    for (std::size_t i = 0; i < layout.records; ++i, record += tavrel::kLaserRecordSize)
+        m_timestamps[i] = tavrel::laserRecordTimestamp(record);
     m_gaps.Add(m_timestamps.data(), m_timestamps.size(), arrival.micros);
-    addTo(m_counters.datagrams, 1);
-    addTo(m_counters.points, layout.records);
-    addTo(m_counters.bytes, bytes);
+    ++counts.datagrams;
+    counts.points += layout.records;
+    counts.bytes += bytes;
+    counts.lastDatagramMicros = arrival.micros;
+}
+
+void SentovaGrabber::publish(const BatchCounts& counts) {
+    addTo(m_counters.datagrams, counts.datagrams);
+    addTo(m_counters.points, counts.points);
+    addTo(m_counters.bytes, counts.bytes);
+    addTo(m_counters.refusedSender, counts.refusedSender);
+    addTo(m_counters.refusedHeader, counts.refusedHeader);
+    addTo(m_counters.kernelDrops, counts.kernelDrops);
+    addTo(m_counters.queueDrops, counts.queueDrops);
     m_counters.pointsMissing.store(m_gaps.PointsMissing(), std::memory_order_relaxed);
-    m_counters.lastDatagramMicros.store(arrival.micros, std::memory_order_relaxed);
+    if (counts.lastDatagramMicros != 0)
+        m_counters.lastDatagramMicros.store(counts.lastDatagramMicros, std::memory_order_relaxed);
 }
 
 void SentovaGrabber::showTraffic(const unsigned char* data, std::size_t bytes,
@@ -353,16 +362,15 @@ void SentovaGrabber::showTraffic(const unsigned char* data, std::size_t bytes,
 }
 
 // The counter only ever grows; its difference modulo 2^32 is what was added.
-void SentovaGrabber::countKernelDrops(const tavrel::DatagramArrival& arrival) {
+void SentovaGrabber::countKernelDrops(const tavrel::DatagramArrival& arrival, BatchCounts& counts) {
     if (!arrival.dropCounterSeen)
         return;
-    const std::uint32_t added = arrival.dropCounter - m_lastDropCounter;
+    counts.kernelDrops += arrival.dropCounter - m_lastDropCounter;
     m_lastDropCounter = arrival.dropCounter;
-    addTo(m_counters.kernelDrops, added);
 }
 
 void SentovaGrabber::consumerThreadLoop() {
-    std::vector<tavrel::ObservationChunk> taken;
+    std::vector<tavrel::DatagramChunk> taken;
     while (m_packetQueue->pop(taken, kMaxBatchObservations)) {
         deliver(taken);
         // Whatever deliver has not given back already.
@@ -372,16 +380,17 @@ void SentovaGrabber::consumerThreadLoop() {
 
 // A throwing subscriber or sink (the application's laser data callback) must
 // not end the thread, nor the process: it is logged, and delivery goes on.
-void SentovaGrabber::deliver(std::vector<tavrel::ObservationChunk>& chunks) {
+void SentovaGrabber::deliver(std::vector<tavrel::DatagramChunk>& chunks) {
     if (!m_observationSink || m_pointCloudSignal->num_slots() > 0) {
-        for (const tavrel::ObservationChunk& chunk : chunks) {
+        for (const tavrel::DatagramChunk& chunk : chunks) {
             std::size_t begin = 0;
             for (const std::size_t end : chunk.datagramEnds) {
                 // Datagrams still queued when stop comes are discarded.
                 if (m_packetQueue->stopRequested())
                     return;
                 try {
-                    convertObservations(chunk.observations.data() + begin, end - begin);
+                    convertRecords(chunk.records.data() + begin,
+                                   (end - begin) / tavrel::kLaserRecordSize);
                 } catch (const std::exception& e) {
                     SENTOVA_LOG(error) << "SentovaGrabber: point cloud subscriber: " << e.what();
                 } catch (...) {
@@ -394,13 +403,14 @@ void SentovaGrabber::deliver(std::vector<tavrel::ObservationChunk>& chunks) {
     }
     if (!m_observationSink)
         return;
-    std::size_t count = 0;
-    for (const tavrel::ObservationChunk& chunk : chunks)
-        count += chunk.observations.size();
-    if (count == 0 || m_packetQueue->stopRequested())
+    if (m_packetQueue->stopRequested())
         return;
-    // The sink owns what it is given; the chunks go back to the queue's pool.
-    std::vector<tavrel::tavrel_rbe_obs_t> batch = m_packetQueue->release(chunks);
+    // The sink owns what it is given; the chunks go back to the queue's pool
+    // before it runs, so that what they held no longer counts.
+    std::vector<tavrel::tavrel_rbe_obs_t> batch = tavrel::observationsOf(chunks);
+    m_packetQueue->recycle(chunks);
+    if (batch.empty())
+        return;
     try {
         m_observationSink(std::move(batch));
     } catch (const std::exception& e) {
@@ -416,16 +426,15 @@ void SentovaGrabber::resetPointCloud() {
     m_pointCloud.swap(fresh);
 }
 
-void SentovaGrabber::convertObservations(const tavrel::tavrel_rbe_obs_t* observations,
-                                         std::size_t count) {
+void SentovaGrabber::convertRecords(const unsigned char* records, std::size_t count) {
     Cloud::Ptr finished;
     {
         std::lock_guard<std::mutex> lock(m_cloudMutex);
         // No reserve here: reserving exactly what each packet adds would defeat
         // the vector's geometric growth and make accumulation quadratic.
-        for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t i = 0; i < count; ++i, records += tavrel::kLaserRecordSize) {
             PointXYZINormal point;
-            pointFromObservation(point, observations[i]);
+            pointFromObservation(point, tavrel::observationFromRecord(records));
             if (isFinitePosition(point))
                 m_pointCloud->points.push_back(point);
         }

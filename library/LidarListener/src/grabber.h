@@ -1,15 +1,15 @@
 // Receives laser data packets on a UDP port and signals them as point clouds.
 //
 // Two threads of its own: the socket thread takes the datagrams in batches,
-// decodes each once into observations and queues them, so that bursts are not
-// lost while subscribers are busy; the consumer thread hands the queued
-// observations on, as point clouds to PCL subscribers or in batches to an
-// observation sink, so both run there. The queue is bounded by the memory it
-// holds: what does not fit is dropped and counted (queueDrops).
+// counts them and queues their records as they came, so that bursts are not
+// lost while subscribers are busy; the consumer thread decodes the queued
+// records once and hands them on, as point clouds to PCL subscribers or in
+// batches of observations to an observation sink, so both run there. The queue is bounded by the
+// memory it holds: what does not fit is dropped and counted (queueDrops).
 #pragma once
 
 #include "DatagramBatch.h"
-#include "ObservationQueue.h"
+#include "DatagramQueue.h"
 #include "TrafficObserverSlot.h"
 
 #include "Sentova/SentovaGrabber.h"
@@ -45,7 +45,8 @@ public:
     // system's default (about 208 KiB) overflows during a burst of packets
     // while the socket thread waits for a core.
     static constexpr int kRequestedReceiveBufferSize = 8 * 1024 * 1024;
-    // The memory the queue between the two threads may hold by default.
+    // The memory the queue between the two threads may hold by default: the
+    // records as received, 22 bytes each.
     static constexpr std::size_t kDefaultQueueLimit = 64 * 1024 * 1024;
 
     // Takes the observations of the datagrams received since the last call, in
@@ -92,7 +93,7 @@ public:
     // The receive buffer asked for at the next start; tests ask for a small one.
     void setRequestedReceiveBufferSize(int bytes);
 
-    // The bytes of observations the queue may hold, from the next start on.
+    // The bytes of records the queue may hold, from the next start on.
     void setQueueLimit(std::size_t bytes);
     std::size_t getQueueLimit() const;
     // The most the queue held at once in the current or the last run; 0 before
@@ -120,22 +121,30 @@ public:
     static bool appendPacketPoints(Cloud& cloud, const unsigned char* packet, std::size_t length);
 
 private:
-    // Written by the socket thread only; read by any thread.
+    // Written by the socket thread only, once per batch; read by any thread.
     struct Counters {
         std::atomic<std::uint64_t> datagrams{0}, points{0}, bytes{0}, refusedSender{0},
             refusedHeader{0}, kernelDrops{0}, queueDrops{0}, pointsMissing{0},
             lastDatagramMicros{0};
     };
 
+    // What one batch adds to the counters, summed on the socket thread's stack
+    // and published once.
+    struct BatchCounts {
+        std::uint64_t datagrams = 0, points = 0, bytes = 0, refusedSender = 0, refusedHeader = 0,
+                      kernelDrops = 0, queueDrops = 0, lastDatagramMicros = 0;
+    };
+
     void socketThreadLoop();
     void consumerThreadLoop();
-    void handleDatagram(std::size_t index);
+    void handleDatagram(std::size_t index, BatchCounts& counts);
+    void publish(const BatchCounts& counts);
     void showTraffic(const unsigned char* data, std::size_t bytes,
                      const tavrel::DatagramArrival& arrival) const;
-    void countKernelDrops(const tavrel::DatagramArrival& arrival);
-    void deliver(std::vector<tavrel::ObservationChunk>& chunks);
+    void countKernelDrops(const tavrel::DatagramArrival& arrival, BatchCounts& counts);
+    void deliver(std::vector<tavrel::DatagramChunk>& chunks);
     void resetPointCloud();
-    void convertObservations(const tavrel::tavrel_rbe_obs_t* observations, std::size_t count);
+    void convertRecords(const unsigned char* records, std::size_t count);
     void requestReceiveBuffer(boost::asio::ip::udp::socket& socket);
     void resetCounters();
     // Ends both threads and releases the socket; returns the error of closing it.
@@ -157,7 +166,7 @@ private:
     // exists. The sender filter is copied from the sensor address then, so
     // setters called while running cannot race with it.
     std::unique_ptr<tavrel::DatagramBatch> m_batch;
-    tavrel::ObservationChunk m_pending;
+    tavrel::DatagramChunk m_pending;
     std::vector<std::uint32_t> m_timestamps;
     bool m_filterSender = false;
     // With an IPv6 sensor address nothing passes: the socket receives IPv4.
@@ -180,7 +189,7 @@ private:
     std::shared_ptr<boost::thread> m_socketThread;
     std::shared_ptr<boost::thread> m_consumerThread;
     // Guarded by its own internal mutex.
-    std::shared_ptr<tavrel::ObservationQueue> m_packetQueue;
+    std::shared_ptr<tavrel::DatagramQueue> m_packetQueue;
 
     // Guards the m_pointCloud pointer and the points of the cloud it points to
     // while they are being accumulated. Never held while the signal runs.

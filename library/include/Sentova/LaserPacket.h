@@ -27,14 +27,22 @@ struct LaserRecord {
 // Decodes the 22 bytes at record (the caller guarantees they are there).
 LaserRecord decodeData(const char* record);
 
-// The same, inline for the listener, which decodes every record it receives. The
-// angle is the angle coding's count times 360 / 2^32 (exact), rounded once, as
-// the general readers give it.
+inline std::uint32_t bigEndian32(const unsigned char* p) {
+    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
+           std::uint32_t(p[3]);
+}
+
+// The time stamp of the record at p alone: the listener's socket thread reads
+// only these, for its estimate of the points missing.
+inline std::uint32_t laserRecordTimestamp(const unsigned char* p) {
+    return bigEndian32(p);
+}
+
+// The same as decodeData, inline for the listener, which decodes every record it
+// receives. The angle is the angle coding's count times 360 / 2^32 (exact),
+// rounded once, as the general readers give it.
 inline LaserRecord decodeLaserRecord(const unsigned char* p) {
-    const auto word32 = [](const unsigned char* q) {
-        return (std::uint32_t(q[0]) << 24) | (std::uint32_t(q[1]) << 16) |
-               (std::uint32_t(q[2]) << 8) | std::uint32_t(q[3]);
-    };
+    const auto word32 = bigEndian32;
     const auto word16 = [](const unsigned char* q) {
         return static_cast<std::uint16_t>((q[0] << 8) | q[1]);
     };

@@ -64,8 +64,9 @@ public:
     void StopListening();
 
     // The memory the queue between receiving and the callback may hold, in
-    // bytes of observations (64 MiB unless set): while the callback falls
-    // behind, datagrams that do not fit are dropped and counted (queueDrops).
+    // bytes of point records as received, 22 per point, and a few per datagram
+    // (64 MiB unless set): while the callback falls behind, datagrams that do
+    // not fit are dropped and counted (queueDrops).
     // Takes effect at the next StartListening.
     static constexpr std::size_t kDefaultQueueLimit = 64 * 1024 * 1024;
     void SetQueueLimit(std::size_t bytes);

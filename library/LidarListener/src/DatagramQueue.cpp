@@ -1,4 +1,4 @@
-#include "ObservationQueue.h"
+#include "DatagramQueue.h"
 
 #include <utility>
 
@@ -12,21 +12,21 @@ constexpr std::size_t kPoolChunks = 8;
 constexpr std::size_t kPooledChunkBytes = 1024 * 1024;
 } // namespace
 
-ObservationChunk ObservationQueue::spare() {
+DatagramChunk DatagramQueue::spare() {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_pool.empty())
-        return ObservationChunk();
-    ObservationChunk chunk = std::move(m_pool.back());
+        return DatagramChunk();
+    DatagramChunk chunk = std::move(m_pool.back());
     m_pool.pop_back();
     return chunk;
 }
 
-void ObservationQueue::push(ObservationChunk&& chunk) {
-    ObservationChunk pushed = std::move(chunk);
+void DatagramQueue::push(DatagramChunk&& chunk) {
+    DatagramChunk pushed = std::move(chunk);
     pushAndSpare(pushed);
 }
 
-void ObservationQueue::pushAndSpare(ObservationChunk& chunk) {
+void DatagramQueue::pushAndSpare(DatagramChunk& chunk) {
     const std::size_t bytes = chunk.bytes();
     bool wake = false;
     {
@@ -44,7 +44,7 @@ void ObservationQueue::pushAndSpare(ObservationChunk& chunk) {
         // it is woken only when it waits, once per batch at most.
         wake = m_asleep;
         if (m_pool.empty()) {
-            chunk = ObservationChunk();
+            chunk = DatagramChunk();
         } else {
             chunk = std::move(m_pool.back());
             m_pool.pop_back();
@@ -54,7 +54,7 @@ void ObservationQueue::pushAndSpare(ObservationChunk& chunk) {
         m_changed.notify_one();
 }
 
-bool ObservationQueue::pop(std::vector<ObservationChunk>& taken, std::size_t maxObservations) {
+bool DatagramQueue::pop(std::vector<DatagramChunk>& taken, std::size_t maxRecords) {
     std::unique_lock<std::mutex> lock(m_mutex);
     const auto ready = [this] { return !m_chunks.empty() || m_stopFlag.load(); };
     if (!ready()) {
@@ -64,31 +64,29 @@ bool ObservationQueue::pop(std::vector<ObservationChunk>& taken, std::size_t max
     }
     if (m_stopFlag.load()) {
         m_stopped = true;
-        for (ObservationChunk& chunk : m_chunks)
+        for (DatagramChunk& chunk : m_chunks)
             m_held.fetch_sub(chunk.bytes(), std::memory_order_release);
         m_chunks.clear();
         return false;
     }
-    std::size_t observations = 0;
+    std::size_t records = 0;
     do {
-        observations += m_chunks.front().observations.size();
+        records += m_chunks.front().recordCount();
         taken.push_back(std::move(m_chunks.front()));
         m_chunks.pop_front();
-    } while (!m_chunks.empty() &&
-             observations + m_chunks.front().observations.size() <= maxObservations);
+    } while (!m_chunks.empty() && records + m_chunks.front().recordCount() <= maxRecords);
     return true;
 }
 
-void ObservationQueue::recycle(std::vector<ObservationChunk>& taken) {
+void DatagramQueue::recycle(std::vector<DatagramChunk>& taken) {
     std::size_t bytes = 0;
-    for (const ObservationChunk& chunk : taken)
+    for (const DatagramChunk& chunk : taken)
         bytes += chunk.bytes();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_held.fetch_sub(bytes, std::memory_order_release);
-        for (ObservationChunk& chunk : taken) {
-            if (m_pool.size() >= kPoolChunks ||
-                chunk.observations.capacity() * sizeof(tavrel_rbe_obs_t) > kPooledChunkBytes)
+        for (DatagramChunk& chunk : taken) {
+            if (m_pool.size() >= kPoolChunks || chunk.records.capacity() > kPooledChunkBytes)
                 continue;
             chunk.clear();
             m_pool.push_back(std::move(chunk));
@@ -98,19 +96,7 @@ void ObservationQueue::recycle(std::vector<ObservationChunk>& taken) {
     taken.clear();
 }
 
-std::vector<tavrel_rbe_obs_t> ObservationQueue::release(std::vector<ObservationChunk>& taken) {
-    std::size_t count = 0;
-    for (const ObservationChunk& chunk : taken)
-        count += chunk.observations.size();
-    std::vector<tavrel_rbe_obs_t> out;
-    out.reserve(count);
-    for (const ObservationChunk& chunk : taken)
-        out.insert(out.end(), chunk.observations.begin(), chunk.observations.end());
-    recycle(taken);
-    return out;
-}
-
-void ObservationQueue::stop() {
+void DatagramQueue::stop() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stopFlag.store(true, std::memory_order_release);
