@@ -45,6 +45,9 @@ struct DeviceSettings {
     unsigned motionReplyWithinMs = 2000;
     // A fault: answer every motion on arrival, however long it takes.
     bool answerMotionsOnArrival = false;
+    // Where the scans' frames begin: the bottom line, as the device does, or
+    // the top line, for programs that must handle either.
+    LineOrder scanLineOrder = LineOrder::BottomFirst;
     // The synthetic scanner's noise and scene.
     ScannerSettings scanner;
     // Makes the laser stream's datagrams; null means the synthetic scanner.

@@ -286,6 +286,7 @@ std::string Device::startScan(const Request& r, tavrel::tavrel_error_t made,
     m.kind = MotionKind::Scanning;
     m.t0 = m_clock;
     m.scan = pattern;
+    m.scan.order = m_settings.scanLineOrder;
     m.command = r.command;
     beginMotion(m, r.from, out);
     return done(r.command);

@@ -160,6 +160,16 @@ const std::vector<OptionSpec>& optionTable() {
          whole<unsigned>(
              [](Parsing& p) -> unsigned& { return p.config.device.motionReplyWithinMs; }, 60000,
              "milliseconds")},
+        {"--lines-from", true,
+         [](const std::string& v, Parsing& p) -> std::string {
+             if (v == "bottom")
+                 p.config.device.scanLineOrder = LineOrder::BottomFirst;
+             else if (v == "top")
+                 p.config.device.scanLineOrder = LineOrder::TopFirst;
+             else
+                 return "must be bottom or top, not '" + v + "'";
+             return {};
+         }},
         {"--answer-on-arrival", false,
          [](const std::string&, Parsing& p) -> std::string {
              p.config.device.answerMotionsOnArrival = true;
@@ -347,6 +357,9 @@ Device:
                         2000, within the library's 2500 ms motion time-out);
                         longer motions are answered at once and their end
                         shows in the motion state ("SVGMTN")
+  --lines-from WHERE    bottom or top: the line that every frame of a scan
+                        begins with, the elevation then stepping to the other
+                        end (default bottom)
 
 Replay (the laser stream comes from a recording instead of the synthetic room):
   --replay FILE         after "SVRRBE", stream the laser data packets recorded in

@@ -81,7 +81,9 @@ RasterPosition rasterAt(const ScanPattern& p, double t) {
     pos.line = line;
     const double inLine = inFrame - line * lineTime;
 
-    pos.elevation = p.lines > 1 ? p.elevationMin + (p.elevationMax - p.elevationMin) * line /
+    // Lines counted from the bottom, whichever end the frame begins at.
+    const unsigned fromBottom = p.order == LineOrder::TopFirst ? p.lines - 1 - line : line;
+    pos.elevation = p.lines > 1 ? p.elevationMin + (p.elevationMax - p.elevationMin) * fromBottom /
                                                        static_cast<double>(p.lines - 1)
                                 : 0.5 * (p.elevationMin + p.elevationMax);
 

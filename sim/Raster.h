@@ -1,5 +1,6 @@
 // Scan patterns as rasters: the azimuth sweeps at the pattern's speed while the
-// elevation steps through the lines, bottom line first; one frame follows
+// elevation steps through the lines, from the first line to the last (the
+// bottom line first unless the pattern says otherwise); one frame follows
 // another until the scan is stopped.
 #pragma once
 
@@ -10,6 +11,9 @@ namespace sim {
 
 enum class ScanKind { FullField, BoundedElevation, Region };
 
+// Which end of the elevation range a frame's first line is at.
+enum class LineOrder { BottomFirst, TopFirst };
+
 struct ScanPattern {
     ScanKind kind = ScanKind::FullField;
     double speed = 1.0; // revolutions per second
@@ -18,6 +22,7 @@ struct ScanPattern {
     double elevationMin = -35.0;
     double elevationMax = 35.0;
     unsigned lines = 1;
+    LineOrder order = LineOrder::BottomFirst;
 };
 
 // Mechanical and sensible limits of the aperture and its scans.
@@ -44,11 +49,12 @@ struct RasterPosition {
     double azimuth = 0.0;   // degrees, [-180, 180)
     double elevation = 0.0; // degrees
     unsigned long frame = 0;
-    unsigned line = 0;
+    unsigned line = 0; // 0 for the frame's first line, whichever end it is at
 };
 
 // Where the aperture points t seconds after the scan started (t >= 0). Region
-// lines alternate direction so that the aperture never jumps in azimuth.
+// lines alternate direction so that the aperture never jumps in azimuth: the
+// first line of every frame sweeps from the azimuth minimum.
 RasterPosition rasterAt(const ScanPattern& p, double t);
 
 // Wraps an angle into [-180, 180).

@@ -47,12 +47,14 @@ struct SessionSettings {
     double startAt = 1.0;    // seconds of device time at which laser and scan start
     std::string scanCommand; // empty: laser only
     double seconds = 2.0;    // of streaming
+    LineOrder order = LineOrder::BottomFirst;
 };
 
 std::vector<Arrival> runSession(const SessionSettings& s) {
     DeviceSettings settings;
     settings.homeTimeMs = 100;
     settings.scanner.noise.enabled = false;
+    settings.scanLineOrder = s.order;
     Device d(settings);
     std::vector<Outgoing> out;
     d.receive("SVHOME", kController, 0.0, out);
@@ -91,6 +93,7 @@ std::vector<Arrival> runSession(const SessionSettings& s) {
 struct Split {
     std::vector<scan_frame_t> frames;
     std::vector<std::uint64_t> piecePoints; // points handed out per frame index
+    std::vector<double> firstElevation;     // of each frame's first observation
 };
 
 // Feeds the arrivals to a splitter; skip decides which laser datagrams are lost
@@ -118,8 +121,10 @@ Split split(const std::vector<Arrival>& arrivals, tavrel::scan_frame_options_t o
         for (const auto& p : pieces) {
             EXPECT_EQ(p.begin, next);
             next += p.count;
-            if (result.piecePoints.size() <= p.frame)
+            if (result.piecePoints.size() <= p.frame) {
                 result.piecePoints.resize(p.frame + 1);
+                result.firstElevation.resize(p.frame + 1, obs[p.begin].elevation);
+            }
             result.piecePoints[p.frame] += p.count;
         }
         EXPECT_EQ(next, obs.size());
@@ -272,6 +277,59 @@ TEST(ScanFrames, RegionScanAlternatingDirectionKeepsOneFramePerPass) {
             SCOPED_TRACE("frame " + std::to_string(i));
             EXPECT_TRUE(got.frames[i].complete());
             EXPECT_NEAR(got.frames[i].durationMicros(), frameSeconds * 1e6, 2000.0);
+        }
+    }
+}
+
+// Below the door every measurement has a return: a whole frame holds every one
+// from its first time stamp to its last, and begins on the line the raster
+// begins with, whichever end that is.
+TEST(ScanFrames, EitherLineOrderCutsTheSimulatorsStreamIntoWholeFrames) {
+    struct Scan {
+        const char* name;
+        std::string command;
+        double frameSeconds;
+    };
+    const Scan scans[] = {
+        {"bounded elevation", kBelowTheDoor, kFrameSeconds},
+        // Region lines alternate their azimuth direction: 90 degrees, 25 ms a line.
+        {"region, 3 lines", CommandSerialiser::SVSRES(10.0, -45.0, 45.0, -35.0, -25.0, 3.0), 0.075},
+        {"region, 4 lines", CommandSerialiser::SVSRES(10.0, -45.0, 45.0, -35.0, -25.0, 4.0), 0.1},
+    };
+    constexpr double kSeconds = 2.01;
+    for (const LineOrder order : {LineOrder::BottomFirst, LineOrder::TopFirst}) {
+        for (const bool notifications : {false, true}) {
+            for (const Scan& scan : scans) {
+                SCOPED_TRACE(std::string(scan.name) +
+                             (order == LineOrder::TopFirst ? ", top first" : ", bottom first") +
+                             (notifications ? ", notified" : ", data only"));
+                SessionSettings s;
+                s.order = order;
+                s.notifications = notifications;
+                s.scanCommand = scan.command;
+                s.seconds = kSeconds;
+                const Split got = split(runSession(s));
+                expectConsistent(got);
+                // Without notifications the first frame's start is not seen.
+                const std::size_t first = notifications ? 0 : 1;
+                const std::size_t whole =
+                    static_cast<std::size_t>(std::floor(kSeconds / scan.frameSeconds));
+                ASSERT_GE(got.frames.size(), whole);
+                ASSERT_EQ(got.firstElevation.size(), got.frames.size());
+                const double firstLine = order == LineOrder::TopFirst ? -25.0 : -35.0;
+                for (std::size_t i = first; i < whole; ++i) {
+                    const scan_frame_t& f = got.frames[i];
+                    SCOPED_TRACE("frame " + std::to_string(i));
+                    EXPECT_TRUE(f.complete());
+                    EXPECT_NEAR(f.durationMicros(), scan.frameSeconds * 1e6, 2000.0);
+                    EXPECT_EQ(f.points, f.durationMicros() / 40 + 1);
+                    // The laser starts just before the scan: the first frame
+                    // begins with the aperture still at home.
+                    if (i > 0) {
+                        EXPECT_NEAR(got.firstElevation[i], firstLine, 1e-6);
+                    }
+                }
+            }
         }
     }
 }

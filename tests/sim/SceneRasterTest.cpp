@@ -153,6 +153,37 @@ TEST(Raster, RegionSweepsBackAndForthAcrossZero) {
     EXPECT_DOUBLE_EQ(rasterAt(whole, 0.0).elevation, 0.0); // one line: the middle
 }
 
+TEST(Raster, TopFirstFramesStepDownAndRegionLinesStillAlternate) {
+    ScanPattern p;
+    ASSERT_EQ(makeScanPattern(ScanKind::FullField, 2.0, 0, 0, 0, 0, 3, p), tavrel::NoError);
+    p.order = LineOrder::TopFirst;
+    EXPECT_DOUBLE_EQ(rasterAt(p, 0.0).elevation, 35.0);
+    EXPECT_DOUBLE_EQ(rasterAt(p, 0.75).elevation, 0.0);
+    const auto last = rasterAt(p, 1.25);
+    EXPECT_EQ(last.line, 2u);
+    EXPECT_DOUBLE_EQ(last.elevation, -35.0);
+    const auto again = rasterAt(p, 1.6); // second frame, back at the top
+    EXPECT_EQ(again.frame, 1u);
+    EXPECT_EQ(again.line, 0u);
+    EXPECT_DOUBLE_EQ(again.elevation, 35.0);
+
+    ScanPattern q;
+    ASSERT_EQ(makeScanPattern(ScanKind::Region, 1.0, -15.0, 15.0, -10.0, 10.0, 2, q),
+              tavrel::NoError);
+    q.order = LineOrder::TopFirst;
+    // The first line sweeps from the minimum at the top, the second comes back below.
+    EXPECT_DOUBLE_EQ(rasterAt(q, 0.0).elevation, 10.0);
+    EXPECT_NEAR(rasterAt(q, 0.0).azimuth, -15.0, 1e-9);
+    const auto back = rasterAt(q, lineDuration(q) * 1.25);
+    EXPECT_DOUBLE_EQ(back.elevation, -10.0);
+    EXPECT_NEAR(back.azimuth, 15.0 - 7.5, 1e-9);
+    // One line alone runs at the middle either way.
+    ASSERT_EQ(makeScanPattern(ScanKind::BoundedElevation, 1.0, 0, 0, -10.0, 20.0, 1, q),
+              tavrel::NoError);
+    q.order = LineOrder::TopFirst;
+    EXPECT_DOUBLE_EQ(rasterAt(q, 0.3).elevation, 5.0);
+}
+
 TEST(MoveProfile, SpeedsUpCruisesAndBrakes) {
     // 90 degrees at 90 per second, 1000 per second squared: 0.09 s ramps.
     const MoveProfile p{90.0, 90.0, 1000.0};

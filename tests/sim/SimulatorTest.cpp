@@ -224,6 +224,7 @@ TEST(Options, ParsesEveryOption) {
                                  "--beam-divergence=2",
                                  "--motion-reply-within=800",
                                  "--answer-on-arrival",
+                                 "--lines-from=top",
                                  "--seed",
                                  "99"});
     ASSERT_EQ(p.outcome, ParsedOptions::Outcome::Run) << p.error;
@@ -261,6 +262,7 @@ TEST(Options, ParsesEveryOption) {
     EXPECT_EQ(noise.beamDivergenceMrad, 2.0);
     EXPECT_EQ(c.device.motionReplyWithinMs, 800u);
     EXPECT_TRUE(c.device.answerMotionsOnArrival);
+    EXPECT_EQ(c.device.scanLineOrder, LineOrder::TopFirst);
 
     const auto defaults = parseOptions({});
     EXPECT_EQ(defaults.config.address, "127.0.0.1");
@@ -269,6 +271,7 @@ TEST(Options, ParsesEveryOption) {
     EXPECT_TRUE(defaults.config.echo);
     EXPECT_TRUE(defaults.config.device.scanner.noise.enabled); // on by default
     EXPECT_FALSE(defaults.config.device.answerMotionsOnArrival);
+    EXPECT_EQ(defaults.config.device.scanLineOrder, LineOrder::BottomFirst);
     // An explicit serial wins over the firmware number.
     EXPECT_EQ(parseOptions({"--serial", "X-29", "--firmware", "40"}).config.device.serial, "X-29");
     EXPECT_EQ(parseOptions({"--help"}).outcome, ParsedOptions::Outcome::Help);
@@ -286,6 +289,7 @@ TEST(Options, RejectsBadValuesWithAReason) {
         {"--burst-interval", "0"},  {"--noise", "maybe"},
         {"--range-noise", "0.5"},   {"--bad-header", "2"},
         {"--late-replies", "-0.1"}, {"--quiet=yes"},
+        {"--lines-from", "left"},   {"--lines-from"},
         {"--frobnicate"},           {"127.0.0.1"},
     };
     for (const auto& args : bad) {
