@@ -7,9 +7,9 @@ LaserPacketLayout appendPacketObservations(const unsigned char* packet, std::siz
     const LaserPacketLayout layout = examineLaserPacket(packet, length);
     if (layout.discarded)
         return layout;
-    const unsigned char* record = packet + layout.headerSize;
-    for (std::size_t i = 0; i < layout.records; ++i, record += kLaserRecordSize)
-        out.push_back(observationFromRecord(record));
+    const unsigned char* first = packet + layout.headerSize;
+    out.insert(out.end(), RecordObservations(first),
+               RecordObservations(first + layout.records * kLaserRecordSize));
     return layout;
 }
 
@@ -20,9 +20,9 @@ std::vector<tavrel_rbe_obs_t> observationsOf(const std::vector<DatagramChunk>& c
     std::vector<tavrel_rbe_obs_t> out;
     out.reserve(count);
     for (const DatagramChunk& chunk : chunks) {
-        const unsigned char* record = chunk.records.data();
-        for (std::size_t i = chunk.recordCount(); i > 0; --i, record += kLaserRecordSize)
-            out.push_back(observationFromRecord(record));
+        const unsigned char* first = chunk.records.data();
+        out.insert(out.end(), RecordObservations(first),
+                   RecordObservations(first + chunk.recordCount() * kLaserRecordSize));
     }
     return out;
 }

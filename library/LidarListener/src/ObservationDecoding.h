@@ -8,6 +8,7 @@
 #include "Sentova/SentovaGrabber.h"
 
 #include <cstddef>
+#include <iterator>
 #include <vector>
 
 namespace tavrel {
@@ -26,6 +27,35 @@ inline tavrel_rbe_obs_t observationFromRecord(const unsigned char* record) {
     obs.pulse_shape_deviation = r.pulseShapeDeviation;
     return obs;
 }
+
+// Walks whole records, decoding each where it is read: inserting a range of
+// them sizes the vector once and writes every observation once, with neither
+// zeroing first nor a capacity check per record.
+class RecordObservations {
+public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = tavrel_rbe_obs_t;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const tavrel_rbe_obs_t*;
+    using reference = tavrel_rbe_obs_t;
+
+    explicit RecordObservations(const unsigned char* record) : m_record(record) {}
+    tavrel_rbe_obs_t operator*() const { return observationFromRecord(m_record); }
+    RecordObservations& operator++() {
+        m_record += kLaserRecordSize;
+        return *this;
+    }
+    RecordObservations operator++(int) {
+        RecordObservations before = *this;
+        ++*this;
+        return before;
+    }
+    bool operator==(const RecordObservations& o) const { return m_record == o.m_record; }
+    bool operator!=(const RecordObservations& o) const { return m_record != o.m_record; }
+
+private:
+    const unsigned char* m_record;
+};
 
 // The observations of the chunks' records, in order, in one vector that holds
 // exactly them.
