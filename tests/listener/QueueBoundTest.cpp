@@ -1,6 +1,7 @@
 // A callback that falls behind the stream costs at most the queue's limit: what
 // does not fit is dropped and counted, and delivery goes on once it catches up.
 #include "LoopbackSupport.h"
+#include "grabber.h"
 
 #include "Sentova/SentovaGrabber.h"
 
@@ -114,4 +115,56 @@ TEST(QueueBound, AStalledCallbackCostsAtMostTheLimitAndDeliveryResumes) {
         [&](std::size_t, std::size_t, std::uint64_t stamp) { return stamp == last; }));
     EXPECT_EQ(listener.GetStatistics().queueDrops, s.queueDrops);
     listener.StopListening();
+}
+
+TEST(QueueBound, DatagramsWithoutRecordsCountTowardsTheLimit) {
+    // Each still runs a point cloud's signal check, so it is queued: a flood of
+    // them behind a stalled callback must stay within the limit as well.
+    constexpr std::size_t kLimit = 4096;
+    constexpr std::size_t kFlood = 2000;
+    const unsigned short port = TestPort(65);
+    pcl::SentovaGrabber grabber(boost::asio::ip::make_address("127.0.0.1"), port);
+    grabber.setQueueLimit(kLimit);
+    std::mutex mutex; // guards held and the two below
+    std::condition_variable changed;
+    bool held = true;
+    std::size_t calls = 0;
+    std::uint64_t last = 0;
+    grabber.setObservationSink([&](std::vector<tavrel::tavrel_rbe_obs_t> observations) {
+        std::unique_lock<std::mutex> lock(mutex);
+        ++calls;
+        last = observations.back().timestamp;
+        changed.notify_all();
+        changed.wait_for(lock, kWait, [&] { return !held; });
+    });
+    ASSERT_TRUE(grabber.startGrabbing());
+    LoopbackSender sender;
+    sender.Send(port, Packet({1, 2}));
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, kWait, [&] { return calls == 1; }));
+    }
+    for (std::size_t i = 0; i < kFlood; ++i)
+        sender.Send(port, tavrel::kLaserHeader);
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    stream_statistics_t s = grabber.getStatistics();
+    while (s.refusedHeader + s.kernelDrops < kFlood &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        s = grabber.getStatistics();
+    }
+    ASSERT_EQ(s.refusedHeader + s.kernelDrops, kFlood);
+    EXPECT_LE(grabber.getQueuePeakBytes(), kLimit);
+    EXPECT_GT(grabber.getQueuePeakBytes(), kLimit / 2);
+
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        held = false;
+        changed.notify_all();
+    }
+    sender.Send(port, Packet({3, 4}));
+    std::unique_lock<std::mutex> lock(mutex);
+    EXPECT_TRUE(changed.wait_for(lock, kWait, [&] { return last == 4; }));
+    lock.unlock();
+    grabber.stop();
 }

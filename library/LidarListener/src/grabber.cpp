@@ -286,6 +286,12 @@ void SentovaGrabber::socketThreadLoop() {
         const std::size_t received = m_batch->receive(fd);
         if (received == 0)
             continue;
+        // Room for every record at once: the chunk's storage then holds no more
+        // than its records, which is what the queue's bound counts.
+        std::size_t bytes = 0;
+        for (std::size_t i = 0; i < received; ++i)
+            bytes += m_batch->length(i);
+        m_pending.records.reserve(m_pending.records.size() + bytes);
         BatchCounts counts;
         for (std::size_t i = 0; i < received; ++i)
             handleDatagram(i, counts);

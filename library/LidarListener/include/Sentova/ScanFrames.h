@@ -54,7 +54,10 @@ struct scan_frame_options_t {
     // more than gapIntervals measurement intervals between one batch (a
     // datagram) and the next is taken for lost data. A run of measurements
     // without a return (open sky, an open door) that spans datagrams cannot be
-    // told from a loss and marks the frame too.
+    // told from a loss and marks the frame too: the packets carry no sequence
+    // number and no record for a measurement without a return, so both leave
+    // the same step, and the device's packet timing is not known well enough
+    // to tell them apart by arrival.
     bool timestampGaps = false;
     unsigned gapIntervals = 4;
     // How far apart in arrival time a notification and the data it belongs to
