@@ -1,9 +1,11 @@
 #include "Formats.h"
 
+#include "Memory.h"
 #include "PointStream.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -145,15 +147,15 @@ Outcome write(const std::string& path, Format format, const DataPoint* points, s
 
 namespace {
 
-// The whole file through a reader, the points gathered by add(reader), which is false at their
-// end or on damage.
-template <class Result, class Add>
-Result readWhole(const std::string& path, Format format, const Progress& progress,
-                 const Cancel& cancel, Add add) {
-    Result result;
+// The whole file through a reader into result.points, gathered by add(reader), which is false
+// at their end or on damage; a failed read leaves none, by clear(points).
+template <class Result, class Add, class Clear>
+Result readWhole(Result result, const std::string& path, Format format, const Progress& progress,
+                 const Cancel& cancel, Add add, Clear clear) {
     result.format = format;
     std::unique_ptr<PointReader> reader = openReader(path, format, everyField(), result.error);
     if (!reader) {
+        clear(result.points);
         return result;
     }
     result.format = reader->format();
@@ -167,9 +169,52 @@ Result readWhole(const std::string& path, Format format, const Progress& progres
     if (result.ok) {
         ticker.finish();
     } else {
-        result.points.clear();
+        clear(result.points);
     }
     return result;
+}
+
+// Through nextInto, into the storage's block where it is large enough. A fresh block that holds
+// every point the header declares is faulted in ahead of the reader from its first chunk on; as
+// it is never moved then, the faulting stops only before the block goes or the result is handed
+// back.
+ArrayReadResult readIntoArray(const std::string& path, Format format, PointArray storage, bool keep,
+                              const Progress& progress, const Cancel& cancel) {
+    ArrayReadResult start;
+    storage.resize(0);
+    start.points = std::move(storage);
+    const DataPoint* const before = start.points.data();
+    std::unique_ptr<memory::Prefault> prefault;
+    try {
+        ArrayReadResult result = readWhole(
+            std::move(start), path, format, progress, cancel,
+            [&prefault, before](PointReader& reader, PointArray& points) {
+                if (!reader.nextInto(points)) {
+                    return false;
+                }
+                if (!prefault && points.data() != before &&
+                    points.capacity() >= reader.count().value_or(SIZE_MAX)) {
+                    prefault = std::make_unique<memory::Prefault>(
+                        points.end(), (points.capacity() - points.size()) * sizeof(DataPoint));
+                }
+                return true;
+            },
+            [&prefault, keep](PointArray& points) {
+                prefault.reset();
+                if (keep) {
+                    points.resize(0);
+                } else {
+                    points.clear();
+                }
+            });
+        prefault.reset();
+        return result;
+    } catch (const std::bad_alloc&) {
+        ArrayReadResult result;
+        result.format = format;
+        result.error = "not enough memory for the file's points";
+        return result;
+    }
 }
 
 } // namespace
@@ -182,14 +227,16 @@ ReadResult read(const std::string& path, Format format, const Progress& progress
                 const Cancel& cancel) {
     std::vector<DataPoint> chunk;
     chunk.reserve(kChunkPoints);
-    return readWhole<ReadResult>(path, format, progress, cancel,
-                                 [&chunk](PointReader& reader, std::deque<DataPoint>& points) {
-                                     if (!reader.next(chunk)) {
-                                         return false;
-                                     }
-                                     points.insert(points.end(), chunk.begin(), chunk.end());
-                                     return true;
-                                 });
+    return readWhole(
+        ReadResult(), path, format, progress, cancel,
+        [&chunk](PointReader& reader, std::deque<DataPoint>& points) {
+            if (!reader.next(chunk)) {
+                return false;
+            }
+            points.insert(points.end(), chunk.begin(), chunk.end());
+            return true;
+        },
+        [](std::deque<DataPoint>& points) { points.clear(); });
 }
 
 ArrayReadResult readArray(const std::string& path, const Progress& progress, const Cancel& cancel) {
@@ -198,16 +245,17 @@ ArrayReadResult readArray(const std::string& path, const Progress& progress, con
 
 ArrayReadResult readArray(const std::string& path, Format format, const Progress& progress,
                           const Cancel& cancel) {
-    try {
-        return readWhole<ArrayReadResult>(
-            path, format, progress, cancel,
-            [](PointReader& reader, PointArray& points) { return reader.nextInto(points); });
-    } catch (const std::bad_alloc&) {
-        ArrayReadResult result;
-        result.format = format;
-        result.error = "not enough memory for the file's points";
-        return result;
-    }
+    return readIntoArray(path, format, PointArray(), false, progress, cancel);
+}
+
+ArrayReadResult readArray(const std::string& path, PointArray storage, const Progress& progress,
+                          const Cancel& cancel) {
+    return readArray(path, guessFormat(path), std::move(storage), progress, cancel);
+}
+
+ArrayReadResult readArray(const std::string& path, Format format, PointArray storage,
+                          const Progress& progress, const Cancel& cancel) {
+    return readIntoArray(path, format, std::move(storage), true, progress, cancel);
 }
 
 } // namespace formats
