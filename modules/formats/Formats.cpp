@@ -114,9 +114,7 @@ Outcome write(const std::string& path, Format format, const DataPoint* points, s
     Outcome outcome;
     Extent extent;
     if (needsBounds(format)) {
-        for (std::size_t i = 0; i < n; ++i) {
-            extent.add(points[i]);
-        }
+        extent.add(points, n);
     } else {
         extent.count = n;
     }
