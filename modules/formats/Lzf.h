@@ -13,4 +13,16 @@ namespace formats::lzf {
 std::size_t decompress(const unsigned char* in, std::size_t inSize, unsigned char* out,
                        std::size_t outSize);
 
+// The most bytes compress writes for inSize bytes: a control byte for every 32 that find no
+// earlier copy of themselves, and one more.
+constexpr std::size_t compressBound(std::size_t inSize) {
+    return inSize + inSize / 32 + 1;
+}
+
+// Compresses in[0 .. inSize - 1] into out, which has room for outSize bytes (compressBound
+// always suffices). Returns the number of bytes written, or 0 when they would not fit, when
+// there are none, or beyond 4 GB of input.
+std::size_t compress(const unsigned char* in, std::size_t inSize, unsigned char* out,
+                     std::size_t outSize);
+
 } // namespace formats::lzf
