@@ -2,6 +2,7 @@
 // the bound, and with one byte less room than it used it refuses rather than writes past the end.
 #include "Lzf.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
