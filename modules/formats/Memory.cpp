@@ -1,6 +1,5 @@
 #include "Memory.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <new>
 #include <sys/mman.h>
@@ -73,32 +72,6 @@ void Bytes::release() {
     unmap(m_data, m_size);
     m_data = nullptr;
     m_size = 0;
-}
-
-Prefault::Prefault(void* block, std::size_t bytes) {
-    if (block == nullptr || bytes < kHugePage) {
-        return;
-    }
-    m_thread = std::thread([this, at = static_cast<char*>(block), bytes] {
-        // Steps of a few huge pages: the owner's stop waits for one step at most.
-        constexpr std::size_t kStep = 8 * kHugePage;
-        const std::uintptr_t start = roundUp(reinterpret_cast<std::uintptr_t>(at), kHugePage);
-        const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(at) + bytes;
-        for (std::uintptr_t from = start; from < end && !m_stop.load(std::memory_order_relaxed);
-             from += kStep) {
-            const std::size_t length = std::min<std::size_t>(kStep, end - from);
-            if (::madvise(reinterpret_cast<void*>(from), length, MADV_POPULATE_WRITE) != 0) {
-                return;
-            }
-        }
-    });
-}
-
-Prefault::~Prefault() {
-    m_stop.store(true, std::memory_order_relaxed);
-    if (m_thread.joinable()) {
-        m_thread.join();
-    }
 }
 
 } // namespace formats::memory

@@ -4,9 +4,7 @@
 // large, so that hundreds of megabytes cost a few hundred page faults, and zero when new, so that
 // they need no clearing. Internal to the formats module.
 
-#include <atomic>
 #include <cstddef>
-#include <thread>
 #include <utility>
 
 namespace formats::memory {
@@ -45,23 +43,6 @@ public:
 private:
     unsigned char* m_data = nullptr;
     std::size_t m_size = 0;
-};
-
-// Faults in the pages of a fresh block on a thread of its own, from the front, while the caller
-// fills it from the front too: the kernel's clearing of the new pages, most of the cost of
-// filling fresh memory, then runs beside the filling rather than inside it. Asks the kernel only
-// (MADV_POPULATE_WRITE), never writes the block, so it cannot race the filler's stores; without
-// that advice it does nothing. Stops and joins when destroyed, before the block may go.
-class Prefault {
-public:
-    Prefault(void* block, std::size_t bytes);
-    ~Prefault();
-    Prefault(const Prefault&) = delete;
-    Prefault& operator=(const Prefault&) = delete;
-
-private:
-    std::atomic<bool> m_stop{false}; // set by the owner, read between steps
-    std::thread m_thread;
 };
 
 } // namespace formats::memory

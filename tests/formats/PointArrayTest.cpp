@@ -244,10 +244,10 @@ TEST_F(PointArrays, ReadsIntoAnEarlierBlockGiveWhatAFreshOneGives) {
     }
 }
 
-// A block of many huge pages is faulted in by a second thread while the reader fills it: the
-// points are still those the deque-based read gives, and a cancelled read stops both.
+// A block of many huge pages, filled chunk by chunk: the points are those the deque-based read
+// gives, and a cancelled read gives none.
 TEST_F(PointArrays, LargeReadsIntoFreshBlocksGiveEveryPoint) {
-    const std::size_t n = 400000; // 22 MB of points, past the size prefaulted
+    const std::size_t n = 400000; // 22 MB of points
     PointArray points;
     points.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
