@@ -6,24 +6,37 @@
 
 namespace formats::lzf {
 
+namespace {
+
 // A control byte below 32 starts a literal run of that many bytes and one; any other holds a
 // back reference: its top three bits the length less two (7: a byte follows with more), its low
 // five with the next byte the distance less one. Runs and copies are moved in blocks of 8, 16 and
 // 32 bytes where both ends have the room, which may write beyond the run into space that the next
-// run overwrites.
-std::size_t decompress(const unsigned char* in, std::size_t inSize, unsigned char* out,
-                       std::size_t outSize) {
+// run overwrites. The tokens of in are written from out + at on; a token cut short by the end of
+// in is damage unless partial, when the work ends before it. False on damage; at and used say
+// how far the output and the input got.
+bool expand(const unsigned char* in, std::size_t inSize, unsigned char* out, std::size_t outSize,
+            std::size_t& at, std::size_t& used, bool partial) {
     const unsigned char* ip = in;
     const unsigned char* const inEnd = in + inSize;
-    unsigned char* op = out;
+    unsigned char* op = out + at;
     unsigned char* const outEnd = out + outSize;
+    const unsigned char* token = ip;
+    auto cut = [&] {
+        at = static_cast<std::size_t>(op - out);
+        used = static_cast<std::size_t>(token - in);
+        return partial;
+    };
     while (ip < inEnd) {
+        token = ip;
         const unsigned ctrl = *ip++;
         if (ctrl < 32) {
             const std::size_t length = ctrl + 1;
-            if (static_cast<std::size_t>(inEnd - ip) < length ||
-                static_cast<std::size_t>(outEnd - op) < length) {
-                return 0;
+            if (static_cast<std::size_t>(inEnd - ip) < length) {
+                return cut();
+            }
+            if (static_cast<std::size_t>(outEnd - op) < length) {
+                return false;
             }
             if (inEnd - ip >= 32 && outEnd - op >= 32) {
                 std::memcpy(op, ip, 32);
@@ -36,19 +49,19 @@ std::size_t decompress(const unsigned char* in, std::size_t inSize, unsigned cha
         }
         std::size_t length = ctrl >> 5;
         if (ip >= inEnd) {
-            return 0;
+            return cut();
         }
         if (length == 7) {
             length += *ip++;
             if (ip >= inEnd) {
-                return 0;
+                return cut();
             }
         }
         length += 2;
         const std::size_t distance = ((ctrl & 0x1fu) << 8) + *ip++ + 1;
         if (static_cast<std::size_t>(op - out) < distance ||
             static_cast<std::size_t>(outEnd - op) < length) {
-            return 0;
+            return false;
         }
         const unsigned char* from = op - distance;
         if (distance >= 16 && static_cast<std::size_t>(outEnd - op) >= length + 16) {
@@ -67,7 +80,23 @@ std::size_t decompress(const unsigned char* in, std::size_t inSize, unsigned cha
         }
         op += length;
     }
-    return static_cast<std::size_t>(op - out);
+    at = static_cast<std::size_t>(op - out);
+    used = inSize;
+    return true;
+}
+
+} // namespace
+
+std::size_t decompress(const unsigned char* in, std::size_t inSize, unsigned char* out,
+                       std::size_t outSize) {
+    std::size_t at = 0;
+    std::size_t used = 0;
+    return expand(in, inSize, out, outSize, at, used, false) ? at : 0;
+}
+
+bool decompressPart(const unsigned char* in, std::size_t inSize, unsigned char* out,
+                    std::size_t outSize, std::size_t& at, std::size_t& used) {
+    return expand(in, inSize, out, outSize, at, used, true);
 }
 
 namespace {

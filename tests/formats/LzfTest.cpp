@@ -222,3 +222,48 @@ TEST(Lzf, DamagedDataAsPclJudgesIt) {
         }
     }
 }
+
+// Packed data fed a piece at a time, in pieces of every size about a token's: the same bytes
+// as unpacked at once, and damage found wherever a piece ends.
+TEST(Lzf, PiecesGiveWhatTheWholeGives) {
+    std::mt19937 random(13);
+    const Bytes plain = columns(30000, random);
+    const Bytes good = packed(plain);
+    auto inPieces = [&plain](const Bytes& in, std::size_t size, Bytes& out) {
+        out.assign(plain.size(), 0);
+        Bytes piece;
+        std::size_t at = 0;
+        for (std::size_t from = 0; from < in.size(); from += size) {
+            piece.insert(piece.end(), in.begin() + from,
+                         in.begin() + std::min(in.size(), from + size));
+            std::size_t used = 0;
+            if (!formats::lzf::decompressPart(piece.data(), piece.size(), out.data(), out.size(),
+                                              at, used)) {
+                return std::size_t{0};
+            }
+            EXPECT_LT(piece.size() - used, formats::lzf::kLongestToken);
+            piece.erase(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(used));
+        }
+        return piece.empty() ? at : 0;
+    };
+    for (const std::size_t size : {1, 2, 3, 32, 33, 34, 1000, 200000}) {
+        SCOPED_TRACE(size);
+        Bytes out;
+        ASSERT_EQ(inPieces(good, size, out), plain.size());
+        EXPECT_TRUE(out == plain);
+        for (int trial = 0; trial < 40; ++trial) {
+            Bytes bad = good;
+            bad[random() % bad.size()] = static_cast<unsigned char>(random());
+            if (trial % 4 == 0) {
+                bad.resize(random() % bad.size());
+            }
+            Bytes whole(plain.size());
+            const std::size_t once =
+                formats::lzf::decompress(bad.data(), bad.size(), whole.data(), whole.size());
+            ASSERT_EQ(inPieces(bad, size, out), once) << trial;
+            if (once > 0) {
+                ASSERT_TRUE(out == whole) << trial;
+            }
+        }
+    }
+}
