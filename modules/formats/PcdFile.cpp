@@ -111,7 +111,9 @@ void compress(BlockWriter& w, const memory::Bytes& plain, std::string& error) {
     }
     w.raw(static_cast<std::uint32_t>(packed));
     w.raw(static_cast<std::uint32_t>(size));
-    w.bytes(compressed.data(), packed);
+    if (packed > 0) {
+        w.bytes(compressed.data(), packed);
+    }
 }
 
 class PcdWriter : public io::BlockPointWriter {
