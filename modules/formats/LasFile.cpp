@@ -76,7 +76,7 @@ Axis axisFor(double min, double max) {
 // Rounded half away from zero as llround does, without its library call: the difference from
 // the truncated value is exact for every value the axis lets through. (The axis is chosen from
 // the points' bounds: none lies beyond the 32-bit range but by a caller's mistake, then held at
-// its end.) Branch-free and 32-bit, so that a column of them vectorises.
+// its end.) Without a branch, in 32 bits: a column of them runs as one straight loop.
 inline std::int32_t stored(double v, double offset, double scale) {
     double steps = (v - offset) / scale;
     steps = steps < -2147483648.0 ? -2147483648.0 : steps;
