@@ -3,7 +3,9 @@
 // PCD binary and binary_compressed files, beside our read of them, and our readers run alone,
 // chunk by chunk, show what gathering the points into one set costs. The binary formats are also
 // written from and read into one block of points (PointArray), the store without a deque's
-// per-block allocations.
+// per-block allocations: a fresh block, and the block of the read before, already in memory.
+// Every figure has its processor seconds beside its wall seconds, and the load average is printed
+// before and after: the machine may be shared.
 #include "Formats.h"
 #include "PointStream.h"
 #include "StreamPoints.h"
@@ -12,6 +14,8 @@
 #include <pcl/console/print.h>
 #include <pcl/io/pcd_io.h>
 #include <pcl/io/ply_io.h>
+
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
@@ -27,10 +31,37 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double seconds(const std::function<void()>& work) {
+// Wall and processor seconds (every thread's, user and system): the machine is shared, and the
+// processor time shows the work whatever the others do.
+struct Timing {
+    double wall = 0.0;
+    double cpu = 0.0;
+};
+
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+Timing timed(const std::function<void()>& work) {
+    const double cpu = cpuSeconds();
     const Clock::time_point start = Clock::now();
     work();
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    return {std::chrono::duration<double>(Clock::now() - start).count(), cpuSeconds() - cpu};
+}
+
+void printLoad(const char* when) {
+    std::FILE* f = std::fopen("/proc/loadavg", "r");
+    char line[128] = "?";
+    if (f != nullptr) {
+        if (std::fgets(line, sizeof line, f) == nullptr) {
+            line[0] = '\0';
+        }
+        std::fclose(f);
+    }
+    std::printf("load average %s: %s", when, line);
 }
 
 // The same columns as our default LX30 selection, as PCL holds them.
@@ -64,12 +95,19 @@ pcl::PCLPointCloud2 toCloud(const std::deque<DataPoint>& points) {
     return cloud;
 }
 
-void row(const char* what, double write, double read, const fs::path& file, std::size_t n,
+void row(const char* what, Timing write, Timing read, const fs::path& file, std::size_t n,
          std::size_t readBack) {
     const double mb = static_cast<double>(fs::file_size(file)) / 1e6;
-    std::printf("%-40s %9.2f %9.2f %10.1f %12.2f %12.2f%s\n", what, write, read, mb,
-                n / write / 1e6, n / read / 1e6, readBack == n ? "" : "  (point count differs)");
+    std::printf("%-44s %7.2f %7.2f %7.2f %7.2f %8.1f %8.2f %8.2f%s\n", what, write.wall, write.cpu,
+                read.wall, read.cpu, mb, n / write.wall / 1e6, n / read.wall / 1e6,
+                readBack == n ? "" : "  (point count differs)");
     fs::remove(file);
+}
+
+// A read alone, without a write: its figures in the read columns.
+void readRow(const char* what, Timing read, std::size_t n) {
+    std::printf("%-44s %7s %7s %7.2f %7.2f %8s %8s %8.2f\n", what, "", "", read.wall, read.cpu, "",
+                "", n / read.wall / 1e6);
 }
 
 void usage(const char* program, std::FILE* to) {
@@ -117,26 +155,35 @@ int main(int argc, char** argv) {
     for (const DataPoint& p : points) {
         block.push_back(p);
     }
-    std::printf("%-40s %9s %9s %10s %12s %12s\n", "", "write s", "read s", "file MB", "write Mpt/s",
-                "read Mpt/s");
+    printLoad("at the start");
+    std::printf("%-44s %7s %7s %7s %7s %8s %8s %8s\n", "", "write s", "cpu s", "read s", "cpu s",
+                "file MB", "w Mpt/s", "r Mpt/s");
 
     formats::WriteOptions options; // the LX30 defaults: the seven columns above
-    double oursPcdRead = 0.0;
-    double oursPcdBlockRead = 0.0;
-    double pclPcdRead = 0.0;
-    double oursCompressedBlockRead = 0.0;
-    double pclCompressedRead = 0.0;
+    Timing oursPcdRead;
+    Timing oursPcdBlockRead;
+    Timing oursPcdReusedRead;
+    Timing pclPcdRead;
+    Timing oursCompressedBlockRead;
+    Timing pclCompressedRead;
     struct BlockRow {
         std::string what;
-        double write;
-        double read;
+        Timing write;
+        Timing read;
         fs::path file;
         std::size_t points;
     };
+    struct ReadOnly {
+        std::string what;
+        Timing read;
+    };
+    std::vector<ReadOnly> reusedReads;
+    // The block of the read before, already in memory, for the reads into it.
+    formats::PointArray earlier;
     std::vector<BlockRow> blockRows;
     struct ChunkRead {
         const char* what;
-        double seconds;
+        Timing time;
         std::size_t points;
     };
     std::vector<ChunkRead> chunkReads;
@@ -147,18 +194,18 @@ int main(int argc, char** argv) {
         }
         const fs::path file = dir / (std::string("bench_formats") + info.extension);
         formats::Outcome written;
-        const double w =
-            seconds([&] { written = formats::write(file.string(), info.format, points, options); });
+        const Timing w =
+            timed([&] { written = formats::write(file.string(), info.format, points, options); });
         if (!written.ok) {
             std::printf("%s: %s\n", info.name, written.error.c_str());
             return 1;
         }
         std::size_t back = 0;
-        const double r =
-            seconds([&] { back = formats::read(file.string(), info.format).points.size(); });
+        const Timing r =
+            timed([&] { back = formats::read(file.string(), info.format).points.size(); });
         // The reader alone, its chunks not gathered into a point set.
         std::size_t streamed = 0;
-        const double chunked = seconds([&] {
+        const Timing chunked = timed([&] {
             std::string error;
             const auto reader = formats::openReader(file.string(), info.format, all, error);
             std::vector<DataPoint> chunk;
@@ -173,13 +220,25 @@ int main(int argc, char** argv) {
             // A fresh file, as PCL's below: replacing one costs ext4's flush of the new data
             // before the rename, a matter of the file system, not of the format.
             fs::remove(file);
-            const double bw = seconds([&] {
+            const Timing bw = timed([&] {
                 written =
                     formats::write(file.string(), info.format, block.data(), block.size(), options);
             });
-            std::size_t blockBack = 0;
-            const double br = seconds(
-                [&] { blockBack = formats::readArray(file.string(), info.format).points.size(); });
+            // Into a fresh block, then into the block of the read before (this one's, for the
+            // first format), already in memory; neither block's release is timed.
+            formats::ArrayReadResult fresh;
+            const Timing br =
+                timed([&] { fresh = formats::readArray(file.string(), info.format); });
+            const std::size_t blockBack = fresh.points.size();
+            if (earlier.capacity() == 0) {
+                earlier = std::move(fresh.points);
+            }
+            formats::ArrayReadResult reused;
+            const Timing rr = timed([&] {
+                reused = formats::readArray(file.string(), info.format, std::move(earlier));
+            });
+            reusedReads.push_back({std::string("ours ") + info.description + ", reused block", rr});
+            earlier = std::move(reused.points);
             if (!written.ok) {
                 std::printf("%s: %s\n", info.name, written.error.c_str());
                 return 1;
@@ -193,10 +252,11 @@ int main(int argc, char** argv) {
                 info.format == formats::Format::PcdBinaryCompressed) {
                 // PCL reading the very file we just read, for the ratio.
                 pcl::PCLPointCloud2 cloud;
-                const double peer = seconds([&] { pcl::io::loadPCDFile(file.string(), cloud); });
+                const Timing peer = timed([&] { pcl::io::loadPCDFile(file.string(), cloud); });
                 if (info.format == formats::Format::PcdBinary) {
                     oursPcdRead = r;
                     oursPcdBlockRead = br;
+                    oursPcdReusedRead = rr;
                     pclPcdRead = peer;
                 } else {
                     oursCompressedBlockRead = br;
@@ -209,19 +269,26 @@ int main(int argc, char** argv) {
     for (const BlockRow& b : blockRows) {
         row(b.what.c_str(), b.write, b.read, b.file, n, b.points);
     }
-    std::printf("%-40s %9s %9.2f %10s %12s %12.2f\n", "PCL read of our PCD binary", "", pclPcdRead,
-                "", "", n / pclPcdRead / 1e6);
-    std::printf("%-40s %9s %9.2f %10s %12s %12.2f\n", "PCL read of our PCD compressed", "",
-                pclCompressedRead, "", "", n / pclCompressedRead / 1e6);
-    for (const ChunkRead& c : chunkReads) {
-        std::printf("%-40s %9s %9.2f %10s %12s %12.2f%s\n",
-                    (std::string("ours ") + c.what + ", chunks").c_str(), "", c.seconds, "", "",
-                    n / c.seconds / 1e6, c.points == n ? "" : "  (point count differs)");
+    for (const ReadOnly& r : reusedReads) {
+        readRow(r.what.c_str(), r.read, n);
     }
-    std::printf("our PCD binary read: %.2fx PCL's read of the same file (into one block: %.2fx)\n",
-                pclPcdRead / oursPcdRead, pclPcdRead / oursPcdBlockRead);
+    readRow("PCL read of our PCD binary", pclPcdRead, n);
+    readRow("PCL read of our PCD compressed", pclCompressedRead, n);
+    for (const ChunkRead& c : chunkReads) {
+        readRow((std::string("ours ") + c.what + ", chunks").c_str(), c.time, n);
+        if (c.points != n) {
+            std::printf("  (point count differs)\n");
+        }
+    }
+    std::printf("our PCD binary read: %.2fx PCL's read of the same file (into a fresh block: "
+                "%.2fx, into a reused block: %.2fx)\n",
+                pclPcdRead.wall / oursPcdRead.wall, pclPcdRead.wall / oursPcdBlockRead.wall,
+                pclPcdRead.wall / oursPcdReusedRead.wall);
+    std::printf("  in processor time: %.2fx (fresh block %.2fx, reused block %.2fx)\n",
+                pclPcdRead.cpu / oursPcdRead.cpu, pclPcdRead.cpu / oursPcdBlockRead.cpu,
+                pclPcdRead.cpu / oursPcdReusedRead.cpu);
     std::printf("our PCD compressed read into one block: %.2fx PCL's read of the same file\n",
-                pclCompressedRead / oursCompressedBlockRead);
+                pclCompressedRead.wall / oursCompressedBlockRead.wall);
 
     pcl::PCLPointCloud2 cloud = toCloud(points);
     const Eigen::Vector4f origin = Eigen::Vector4f::Zero();
@@ -261,17 +328,18 @@ int main(int argc, char** argv) {
         }
         const fs::path file = dir / (std::string("bench_pcl") + peer.extension);
         int status = 0;
-        const double w = seconds([&] { status = peer.save(file.string()); });
+        const Timing w = timed([&] { status = peer.save(file.string()); });
         if (status != 0) {
             std::printf("%s: write failed\n", peer.name);
             continue;
         }
         pcl::PCLPointCloud2 back;
-        const double r = seconds([&] {
+        const Timing r = timed([&] {
             status = peer.plyFile ? pcl::io::loadPLYFile(file.string(), back)
                                   : pcl::io::loadPCDFile(file.string(), back);
         });
         row(peer.name, w, r, file, n, status == 0 ? std::size_t{back.width} * back.height : 0);
     }
+    printLoad("at the end");
     return 0;
 }

@@ -104,4 +104,14 @@ ArrayReadResult readArray(const std::string& path, const Progress& progress = {}
 ArrayReadResult readArray(const std::string& path, Format format, const Progress& progress = {},
                           const Cancel& cancel = {});
 
+// The same into the block of an array given (the points of an earlier read, moved in), whose
+// pages are already in memory: a block large enough is filled in place, sparing the system's
+// clearing of fresh memory, the larger part of a read into a new block. The result's points are
+// that array; on failure they are none, the block kept for the next read (but when a larger
+// one could not be had: then neither is kept).
+ArrayReadResult readArray(const std::string& path, PointArray storage,
+                          const Progress& progress = {}, const Cancel& cancel = {});
+ArrayReadResult readArray(const std::string& path, Format format, PointArray storage,
+                          const Progress& progress = {}, const Cancel& cancel = {});
+
 } // namespace formats

@@ -34,7 +34,9 @@ public:
 
     // The next n bytes, where they lie in the buffer, or else read into a block of their own;
     // null when fewer are left. Valid until the next call. (Read rather than mapped: a mapped file
-    // cut short by another program would kill this one, and mapping gained under a tenth.)
+    // cut short by another program would kill this one with SIGBUS, and mapping, with
+    // MADV_SEQUENTIAL | MADV_WILLNEED or MAP_POPULATE alike, saved a sixth of a binary read's
+    // processor time and no more.)
     const unsigned char* view(std::size_t n);
 
     // The next line without its line end ("\n" or "\r\n"). False at the end of the file, or

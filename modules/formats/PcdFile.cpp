@@ -2,10 +2,10 @@
 
 #include "BlockWriter.h"
 #include "FormatIo.h"
+#include "Lzf.h"
+#include "Memory.h"
 #include "ObservationPoint.h"
 #include "Scalars.h"
-
-#include <pcl/io/lzf.h>
 
 #include <cstring>
 #include <limits>
@@ -97,23 +97,23 @@ double asciiValue(const DataPoint& p, Field f) {
 // binary_compressed as PCL writes it: every column's values one after the other, compressed with
 // LZF, preceded by the compressed and the uncompressed size (32 bits each). The columns of the
 // whole file are gathered before they are compressed.
-void compress(BlockWriter& w, const std::string& plain, std::string& error) {
+void compress(BlockWriter& w, const memory::Bytes& plain, std::string& error) {
     const std::size_t size = plain.size();
-    std::uint32_t packed = 0;
-    std::string compressed;
+    std::size_t packed = 0;
+    memory::Bytes compressed;
     if (size > 0) {
-        // As PCL's writer: room for data that does not compress.
-        compressed.resize(size + size / 2 + 8);
-        packed = pcl::lzfCompress(plain.data(), static_cast<unsigned>(size), compressed.data(),
-                                  static_cast<unsigned>(compressed.size()));
+        compressed = memory::Bytes(lzf::compressBound(size));
+        packed = lzf::compress(plain.data(), size, compressed.data(), compressed.size());
         if (packed == 0) {
             error = "the points could not be compressed";
             return;
         }
     }
-    w.raw(packed);
+    w.raw(static_cast<std::uint32_t>(packed));
     w.raw(static_cast<std::uint32_t>(size));
-    w.bytes(compressed.data(), packed);
+    if (packed > 0) {
+        w.bytes(compressed.data(), packed);
+    }
 }
 
 class PcdWriter : public io::BlockPointWriter {
@@ -132,7 +132,8 @@ protected:
             if (size > std::numeric_limits<std::uint32_t>::max() / 2) {
                 return "too many points for a compressed PCD file (at most 2 GB of values)";
             }
-            m_plain.assign(static_cast<std::size_t>(size), '\0');
+            // Every byte is written by put() before it is compressed: fresh memory, not cleared.
+            m_plain = memory::Bytes(static_cast<std::size_t>(size));
         }
         startBlocks(out);
         writeHeader(*m_out, m_columns, m_extent.count,
@@ -164,7 +165,8 @@ protected:
                 return "more points than the header declares";
             }
             for (std::size_t c = 0; c < m_columns.size(); ++c) {
-                encodeColumn(points, n, m_columns[c].field, &m_plain[(c * total + m_done) * 4], 4);
+                encodeColumn(points, n, m_columns[c].field,
+                             reinterpret_cast<char*>(m_plain.data()) + (c * total + m_done) * 4, 4);
             }
             break;
         }
@@ -177,7 +179,7 @@ protected:
         std::string error;
         if (m_data == io::PcdData::BinaryCompressed) {
             compress(*m_out, m_plain, error);
-            std::string().swap(m_plain);
+            m_plain.release();
         }
         BlockPointWriter::end();
         return error;
@@ -187,7 +189,7 @@ private:
     std::vector<Column> m_columns;
     std::vector<Field> m_fields; // the columns' fields
     io::PcdData m_data;
-    std::string m_plain; // binary_compressed: the columns of every point
+    memory::Bytes m_plain; // binary_compressed: the columns of every point
     std::uint64_t m_done = 0;
 };
 

@@ -174,7 +174,8 @@ private:
         return true;
     }
 
-    // The compressed body, whole; its sizes were checked against the header before.
+    // The compressed body, whole, unpacked as it is read a piece at a time: only the columns
+    // take a block of their own. Its sizes were checked against the header before.
     bool unpack() {
         unsigned char sizes[8];
         if (!m_in.read(sizes, 8)) {
@@ -184,15 +185,30 @@ private:
         const std::uint32_t packed = loadAs<std::uint32_t>(sizes);
         const std::uint32_t plain = loadAs<std::uint32_t>(sizes + 4);
         m_packedSize = packed;
-        // Both in fresh blocks: neither needs clearing first.
-        memory::Bytes compressed(packed);
-        if (!m_in.read(compressed.data(), packed)) {
+        if (plain < m_layout.points * m_packedStep) {
             m_error = "not a readable PCD file";
             return false;
         }
+        // Fresh: needs no clearing first.
         m_bytes = memory::Bytes(plain);
-        if (plain < m_layout.points * m_packedStep ||
-            lzf::decompress(compressed.data(), packed, m_bytes.data(), plain) != plain) {
+        constexpr std::size_t kPiece = 1 << 20;
+        std::vector<unsigned char> piece(kPiece + lzf::kLongestToken);
+        std::size_t carried = 0; // a token cut by the end of the last piece
+        std::size_t at = 0;
+        for (std::size_t left = packed; left > 0;) {
+            const std::size_t take = std::min(left, kPiece);
+            std::size_t used = 0;
+            if (!m_in.read(piece.data() + carried, take) ||
+                !lzf::decompressPart(piece.data(), carried + take, m_bytes.data(), plain, at,
+                                     used)) {
+                m_error = "not a readable PCD file";
+                return false;
+            }
+            left -= take;
+            carried += take - used;
+            std::memmove(piece.data(), piece.data() + used, carried);
+        }
+        if (carried != 0 || at != plain) {
             m_error = "not a readable PCD file";
             return false;
         }

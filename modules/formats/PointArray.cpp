@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace formats {
@@ -63,8 +64,12 @@ void PointArray::reserve(std::size_t n) {
 void PointArray::resize(std::size_t n) {
     reserve(n);
     if (n > m_size && m_written > m_size) {
-        // Points stored before a shrink: cleared again, as memory never touched is zero.
-        std::fill(m_data + m_size, m_data + std::min(n, m_written), DataPoint{});
+        // Points stored before a shrink: cleared again, as memory never touched is zero. All
+        // bits zero is the zero point; memset clears at the memory's speed, a loop of
+        // assignments at a fraction of it.
+        static_assert(std::is_trivially_copyable_v<DataPoint>);
+        std::memset(static_cast<void*>(m_data + m_size), 0,
+                    (std::min(n, m_written) - m_size) * sizeof(DataPoint));
     }
     m_size = n;
     m_written = std::max(m_written, n);

@@ -283,9 +283,7 @@ ConvertResult convert(const std::string& input, std::optional<Format> inputForma
             return result;
         }
         while (ticker.at(first->position()) && first->next(chunk)) {
-            for (const DataPoint& p : chunk) {
-                extent.add(p);
-            }
+            extent.add(chunk.data(), chunk.size());
         }
         if (ticker.cancelled()) {
             result.cancelled = true;

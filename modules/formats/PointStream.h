@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -116,6 +117,38 @@ struct Extent {
             }
         }
         ++count;
+    }
+
+    // The points one after the other as add() takes them: a block of them at a time in a loop
+    // without branches, and add() for a block only where one of them is not finite.
+    void add(const DataPoint* points, std::size_t n) {
+        constexpr std::size_t kBlock = 1024;
+        for (std::size_t from = 0; from < n; from += kBlock) {
+            const std::size_t size = n - from < kBlock ? n - from : kBlock;
+            const DataPoint* p = points + from;
+            double blockLo[3] = {p[0].x, p[0].y, p[0].z};
+            double blockHi[3] = {p[0].x, p[0].y, p[0].z};
+            bool finite = true;
+            for (std::size_t i = 0; i < size; ++i) {
+                const double v[3] = {p[i].x, p[i].y, p[i].z};
+                for (int k = 0; k < 3; ++k) {
+                    blockLo[k] = v[k] < blockLo[k] ? v[k] : blockLo[k];
+                    blockHi[k] = v[k] > blockHi[k] ? v[k] : blockHi[k];
+                    finite &= std::fabs(v[k]) <= std::numeric_limits<double>::max();
+                }
+            }
+            if (!finite) {
+                for (std::size_t i = 0; i < size; ++i) {
+                    add(p[i]);
+                }
+                continue;
+            }
+            for (int k = 0; k < 3; ++k) {
+                lo[k] = count == 0 || blockLo[k] < lo[k] ? blockLo[k] : lo[k];
+                hi[k] = count == 0 || blockHi[k] > hi[k] ? blockHi[k] : hi[k];
+            }
+            count += size;
+        }
     }
 };
 

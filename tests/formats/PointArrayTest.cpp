@@ -189,3 +189,82 @@ TEST_F(PointArrays, CutFilesAndCancelledReadsGiveNoPoints) {
         EXPECT_TRUE(cancelled.points.empty());
     }
 }
+
+// A read into the block of an earlier one fills it in place: the points are those a read into a
+// fresh block gives, fields the earlier file had and this one lacks zero again; a larger file
+// moves to a block of its own, and a damaged one leaves no points but the block for the next.
+TEST_F(PointArrays, ReadsIntoAnEarlierBlockGiveWhatAFreshOneGives) {
+    PointArray many;
+    for (std::size_t i = 0; i < 3 * kChunkPoints + 5; ++i) {
+        many.push_back(numbered(i));
+    }
+    WriteOptions every;
+    every.fields = everyField();
+    WriteOptions xyz;
+    xyz.fields = noFields();
+    xyz.fields.x = xyz.fields.y = xyz.fields.z = true;
+    for (const Format format : kBinary) {
+        SCOPED_TRACE(formatInfo(format).name);
+        const fs::path full = dir / "full";
+        const fs::path fewer = dir / "fewer";
+        const fs::path damaged = dir / "damaged";
+        ASSERT_TRUE(write(full.string(), format, many.data(), many.size(), every).ok);
+        ASSERT_TRUE(write(fewer.string(), format, many.data() + 9, kChunkPoints + 1, xyz).ok);
+        const std::string bytes = readAll(full);
+        writeBytes(damaged, bytes.substr(0, bytes.size() - 5));
+
+        ArrayReadResult first = readArray(full.string(), format);
+        ASSERT_TRUE(first.ok) << first.error;
+        const DataPoint* block = first.points.data();
+        const ArrayReadResult fresh = readArray(fewer.string(), format);
+        ArrayReadResult reused = readArray(fewer.string(), format, std::move(first.points));
+        ASSERT_TRUE(reused.ok) << reused.error;
+        EXPECT_EQ(reused.points.data(), block);
+        EXPECT_EQ(selectedFields(reused.fields), selectedFields(fresh.fields));
+        ASSERT_EQ(reused.points.size(), fresh.points.size());
+        EXPECT_EQ(std::memcmp(reused.points.data(), fresh.points.data(),
+                              fresh.points.size() * sizeof(DataPoint)),
+                  0);
+
+        const ArrayReadResult refused =
+            readArray(damaged.string(), format, std::move(reused.points));
+        EXPECT_FALSE(refused.ok);
+        EXPECT_EQ(refused.error, readArray(damaged.string(), format).error);
+        EXPECT_TRUE(refused.points.empty());
+        EXPECT_EQ(refused.points.data(), block);
+
+        ArrayReadResult small = readArray(fewer.string(), format);
+        const ArrayReadResult grown = readArray(full.string(), format, std::move(small.points));
+        ASSERT_TRUE(grown.ok) << grown.error;
+        ASSERT_EQ(grown.points.size(), many.size());
+        const ArrayReadResult wholeFresh = readArray(full.string(), format);
+        EXPECT_EQ(std::memcmp(grown.points.data(), wholeFresh.points.data(),
+                              many.size() * sizeof(DataPoint)),
+                  0);
+    }
+}
+
+// A block of many huge pages, filled chunk by chunk: the points are those the deque-based read
+// gives, and a cancelled read gives none.
+TEST_F(PointArrays, LargeReadsIntoFreshBlocksGiveEveryPoint) {
+    const std::size_t n = 400000; // 22 MB of points
+    PointArray points;
+    points.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        points.push_back(numbered(i));
+    }
+    const fs::path file = dir / "large.pcd";
+    ASSERT_TRUE(write(file.string(), Format::PcdBinary, points.data(), n).ok);
+    const ArrayReadResult array = readArray(file.string(), Format::PcdBinary);
+    const ReadResult deque = read(file.string(), Format::PcdBinary);
+    ASSERT_TRUE(array.ok) << array.error;
+    ASSERT_EQ(array.points.size(), n);
+    for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_EQ(std::memcmp(&array.points[i], &deque.points[i], sizeof(DataPoint)), 0) << i;
+    }
+    std::uint64_t calls = 0;
+    const ArrayReadResult cancelled =
+        readArray(file.string(), Format::PcdBinary, {}, [&calls] { return ++calls == 3; });
+    EXPECT_TRUE(cancelled.cancelled);
+    EXPECT_TRUE(cancelled.points.empty());
+}
