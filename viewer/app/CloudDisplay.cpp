@@ -142,8 +142,8 @@ void CloudDisplay::refresh() {
     armRefresh(nextRefreshMs);
 }
 
-void CloudDisplay::refreshSoon() {
-    armRefresh(0);
+void CloudDisplay::refreshNow() {
+    refresh();
 }
 
 void CloudDisplay::armRefresh(int ms) {

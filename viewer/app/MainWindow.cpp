@@ -170,7 +170,7 @@ void MainWindow::setupParts() {
     connect(displayModes.get(), &window::DisplayModes::changed, display.get(),
             &window::CloudDisplay::setMode);
     connect(player.get(), &window::RecordingPlayer::frameInStore, display.get(),
-            &window::CloudDisplay::refreshSoon);
+            &window::CloudDisplay::refreshNow);
     display->setPointSize(view->pointSize());
     connect(view.get(), &window::ViewControls::pointSizeChosen, display.get(),
             &window::CloudDisplay::setPointSize);
