@@ -4,6 +4,7 @@
 #include "CameraViews.h"
 #include "CloudDisplay.h"
 #include "ColourControls.h"
+#include "ControlsFit.h"
 #include "DisplayModes.h"
 #include "FileCommands.h"
 #include "LaserPanels.h"
@@ -227,6 +228,7 @@ void MainWindow::setupParts() {
     cameraViews =
         std::make_unique<window::CameraViews>(ui->lidarQvtkWidget, sceneRenderer, store, settings,
                                               ui->menuView, [this] { view->cameraTouched(); });
+    window::fitControls(*ui);
 }
 
 MainWindow::~MainWindow() {
