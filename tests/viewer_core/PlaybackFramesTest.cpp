@@ -55,6 +55,13 @@ TEST(PlaybackFrames, PointsOfTheLastSecondsAndTheCapKeepTheCurrentFrameWhole) {
     ASSERT_EQ(recent.size(), 900u);
     EXPECT_EQ(recent.front().timestamp, start + 700000);
     EXPECT_EQ(recent.back().timestamp, frames.back().back().timestamp);
+    // A cap inside the recent points of an older frame keeps its newest ones, in order.
+    const std::deque<DataPoint> recentCapped =
+        viewer::playbackPoints(DisplayMode::LastSeconds, 1, frames, 700);
+    ASSERT_EQ(recentCapped.size(), 700u);
+    EXPECT_EQ(recentCapped.front().timestamp, start + 900000);
+    EXPECT_EQ(recentCapped[199].timestamp, start + 1099000);
+    EXPECT_EQ(recentCapped[200].timestamp, frames.back().front().timestamp);
 
     const std::deque<DataPoint> all =
         viewer::playbackPoints(DisplayMode::LastFrames, 3, frames, 1000000);

@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QScrollArea>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
@@ -56,6 +57,55 @@ void writeRasters(const std::string& path, std::uint64_t frames, std::uint64_t p
         w.write(1700000000000000 + 40 * n, 0x0a000005, 4365, 0x0a000001, 4366, p.data(), p.size());
     }
     w.close();
+}
+
+// The labels, buttons and input boxes that panel holds, as far as they are shown.
+std::vector<QWidget*> controlsOf(QWidget* panel, QWidget* window) {
+    std::vector<QWidget*> found;
+    for (QWidget* w : panel->findChildren<QWidget*>()) {
+        const bool control = qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w) ||
+                             qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QComboBox*>(w);
+        if (control && w->isVisibleTo(window)) {
+            found.push_back(w);
+        }
+    }
+    return found;
+}
+
+// Why w cannot be reached, or empty: each parent up to the window holds it whole, or it lies
+// inside the contents of a scroll area (which scrolls to it) that is reachable in turn.
+std::string unreachable(QWidget* w, QWidget* window) {
+    for (QWidget* held = w; held != window;) {
+        for (QWidget* parent = held->parentWidget();; parent = parent->parentWidget()) {
+            const QRect rect(held->mapTo(parent, QPoint(0, 0)), held->size());
+            auto* area = qobject_cast<QScrollArea*>(parent->parentWidget());
+            if (area && area->viewport() == parent) {
+                const QRect contents(area->widget()->mapTo(parent, QPoint(0, 0)),
+                                     area->widget()->size());
+                if (!contents.contains(rect)) {
+                    return "beyond the contents of " + area->objectName().toStdString();
+                }
+                held = area;
+                break;
+            }
+            if (!parent->rect().contains(rect)) {
+                return "cut off by " + parent->objectName().toStdString();
+            }
+            if (parent == window) {
+                held = window;
+                break;
+            }
+        }
+    }
+    return {};
+}
+
+// Lays out what the last changes asked for: a layout that has grown asks its parent in turn.
+void settleLayouts() {
+    QApplication::processEvents();
+    for (int depth = 0; depth < 8; ++depth) {
+        QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    }
 }
 
 class RecordingWindowTest : public FileTest {
@@ -335,6 +385,47 @@ TEST_F(RecordingWindowTest, AFrameThatCannotBeReadIsReportedAndTheViewKept) {
     ASSERT_TRUE(waitForDisplayRefresh(window.get()));
     EXPECT_EQ(totalPoints(), QString::number(first.size()));
     EXPECT_TRUE(showsPoints(first));
+}
+
+TEST_F(RecordingWindowTest, AtTheFirstSizeEveryControlIsReachableAndNoneLiesOverAnother) {
+    openOn("SN-LX30-7");
+    // The first run opens at the layout's size: nothing under the view asks for more.
+    EXPECT_EQ(window->size(), QSize(1160, 536));
+    const QString file = dir.filePath("three.pcap");
+    writeRasters(local(file), 3);
+    // A recording open: the bar under the view and the most rows the Stats box has.
+    load(file);
+    ASSERT_TRUE(waitUntil([&] { return !indexing() && frameText().startsWith("Frame 1 of 3"); }));
+    ASSERT_TRUE(widget<QWidget>("recordingStats")->isVisible());
+
+    for (const char* model : {"actionLX30", "actionLX20", "actionGeneric"}) {
+        widget<QAction>(model)->trigger();
+        settleLayouts();
+        for (const char* panel :
+             {"scan_groupBox", "stackedWidget", "device_groupBox", "timelineBar"}) {
+            const std::vector<QWidget*> controls = controlsOf(widget<QWidget>(panel), window.get());
+            EXPECT_FALSE(controls.empty()) << model << " " << panel;
+            for (QWidget* w : controls) {
+                const std::string name =
+                    std::string(model) + " " + panel + " " + w->objectName().toStdString() + " \"" +
+                    (qobject_cast<QLabel*>(w) ? qobject_cast<QLabel*>(w)->text() : "")
+                        .toStdString() +
+                    "\"";
+                EXPECT_EQ(unreachable(w, window.get()), "") << name;
+                // Squeezed below what it needs, a text is cut or runs over its neighbour.
+                EXPECT_GE(w->width(), w->minimumSizeHint().width()) << name;
+                EXPECT_GE(w->height(), w->minimumSizeHint().height()) << name;
+                for (QWidget* other : controls) {
+                    if (other != w && !w->isAncestorOf(other) && !other->isAncestorOf(w)) {
+                        const QRect a(w->mapTo(window.get(), QPoint(0, 0)), w->size());
+                        const QRect b(other->mapTo(window.get(), QPoint(0, 0)), other->size());
+                        EXPECT_FALSE(a.intersects(b))
+                            << name << " and " << other->objectName().toStdString();
+                    }
+                }
+            }
+        }
+    }
 }
 
 TEST_F(RecordingWindowTest, TheWindowAnswersWhileALargeRecordingIsIndexed) {

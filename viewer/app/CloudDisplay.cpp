@@ -31,6 +31,15 @@ namespace {
 constexpr std::size_t kCaptureSlice = 65536;
 constexpr std::chrono::milliseconds kCaptureTime{25};
 
+// The pace of this machine is unknown until a frame has been drawn: the first frames draw a
+// small share and the budget grows from there, rather than a first frame of every point taking
+// a software rasteriser several hundred milliseconds.
+viewer::FrameBudget::Settings budgetSettings() {
+    viewer::FrameBudget::Settings settings;
+    settings.initial = 2 * settings.minimum;
+    return settings;
+}
+
 } // namespace
 
 namespace window {
@@ -133,8 +142,8 @@ void CloudDisplay::refresh() {
     armRefresh(nextRefreshMs);
 }
 
-void CloudDisplay::refreshSoon() {
-    armRefresh(0);
+void CloudDisplay::refreshNow() {
+    refresh();
 }
 
 void CloudDisplay::armRefresh(int ms) {
@@ -178,7 +187,7 @@ void CloudDisplay::showFrames() {
 
 CloudDisplay::CloudDisplay(QMainWindow* window, Ui_MainWindow& ui, vtkRenderer* renderer,
                            viewer::PointStore& store)
-    : window(window), ui(ui), store(store) {
+    : window(window), ui(ui), store(store), frameBudget(budgetSettings()) {
     cloudProperty = vtkSmartPointer<vtkProperty>::New();
     cloudProperty->SetPointSize(1);
     cloud = std::make_unique<viewer::ChunkedCloud>(renderer, cloudProperty);

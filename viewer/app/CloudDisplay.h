@@ -47,8 +47,10 @@ public:
     ~CloudDisplay() override;
 
     void refresh();
-    // The next refresh at once, instead of at its period (a recording's frame has come).
-    void refreshSoon();
+    // A refresh now, instead of at its period (a recording's frame has come): a refresh armed
+    // for later would wait behind whatever the event loop holds, a redraw of the window
+    // included.
+    void refreshNow();
     void updateRate();
 
     // The window's update, which puts the rendered view on screen: timed with the frame.

@@ -4,6 +4,7 @@
 #include "CameraViews.h"
 #include "CloudDisplay.h"
 #include "ColourControls.h"
+#include "ControlsFit.h"
 #include "DisplayModes.h"
 #include "FileCommands.h"
 #include "LaserPanels.h"
@@ -170,7 +171,7 @@ void MainWindow::setupParts() {
     connect(displayModes.get(), &window::DisplayModes::changed, display.get(),
             &window::CloudDisplay::setMode);
     connect(player.get(), &window::RecordingPlayer::frameInStore, display.get(),
-            &window::CloudDisplay::refreshSoon);
+            &window::CloudDisplay::refreshNow);
     display->setPointSize(view->pointSize());
     connect(view.get(), &window::ViewControls::pointSizeChosen, display.get(),
             &window::CloudDisplay::setPointSize);
@@ -227,6 +228,7 @@ void MainWindow::setupParts() {
     cameraViews =
         std::make_unique<window::CameraViews>(ui->lidarQvtkWidget, sceneRenderer, store, settings,
                                               ui->menuView, [this] { view->cameraTouched(); });
+    window::fitControls(*ui);
 }
 
 MainWindow::~MainWindow() {

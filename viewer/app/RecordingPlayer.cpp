@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QWidget>
 
+#include <chrono>
 #include <mutex>
 #include <numeric>
 
@@ -19,6 +20,9 @@ namespace window {
 namespace {
 
 constexpr int kReportMs = 5000;
+// The timeline grows at this pace while the index is built: each growth redraws the bar and the
+// Stats box, and so the whole window, which in software costs tens of milliseconds.
+constexpr std::chrono::milliseconds kGrowthInterval{250};
 
 // The reader names the file in its reports; the window's message names it already.
 QString withoutPath(const std::string& text, const std::string& path) {
@@ -114,13 +118,15 @@ void RecordingPlayer::open(const std::string& path, const QString& fileName) {
     // The index's thread only posts: the GUI thread takes the frames when it comes to it. A save
     // of the whole recording may keep the index, and its thread, after this has gone.
     index = std::make_shared<sentova::pcap::RecordingIndex>(
-        path, sentova::pcap::RecordingIndexOptions{}, [listener = listener] {
+        path, sentova::pcap::RecordingIndexOptions{},
+        [listener = listener] {
             std::lock_guard<std::mutex> lock(listener->mutex);
             if (RecordingPlayer* player = listener->player) {
                 QMetaObject::invokeMethod(
                     player, [player] { player->takeFrames(); }, Qt::QueuedConnection);
             }
-        });
+        },
+        kGrowthInterval);
     bar->show();
     report("Reading recording: " + name, 0);
 }

@@ -49,16 +49,44 @@ std::deque<DataPoint> playbackPoints(DisplayMode mode, unsigned count,
     const bool bySeconds = mode == DisplayMode::LastSeconds && !current.empty();
     const std::uint64_t newest = bySeconds ? current.back().timestamp : 0;
     const std::uint64_t span = spanMicros(count);
+    const auto recent = [newest, span](const DataPoint& p) {
+        return ageMicros(p.timestamp, newest) < span;
+    };
+    // What each frame gives, newest frame first, so that the cap falls on the oldest: of the
+    // points it offers, its newest `taken`. Counted first and copied in runs after, because a
+    // frame is a hundred thousand points and more.
+    struct Share {
+        std::size_t offered;
+        std::size_t taken;
+    };
+    std::vector<Share> shares;
     std::size_t room = std::max(maximum, current.size());
-    // Newest first, so that the cap falls on the oldest.
     for (auto frame = frames.rbegin(); frame != frames.rend() && room > 0; ++frame) {
-        const bool isCurrent = frame == frames.rbegin();
-        for (auto p = frame->rbegin(); p != frame->rend() && room > 0; ++p) {
-            if (!isCurrent && bySeconds && ageMicros(p->timestamp, newest) >= span) {
+        const bool filtered = bySeconds && frame != frames.rbegin();
+        const std::size_t offered =
+            filtered ? std::size_t(std::count_if(frame->begin(), frame->end(), recent))
+                     : frame->size();
+        const std::size_t taken = std::min(offered, room);
+        shares.push_back({offered, taken});
+        room -= taken;
+    }
+    for (std::size_t i = shares.size(); i-- > 0;) {
+        const std::vector<DataPoint>& frame = frames[frames.size() - 1 - i];
+        const Share share = shares[i];
+        if (!bySeconds || i == 0) {
+            shown.insert(shown.end(), frame.end() - std::ptrdiff_t(share.taken), frame.end());
+            continue;
+        }
+        std::size_t skip = share.offered - share.taken;
+        for (const DataPoint& p : frame) {
+            if (!recent(p)) {
                 continue;
             }
-            shown.push_front(*p);
-            --room;
+            if (skip > 0) {
+                --skip;
+            } else {
+                shown.push_back(p);
+            }
         }
     }
     return shown;
