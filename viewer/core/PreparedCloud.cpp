@@ -37,52 +37,45 @@ void IntensityBounds::add(float intensity) {
 
 PreparedCloud::PreparedCloud(int largeBits, int smallBits)
     : m_largeBits(largeBits), m_smallBits(smallBits), m_largeOrder(reversals(largeBits)),
-      m_smallOrder(reversals(smallBits)) {
-    const std::size_t large = std::size_t{1} << largeBits;
-    m_xyz.resize(large * 3);
-    m_intensity.resize(large);
-    m_extra.resize(large);
+      m_smallOrder(reversals(smallBits)) {}
+
+PreparedCloud::Chunk PreparedCloud::emptyChunk(std::uint64_t start, int bits) {
+    Chunk chunk;
+    chunk.start = start;
+    chunk.bits = bits;
+    const std::size_t n = std::size_t{1} << bits;
+    chunk.xyz.resize(n * 3);
+    chunk.intensity.resize(n);
+    chunk.extra.resize(n);
+    chunk.rgb.resize(n * 3);
+    return chunk;
 }
 
 void PreparedCloud::append(const DataPoint* points, std::size_t n) {
     const std::size_t large = std::size_t{1} << m_largeBits;
     for (std::size_t i = 0; i < n; ++i) {
+        if (m_filled == 0) {
+            m_block = emptyChunk(m_count + i, m_largeBits);
+        }
+        // Straight to the point's place in the sealed block.
+        const std::size_t slot = m_largeOrder[m_filled];
         const DataPoint& p = points[i];
-        float* xyz = &m_xyz[m_filled * 3];
+        float* xyz = &m_block.xyz[slot * 3];
         xyz[0] = static_cast<float>(p.x);
         xyz[1] = static_cast<float>(p.y);
         xyz[2] = static_cast<float>(p.z);
-        m_intensity[m_filled] = p.intensity;
-        m_extra[m_filled] = {p.reflectance, p.pulseShapeDeviation, p.timestamp};
+        m_block.intensity[slot] = p.intensity;
+        m_block.extra[slot] = {p.reflectance, p.pulseShapeDeviation, p.timestamp};
+        m_block.bounds.add(p.intensity);
         if (++m_filled == large) {
-            m_chunks.push_back(sealedChunk(m_count + 1 + i - large, m_largeBits, 0));
+            m_block.filled = large;
+            m_block.sealed = true;
+            m_chunks.push_back(std::move(m_block));
+            m_block = {};
             m_filled = 0;
         }
     }
     m_count += n;
-}
-
-PreparedCloud::Chunk PreparedCloud::sealedChunk(std::uint64_t start, int bits,
-                                                std::size_t from) const {
-    const std::vector<std::uint32_t>& order = bits == m_largeBits ? m_largeOrder : m_smallOrder;
-    Chunk chunk;
-    chunk.start = start;
-    chunk.bits = bits;
-    chunk.sealed = true;
-    const std::size_t n = std::size_t{1} << bits;
-    chunk.filled = n;
-    chunk.xyz.resize(n * 3);
-    chunk.intensity.resize(n);
-    chunk.extra.resize(n);
-    chunk.rgb.resize(n * 3);
-    for (std::size_t p = 0; p < n; ++p) {
-        const std::size_t a = from + order[p];
-        std::memcpy(&chunk.xyz[p * 3], &m_xyz[a * 3], 3 * sizeof(float));
-        chunk.intensity[p] = m_intensity[a];
-        chunk.extra[p] = m_extra[a];
-        chunk.bounds.add(m_intensity[a]);
-    }
-    return chunk;
 }
 
 void PreparedCloud::finish() {
@@ -90,33 +83,26 @@ void PreparedCloud::finish() {
         return;
     }
     m_finished = true;
-    // The block not completed becomes small chunks, as the display would have left it.
+    // The block not completed becomes small chunks, as the display would have left it: arrival
+    // a of the block lies at slot m_largeOrder[a].
     const std::size_t small = std::size_t{1} << m_smallBits;
-    const std::uint64_t blockStart = m_count - m_filled;
-    std::size_t from = 0;
-    for (; from + small <= m_filled; from += small) {
-        m_chunks.push_back(sealedChunk(blockStart + from, m_smallBits, from));
-    }
-    if (from < m_filled) {
-        Chunk chunk;
-        chunk.start = blockStart + from;
-        chunk.bits = m_smallBits;
-        chunk.filled = m_filled - from;
-        chunk.xyz.assign(m_xyz.begin() + from * 3, m_xyz.begin() + m_filled * 3);
-        chunk.xyz.resize(small * 3);
-        chunk.intensity.assign(m_intensity.begin() + from, m_intensity.begin() + m_filled);
-        chunk.intensity.resize(small);
-        chunk.extra.assign(m_extra.begin() + from, m_extra.begin() + m_filled);
-        chunk.extra.resize(small);
-        chunk.rgb.resize(small * 3);
-        for (std::size_t i = 0; i < chunk.filled; ++i) {
-            chunk.bounds.add(chunk.intensity[i]);
+    const auto move = [this](Chunk& to, std::size_t slot, std::size_t arrival) {
+        const std::size_t from = m_largeOrder[arrival];
+        std::memcpy(&to.xyz[slot * 3], &m_block.xyz[from * 3], 3 * sizeof(float));
+        to.intensity[slot] = m_block.intensity[from];
+        to.extra[slot] = m_block.extra[from];
+        to.bounds.add(m_block.intensity[from]);
+    };
+    for (std::size_t first = 0; first < m_filled; first += small) {
+        Chunk chunk = emptyChunk(m_block.start + first, m_smallBits);
+        chunk.filled = std::min(small, m_filled - first);
+        chunk.sealed = chunk.filled == small;
+        for (std::size_t p = 0; p < chunk.filled; ++p) {
+            move(chunk, p, first + (chunk.sealed ? m_smallOrder[p] : p));
         }
         m_chunks.push_back(std::move(chunk));
     }
-    m_xyz = {};
-    m_intensity = {};
-    m_extra = {};
+    m_block = {};
     m_filled = 0;
 }
 

@@ -73,7 +73,7 @@ public:
     BufferLog log;
 
 private:
-    Chunk sealedChunk(std::uint64_t start, int bits, std::size_t from) const;
+    static Chunk emptyChunk(std::uint64_t start, int bits);
 
     int m_largeBits;
     int m_smallBits;
@@ -82,10 +82,8 @@ private:
     std::vector<std::uint32_t> m_smallOrder;
     std::uint64_t m_count = 0;
     bool m_finished = false;
-    // The block being filled, in arrival order.
-    std::vector<float> m_xyz;
-    std::vector<float> m_intensity;
-    std::vector<PointExtra> m_extra;
+    // The large block being filled, each point at its slot once sealed; m_filled arrivals.
+    Chunk m_block;
     std::size_t m_filled = 0;
     std::vector<Chunk> m_chunks;
 };
