@@ -198,6 +198,9 @@ bool ChunkedCloud::adopt(PreparedCloud& prepared) {
         chunk->extra.swap(piece.extra);
         chunk->rgb.swap(piece.rgb);
         chunk->whole = {true, 0, piece.filled, piece.sealed, piece.bounds};
+        // Drawn a few chunks per apply, as hidden ones shown again: the first frame of an actor
+        // costs its buffers' set-up, which for a whole file's chunks would stall one frame.
+        chunk->hidden = true;
         m_chunks.push_back(std::move(chunk));
     }
     prepared.chunks().clear();
