@@ -354,3 +354,66 @@ TEST(ChunkedCloudRecolour, ManyPointsAreRecolouredOverSeveralApplies) {
         ASSERT_EQ(tail(d), colourOf(d)) << std::get<0>(d);
     }
 }
+
+// A load's copy for the display, built beside the buffer, draws what capturing the same points
+// draws, at every size around the chunks' (none, a partial small chunk, whole small ones, whole
+// large blocks and what follows them), and the display follows the buffer from there.
+TEST_F(Window, AnAdoptedCopyDrawsWhatACaptureDraws) {
+    cap = 10;
+    for (const std::size_t n : {0, 1, 8, 9, 63, 64, 65, 64 * 5 + 8 * 3 + 5}) {
+        SCOPED_TRACE(n);
+        std::deque<DataPoint> loaded;
+        for (std::size_t i = 0; i < n; ++i) {
+            loaded.push_back(randomPoint(30000));
+        }
+        PreparedCloud prepared(6, 3);
+        // In uneven pieces, as a reader's chunks come.
+        const std::vector<DataPoint> flat(loaded.begin(), loaded.end());
+        for (std::size_t done = 0; done < n;) {
+            const std::size_t take = std::min<std::size_t>(7, n - done);
+            prepared.append(flat.data() + done, take);
+            done += take;
+        }
+        prepared.finish();
+        replaceBuffer(points, std::move(loaded), log);
+        prepared.log = log;
+        ASSERT_TRUE(cloud.adopt(prepared));
+        EXPECT_EQ(cloud.pendingCount(), 0u);
+        changed = true;
+        refresh();
+        expectScene();
+        // A live arrival after it evicts one point, the cap being below the load's size.
+        stream(3);
+        refresh();
+        expectScene();
+    }
+}
+
+TEST_F(Window, ACopyOfAnEarlierBufferIsCopiedAgain) {
+    std::deque<DataPoint> loaded;
+    for (int i = 0; i < 100; ++i) {
+        loaded.push_back(randomPoint());
+    }
+    PreparedCloud prepared(6, 3);
+    const std::vector<DataPoint> flat(loaded.begin(), loaded.end());
+    prepared.append(flat.data(), flat.size());
+    prepared.finish();
+    replaceBuffer(points, std::move(loaded), log);
+    prepared.log = log;
+    // Cleared before the display took it in: the copy shows nothing of the old points.
+    clearBuffer(points, log);
+    stream(20);
+    ASSERT_TRUE(cloud.adopt(prepared));
+    changed = true;
+    refresh();
+    expectScene();
+
+    // Laid out for other chunk sizes, or unfinished: refused.
+    PreparedCloud other(5, 3);
+    other.finish();
+    EXPECT_FALSE(cloud.adopt(other));
+    PreparedCloud open(6, 3);
+    EXPECT_FALSE(cloud.adopt(open));
+    refresh();
+    expectScene();
+}

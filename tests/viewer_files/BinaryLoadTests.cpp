@@ -5,6 +5,8 @@
 #include "Formats.h"
 #include "PointStream.h"
 
+#include <QTimer>
+
 #include <unistd.h>
 
 #include <iterator>
@@ -118,6 +120,50 @@ TEST_F(BinaryLoadTest, FilesOfSeveralChunksReplaceOneAnotherWithEveryValue) {
     feed(2);
     EXPECT_TRUE(waitUntil([&] { return totalPoints() == QString::number(sizes[1] + 2); }))
         << totalPoints().toStdString();
+}
+
+// A big file: the window keeps answering while it loads, and then holds and shows every point
+// with its values exact (time stamps past 32 bits included).
+TEST_F(BinaryLoadTest, ABigFileLoadsWholeWhileTheWindowAnswers) {
+    openOn("SN-LX30-7");
+    feed(5);
+    ASSERT_TRUE(waitUntil([&] { return totalPoints() == "5"; }));
+    constexpr std::size_t kPoints = 2000000;
+    const QString file = dir.filePath("big.ply");
+    const std::deque<DataPoint> points = numbered(kPoints, 0.5);
+    ASSERT_TRUE(formats::write(local(file), formats::Format::PlyBinary, points).ok);
+
+    // Ticks of a timer on the GUI thread while the file thread works.
+    int ticksDuringLoad = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (!progressBar()->isHidden()) {
+            ++ticksDuringLoad;
+        }
+    });
+    ticker.start(10);
+    runSlot("askForPCDFileToLoad", file);
+    ASSERT_TRUE(fileWorkDone());
+    ticker.stop();
+    EXPECT_GE(ticksDuringLoad, 2);
+    ASSERT_EQ(status(), "File " + file + " loaded.");
+    EXPECT_TRUE(waitUntil([&] { return totalPoints() == QString::number(kPoints); },
+                          std::chrono::seconds(30)))
+        << totalPoints().toStdString();
+
+    QSettings().setValue("save/pulseShapeDeviation", 1);
+    const QString saved = dir.filePath("big-saved");
+    runToEnd("saveFileAs", saved, "PCD binary (*.pcd)");
+    ASSERT_EQ(status(), "File " + saved + ".pcd saved.");
+    const formats::ReadResult back = formats::read(local(saved + ".pcd"));
+    ASSERT_TRUE(back.ok) << back.error;
+    expectSamePoints(points, back.points, "big");
+
+    // The display follows the buffer from the loaded points on: above the cap, each live point
+    // takes the place of the oldest.
+    feed(3);
+    ASSERT_TRUE(waitForDisplayRefresh(window.get()));
+    EXPECT_EQ(totalPoints(), QString::number(kPoints));
 }
 
 TEST_F(BinaryLoadTest, AFileDamagedAfterItsFirstChunksKeepsThePointsShown) {

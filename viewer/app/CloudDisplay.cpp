@@ -97,6 +97,10 @@ bool CloudDisplay::updateColourer(const viewer::HsvColour& minimumColour,
 void CloudDisplay::refresh() {
     bool changed = false;
     bool restarted = false;
+    // A loaded file's points come with their copy for the display, built on the file thread.
+    if (const std::shared_ptr<viewer::PreparedCloud> prepared = store.takePrepared()) {
+        restarted = cloud->adopt(*prepared);
+    }
     const auto captureEnd = std::chrono::steady_clock::now() + kCaptureTime;
     do {
         store.withFrames([&](const std::deque<DataPoint>& points, const viewer::BufferLog& log,

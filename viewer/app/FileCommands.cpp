@@ -5,13 +5,16 @@
 #include "FileCommands.h"
 
 #include "BufferSnapshot.h"
+#include "ChunkedCloud.h"
 #include "DeferredSettings.h"
 #include "FileChoice.h"
 #include "FileWork.h"
 #include "Formats.h"
 #include "MemoryRelease.h"
 #include "PointStore.h"
+#include "PointStream.h"
 #include "PolyDataPoints.h"
+#include "PreparedCloud.h"
 #include "RecordingSave.h"
 
 #include "SentovaMcap/Reader.h"
@@ -52,6 +55,48 @@ formats::ReadResult readMcap(const std::string& path) {
     read.error = mcap.error;
     read.points = std::move(mcap.points);
     return read;
+}
+
+// A point file read into the buffer's records and, chunk by chunk while each is still in the
+// cache, into the display's copy of them, so that the GUI thread takes the display's copy in at
+// once instead of converting millions of points itself.
+struct Loaded {
+    formats::ReadResult read;
+    std::shared_ptr<viewer::PreparedCloud> display;
+};
+
+Loaded readPoints(const std::string& path, const formats::Progress& progress,
+                  const formats::Cancel& cancel) {
+    Loaded loaded;
+    formats::ReadResult& read = loaded.read;
+    read.format = formats::guessFormat(path);
+    const std::unique_ptr<formats::PointReader> reader =
+        formats::openReader(path, read.format, formats::everyField(), read.error);
+    if (!reader) {
+        return loaded;
+    }
+    read.format = reader->format();
+    read.fields = reader->fields();
+    auto display = std::make_shared<viewer::PreparedCloud>(viewer::ChunkedCloud::kDefaultLargeBits,
+                                                           viewer::ChunkedCloud::kDefaultSmallBits);
+    std::vector<DataPoint> chunk;
+    chunk.reserve(formats::kChunkPoints);
+    formats::Ticker ticker(reader->size(), progress, cancel);
+    while (ticker.at(reader->position()) && reader->next(chunk)) {
+        read.points.insert(read.points.end(), chunk.begin(), chunk.end());
+        display->append(chunk.data(), chunk.size());
+    }
+    read.cancelled = ticker.cancelled();
+    read.error = read.cancelled ? std::string() : reader->error();
+    read.ok = !read.cancelled && read.error.empty();
+    if (!read.ok) {
+        read.points.clear();
+        return loaded;
+    }
+    ticker.finish();
+    display->finish();
+    loaded.display = std::move(display);
+    return loaded;
 }
 
 QString desktop() {
@@ -327,16 +372,17 @@ void FileCommands::askForFileToLoad() {
         if (kind == viewer::LoadKind::Capture) {
             return [this, path, name] { recordings.open(path, name); };
         }
-        formats::ReadResult read;
+        Loaded loaded;
         if (kind == viewer::LoadKind::Mcap) {
-            read = readMcap(path);
+            loaded.read = readMcap(path);
         } else {
             const formats::Progress progress = [&task](std::uint64_t done, std::uint64_t total) {
                 task.progress(done, total);
             };
             const formats::Cancel cancel = [&task] { return task.cancelled(); };
-            read = formats::read(path, progress, cancel);
+            loaded = readPoints(path, progress, cancel);
         }
+        formats::ReadResult& read = loaded.read;
         const QString error = text(read.error);
         // A cancel the reader did not see in time still keeps the buffer as it is.
         if (read.cancelled || task.cancelled()) {
@@ -352,8 +398,8 @@ void FileCommands::askForFileToLoad() {
         }
         // The former points are freed after the report, on the store's release thread: the
         // load is done once the buffer holds the new ones.
-        auto former =
-            std::make_shared<std::deque<DataPoint>>(store.exchange(std::move(read.points)));
+        auto former = std::make_shared<std::deque<DataPoint>>(
+            store.exchange(std::move(read.points), std::move(loaded.display)));
         return [this, name, former] {
             window->statusBar()->showMessage("File " + name + " loaded.", kReportMs);
             store.release(std::move(*former));

@@ -45,11 +45,7 @@ struct ChunkedCloud::Chunk {
     std::vector<float> xyz; // 3 per slot
     std::vector<float> intensity;
     // What colouring by the other fields needs beyond x, y, z and intensity.
-    struct Extra {
-        float reflectance = 0.0f;
-        float pulseShapeDeviation = 0.0f;
-        std::uint64_t timestamp = 0;
-    };
+    using Extra = PointExtra;
     std::vector<Extra> extra;
     std::vector<std::uint8_t> rgb; // 3 per slot
     std::size_t coloured = 0;      // slots 0 .. coloured - 1 hold colours of colourVersion
@@ -122,17 +118,9 @@ const ChunkedCloud::IntensitySpan& ChunkedCloud::rangeOf(const Chunk& chunk, Int
         // Only arrivals: the range widens.
         from = span.filled;
     } else {
-        span.any = false;
+        span.bounds = {};
     }
-    const auto add = [&span](float intensity) {
-        if (intensity != intensity) {
-            return;
-        }
-        const std::uint32_t t = formats::truncateIntensity(intensity);
-        span.lowest = span.any ? std::min(span.lowest, t) : t;
-        span.highest = span.any ? std::max(span.highest, t) : t;
-        span.any = true;
-    };
+    const auto add = [&span](float intensity) { span.bounds.add(intensity); };
     if (!chunk.sealed) {
         for (std::size_t i = from; i < filled; ++i) {
             add(chunk.intensity[i]);
@@ -157,14 +145,17 @@ const ChunkedCloud::IntensitySpan& ChunkedCloud::rangeOf(const Chunk& chunk, Int
     return span;
 }
 
-std::unique_ptr<ChunkedCloud::Chunk> ChunkedCloud::newChunk(std::uint64_t start, int bits) {
+std::unique_ptr<ChunkedCloud::Chunk> ChunkedCloud::newChunk(std::uint64_t start, int bits,
+                                                            bool allocate) {
     auto chunk = std::make_unique<Chunk>();
     chunk->start = start;
     chunk->bits = bits;
-    chunk->xyz.resize(chunk->size() * 3);
-    chunk->intensity.resize(chunk->size());
-    chunk->extra.resize(chunk->size());
-    chunk->rgb.resize(chunk->size() * 3);
+    if (allocate) {
+        chunk->xyz.resize(chunk->size() * 3);
+        chunk->intensity.resize(chunk->size());
+        chunk->extra.resize(chunk->size());
+        chunk->rgb.resize(chunk->size() * 3);
+    }
     chunk->xyzView->SetNumberOfComponents(3);
     chunk->rgbView->SetNumberOfComponents(3);
     chunk->rgbView->SetName("Colors");
@@ -190,6 +181,33 @@ void ChunkedCloud::reset() {
     m_chunks.clear();
     m_front = m_back = m_captured = m_shownFrom = 0;
     m_changed = true;
+}
+
+bool ChunkedCloud::adopt(PreparedCloud& prepared) {
+    if (!prepared.finished() || prepared.largeBits() != m_largeBits ||
+        prepared.smallBits() != m_smallBits) {
+        return false;
+    }
+    reset();
+    for (PreparedCloud::Chunk& piece : prepared.chunks()) {
+        auto chunk = newChunk(piece.start, piece.bits, false);
+        chunk->filled = piece.filled;
+        chunk->sealed = piece.sealed;
+        chunk->xyz.swap(piece.xyz);
+        chunk->intensity.swap(piece.intensity);
+        chunk->extra.swap(piece.extra);
+        chunk->rgb.swap(piece.rgb);
+        chunk->whole = {true, 0, piece.filled, piece.sealed, piece.bounds};
+        // Drawn a few chunks per apply, as hidden ones shown again: the first frame of an actor
+        // costs its buffers' set-up, which for a whole file's chunks would stall one frame.
+        chunk->hidden = true;
+        m_chunks.push_back(std::move(chunk));
+    }
+    prepared.chunks().clear();
+    m_back = m_captured = prepared.size();
+    m_seen = prepared.log;
+    m_everCaptured = true;
+    return true;
 }
 
 void ChunkedCloud::dropFront() {
@@ -359,11 +377,11 @@ void ChunkedCloud::automaticRange(std::uint32_t& minimum, std::uint32_t& maximum
         // where the points shown begin has a range of its part.
         const IntensitySpan& span = first == kept ? rangeOf(*chunk, chunk->whole, first)
                                                   : rangeOf(*chunk, chunk->part, first);
-        if (!span.any) {
+        if (!span.bounds.any) {
             continue;
         }
-        lowest = any ? std::min(lowest, span.lowest) : span.lowest;
-        highest = any ? std::max(highest, span.highest) : span.highest;
+        lowest = any ? std::min(lowest, span.bounds.lowest) : span.bounds.lowest;
+        highest = any ? std::max(highest, span.bounds.highest) : span.bounds.highest;
         any = true;
     }
     // The smallest point is the minimum whether it lies below 65535 or above (a file's).

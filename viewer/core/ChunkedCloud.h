@@ -4,6 +4,7 @@
 #include "DataPoint.h"
 #include "IntensityScale.h"
 #include "PointBuffer.h"
+#include "PreparedCloud.h"
 
 #include <vtkProperty.h>
 #include <vtkRenderer.h>
@@ -86,6 +87,12 @@ public:
     bool capture(const std::deque<DataPoint>& buffer, const BufferLog& log, std::size_t limit,
                  std::size_t skip = 0);
 
+    // Takes the copy of a whole buffer built elsewhere, as if capture() had copied it when the
+    // buffer's log was prepared.log: the next capture follows the buffer from there, or starts
+    // again when it was cleared or replaced since. The prepared chunks are moved out. False
+    // (nothing changes) when it was laid out for other chunk sizes or is not finished.
+    bool adopt(PreparedCloud& prepared);
+
     // Points of the buffer not yet copied by capture().
     std::size_t pendingCount() const { return static_cast<std::size_t>(m_back - m_captured); }
 
@@ -130,7 +137,8 @@ public:
 private:
     struct Chunk;
 
-    std::unique_ptr<Chunk> newChunk(std::uint64_t start, int bits);
+    // allocate: with room for its points (an adopted chunk brings its own).
+    std::unique_ptr<Chunk> newChunk(std::uint64_t start, int bits, bool allocate = true);
     void reset();
     void dropFront();
     void seal(Chunk& chunk);
@@ -142,9 +150,7 @@ private:
         std::size_t first = 0;
         std::size_t filled = 0;
         bool sealed = false;
-        bool any = false; // one of them has an intensity (not NaN)
-        std::uint32_t lowest = 0;
-        std::uint32_t highest = 0;
+        IntensityBounds bounds;
     };
     static const IntensitySpan& rangeOf(const Chunk& chunk, IntensitySpan& span, std::size_t first);
     std::size_t thresholdFor(std::size_t budget) const;

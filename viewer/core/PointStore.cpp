@@ -145,12 +145,14 @@ std::size_t PointStore::livePointsKept() const {
 void PointStore::clear() {
     std::deque<DataPoint> former;
     std::deque<DataPoint> live;
+    std::shared_ptr<PreparedCloud> copy;
     {
         boost::lock_guard<boost::mutex> lock(pointsMutex);
         former = clearBuffer(points, pointsLog);
         live.swap(livePoints);
         liveFrames.clear();
         frameLog.clear();
+        copy.swap(prepared);
         // The count alone would miss a buffer refilled to the same size before the next refresh.
         cloudChanged = true;
     }
@@ -161,12 +163,14 @@ void PointStore::clear() {
 void PointStore::setMaximumPoints(std::uint32_t value) {
     std::deque<DataPoint> former;
     std::deque<DataPoint> live;
+    std::shared_ptr<PreparedCloud> copy;
     {
         boost::lock_guard<boost::mutex> lock(pointsMutex);
         former = clearBuffer(points, pointsLog);
         live.swap(livePoints);
         liveFrames.clear();
         frameLog.clear();
+        copy.swap(prepared);
         maximum = value;
         cloudChanged = true;
     }
@@ -185,17 +189,36 @@ void PointStore::replace(std::deque<DataPoint>&& fresh) {
 }
 
 std::deque<DataPoint> PointStore::exchange(std::deque<DataPoint>&& fresh) {
+    return exchange(std::move(fresh), nullptr);
+}
+
+std::deque<DataPoint> PointStore::exchange(std::deque<DataPoint>&& fresh,
+                                           std::shared_ptr<PreparedCloud> copy) {
     std::deque<DataPoint> former;
+    // A copy of other points would show what the buffer does not hold.
+    if (copy && copy->size() != fresh.size()) {
+        copy.reset();
+    }
     {
         boost::lock_guard<boost::mutex> lock(pointsMutex);
         loaded += fresh.size();
         former = replaceBuffer(points, std::move(fresh), pointsLog);
         // A file's points belong to no frame of the stream.
         frameLog.clear();
+        if (copy) {
+            copy->log = pointsLog;
+        }
+        // The former copy, if the display never took it, goes after the lock.
+        copy.swap(prepared);
     }
     pointsReceived = 0;
     cloudChanged = true;
     return former;
+}
+
+std::shared_ptr<PreparedCloud> PointStore::takePrepared() {
+    boost::lock_guard<boost::mutex> lock(pointsMutex);
+    return std::move(prepared);
 }
 
 IntensityRange PointStore::intensityRange() const {

@@ -9,6 +9,7 @@
 #include "FrameLog.h"
 #include "MemoryRelease.h"
 #include "PointBuffer.h"
+#include "PreparedCloud.h"
 
 #include "Sentova/ScanFrames.h"
 #include "Sentova/SentovaGrabber.h"
@@ -20,6 +21,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace viewer {
@@ -94,6 +96,13 @@ public:
     // The same, handing the former points back instead of freeing them: freeing ten million
     // points takes a few hundred milliseconds, which a load need not wait for.
     std::deque<DataPoint> exchange(std::deque<DataPoint>&& loaded);
+    // The same, with the display's copy of the loaded points built beside them: the display
+    // takes that in at its next refresh rather than copying millions of points itself.
+    std::deque<DataPoint> exchange(std::deque<DataPoint>&& loaded,
+                                   std::shared_ptr<PreparedCloud> prepared);
+    // The display's copy that the last exchange brought, once (its log tells which buffer it
+    // copies); null when none waits. Any thread.
+    std::shared_ptr<PreparedCloud> takePrepared();
     // Frees points handed back by exchange() on the release thread. GUI thread only.
     void release(std::deque<DataPoint>&& former) { memoryRelease.release(std::move(former)); }
 
@@ -130,15 +139,16 @@ public:
     void returnFreed() { memoryRelease.returnFreed(); }
 
 private:
-    // Guards points, pointsLog, frameLog, loaded, maximum, range and the live buffer kept apart:
-    // the listener thread appends and widens the range while the GUI and file threads read,
-    // clear and replace.
+    // Guards points, pointsLog, frameLog, loaded, maximum, range, prepared and the live buffer
+    // kept apart: the listener thread appends and widens the range while the GUI and file
+    // threads read, clear and replace.
     mutable boost::mutex pointsMutex;
     std::deque<DataPoint> points;
     BufferLog pointsLog;
     FrameLog frameLog;
     std::uint32_t maximum = 100000;
     IntensityRange range;
+    std::shared_ptr<PreparedCloud> prepared;
 
     // Arrival numbers count the loaded points too, so that none lies before the buffer's start.
     std::uint64_t back() const { return pointsLog.appended + loaded; }
