@@ -58,6 +58,11 @@ template <class Points> struct Feed {
         splitter.Finish();
         take();
     }
+    // The whole stream, then its end.
+    void stream(const std::vector<tavrel_rbe_obs_t>& obs) {
+        datagrams(obs, 0, obs.size());
+        finish();
+    }
     void take() {
         for (auto& f : collector.close(splitter.TakeClosed())) {
             frames.push_back(std::move(f));
@@ -87,8 +92,7 @@ TEST(FrameCollector, EachFrameHandsOutExactlyItsOwnPointsWithItsCounts) {
     const std::vector<tavrel_rbe_obs_t> obs = raster(3);
     FrameCollector<std::vector<std::uint64_t>> collector;
     Feed feed(collector);
-    feed.datagrams(obs, 0, obs.size());
-    feed.finish();
+    feed.stream(obs);
     ASSERT_EQ(feed.frames.size(), 3u);
     for (std::size_t f = 0; f < 3; ++f) {
         SCOPED_TRACE("frame " + std::to_string(f));
@@ -109,8 +113,7 @@ TEST(FrameCollector, AFrameAcrossTheBoundKeepsItsFirstPointsAndIsNoLongerWhole) 
     const std::size_t limit = kFramePoints - 75;
     FrameCollector<std::deque<std::uint64_t>> collector(limit);
     Feed feed(collector);
-    feed.datagrams(obs, 0, obs.size());
-    feed.finish();
+    feed.stream(obs);
     ASSERT_EQ(feed.frames.size(), 3u);
     for (std::size_t f = 0; f < 3; ++f) {
         SCOPED_TRACE("frame " + std::to_string(f));
@@ -134,8 +137,7 @@ TEST(FrameCollector, ClosingAFrameGivesItsRoomToTheNext) {
     // Room for one frame and the datagram that shows it is over.
     FrameCollector<std::vector<std::uint64_t>> collector(kFramePoints + kDatagram);
     Feed feed(collector);
-    feed.datagrams(obs, 0, obs.size());
-    feed.finish();
+    feed.stream(obs);
     ASSERT_EQ(feed.frames.size(), 3u);
     for (std::size_t f = 0; f < 3; ++f) {
         SCOPED_TRACE("frame " + std::to_string(f));
@@ -196,8 +198,7 @@ TEST(FrameCollector, OneFrameAloneIsGatheredAndTheOthersPassedOverUncounted) {
     FrameCollector<std::vector<std::uint64_t>> collector(kDatagram, 1);
     // The bound counts only the frame gathered: it holds one datagram of it.
     Feed feed(collector);
-    feed.datagrams(obs, 0, obs.size());
-    feed.finish();
+    feed.stream(obs);
     ASSERT_EQ(feed.frames.size(), 3u);
     EXPECT_TRUE(feed.frames[0].points.empty());
     EXPECT_TRUE(feed.frames[2].points.empty());
