@@ -50,7 +50,8 @@ template <class Points> struct Feed {
             const std::size_t count = std::min(kDatagram, end - at);
             drops += at == dropsBefore ? 1 : 0;
             splitter.AddBatch(&obs[at], count, obs[at].timestamp, drops, &pieces);
-            collector.add(&obs[at], pieces, timestampOf);
+            // Each batch timed by where it begins in the stream.
+            collector.add(&obs[at], pieces, timestampOf, at);
             take();
         }
     }
@@ -100,6 +101,8 @@ TEST(FrameCollector, EachFrameHandsOutExactlyItsOwnPointsWithItsCounts) {
         EXPECT_EQ(feed.frames[f].info.points, kFramePoints);
         EXPECT_EQ(feed.frames[f].info.firstTimestamp, obs[f * kFramePoints].timestamp);
         expectRun(feed.frames[f].points, obs, f * kFramePoints, kFramePoints);
+        // Timed by the last batch that held its points, not the one that showed it was over.
+        EXPECT_EQ(feed.frames[f].lastWhen, (f + 1) * kFramePoints - kDatagram);
     }
     // The middle one was seen from its start to its end.
     EXPECT_TRUE(feed.frames[1].info.complete());

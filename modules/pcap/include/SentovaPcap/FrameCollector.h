@@ -29,6 +29,10 @@ namespace pcap {
 template <class Points> struct CollectedFrame {
     tavrel::scan_frame_t info; // dropInside also when the bound cut the frame's points
     Points points;
+    // The caller's time of the last batch that had points of the frame (add's `when`), on a
+    // clock of its choosing: a program may time its frames otherwise than the splitter's
+    // arrival times.
+    std::uint64_t lastWhen = 0;
 };
 
 template <class Points> class FrameCollector {
@@ -49,12 +53,14 @@ public:
     // observation into a point record.
     template <class Convert>
     void add(const tavrel::tavrel_rbe_obs_t* observations,
-             const std::vector<tavrel::scan_frame_piece_t>& pieces, Convert&& convert) {
+             const std::vector<tavrel::scan_frame_piece_t>& pieces, Convert&& convert,
+             std::uint64_t when = 0) {
         for (const tavrel::scan_frame_piece_t& piece : pieces) {
             if (m_only && piece.frame != *m_only) {
                 continue;
             }
             Open& frame = m_open[piece.frame];
+            frame.lastWhen = when;
             const std::size_t room = m_limit - std::min(m_limit, m_held);
             const std::size_t kept = std::min(room, piece.count);
             for (std::size_t i = piece.begin; i < piece.begin + kept; ++i) {
@@ -71,10 +77,11 @@ public:
     // The frame the splitter closed, with the points gathered for it (none when it was passed
     // over or every point of it was dropped).
     Frame close(const tavrel::scan_frame_t& info) {
-        Frame frame{info, {}};
+        Frame frame{info, {}, 0};
         const auto open = m_open.find(info.index);
         if (open != m_open.end()) {
             frame.points = std::move(open->second.points);
+            frame.lastWhen = open->second.lastWhen;
             frame.info.dropInside = frame.info.dropInside || open->second.truncated;
             m_held -= frame.points.size();
             m_open.erase(open);
@@ -101,6 +108,7 @@ private:
     struct Open {
         Points points;
         bool truncated = false;
+        std::uint64_t lastWhen = 0;
     };
     const std::size_t m_limit;
     const std::optional<std::uint64_t> m_only;
