@@ -8,6 +8,7 @@
 
 #include "Sentova/ScanFrames.h"
 #include "Sentova/SentovaGrabber.h"
+#include "SentovaPcap/FrameCollector.h"
 
 #include <atomic>
 #include <chrono>
@@ -22,6 +23,7 @@ namespace cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using WholeFrames = sentova::pcap::FrameCollector<std::deque<DataPoint>>;
 
 std::uint64_t systemNanos() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -141,39 +143,27 @@ private:
         m_count = m_points.size();
     }
 
-    // Called with m_mutex held.
+    // Called with m_mutex held: the frames that close whole, until there are enough.
     void keepWholeFrames(const std::vector<tavrel::tavrel_rbe_obs_t>& observations,
                          Clock::rep now) {
         if (m_wholeFrames >= *m_frames) {
             return;
         }
         split(observations, now);
-        for (const tavrel::scan_frame_piece_t& piece : m_pieces) {
-            if (piece.frame != m_openIndex) {
-                closeOpen();
-                m_openIndex = piece.frame;
-            }
-            for (std::size_t i = piece.begin; i < piece.begin + piece.count; ++i) {
-                m_open.push_back(formats::toDataPoint(observations[i], m_model, m_highSpeed));
-            }
-            m_openArrival = systemNanos();
-        }
-    }
-
-    // Keeps the points of the frames that closed whole, drops the others'.
-    void closeOpen() {
-        for (const tavrel::scan_frame_t& f : m_splitter.TakeClosed()) {
-            if (f.index != m_openIndex) {
-                continue;
-            }
-            if (f.complete() && m_wholeFrames < *m_frames) {
-                m_marks.push_back({m_points.size(), m_openArrival});
-                m_points.insert(m_points.end(), m_open.begin(), m_open.end());
+        m_open.add(
+            observations.data(), m_pieces,
+            [this](const tavrel::tavrel_rbe_obs_t& o) {
+                return formats::toDataPoint(o, m_model, m_highSpeed);
+            },
+            systemNanos());
+        for (const WholeFrames::Frame& f : m_open.close(m_splitter.TakeClosed())) {
+            if (f.info.complete() && m_wholeFrames < *m_frames) {
+                m_marks.push_back({m_points.size(), f.lastWhen});
+                m_points.insert(m_points.end(), f.points.begin(), f.points.end());
                 ++m_wholeFrames;
                 m_count = m_points.size();
             }
         }
-        m_open.clear();
     }
 
     const LIDAR_TYPE m_model;
@@ -187,8 +177,8 @@ private:
     tavrel::ScanFrameSplitter m_splitter;
     std::vector<tavrel::scan_frame_piece_t> m_pieces;
     std::uint64_t m_openIndex = 0;
-    std::deque<DataPoint> m_open;    // the open frame's points
-    std::uint64_t m_openArrival = 0; // system time of the open frame's last batch (ns)
+    // The points of the frames not yet closed, timed by the system clock (ns).
+    WholeFrames m_open;
     bool m_markFrames = false;
     std::vector<FrameSpan> m_marks;
     std::atomic<std::uint64_t> m_count{0};

@@ -98,7 +98,8 @@ int runConvert(const ConvertOptions& o) {
         }
     };
     if (o.inputFormat == "mcap" || (o.inputFormat.empty() && isMcap(o.input))) {
-        const sentova::mcap::PointCloudRead in = sentova::mcap::readPointClouds(o.input);
+        const sentova::mcap::PointCloudRead in = sentova::mcap::readPointClouds(o.input, progress);
+        endProgress();
         if (!in.ok) {
             failed("cannot read '" + o.input + "': " + in.error);
         }

@@ -8,18 +8,19 @@
 #include "Sentova/Protocol.h"
 #include "SentovaMcap/ScanFile.h"
 #include "SentovaPcap/CapturePoints.h"
+#include "SentovaPcap/FrameCollector.h"
 #include "SentovaPcap/LaserCapture.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <map>
 
 namespace cli {
 
 namespace {
 
 using sentova::mcap::LogLevel;
+using FramePoints = sentova::pcap::FrameCollector<std::deque<DataPoint>>;
 
 struct LogEntry {
     std::uint64_t timeMicros = 0;
@@ -160,31 +161,25 @@ std::uint64_t writeRecordingMcap(const std::string& input, const std::string& ou
                 file.addLog(e.timeMicros * 1000, e.level, e.text);
             }
         };
-        // Points of the frames still open; a batch may end one frame and begin the next.
-        std::map<std::uint64_t, std::deque<DataPoint>> open;
+        // Unbounded as the recording's frames: a frame is written whole, as one message or
+        // several.
+        FramePoints collector(FramePoints::kUnbounded, frame);
         const sentova::pcap::CaptureRead read = sentova::pcap::readCaptureObservations(
             input,
             [&](const std::vector<tavrel::tavrel_rbe_obs_t>& batch,
                 const std::vector<tavrel::scan_frame_piece_t>& pieces) {
-                for (const tavrel::scan_frame_piece_t& piece : pieces) {
-                    if (frame && piece.frame != *frame) {
-                        continue;
-                    }
-                    std::deque<DataPoint>& points = open[piece.frame];
-                    for (std::size_t i = piece.begin; i < piece.begin + piece.count; ++i) {
-                        // A recording does not say which model sent it: the generic model
-                        // keeps every value as the device sent it.
-                        points.push_back(formats::toDataPoint(batch[i], LIDAR_GENERIC, false));
-                    }
-                }
+                // A recording does not say which model sent it: the generic model keeps every
+                // value as the device sent it.
+                collector.add(batch.data(), pieces, [](const tavrel::tavrel_rbe_obs_t& o) {
+                    return formats::toDataPoint(o, LIDAR_GENERIC, false);
+                });
             },
             [&](const tavrel::scan_frame_t& f) {
-                const auto points = open.find(f.index);
-                if (points != open.end()) {
+                const FramePoints::Frame closed = collector.close(f);
+                if (!closed.points.empty()) {
                     logUntil(f.lastArrivalMicros);
-                    file.addPoints(points->second, 0, points->second.size(),
+                    file.addPoints(closed.points, 0, closed.points.size(),
                                    f.lastArrivalMicros * 1000);
-                    open.erase(points);
                 }
                 return !(frame && f.index == *frame);
             });

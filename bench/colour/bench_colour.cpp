@@ -9,11 +9,13 @@
 //   pick         the median and longest of 200 picks at random places of the view, 4 pixels of
 //                tolerance; beside it the peer, projecting every point (5 picks)
 // Usage: bench_colour [sizes...]   (default sizes 1000000 10000000)
+#include "BenchTiming.h"
 #include "ColourField.h"
 #include "ColourMap.h"
 #include "ObservationPoint.h"
 #include "PickCamera.h"
 #include "PointIndex.h"
+#include "RoomScan.h"
 
 #include <vtkLookupTable.h>
 #include <vtkSmartPointer.h>
@@ -30,43 +32,10 @@
 
 using namespace viewer;
 using Clock = std::chrono::steady_clock;
+using bench::median;
+using bench::msSince;
 
 namespace {
-
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-// A region scan of a 20 m by 30 m room, 4 m high, from its middle: lines of rising elevation,
-// azimuth sweeping 15 to 345 degrees, ranges to the walls with some noise.
-std::deque<DataPoint> scan(std::size_t n) {
-    std::mt19937 random(1);
-    std::normal_distribution<double> noise(0.0, 5.0);
-    std::uniform_real_distribution<double> amplitude(200.0, 60000.0);
-    std::deque<DataPoint> points;
-    const std::size_t perLine = std::max<std::size_t>(1, n / 500);
-    std::uint64_t time = 4294967295ull - n / 2; // the counter wraps half way
-    for (std::size_t i = 0; i < n; ++i) {
-        const double az = 15.0 + 330.0 * static_cast<double>(i % perLine) / perLine;
-        const double el = -35.0 + 70.0 * static_cast<double>((i / perLine) % 500) / 500.0;
-        const double a = az * 3.141592653589793 / 180.0;
-        const double e = el * 3.141592653589793 / 180.0;
-        const double dx = std::fabs(std::sin(a) * std::cos(e));
-        const double dy = std::fabs(std::cos(a) * std::cos(e));
-        const double dz = std::sin(e);
-        double range = std::min(dx > 0 ? 10000.0 / dx : 1e9, dy > 0 ? 15000.0 / dy : 1e9);
-        range = std::min(range, dz > 0 ? 2500.0 / dz : (dz < 0 ? -1500.0 / dz : 1e9));
-        points.push_back(formats::makeDataPoint(az, el, range + noise(random),
-                                                (time + i * 40) & 0xffffffffu, amplitude(random),
-                                                100.0, 3.0, LIDAR_LX30, false));
-    }
-    return points;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 void colourTwoThreads(const PointColourer& c, const std::deque<DataPoint>& points,
                       std::vector<std::uint8_t>& rgb) {
@@ -79,7 +48,8 @@ void colourTwoThreads(const PointColourer& c, const std::deque<DataPoint>& point
 
 void run(std::size_t n) {
     std::printf("\n%zu points\n", n);
-    const std::deque<DataPoint> points = scan(n);
+    // The counter wraps half way.
+    const std::deque<DataPoint> points = bench::roomScan(n, 4294967295ull - n / 2);
 
     std::printf("  range (ms):");
     FieldRange ranges[kColourFieldCount];

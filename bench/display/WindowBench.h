@@ -2,6 +2,8 @@
 // probe of the GUI thread's stalls, and driving the window's widgets and dialogs.
 #pragma once
 
+#include "WindowControls.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QInputDialog>
@@ -106,31 +108,8 @@ struct Probe {
     double longestMs = 0.0;
 };
 
-template <class T> T* widget(QWidget* window, const char* name) {
-    T* found = window->findChild<T*>(QString::fromLatin1(name));
-    if (!found) {
-        std::fprintf(stderr, "the window has no %s\n", name);
-        std::exit(1);
-    }
-    return found;
-}
-
-inline void answerNextIntDialog(int value) {
-    auto* poll = new QTimer;
-    auto attempts = std::make_shared<int>(0);
-    QObject::connect(poll, &QTimer::timeout, [poll, attempts, value] {
-        auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
-        if (dialog) {
-            dialog->setIntValue(value);
-            dialog->accept();
-        }
-        if (dialog || ++*attempts > 250) {
-            poll->stop();
-            poll->deleteLater();
-        }
-    });
-    poll->start(20);
-}
+using bench::answerNextIntDialog;
+using bench::widget;
 
 inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     QElapsedTimer elapsed;

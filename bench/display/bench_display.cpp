@@ -12,6 +12,7 @@
 //                 1000x700, no multisampling): points drawn per frame and the frame's time,
 //                 against a frame of every point
 // Usage: bench_display [--render] [sizes...]   (default sizes 100000 1000000 10000000)
+#include "BenchTiming.h"
 #include "ChunkedCloud.h"
 #include "FrameBudget.h"
 #include "ObservationPoint.h"
@@ -35,16 +36,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+using bench::median;
+using bench::msSince;
+
 constexpr std::size_t kCaptureLimit = 200000; // as the window
-
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
-}
 
 struct Source {
     std::mt19937 rng{1};

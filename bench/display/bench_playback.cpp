@@ -10,6 +10,7 @@
 //
 // Usage: xvfb-run -a -s "-screen 0 1280x1024x24" bench_playback [megabytes, default 1024]
 //        [--folder /tmp] [--address 127.93.0.2] [--seconds 10]
+#include "BenchTiming.h"
 #include "MainWindow.h"
 #include "Simulator.h"
 #include "SyntheticRecording.h"
@@ -29,6 +30,8 @@
 using namespace windowbench;
 
 namespace {
+
+using bench::median;
 
 const bench::Raster kRaster{63, 40, 2500};
 
@@ -65,11 +68,6 @@ void answerNextFileDialog(const QString& path) {
 long frameCountOf(const QString& text) {
     const int of = text.indexOf(" of ");
     return of < 0 ? 0 : text.mid(of + 4).section(' ', 0, 0).toLong();
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 //   <field>     apply() after setting a colourer of that field (Viridis), and drawnRange()
 // Every apply runs on the GUI thread in one go: its time is the longest stall a recolour causes.
 // Usage: bench_recolour [sizes...]   (default sizes 1000000 10000000)
+#include "BenchTiming.h"
 #include "ChunkedCloud.h"
 #include "ColourMap.h"
 
@@ -26,9 +27,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
+using bench::msSince;
 
 void run(std::size_t n) {
     std::mt19937 random(1);

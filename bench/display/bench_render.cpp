@@ -7,6 +7,8 @@
 // Each figure is the median of several frames of a 1000x700 window, points 1 pixel, random
 // positions in view, without multisampling unless asked (VTK's default is 8 samples).
 // Usage: bench_render [--multisamples N] [points...]   (default 25000 100000 400000 1000000)
+#include "BenchTiming.h"
+
 #include <vtkActor.h>
 #include <vtkCamera.h>
 #include <vtkCellArray.h>
@@ -33,12 +35,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::median;
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using Clock = std::chrono::steady_clock;
 
 vtkSmartPointer<vtkPolyData> randomCloud(std::size_t n, bool cells, unsigned seed) {
     std::mt19937 rng(seed);

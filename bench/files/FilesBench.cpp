@@ -13,6 +13,7 @@
 #include "Formats.h"
 #include "MainWindow.h"
 #include "MemoryRelease.h"
+#include "WindowControls.h"
 
 #include <pcl/PCLPointCloud2.h>
 #include <pcl/io/pcd_io.h>
@@ -42,6 +43,16 @@
 #include <vector>
 
 namespace {
+
+using bench::answerFileDialog;
+using bench::widget;
+
+// How often the event loop looks for the end of a load or a save.
+constexpr std::chrono::milliseconds kPoll{2};
+
+bool waitFor(const std::function<bool()>& done, std::chrono::seconds timeout) {
+    return bench::waitFor(done, timeout, kPoll);
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -99,50 +110,6 @@ void usage(const char* program, std::FILE* to) {
 [[noreturn]] void fail(const std::string& why) {
     std::fprintf(stderr, "files_bench: %s\n", why.c_str());
     std::exit(1);
-}
-
-template <class T> T* widget(QWidget* window, const char* name) {
-    T* found = window->findChild<T*>(QString::fromLatin1(name));
-    if (!found) {
-        fail(std::string("the window has no ") + name);
-    }
-    return found;
-}
-
-// Answers the file dialog that the next action opens with name, from the dialog's own loop,
-// and calls accepting just before accepting it: the moment the operator would press its button.
-void answerFileDialog(const QString& name, std::function<void()> accepting) {
-    auto* poll = new QTimer;
-    auto tries = std::make_shared<int>(0);
-    QObject::connect(poll, &QTimer::timeout, [poll, tries, name, accepting] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (dialog && dialog->isVisible()) {
-            dialog->selectFile(name);
-            // selectFile leaves the name field alone while it has the focus.
-            if (auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit")) {
-                edit->setText(name);
-            }
-            accepting();
-            QMetaObject::invokeMethod(dialog, "accept");
-        }
-        if (dialog || ++*tries > 1000) {
-            poll->stop();
-            poll->deleteLater();
-        }
-    });
-    poll->start(10);
-}
-
-// Runs the event loop until done() holds; false after the time-out.
-bool waitFor(const std::function<bool()>& done, std::chrono::seconds timeout) {
-    const Clock::time_point deadline = Clock::now() + timeout;
-    while (!done()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        QTest::qWait(2);
-    }
-    return true;
 }
 
 double secondsSince(Clock::time_point start, Clock::time_point end) {

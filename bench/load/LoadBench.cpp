@@ -15,6 +15,7 @@
 #include "MainWindow.h"
 #include "MemoryRelease.h"
 #include "PointStream.h"
+#include "WindowControls.h"
 
 #include <pcl/PCLPointCloud2.h>
 #include <pcl/io/pcd_io.h>
@@ -44,6 +45,10 @@
 #include <vector>
 
 namespace {
+
+using bench::answerFileDialog;
+using bench::waitFor;
+using bench::widget;
 
 using Clock = std::chrono::steady_clock;
 
@@ -203,48 +208,6 @@ double runPcl(const std::string& path, formats::Format format, std::size_t n) {
                                                             : pcl::io::loadPCDFile(path, cloud);
     const double seconds = secondsSince(start);
     return status == 0 && std::size_t{cloud.width} * cloud.height == n ? seconds : -1.0;
-}
-
-template <class T> T* widget(QWidget* window, const char* name) {
-    T* found = window->findChild<T*>(QString::fromLatin1(name));
-    if (!found) {
-        fail(std::string("the window has no ") + name);
-    }
-    return found;
-}
-
-// Answers the file dialog that the next action opens with name, from the dialog's own loop, and
-// calls accepting just before accepting it: the moment the operator presses its button.
-void answerFileDialog(const QString& name, std::function<void()> accepting) {
-    auto* poll = new QTimer;
-    auto tries = std::make_shared<int>(0);
-    QObject::connect(poll, &QTimer::timeout, [poll, tries, name, accepting] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (dialog && dialog->isVisible()) {
-            dialog->selectFile(name);
-            if (auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit")) {
-                edit->setText(name);
-            }
-            accepting();
-            QMetaObject::invokeMethod(dialog, "accept");
-        }
-        if (dialog || ++*tries > 1000) {
-            poll->stop();
-            poll->deleteLater();
-        }
-    });
-    poll->start(10);
-}
-
-bool waitFor(const std::function<bool()>& done, std::chrono::seconds timeout) {
-    const Clock::time_point deadline = Clock::now() + timeout;
-    while (!done()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        QTest::qWait(1);
-    }
-    return true;
 }
 
 struct WindowRun {

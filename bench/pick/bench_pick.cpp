@@ -10,11 +10,13 @@
 //              pick's square of pixels (5 picks)
 // The cloud draws at most 100,000 points a frame, about what the window's frame budget allows
 // on software OpenGL. Usage: bench_pick [sizes...]   (default 1000000 10000000)
+#include "BenchTiming.h"
 #include "ChunkedCloud.h"
 #include "IntensityScale.h"
 #include "ObservationPoint.h"
 #include "PickTool.h"
 #include "PointStore.h"
+#include "RoomScan.h"
 #include "ViewContextMenu.h"
 
 #include <QApplication>
@@ -46,39 +48,13 @@
 
 using namespace viewer;
 using Clock = std::chrono::steady_clock;
+using bench::msSince;
 
 namespace {
 
 constexpr std::size_t kDrawnPoints = 100000;
 constexpr int kPicks = 50;
 constexpr int kPeerPicks = 5;
-
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-// A region scan of a 20 m by 30 m room, 4 m high, from its middle.
-std::deque<DataPoint> scan(std::size_t n) {
-    std::mt19937 random(1);
-    std::normal_distribution<double> noise(0.0, 5.0);
-    std::uniform_real_distribution<double> amplitude(200.0, 60000.0);
-    std::deque<DataPoint> points;
-    const std::size_t perLine = std::max<std::size_t>(1, n / 500);
-    for (std::size_t i = 0; i < n; ++i) {
-        const double az = 15.0 + 330.0 * static_cast<double>(i % perLine) / perLine;
-        const double el = -35.0 + 70.0 * static_cast<double>((i / perLine) % 500) / 500.0;
-        const double a = az * 3.141592653589793 / 180.0;
-        const double e = el * 3.141592653589793 / 180.0;
-        const double dx = std::fabs(std::sin(a) * std::cos(e));
-        const double dy = std::fabs(std::cos(a) * std::cos(e));
-        const double dz = std::sin(e);
-        double range = std::min(dx > 0 ? 10000.0 / dx : 1e9, dy > 0 ? 15000.0 / dy : 1e9);
-        range = std::min(range, dz > 0 ? 2500.0 / dz : (dz < 0 ? -1500.0 / dz : 1e9));
-        points.push_back(formats::makeDataPoint(az, el, range + noise(random), i * 40,
-                                                amplitude(random), 100.0, 3.0, LIDAR_LX30, false));
-    }
-    return points;
-}
 
 struct Stats {
     double median = 0.0;
@@ -176,7 +152,7 @@ struct Scene {
 };
 
 void run(Scene& scene, std::size_t n) {
-    std::deque<DataPoint> points = scan(n);
+    std::deque<DataPoint> points = bench::roomScan(n);
     // Places to click: drawn points of the buffer (the frame draws an even subsample), inside
     // the view.
     std::vector<DataPoint> targets;

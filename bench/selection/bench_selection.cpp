@@ -2,6 +2,7 @@
 // slice at a time (each slice one hold of the points lock), beside its peers, one pass over the
 // whole buffer under a single hold, and the pick index built for the question and asked it.
 // Prints the total time and the longest hold of the buffer for 1,000,000 and 10,000,000 points.
+#include "BenchTiming.h"
 #include "ObservationPoint.h"
 #include "PickCamera.h"
 #include "PointIndex.h"
@@ -16,12 +17,10 @@
 
 namespace {
 
+using bench::msSince;
+
 using namespace viewer;
 using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
 // A room around the device: walls, floor and ceiling at a few metres.
 std::deque<DataPoint> room(std::size_t n) {

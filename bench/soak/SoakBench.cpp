@@ -11,6 +11,7 @@
 
 #include "MainWindow.h"
 #include "Simulator.h"
+#include "WindowControls.h"
 
 #include <QAction>
 #include <QApplication>
@@ -43,6 +44,9 @@
 #include <vector>
 
 namespace {
+
+using bench::answerNextIntDialog;
+using bench::widget;
 
 constexpr const char* kSimulatorRole = "--simulator-role";
 
@@ -98,33 +102,6 @@ public:
     std::atomic<std::uint64_t> delivered{0};
     std::atomic<std::uint64_t> batches{0};
 };
-
-template <class T> T* widget(QWidget* window, const char* name) {
-    T* found = window->findChild<T*>(QString::fromLatin1(name));
-    if (!found) {
-        std::fprintf(stderr, "soak: the window has no %s\n", name);
-        std::exit(1);
-    }
-    return found;
-}
-
-// Answers the next modal input dialog with value, from the dialog's own loop.
-void answerNextIntDialog(int value) {
-    auto* poll = new QTimer;
-    auto attempts = std::make_shared<int>(0);
-    QObject::connect(poll, &QTimer::timeout, [poll, attempts, value] {
-        auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
-        if (dialog) {
-            dialog->setIntValue(value);
-            dialog->accept();
-        }
-        if (dialog || ++*attempts > 250) {
-            poll->stop();
-            poll->deleteLater();
-        }
-    });
-    poll->start(20);
-}
 
 long long labelNumber(QWidget* window, const char* name) {
     return widget<QLabel>(window, name)->text().toLongLong();

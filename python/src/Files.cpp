@@ -9,6 +9,7 @@
 
 #include "Formats.h"
 #include "SentovaPcap/CapturePoints.h"
+#include "SentovaPcap/FrameCollector.h"
 
 #include <pybind11/stl.h>
 
@@ -123,21 +124,19 @@ std::shared_ptr<RecordingData> readRecording(const std::string& path) {
     };
     auto read = runCancellably<std::shared_ptr<Read>>([path](const std::atomic<bool>& cancelled) {
         auto r = std::make_shared<Read>();
+        // The whole recording is kept: the open frames are not bounded either.
+        sentova::pcap::FrameCollector<Points> collector;
         r->read = sentova::pcap::readCaptureObservations(
             path,
-            [&r](const std::vector<tavrel::tavrel_rbe_obs_t>& batch,
-                 const std::vector<tavrel::scan_frame_piece_t>& pieces) {
-                for (const tavrel::scan_frame_piece_t& piece : pieces) {
-                    if (r->frames.size() <= piece.frame) {
-                        r->frames.resize(piece.frame + 1);
-                    }
-                    Points& points = r->frames[piece.frame];
-                    for (std::size_t i = piece.begin; i < piece.begin + piece.count; ++i) {
-                        points.push_back(fromObservation(batch[i]));
-                    }
-                }
+            [&collector](const std::vector<tavrel::tavrel_rbe_obs_t>& batch,
+                         const std::vector<tavrel::scan_frame_piece_t>& pieces) {
+                collector.add(batch.data(), pieces, fromObservation);
             },
-            {}, {}, [&cancelled] { return cancelled.load(); });
+            [&r, &collector](const tavrel::scan_frame_t& f) {
+                r->frames.push_back(collector.close(f).points);
+                return true;
+            },
+            {}, [&cancelled] { return cancelled.load(); });
         return r;
     });
     if (!read->read.ok) {

@@ -57,19 +57,7 @@ std::optional<Batch> BatchQueue::pop(std::chrono::milliseconds wait) {
 void FrameAssembler::add(const Batch& batch, std::uint64_t drops) {
     m_splitter.AddBatch(batch.observations.data(), batch.observations.size(), batch.arrivalMicros,
                         drops, &m_pieces);
-    for (const tavrel::scan_frame_piece_t& piece : m_pieces) {
-        OpenFrame& frame = m_open[piece.frame];
-        const std::size_t room = m_limit - std::min(m_limit, m_held);
-        const std::size_t kept = std::min(room, piece.count);
-        for (std::size_t i = piece.begin; i < piece.begin + kept; ++i) {
-            frame.points.push_back(fromObservation(batch.observations[i]));
-        }
-        m_held += kept;
-        if (kept < piece.count) {
-            frame.truncated = true;
-            m_dropped += piece.count - kept;
-        }
-    }
+    m_collector.add(batch.observations.data(), m_pieces, fromObservation);
 }
 
 void FrameAssembler::addEvent(unsigned event, std::uint64_t arrivalMicros) {
@@ -81,19 +69,7 @@ void FrameAssembler::advanceTime(std::uint64_t nowMicros) {
 }
 
 std::vector<Frame> FrameAssembler::takeClosed() {
-    std::vector<Frame> closed;
-    for (const tavrel::scan_frame_t& info : m_splitter.TakeClosed()) {
-        Frame frame{info, {}};
-        const auto open = m_open.find(info.index);
-        if (open != m_open.end()) {
-            frame.points = std::move(open->second.points);
-            frame.info.dropInside = frame.info.dropInside || open->second.truncated;
-            m_held -= frame.points.size();
-            m_open.erase(open);
-        }
-        closed.push_back(std::move(frame));
-    }
-    return closed;
+    return m_collector.close(m_splitter.TakeClosed());
 }
 
 std::optional<Batch> StreamReader::nextBatch(std::optional<double> timeoutSeconds) {

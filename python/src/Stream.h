@@ -6,13 +6,13 @@
 
 #include "Sentova/ScanFrames.h"
 #include "Sentova/SentovaGrabber.h"
+#include "SentovaPcap/FrameCollector.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -60,17 +60,14 @@ private:
     std::atomic<std::uint64_t> m_droppedEvents{0};
 };
 
-struct Frame {
-    tavrel::scan_frame_t info;
-    Points points;
-};
+using Frame = sentova::pcap::CollectedFrame<Points>;
 
 // Whole frames from batches in arrival order. The open frames hold at most pointLimit points
-// together (a stream that never starts over is one frame that never closes): points beyond it
-// are dropped, counted, and their frame is marked as having lost data. Pure; one thread.
+// together: points beyond it are dropped, counted, and their frame is marked as having lost
+// data. Pure; one thread.
 class FrameAssembler {
 public:
-    explicit FrameAssembler(std::size_t pointLimit) : m_limit(pointLimit) {}
+    explicit FrameAssembler(std::size_t pointLimit) : m_collector(pointLimit) {}
 
     // drops: datagrams lost so far, all causes together.
     void add(const Batch& batch, std::uint64_t drops);
@@ -79,19 +76,12 @@ public:
     // The frames closed since the last call, oldest first.
     std::vector<Frame> takeClosed();
     // Any thread.
-    std::uint64_t droppedPoints() const { return m_dropped.load(); }
+    std::uint64_t droppedPoints() const { return m_collector.droppedPoints(); }
 
 private:
-    struct OpenFrame {
-        Points points;
-        bool truncated = false;
-    };
-    const std::size_t m_limit;
     tavrel::ScanFrameSplitter m_splitter;
     std::vector<tavrel::scan_frame_piece_t> m_pieces;
-    std::map<std::uint64_t, OpenFrame> m_open; // frame index -> its points so far
-    std::size_t m_held = 0;                    // points in m_open
-    std::atomic<std::uint64_t> m_dropped{0};
+    sentova::pcap::FrameCollector<Points> m_collector;
 };
 
 // One listening as Python reads it: the queue the listener feeds, and the frames cut from it.

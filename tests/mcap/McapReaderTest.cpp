@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <random>
 
 using namespace sentova::mcap;
 using testing_support::readAll;
 using testing_support::ScratchDir;
+using testing_support::writeBytes;
 
 namespace {
 
@@ -49,11 +51,11 @@ void expectSame(const std::deque<DataPoint>& a, const std::deque<DataPoint>& b) 
 }
 
 std::string writeFile(const ScratchDir& dir, const std::deque<DataPoint>& points,
-                      Compression compression) {
+                      Compression compression, std::size_t chunkSize = 20000) {
     const std::string path = (dir / "p.mcap").string();
     WriterOptions options;
     options.compression = compression;
-    options.chunkSize = 20000; // several chunks
+    options.chunkSize = chunkSize; // several chunks by default
     ScanFile file(path, options);
     file.addLog(1, LogLevel::Info, "command SVSFFS");
     for (std::size_t begin = 0; begin < points.size(); begin += 300)
@@ -133,6 +135,72 @@ TEST(McapReader, DamagedOrForeignInputIsAnErrorNotAReadOutOfBounds) {
         huge[kMagic.size() + 1 + i] = '\xff';
     EXPECT_EQ(readPointCloudBytes(huge).error, "a record runs past the end of the file");
     EXPECT_FALSE(readPointClouds((dir / "missing.mcap").string()).ok);
+}
+
+TEST(McapReader, AFileReadRecordByRecordFailsAsItsBytesDo) {
+    ScratchDir dir("mcap_read");
+    const std::string good = readAll(writeFile(dir, somePoints(1000), Compression::Zstd));
+    const std::string path = (dir / "bad.mcap").string();
+    const auto same = [&](const std::string& bytes) {
+        writeBytes(path, bytes);
+        const PointCloudRead fromFile = readPointClouds(path);
+        const PointCloudRead fromBytes = readPointCloudBytes(bytes);
+        EXPECT_EQ(fromFile.ok, fromBytes.ok);
+        EXPECT_EQ(fromFile.error, fromBytes.error);
+        EXPECT_EQ(fromFile.points.size(), fromBytes.points.size());
+    };
+    for (std::size_t n : {std::size_t(0), std::size_t(5), std::size_t(8), std::size_t(9),
+                          std::size_t(12), good.size() / 2, good.size() - 1}) {
+        SCOPED_TRACE("cut at " + std::to_string(n));
+        same(good.substr(0, n));
+    }
+    // A length no file holds is refused before anything is allocated for it.
+    std::string huge = good;
+    for (int i = 0; i < 8; ++i)
+        huge[kMagic.size() + 1 + i] = '\xff';
+    same(huge);
+    writeBytes(path, huge);
+    EXPECT_EQ(readPointClouds(path).error, "a record runs past the end of the file");
+}
+
+TEST(McapReader, ProgressCountsTheFilesBytesUpToItsSize) {
+    ScratchDir dir("mcap_read");
+    const std::deque<DataPoint> points = somePoints(20000);
+    const std::string path = writeFile(dir, points, Compression::None);
+    const std::uint64_t size = readAll(path).size();
+    std::vector<std::uint64_t> done;
+    const PointCloudRead r = readPointClouds(path, [&](std::uint64_t d, std::uint64_t total) {
+        EXPECT_EQ(total, size);
+        done.push_back(d);
+    });
+    ASSERT_TRUE(r.ok) << r.error;
+    expectSame(r.points, points);
+    ASSERT_GE(done.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
+    EXPECT_LT(done.front(), size / 2);
+    EXPECT_EQ(done.back(), size);
+}
+
+TEST(McapReader, ACancelStopsTheReadWithNeitherPointsNorAnError) {
+    ScratchDir dir("mcap_read");
+    const std::deque<DataPoint> points = somePoints(20000);
+    for (const std::size_t chunkSize : {std::size_t(20000), std::size_t(64) << 20}) {
+        // With one chunk for the whole file, the cancel is seen between its clouds.
+        SCOPED_TRACE("chunks of " + std::to_string(chunkSize));
+        const std::string path = writeFile(dir, points, Compression::Zstd, chunkSize);
+        int polls = 0;
+        bool finished = false;
+        const PointCloudRead r = readPointClouds(
+            path, [&](std::uint64_t d, std::uint64_t total) { finished = finished || d == total; },
+            [&] { return ++polls == 3; });
+        EXPECT_TRUE(r.cancelled);
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(r.error.empty()) << r.error;
+        EXPECT_TRUE(r.points.empty());
+        // It stopped at the poll that said so.
+        EXPECT_EQ(polls, 3);
+        EXPECT_FALSE(finished);
+    }
 }
 
 TEST(McapReader, RandomDamageGivesPointsOrAnErrorAndNothingElse) {

@@ -1,5 +1,6 @@
 // MCAP files of our own loaded through the window's "Load": the point cloud channel fills the
-// buffer with every value as written, and a file that cannot give points leaves the buffer alone.
+// buffer with every value as written, a file that cannot give points leaves the buffer alone,
+// and a big one shows its progress and can be cancelled.
 #include "FileFixture.h"
 
 #include "Formats.h"
@@ -111,6 +112,46 @@ TEST_F(McapLoadTest, AnMcapFileWithoutPointsKeepsTheBufferAndSaysWhy) {
     // A point given afterwards joins the five: the failed loads had left them alone.
     feed(1);
     EXPECT_TRUE(waitUntil([&] { return totalPoints() == "6"; })) << totalPoints().toStdString();
+}
+
+TEST_F(McapLoadTest, ABigMcapFileShowsProgressAndCancelKeepsTheBuffer) {
+    constexpr std::size_t kPoints = 1500000;
+    constexpr std::size_t kPerMessage = 50000;
+    std::deque<DataPoint> many(kPoints);
+    for (std::size_t i = 0; i < kPoints; ++i) {
+        many[i].x = static_cast<double>(i % 1000);
+        many[i].y = static_cast<double>(i / 1000);
+        many[i].timestamp = static_cast<std::uint32_t>(i);
+    }
+    const QString file = dir.filePath("big.mcap");
+    {
+        sentova::mcap::ScanFile out(local(file));
+        for (std::size_t begin = 0; begin < kPoints; begin += kPerMessage) {
+            out.addPoints(many, begin, begin + kPerMessage, 10 + begin);
+        }
+        out.close();
+    }
+    many.clear();
+
+    openOn("SN-LX30-7");
+    feed(9);
+    ASSERT_TRUE(waitUntil([&] { return totalPoints() == "9"; }));
+
+    runSlot("askForPCDFileToLoad", file);
+    EXPECT_TRUE(progressBar()->isVisible());
+    EXPECT_TRUE(waitUntil([&] { return progressBar()->value() > 0; }, std::chrono::seconds(30)));
+    QTest::mouseClick(cancelButton(), Qt::LeftButton);
+    ASSERT_TRUE(fileWorkDone());
+    EXPECT_EQ(status(), "Loading file " + file + " cancelled; the points shown are kept.");
+    // A point given afterwards joins the nine: the cancelled load had left them alone.
+    feed(1);
+    EXPECT_TRUE(waitUntil([&] { return totalPoints() == "10"; })) << totalPoints().toStdString();
+
+    runToEnd("askForPCDFileToLoad", file);
+    EXPECT_EQ(status(), "File " + file + " loaded.");
+    EXPECT_TRUE(waitUntil([&] { return totalPoints() == QString::number(kPoints); },
+                          std::chrono::seconds(30)))
+        << totalPoints().toStdString();
 }
 
 } // namespace

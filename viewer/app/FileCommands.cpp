@@ -48,10 +48,14 @@ constexpr std::chrono::microseconds kSliceGap{300};
 constexpr int kReportMs = 5000;
 
 // The point cloud channel of an MCAP file as one heap of points, in the file's order.
-formats::ReadResult readMcap(const std::string& path) {
-    sentova::mcap::PointCloudRead mcap = sentova::mcap::readPointClouds(path);
+// With the task's progress bar and cancel, as the other formats are read.
+formats::ReadResult readMcap(const std::string& path, window::FileWork::Task& task) {
+    sentova::mcap::PointCloudRead mcap = sentova::mcap::readPointClouds(
+        path, [&task](std::uint64_t done, std::uint64_t total) { task.progress(done, total); },
+        [&task] { return task.cancelled(); });
     formats::ReadResult read;
     read.ok = mcap.ok;
+    read.cancelled = mcap.cancelled;
     read.error = mcap.error;
     read.points = std::move(mcap.points);
     return read;
@@ -374,7 +378,7 @@ void FileCommands::askForFileToLoad() {
         }
         Loaded loaded;
         if (kind == viewer::LoadKind::Mcap) {
-            loaded.read = readMcap(path);
+            loaded.read = readMcap(path, task);
         } else {
             const formats::Progress progress = [&task](std::uint64_t done, std::uint64_t total) {
                 task.progress(done, total);

@@ -8,6 +8,7 @@
 #include <boost/property_tree/ptree.hpp>
 #include <zstd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -184,82 +185,186 @@ void readCloud(const std::string& json, PointCloudRead& out) {
     ++out.messages;
 }
 
-// The records of the data section or of a chunk, in order.
-void readRecords(const char* data, std::size_t size, std::map<std::uint16_t, Channel>& channels,
-                 std::map<std::uint16_t, std::string>& schemas, PointCloudRead& out, bool inChunk) {
+// What the records read so far have declared, and where the points go.
+struct Context {
+    std::map<std::uint16_t, Channel> channels;
+    std::map<std::uint16_t, std::string> schemas;
+    PointCloudRead& out;
+    const formats::Cancel& cancel;
+};
+
+struct Cancelled {};
+
+void readChunkRecords(const char* data, std::size_t size, Context& c);
+
+// One record of the data section or of a chunk, its content at data.
+void readRecord(Opcode op, const char* data, std::size_t length, Context& c, bool inChunk) {
+    Bytes r(data, length);
+    switch (op) {
+    case Opcode::Schema: {
+        const auto id = static_cast<std::uint16_t>(r.u(2));
+        c.schemas[id] = r.str();
+        break;
+    }
+    case Opcode::Channel: {
+        const auto id = static_cast<std::uint16_t>(r.u(2));
+        const auto schema = static_cast<std::uint16_t>(r.u(2));
+        r.str();
+        const std::string encoding = r.str();
+        c.channels[id].pointCloud =
+            encoding == "json" && c.schemas[schema] == "foxglove.PointCloud";
+        break;
+    }
+    case Opcode::Message: {
+        const auto id = static_cast<std::uint16_t>(r.u(2));
+        r.skip(20);
+        const auto channel = c.channels.find(id);
+        if (channel != c.channels.end() && channel->second.pointCloud) {
+            // A chunk may hold many clouds: a cancel is not kept waiting for the chunk's end.
+            if (c.cancel && c.cancel())
+                throw Cancelled{};
+            readCloud(r.take(r.left()), c.out);
+        }
+        break;
+    }
+    case Opcode::Chunk: {
+        if (inChunk)
+            throw Bad{"a chunk inside a chunk"};
+        r.skip(16);
+        const std::uint64_t size = r.u(8);
+        const auto crc = static_cast<std::uint32_t>(r.u(4));
+        const std::string compression = r.str();
+        const std::uint64_t stored = r.u(8);
+        if (stored > r.left() || size > kMaxChunkBytes)
+            throw Bad{"a chunk larger than the file holds"};
+        const char* records = data + r.at();
+        std::string raw;
+        if (compression == "zstd") {
+            const unsigned long long frame = ZSTD_getFrameContentSize(records, stored);
+            if (frame != size)
+                throw Bad{"a zstd chunk whose size does not match its header"};
+            raw.resize(size);
+            const std::size_t n = ZSTD_decompress(raw.data(), raw.size(), records, stored);
+            if (ZSTD_isError(n) || n != size)
+                throw Bad{"a zstd chunk that does not decompress"};
+        } else if (compression.empty()) {
+            if (stored != size)
+                throw Bad{"an uncompressed chunk whose size does not match"};
+            raw.assign(records, stored);
+        } else {
+            throw Bad{"chunks compressed with " + compression + ", which is not read here"};
+        }
+        if (crc != 0 && crc32(raw.data(), raw.size()) != crc)
+            throw Bad{"a chunk whose CRC does not match: the file is damaged"};
+        readChunkRecords(raw.data(), raw.size(), c);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void readChunkRecords(const char* data, std::size_t size, Context& c) {
     Bytes b(data, size);
     while (b.left() > 0) {
         const auto op = static_cast<Opcode>(b.u(1));
         const std::uint64_t length = b.u(8);
         if (length > b.left())
             throw Bad{"a record runs past the end of the file"};
-        Bytes r(data + b.at(), length);
+        const char* content = data + b.at();
         b.skip(length);
-        switch (op) {
-        case Opcode::Schema: {
-            const auto id = static_cast<std::uint16_t>(r.u(2));
-            schemas[id] = r.str();
-            break;
-        }
-        case Opcode::Channel: {
-            const auto id = static_cast<std::uint16_t>(r.u(2));
-            const auto schema = static_cast<std::uint16_t>(r.u(2));
-            r.str();
-            const std::string encoding = r.str();
-            channels[id].pointCloud =
-                encoding == "json" && schemas[schema] == "foxglove.PointCloud";
-            break;
-        }
-        case Opcode::Message: {
-            const auto id = static_cast<std::uint16_t>(r.u(2));
-            r.skip(20);
-            const auto channel = channels.find(id);
-            if (channel != channels.end() && channel->second.pointCloud)
-                readCloud(r.take(r.left()), out);
-            break;
-        }
-        case Opcode::Chunk: {
-            if (inChunk)
-                throw Bad{"a chunk inside a chunk"};
-            r.skip(16);
-            const std::uint64_t size = r.u(8);
-            const auto crc = static_cast<std::uint32_t>(r.u(4));
-            const std::string compression = r.str();
-            const std::uint64_t stored = r.u(8);
-            if (stored > r.left() || size > kMaxChunkBytes)
-                throw Bad{"a chunk larger than the file holds"};
-            const char* records = data + b.at() - r.left();
-            std::string raw;
-            if (compression == "zstd") {
-                const unsigned long long frame = ZSTD_getFrameContentSize(records, stored);
-                if (frame != size)
-                    throw Bad{"a zstd chunk whose size does not match its header"};
-                raw.resize(size);
-                const std::size_t n = ZSTD_decompress(raw.data(), raw.size(), records, stored);
-                if (ZSTD_isError(n) || n != size)
-                    throw Bad{"a zstd chunk that does not decompress"};
-            } else if (compression.empty()) {
-                if (stored != size)
-                    throw Bad{"an uncompressed chunk whose size does not match"};
-                raw.assign(records, stored);
-            } else {
-                throw Bad{"chunks compressed with " + compression + ", which is not read here"};
-            }
-            if (crc != 0 && crc32(raw.data(), raw.size()) != crc)
-                throw Bad{"a chunk whose CRC does not match: the file is damaged"};
-            readRecords(raw.data(), raw.size(), channels, schemas, out, true);
-            break;
-        }
-        case Opcode::DataEnd:
-            if (!inChunk)
-                return; // the summary repeats what came before
-            break;
-        default:
-            break;
-        }
+        readRecord(op, content, length, c, true);
     }
-    if (!inChunk)
-        throw Bad{"the file ends before its data section does"};
+}
+
+constexpr std::size_t kRecordHeader = 9; // opcode, then the content's length
+
+// The file's bytes after the magic, in memory.
+class MemorySource {
+public:
+    MemorySource(const char* data, std::size_t size) : m_data(data), m_size(size) {}
+    std::uint64_t left() const { return m_size - m_at; }
+    std::uint64_t at() const { return m_at; }
+    const char* take(std::size_t n) {
+        m_at += n;
+        return m_data + m_at - n;
+    }
+
+private:
+    const char* m_data;
+    std::size_t m_size;
+    std::size_t m_at = 0;
+};
+
+// The file's bytes after the magic, a record at a time: what is held is one record, not the
+// file.
+class FileSource {
+public:
+    FileSource(std::ifstream& in, std::uint64_t size) : m_in(in), m_size(size) {}
+    std::uint64_t left() const { return m_size - m_at; }
+    std::uint64_t at() const { return m_at; }
+    const char* take(std::size_t n) {
+        m_buffer.resize(n);
+        if (!m_in.read(m_buffer.data(), static_cast<std::streamsize>(n)))
+            throw Bad{"a record runs past the end of the file"}; // it shrank while read
+        m_at += n;
+        return m_buffer.data();
+    }
+
+private:
+    std::ifstream& m_in;
+    std::uint64_t m_size;
+    std::uint64_t m_at = 0;
+    std::string m_buffer;
+};
+
+// The data section's records up to its end; the summary after it repeats what came before.
+// position: where the source begins in the file, for the progress.
+template <class Source>
+void readDataSection(Source& source, Context& c, formats::Ticker& ticker, std::uint64_t position) {
+    for (;;) {
+        if (source.left() == 0)
+            throw Bad{"the file ends before its data section does"};
+        const auto n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kRecordHeader, source.left()));
+        Bytes header(source.take(n), n);
+        const auto op = static_cast<Opcode>(header.u(1));
+        const std::uint64_t length = header.u(8);
+        if (length > source.left())
+            throw Bad{"a record runs past the end of the file"};
+        const char* content = source.take(static_cast<std::size_t>(length));
+        if (op == Opcode::DataEnd)
+            return;
+        readRecord(op, content, static_cast<std::size_t>(length), c, false);
+        if (!ticker.at(position + source.at()))
+            throw Cancelled{};
+    }
+}
+
+template <class Source>
+PointCloudRead readSource(Source& source, std::uint64_t total, const formats::Progress& progress,
+                          const formats::Cancel& cancel) {
+    PointCloudRead out;
+    Context c{{}, {}, out, cancel};
+    formats::Ticker ticker(total, progress, cancel);
+    try {
+        readDataSection(source, c, ticker, kMagic.size());
+    } catch (const Bad& b) {
+        out.error = b.what;
+        out.points.clear();
+        return out;
+    } catch (const Cancelled&) {
+        out.cancelled = true;
+        out.points.clear();
+        return out;
+    }
+    if (out.messages == 0) {
+        out.error = "it holds no foxglove.PointCloud messages in JSON";
+        return out;
+    }
+    ticker.finish();
+    out.ok = true;
+    return out;
 }
 
 } // namespace
@@ -297,40 +402,36 @@ bool decodeBase64(const std::string& text, std::string& out) {
     return true;
 }
 
-PointCloudRead readPointCloudBytes(const std::string& bytes) {
-    PointCloudRead out;
+PointCloudRead readPointCloudBytes(const std::string& bytes, const formats::Progress& progress,
+                                   const formats::Cancel& cancel) {
     if (bytes.compare(0, kMagic.size(), kMagic) != 0) {
+        PointCloudRead out;
         out.error = "not an MCAP file";
         return out;
     }
-    std::map<std::uint16_t, Channel> channels;
-    std::map<std::uint16_t, std::string> schemas;
-    try {
-        readRecords(bytes.data() + kMagic.size(), bytes.size() - kMagic.size(), channels, schemas,
-                    out, false);
-    } catch (const Bad& b) {
-        out.error = b.what;
-        out.points.clear();
-        return out;
-    }
-    if (out.messages == 0) {
-        out.error = "it holds no foxglove.PointCloud messages in JSON";
-        return out;
-    }
-    out.ok = true;
-    return out;
+    MemorySource source(bytes.data() + kMagic.size(), bytes.size() - kMagic.size());
+    return readSource(source, bytes.size(), progress, cancel);
 }
 
-PointCloudRead readPointClouds(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+PointCloudRead readPointClouds(const std::string& path, const formats::Progress& progress,
+                               const formats::Cancel& cancel) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) {
         PointCloudRead out;
         out.error = "cannot open it";
         return out;
     }
-    std::ostringstream s;
-    s << in.rdbuf();
-    return readPointCloudBytes(s.str());
+    const std::streamoff end = in.tellg();
+    in.seekg(0);
+    std::string magic(kMagic.size(), '\0');
+    if (end < 0 || !in.read(magic.data(), static_cast<std::streamsize>(magic.size())) ||
+        magic != kMagic) {
+        PointCloudRead out;
+        out.error = "not an MCAP file";
+        return out;
+    }
+    FileSource source(in, static_cast<std::uint64_t>(end) - kMagic.size());
+    return readSource(source, static_cast<std::uint64_t>(end), progress, cancel);
 }
 
 } // namespace mcap
