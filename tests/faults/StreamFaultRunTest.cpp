@@ -13,6 +13,7 @@
 
 #include <sys/socket.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 
@@ -187,12 +188,33 @@ struct ListenedRun {
 // the simulator's counters satisfy `until` (however long a slow, instrumented
 // build takes for the faults asked of it); returns what both counted once all
 // has arrived.
+// Holds the listener's socket thread on the first datagram until the simulator
+// has sent `datagrams`, so that they pile up in the socket's buffer however fast
+// the listener would have taken them.
+class HoldFirst : public tavrel::SentovaTrafficCallbackClass {
+public:
+    HoldFirst(RunningSim& sim, std::uint64_t datagrams) : m_sim(sim), m_datagrams(datagrams) {}
+    void TrafficCallback(const tavrel::traffic_datagram_t&) override {
+        if (m_held.exchange(true))
+            return;
+        waitUntil([&] { return m_sim.sim.counters().packetsSent >= m_datagrams; }, 10000);
+    }
+
+private:
+    RunningSim& m_sim;
+    const std::uint64_t m_datagrams;
+    std::atomic<bool> m_held{false};
+};
+
 ListenedRun listen(SimulatorConfig c, int port,
-                   const std::function<bool(const sentova::sim::SimulatorCounters&)>& until) {
+                   const std::function<bool(const sentova::sim::SimulatorCounters&)>& until,
+                   std::uint64_t holdFor = 0) {
     RunningSim f(c);
     tavrel::SentovaEventManager events(f.address);
     Discard discard;
     tavrel::SentovaGrabber listener;
+    if (holdFor > 0)
+        listener.SetTrafficObserver(std::make_shared<HoldFirst>(f, holdFor));
     ListenedRun run;
     if (!listener.StartListening(f.address, port, &discard)) {
         ADD_FAILURE() << "cannot listen on " << port;
@@ -271,13 +293,16 @@ TEST(StreamFaultRun, TheListenerCountsEachKindOfFault) {
     EXPECT_LT(run.stats.pointsMissing, run.status.pointsSent / 50);
 
     SimulatorConfig bursting = streamConfig("2.7");
-    bursting.faults.packets.burst = 400;
+    // 64 MB at once: more than a socket buffer of the largest size the system
+    // grants to a privileged process holds.
+    bursting.faults.packets.burst = 1000;
     bursting.faults.packets.burstIntervalMs = 300;
-    // The kernel's count of drops comes with the next datagram after them:
-    // the second burst tells of the first.
-    run = listen(bursting, port + 4, [](const sentova::sim::SimulatorCounters& c) {
-        return c.packetFaults.bursts >= 2;
-    });
+    // The first burst overflows the socket's buffer while the listener is held;
+    // the kernel's count of drops comes with the next datagram after them.
+    run = listen(
+        bursting, port + 4,
+        [](const sentova::sim::SimulatorCounters& c) { return c.packetFaults.bursts >= 2; },
+        bursting.faults.packets.burst);
     EXPECT_GE(run.counters.packetFaults.bursts, 2u);
     EXPECT_GT(run.stats.kernelDrops, 0u)
         << run.stats.datagrams << " of " << run.counters.packetsSent;
