@@ -13,26 +13,45 @@ cd "$root"
 
 stage_names=()
 stage_seconds=()
+stage_cpu=()
 run_start=$(date +%s)
+times_file=$(mktemp)
+# The CPU seconds (user + system) of the script's finished children so far, into
+# cpu_now: unlike the wall times, they do not depend on what else the machine is
+# running. Called in this shell and written to a file, as a subshell's own count
+# would start at nothing.
+children_cpu() {
+  times >"$times_file"
+  cpu_now=$(awk 'NR == 2 { for (i = 1; i <= 2; i++) { split($i, t, "m"); n += t[1] * 60 + t[2] }
+                           printf "%d", n }' "$times_file")
+}
 stage() { # name, command...
   local name=$1; shift
-  local start=$(date +%s)
+  local start=$(date +%s) cpu_now cpu_start
+  children_cpu
+  cpu_start=$cpu_now
   echo "== $name"
   "$@"
-  local took=$(($(date +%s) - start))
+  children_cpu
+  local took=$(($(date +%s) - start)) cpu=$((cpu_now - cpu_start))
   stage_names+=("$name")
   stage_seconds+=("$took")
-  printf '== %s: %d:%02d\n' "$name" $((took / 60)) $((took % 60))
+  stage_cpu+=("$cpu")
+  printf '== %s: %d:%02d (%d CPU seconds)\n' "$name" $((took / 60)) $((took % 60)) "$cpu"
 }
 summary() {
   local status=$?
-  echo "== stage times"
+  echo "== stage times (wall, CPU seconds)"
   local i
   for i in "${!stage_names[@]}"; do
-    printf '   %-50s %3d:%02d\n' "${stage_names[$i]}" $((stage_seconds[i] / 60)) $((stage_seconds[i] % 60))
+    printf '   %-50s %3d:%02d %6d\n' "${stage_names[$i]}" $((stage_seconds[i] / 60)) $((stage_seconds[i] % 60)) \
+      "${stage_cpu[$i]}"
   done
   local total=$(($(date +%s) - run_start))
-  printf '   %-50s %3d:%02d\n' "total" $((total / 60)) $((total % 60))
+  local cpu_now
+  children_cpu
+  printf '   %-50s %3d:%02d %6d\n' "total" $((total / 60)) $((total % 60)) "$cpu_now"
+  rm -f "$times_file"
   # The budget of a run from a fresh clone on a 2-core machine, packages included.
   local budget=${TEST_BUDGET_SECONDS:-1500}
   if [ "$total" -gt "$budget" ]; then
