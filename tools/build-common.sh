@@ -2,10 +2,11 @@
 # configurations of the build trees they share.
 
 # ccache in front of the compilers, when installed. With the clone as base folder
-# it hands the compiler paths relative to the build folder, and the debug
-# information's paths are made relative to the clone (the prefix map below), so
-# nothing in a unit's result names the folder it was built in: ccache can leave
-# that folder out of its hash, and clones in other folders share entries.
+# it hashes paths relative to it; the compiler itself still sees absolute ones,
+# which the prefix map below turns into paths relative to the clone in the debug
+# information and in __FILE__ (the tests' failure messages). Nothing in a unit's
+# result then names the folder it was built in: ccache leaves that folder out of
+# its hash, and clones in different folders share entries.
 # Precompiled headers are compiled with their own time stamps and defines, which
 # ccache has to accept. In depend mode it takes the includes from the compiler's
 # dependency file instead of running the preprocessor first, which would cost a
@@ -26,7 +27,7 @@ fi
 configure() { # dir, extra cmake args...
   local dir=$1; shift
   cmake -S "$root" -B "$root/$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
-    "-DCMAKE_C_FLAGS=-fdebug-prefix-map=$root=." "-DCMAKE_CXX_FLAGS=-fdebug-prefix-map=$root=." \
+    "-DCMAKE_C_FLAGS=-ffile-prefix-map=$root=." "-DCMAKE_CXX_FLAGS=-ffile-prefix-map=$root=." \
     "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" \
     "$@" >/dev/null
 }
