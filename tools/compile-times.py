@@ -1,12 +1,12 @@
 #!/usr/bin/python3
-"""Where a build tree's compile time went, from its .ninja_log.
+"""Where a build tree's compile time went.
 
-Sums the steps' durations per source folder (tests/viewer, modules/formats, ...)
-and lists the slowest units. The durations are wall times of steps that ran
-side by side, so they are comparable between runs only at the same -j and load;
-for a load-independent total, time the whole build (/usr/bin/time).
+Sums the steps' times per source folder (tests/viewer, modules/formats, ...) and
+lists the slowest steps. From the tree's .ninja_log, the times are wall times of
+steps that ran side by side, comparable only at the same -j and load; from the
+log of tools/cpu-time-launcher.sh they are CPU seconds, which are not.
 
-    tools/compile-times.py <build folder> [--top N]
+    tools/compile-times.py <build folder> [--cpu-log FILE] [--top N]
 """
 import argparse
 import os
@@ -25,6 +25,21 @@ def read_log(path):
                 continue
             start, end, output = int(fields[0]), int(fields[1]), fields[3]
             steps[output] = end - start
+    return steps
+
+
+def read_cpu_log(path):
+    """Lines of "user system output": {output: milliseconds}."""
+    steps = {}
+    with open(path) as log:
+        for line in log:
+            fields = line.split()
+            if len(fields) != 3:
+                continue  # a failed step's status line
+            try:
+                steps[fields[2]] = round(1000 * (float(fields[0]) + float(fields[1])))
+            except ValueError:
+                continue
     return steps
 
 
@@ -52,9 +67,13 @@ def kind_of(output):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build")
+    parser.add_argument("--cpu-log")
     parser.add_argument("--top", type=int, default=20)
     args = parser.parse_args()
-    steps = read_log(os.path.join(args.build, ".ninja_log"))
+    if args.cpu_log:
+        steps = read_cpu_log(args.cpu_log)
+    else:
+        steps = read_log(os.path.join(args.build, ".ninja_log"))
     if not steps:
         sys.exit("no steps in the log")
 

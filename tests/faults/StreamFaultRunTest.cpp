@@ -83,8 +83,10 @@ private:
     int m_fd = -1;
 };
 
-struct RunningSim {
-    explicit RunningSim(SimulatorConfig c) : address(c.address), sim(std::move(c)) { sim.start(); }
+struct StreamingSim {
+    explicit StreamingSim(SimulatorConfig c) : address(c.address), sim(std::move(c)) {
+        sim.start();
+    }
     const std::string address;
     sentova::sim::Simulator sim;
 };
@@ -98,7 +100,7 @@ TEST(StreamFaultRun, SpoiltCutDoubledAndReorderedDatagramsArriveAsCounted) {
     c.faults.packets.duplicate = 0.15;
     c.faults.packets.reorder = 0.15;
     c.faults.seed = 5;
-    RunningSim f(c);
+    StreamingSim f(c);
     tavrel::SentovaEventManager events(f.address);
     DataSocket data;
     ASSERT_EQ(events.ManagerSendCommand(CommandSerialiser::SVRRBE({{0, data.port()}})),
@@ -144,7 +146,7 @@ TEST(StreamFaultRun, BurstOverflowsTheDataSocket) {
     SimulatorConfig c = streamConfig("2.2");
     c.faults.packets.burst = 300;
     c.faults.packets.burstIntervalMs = 200;
-    RunningSim f(c);
+    StreamingSim f(c);
     tavrel::SentovaEventManager events(f.address);
     // A small buffer that nobody reads while the burst comes in.
     DataSocket data(64 * 1024);
@@ -189,7 +191,7 @@ struct ListenedRun {
 // has arrived.
 ListenedRun listen(SimulatorConfig c, int port,
                    const std::function<bool(const sentova::sim::SimulatorCounters&)>& until) {
-    RunningSim f(c);
+    StreamingSim f(c);
     tavrel::SentovaEventManager events(f.address);
     Discard discard;
     tavrel::SentovaGrabber listener;
