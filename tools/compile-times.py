@@ -24,6 +24,8 @@ def read_log(path):
             if len(fields) < 4:
                 continue
             start, end, output = int(fields[0]), int(fields[1]), fields[3]
+            if os.path.isabs(output):  # outputs CMake names by their full path
+                output = os.path.relpath(output, os.path.dirname(os.path.abspath(path)))
             steps[output] = end - start
     return steps
 
