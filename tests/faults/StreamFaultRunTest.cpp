@@ -84,8 +84,10 @@ private:
     int m_fd = -1;
 };
 
-struct RunningSim {
-    explicit RunningSim(SimulatorConfig c) : address(c.address), sim(std::move(c)) { sim.start(); }
+struct StreamingSim {
+    explicit StreamingSim(SimulatorConfig c) : address(c.address), sim(std::move(c)) {
+        sim.start();
+    }
     const std::string address;
     sentova::sim::Simulator sim;
 };
@@ -99,7 +101,7 @@ TEST(StreamFaultRun, SpoiltCutDoubledAndReorderedDatagramsArriveAsCounted) {
     c.faults.packets.duplicate = 0.15;
     c.faults.packets.reorder = 0.15;
     c.faults.seed = 5;
-    RunningSim f(c);
+    StreamingSim f(c);
     tavrel::SentovaEventManager events(f.address);
     DataSocket data;
     ASSERT_EQ(events.ManagerSendCommand(CommandSerialiser::SVRRBE({{0, data.port()}})),
@@ -145,7 +147,7 @@ TEST(StreamFaultRun, BurstOverflowsTheDataSocket) {
     SimulatorConfig c = streamConfig("2.2");
     c.faults.packets.burst = 300;
     c.faults.packets.burstIntervalMs = 200;
-    RunningSim f(c);
+    StreamingSim f(c);
     tavrel::SentovaEventManager events(f.address);
     // A small buffer that nobody reads while the burst comes in.
     DataSocket data(64 * 1024);
@@ -184,16 +186,12 @@ struct ListenedRun {
     std::uint64_t strangerSends = 0;
 };
 
-// Streams from a simulator with these faults into the library's listener until
-// the simulator's counters satisfy `until` (however long a slow, instrumented
-// build takes for the faults asked of it); returns what both counted once all
-// has arrived.
 // Holds the listener's socket thread on the first datagram until the simulator
 // has sent `datagrams`, so that they pile up in the socket's buffer however fast
 // the listener would have taken them.
 class HoldFirst : public tavrel::SentovaTrafficCallbackClass {
 public:
-    HoldFirst(RunningSim& sim, std::uint64_t datagrams) : m_sim(sim), m_datagrams(datagrams) {}
+    HoldFirst(StreamingSim& sim, std::uint64_t datagrams) : m_sim(sim), m_datagrams(datagrams) {}
     void TrafficCallback(const tavrel::traffic_datagram_t&) override {
         if (m_held.exchange(true))
             return;
@@ -201,15 +199,20 @@ public:
     }
 
 private:
-    RunningSim& m_sim;
+    StreamingSim& m_sim;
     const std::uint64_t m_datagrams;
     std::atomic<bool> m_held{false};
 };
 
+// Streams from a simulator with these faults into the library's listener until
+// the simulator's counters satisfy `until` (however long a slow, instrumented
+// build takes for the faults asked of it); returns what both counted once all
+// has arrived. With holdFor, the listener's socket thread is held on the
+// first datagram until the simulator has sent that many.
 ListenedRun listen(SimulatorConfig c, int port,
                    const std::function<bool(const sentova::sim::SimulatorCounters&)>& until,
                    std::uint64_t holdFor = 0) {
-    RunningSim f(c);
+    StreamingSim f(c);
     tavrel::SentovaEventManager events(f.address);
     Discard discard;
     tavrel::SentovaGrabber listener;

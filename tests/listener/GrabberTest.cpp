@@ -25,7 +25,7 @@ struct CloudInbox : Inbox<std::vector<std::uint32_t>> {
                 }));
     }
 };
-using Stamps = std::vector<std::uint32_t>;
+using CloudStamps = std::vector<std::uint32_t>;
 
 // Polls the condition until it holds or the test's wait runs out.
 template <typename Condition> bool Eventually(Condition condition) {
@@ -61,7 +61,7 @@ TEST(Grabber, NameDefaultsAndRestart) {
         sender.Send(port, Packet({10u + run, 20u + run}));
         const auto clouds = inbox.WaitFor(run + 1);
         ASSERT_EQ(clouds.size(), static_cast<std::size_t>(run + 1));
-        EXPECT_EQ(clouds.back(), (Stamps{10u + run, 20u + run}));
+        EXPECT_EQ(clouds.back(), (CloudStamps{10u + run, 20u + run}));
         grabber.stop();
         EXPECT_FALSE(grabber.isRunning());
         EXPECT_TRUE(PortIsFree(port));
@@ -108,7 +108,7 @@ TEST(Grabber, SenderFilter) {
     device.Send(port, Packet({3, 4}));
     stranger.Send(port, Packet({5, 6}));
     device.Send(port, Packet({7, 8}));
-    EXPECT_EQ(inbox.WaitFor(2), (std::vector<Stamps>{{3, 4}, {7, 8}}));
+    EXPECT_EQ(inbox.WaitFor(2), (std::vector<CloudStamps>{{3, 4}, {7, 8}}));
     grabber.stop();
 
     // Any sender is accepted with 0.0.0.0; none with an IPv6 address, as the
@@ -148,12 +148,12 @@ TEST(Grabber, HeldBackPointsAndHeaderOnlyPacket) {
     // A header-only packet adds nothing but still runs the signal check.
     grabber.setSignalPointCloudSize(1);
     sender.Send(port, "EBRBEP");
-    EXPECT_EQ(inbox.WaitFor(1), (std::vector<Stamps>{{1, 2, 3}}));
+    EXPECT_EQ(inbox.WaitFor(1), (std::vector<CloudStamps>{{1, 2, 3}}));
 
     // A lone record stays in the cloud until the next packet, or until start.
     sender.Send(port, Packet({4}));
     sender.Send(port, Packet({5}));
-    EXPECT_EQ(inbox.WaitFor(2).back(), (Stamps{4, 5}));
+    EXPECT_EQ(inbox.WaitFor(2).back(), (CloudStamps{4, 5}));
     sender.Send(port, Packet({6}));
     while (grabber.getPointCloud()->size() < 1 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

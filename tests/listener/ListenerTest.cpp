@@ -27,19 +27,20 @@ public:
     }
     tavrel::tavrel_rbe_obs_t first{};
 };
-using Stamps = std::vector<std::uint64_t>;
+using StampBatch = std::vector<std::uint64_t>;
 
 // A call may carry several datagrams that arrived together: what counts is
 // the order of the observations.
-Stamps Joined(const std::vector<Stamps>& batches) {
-    Stamps all;
-    for (const Stamps& b : batches)
+StampBatch Joined(const std::vector<StampBatch>& batches) {
+    StampBatch all;
+    for (const StampBatch& b : batches)
         all.insert(all.end(), b.begin(), b.end());
     return all;
 }
-std::vector<Stamps> WaitForStamps(Receiver& receiver, std::size_t count) {
-    return receiver.WaitUntil(
-        [count](const std::vector<Stamps>& batches) { return Joined(batches).size() >= count; });
+std::vector<StampBatch> WaitForStamps(Receiver& receiver, std::size_t count) {
+    return receiver.WaitUntil([count](const std::vector<StampBatch>& batches) {
+        return Joined(batches).size() >= count;
+    });
 }
 } // namespace
 
@@ -59,7 +60,7 @@ TEST(Listener, DatagramsArriveInOrderWithTheirValues) {
     sender.Send(port, tavrel::encodeLaserPacket(records, false));
     sender.Send(port, Packet({8}));
     sender.Send(port, Packet({9, 10}));
-    EXPECT_EQ(Joined(WaitForStamps(receiver, 6)), (Stamps{5, 6, 7, 8, 9, 10}));
+    EXPECT_EQ(Joined(WaitForStamps(receiver, 6)), (StampBatch{5, 6, 7, 8, 9, 10}));
     listener.StopListening();
     EXPECT_TRUE(PortIsFree(port));
     listener.StopListening();
@@ -82,7 +83,7 @@ TEST(Listener, OnlyTheDevicesDatagramsArrive) {
     ASSERT_TRUE(listener.StartListening("127.0.0.1", port, &receiver));
     LoopbackSender("127.0.0.2").Send(port, Packet({1, 2}));
     LoopbackSender("127.0.0.1").Send(port, Packet({3, 4}));
-    EXPECT_EQ(receiver.WaitFor(1), (std::vector<Stamps>{{3, 4}}));
+    EXPECT_EQ(receiver.WaitFor(1), (std::vector<StampBatch>{{3, 4}}));
     listener.StopListening();
 }
 
@@ -122,11 +123,11 @@ TEST(Listener, FailedStartThenStartDeliversOnce) {
     sender.Send(port, Packet({1, 2}));
     sender.Send(port, Packet({3, 4}));
     // A duplicate delivery would show each datagram twice.
-    EXPECT_EQ(Joined(WaitForStamps(receiver, 4)), (Stamps{1, 2, 3, 4}));
+    EXPECT_EQ(Joined(WaitForStamps(receiver, 4)), (StampBatch{1, 2, 3, 4}));
     sender.Send(port, Packet({5}));
-    EXPECT_EQ(Joined(WaitForStamps(receiver, 5)), (Stamps{1, 2, 3, 4, 5}));
+    EXPECT_EQ(Joined(WaitForStamps(receiver, 5)), (StampBatch{1, 2, 3, 4, 5}));
     listener.StopListening();
-    EXPECT_EQ(Joined(receiver.Snapshot()), (Stamps{1, 2, 3, 4, 5}));
+    EXPECT_EQ(Joined(receiver.Snapshot()), (StampBatch{1, 2, 3, 4, 5}));
 }
 
 TEST(Listener, RestartReplacesTheCallback) {
@@ -142,7 +143,7 @@ TEST(Listener, RestartReplacesTheCallback) {
     ASSERT_TRUE(listener.StartListening("127.0.0.1", newPort + 65536, &second));
     EXPECT_TRUE(PortIsFree(port));
     sender.Send(newPort, Packet({3, 4}));
-    EXPECT_EQ(second.WaitFor(1), (std::vector<Stamps>{{3, 4}}));
+    EXPECT_EQ(second.WaitFor(1), (std::vector<StampBatch>{{3, 4}}));
     listener.StopListening();
     EXPECT_EQ(first.Snapshot().size(), 1u);
 }
@@ -164,7 +165,7 @@ TEST(Listener, ThrowingCallbackIsLoggedAndDeliveryGoesOn) {
     sender.Send(port, Packet({1, 2}));
     ASSERT_EQ(throwing.WaitFor(1).size(), 1u);
     sender.Send(port, Packet({3, 4}));
-    EXPECT_EQ(throwing.WaitFor(2), (std::vector<Stamps>{{1}, {3}}));
+    EXPECT_EQ(throwing.WaitFor(2), (std::vector<StampBatch>{{1}, {3}}));
     listener.StopListening();
     EXPECT_TRUE(
         log.contains("[error] SentovaGrabber: laser data callback: laser data callback failed"));

@@ -20,8 +20,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct SimFixture {
-    explicit SimFixture(SimulatorConfig c) : sim(std::move(c)) { sim.start(); }
+struct MotionSim {
+    explicit MotionSim(SimulatorConfig c) : sim(std::move(c)) { sim.start(); }
     Simulator sim;
 };
 
@@ -58,7 +58,7 @@ private:
 
 TEST(MotionReplies, MoveAfterATimedOutMoveAnswersWhenItHasArrived) {
     const std::string address = SIM_TEST_NET ".4.1";
-    SimFixture f(simtest::quietConfig(address));
+    MotionSim f(simtest::quietConfig(address));
     Sentova device(address);
     ASSERT_EQ(device.Home(), tavrel::NoError);
     device.SetMotionTimeout(300);
@@ -78,7 +78,7 @@ TEST(MotionReplies, MoveAfterATimedOutMoveAnswersWhenItHasArrived) {
 
 TEST(MotionReplies, ReplacedNonBlockingMoveNeverAnswersForTheNewOne) {
     const std::string address = SIM_TEST_NET ".4.2";
-    SimFixture f(simtest::quietConfig(address));
+    MotionSim f(simtest::quietConfig(address));
     Sentova device(address);
     ASSERT_EQ(device.Home(), tavrel::NoError);
     TimedNotification first, second;
@@ -103,7 +103,7 @@ TEST(MotionReplies, LongMotionsAnswerWithinTheMotionTimeout) {
     const std::string address = SIM_TEST_NET ".4.3";
     SimulatorConfig c = simtest::quietConfig(address);
     c.device.homeTimeMs = 3500;
-    SimFixture f(c);
+    MotionSim f(c);
     Sentova device(address);
 
     auto t0 = Clock::now();
@@ -134,7 +134,7 @@ TEST(MotionReplies, LongMotionsAnswerWithinTheMotionTimeout) {
 
 TEST(MotionReplies, TimerReportsWhatRunsAndRollAndErrorFollowTheMotion) {
     const std::string address = SIM_TEST_NET ".4.4";
-    SimFixture f(simtest::quietConfig(address));
+    MotionSim f(simtest::quietConfig(address));
     tavrel::SentovaEventManager events(address);
     unsigned frequency = 0;
     EXPECT_EQ(events.StartTimer(1000), tavrel::NoError);
@@ -176,7 +176,7 @@ TEST(MotionReplies, AnsweringOnArrivalHoweverLongIsAFault) {
         SimulatorConfig c = simtest::quietConfig(address);
         c.device.motionReplyWithinMs = 300;
         c.device.answerMotionsOnArrival = onArrival;
-        SimFixture f(c);
+        MotionSim f(c);
         Sentova device(address);
         ASSERT_EQ(device.Home(), tavrel::NoError);
         device.SetMotionTimeout(600);
@@ -200,7 +200,7 @@ TEST(MotionReplies, AccelerationAndStabilisedSpeedShapeTheMotion) {
     const std::string address = SIM_TEST_NET ".4.7";
     SimulatorConfig c = simtest::quietConfig(address);
     c.device.homeTimeMs = 50;
-    SimFixture f(c);
+    MotionSim f(c);
     Sentova device(address);
     ASSERT_EQ(device.Home(), tavrel::NoError);
     const auto seconds = [](Clock::time_point a, Clock::time_point b) {

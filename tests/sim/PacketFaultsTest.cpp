@@ -13,7 +13,7 @@ using namespace sentova::sim;
 namespace {
 
 const Endpoint kHost{0x7F000001, 4366};
-const Endpoint kOtherHost{0x7F000002, 4366};
+const Endpoint kStrangerHost{0x7F000002, 4366};
 
 // Datagram i: the header and three records whose timestamp is i.
 std::string datagram(std::uint32_t i) {
@@ -130,7 +130,7 @@ TEST(PacketFaults, BurstsHoldTheStreamAndLetItGoAtOnceFilledUp) {
     PacketFaults faults(o, 1);
     std::vector<AddressedDatagram> out;
     for (std::uint32_t i = 0; i < 100; ++i) {
-        faults.offer(i % 2 ? kOtherHost : kHost, datagram(i), i * 0.004, out);
+        faults.offer(i % 2 ? kStrangerHost : kHost, datagram(i), i * 0.004, out);
         faults.release(i * 0.004, out);
     }
     EXPECT_TRUE(out.empty());

@@ -16,7 +16,7 @@ using namespace sentova::sim;
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
+constexpr double kPiRadians = 3.141592653589793;
 
 std::string writeFile(const std::string& name, const std::string& text) {
     const std::string path = ::testing::TempDir() + name;
@@ -72,12 +72,12 @@ TEST(MeshScene, TrianglesAndDiscsAreHitWhereTheyAre) {
     EXPECT_NEAR(hit->surface->reflectivity, 0.8, 1.0 / 32);
     hit = scene.cast(beamDirection(0.0, 10.0)); // up the triangle's face
     ASSERT_TRUE(hit);
-    EXPECT_NEAR(hit->range, 3.0 / std::cos(10.0 * kPi / 180.0), 1e-9);
+    EXPECT_NEAR(hit->range, 3.0 / std::cos(10.0 * kPiRadians / 180.0), 1e-9);
     // Below the horizon in every direction, the floor 2 m down.
     for (double az = -180.0; az < 180.0; az += 7.0) {
         hit = scene.cast(beamDirection(az, -30.0));
         ASSERT_TRUE(hit) << az;
-        EXPECT_NEAR(hit->range, 2.0 / std::sin(30.0 * kPi / 180.0), 1e-9) << az;
+        EXPECT_NEAR(hit->range, 2.0 / std::sin(30.0 * kPiRadians / 180.0), 1e-9) << az;
         EXPECT_NEAR(hit->cosIncidence, 0.5, 1e-9);
     }
     // The disc: hit within its radius, missed beyond it.
@@ -134,8 +134,8 @@ TEST(SceneFile, TheExampleHallIsReadAndItsWallFoundByAScan) {
             if (std::fabs(r.elevation) > 8.0)
                 continue; // the wall, not the floor
             // The wall's distance along y.
-            distances.push_back(r.range / 1000.0 * std::cos(r.azimuth * kPi / 180.0) *
-                                std::cos(r.elevation * kPi / 180.0));
+            distances.push_back(r.range / 1000.0 * std::cos(r.azimuth * kPiRadians / 180.0) *
+                                std::cos(r.elevation * kPiRadians / 180.0));
         }
     }
     ASSERT_GT(distances.size(), 2000u);
@@ -158,8 +158,9 @@ TEST(SceneFile, PointCloudsBecomeDiscsSizedByTheirSpacing) {
         for (double el = -12.0; el <= 12.0; el += 0.17, ++beams)
             if (auto hit = cloud.scene->cast(beamDirection(az, el))) {
                 ++hits;
-                EXPECT_NEAR(hit->range * std::cos(az * kPi / 180) * std::cos(el * kPi / 180), 4.0,
-                            0.02);
+                EXPECT_NEAR(hit->range * std::cos(az * kPiRadians / 180) *
+                                std::cos(el * kPiRadians / 180),
+                            4.0, 0.02);
             }
     EXPECT_EQ(hits, beams);
     // Brighter to the right, from the intensity field.
@@ -177,7 +178,7 @@ TEST(SceneFile, PointCloudsBecomeDiscsSizedByTheirSpacing) {
     ASSERT_TRUE(hit);
     EXPECT_NEAR(hit->range, 3.0, 1e-6);
     EXPECT_NEAR(millimetres.scene->cast(beamDirection(10.0, 0.0))->cosIncidence,
-                std::cos(10.0 * kPi / 180.0), 1e-6);
+                std::cos(10.0 * kPiRadians / 180.0), 1e-6);
 }
 
 TEST(SceneFile, BadFilesAreRefusedNamingTheFile) {

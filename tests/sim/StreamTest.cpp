@@ -19,13 +19,13 @@ const Endpoint kManagerA{0x7F000001, 40002};
 const Endpoint kOtherChannelA{0x7F000001, 40009};
 const Endpoint kManagerB{0x7F000002, 40003};
 
-std::vector<Outgoing> send(Device& d, const std::string& command, double t, Endpoint from) {
+std::vector<Outgoing> deliver(Device& d, const std::string& command, double t, Endpoint from) {
     std::vector<Outgoing> out;
     d.receive(command, from, t, out);
     return out;
 }
 
-std::vector<Outgoing> runTo(Device& d, double t) {
+std::vector<Outgoing> advanceTo(Device& d, double t) {
     std::vector<Outgoing> out;
     d.advance(t, out);
     return out;
@@ -92,7 +92,7 @@ TEST(Stream, APluggedSourceFeedsTheStreamAtItsPace) {
     Device d(withSource(source));
     EXPECT_EQ(d.nextLaserDue(), std::numeric_limits<double>::infinity());
     const auto started =
-        send(d, CommandSerialiser::SVRRBE({{3, 20000}, {4, 2}, {0, 5000}}), 1.0, kManagerA);
+        deliver(d, CommandSerialiser::SVRRBE({{3, 20000}, {4, 2}, {0, 5000}}), 1.0, kManagerA);
     ASSERT_EQ(started.at(0).bytes, "EARRBE");
     ASSERT_EQ(source->starts.size(), 1u);
     EXPECT_EQ(source->starts[0].model, LIDAR_LX20);
@@ -104,22 +104,22 @@ TEST(Stream, APluggedSourceFeedsTheStreamAtItsPace) {
     EXPECT_EQ(packetsTo(started, Endpoint{0x7F000001, 5000}), 1u);
     EXPECT_DOUBLE_EQ(d.nextLaserDue(), 1.01);
 
-    const auto run = runTo(d, 1.055);
+    const auto run = advanceTo(d, 1.055);
     std::vector<std::string> bytes;
     for (const auto& o : run)
         bytes.push_back(o.bytes);
     EXPECT_EQ(bytes, (std::vector<std::string>{"1", "2", "3", "4", "5"}));
-    const auto stopped = send(d, "SVSRBE", 1.058, kManagerA);
+    const auto stopped = deliver(d, "SVSRBE", 1.058, kManagerA);
     ASSERT_EQ(stopped.size(), 2u);
     EXPECT_EQ(stopped[0].bytes, "last"); // what the source still held
     EXPECT_EQ(stopped[1].bytes, "EASRBE");
     EXPECT_EQ(source->stops, std::vector<double>{1.058});
     EXPECT_FALSE(d.status().streaming);
-    EXPECT_TRUE(runTo(d, 2.0).empty());
+    EXPECT_TRUE(advanceTo(d, 2.0).empty());
 
     // A source may refuse a start: that is the device's answer.
     source->refuse = true;
-    EXPECT_EQ(send(d, CommandSerialiser::SVRRBE({{0, 5000}}), 3.0, kManagerA).at(0).bytes,
+    EXPECT_EQ(deliver(d, CommandSerialiser::SVRRBE({{0, 5000}}), 3.0, kManagerA).at(0).bytes,
               std::string("EERRBE\x05", 7));
     EXPECT_FALSE(d.status().streaming);
 }
@@ -129,15 +129,15 @@ TEST(Stream, SeveralHostsEachReceiveTheStream) {
     s.model = LIDAR_GENERIC;
     Device d(s);
     // Homed and aimed at the floor, where every sample hits.
-    send(d, "SVHOME", 0.0, kManagerA);
-    runTo(d, 1.0);
-    send(d, CommandSerialiser::SVSEAA(90.0, -30.0, 3600.0), 1.0, kManagerA);
-    runTo(d, 1.5);
+    deliver(d, "SVHOME", 0.0, kManagerA);
+    advanceTo(d, 1.0);
+    deliver(d, CommandSerialiser::SVSEAA(90.0, -30.0, 3600.0), 1.0, kManagerA);
+    advanceTo(d, 1.5);
 
     const Endpoint toA{kManagerA.address, 4366}, toB{kManagerB.address, 4366};
-    send(d, CommandSerialiser::SVRRBE({{0, 4366}}), 2.0, kManagerA);
-    send(d, CommandSerialiser::SVRRBE({{0, 4366}}), 2.0, kManagerB);
-    auto both = runTo(d, 2.1);
+    deliver(d, CommandSerialiser::SVRRBE({{0, 4366}}), 2.0, kManagerA);
+    deliver(d, CommandSerialiser::SVRRBE({{0, 4366}}), 2.0, kManagerB);
+    auto both = advanceTo(d, 2.1);
     EXPECT_GT(packetsTo(both, toA), 40u);
     EXPECT_EQ(packetsTo(both, toA), packetsTo(both, toB));
     EXPECT_EQ(d.status().streamTargets.size(), 2u);
@@ -146,27 +146,27 @@ TEST(Stream, SeveralHostsEachReceiveTheStream) {
         EXPECT_EQ(both[i].bytes, both[i + 1].bytes);
 
     // A host's stop ends its own stream only.
-    send(d, "SVSRBE", 2.1, kManagerB);
-    auto onlyA = runTo(d, 2.2);
+    deliver(d, "SVSRBE", 2.1, kManagerB);
+    auto onlyA = advanceTo(d, 2.2);
     EXPECT_GT(packetsTo(onlyA, toA), 40u);
     EXPECT_EQ(packetsTo(onlyA, toB), 0u);
 
     // A restart from the same host to the same port stays one stream.
-    send(d, CommandSerialiser::SVRRBE({{0, 4366}}), 2.2, kManagerA);
+    deliver(d, CommandSerialiser::SVRRBE({{0, 4366}}), 2.2, kManagerA);
     EXPECT_EQ(d.status().streamTargets.size(), 1u);
     // A channel that started nothing stops every stream to its host.
-    send(d, CommandSerialiser::SVRRBE({{0, 4400}}), 2.2, kManagerA);
+    deliver(d, CommandSerialiser::SVRRBE({{0, 4400}}), 2.2, kManagerA);
     EXPECT_EQ(d.status().streamTargets.size(), 2u);
-    send(d, "SVSRBE", 2.3, kOtherChannelA);
+    deliver(d, "SVSRBE", 2.3, kOtherChannelA);
     EXPECT_FALSE(d.status().streaming);
 
     // At most kMaximumStreamTargets at once; the next is told the device is busy.
     for (unsigned i = 0; i < kMaximumStreamTargets; ++i)
         ASSERT_EQ(
-            send(d, CommandSerialiser::SVRRBE({{0, static_cast<int>(5000 + i)}}), 3.0, kManagerA)
+            deliver(d, CommandSerialiser::SVRRBE({{0, static_cast<int>(5000 + i)}}), 3.0, kManagerA)
                 .back()
                 .bytes,
             "EARRBE");
-    EXPECT_EQ(send(d, CommandSerialiser::SVRRBE({{0, 6000}}), 3.0, kManagerB).back().bytes,
+    EXPECT_EQ(deliver(d, CommandSerialiser::SVRRBE({{0, 6000}}), 3.0, kManagerB).back().bytes,
               std::string("EERRBE\x09", 7));
 }

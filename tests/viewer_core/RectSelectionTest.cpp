@@ -16,21 +16,21 @@ using namespace viewer;
 
 namespace {
 
-constexpr int kWidth = 800;
-constexpr int kHeight = 600;
+constexpr int kViewWidth = 800;
+constexpr int kViewHeight = 600;
 
-PickCamera camera(const std::array<double, 3>& eye, const std::array<double, 3>& target,
-                  bool parallel = false) {
+PickCamera viewCamera(const std::array<double, 3>& eye, const std::array<double, 3>& target,
+                      bool parallel = false) {
     PickCamera c;
     c.view = lookAt(eye, target, {0.0, 0.0, 1.0});
-    c.projection = parallel ? orthographic(8000.0, double(kWidth) / kHeight, 1.0, 1e6)
-                            : perspective(30.0, double(kWidth) / kHeight, 1.0, 1e6);
-    c.width = kWidth;
-    c.height = kHeight;
+    c.projection = parallel ? orthographic(8000.0, double(kViewWidth) / kViewHeight, 1.0, 1e6)
+                            : perspective(30.0, double(kViewWidth) / kViewHeight, 1.0, 1e6);
+    c.width = kViewWidth;
+    c.height = kViewHeight;
     return c;
 }
 
-DataPoint observed(double az, double el, double range) {
+DataPoint observedAt(double az, double el, double range) {
     return formats::makeDataPoint(az, el, range, 0, 0, 0, 0, LIDAR_GENERIC, false);
 }
 
@@ -56,10 +56,10 @@ TEST(RectSelection, SamePointsAsTheIndexSelects) {
         p.z = coordinate(random) / 4.0;
     }
     const PointIndex index = PointIndex::build(points, points.size(), 0);
-    std::uniform_real_distribution<double> pixelX(0.0, kWidth);
-    std::uniform_real_distribution<double> pixelY(0.0, kHeight);
+    std::uniform_real_distribution<double> pixelX(0.0, kViewWidth);
+    std::uniform_real_distribution<double> pixelY(0.0, kViewHeight);
     for (bool parallel : {false, true}) {
-        const PickCamera c = camera({-30000.0, -40000.0, 20000.0}, {0.0, 0.0, 0.0}, parallel);
+        const PickCamera c = viewCamera({-30000.0, -40000.0, 20000.0}, {0.0, 0.0, 0.0}, parallel);
         for (int trial = 0; trial < 5; ++trial) {
             // Corners in any order.
             const ScreenRect rect{pixelX(random), pixelY(random), pixelX(random), pixelY(random)};
@@ -81,8 +81,8 @@ TEST(RectSelection, SamePointsAsTheIndexSelects) {
 }
 
 TEST(RectSelection, NothingBehindTheCameraNorNotFinite) {
-    const PickCamera c = camera({0.0, 0.0, 0.0}, {0.0, 1000.0, 0.0});
-    const RectFrustum whole(c, {0.0, 0.0, kWidth, kHeight});
+    const PickCamera c = viewCamera({0.0, 0.0, 0.0}, {0.0, 1000.0, 0.0});
+    const RectFrustum whole(c, {0.0, 0.0, kViewWidth, kViewHeight});
     EXPECT_TRUE(whole.contains(0.0, 5000.0, 0.0));
     EXPECT_FALSE(whole.contains(0.0, -5000.0, 0.0));
     EXPECT_FALSE(whole.contains(std::nan(""), 5000.0, 0.0));
@@ -94,12 +94,12 @@ TEST(RectSelection, WalkKeepsThePointsInsideAcrossZeroAzimuth) {
     // degrees inside, those to the sides and behind outside.
     std::deque<DataPoint> points;
     for (double az : {350.0, 100.0, 355.5, 2.25, 180.0, 10.0, 270.0}) {
-        points.push_back(observed(az, az > 300.0 ? -4.0 : 6.5, 5000.0));
+        points.push_back(observedAt(az, az > 300.0 ? -4.0 : 6.5, 5000.0));
     }
     BufferLog log;
     log.appended = points.size();
-    const PickCamera c = camera({0.0, 0.0, 0.0}, {0.0, 1000.0, 0.0});
-    SelectionWalk walk(RectFrustum(c, {0.0, 0.0, kWidth, kHeight}), 0, points.size(),
+    const PickCamera c = viewCamera({0.0, 0.0, 0.0}, {0.0, 1000.0, 0.0});
+    SelectionWalk walk(RectFrustum(c, {0.0, 0.0, kViewWidth, kViewHeight}), 0, points.size(),
                        log.generation);
     ASSERT_EQ(walkAll(walk, points, log, points.size(), 2), SelectionWalk::Step::Done);
     ASSERT_EQ(walk.selected().size(), 4u);
@@ -116,20 +116,21 @@ TEST(RectSelection, WalkKeepsThePointsInsideAcrossZeroAzimuth) {
 TEST(RectSelection, WalkWhileTheListenerAppendsAndEvicts) {
     // Every point lies inside. Between slices ten new points arrive and ten leave the front:
     // those that left before the walk reached them are missed, the new ones are not looked at.
-    const PickCamera c = camera({0.0, 0.0, 0.0}, {0.0, 1000.0, 0.0});
+    const PickCamera c = viewCamera({0.0, 0.0, 0.0}, {0.0, 1000.0, 0.0});
     std::deque<DataPoint> points;
     BufferLog log;
     std::uint64_t back = 0;
     const auto arrive = [&](int n) {
         for (int i = 0; i < n; ++i) {
-            DataPoint p = observed(0.0, 0.0, 1000.0 + static_cast<double>(back));
+            DataPoint p = observedAt(0.0, 0.0, 1000.0 + static_cast<double>(back));
             p.timestamp = back++;
             points.push_back(p);
             ++log.appended;
         }
     };
     arrive(100);
-    SelectionWalk walk(RectFrustum(c, {0.0, 0.0, kWidth, kHeight}), 0, back, log.generation);
+    SelectionWalk walk(RectFrustum(c, {0.0, 0.0, kViewWidth, kViewHeight}), 0, back,
+                       log.generation);
     SelectionWalk::Step step = SelectionWalk::Step::More;
     int steps = 0;
     while (step == SelectionWalk::Step::More) {
@@ -154,11 +155,11 @@ TEST(RectSelection, WalkWhileTheListenerAppendsAndEvicts) {
 }
 
 TEST(RectSelection, WalkEndsWhenTheBufferIsReplaced) {
-    std::deque<DataPoint> points(10, observed(0.0, 0.0, 1000.0));
+    std::deque<DataPoint> points(10, observedAt(0.0, 0.0, 1000.0));
     BufferLog log;
     log.appended = points.size();
-    const PickCamera c = camera({0.0, 0.0, 0.0}, {0.0, 1000.0, 0.0});
-    SelectionWalk walk(RectFrustum(c, {0.0, 0.0, kWidth, kHeight}), 0, 10, log.generation);
+    const PickCamera c = viewCamera({0.0, 0.0, 0.0}, {0.0, 1000.0, 0.0});
+    SelectionWalk walk(RectFrustum(c, {0.0, 0.0, kViewWidth, kViewHeight}), 0, 10, log.generation);
     EXPECT_EQ(walk.step(points, log, 10, 4), SelectionWalk::Step::More);
     ++log.generation;
     EXPECT_EQ(walk.step(points, log, 10, 4), SelectionWalk::Step::Replaced);

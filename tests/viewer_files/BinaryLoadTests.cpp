@@ -17,7 +17,7 @@ namespace {
 
 using BinaryLoadTest = FileTest;
 
-std::string local(const QString& path) {
+std::string localPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
@@ -71,7 +71,7 @@ std::map<std::string, int> threadNiceValues() {
 TEST_F(BinaryLoadTest, TheFileThreadGivesWayToTheWindow) {
     openOn("SN-LX30-7");
     const QString file = dir.filePath("small.ply");
-    ASSERT_TRUE(formats::write(local(file), formats::Format::PlyBinary, numbered(10, 0.0)).ok);
+    ASSERT_TRUE(formats::write(localPath(file), formats::Format::PlyBinary, numbered(10, 0.0)).ok);
     const std::string gui = std::to_string(::getpid());
     const int base = threadNiceValues().at(gui);
     if (base > 14) {
@@ -101,7 +101,7 @@ TEST_F(BinaryLoadTest, FilesOfSeveralChunksReplaceOneAnotherWithEveryValue) {
         const formats::FormatInfo& info = formats::formatInfo(kinds[k]);
         const QString file = dir.filePath(QString("load-%1%2").arg(info.name).arg(info.extension));
         const std::deque<DataPoint> points = numbered(sizes[k], 1000.0 * k);
-        ASSERT_TRUE(formats::write(local(file), kinds[k], points).ok);
+        ASSERT_TRUE(formats::write(localPath(file), kinds[k], points).ok);
         runToEnd("askForPCDFileToLoad", file);
         ASSERT_EQ(status(), "File " + file + " loaded.");
         EXPECT_TRUE(waitUntil([&] { return totalPoints() == QString::number(sizes[k]); }))
@@ -112,7 +112,7 @@ TEST_F(BinaryLoadTest, FilesOfSeveralChunksReplaceOneAnotherWithEveryValue) {
         const QString saved = dir.filePath(QString("saved-%1").arg(info.name));
         runToEnd("saveFileAs", saved, "PCD binary (*.pcd)");
         ASSERT_EQ(status(), "File " + saved + ".pcd saved.");
-        const formats::ReadResult back = formats::read(local(saved + ".pcd"));
+        const formats::ReadResult back = formats::read(localPath(saved + ".pcd"));
         ASSERT_TRUE(back.ok) << back.error;
         expectSamePoints(points, back.points, info.name);
     }
@@ -173,14 +173,14 @@ TEST_F(BinaryLoadTest, AFileDamagedAfterItsFirstChunksKeepsThePointsShown) {
 
     // A PLY file whose header holds but whose last vertex is cut: every chunk but the last reads.
     const QString whole = dir.filePath("whole.ply");
-    ASSERT_TRUE(formats::write(local(whole), formats::Format::PlyAscii,
+    ASSERT_TRUE(formats::write(localPath(whole), formats::Format::PlyAscii,
                                numbered(2 * formats::kChunkPoints + 5, 0.0))
                     .ok);
     std::string text = contents(whole);
     text.resize(text.size() - 10);
     text += "x y\n";
     const QString damaged = dir.filePath("damaged.ply");
-    std::ofstream(local(damaged), std::ios::binary) << text;
+    std::ofstream(localPath(damaged), std::ios::binary) << text;
 
     runToEnd("askForPCDFileToLoad", damaged);
     EXPECT_TRUE(status().startsWith("Could not load file " + damaged + ": "))

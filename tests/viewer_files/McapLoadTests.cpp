@@ -11,7 +11,7 @@ namespace {
 
 using McapLoadTest = FileTest;
 
-std::string local(const QString& path) {
+std::string localFile(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
@@ -38,7 +38,7 @@ std::deque<DataPoint> distinctPoints(int count) {
 }
 
 QString writeMcap(const QString& path, const std::deque<DataPoint>& points) {
-    sentova::mcap::ScanFile file(local(path));
+    sentova::mcap::ScanFile file(localFile(path));
     file.addLog(1, sentova::mcap::LogLevel::Info, "scan started");
     // Two messages: the load takes the points of both, in order.
     file.addPoints(points, 0, points.size() / 2, 10);
@@ -67,7 +67,7 @@ TEST_F(McapLoadTest, OurMcapFileLoadsWithEveryValueAsWritten) {
 
     // The buffer, saved and read back: the points as written, in their order.
     runToEnd("saveFileAs", dir.filePath("back"), "CSV (*.csv)");
-    const formats::ReadResult back = formats::read(local(dir.filePath("back.csv")));
+    const formats::ReadResult back = formats::read(localFile(dir.filePath("back.csv")));
     ASSERT_TRUE(back.ok) << back.error;
     ASSERT_EQ(back.points.size(), written.size());
     for (std::size_t i = 0; i < written.size(); ++i) {
@@ -94,14 +94,14 @@ TEST_F(McapLoadTest, AnMcapFileWithoutPointsKeepsTheBufferAndSaysWhy) {
     const QString whole = writeMcap(dir.filePath("whole.mcap"), distinctPoints(40));
     const std::string bytes = contents(whole);
     const QString cut = dir.filePath("cut.mcap");
-    std::ofstream(local(cut), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    std::ofstream(localFile(cut), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
     runToEnd("askForPCDFileToLoad", cut);
     EXPECT_TRUE(waitUntil([&] { return status().startsWith("Could not load file " + cut + ": "); }))
         << status().toStdString();
 
     const QString logOnly = dir.filePath("log-only.mcap");
     {
-        sentova::mcap::ScanFile file(local(logOnly));
+        sentova::mcap::ScanFile file(localFile(logOnly));
         file.addLog(1, sentova::mcap::LogLevel::Info, "scan started");
         file.close();
     }

@@ -123,7 +123,7 @@ private:
     QElapsedTimer steady;
 };
 
-QString label(const TimelineBar& bar) {
+QString barLabel(const TimelineBar& bar) {
     return bar.findChild<QLabel*>("frameLabel")->text();
 }
 
@@ -151,10 +151,10 @@ TEST(TimelinePlayback, ARecordingOfThreeFramesStepsAndPlaysToItsEnd) {
     EXPECT_EQ(slider->maximum() - slider->minimum() + 1, 3);
     EXPECT_TRUE(player.bar.slider()->incomplete(0)); // the recording began inside it
     EXPECT_FALSE(player.bar.slider()->incomplete(1));
-    EXPECT_TRUE(label(player.bar).startsWith("Frame 1 of 3"));
+    EXPECT_TRUE(barLabel(player.bar).startsWith("Frame 1 of 3"));
 
     QTest::mouseClick(player.bar.findChild<QPushButton*>("stepForwardPushButton"), Qt::LeftButton);
-    EXPECT_TRUE(label(player.bar).startsWith("Frame 2 of 3"));
+    EXPECT_TRUE(barLabel(player.bar).startsWith("Frame 2 of 3"));
     ASSERT_EQ(player.shown.size(), kFramePoints);
     EXPECT_EQ(player.shown.front().timestamp, 1000u + 40u * kFramePoints);
 
@@ -165,7 +165,7 @@ TEST(TimelinePlayback, ARecordingOfThreeFramesStepsAndPlaysToItsEnd) {
     EXPECT_TRUE(player.bar.isPlaying());
     ASSERT_TRUE(waitFor([&] { return !player.clock.playing(); }));
     EXPECT_FALSE(player.bar.isPlaying());
-    EXPECT_TRUE(label(player.bar).startsWith("Frame 3 of 3"));
+    EXPECT_TRUE(barLabel(player.bar).startsWith("Frame 3 of 3"));
     EXPECT_EQ(player.shown.back().timestamp, 1000u + 40u * (3 * kFramePoints - 1));
 
     // Looping, it comes round to the first frame again.
