@@ -32,13 +32,7 @@ stream_statistics_t Statistics(const tavrel::SentovaGrabber& g) {
 // Polls the statistics until the condition holds, at most kWait.
 template <typename Source, typename Condition>
 stream_statistics_t WaitFor(const Source& source, Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kWait;
-    stream_statistics_t s = Statistics(source);
-    while (!condition(s) && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        s = Statistics(source);
-    }
-    return s;
+    return PollUntil([&] { return Statistics(source); }, condition);
 }
 
 struct Seen {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace listener_test {
@@ -21,6 +22,17 @@ inline unsigned short TestPort(int offset) {
 }
 
 constexpr std::chrono::seconds kWait{10};
+
+// Reads a value until the condition holds of it, at most kWait; returns the last one read.
+template <typename Read, typename Condition> auto PollUntil(Read read, Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    auto value = read();
+    while (!condition(value) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        value = read();
+    }
+    return value;
+}
 
 // Sends datagrams from a chosen loopback address to 127.0.0.1.
 class LoopbackSender {

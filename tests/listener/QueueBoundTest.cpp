@@ -146,13 +146,9 @@ TEST(QueueBound, DatagramsWithoutRecordsCountTowardsTheLimit) {
     }
     for (std::size_t i = 0; i < kFlood; ++i)
         sender.Send(port, tavrel::kLaserHeader);
-    const auto deadline = std::chrono::steady_clock::now() + kWait;
-    stream_statistics_t s = grabber.getStatistics();
-    while (s.refusedHeader + s.kernelDrops < kFlood &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        s = grabber.getStatistics();
-    }
+    const stream_statistics_t s = PollUntil(
+        [&] { return grabber.getStatistics(); },
+        [](const stream_statistics_t& t) { return t.refusedHeader + t.kernelDrops >= kFlood; });
     ASSERT_EQ(s.refusedHeader + s.kernelDrops, kFlood);
     EXPECT_LE(grabber.getQueuePeakBytes(), kLimit);
     EXPECT_GT(grabber.getQueuePeakBytes(), kLimit / 2);
