@@ -1,19 +1,10 @@
 #include "ChunkedCloud.h"
 
-#include "ObservationPoint.h"
-
 #include <vtkActor.h>
-#include <vtkFloatArray.h>
-#include <vtkPointData.h>
-#include <vtkPointGaussianMapper.h>
-#include <vtkPoints.h>
-#include <vtkPolyData.h>
-#include <vtkUnsignedCharArray.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 namespace viewer {
 
@@ -24,62 +15,6 @@ namespace {
 constexpr std::size_t kThresholdSteps = 256;
 
 } // namespace
-
-std::uint32_t bitReverse(std::uint32_t v, int bits) {
-    std::uint32_t r = 0;
-    for (int i = 0; i < bits; ++i) {
-        r = (r << 1) | (v & 1u);
-        v >>= 1;
-    }
-    return r;
-}
-
-struct ChunkedCloud::Chunk {
-    std::uint64_t start = 0;     // arrival number of the chunk's first point
-    int bits = 0;                // the chunk holds 2^bits arrivals
-    std::size_t filled = 0;      // arrivals start .. start + filled - 1 have passed
-    std::size_t countedFrom = 0; // arrivals before this one were never copied (nor counted)
-    std::size_t evicted = 0;     // the first `evicted` arrivals have left the buffer
-    bool sealed = false;         // full; slot p holds arrival bitReverse(p, bits)
-
-    std::vector<float> xyz; // 3 per slot
-    std::vector<float> intensity;
-    // What colouring by the other fields needs beyond x, y, z and intensity.
-    using Extra = PointExtra;
-    std::vector<Extra> extra;
-    std::vector<std::uint8_t> rgb; // 3 per slot
-    std::size_t coloured = 0;      // slots 0 .. coloured - 1 hold colours of colourVersion
-    std::uint64_t colourVersion = 0;
-
-    // The drawn points when they are not one run of slots (a sealed chunk that lost some).
-    std::vector<float> drawXyz;
-    std::vector<std::uint8_t> drawRgb;
-
-    bool dirty = true; // points arrived or left since the last show()
-    std::size_t shownPrefix = 0;
-    std::size_t shownFirst = 0; // the arrivals before it were not drawn by the last show()
-    std::size_t drawn = 0;      // points in the views
-    // Wholly before the points shown: the actor is hidden, its views kept as they were, so that
-    // showing it again costs nothing while nothing else changed.
-    bool hidden = false;
-
-    std::size_t drawnNow() const { return hidden ? 0 : drawn; }
-
-    // For the automatic range: that of the points still in the buffer, and that of the points
-    // shown when the front of what is shown falls inside the chunk.
-    IntensitySpan whole;
-    IntensitySpan part;
-
-    vtkSmartPointer<vtkFloatArray> xyzView = vtkSmartPointer<vtkFloatArray>::New();
-    vtkSmartPointer<vtkUnsignedCharArray> rgbView = vtkSmartPointer<vtkUnsignedCharArray>::New();
-    vtkSmartPointer<vtkPolyData> polyData = vtkSmartPointer<vtkPolyData>::New();
-    vtkSmartPointer<vtkActor> actor = vtkSmartPointer<vtkActor>::New();
-
-    std::size_t size() const { return std::size_t{1} << bits; }
-    std::size_t slotOf(std::size_t arrival) const {
-        return sealed ? bitReverse(static_cast<std::uint32_t>(arrival), bits) : arrival;
-    }
-};
 
 ChunkedCloud::ChunkedCloud(vtkRenderer* renderer, vtkProperty* property, int largeBits,
                            int smallBits)
@@ -100,76 +35,14 @@ std::vector<vtkActor*> ChunkedCloud::actors() const {
     return result;
 }
 
-std::size_t ChunkedCloud::firstShown(const Chunk& chunk) const {
+std::size_t ChunkedCloud::firstShown(const CloudChunk& chunk) const {
     const std::uint64_t hidden = m_shownFrom > chunk.start ? m_shownFrom - chunk.start : 0;
     return std::max(chunk.evicted,
                     static_cast<std::size_t>(std::min<std::uint64_t>(hidden, chunk.size())));
 }
 
-const ChunkedCloud::IntensitySpan& ChunkedCloud::rangeOf(const Chunk& chunk, IntensitySpan& span,
-                                                         std::size_t first) {
-    const std::size_t filled = std::max(first, chunk.filled);
-    if (span.known && first == span.first && filled == span.filled && chunk.sealed == span.sealed) {
-        return span;
-    }
-    std::size_t from = first;
-    if (span.known && first == span.first && filled > span.filled && !chunk.sealed &&
-        !span.sealed) {
-        // Only arrivals: the range widens.
-        from = span.filled;
-    } else {
-        span.bounds = {};
-    }
-    const auto add = [&span](float intensity) { span.bounds.add(intensity); };
-    if (!chunk.sealed) {
-        for (std::size_t i = from; i < filled; ++i) {
-            add(chunk.intensity[i]);
-        }
-    } else if (from == 0 && filled == chunk.size()) {
-        for (std::size_t p = 0; p < filled; ++p) {
-            add(chunk.intensity[p]);
-        }
-    } else {
-        // Slot p holds arrival bitReverse(p): every slot, keeping those in range.
-        for (std::size_t p = 0; p < chunk.size(); ++p) {
-            const std::size_t arrival = bitReverse(static_cast<std::uint32_t>(p), chunk.bits);
-            if (arrival >= from && arrival < filled) {
-                add(chunk.intensity[p]);
-            }
-        }
-    }
-    span.known = true;
-    span.first = first;
-    span.filled = filled;
-    span.sealed = chunk.sealed;
-    return span;
-}
-
-std::unique_ptr<ChunkedCloud::Chunk> ChunkedCloud::newChunk(std::uint64_t start, int bits,
-                                                            bool allocate) {
-    auto chunk = std::make_unique<Chunk>();
-    chunk->start = start;
-    chunk->bits = bits;
-    if (allocate) {
-        chunk->xyz.resize(chunk->size() * 3);
-        chunk->intensity.resize(chunk->size());
-        chunk->extra.resize(chunk->size());
-        chunk->rgb.resize(chunk->size() * 3);
-    }
-    chunk->xyzView->SetNumberOfComponents(3);
-    chunk->rgbView->SetNumberOfComponents(3);
-    chunk->rgbView->SetName("Colors");
-    auto points = vtkSmartPointer<vtkPoints>::New();
-    points->SetData(chunk->xyzView);
-    chunk->polyData->SetPoints(points);
-    chunk->polyData->GetPointData()->SetScalars(chunk->rgbView);
-    auto mapper = vtkSmartPointer<vtkPointGaussianMapper>::New();
-    // Plain points of the property's size, without cells.
-    mapper->SetScaleFactor(0.0);
-    mapper->SetInputData(chunk->polyData);
-    chunk->actor->SetMapper(mapper);
-    chunk->actor->SetProperty(m_property);
-    chunk->actor->VisibilityOff();
+std::unique_ptr<CloudChunk> ChunkedCloud::newChunk(std::uint64_t start, int bits, bool allocate) {
+    auto chunk = std::make_unique<CloudChunk>(start, bits, allocate, m_property);
     m_renderer->AddActor(chunk->actor);
     return chunk;
 }
@@ -212,7 +85,7 @@ bool ChunkedCloud::adopt(PreparedCloud& prepared) {
 
 void ChunkedCloud::dropFront() {
     while (!m_chunks.empty()) {
-        Chunk& chunk = *m_chunks.front();
+        CloudChunk& chunk = *m_chunks.front();
         if (m_front <= chunk.start) {
             return;
         }
@@ -232,29 +105,10 @@ void ChunkedCloud::dropFront() {
     }
 }
 
-void ChunkedCloud::seal(Chunk& chunk) {
-    const std::size_t n = chunk.size();
-    std::vector<float> xyz(n * 3);
-    std::vector<float> intensity(n);
-    std::vector<Chunk::Extra> extra(n);
-    for (std::size_t p = 0; p < n; ++p) {
-        const std::size_t i = bitReverse(static_cast<std::uint32_t>(p), chunk.bits);
-        std::memcpy(&xyz[p * 3], &chunk.xyz[i * 3], 3 * sizeof(float));
-        intensity[p] = chunk.intensity[i];
-        extra[p] = chunk.extra[i];
-    }
-    chunk.xyz.swap(xyz);
-    chunk.intensity.swap(intensity);
-    chunk.extra.swap(extra);
-    chunk.coloured = 0;
-    chunk.sealed = true;
-    chunk.dirty = true;
-}
-
 // Merges the small chunks of the large block that the newest one completes into one large
 // chunk. A point's rank does not change, so neither does what is drawn.
 void ChunkedCloud::mergeBlock() {
-    const Chunk& last = *m_chunks.back();
+    const CloudChunk& last = *m_chunks.back();
     const std::uint64_t blockStart = last.start >> m_largeBits << m_largeBits;
     auto first = m_chunks.end();
     while (first != m_chunks.begin() && (*std::prev(first))->start >= blockStart &&
@@ -264,11 +118,11 @@ void ChunkedCloud::mergeBlock() {
     auto large = newChunk(blockStart, m_largeBits);
     large->filled = m_largeSize;
     const int shift = m_largeBits - m_smallBits;
-    const Chunk& oldest = **first;
+    const CloudChunk& oldest = **first;
     large->countedFrom = static_cast<std::size_t>(oldest.start - blockStart) + oldest.countedFrom;
     large->evicted = static_cast<std::size_t>(oldest.start - blockStart) + oldest.evicted;
     for (auto it = first; it != m_chunks.end(); ++it) {
-        const Chunk& small = **it;
+        const CloudChunk& small = **it;
         const auto block = static_cast<std::uint32_t>((small.start - blockStart) >> m_smallBits);
         for (std::size_t p = 0; p < small.size(); ++p) {
             // Arrival block * small size + bitReverse(p) of the block, at its rank's slot.
@@ -341,7 +195,7 @@ bool ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog&
                 std::min<std::uint64_t>(m_front > start ? m_front - start : 0, chunk->filled));
             m_chunks.push_back(std::move(chunk));
         }
-        Chunk& chunk = *m_chunks.back();
+        CloudChunk& chunk = *m_chunks.back();
         const std::size_t slot = static_cast<std::size_t>(s - start);
         float* xyz = &chunk.xyz[slot * 3];
         xyz[0] = static_cast<float>(it->x);
@@ -353,7 +207,7 @@ bool ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog&
         chunk.filled = slot + 1;
         chunk.dirty = true;
         if (chunk.filled == smallSize) {
-            seal(chunk);
+            chunk.seal();
             if (((start + smallSize) & (m_largeSize - 1)) == 0) {
                 mergeBlock();
             }
@@ -375,8 +229,8 @@ void ChunkedCloud::automaticRange(std::uint32_t& minimum, std::uint32_t& maximum
         }
         // Chunks wholly shown keep their range until points arrive or leave; only the one
         // where the points shown begin has a range of its part.
-        const IntensitySpan& span = first == kept ? rangeOf(*chunk, chunk->whole, first)
-                                                  : rangeOf(*chunk, chunk->part, first);
+        const IntensitySpan& span = first == kept ? chunk->rangeOf(chunk->whole, first)
+                                                  : chunk->rangeOf(chunk->part, first);
         if (!span.bounds.any) {
             continue;
         }
@@ -409,7 +263,7 @@ std::size_t ChunkedCloud::thresholdFor(std::size_t budget) const {
     return std::min(m_largeSize, (threshold + step - 1) / step * step);
 }
 
-std::size_t ChunkedCloud::prefixOf(const Chunk& chunk, std::size_t threshold) const {
+std::size_t ChunkedCloud::prefixOf(const CloudChunk& chunk, std::size_t threshold) const {
     if (!chunk.sealed) {
         return chunk.filled;
     }
@@ -433,44 +287,12 @@ bool ChunkedCloud::needsApply(const ColourTable& table, std::size_t budget) cons
            thresholdFor(budget) != m_appliedThreshold;
 }
 
-void ChunkedCloud::colour(Chunk& chunk, std::size_t slots, const ColourTable& table, bool again) {
-    if (again) {
-        chunk.coloured = 0;
-        chunk.colourVersion = m_tableVersion;
-    }
-    if (!m_colourer) {
-        for (std::size_t s = chunk.coloured; s < slots; ++s) {
-            std::memcpy(&chunk.rgb[s * 3], table.colour(chunk.intensity[s]), 3);
-        }
-    } else {
-        // The colourer takes whole points: rebuilt a block at a time from the chunk's copies,
-        // without angles, so that they come from x, y, z.
-        constexpr std::size_t kBlock = 256;
-        DataPoint block[kBlock];
-        for (std::size_t s = chunk.coloured; s < slots; s += kBlock) {
-            const std::size_t n = std::min(kBlock, slots - s);
-            for (std::size_t i = 0; i < n; ++i) {
-                DataPoint& p = block[i];
-                p.x = chunk.xyz[(s + i) * 3];
-                p.y = chunk.xyz[(s + i) * 3 + 1];
-                p.z = chunk.xyz[(s + i) * 3 + 2];
-                p.intensity = chunk.intensity[s + i];
-                p.reflectance = chunk.extra[s + i].reflectance;
-                p.pulseShapeDeviation = chunk.extra[s + i].pulseShapeDeviation;
-                p.timestamp = chunk.extra[s + i].timestamp;
-            }
-            m_colourer->colour(block, n, &chunk.rgb[s * 3]);
-        }
-    }
-    chunk.coloured = std::max(chunk.coloured, slots);
-}
-
-bool ChunkedCloud::needsShow(const Chunk& chunk, std::size_t threshold) const {
+bool ChunkedCloud::needsShow(const CloudChunk& chunk, std::size_t threshold) const {
     return chunk.colourVersion != m_tableVersion || chunk.dirty ||
            chunk.shownPrefix != prefixOf(chunk, threshold) || chunk.shownFirst != firstShown(chunk);
 }
 
-void ChunkedCloud::show(Chunk& chunk, std::size_t threshold, const ColourTable& table) {
+void ChunkedCloud::show(CloudChunk& chunk, std::size_t threshold, const ColourTable& table) {
     const bool stale = chunk.colourVersion != m_tableVersion;
     const std::size_t prefix = prefixOf(chunk, threshold);
     const std::size_t first = firstShown(chunk);
@@ -488,60 +310,15 @@ void ChunkedCloud::show(Chunk& chunk, std::size_t threshold, const ColourTable& 
         }
         return;
     }
-    const float* xyz = nullptr;
-    const std::uint8_t* rgb = nullptr;
-    std::size_t count = 0;
-    if (!chunk.sealed) {
-        // Arrival order: the points shown are one run, drawn whole.
-        colour(chunk, prefix, table, stale);
-        xyz = chunk.xyz.data() + first * 3;
-        rgb = chunk.rgb.data() + first * 3;
-        count = chunk.filled - first;
-    } else if (first == 0) {
-        colour(chunk, prefix, table, stale);
-        xyz = chunk.xyz.data();
-        rgb = chunk.rgb.data();
-        count = prefix;
-    } else {
-        colour(chunk, prefix, table, stale);
-        chunk.drawXyz.clear();
-        chunk.drawRgb.clear();
-        for (std::size_t p = 0; p < prefix; ++p) {
-            if (bitReverse(static_cast<std::uint32_t>(p), chunk.bits) >= first) {
-                chunk.drawXyz.insert(chunk.drawXyz.end(), &chunk.xyz[p * 3], &chunk.xyz[p * 3] + 3);
-                chunk.drawRgb.insert(chunk.drawRgb.end(), &chunk.rgb[p * 3], &chunk.rgb[p * 3] + 3);
-            }
-        }
-        xyz = chunk.drawXyz.data();
-        rgb = chunk.drawRgb.data();
-        count = chunk.drawXyz.size() / 3;
-    }
-    // The views borrow the chunk's memory (save = 1: VTK does not free it).
-    chunk.xyzView->SetArray(const_cast<float*>(xyz), static_cast<vtkIdType>(count * 3), 1);
-    chunk.rgbView->SetArray(const_cast<std::uint8_t*>(rgb), static_cast<vtkIdType>(count * 3), 1);
-    chunk.polyData->GetPoints()->Modified();
-    chunk.polyData->Modified();
-    chunk.actor->SetVisibility(count > 0);
-    chunk.drawn = count;
-    chunk.shownPrefix = prefix;
-    chunk.shownFirst = first;
-    chunk.dirty = false;
-    chunk.hidden = false;
+    chunk.colour(prefix, table, m_colourer.get(), m_tableVersion, stale);
+    chunk.draw(first, prefix);
 }
 
 FieldRange ChunkedCloud::drawnRange(ColourField field, std::size_t most) const {
     FieldRangeFinder finder(field);
     const std::size_t share = m_drawn > most && most > 0 ? (m_drawn + most - 1) / most : 1;
-    DataPoint p;
-    const auto add = [&](const Chunk& chunk, std::size_t s) {
-        p.x = chunk.xyz[s * 3];
-        p.y = chunk.xyz[s * 3 + 1];
-        p.z = chunk.xyz[s * 3 + 2];
-        p.intensity = chunk.intensity[s];
-        p.reflectance = chunk.extra[s].reflectance;
-        p.pulseShapeDeviation = chunk.extra[s].pulseShapeDeviation;
-        p.timestamp = chunk.extra[s].timestamp;
-        finder.add(p);
+    const auto add = [&finder](const CloudChunk& chunk, std::size_t s) {
+        finder.add(chunk.pointAt(s));
     };
     for (const auto& chunk : m_chunks) {
         const std::size_t first = firstShown(*chunk);
@@ -583,7 +360,7 @@ void ChunkedCloud::apply(const ColourTable& table, std::size_t budget) {
     std::size_t reshown = 0;
     bool behind = false;
     for (auto it = m_chunks.rbegin(); it != m_chunks.rend(); ++it) {
-        Chunk& chunk = **it;
+        CloudChunk& chunk = **it;
         const bool shown = firstShown(chunk) < chunk.filled;
         if (shown && chunk.hidden) {
             if (reshown >= kReshowSlice) {

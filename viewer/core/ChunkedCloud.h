@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CloudChunk.h"
 #include "ColourMap.h"
 #include "DataPoint.h"
 #include "IntensityScale.h"
@@ -20,9 +21,6 @@
 class vtkActor;
 
 namespace viewer {
-
-// The bit-reversed value of the low `bits` bits of v.
-std::uint32_t bitReverse(std::uint32_t v, int bits);
 
 // The displayed point cloud, drawn within a budget of points per frame.
 //
@@ -135,29 +133,16 @@ public:
     std::vector<vtkActor*> actors() const;
 
 private:
-    struct Chunk;
-
     // allocate: with room for its points (an adopted chunk brings its own).
-    std::unique_ptr<Chunk> newChunk(std::uint64_t start, int bits, bool allocate = true);
+    std::unique_ptr<CloudChunk> newChunk(std::uint64_t start, int bits, bool allocate = true);
     void reset();
     void dropFront();
-    void seal(Chunk& chunk);
     void mergeBlock();
-    std::size_t firstShown(const Chunk& chunk) const;
-    // The intensity range of chunk's arrivals from first to those copied, kept in span.
-    struct IntensitySpan {
-        bool known = false;
-        std::size_t first = 0;
-        std::size_t filled = 0;
-        bool sealed = false;
-        IntensityBounds bounds;
-    };
-    static const IntensitySpan& rangeOf(const Chunk& chunk, IntensitySpan& span, std::size_t first);
+    std::size_t firstShown(const CloudChunk& chunk) const;
     std::size_t thresholdFor(std::size_t budget) const;
-    std::size_t prefixOf(const Chunk& chunk, std::size_t threshold) const;
-    void colour(Chunk& chunk, std::size_t slots, const ColourTable& table, bool again);
-    bool needsShow(const Chunk& chunk, std::size_t threshold) const;
-    void show(Chunk& chunk, std::size_t threshold, const ColourTable& table);
+    std::size_t prefixOf(const CloudChunk& chunk, std::size_t threshold) const;
+    bool needsShow(const CloudChunk& chunk, std::size_t threshold) const;
+    void show(CloudChunk& chunk, std::size_t threshold, const ColourTable& table);
 
     vtkSmartPointer<vtkRenderer> m_renderer;
     vtkSmartPointer<vtkProperty> m_property;
@@ -174,7 +159,7 @@ private:
     BufferLog m_seen;
     bool m_everCaptured = false;
 
-    std::deque<std::unique_ptr<Chunk>> m_chunks;
+    std::deque<std::unique_ptr<CloudChunk>> m_chunks;
 
     // What the actors show: set by apply().
     bool m_changed = true;

@@ -1,0 +1,184 @@
+#include "CloudChunk.h"
+
+#include <vtkActor.h>
+#include <vtkFloatArray.h>
+#include <vtkPointData.h>
+#include <vtkPointGaussianMapper.h>
+#include <vtkPoints.h>
+#include <vtkPolyData.h>
+#include <vtkUnsignedCharArray.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace viewer {
+
+std::uint32_t bitReverse(std::uint32_t v, int bits) {
+    std::uint32_t r = 0;
+    for (int i = 0; i < bits; ++i) {
+        r = (r << 1) | (v & 1u);
+        v >>= 1;
+    }
+    return r;
+}
+
+CloudChunk::CloudChunk(std::uint64_t first, int chunkBits, bool allocate, vtkProperty* property)
+    : start(first), bits(chunkBits), xyzView(vtkSmartPointer<vtkFloatArray>::New()),
+      rgbView(vtkSmartPointer<vtkUnsignedCharArray>::New()),
+      polyData(vtkSmartPointer<vtkPolyData>::New()), actor(vtkSmartPointer<vtkActor>::New()) {
+    if (allocate) {
+        xyz.resize(size() * 3);
+        intensity.resize(size());
+        extra.resize(size());
+        rgb.resize(size() * 3);
+    }
+    xyzView->SetNumberOfComponents(3);
+    rgbView->SetNumberOfComponents(3);
+    rgbView->SetName("Colors");
+    auto points = vtkSmartPointer<vtkPoints>::New();
+    points->SetData(xyzView);
+    polyData->SetPoints(points);
+    polyData->GetPointData()->SetScalars(rgbView);
+    auto mapper = vtkSmartPointer<vtkPointGaussianMapper>::New();
+    // Plain points of the property's size, without cells.
+    mapper->SetScaleFactor(0.0);
+    mapper->SetInputData(polyData);
+    actor->SetMapper(mapper);
+    actor->SetProperty(property);
+    actor->VisibilityOff();
+}
+
+CloudChunk::~CloudChunk() = default;
+
+DataPoint CloudChunk::pointAt(std::size_t s) const {
+    DataPoint p;
+    p.x = xyz[s * 3];
+    p.y = xyz[s * 3 + 1];
+    p.z = xyz[s * 3 + 2];
+    p.intensity = intensity[s];
+    p.reflectance = extra[s].reflectance;
+    p.pulseShapeDeviation = extra[s].pulseShapeDeviation;
+    p.timestamp = extra[s].timestamp;
+    return p;
+}
+
+void CloudChunk::seal() {
+    const std::size_t n = size();
+    std::vector<float> sealedXyz(n * 3);
+    std::vector<float> sealedIntensity(n);
+    std::vector<PointExtra> sealedExtra(n);
+    for (std::size_t p = 0; p < n; ++p) {
+        const std::size_t i = bitReverse(static_cast<std::uint32_t>(p), bits);
+        std::memcpy(&sealedXyz[p * 3], &xyz[i * 3], 3 * sizeof(float));
+        sealedIntensity[p] = intensity[i];
+        sealedExtra[p] = extra[i];
+    }
+    xyz.swap(sealedXyz);
+    intensity.swap(sealedIntensity);
+    extra.swap(sealedExtra);
+    coloured = 0;
+    sealed = true;
+    dirty = true;
+}
+
+const IntensitySpan& CloudChunk::rangeOf(IntensitySpan& span, std::size_t first) const {
+    const std::size_t until = std::max(first, filled);
+    if (span.known && first == span.first && until == span.filled && sealed == span.sealed) {
+        return span;
+    }
+    std::size_t from = first;
+    if (span.known && first == span.first && until > span.filled && !sealed && !span.sealed) {
+        // Only arrivals: the range widens.
+        from = span.filled;
+    } else {
+        span.bounds = {};
+    }
+    if (!sealed) {
+        for (std::size_t i = from; i < until; ++i) {
+            span.bounds.add(intensity[i]);
+        }
+    } else if (from == 0 && until == size()) {
+        for (std::size_t p = 0; p < until; ++p) {
+            span.bounds.add(intensity[p]);
+        }
+    } else {
+        // Slot p holds arrival bitReverse(p): every slot, keeping those in range.
+        for (std::size_t p = 0; p < size(); ++p) {
+            const std::size_t arrival = bitReverse(static_cast<std::uint32_t>(p), bits);
+            if (arrival >= from && arrival < until) {
+                span.bounds.add(intensity[p]);
+            }
+        }
+    }
+    span.known = true;
+    span.first = first;
+    span.filled = until;
+    span.sealed = sealed;
+    return span;
+}
+
+void CloudChunk::colour(std::size_t slots, const ColourTable& table, const PointColourer* colourer,
+                        std::uint64_t version, bool again) {
+    if (again) {
+        coloured = 0;
+        colourVersion = version;
+    }
+    if (!colourer) {
+        for (std::size_t s = coloured; s < slots; ++s) {
+            std::memcpy(&rgb[s * 3], table.colour(intensity[s]), 3);
+        }
+    } else {
+        // The colourer takes whole points: rebuilt a block at a time from the chunk's copies.
+        constexpr std::size_t kBlock = 256;
+        DataPoint block[kBlock];
+        for (std::size_t s = coloured; s < slots; s += kBlock) {
+            const std::size_t n = std::min(kBlock, slots - s);
+            for (std::size_t i = 0; i < n; ++i) {
+                block[i] = pointAt(s + i);
+            }
+            colourer->colour(block, n, &rgb[s * 3]);
+        }
+    }
+    coloured = std::max(coloured, slots);
+}
+
+void CloudChunk::draw(std::size_t first, std::size_t prefix) {
+    const float* from = nullptr;
+    const std::uint8_t* colours = nullptr;
+    std::size_t count = 0;
+    if (!sealed) {
+        // Arrival order: the points shown are one run, drawn whole.
+        from = xyz.data() + first * 3;
+        colours = rgb.data() + first * 3;
+        count = filled - first;
+    } else if (first == 0) {
+        from = xyz.data();
+        colours = rgb.data();
+        count = prefix;
+    } else {
+        drawXyz.clear();
+        drawRgb.clear();
+        for (std::size_t p = 0; p < prefix; ++p) {
+            if (bitReverse(static_cast<std::uint32_t>(p), bits) >= first) {
+                drawXyz.insert(drawXyz.end(), &xyz[p * 3], &xyz[p * 3] + 3);
+                drawRgb.insert(drawRgb.end(), &rgb[p * 3], &rgb[p * 3] + 3);
+            }
+        }
+        from = drawXyz.data();
+        colours = drawRgb.data();
+        count = drawXyz.size() / 3;
+    }
+    // The views borrow the chunk's memory (save = 1: VTK does not free it).
+    xyzView->SetArray(const_cast<float*>(from), static_cast<vtkIdType>(count * 3), 1);
+    rgbView->SetArray(const_cast<std::uint8_t*>(colours), static_cast<vtkIdType>(count * 3), 1);
+    polyData->GetPoints()->Modified();
+    polyData->Modified();
+    actor->SetVisibility(count > 0);
+    drawn = count;
+    shownPrefix = prefix;
+    shownFirst = first;
+    dirty = false;
+    hidden = false;
+}
+
+} // namespace viewer
