@@ -4,6 +4,7 @@
 #include "Interrupt.h"
 #include "McapOutput.h"
 #include "ObservationPoint.h"
+#include "Progress.h"
 #include "Report.h"
 
 #include "Sentova/ScanFrames.h"
@@ -16,7 +17,6 @@
 #include <deque>
 #include <mutex>
 #include <thread>
-#include <unistd.h>
 
 namespace cli {
 
@@ -203,7 +203,7 @@ private:
 } // namespace
 
 int runCapture(CaptureOptions o) {
-    const bool terminal = !o.quiet && ::isatty(STDERR_FILENO) == 1;
+    ProgressLine line(errorOutputStyle(o.quiet));
     checkWritable(o.output);
 
     Device device(o.address);
@@ -309,7 +309,7 @@ int runCapture(CaptureOptions o) {
                 break;
             }
         }
-        if (terminal && now >= nextReport) {
+        if (line.style() != ProgressStyle::Silent && now >= nextReport) {
             const std::uint64_t n = receiver.count();
             const double interval = std::chrono::duration<double>(now - reportedAt).count();
             if (interval > 0.5) {
@@ -326,14 +326,12 @@ int runCapture(CaptureOptions o) {
             p.kernelDrops = stats.kernelDrops;
             p.refused = stats.refusedSender + stats.refusedHeader;
             p.commandRefused = commandRefused();
-            std::fprintf(stderr, "\r%s\x1b[K", progressLine(p).c_str());
+            line.figure(progressLine(p));
             nextReport = now + std::chrono::milliseconds(250);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    if (terminal) {
-        std::fprintf(stderr, "\r\x1b[K");
-    }
+    line.end();
 
     stopDevice();
     const tavrel::stream_statistics_t stats = listener.GetStatistics();
@@ -344,7 +342,7 @@ int runCapture(CaptureOptions o) {
     if (o.output.mcap) {
         writeFramesMcap(o.output.path, points, receiver.takeFrames(), o.output.mcapOptions);
     } else {
-        writePoints(o.output, points, fields, terminal);
+        writePoints(o.output, points, fields, line);
     }
     if (!o.quiet) {
         std::string losses;

@@ -3,6 +3,7 @@
 #include "Recording.h"
 
 #include "Failure.h"
+#include "Progress.h"
 #include "Report.h"
 #include "SentovaMcap/Reader.h"
 
@@ -11,7 +12,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace cli {
 
@@ -83,20 +83,13 @@ int runLaser(const std::string& address, bool start, std::optional<LIDAR_TYPE> m
 }
 
 int runConvert(const ConvertOptions& o) {
-    const bool terminal = !o.quiet && ::isatty(STDERR_FILENO) == 1;
+    ProgressLine line(errorOutputStyle(o.quiet));
     checkWritable(o.output);
-    formats::Progress progress;
-    if (terminal) {
-        progress = [&o](std::uint64_t done, std::uint64_t total) {
-            std::fprintf(stderr, "\rconverting %s: %3.0f%%\x1b[K", o.input.c_str(),
-                         total == 0 ? 100.0 : 100.0 * static_cast<double>(done) / total);
-        };
-    }
-    const auto endProgress = [terminal] {
-        if (terminal) {
-            std::fprintf(stderr, "\r\x1b[K");
-        }
+    const std::string what = "converting " + o.input;
+    const formats::Progress progress = [&line, &what](std::uint64_t done, std::uint64_t total) {
+        line.share(what, done, total);
     };
+    const auto endProgress = [&line] { line.end(); };
     if (o.inputFormat == "mcap" || (o.inputFormat.empty() && isMcap(o.input))) {
         const sentova::mcap::PointCloudRead in = sentova::mcap::readPointClouds(o.input, progress);
         endProgress();
@@ -108,7 +101,7 @@ int runConvert(const ConvertOptions& o) {
         for (int f = 0; f < formats::kFieldCount; ++f) {
             formats::setSelected(every, static_cast<formats::Field>(f), true);
         }
-        writePoints(o.output, in.points, o.fields.value_or(every), terminal);
+        writePoints(o.output, in.points, o.fields.value_or(every), line);
         return kSuccess;
     }
     if (o.frame && !isRecording(o.input)) {
@@ -124,7 +117,7 @@ int runConvert(const ConvertOptions& o) {
         endProgress();
         writePoints(o.output, points,
                     o.fields.value_or(formats::forModel(formats::FieldSelection{}, LIDAR_GENERIC)),
-                    terminal);
+                    line);
         return kSuccess;
     }
     std::optional<formats::Format> from;

@@ -83,7 +83,7 @@ std::optional<formats::FieldSelection> parseFields(const std::string& list) {
 }
 
 void writePoints(const Destination& output, const std::deque<DataPoint>& points,
-                 const formats::FieldSelection& fields, bool show) {
+                 const formats::FieldSelection& fields, ProgressLine& line) {
     if (output.mcap) {
         const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
             std::chrono::system_clock::now().time_since_epoch());
@@ -93,18 +93,11 @@ void writePoints(const Destination& output, const std::deque<DataPoint>& points,
     }
     formats::WriteOptions options;
     options.fields = fields;
-    formats::Progress progress;
-    if (show) {
-        progress = [&output](std::uint64_t done, std::uint64_t total) {
-            std::fprintf(stderr, "\rwriting %s: %3.0f%%\x1b[K", output.path.c_str(),
-                         total == 0 ? 100.0 : 100.0 * static_cast<double>(done) / total);
-        };
-    }
-    const formats::Outcome o =
-        formats::write(output.path, output.format, points, options, progress);
-    if (show) {
-        std::fprintf(stderr, "\r\x1b[K");
-    }
+    const std::string what = "writing " + output.path;
+    const formats::Outcome o = formats::write(
+        output.path, output.format, points, options,
+        [&line, &what](std::uint64_t done, std::uint64_t total) { line.share(what, done, total); });
+    line.end();
     if (!o.ok) {
         failed("cannot write '" + output.path + "': " + o.error);
     }

@@ -5,6 +5,7 @@
 // cannot be written.
 
 #include "Formats.h"
+#include "Progress.h"
 #include "SentovaMcap/Writer.h"
 
 #include <optional>
@@ -34,9 +35,9 @@ std::optional<formats::FieldSelection> parseFields(const std::string& list);
 std::string formatNames();
 std::string fieldNames();
 
-// Writes the points (as one MCAP message logged now, for an MCAP file); a progress line on standard
-// error when show is set. Throws Failure(1).
+// Writes the points (as one MCAP message logged now, for an MCAP file), showing its progress on
+// line. Throws Failure(1).
 void writePoints(const Destination& output, const std::deque<DataPoint>& points,
-                 const formats::FieldSelection& fields, bool show);
+                 const formats::FieldSelection& fields, ProgressLine& line);
 
 } // namespace cli

@@ -4,6 +4,7 @@
 #include "Interrupt.h"
 #include "McapOutput.h"
 #include "OutputFile.h"
+#include "Progress.h"
 
 #include "Sentova/SentovaGrabber.h"
 #include "SentovaPcap/Recorder.h"
@@ -13,7 +14,6 @@
 #include <memory>
 #include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 namespace cli {
 
@@ -52,7 +52,7 @@ bool checkRecordOutput(const std::string& path, const std::string& format, bool 
 }
 
 int runRecord(RecordOptions o) {
-    const bool terminal = !o.quiet && ::isatty(STDERR_FILENO) == 1;
+    ProgressLine line(errorOutputStyle(o.quiet));
     formats::OutputFile file(o.output);
     std::string error;
     if (!file.open(error)) {
@@ -144,23 +144,21 @@ int runRecord(RecordOptions o) {
             recorder->status().failed) {
             break;
         }
-        if (terminal && now >= nextReport) {
+        if (line.style() != ProgressStyle::Silent && now >= nextReport) {
             const sentova::pcap::RecorderStatus s = recorder->status();
             const tavrel::stream_statistics_t stream = listener.GetStatistics();
-            std::fprintf(stderr,
-                         "\rrecording %s: %s, %llu datagrams, %llu points, %.1f s, dropped %llu"
-                         "\x1b[K",
-                         o.output.c_str(), megabytes(s.bytes).c_str(),
-                         static_cast<unsigned long long>(s.datagrams),
-                         static_cast<unsigned long long>(stream.points), elapsed,
-                         static_cast<unsigned long long>(stream.kernelDrops));
+            char text[160];
+            std::snprintf(text, sizeof text,
+                          "%s, %llu datagrams, %llu points, %.1f s, dropped %llu",
+                          megabytes(s.bytes).c_str(), static_cast<unsigned long long>(s.datagrams),
+                          static_cast<unsigned long long>(stream.points), elapsed,
+                          static_cast<unsigned long long>(stream.kernelDrops));
+            line.figure("recording " + o.output + ": " + text);
             nextReport = now + std::chrono::milliseconds(250);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    if (terminal) {
-        std::fprintf(stderr, "\r\x1b[K");
-    }
+    line.end();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const sentova::pcap::RecorderStatus status = finish();
     if (status.failed) {

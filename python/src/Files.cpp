@@ -1,5 +1,4 @@
-// Point files and recordings: sentova.read, sentova.write, sentova.formats and
-// sentova.Recording.
+// Point files: sentova.read, sentova.write and sentova.formats.
 #include "Files.h"
 
 #include "Errors.h"
@@ -8,12 +7,9 @@
 #include "Waiting.h"
 
 #include "Formats.h"
-#include "SentovaPcap/CapturePoints.h"
-#include "SentovaPcap/FrameCollector.h"
 
 #include <pybind11/stl.h>
 
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -107,77 +103,6 @@ void writePoints(const std::string& path, const py::object& given,
     }
 }
 
-// A recording read whole at construction: its frames' points and what the reader said of them.
-struct RecordingData {
-    std::string path;
-    std::vector<Points> frames; // by frame index
-    std::vector<tavrel::scan_frame_t> info;
-    std::string device;
-    std::string problems;
-};
-
-std::shared_ptr<RecordingData> readRecording(const std::string& path) {
-    requireFile(path);
-    struct Read {
-        sentova::pcap::CaptureRead read;
-        std::vector<Points> frames;
-    };
-    auto read = runCancellably<std::shared_ptr<Read>>([path](const std::atomic<bool>& cancelled) {
-        auto r = std::make_shared<Read>();
-        // The whole recording is kept: the open frames are not bounded either.
-        sentova::pcap::FrameCollector<Points> collector;
-        r->read = sentova::pcap::readCaptureObservations(
-            path,
-            [&collector](const std::vector<tavrel::tavrel_rbe_obs_t>& batch,
-                         const std::vector<tavrel::scan_frame_piece_t>& pieces) {
-                collector.add(batch.data(), pieces, fromObservation);
-            },
-            [&r, &collector](const tavrel::scan_frame_t& f) {
-                r->frames.push_back(collector.close(f).points);
-                return true;
-            },
-            {}, [&cancelled] { return cancelled.load(); });
-        return r;
-    });
-    if (!read->read.ok) {
-        raiseFormatError(path, read->read.error);
-    }
-    auto data = std::make_shared<RecordingData>();
-    data->path = path;
-    data->info = read->read.frames;
-    data->frames = std::move(read->frames);
-    data->frames.resize(data->info.size());
-    data->device = read->read.device;
-    data->problems = read->read.problems;
-    if (!data->problems.empty()) {
-        PyErr_WarnEx(PyExc_RuntimeWarning, (path + ": " + data->problems).c_str(), 1);
-    }
-    return data;
-}
-
-using Recording = std::shared_ptr<RecordingData>;
-
-// Frames one at a time, so that iterating holds one copy at most.
-struct RecordingIterator {
-    Recording recording;
-    std::size_t next = 0;
-};
-
-py::array copyOf(const Points& points) {
-    return toArray(Points(points));
-}
-
-py::dict frameInfo(const tavrel::scan_frame_t& f) {
-    py::dict d;
-    d["index"] = f.index;
-    d["points"] = f.points;
-    d["first_timestamp"] = f.firstTimestamp;
-    d["last_timestamp"] = f.lastTimestamp;
-    d["duration_us"] = f.durationMicros();
-    d["complete"] = f.complete();
-    return d;
-}
-
 } // namespace
 
 void addFiles(py::module_& m) {
@@ -202,58 +127,6 @@ void addFiles(py::module_& m) {
           "header, or from a first pass over chunks that can be iterated twice (a list, a "
           "PointChunks); a one-time iterator (a generator) needs count= and is refused for LAS. "
           "Nothing is left behind when writing fails or the chunks raise");
-
-    py::class_<RecordingIterator>(m, "_RecordingIterator")
-        .def("__iter__", [](py::object self) { return self; })
-        .def("__next__", [](RecordingIterator& it) {
-            if (it.next >= it.recording->frames.size()) {
-                throw py::stop_iteration();
-            }
-            return copyOf(it.recording->frames[it.next++]);
-        });
-    py::class_<RecordingData, Recording>(m, "Recording",
-                                         "A recording (.pcap, .pcapng) as scan frames of points")
-        .def(py::init(&readRecording), py::arg("path"))
-        .def("__len__", [](const RecordingData& r) { return r.frames.size(); })
-        .def("__getitem__",
-             [](const RecordingData& r, py::ssize_t k) {
-                 const auto n = static_cast<py::ssize_t>(r.frames.size());
-                 if (k < 0) {
-                     k += n;
-                 }
-                 if (k < 0 || k >= n) {
-                     throw py::index_error("no frame " + std::to_string(k) +
-                                           " (the recording "
-                                           "holds " +
-                                           std::to_string(n) + ")");
-                 }
-                 return copyOf(r.frames[static_cast<std::size_t>(k)]);
-             })
-        .def("__iter__", [](const Recording& r) { return RecordingIterator{r}; })
-        .def("points",
-             [](const RecordingData& r) {
-                 std::size_t total = 0;
-                 for (const Points& f : r.frames) {
-                     total += f.size();
-                 }
-                 Points all;
-                 all.reserve(total);
-                 for (const Points& f : r.frames) {
-                     all.insert(all.end(), f.begin(), f.end());
-                 }
-                 return toArray(std::move(all));
-             })
-        .def_property_readonly("frame_info",
-                               [](const RecordingData& r) {
-                                   py::list list;
-                                   for (const tavrel::scan_frame_t& f : r.info) {
-                                       list.append(frameInfo(f));
-                                   }
-                                   return list;
-                               })
-        .def_property_readonly("path", [](const RecordingData& r) { return r.path; })
-        .def_property_readonly("device", [](const RecordingData& r) { return r.device; })
-        .def_property_readonly("problems", [](const RecordingData& r) { return r.problems; });
 }
 
 } // namespace sentova::python

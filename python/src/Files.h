@@ -1,5 +1,4 @@
-// sentova.read, sentova.write (whole files and chunk by chunk), sentova.formats and
-// sentova.Recording.
+// sentova.read, sentova.write (whole files and chunk by chunk) and sentova.formats.
 #pragma once
 
 #include <pybind11/pybind11.h>

@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "Files.h"
 #include "Points.h"
+#include "Recording.h"
 #include "StreamBindings.h"
 
 #include "Sentova/Sentova.h"
@@ -19,4 +20,5 @@ PYBIND11_MODULE(sentova, m) {
     sentova::python::addDevice(m);
     sentova::python::addStreams(m);
     sentova::python::addFiles(m);
+    sentova::python::addRecording(m);
 }

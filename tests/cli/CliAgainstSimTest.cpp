@@ -467,7 +467,7 @@ TEST_F(CliAgainstSim, CaptureReportsPointsLostOnTheWay) {
 
 // On a terminal the capture shows a progress line on standard error, rewritten in place;
 // --quiet silences it. `script` gives the program a terminal.
-TEST_F(CliAgainstSim, ProgressLineOnlyOnATerminal) {
+TEST_F(CliAgainstSim, ProgressLineInPlaceOnATerminal) {
     if (!fs::exists("/usr/bin/script")) {
         GTEST_SKIP() << "no /usr/bin/script to run the tool on a terminal";
     }

@@ -1,6 +1,10 @@
 """Recordings and point files from Python: read as the command-line tool reads them, written in
 every format and read back."""
 import json
+import os
+import struct
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -61,6 +65,74 @@ def test_recording_points_are_every_frame_in_order(recording):
     assert len(points) == sum(f["points"] for f in rec.frame_info)
     np.testing.assert_array_equal(points, np.concatenate(list(rec)))
     assert rec.device  # the laser source, dotted decimal
+
+
+def write_repeated(recording, path, copies):
+    """The recording's packets over and over, each copy later than the one before, as a longer
+    session of the same scan would have them."""
+    data = recording.read_bytes()
+    assert data[:4] == b"\xd4\xc3\xb2\xa1"  # little-endian pcap, microsecond times
+    packets = []
+    at = 24
+    while at < len(data):
+        seconds, micros, length, original = struct.unpack_from("<IIII", data, at)
+        packets.append((seconds * 1_000_000 + micros, data[at + 16:at + 16 + length], original))
+        at += 16 + length
+    span = packets[-1][0] - packets[0][0] + 100_000
+    with open(path, "wb") as out:
+        out.write(data[:24])
+        for copy in range(copies):
+            for micros, packet, original in packets:
+                micros += copy * span
+                out.write(struct.pack("<IIII", micros // 1_000_000, micros % 1_000_000,
+                                      len(packet), original))
+                out.write(packet)
+
+
+# Iterates a recording in a process of its own, so that its peak memory is the iteration's:
+# an iteration given up half way first, then every frame. The peak before is the interpreter's
+# and the module's; the resident size could have shrunk below it since, on a busy machine.
+ITERATE = """
+import json, resource, sys
+import sentova
+
+rec = sentova.Recording(sys.argv[1], frame_points=int(sys.argv[2]))
+abandoned = iter(rec)
+next(abandoned)
+next(abandoned)
+del abandoned
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+sizes, sums = [], []
+for frame in rec:
+    sizes.append(len(frame))
+    sums.append(int(frame["timestamp"].sum()))
+peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+print(json.dumps({"sizes": sizes, "sums": sums, "grown_kib": peak - before}))
+"""
+
+
+def test_a_recording_larger_than_the_open_frames_bound_streams_frame_by_frame(recording,
+                                                                               tmp_path):
+    long = tmp_path / "long.pcap"
+    write_repeated(recording, long, 40)
+    listed = json.loads(tool("frames", long, "--json").stdout)
+    bound = 2 * max(f["points"] for f in listed)
+    assert sum(f["points"] for f in listed) > 20 * bound
+
+    ran = subprocess.run([sys.executable, "-c", ITERATE, str(long), str(bound)],
+                         capture_output=True, text=True, timeout=120, env=os.environ)
+    assert ran.returncode == 0, ran.stderr
+    streamed = json.loads(ran.stdout)
+    assert streamed["sizes"] == [f["points"] for f in listed]
+    # Every point held at once would take several times the file's size.
+    assert streamed["grown_kib"] * 1024 < long.stat().st_size / 4, streamed["grown_kib"]
+
+    # The frames read back alone from where the index found them are the streamed ones.
+    rec = sentova.Recording(str(long), frame_points=bound)
+    assert len(rec) == len(listed)
+    for k in (0, 1, len(rec) // 2, len(rec) - 1):
+        assert int(rec[k]["timestamp"].sum()) == streamed["sums"][k], k
+    assert [f["points"] for f in rec.frame_info] == streamed["sizes"]
 
 
 def sample_points(count=1000):

@@ -106,6 +106,26 @@ protected:
         EXPECT_TRUE(fileWorkDone()) << slot;
     }
 
+    // Gives the window `shown` points, starts loading `file` (big enough to take a while),
+    // cancels it once its progress shows, and checks that the window says so and that the points
+    // shown are kept: one given afterwards joins them. Wrap in ASSERT_NO_FATAL_FAILURE.
+    void cancelLoadHalfWay(const QString& file, int shown) {
+        feed(shown);
+        ASSERT_TRUE(waitUntil([&] { return totalPoints() == QString::number(shown); }));
+        runSlot("askForPCDFileToLoad", file);
+        EXPECT_FALSE(action("actionLoad")->isEnabled());
+        EXPECT_FALSE(action("actionSave_as")->isEnabled());
+        EXPECT_TRUE(progressBar()->isVisible());
+        ASSERT_TRUE(
+            waitUntil([&] { return progressBar()->value() > 0; }, std::chrono::seconds(30)));
+        QTest::mouseClick(cancelButton(), Qt::LeftButton);
+        ASSERT_TRUE(fileWorkDone());
+        EXPECT_EQ(status(), "Loading file " + file + " cancelled; the points shown are kept.");
+        feed(1);
+        EXPECT_TRUE(waitUntil([&] { return totalPoints() == QString::number(shown + 1); }))
+            << totalPoints().toStdString();
+    }
+
     void setMaximumPoints(int maximum) {
         onNextModal([maximum](QWidget* modal) {
             auto* input = qobject_cast<QInputDialog*>(modal);

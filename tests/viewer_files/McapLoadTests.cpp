@@ -134,18 +134,7 @@ TEST_F(McapLoadTest, ABigMcapFileShowsProgressAndCancelKeepsTheBuffer) {
     many.clear();
 
     openOn("SN-LX30-7");
-    feed(9);
-    ASSERT_TRUE(waitUntil([&] { return totalPoints() == "9"; }));
-
-    runSlot("askForPCDFileToLoad", file);
-    EXPECT_TRUE(progressBar()->isVisible());
-    EXPECT_TRUE(waitUntil([&] { return progressBar()->value() > 0; }, std::chrono::seconds(30)));
-    QTest::mouseClick(cancelButton(), Qt::LeftButton);
-    ASSERT_TRUE(fileWorkDone());
-    EXPECT_EQ(status(), "Loading file " + file + " cancelled; the points shown are kept.");
-    // A point given afterwards joins the nine: the cancelled load had left them alone.
-    feed(1);
-    EXPECT_TRUE(waitUntil([&] { return totalPoints() == "10"; })) << totalPoints().toStdString();
+    ASSERT_NO_FATAL_FAILURE(cancelLoadHalfWay(file, 9));
 
     runToEnd("askForPCDFileToLoad", file);
     EXPECT_EQ(status(), "File " + file + " loaded.");

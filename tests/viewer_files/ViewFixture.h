@@ -15,6 +15,7 @@
 #include <vtkRendererCollection.h>
 
 #include <QDoubleSpinBox>
+#include <QMouseEvent>
 #include <QRadioButton>
 
 #include <algorithm>
@@ -102,11 +103,17 @@ protected:
         return rect;
     }
 
+    // A drag with the left button, its moves sent to the view as the press and the release are:
+    // QTest::mouseMove on a widget moves the display's pointer instead, whose motion events a
+    // busy machine may deliver after the release, when they no longer turn the camera.
     void drag(const QRect& rect) {
         QWidget* target = view();
         QTest::mousePress(target, Qt::LeftButton, Qt::NoModifier, rect.topLeft());
-        QTest::mouseMove(target, rect.center());
-        QTest::mouseMove(target, rect.bottomRight());
+        for (const QPoint& at : {rect.center(), rect.bottomRight()}) {
+            QMouseEvent move(QEvent::MouseMove, at, target->mapToGlobal(at), Qt::NoButton,
+                             Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &move);
+        }
         QTest::mouseRelease(target, Qt::LeftButton, Qt::NoModifier, rect.bottomRight());
     }
 
