@@ -2,8 +2,8 @@
 
 // A point set in one block of memory: what the whole-file reads fill and the writers take as it
 // is. The block comes straight from the system and goes back to it when released; fresh memory
-// needs no clearing: a new point is a zero point. Its pages are faulted in a chunk at a time as
-// it grows, one call for each chunk rather than one fault for each page. A plain value (movable,
+// needs no clearing: a new point is a zero point. As resize grows it (a reader's chunk at a time)
+// the new pages are faulted in by one call rather than one fault each. A plain value (movable,
 // not copyable: a copy of millions of points is asked for with copy()).
 
 #include "DataPoint.h"
