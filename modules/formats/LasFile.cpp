@@ -265,43 +265,29 @@ protected:
         return {};
     }
 
-    // A block of points at a time, column by column into their records, each column one loop
-    // with neither a call nor a branch per point.
+    // Point by point, each record whole: measured a quarter faster than column by column in
+    // blocks of 256 points (the three coordinates' divisions overlap within a point).
     std::string put(const DataPoint* points, std::size_t n) override {
         char* const records = m_out->reserve(n * m_recordLength);
         const std::size_t length = m_recordLength;
-        constexpr std::size_t kBlock = 256;
-        for (std::size_t from = 0; from < n; from += kBlock) {
-            const std::size_t count = std::min(kBlock, n - from);
-            const DataPoint* p = points + from;
-            char* r = records + from * length;
-            for (int k = 0; k < 3; ++k) {
-                const double DataPoint::*axis = k == 0   ? &DataPoint::x
-                                                : k == 1 ? &DataPoint::y
-                                                         : &DataPoint::z;
-                const double offset = m_axes[k].offset;
-                const double scale = m_axes[k].scale;
-                std::int32_t column[kBlock];
-                for (std::size_t i = 0; i < count; ++i) {
-                    column[i] = stored(p[i].*axis, offset, scale);
-                }
-                for (std::size_t i = 0; i < count; ++i) {
-                    store(r + i * length + 4 * k, column[i]);
-                }
-            }
-            for (std::size_t i = 0; i < count; ++i) {
-                char* at = r + i * length;
-                store(at + 12, storedIntensity(p[i].intensity));
-                // Return 1 of 1, never classified, scan angle rank, user data and point source 0.
-                store<std::uint32_t>(at + 14, 0x09);
-                store<std::uint16_t>(at + 18, 0);
-                store(at + 20, static_cast<double>(p[i].timestamp));
-            }
+        const Axis& ax = m_axes[0];
+        const Axis& ay = m_axes[1];
+        const Axis& az = m_axes[2];
+        for (std::size_t i = 0; i < n; ++i) {
+            const DataPoint& p = points[i];
+            char* at = records + i * length;
+            const std::int32_t xyz[3] = {stored(p.x, ax.offset, ax.scale),
+                                         stored(p.y, ay.offset, ay.scale),
+                                         stored(p.z, az.offset, az.scale)};
+            std::memcpy(at, xyz, sizeof xyz);
+            store(at + 12, storedIntensity(p.intensity));
+            // Return 1 of 1, never classified, scan angle rank, user data and point source 0.
+            store<std::uint32_t>(at + 14, 0x09);
+            store<std::uint16_t>(at + 18, 0);
+            store(at + 20, static_cast<double>(p.timestamp));
             std::size_t extra = kFormat1Size;
             for (float DataPoint::*member : m_extraMembers) {
-                for (std::size_t i = 0; i < count; ++i) {
-                    store(r + i * length + extra, p[i].*member);
-                }
+                store(at + extra, p.*member);
                 extra += 4;
             }
         }
