@@ -265,43 +265,29 @@ protected:
         return {};
     }
 
-    // A block of points at a time, column by column into their records, each column one loop
-    // with neither a call nor a branch per point.
+    // Point by point, each record whole: measured a quarter faster than column by column in
+    // blocks of 256 points (the three coordinates' divisions overlap within a point).
     std::string put(const DataPoint* points, std::size_t n) override {
         char* const records = m_out->reserve(n * m_recordLength);
         const std::size_t length = m_recordLength;
-        constexpr std::size_t kBlock = 256;
-        for (std::size_t from = 0; from < n; from += kBlock) {
-            const std::size_t count = std::min(kBlock, n - from);
-            const DataPoint* p = points + from;
-            char* r = records + from * length;
-            for (int k = 0; k < 3; ++k) {
-                const double DataPoint::*axis = k == 0   ? &DataPoint::x
-                                                : k == 1 ? &DataPoint::y
-                                                         : &DataPoint::z;
-                const double offset = m_axes[k].offset;
-                const double scale = m_axes[k].scale;
-                std::int32_t column[kBlock];
-                for (std::size_t i = 0; i < count; ++i) {
-                    column[i] = stored(p[i].*axis, offset, scale);
-                }
-                for (std::size_t i = 0; i < count; ++i) {
-                    store(r + i * length + 4 * k, column[i]);
-                }
-            }
-            for (std::size_t i = 0; i < count; ++i) {
-                char* at = r + i * length;
-                store(at + 12, storedIntensity(p[i].intensity));
-                // Return 1 of 1, never classified, scan angle rank, user data and point source 0.
-                store<std::uint32_t>(at + 14, 0x09);
-                store<std::uint16_t>(at + 18, 0);
-                store(at + 20, static_cast<double>(p[i].timestamp));
-            }
+        const Axis& ax = m_axes[0];
+        const Axis& ay = m_axes[1];
+        const Axis& az = m_axes[2];
+        for (std::size_t i = 0; i < n; ++i) {
+            const DataPoint& p = points[i];
+            char* at = records + i * length;
+            const std::int32_t xyz[3] = {stored(p.x, ax.offset, ax.scale),
+                                         stored(p.y, ay.offset, ay.scale),
+                                         stored(p.z, az.offset, az.scale)};
+            std::memcpy(at, xyz, sizeof xyz);
+            store(at + 12, storedIntensity(p.intensity));
+            // Return 1 of 1, never classified, scan angle rank, user data and point source 0.
+            store<std::uint32_t>(at + 14, 0x09);
+            store<std::uint16_t>(at + 18, 0);
+            store(at + 20, static_cast<double>(p.timestamp));
             std::size_t extra = kFormat1Size;
             for (float DataPoint::*member : m_extraMembers) {
-                for (std::size_t i = 0; i < count; ++i) {
-                    store(r + i * length + extra, p[i].*member);
-                }
+                store(at + extra, p.*member);
                 extra += 4;
             }
         }
@@ -413,23 +399,28 @@ protected:
         m_fields = noFields();
         m_fields.x = m_fields.y = m_fields.z = m_fields.intensity = true;
         m_fields.timestamp = hasTime;
-        // The columns moved as they are by one plan, the coordinates scaled after; extra bytes
+        // The columns moved by one plan, the coordinates scaled in it; extra bytes
         // with a scale or an offset of their own, or 64-bit integers, value by value.
         auto column = [this](Field field, std::size_t offset, Scalar type) {
             if (isSelected(m_wanted, field)) {
                 m_plan.push_back({offset, m_recordLength, type, field});
             }
         };
-        column(Field::X, 0, Scalar::Int32);
-        column(Field::Y, 4, Scalar::Int32);
-        column(Field::Z, 8, Scalar::Int32);
+        for (int k = 0; k < 3; ++k) {
+            const Field axis = k == 0 ? Field::X : k == 1 ? Field::Y : Field::Z;
+            if (isSelected(m_wanted, axis)) {
+                ColumnSource c{4 * static_cast<std::size_t>(k), m_recordLength, Scalar::Int32,
+                               axis};
+                c.scaled = true;
+                c.scale = m_scale[k];
+                c.shift = m_shift[k];
+                m_plan.push_back(c);
+            }
+        }
         column(Field::Intensity, 12, Scalar::Uint16);
         if (hasTime) {
             column(Field::Timestamp, pointFormat >= 6 ? 22 : 20, Scalar::Float64);
         }
-        m_scaled[0] = m_wanted.x;
-        m_scaled[1] = m_wanted.y;
-        m_scaled[2] = m_wanted.z;
         static const Scalar kExtraScalar[] = {Scalar::Uint8,   Scalar::Uint8,   Scalar::Int8,
                                               Scalar::Uint16,  Scalar::Int16,   Scalar::Uint32,
                                               Scalar::Int32,   Scalar::Float64, Scalar::Float64,
@@ -470,18 +461,6 @@ protected:
             return false;
         }
         decodeColumns(records, 0, n, m_plan, out);
-        for (int k = 0; k < 3; ++k) {
-            if (m_scaled[k]) {
-                const double scale = m_scale[k];
-                const double shift = m_shift[k];
-                double DataPoint::*axis = k == 0   ? &DataPoint::x
-                                          : k == 1 ? &DataPoint::y
-                                                   : &DataPoint::z;
-                for (std::size_t i = 0; i < n; ++i) {
-                    out[i].*axis = out[i].*axis * scale + shift;
-                }
-            }
-        }
         for (const Extra& e : m_extras) {
             for (std::size_t i = 0; i < n; ++i) {
                 setFieldValue(out[i], static_cast<Field>(e.field),
@@ -497,9 +476,8 @@ private:
     std::uint16_t m_recordLength = 0;
     double m_scale[3] = {1, 1, 1};
     double m_shift[3] = {0, 0, 0};
-    bool m_scaled[3] = {false, false, false}; // the coordinates wanted
-    std::vector<ColumnSource> m_plan;         // the columns wanted, moved as they are stored
-    std::vector<Extra> m_extras;              // wanted extra bytes computed value by value
+    std::vector<ColumnSource> m_plan; // the columns wanted, moved as they are stored
+    std::vector<Extra> m_extras;      // wanted extra bytes computed value by value
 };
 
 } // namespace

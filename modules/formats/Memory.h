@@ -1,8 +1,7 @@
 #pragma once
 
-// Large blocks of memory straight from the system: aligned to and advised for huge pages when
-// large, so that hundreds of megabytes cost a few hundred page faults, and zero when new, so that
-// they need no clearing. Internal to the formats module.
+// Large blocks of memory straight from the system: zero when new, so that they need no clearing,
+// and returned to it whole when released. Internal to the formats module.
 
 #include <cstddef>
 #include <utility>
@@ -12,6 +11,9 @@ namespace formats::memory {
 // Null when the system has no such block. Whole pages: bytes is rounded up, as release takes it.
 void* map(std::size_t bytes);
 void unmap(void* block, std::size_t bytes);
+// Faults in the pages of a block's range, zero, in one call rather than one fault per page: for
+// the range about to be written.
+void populate(void* at, std::size_t bytes);
 // The size map gives a block of at least bytes.
 std::size_t mappedSize(std::size_t bytes);
 

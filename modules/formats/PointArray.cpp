@@ -63,6 +63,10 @@ void PointArray::reserve(std::size_t n) {
 
 void PointArray::resize(std::size_t n) {
     reserve(n);
+    if (n > m_written) {
+        // Readers grow the array a chunk at a time just before filling it.
+        memory::populate(m_data + m_written, (n - m_written) * sizeof(DataPoint));
+    }
     if (n > m_size && m_written > m_size) {
         // Points stored before a shrink: cleared again, as memory never touched is zero. All
         // bits zero is the zero point; memset clears at the memory's speed, a loop of

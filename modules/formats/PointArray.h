@@ -1,10 +1,10 @@
 #pragma once
 
 // A point set in one block of memory: what the whole-file reads fill and the writers take as it
-// is. The block comes straight from the system, aligned to and advised for huge pages when
-// large, so that millions of points cost a few hundred page faults rather than a hundred
-// thousand, and fresh memory needs no clearing: a new point is a zero point. A plain value
-// (movable, not copyable: a copy of millions of points is asked for with copy()).
+// is. The block comes straight from the system and goes back to it when released; fresh memory
+// needs no clearing: a new point is a zero point. As resize grows it (a reader's chunk at a time)
+// the new pages are faulted in by one call rather than one fault each. A plain value (movable,
+// not copyable: a copy of millions of points is asked for with copy()).
 
 #include "DataPoint.h"
 

@@ -89,6 +89,10 @@ bool PointReader::nextInto(PointArray& points) {
             points.reserve(std::max(at + n, 2 * points.capacity()));
         }
     }
+    // In a reused block the chunk's points are cleared whole, though the decoder overwrites most
+    // of their fields: clearing only the fields it leaves measured 10-25% slower, as partial
+    // stores make the processor read the old lines from memory first, while memset's whole
+    // lines spare that.
     points.resize(at + n);
     if (!decode(points.data() + at, n)) {
         points.resize(at);

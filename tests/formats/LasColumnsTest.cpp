@@ -183,4 +183,9 @@ TEST_F(LasColumns, BoundsOfBlocksOfPoints) {
     const Outcome refused = write(array.string(), Format::Las, points.data(), points.size());
     EXPECT_FALSE(refused.ok);
     EXPECT_NE(refused.error.find("point 2501 "), std::string::npos) << refused.error;
+    points[2500].z = 0.0;
+    points[10].x = std::nan("");
+    const Outcome notNumber = write(array.string(), Format::Las, points.data(), points.size());
+    EXPECT_FALSE(notNumber.ok);
+    EXPECT_NE(notNumber.error.find("point 11 "), std::string::npos) << notNumber.error;
 }

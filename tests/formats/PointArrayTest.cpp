@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -47,7 +48,7 @@ TEST(PointArray, GrowsWithZeroPointsAndKeepsWhatItHolds) {
     for (std::size_t i = 0; i < 3000; ++i) {
         a.push_back(numbered(i));
     }
-    // Past a huge page: the points move to a new block and stay as they were.
+    // Past its room: the points move to a new block and stay as they were.
     a.resize(100000);
     ASSERT_EQ(a.size(), 100000u);
     EXPECT_GE(a.capacity(), 100000u);
@@ -72,6 +73,22 @@ TEST(PointArray, GrowsWithZeroPointsAndKeepsWhatItHolds) {
     const std::deque<DataPoint> asDeque = copied.toDeque();
     ASSERT_EQ(asDeque.size(), 60000u);
     EXPECT_EQ(asDeque[5].timestamp, numbered(5).timestamp);
+
+    // Grown a few points at a time, as a reader grows it, each step's pages faulted in from the
+    // one holding the points before: those stay as they were written.
+    PointArray steps;
+    steps.reserve(5000);
+    for (std::size_t at = 0; at < 5000; at += 7) {
+        steps.resize(std::min<std::size_t>(at + 7, 5000));
+        for (std::size_t i = at; i < steps.size(); ++i) {
+            ASSERT_TRUE(isZero(steps[i])) << i;
+            steps[i] = numbered(i);
+        }
+    }
+    for (std::size_t i = 0; i < 5000; ++i) {
+        const DataPoint expected = numbered(i);
+        ASSERT_EQ(std::memcmp(&steps[i], &expected, sizeof(DataPoint)), 0) << i;
+    }
 
     moved.clear();
     EXPECT_EQ(moved.capacity(), 0u);
@@ -244,7 +261,7 @@ TEST_F(PointArrays, ReadsIntoAnEarlierBlockGiveWhatAFreshOneGives) {
     }
 }
 
-// A block of many huge pages, filled chunk by chunk: the points are those the deque-based read
+// A block of many megabytes, filled chunk by chunk: the points are those the deque-based read
 // gives, and a cancelled read gives none.
 TEST_F(PointArrays, LargeReadsIntoFreshBlocksGiveEveryPoint) {
     const std::size_t n = 400000; // 22 MB of points
