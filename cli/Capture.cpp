@@ -4,7 +4,7 @@
 #include "Interrupt.h"
 #include "McapOutput.h"
 #include "ObservationPoint.h"
-#include "Progress.h"
+#include "ProgressLine.h"
 #include "Report.h"
 
 #include "Sentova/ScanFrames.h"

@@ -3,7 +3,7 @@
 #include "Recording.h"
 
 #include "Failure.h"
-#include "Progress.h"
+#include "ProgressLine.h"
 #include "Report.h"
 #include "SentovaMcap/Reader.h"
 

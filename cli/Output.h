@@ -5,7 +5,7 @@
 // cannot be written.
 
 #include "Formats.h"
-#include "Progress.h"
+#include "ProgressLine.h"
 #include "SentovaMcap/Writer.h"
 
 #include <optional>

@@ -4,7 +4,7 @@
 #include "Interrupt.h"
 #include "McapOutput.h"
 #include "OutputFile.h"
-#include "Progress.h"
+#include "ProgressLine.h"
 
 #include "Sentova/SentovaGrabber.h"
 #include "SentovaPcap/Recorder.h"

@@ -4,7 +4,7 @@
 #include "Failure.h"
 #include "Models.h"
 #include "Output.h"
-#include "Progress.h"
+#include "ProgressLine.h"
 #include "Report.h"
 #include "ScratchFiles.h"
 

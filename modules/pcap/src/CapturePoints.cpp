@@ -22,7 +22,7 @@ struct Stopped {};
 
 CaptureRead readCaptureObservations(const std::string& path, const ObservationSink& observations,
                                     const FrameSink& frames, const formats::Progress& progress,
-                                    const formats::Cancel& cancel) {
+                                    const formats::Cancel& cancel, const CapturePlaces& places) {
     CaptureRead result;
     tavrel::scan_frame_options_t options;
     // A recording holds no drop counts: gaps in the device time stamps stand for them.
@@ -36,7 +36,10 @@ CaptureRead readCaptureObservations(const std::string& path, const ObservationSi
                 throw Stopped{};
         }
     };
-    const auto deliver = [&](const Datagram& d) {
+    LaserDatagramSinks reading;
+    reading.deliver = [&](const Datagram& d, std::uint64_t position) {
+        if (places.datagram)
+            places.datagram(position);
         const std::vector<tavrel::tavrel_rbe_obs_t> batch = tavrel::DecodeLaserDatagram(
             reinterpret_cast<const unsigned char*>(d.bytes.data()), d.bytes.size());
         splitter.AddBatch(batch.data(), batch.size(), d.timeMicros, 0, &pieces);
@@ -45,24 +48,33 @@ CaptureRead readCaptureObservations(const std::string& path, const ObservationSi
         observations(batch, pieces);
         closed();
     };
-    const auto events = [&](unsigned event, std::uint64_t micros) {
+    reading.filter = [&](const LaserFilter& filter) {
+        if (places.filter && !places.filter(filter))
+            throw Stopped{};
+    };
+    reading.events = [&](unsigned event, std::uint64_t micros) {
         splitter.AddEvent(event, micros);
         closed();
     };
-    const auto fraction = [&](double done) {
+    reading.progress = [&](double done) {
         if (progress)
             progress(static_cast<std::uint64_t>(done * 1000.0), 1000);
     };
+    reading.cancel = cancel;
     LaserReadResult read;
     try {
-        read = readLaserDatagrams(path, deliver, fraction, cancel, events);
-        splitter.Finish();
-        closed();
+        read = readLaserDatagrams(path, reading);
+        // A cancelled read closes no frame: its end was not read.
+        if (!read.cancelled) {
+            splitter.Finish();
+            closed();
+        }
     } catch (const CaptureError& e) {
         result.error = withoutName(e.what(), path);
         return result;
     } catch (const Stopped&) {
         result.ok = true;
+        result.stopped = true;
         return result;
     }
     result.problems = withoutName(read.problems, path);

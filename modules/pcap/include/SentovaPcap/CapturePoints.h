@@ -22,6 +22,7 @@ namespace pcap {
 struct CaptureRead {
     bool ok = false;         // the file could be read, up to its end or its damage
     bool cancelled = false;  // cancel returned true
+    bool stopped = false;    // a sink asked to stop: the rest of the file was not read (ok)
     std::string error;       // why nothing could be read (!ok, !cancelled); without the file name
     std::string device;      // the laser source whose points these are, dotted decimal
     std::size_t sources = 0; // laser sources seen in the file
@@ -39,6 +40,16 @@ using ObservationSink = std::function<void(const std::vector<tavrel::tavrel_rbe_
 // A frame that has closed; return false to stop reading (the rest of the file is not read).
 using FrameSink = std::function<bool(const tavrel::scan_frame_t&)>;
 
+// For an index of the frames: where each laser datagram lies, and which datagrams are taken.
+struct CapturePlaces {
+    // The file position from which Reader::next gives again the datagram whose observations
+    // come next.
+    std::function<void(std::uint64_t position)> datagram;
+    // The filter in use: once the source is chosen, before its first observations, and again
+    // whenever a later stream start adds a data port. False stops reading.
+    std::function<bool(const LaserFilter&)> filter;
+};
+
 // Reads the observations of the busiest laser source (the device, unless the capture holds
 // several) as they come, cutting them into frames: a frame is whole when its start and end were
 // seen and the device time stamps inside it show no gap. A file that holds no laser data is an
@@ -46,7 +57,8 @@ using FrameSink = std::function<bool(const tavrel::scan_frame_t&)>;
 CaptureRead readCaptureObservations(const std::string& path, const ObservationSink& observations,
                                     const FrameSink& frames = {},
                                     const formats::Progress& progress = {},
-                                    const formats::Cancel& cancel = {});
+                                    const formats::Cancel& cancel = {},
+                                    const CapturePlaces& places = {});
 
 struct CapturePoints : CaptureRead {
     std::deque<DataPoint> points; // empty when cancelled

@@ -1,4 +1,4 @@
-#include "Progress.h"
+#include "ProgressLine.h"
 
 #include <unistd.h>
 
