@@ -10,6 +10,7 @@
 //                 (to the last few frames), the longest of them
 //   frame         with --render: the frame budget settled on this machine's OpenGL (offscreen,
 //                 1000x700, no multisampling): points drawn per frame and the frame's time,
+//                 the longest tick (refresh and frame) while streaming, the actors drawn,
 //                 against a frame of every point
 // Usage: bench_display [--render] [sizes...]   (default sizes 100000 1000000 10000000)
 #include "BenchTiming.h"
@@ -18,6 +19,7 @@
 #include "ObservationPoint.h"
 #include "PointBuffer.h"
 
+#include <vtkActor.h>
 #include <vtkCamera.h>
 #include <vtkProperty.h>
 #include <vtkRenderWindow.h>
@@ -121,7 +123,8 @@ void run(std::size_t size, bool render) {
     std::vector<double> ticks;
     std::vector<double> locks;
     std::vector<double> frames;
-    for (int tick = 0; tick < 30; ++tick) {
+    double longestTick = 0;
+    for (int tick = 0; tick < 60; ++tick) {
         for (int i = 0; i < 3000; ++i) {
             appendBounded(w.points, source.next(), static_cast<std::uint32_t>(size), w.log);
         }
@@ -129,9 +132,17 @@ void run(std::size_t size, bool render) {
         locks.push_back(locked);
         if (render) {
             frames.push_back(w.frame());
+            // The first ticks belong to the budget still settling.
+            if (tick >= 20) {
+                longestTick = std::max(longestTick, ticks.back() + frames.back());
+            }
         }
     }
     const std::size_t drawn = w.cloud.drawnCount();
+    std::size_t visible = 0;
+    for (vtkActor* actor : w.cloud.actors()) {
+        visible += actor->GetVisibility() ? 1 : 0;
+    }
 
     // Colour range changed: a new table, every drawn point recoloured.
     std::vector<double> recolour;
@@ -172,7 +183,9 @@ void run(std::size_t size, bool render) {
     if (render) {
         // Settled frames, then one frame of everything for comparison.
         std::vector<double> settled(frames.end() - 10, frames.end());
-        std::printf(" | frame: %zu drawn in %6.1f ms", drawn, median(settled));
+        std::printf(" | frame: %zu drawn (budget %zu) in %6.1f ms by %zu actors, longest tick "
+                    "%6.1f ms",
+                    drawn, w.budget.budget(), median(settled), visible, longestTick);
         w.cloud.apply(w.scale.table(), size);
         const double all = w.frame();
         std::printf(" (all %zu: %7.1f ms)", w.cloud.drawnCount(), all);

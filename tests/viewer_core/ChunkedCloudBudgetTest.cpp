@@ -71,6 +71,38 @@ TEST_F(Budgeted, DrawsAboutTheBudgetNewestChunkWholeAndOnlyBufferedPoints) {
     EXPECT_EQ(cloud.heldCount(), 640u);
 }
 
+TEST(ChunkedCloudBudget, ManyLargeChunksDrawTheBudgetNotAFixedStepEach) {
+    // Chunks of 4096 and 512: the rounding of each chunk's share is paid once per chunk, so with
+    // many chunks a coarse step would draw several times a small budget.
+    auto renderer = vtkSmartPointer<vtkRenderer>::New();
+    auto property = vtkSmartPointer<vtkProperty>::New();
+    ChunkedCloud cloud(renderer, property, 12, 9);
+    std::deque<DataPoint> points;
+    BufferLog log;
+    const std::size_t chunks = 64;
+    for (std::size_t i = 0; i < chunks * 4096; ++i) {
+        DataPoint p;
+        p.x = static_cast<double>(i);
+        p.intensity = static_cast<double>(i % 1000);
+        appendBounded(points, p, 1u << 30, log);
+    }
+    cloud.capture(points, log, 1u << 30);
+    ASSERT_EQ(cloud.chunkCount(), chunks);
+    IntensityScale scale;
+    std::uint32_t minimum = 0;
+    std::uint32_t maximum = 1000;
+    const ColourTable& table =
+        scale.update(minimum, maximum, kDefaultMinimumColour, kDefaultMaximumColour);
+    // Each budget more than a tenth from the last, so none keeps the share in place.
+    for (std::size_t budget : {640u, 2000u, 7000u, 30000u}) {
+        SCOPED_TRACE(budget);
+        cloud.apply(table, budget);
+        EXPECT_GE(cloud.drawnCount(), budget);
+        // At most a sixteenth over, and the share's rounding up to a whole point in each chunk.
+        EXPECT_LE(cloud.drawnCount(), budget + budget / 16 + chunks);
+    }
+}
+
 TEST_F(Budgeted, AShareOfAChunkIsEvenlySpreadAndALargerShareContainsTheSmaller) {
     cap = 100000;
     numbered(64 * 5);

@@ -159,6 +159,16 @@ PointPicker::Built PointPicker::build(viewer::DisplayMode mode, unsigned count) 
 void PointPicker::finished(Built built) {
     m_building = false;
     if (built.complete) {
+        if (m_index) {
+            // The index it replaces holds every point shown: freeing it here would stall the
+            // window for tens of milliseconds at ten million points.
+            auto former =
+                std::make_shared<std::shared_ptr<const viewer::PointIndex>>(std::move(m_index));
+            m_release.post([former](sentova::command::JobContext&) {
+                former->reset();
+                viewer::returnFreeMemory();
+            });
+        }
         m_index = std::move(built.index);
         m_range = built.range;
         m_copyMs = built.copyMs;

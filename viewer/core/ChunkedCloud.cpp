@@ -10,9 +10,11 @@ namespace viewer {
 
 namespace {
 
-// The rank threshold moves in steps of 1/256, so that small changes of the budget do not
-// re-upload every chunk.
-constexpr std::size_t kThresholdSteps = 256;
+// The rank threshold is rounded up to this many significant bits: every large chunk draws its
+// prefix up to it, so the rounding is paid once per chunk, and a step fixed in slots would let a
+// buffer of many chunks draw several times the budget (at ten million points, a step of 256
+// slots is a floor of 39,000 points). Five bits keep the excess under a sixteenth.
+constexpr int kThresholdBits = 5;
 
 } // namespace
 
@@ -258,8 +260,11 @@ std::size_t ChunkedCloud::thresholdFor(std::size_t budget) const {
     if (m_appliedThreshold < m_largeSize && applied >= ideal * 0.9 && applied <= ideal * 1.1) {
         return m_appliedThreshold;
     }
-    const std::size_t step = std::max<std::size_t>(1, m_largeSize / kThresholdSteps);
-    const auto threshold = static_cast<std::size_t>(std::ceil(ideal));
+    const auto threshold = std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(ideal)));
+    std::size_t step = 1;
+    while (threshold >= step << kThresholdBits) {
+        step <<= 1;
+    }
     return std::min(m_largeSize, (threshold + step - 1) / step * step);
 }
 

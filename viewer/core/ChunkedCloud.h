@@ -110,9 +110,9 @@ public:
     bool needsApply(const ColourTable& table, std::size_t budget) const;
 
     // Brings the actors up to the held points, drawing about `budget` of them: the budget's
-    // share of the points by rank (held within a tenth, rounded up to 1/256), the newest chunk
-    // whole on top; everything when it fits. Each drawn point is coloured from table (or the
-    // colourer), up to kRecolourSlice points of chunks whose colours are out of date.
+    // share of the points by rank (held within a tenth, rounded up by at most a sixteenth), the
+    // newest chunk whole on top; everything when it fits. Each drawn point is coloured from table
+    // (or the colourer), up to kRecolourSlice points of chunks whose colours are out of date.
     void apply(const ColourTable& table, std::size_t budget);
 
     // Colours the points by colourer instead of the intensity table (null: the table again). The

@@ -13,15 +13,6 @@
 
 namespace viewer {
 
-std::uint32_t bitReverse(std::uint32_t v, int bits) {
-    std::uint32_t r = 0;
-    for (int i = 0; i < bits; ++i) {
-        r = (r << 1) | (v & 1u);
-        v >>= 1;
-    }
-    return r;
-}
-
 CloudChunk::CloudChunk(std::uint64_t first, int chunkBits, bool allocate, vtkProperty* property)
     : start(first), bits(chunkBits), xyzView(vtkSmartPointer<vtkFloatArray>::New()),
       rgbView(vtkSmartPointer<vtkUnsignedCharArray>::New()),
@@ -102,12 +93,9 @@ const IntensitySpan& CloudChunk::rangeOf(IntensitySpan& span, std::size_t first)
             span.bounds.add(intensity[p]);
         }
     } else {
-        // Slot p holds arrival bitReverse(p): every slot, keeping those in range.
-        for (std::size_t p = 0; p < size(); ++p) {
-            const std::size_t arrival = bitReverse(static_cast<std::uint32_t>(p), bits);
-            if (arrival >= from && arrival < until) {
-                span.bounds.add(intensity[p]);
-            }
+        // Arrival a lies in slot bitReverse(a): only the arrivals in range are read.
+        for (std::size_t a = from; a < until; ++a) {
+            span.bounds.add(intensity[bitReverse(static_cast<std::uint32_t>(a), bits)]);
         }
     }
     span.known = true;

@@ -18,8 +18,20 @@ class vtkUnsignedCharArray;
 
 namespace viewer {
 
-// The bit-reversed value of the low `bits` bits of v.
-std::uint32_t bitReverse(std::uint32_t v, int bits);
+// The bit-reversed value of the low `bits` bits of v. Inline: the ranges and the draw of a chunk
+// whose front has left call it for every point.
+inline std::uint32_t bitReverse(std::uint32_t v, int bits) {
+    if (bits <= 0) {
+        return 0;
+    }
+    // All 32 bits swapped in halves, then the low `bits` of them kept.
+    v = ((v >> 1) & 0x55555555u) | ((v & 0x55555555u) << 1);
+    v = ((v >> 2) & 0x33333333u) | ((v & 0x33333333u) << 2);
+    v = ((v >> 4) & 0x0F0F0F0Fu) | ((v & 0x0F0F0F0Fu) << 4);
+    v = ((v >> 8) & 0x00FF00FFu) | ((v & 0x00FF00FFu) << 8);
+    v = (v >> 16) | (v << 16);
+    return v >> (32 - bits);
+}
 
 // The intensity range of a chunk's arrivals from `first` to those copied, as last worked out.
 struct IntensitySpan {
