@@ -113,6 +113,13 @@ void CloudDisplay::refresh() {
             changed = store.takeChanged() || changed;
         });
     } while (cloud->pendingCount() > 0 && std::chrono::steady_clock::now() < captureEnd);
+    if (restarted) {
+        // The display's copy of the former buffer, freed on the store's release thread.
+        std::vector<viewer::DroppedCopies> dropped = cloud->takeDropped();
+        if (!dropped.empty()) {
+            store.discard(std::move(dropped));
+        }
+    }
     const int nextRefreshMs = cloud->pendingCount() > 0 ? 0 : kRefreshPeriodMs;
     if (store.intensityRange().automatic) {
         std::uint32_t minimum = 65535;
@@ -139,10 +146,6 @@ void CloudDisplay::refresh() {
 
     emit rebuilt();
     render();
-    if (restarted) {
-        // The display has let go of its copy of the former buffer, and VTK of what it drew.
-        store.returnFreed();
-    }
     armRefresh(nextRefreshMs);
 }
 
