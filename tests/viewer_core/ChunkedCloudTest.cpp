@@ -1,6 +1,8 @@
 // The cloud drawn from the buffer: growing, streaming, eviction, loads and colours.
 #include "ChunkedCloudFixture.h"
 
+#include <vtkActorCollection.h>
+
 TEST_F(Window, GrowsThenStreamsThroughAFullBuffer) {
     refresh();
     EXPECT_FALSE(refresh()); // nothing to show yet
@@ -416,4 +418,56 @@ TEST_F(Window, ACopyOfAnEarlierBufferIsCopiedAgain) {
     EXPECT_FALSE(cloud.adopt(open));
     refresh();
     expectScene();
+}
+
+// A load over a full scene: the former points leave the view at the first apply, while the new
+// chunks are still being shown a slice at a time; the former actors leave the renderer over the
+// next applies, and the copies they drew are handed back whole, to be freed elsewhere.
+TEST_F(Window, ALoadOverAFullSceneShowsOnlyTheNewPointsAndLetsTheOldGo) {
+    cap = 64 * 40;
+    stream(cap);
+    refresh();
+    while (refresh()) {
+    }
+    expectScene();
+    const std::size_t formerChunks = cloud.chunkCount();
+    ASSERT_GT(formerChunks, 2 * ChunkedCloud::kReshowSlice);
+    EXPECT_TRUE(cloud.takeDropped().empty());
+
+    std::deque<DataPoint> loaded;
+    for (std::size_t i = 0; i < cap; ++i) {
+        DataPoint p = randomPoint();
+        p.x += 1000.0; // apart from every former point
+        loaded.push_back(p);
+    }
+    PreparedCloud prepared(6, 3);
+    const std::vector<DataPoint> flat(loaded.begin(), loaded.end());
+    prepared.append(flat.data(), flat.size());
+    prepared.finish();
+    replaceBuffer(points, std::move(loaded), log);
+    prepared.log = log;
+    ASSERT_TRUE(cloud.adopt(prepared));
+
+    const std::vector<DroppedCopies> dropped = cloud.takeDropped();
+    ASSERT_EQ(dropped.size(), formerChunks);
+    std::size_t slots = 0;
+    for (const DroppedCopies& copies : dropped) {
+        slots += copies.intensity.size();
+        EXPECT_EQ(copies.xyz.size(), 3 * copies.intensity.size());
+    }
+    EXPECT_EQ(slots, std::size_t{cap});
+    EXPECT_TRUE(cloud.takeDropped().empty());
+
+    changed = true;
+    int applies = 0;
+    while (refresh()) {
+        ++applies;
+        ASSERT_LT(applies, 100);
+        for (const Drawn& d : drawnBy(cloud)) {
+            ASSERT_GT(std::get<0>(d), 500.0f);
+        }
+    }
+    EXPECT_GT(applies, 1);
+    expectScene();
+    EXPECT_EQ(renderer->GetActors()->GetNumberOfItems(), static_cast<int>(cloud.chunkCount()));
 }

@@ -1,5 +1,6 @@
 #include "CloudDisplay.h"
 
+#include "CloudChunk.h"
 #include "IntensityDialog.h"
 #include "PointStore.h"
 #include "WindowSupport.h"
@@ -13,6 +14,7 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include <vtkActor.h>
 #include <vtkCallbackCommand.h>
 #include <vtkCommand.h>
 #include <vtkGenericOpenGLRenderWindow.h>
@@ -113,6 +115,13 @@ void CloudDisplay::refresh() {
             changed = store.takeChanged() || changed;
         });
     } while (cloud->pendingCount() > 0 && std::chrono::steady_clock::now() < captureEnd);
+    if (restarted) {
+        // The display's copy of the former buffer, freed on the store's release thread.
+        std::vector<viewer::DroppedCopies> dropped = cloud->takeDropped();
+        if (!dropped.empty()) {
+            store.discard(std::move(dropped));
+        }
+    }
     const int nextRefreshMs = cloud->pendingCount() > 0 ? 0 : kRefreshPeriodMs;
     if (store.intensityRange().automatic) {
         std::uint32_t minimum = 65535;
@@ -139,10 +148,6 @@ void CloudDisplay::refresh() {
 
     emit rebuilt();
     render();
-    if (restarted) {
-        // The display has let go of its copy of the former buffer, and VTK of what it drew.
-        store.returnFreed();
-    }
     armRefresh(nextRefreshMs);
 }
 
@@ -191,7 +196,7 @@ void CloudDisplay::showFrames() {
 
 CloudDisplay::CloudDisplay(QMainWindow* window, Ui_MainWindow& ui, vtkRenderer* renderer,
                            viewer::PointStore& store)
-    : window(window), ui(ui), store(store), frameBudget(budgetSettings()) {
+    : window(window), ui(ui), store(store), renderer(renderer), frameBudget(budgetSettings()) {
     cloudProperty = vtkSmartPointer<vtkProperty>::New();
     cloudProperty->SetPointSize(1);
     cloud = std::make_unique<viewer::ChunkedCloud>(renderer, cloudProperty);
@@ -208,6 +213,31 @@ CloudDisplay::~CloudDisplay() = default;
 
 void CloudDisplay::render() {
     ui.lidarQvtkWidget->renderWindow()->Render();
+}
+
+// The first frame that draws points compiles and links the point shader, which a software
+// rasteriser takes over a hundred milliseconds for: done once, at the first idle moment after
+// the window is on screen, with one point at the device origin (under the axes) for one frame,
+// rather than in the first frame of a recording or a stream. VTK keeps the program for the
+// window, whichever actor uses it next.
+void CloudDisplay::warmUp() {
+    if (cloud->drawnCount() > 0) {
+        return;
+    }
+    auto* view = vtkGenericOpenGLRenderWindow::SafeDownCast(ui.lidarQvtkWidget->renderWindow());
+    if (view && !view->GetReadyForRendering()) {
+        // The view's context is not made yet: it would render nothing.
+        QTimer::singleShot(kRefreshPeriodMs, this, &CloudDisplay::warmUp);
+        return;
+    }
+    viewer::CloudChunk point(0, 0, true, cloudProperty);
+    point.filled = 1;
+    point.draw(0, 1);
+    renderer->AddActor(point.actor);
+    warmingUp = true;
+    render();
+    warmingUp = false;
+    renderer->RemoveActor(point.actor);
 }
 
 void CloudDisplay::setPointSize(int pixels) {
@@ -290,6 +320,9 @@ void CloudDisplay::renderStarting() {
 void CloudDisplay::renderFinished() {
     // The rasteriser may still be working when VTK is done: the frame is timed to its end.
     ui.lidarQvtkWidget->renderWindow()->WaitForCompletion();
+    if (warmingUp) {
+        return;
+    }
     if (!renderOnScreen) {
         // Two renders before one update of the window: the first is counted as it stands.
         frameBudget.frameRendered(renderDrawn, renderMs);
@@ -307,6 +340,10 @@ bool CloudDisplay::timeWindowUpdate(const std::function<bool()>& update) {
     // done before it.
     const auto start = std::chrono::steady_clock::now();
     const bool handled = update();
+    if (!warmUpArmed) {
+        warmUpArmed = true;
+        QTimer::singleShot(0, this, &CloudDisplay::warmUp);
+    }
     if (!renderOnScreen) {
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)

@@ -90,6 +90,7 @@ private:
     void showDrawnPoints();
     void showFrames();
     void render();
+    void warmUp();
     void armRefresh(int ms);
     bool updateColourer(const viewer::HsvColour& minimumColour,
                         const viewer::HsvColour& maximumColour, bool cloudChanged);
@@ -97,6 +98,7 @@ private:
     QMainWindow* window;
     Ui_MainWindow& ui;
     viewer::PointStore& store;
+    vtkRenderer* renderer;
     // The look of the cloud's points (their size), shared by the cloud's actors.
     vtkSmartPointer<vtkProperty> cloudProperty;
     // The drawn cloud, kept up to date from the buffer, the number of points a frame may draw,
@@ -118,6 +120,10 @@ private:
     std::size_t renderDrawn = 0;
     double renderMs = 0.0;
     bool renderOnScreen = true;
+    // The point shader has been compiled (or will be by the warm-up armed), and the render under
+    // way is the warm-up's, which the frame budget does not count.
+    bool warmUpArmed = false;
+    bool warmingUp = false;
     // "showing N of M" in the Stats box while points are left out of the frame.
     QLabel* drawnPoints_label = nullptr;
     // The refresh armed last; a timer of an earlier one does nothing.

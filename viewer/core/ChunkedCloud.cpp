@@ -1,6 +1,9 @@
 #include "ChunkedCloud.h"
 
 #include <vtkActor.h>
+#include <vtkFloatArray.h>
+#include <vtkPolyData.h>
+#include <vtkUnsignedCharArray.h>
 
 #include <algorithm>
 #include <cmath>
@@ -27,6 +30,9 @@ ChunkedCloud::~ChunkedCloud() {
     for (const auto& chunk : m_chunks) {
         m_renderer->RemoveActor(chunk->actor);
     }
+    for (const auto& chunk : m_retired) {
+        m_renderer->RemoveActor(chunk->actor);
+    }
 }
 
 std::vector<vtkActor*> ChunkedCloud::actors() const {
@@ -50,12 +56,29 @@ std::unique_ptr<CloudChunk> ChunkedCloud::newChunk(std::uint64_t start, int bits
 }
 
 void ChunkedCloud::reset() {
-    for (const auto& chunk : m_chunks) {
-        m_renderer->RemoveActor(chunk->actor);
+    // Taking down a whole buffer's actors and freeing its copies at once would stall the frame:
+    // the actors go out of sight now and out of the renderer over the next applies, the copies
+    // to whoever frees them. Views that borrowed the copies are emptied first.
+    for (auto& chunk : m_chunks) {
+        chunk->actor->VisibilityOff();
+        chunk->xyzView->SetArray(nullptr, 0, 1);
+        chunk->rgbView->SetArray(nullptr, 0, 1);
+        chunk->polyData->Modified();
+        m_dropped.push_back({std::move(chunk->xyz), std::move(chunk->intensity),
+                             std::move(chunk->extra), std::move(chunk->rgb),
+                             std::move(chunk->drawXyz), std::move(chunk->drawRgb)});
+        m_retired.push_back(std::move(chunk));
     }
     m_chunks.clear();
     m_front = m_back = m_captured = m_shownFrom = 0;
     m_changed = true;
+}
+
+void ChunkedCloud::retireSome() {
+    for (std::size_t n = 0; n < kReshowSlice && !m_retired.empty(); ++n) {
+        m_renderer->RemoveActor(m_retired.front()->actor);
+        m_retired.pop_front();
+    }
 }
 
 bool ChunkedCloud::adopt(PreparedCloud& prepared) {
@@ -385,8 +408,9 @@ void ChunkedCloud::apply(const ColourTable& table, std::size_t budget) {
         show(chunk, threshold, table);
         m_drawn += chunk.drawnNow();
     }
+    retireSome();
     m_appliedThreshold = threshold;
-    m_changed = behind;
+    m_changed = behind || !m_retired.empty();
 }
 
 } // namespace viewer

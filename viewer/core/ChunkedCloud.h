@@ -22,6 +22,17 @@ class vtkActor;
 
 namespace viewer {
 
+// The copies of a chunk's points that the display has let go: freeing a whole buffer's worth takes
+// tens of milliseconds, which the GUI thread hands to another.
+struct DroppedCopies {
+    std::vector<float> xyz;
+    std::vector<float> intensity;
+    std::vector<PointExtra> extra;
+    std::vector<std::uint8_t> rgb;
+    std::vector<float> drawXyz;
+    std::vector<std::uint8_t> drawRgb;
+};
+
 // The displayed point cloud, drawn within a budget of points per frame.
 //
 // The points are kept in chunks of consecutive arrivals, one actor each (vertex-free point
@@ -66,7 +77,8 @@ public:
     // At most about this many points are recoloured by one apply(), so that a change of colours
     // over ten million points does not stall the window; needsApply() stays true until all are.
     static constexpr std::size_t kRecolourSlice = std::size_t{1} << 18;
-    // At most this many hidden chunks are shown again by one apply().
+    // At most this many hidden chunks are shown again by one apply(), and as many actors of a
+    // display started again are taken down.
     static constexpr std::size_t kReshowSlice = 16;
 
     // Chunk actors are added to renderer and share property (point size and the like).
@@ -129,6 +141,10 @@ public:
 
     std::size_t chunkCount() const { return m_chunks.size(); }
 
+    // The copies of the points let go when the display started again (a clear, a replace or an
+    // adopt), to be freed by the caller, off the GUI thread; empty once taken.
+    std::vector<DroppedCopies> takeDropped() { return std::move(m_dropped); }
+
     // The chunks' actors, oldest first.
     std::vector<vtkActor*> actors() const;
 
@@ -136,6 +152,7 @@ private:
     // allocate: with room for its points (an adopted chunk brings its own).
     std::unique_ptr<CloudChunk> newChunk(std::uint64_t start, int bits, bool allocate = true);
     void reset();
+    void retireSome();
     void dropFront();
     void mergeBlock();
     std::size_t firstShown(const CloudChunk& chunk) const;
@@ -160,6 +177,10 @@ private:
     bool m_everCaptured = false;
 
     std::deque<std::unique_ptr<CloudChunk>> m_chunks;
+    // Chunks of a display started again: hidden at once, their copies in m_dropped, their actors
+    // taken down a slice per apply(), as new ones are shown.
+    std::deque<std::unique_ptr<CloudChunk>> m_retired;
+    std::vector<DroppedCopies> m_dropped;
 
     // What the actors show: set by apply().
     bool m_changed = true;

@@ -19,6 +19,10 @@ void MemoryRelease::release(std::deque<DataPoint>&& former) {
     });
 }
 
+void MemoryRelease::post(std::function<void()> job) {
+    m_worker.post([job = std::move(job)](sentova::command::JobContext&) { job(); });
+}
+
 void MemoryRelease::returnFreed() {
     m_worker.post([](sentova::command::JobContext&) { returnFreeMemory(); });
 }

@@ -5,8 +5,13 @@
 #include "CommandWorker.h"
 
 #include <deque>
+#include <functional>
+#include <memory>
 
 namespace viewer {
+
+// Hands the allocator's free memory back to the system, from every arena. Any thread.
+void returnFreeMemory();
 
 // Gives the memory of released point buffers back to the system, off the GUI thread.
 //
@@ -21,6 +26,16 @@ public:
     // Frees `former` on the release thread, then returns free memory to the system.
     void release(std::deque<DataPoint>&& former);
 
+    // Frees garbage (any movable value that owns memory) on the release thread, then returns
+    // free memory to the system.
+    template <class T> void discard(T garbage) {
+        auto held = std::make_shared<T>(std::move(garbage));
+        post([held] {
+            *held = T();
+            returnFreeMemory();
+        });
+    }
+
     // Returns to the system the memory the caller has freed meanwhile (the display's copy of a
     // buffer that was emptied, say).
     void returnFreed();
@@ -29,10 +44,9 @@ public:
     bool busy() const { return m_worker.busy(); }
 
 private:
+    void post(std::function<void()> job);
+
     sentova::command::CommandWorker m_worker;
 };
-
-// Hands the allocator's free memory back to the system, from every arena. Any thread.
-void returnFreeMemory();
 
 } // namespace viewer

@@ -137,6 +137,8 @@ public:
 
     // The display's copy of a cleared buffer is freed: return its memory too.
     void returnFreed() { memoryRelease.returnFreed(); }
+    // Frees the display's copies of former points on the release thread. GUI thread only.
+    template <class T> void discard(T garbage) { memoryRelease.discard(std::move(garbage)); }
 
 private:
     // Guards points, pointsLog, frameLog, loaded, maximum, range, prepared and the live buffer
