@@ -35,6 +35,14 @@ std::vector<vtkActor*> ChunkedCloud::actors() const {
     return result;
 }
 
+CloudBytes ChunkedCloud::bytes() const {
+    CloudBytes bytes;
+    for (const auto& chunk : m_chunks) {
+        chunk->addBytes(bytes);
+    }
+    return bytes;
+}
+
 std::size_t ChunkedCloud::firstShown(const CloudChunk& chunk) const {
     const std::uint64_t hidden = m_shownFrom > chunk.start ? m_shownFrom - chunk.start : 0;
     return std::max(chunk.evicted,

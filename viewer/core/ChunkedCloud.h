@@ -129,6 +129,9 @@ public:
 
     std::size_t chunkCount() const { return m_chunks.size(); }
 
+    // What the chunks' copies take now.
+    CloudBytes bytes() const;
+
     // The chunks' actors, oldest first.
     std::vector<vtkActor*> actors() const;
 

@@ -62,6 +62,14 @@ DataPoint CloudChunk::pointAt(std::size_t s) const {
     return p;
 }
 
+void CloudChunk::addBytes(CloudBytes& bytes) const {
+    bytes.positions += xyz.capacity() * sizeof(float);
+    bytes.intensities += intensity.capacity() * sizeof(float);
+    bytes.extras += extra.capacity() * sizeof(PointExtra);
+    bytes.colours += rgb.capacity();
+    bytes.drawCopies += drawXyz.capacity() * sizeof(float) + drawRgb.capacity();
+}
+
 void CloudChunk::seal() {
     const std::size_t n = size();
     std::vector<float> sealedXyz(n * 3);

@@ -30,6 +30,16 @@ struct IntensitySpan {
     IntensityBounds bounds;
 };
 
+// The memory a cloud's copies take, by what they hold (capacities, in bytes).
+struct CloudBytes {
+    std::size_t positions = 0;
+    std::size_t intensities = 0;
+    std::size_t extras = 0; // what colouring by the other fields reads
+    std::size_t colours = 0;
+    std::size_t drawCopies = 0;
+    std::size_t total() const { return positions + intensities + extras + colours + drawCopies; }
+};
+
 // One chunk of the displayed cloud: the copies of 2^bits consecutive arrivals (float x, y, z,
 // intensity, what colouring by the other fields needs, and colours), and the actor that draws
 // some of them. Until it is full (sealed), slot i holds arrival i; once sealed, slot p holds
@@ -86,6 +96,8 @@ struct CloudChunk {
     // x, y, z.
     DataPoint pointAt(std::size_t s) const;
 
+    void addBytes(CloudBytes& bytes) const;
+
     // Puts the full chunk's slots into bit-reversed order.
     void seal();
 
@@ -94,7 +106,7 @@ struct CloudChunk {
     const IntensitySpan& rangeOf(IntensitySpan& span, std::size_t first) const;
 
     // Colours slots [coloured, slots) from table, or by colourer when one is given; again:
-    // every slot, as colours of version.
+    // every slot, as colours of version..
     void colour(std::size_t slots, const ColourTable& table, const PointColourer* colourer,
                 std::uint64_t version, bool again);
 
