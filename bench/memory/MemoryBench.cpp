@@ -14,8 +14,9 @@
 //                 builds; a build holds a position copy of the same size beside it)
 //   trimmed       resident memory after the allocator returns its free memory
 // and the whole against resident memory beyond the empty display's.
-// Usage (under Xvfb or with a display): memory_bench [--budget N] [sizes...]
-//   default: budget 150000 drawn points, sizes 1000000 5000000 10000000
+// Usage (under Xvfb or with a display): memory_bench [--lx20] [--budget N] [sizes...]
+//   default: LX30 points, budget 150000 drawn points, sizes 1000000 5000000 10000000
+//   --lx20: the points an LX20 sends in high-speed mode (as the soak's simulator does)
 #include "ChunkedCloud.h"
 #include "MemoryRelease.h"
 #include "ObservationPoint.h"
@@ -71,7 +72,10 @@ Heap heapNow() {
             residentKb() * 1024.0};
 }
 
-// A region scan's worth of LX30 points, every field set.
+// Points of every field (an LX30's), or as an LX20 in high-speed mode sends them (no
+// amplitude, reflectance or pulse shape deviation).
+bool g_lx20 = false;
+
 struct Source {
     std::mt19937 rng{1};
     std::uniform_real_distribution<double> angle{-180, 180};
@@ -81,6 +85,10 @@ struct Source {
 
     DataPoint next() {
         time += 33;
+        if (g_lx20) {
+            return formats::makeDataPoint(angle(rng), angle(rng) / 4, range(rng),
+                                          time & 0xffffffffu, 0, 0, 0, LIDAR_LX20, true);
+        }
         return formats::makeDataPoint(angle(rng), angle(rng) / 4, range(rng), time & 0xffffffffu,
                                       amplitude(rng), amplitude(rng) / 100.0, amplitude(rng) / 1e4,
                                       LIDAR_LX30, false);
@@ -276,7 +284,9 @@ int main(int argc, char** argv) {
     std::size_t budget = 150000;
     std::vector<std::size_t> sizes;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--budget") == 0 && i + 1 < argc) {
+        if (std::strcmp(argv[i], "--lx20") == 0) {
+            g_lx20 = true;
+        } else if (std::strcmp(argv[i], "--budget") == 0 && i + 1 < argc) {
             budget = std::strtoull(argv[++i], nullptr, 10);
         } else {
             sizes.push_back(std::strtoull(argv[i], nullptr, 10));

@@ -2,6 +2,7 @@
 
 #include "ColourMap.h"
 #include "DataPoint.h"
+#include "ExtraFields.h"
 #include "PreparedCloud.h"
 
 #include <vtkSmartPointer.h>
@@ -62,8 +63,8 @@ struct CloudChunk {
 
     std::vector<float> xyz; // 3 per slot
     std::vector<float> intensity;
-    std::vector<PointExtra> extra;
-    std::vector<std::uint8_t> rgb; // 3 per slot
+    ExtraFields extra;
+    std::vector<std::uint8_t> rgb; // 3 per slot, for the slots coloured so far
     std::size_t coloured = 0;      // slots 0 .. coloured - 1 hold colours of colourVersion
     std::uint64_t colourVersion = 0;
 
@@ -106,7 +107,7 @@ struct CloudChunk {
     const IntensitySpan& rangeOf(IntensitySpan& span, std::size_t first) const;
 
     // Colours slots [coloured, slots) from table, or by colourer when one is given; again:
-    // every slot, as colours of version..
+    // every slot, as colours of version. May move the colours: draw() follows..
     void colour(std::size_t slots, const ColourTable& table, const PointColourer* colourer,
                 std::uint64_t version, bool again);
 
