@@ -122,8 +122,8 @@ TEST_F(Window, AColourerColoursEveryDrawnPointByItsField) {
 
 // Reflectance and pulse shape deviation arrive zero from every model but the LX30: a stream
 // that starts so and turns to an LX30's in the middle of a chunk (some of its values zero, one
-// not a number), captured point by point or adopted from a load's copy, colours every drawn
-// point by each field as its buffered point.
+// not a number, one time stamp far from the others), captured point by point or adopted from a
+// load's copy, colours every drawn point by each field as its buffered point.
 TEST_F(Window, FieldsThatStartZeroColourAsTheBufferedPoints) {
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     std::deque<DataPoint> source;
@@ -136,6 +136,9 @@ TEST_F(Window, FieldsThatStartZeroColourAsTheBufferedPoints) {
         }
         if (i == 200) {
             p.reflectance = std::numeric_limits<float>::quiet_NaN();
+        }
+        if (i == 300) {
+            p.timestamp = std::uint64_t{1} << 40; // a file's time, far from its chunk's others
         }
         source.push_back(p);
     }
