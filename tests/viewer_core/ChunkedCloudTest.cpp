@@ -122,6 +122,84 @@ TEST_F(Window, AColourerColoursEveryDrawnPointByItsField) {
     expectScene();
 }
 
+// Reflectance and pulse shape deviation arrive zero from every model but the LX30: a stream
+// that starts so and turns to an LX30's in the middle of a chunk (some of its values zero, one
+// not a number, one time stamp far from the others), captured point by point or adopted from a
+// load's copy, colours every drawn point by each field as its buffered point.
+TEST_F(Window, FieldsThatStartZeroColourAsTheBufferedPoints) {
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    std::deque<DataPoint> source;
+    for (int i = 0; i < 420; ++i) {
+        DataPoint p = randomPoint();
+        p.timestamp = 1000 + static_cast<std::uint64_t>(i) * 7;
+        if (i >= 150 && i % 5 != 0) {
+            p.reflectance = 100.0f * unit(rng);
+            p.pulseShapeDeviation = i % 3 == 0 ? 0.0f : unit(rng);
+        }
+        if (i == 200) {
+            p.reflectance = std::numeric_limits<float>::quiet_NaN();
+        }
+        if (i == 300) {
+            p.timestamp = std::uint64_t{1} << 40; // a file's time, far from its chunk's others
+        }
+        source.push_back(p);
+    }
+    const auto expectColoursByEachField = [&] {
+        for (const ColourField field :
+             {ColourField::Reflectance, ColourField::PulseShapeDeviation, ColourField::Time}) {
+            SCOPED_TRACE(fieldText(field));
+            FieldRangeFinder finder(field);
+            finder.add(points.begin(), points.end());
+            const FieldRange range = cloud.drawnRange(field);
+            EXPECT_NEAR(range.minimum, finder.range().minimum, 1e-3);
+            EXPECT_NEAR(range.maximum, finder.range().maximum, 1e-3);
+            EXPECT_EQ(range.firstTime, finder.range().firstTime);
+            EXPECT_EQ(range.lastTime, finder.range().lastTime);
+            auto colourer = std::make_shared<const PointColourer>(field, ColourMap::Turbo, range);
+            cloud.setColourer(colourer);
+            refresh();
+            std::vector<Drawn> expected;
+            for (DataPoint p : points) {
+                p.x = static_cast<float>(p.x);
+                p.y = static_cast<float>(p.y);
+                p.z = static_cast<float>(p.z);
+                std::uint8_t rgb[3];
+                colourer->colour(&p, 1, rgb);
+                expected.emplace_back(static_cast<float>(p.x), static_cast<float>(p.y),
+                                      static_cast<float>(p.z), rgb[0], rgb[1], rgb[2]);
+            }
+            std::sort(expected.begin(), expected.end());
+            EXPECT_EQ(drawnBy(cloud), expected);
+        }
+        cloud.setColourer(nullptr);
+    };
+    {
+        SCOPED_TRACE("captured");
+        for (const DataPoint& p : source) {
+            appendBounded(points, p, cap, log);
+            if (points.size() % 50 == 0) {
+                refresh();
+            }
+        }
+        changed = true;
+        refresh();
+        expectColoursByEachField();
+    }
+    {
+        SCOPED_TRACE("adopted");
+        PreparedCloud prepared(6, 3);
+        const std::vector<DataPoint> flat(source.begin(), source.end());
+        prepared.append(flat.data(), flat.size());
+        prepared.finish();
+        replaceBuffer(points, std::deque<DataPoint>(source), log);
+        prepared.log = log;
+        ASSERT_TRUE(cloud.adopt(prepared));
+        changed = true;
+        refresh();
+        expectColoursByEachField();
+    }
+}
+
 TEST_F(Window, PointsLeftOutAtTheFrontLeaveAsEvictionsDoAndComeBackWhole) {
     stream(500);
     refresh();

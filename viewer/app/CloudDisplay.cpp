@@ -232,6 +232,7 @@ void CloudDisplay::warmUp() {
     }
     viewer::CloudChunk point(0, 0, true, cloudProperty);
     point.filled = 1;
+    point.rgb.assign(3, 0); // draw() takes colours made before, as colour() makes them
     point.draw(0, 1);
     renderer->AddActor(point.actor);
     warmingUp = true;

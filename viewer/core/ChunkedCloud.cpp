@@ -43,6 +43,14 @@ std::vector<vtkActor*> ChunkedCloud::actors() const {
     return result;
 }
 
+CloudBytes ChunkedCloud::bytes() const {
+    CloudBytes bytes;
+    for (const auto& chunk : m_chunks) {
+        chunk->addBytes(bytes);
+    }
+    return bytes;
+}
+
 std::size_t ChunkedCloud::firstShown(const CloudChunk& chunk) const {
     const std::uint64_t hidden = m_shownFrom > chunk.start ? m_shownFrom - chunk.start : 0;
     return std::max(chunk.evicted,
@@ -155,7 +163,7 @@ void ChunkedCloud::mergeBlock() {
                 static_cast<std::uint32_t>(p) << shift | bitReverse(block, shift);
             std::memcpy(&large->xyz[slot * 3], &small.xyz[p * 3], 3 * sizeof(float));
             large->intensity[slot] = small.intensity[p];
-            large->extra[slot] = small.extra[p];
+            large->extra.set(slot, small.extra.at(p));
         }
         m_renderer->RemoveActor(small.actor);
     }
@@ -228,7 +236,7 @@ bool ChunkedCloud::capture(const std::deque<DataPoint>& buffer, const BufferLog&
         xyz[2] = static_cast<float>(it->z);
         const auto intensity = static_cast<float>(it->intensity);
         chunk.intensity[slot] = intensity;
-        chunk.extra[slot] = {it->reflectance, it->pulseShapeDeviation, it->timestamp};
+        chunk.extra.set(slot, {it->reflectance, it->pulseShapeDeviation, it->timestamp});
         chunk.filled = slot + 1;
         chunk.dirty = true;
         if (chunk.filled == smallSize) {

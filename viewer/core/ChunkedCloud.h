@@ -27,7 +27,7 @@ namespace viewer {
 struct DroppedCopies {
     std::vector<float> xyz;
     std::vector<float> intensity;
-    std::vector<PointExtra> extra;
+    ExtraFields extra;
     std::vector<std::uint8_t> rgb;
     std::vector<float> drawXyz;
     std::vector<std::uint8_t> drawRgb;
@@ -144,6 +144,9 @@ public:
     // The copies of the points let go when the display started again (a clear, a replace or an
     // adopt), to be freed by the caller, off the GUI thread; empty once taken.
     std::vector<DroppedCopies> takeDropped() { return std::move(m_dropped); }
+
+    // What the chunks' copies take now.
+    CloudBytes bytes() const;
 
     // The chunks' actors, oldest first.
     std::vector<vtkActor*> actors() const;

@@ -21,7 +21,6 @@ CloudChunk::CloudChunk(std::uint64_t first, int chunkBits, bool allocate, vtkPro
         xyz.resize(size() * 3);
         intensity.resize(size());
         extra.resize(size());
-        rgb.resize(size() * 3);
     }
     xyzView->SetNumberOfComponents(3);
     rgbView->SetNumberOfComponents(3);
@@ -47,22 +46,32 @@ DataPoint CloudChunk::pointAt(std::size_t s) const {
     p.y = xyz[s * 3 + 1];
     p.z = xyz[s * 3 + 2];
     p.intensity = intensity[s];
-    p.reflectance = extra[s].reflectance;
-    p.pulseShapeDeviation = extra[s].pulseShapeDeviation;
-    p.timestamp = extra[s].timestamp;
+    const PointExtra e = extra.at(s);
+    p.reflectance = e.reflectance;
+    p.pulseShapeDeviation = e.pulseShapeDeviation;
+    p.timestamp = e.timestamp;
     return p;
+}
+
+void CloudChunk::addBytes(CloudBytes& bytes) const {
+    bytes.positions += xyz.capacity() * sizeof(float);
+    bytes.intensities += intensity.capacity() * sizeof(float);
+    bytes.extras += extra.bytes();
+    bytes.colours += rgb.capacity();
+    bytes.drawCopies += drawXyz.capacity() * sizeof(float) + drawRgb.capacity();
 }
 
 void CloudChunk::seal() {
     const std::size_t n = size();
     std::vector<float> sealedXyz(n * 3);
     std::vector<float> sealedIntensity(n);
-    std::vector<PointExtra> sealedExtra(n);
+    ExtraFields sealedExtra;
+    sealedExtra.resize(n);
     for (std::size_t p = 0; p < n; ++p) {
         const std::size_t i = bitReverse(static_cast<std::uint32_t>(p), bits);
         std::memcpy(&sealedXyz[p * 3], &xyz[i * 3], 3 * sizeof(float));
         sealedIntensity[p] = intensity[i];
-        sealedExtra[p] = extra[i];
+        sealedExtra.set(p, extra.at(i));
     }
     xyz.swap(sealedXyz);
     intensity.swap(sealedIntensity);
@@ -110,6 +119,12 @@ void CloudChunk::colour(std::size_t slots, const ColourTable& table, const Point
     if (again) {
         coloured = 0;
         colourVersion = version;
+    }
+    if (rgb.size() < slots * 3) {
+        // Colours only for the slots drawn: a sealed chunk draws a prefix, often a small share
+        // of it. The chunk still filling is drawn whole, so it gets room for all at once.
+        rgb.reserve(sealed ? slots * 3 : size() * 3);
+        rgb.resize(slots * 3);
     }
     if (!colourer) {
         for (std::size_t s = coloured; s < slots; ++s) {

@@ -2,6 +2,7 @@
 
 #include "ColourMap.h"
 #include "DataPoint.h"
+#include "ExtraFields.h"
 #include "PreparedCloud.h"
 
 #include <vtkSmartPointer.h>
@@ -42,6 +43,16 @@ struct IntensitySpan {
     IntensityBounds bounds;
 };
 
+// The memory a cloud's copies take, by what they hold (capacities, in bytes).
+struct CloudBytes {
+    std::size_t positions = 0;
+    std::size_t intensities = 0;
+    std::size_t extras = 0; // what colouring by the other fields reads
+    std::size_t colours = 0;
+    std::size_t drawCopies = 0;
+    std::size_t total() const { return positions + intensities + extras + colours + drawCopies; }
+};
+
 // One chunk of the displayed cloud: the copies of 2^bits consecutive arrivals (float x, y, z,
 // intensity, what colouring by the other fields needs, and colours), and the actor that draws
 // some of them. Until it is full (sealed), slot i holds arrival i; once sealed, slot p holds
@@ -64,8 +75,8 @@ struct CloudChunk {
 
     std::vector<float> xyz; // 3 per slot
     std::vector<float> intensity;
-    std::vector<PointExtra> extra;
-    std::vector<std::uint8_t> rgb; // 3 per slot
+    ExtraFields extra;
+    std::vector<std::uint8_t> rgb; // 3 per slot, for the slots coloured so far
     std::size_t coloured = 0;      // slots 0 .. coloured - 1 hold colours of colourVersion
     std::uint64_t colourVersion = 0;
 
@@ -98,6 +109,8 @@ struct CloudChunk {
     // x, y, z.
     DataPoint pointAt(std::size_t s) const;
 
+    void addBytes(CloudBytes& bytes) const;
+
     // Puts the full chunk's slots into bit-reversed order.
     void seal();
 
@@ -106,7 +119,7 @@ struct CloudChunk {
     const IntensitySpan& rangeOf(IntensitySpan& span, std::size_t first) const;
 
     // Colours slots [coloured, slots) from table, or by colourer when one is given; again:
-    // every slot, as colours of version.
+    // every slot, as colours of version. May move the colours: draw() follows.
     void colour(std::size_t slots, const ColourTable& table, const PointColourer* colourer,
                 std::uint64_t version, bool again);
 

@@ -65,7 +65,7 @@ void PreparedCloud::append(const DataPoint* points, std::size_t n) {
         xyz[1] = static_cast<float>(p.y);
         xyz[2] = static_cast<float>(p.z);
         m_block.intensity[slot] = p.intensity;
-        m_block.extra[slot] = {p.reflectance, p.pulseShapeDeviation, p.timestamp};
+        m_block.extra.set(slot, {p.reflectance, p.pulseShapeDeviation, p.timestamp});
         m_block.bounds.add(p.intensity);
         if (++m_filled == large) {
             m_block.filled = large;
@@ -90,7 +90,7 @@ void PreparedCloud::finish() {
         const std::size_t from = m_largeOrder[arrival];
         std::memcpy(&to.xyz[slot * 3], &m_block.xyz[from * 3], 3 * sizeof(float));
         to.intensity[slot] = m_block.intensity[from];
-        to.extra[slot] = m_block.extra[from];
+        to.extra.set(slot, m_block.extra.at(from));
         to.bounds.add(m_block.intensity[from]);
     };
     for (std::size_t first = 0; first < m_filled; first += small) {

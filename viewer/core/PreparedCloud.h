@@ -13,6 +13,7 @@
 // copies) and used by one thread again.
 
 #include "DataPoint.h"
+#include "ExtraFields.h"
 #include "PointBuffer.h"
 
 #include <cstddef>
@@ -20,13 +21,6 @@
 #include <vector>
 
 namespace viewer {
-
-// What colouring by the fields other than intensity needs beyond x, y, z and intensity.
-struct PointExtra {
-    float reflectance = 0.0f;
-    float pulseShapeDeviation = 0.0f;
-    std::uint64_t timestamp = 0;
-};
 
 // The automatic intensity range of a chunk's points: the truncated intensities, NaN left out.
 struct IntensityBounds {
@@ -45,7 +39,7 @@ public:
         bool sealed = false; // full, slot p holding arrival bitReverse(p, bits)
         std::vector<float> xyz;
         std::vector<float> intensity;
-        std::vector<PointExtra> extra;
+        ExtraFields extra;
         std::vector<std::uint8_t> rgb; // room for the colours, 3 per slot
         IntensityBounds bounds;
     };
