@@ -17,7 +17,7 @@ namespace window {
 
 namespace {
 
-constexpr int kLegendEntries = 256;
+constexpr int kColourLegendEntries = 256;
 
 } // namespace
 
@@ -87,14 +87,15 @@ void ColourControls::afterRebuild() {
         scene.showIntensityLegend(display.colourTable());
         return;
     }
-    std::vector<std::uint8_t> rgb(kLegendEntries * 3);
+    std::vector<std::uint8_t> rgb(kColourLegendEntries * 3);
     if (const std::uint8_t* table = viewer::mapTable(colourer->map())) {
-        rgb.assign(table, table + kLegendEntries * 3);
+        rgb.assign(table, table + kColourLegendEntries * 3);
     } else {
         // The same ramp as the intensity scale, spread over the field's range.
         const viewer::ScaleSettings& s = display.colourTable().settings();
-        for (int i = 0; i < kLegendEntries; ++i) {
-            const double v = s.minimum + double(s.maximum - s.minimum) * i / (kLegendEntries - 1);
+        for (int i = 0; i < kColourLegendEntries; ++i) {
+            const double v =
+                s.minimum + double(s.maximum - s.minimum) * i / (kColourLegendEntries - 1);
             const std::uint8_t* c = display.colourTable().colour(v);
             rgb[i * 3] = c[0];
             rgb[i * 3 + 1] = c[1];

@@ -43,9 +43,9 @@ const char* const kLoadErrorArray = "LoadError";
 // Points copied per hold of the points lock when a save takes its snapshot: a few milliseconds.
 constexpr std::size_t kSnapshotSlice = 65536;
 // Between two slices: time enough for a thread woken when the lock is let go to take it.
-constexpr std::chrono::microseconds kSliceGap{300};
+constexpr std::chrono::microseconds kFileSliceGap{300};
 
-constexpr int kReportMs = 5000;
+constexpr int kFileReportMs = 5000;
 
 // The point cloud channel of an MCAP file as one heap of points, in the file's order.
 // With the task's progress bar and cancel, as the other formats are read.
@@ -198,7 +198,7 @@ bool FileCommands::refused() {
         return false;
     }
     window->statusBar()->showMessage("A file is being saved or loaded: wait for it, or cancel it.",
-                                     kReportMs);
+                                     kFileReportMs);
     return true;
 }
 
@@ -308,7 +308,7 @@ void FileCommands::saveInBackground(const QString& name, formats::Format format,
                 // The lock goes to no one in particular when it is let go: without a pause this
                 // thread takes it straight back, and the display and the listener wait for the
                 // whole copy (a second for 10,000,000 points).
-                std::this_thread::sleep_for(kSliceGap);
+                std::this_thread::sleep_for(kFileSliceGap);
             }
             if (store.withBuffer([&](Points& points, viewer::BufferLog& log) {
                     return snapshot->release(points, log);
@@ -343,10 +343,10 @@ void FileCommands::saveInBackground(const QString& name, formats::Format format,
 
 void FileCommands::reportSaved(const QString& name, const formats::Outcome& outcome) {
     if (outcome.ok) {
-        window->statusBar()->showMessage("File " + name + " saved.", kReportMs);
+        window->statusBar()->showMessage("File " + name + " saved.", kFileReportMs);
     } else if (outcome.cancelled) {
         window->statusBar()->showMessage("Saving file " + name + " cancelled; nothing was written.",
-                                         kReportMs);
+                                         kFileReportMs);
     } else {
         window->statusBar()->showMessage("Could not save file " + name + ": " + text(outcome.error),
                                          0);
@@ -391,8 +391,9 @@ void FileCommands::askForFileToLoad() {
         // A cancel the reader did not see in time still keeps the buffer as it is.
         if (read.cancelled || task.cancelled()) {
             return [this, name] {
-                window->statusBar()->showMessage(
-                    "Loading file " + name + " cancelled; the points shown are kept.", kReportMs);
+                window->statusBar()->showMessage("Loading file " + name +
+                                                     " cancelled; the points shown are kept.",
+                                                 kFileReportMs);
             };
         }
         if (!error.isEmpty()) {
@@ -405,7 +406,7 @@ void FileCommands::askForFileToLoad() {
         auto former = std::make_shared<std::deque<DataPoint>>(
             store.exchange(std::move(read.points), std::move(loaded.display)));
         return [this, name, former] {
-            window->statusBar()->showMessage("File " + name + " loaded.", kReportMs);
+            window->statusBar()->showMessage("File " + name + " loaded.", kFileReportMs);
             store.release(std::move(*former));
         };
     });

@@ -22,7 +22,7 @@
 namespace window {
 
 namespace {
-constexpr int kReportMs = 5000;
+constexpr int kScreenshotReportMs = 5000;
 }
 
 Screenshot::Screenshot(QMainWindow* window, QVTKOpenGLNativeWidget* view, QMenu* fileMenu,
@@ -63,7 +63,7 @@ void Screenshot::saveScreenshot() {
                                                .arg(size.width() * scale)
                                                .arg(size.height() * scale)
                                                .arg(name),
-                                           kReportMs);
+                                           kScreenshotReportMs);
     } else {
         m_window->statusBar()->showMessage("Could not save screenshot " + name + ": " + error, 0);
     }

@@ -54,7 +54,7 @@ public:
 
 namespace {
 
-constexpr int kStatusPeriodMs = 500;
+constexpr int kTrafficStatusPeriodMs = 500;
 
 QString sizeText(std::uint64_t bytes) {
     const char* units[] = {"B", "kB", "MB", "GB", "TB"};
@@ -159,7 +159,7 @@ void TrafficRecording::updateStatus() {
     if (status.notRecorded > 0)
         text += QString(", %1 datagrams not recorded").arg(status.notRecorded);
     recordingLabel->setText(text);
-    QTimer::singleShot(kStatusPeriodMs, this, &TrafficRecording::updateStatus);
+    QTimer::singleShot(kTrafficStatusPeriodMs, this, &TrafficRecording::updateStatus);
 }
 
 void TrafficRecording::stop() {

@@ -9,7 +9,7 @@ namespace {
 
 // A right button that moves less than this between press and release clicked rather than
 // dragged (pixels, along both axes together).
-constexpr int kClickSlack = 4;
+constexpr int kMenuClickSlack = 4;
 
 } // namespace
 
@@ -49,7 +49,7 @@ bool ViewContextMenu::eventFilter(QObject* object, QEvent* event) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::RightButton && m_pressed) {
             m_pressed = false;
-            if ((mouse->pos() - m_pressedAt).manhattanLength() <= kClickSlack) {
+            if ((mouse->pos() - m_pressedAt).manhattanLength() <= kMenuClickSlack) {
                 // The camera's zoom ends with the release, which the view still gets.
                 const QPoint at = mouse->pos();
                 QMetaObject::invokeMethod(

@@ -11,7 +11,7 @@ namespace viewer {
 
 namespace {
 
-constexpr const char* kTexts[kColourFieldCount] = {
+constexpr const char* kFieldTexts[kColourFieldCount] = {
     "Intensity", "Range", "Elevation", "Azimuth", "Height", "Reflectance", "Pulse shape deviation",
     "Time"};
 
@@ -22,12 +22,12 @@ constexpr std::uint64_t kCounterEnd = std::uint64_t{1} << 32;
 } // namespace
 
 const char* fieldText(ColourField field) {
-    return kTexts[static_cast<int>(field)];
+    return kFieldTexts[static_cast<int>(field)];
 }
 
 std::optional<ColourField> fieldFromText(const std::string& text) {
     for (int i = 0; i < kColourFieldCount; ++i) {
-        if (text == kTexts[i]) {
+        if (text == kFieldTexts[i]) {
             return static_cast<ColourField>(i);
         }
     }

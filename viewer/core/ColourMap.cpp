@@ -6,8 +6,8 @@ namespace viewer {
 
 namespace {
 
-constexpr const char* kTexts[kColourMapCount] = {"Min/max colours", "Viridis", "Turbo",
-                                                 "Greyscale"};
+constexpr const char* kMapTexts[kColourMapCount] = {"Min/max colours", "Viridis", "Turbo",
+                                                    "Greyscale"};
 
 // The published 256-entry Viridis and Turbo maps, each component rounded to the nearest byte.
 constexpr std::uint8_t kViridis[256 * 3] = {
@@ -114,12 +114,12 @@ constexpr std::uint32_t kRampEntries = 65536;
 } // namespace
 
 const char* mapText(ColourMap map) {
-    return kTexts[static_cast<int>(map)];
+    return kMapTexts[static_cast<int>(map)];
 }
 
 std::optional<ColourMap> mapFromText(const std::string& text) {
     for (int i = 0; i < kColourMapCount; ++i) {
-        if (text == kTexts[i]) {
+        if (text == kMapTexts[i]) {
             return static_cast<ColourMap>(i);
         }
     }

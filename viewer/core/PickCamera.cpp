@@ -5,10 +5,6 @@
 
 namespace viewer {
 
-namespace {
-constexpr double kPi = 3.141592653589793;
-}
-
 Matrix4 multiply(const Matrix4& a, const Matrix4& b) {
     Matrix4 m{};
     for (int r = 0; r < 4; ++r) {
@@ -44,6 +40,7 @@ Matrix4 lookAt(const std::array<double, 3>& eye, const std::array<double, 3>& ta
 }
 
 Matrix4 perspective(double viewAngleDeg, double aspect, double nearZ, double farZ) {
+    constexpr double kPi = 3.141592653589793;
     const double f = 1.0 / std::tan(viewAngleDeg * kPi / 360.0);
     Matrix4 m{};
     m[0] = f / aspect;

@@ -12,11 +12,11 @@ namespace viewer {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 // Arcs are drawn in steps of at most this many degrees.
 constexpr double kArcStepDeg = 5.0;
 
 std::array<double, 3> direction(double elevationDeg, double azimuthDeg, double length) {
+    constexpr double kPi = 3.141592653589793;
     const double el = elevationDeg * kPi / 180.0;
     const double az = azimuthDeg * kPi / 180.0;
     return {length * std::cos(el) * std::sin(az), length * std::cos(el) * std::cos(az),
