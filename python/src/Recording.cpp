@@ -182,7 +182,7 @@ struct RecordingIterator {
     std::unique_ptr<FrameStream> stream; // null once the frames are all handed out
 };
 
-py::array nextFrame(RecordingIterator& it) {
+py::array nextRecordingFrame(RecordingIterator& it) {
     if (!it.stream) {
         throw py::stop_iteration();
     }
@@ -255,7 +255,7 @@ py::dict frameInfo(const tavrel::scan_frame_t& f) {
 void addRecording(py::module_& m) {
     py::class_<RecordingIterator>(m, "_RecordingIterator")
         .def("__iter__", [](py::object self) { return self; })
-        .def("__next__", &nextFrame);
+        .def("__next__", &nextRecordingFrame);
     py::class_<RecordingData, Recording>(
         m, "Recording",
         "A recording (.pcap, .pcapng) as scan frames of points. Iterating reads the file as it "
