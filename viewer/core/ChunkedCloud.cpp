@@ -391,9 +391,13 @@ void ChunkedCloud::apply(const ColourTable& table, std::size_t budget) {
     // A recolour of millions of points is spread over several applies, newest chunks first; the
     // others keep their former colours until then. So is the showing again of hidden chunks
     // (the display mode back to every point): the first frame that draws an actor again
-    // uploads its points afresh, and they stay hidden until their turn.
+    // uploads its points afresh, and they stay hidden until their turn. And so is a new share
+    // or new colours of chunks whose points did not change: each such actor uploads its views
+    // again, at a cost per actor that with ten million points (150 actors) would stall the frame
+    // whatever the budget; they keep their former share or colours until their turn.
     std::size_t recoloured = 0;
     std::size_t reshown = 0;
+    std::size_t redrawn = 0;
     bool behind = false;
     for (auto it = m_chunks.rbegin(); it != m_chunks.rend(); ++it) {
         CloudChunk& chunk = **it;
@@ -404,6 +408,13 @@ void ChunkedCloud::apply(const ColourTable& table, std::size_t budget) {
                 continue;
             }
             ++reshown;
+        } else if (shown && !chunk.dirty && needsShow(chunk, threshold)) {
+            if (redrawn >= kRedrawSlice) {
+                behind = true;
+                m_drawn += chunk.drawnNow();
+                continue;
+            }
+            ++redrawn;
         }
         if (chunk.colourVersion != m_tableVersion && shown) {
             if (recoloured >= kRecolourSlice) {

@@ -80,6 +80,9 @@ public:
     // At most this many hidden chunks are shown again by one apply(), and as many actors of a
     // display started again are taken down.
     static constexpr std::size_t kReshowSlice = 16;
+    // At most this many chunks whose points did not change take a new share or new colours in
+    // one apply(); needsApply() stays true until all have.
+    static constexpr std::size_t kRedrawSlice = 32;
 
     // Chunk actors are added to renderer and share property (point size and the like).
     ChunkedCloud(vtkRenderer* renderer, vtkProperty* property, int largeBits = kDefaultLargeBits,
