@@ -57,6 +57,22 @@ std::vector<Drawn> drawnBy(const ChunkedCloud& cloud) {
     return drawn;
 }
 
+// What a colourer makes of the points at the display's float precision, sorted as drawnBy.
+std::vector<Drawn> colouredBy(const PointColourer& colourer, const std::deque<DataPoint>& points) {
+    std::vector<Drawn> coloured;
+    for (DataPoint p : points) {
+        p.x = static_cast<float>(p.x);
+        p.y = static_cast<float>(p.y);
+        p.z = static_cast<float>(p.z);
+        std::uint8_t rgb[3];
+        colourer.colour(&p, 1, rgb);
+        coloured.emplace_back(static_cast<float>(p.x), static_cast<float>(p.y),
+                              static_cast<float>(p.z), rgb[0], rgb[1], rgb[2]);
+    }
+    std::sort(coloured.begin(), coloured.end());
+    return coloured;
+}
+
 // The rebuild from scratch: every point inserted anew, coloured through a fresh vtkLookupTable.
 std::vector<Drawn> rebuiltFrom(const std::deque<DataPoint>& points, std::uint32_t minimum,
                                std::uint32_t maximum, const HsvColour& low, const HsvColour& high) {

@@ -101,18 +101,7 @@ TEST_F(Window, AColourerColoursEveryDrawnPointByItsField) {
         auto colourer = std::make_shared<const PointColourer>(field, ColourMap::Viridis, range);
         cloud.setColourer(colourer);
         EXPECT_TRUE(refresh());
-        std::vector<Drawn> expected;
-        for (DataPoint p : points) {
-            p.x = static_cast<float>(p.x);
-            p.y = static_cast<float>(p.y);
-            p.z = static_cast<float>(p.z);
-            std::uint8_t rgb[3];
-            colourer->colour(&p, 1, rgb);
-            expected.emplace_back(static_cast<float>(p.x), static_cast<float>(p.y),
-                                  static_cast<float>(p.z), rgb[0], rgb[1], rgb[2]);
-        }
-        std::sort(expected.begin(), expected.end());
-        EXPECT_EQ(drawnBy(cloud), expected);
+        EXPECT_EQ(drawnBy(cloud), colouredBy(*colourer, points));
     }
     // Streaming on under a colourer, then back to the intensity table.
     feed(200);
@@ -158,18 +147,7 @@ TEST_F(Window, FieldsThatStartZeroColourAsTheBufferedPoints) {
             auto colourer = std::make_shared<const PointColourer>(field, ColourMap::Turbo, range);
             cloud.setColourer(colourer);
             refresh();
-            std::vector<Drawn> expected;
-            for (DataPoint p : points) {
-                p.x = static_cast<float>(p.x);
-                p.y = static_cast<float>(p.y);
-                p.z = static_cast<float>(p.z);
-                std::uint8_t rgb[3];
-                colourer->colour(&p, 1, rgb);
-                expected.emplace_back(static_cast<float>(p.x), static_cast<float>(p.y),
-                                      static_cast<float>(p.z), rgb[0], rgb[1], rgb[2]);
-            }
-            std::sort(expected.begin(), expected.end());
-            EXPECT_EQ(drawnBy(cloud), expected);
+            EXPECT_EQ(drawnBy(cloud), colouredBy(*colourer, points));
         }
         cloud.setColourer(nullptr);
     };
