@@ -57,6 +57,14 @@ std::vector<Drawn> drawnBy(const ChunkedCloud& cloud) {
     return drawn;
 }
 
+// The range the display finds over its drawn points is the one over the buffered points.
+void expectSameRange(const FieldRange& drawn, const FieldRange& buffered) {
+    EXPECT_NEAR(drawn.minimum, buffered.minimum, 1e-3);
+    EXPECT_NEAR(drawn.maximum, buffered.maximum, 1e-3);
+    EXPECT_EQ(drawn.firstTime, buffered.firstTime);
+    EXPECT_EQ(drawn.lastTime, buffered.lastTime);
+}
+
 // What a colourer makes of the points at the display's float precision, sorted as drawnBy.
 std::vector<Drawn> colouredBy(const PointColourer& colourer, const std::deque<DataPoint>& points) {
     std::vector<Drawn> coloured;

@@ -93,10 +93,7 @@ TEST_F(Window, AColourerColoursEveryDrawnPointByItsField) {
             finder.add(p);
         }
         const FieldRange range = cloud.drawnRange(field);
-        EXPECT_NEAR(range.minimum, finder.range().minimum, 1e-3);
-        EXPECT_NEAR(range.maximum, finder.range().maximum, 1e-3);
-        EXPECT_EQ(range.firstTime, finder.range().firstTime);
-        EXPECT_EQ(range.lastTime, finder.range().lastTime);
+        expectSameRange(range, finder.range());
 
         auto colourer = std::make_shared<const PointColourer>(field, ColourMap::Viridis, range);
         cloud.setColourer(colourer);
@@ -140,10 +137,7 @@ TEST_F(Window, FieldsThatStartZeroColourAsTheBufferedPoints) {
             FieldRangeFinder finder(field);
             finder.add(points.begin(), points.end());
             const FieldRange range = cloud.drawnRange(field);
-            EXPECT_NEAR(range.minimum, finder.range().minimum, 1e-3);
-            EXPECT_NEAR(range.maximum, finder.range().maximum, 1e-3);
-            EXPECT_EQ(range.firstTime, finder.range().firstTime);
-            EXPECT_EQ(range.lastTime, finder.range().lastTime);
+            expectSameRange(range, finder.range());
             auto colourer = std::make_shared<const PointColourer>(field, ColourMap::Turbo, range);
             cloud.setColourer(colourer);
             refresh();
