@@ -162,12 +162,7 @@ void PointPicker::finished(Built built) {
         if (m_index) {
             // The index it replaces holds every point shown: freeing it here would stall the
             // window for tens of milliseconds at ten million points.
-            auto former =
-                std::make_shared<std::shared_ptr<const viewer::PointIndex>>(std::move(m_index));
-            m_release.post([former](sentova::command::JobContext&) {
-                former->reset();
-                viewer::returnFreeMemory();
-            });
+            m_store.discard(std::move(m_index));
         }
         m_index = std::move(built.index);
         m_range = built.range;

@@ -9,8 +9,6 @@
 #include "PointIndex.h"
 #include "PositionCopy.h"
 
-#include "CommandWorker.h"
-
 #include <QElapsedTimer>
 #include <QObject>
 
@@ -117,8 +115,6 @@ private:
     qint64 m_earliest = 0;
     // Read by the builder between slices: the picker is going.
     std::atomic<bool> m_stop{false};
-    // Frees the indexes that newer ones replace, off the GUI thread.
-    sentova::command::CommandWorker m_release;
 };
 
 } // namespace window
