@@ -7,7 +7,9 @@
 // every point when the status bar reports the file loaded (the report follows the store's
 // replace); the display has taken them all in when "Total points" shows every point. A stall is
 // the longest interval between ticks of a 5 ms timer on the GUI thread, from the acceptance until
-// a second after every point is shown.
+// a second after every point is shown. Resident memory is read from /proc: its peak over each
+// load (the peak reset just before it), and what the load leaves once the memory freed is
+// returned.
 #include "SoakSupport.h"
 #include "StreamPoints.h"
 #include "TimedApplication.h"
@@ -39,6 +41,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -210,11 +213,51 @@ double runPcl(const std::string& path, formats::Format format, std::size_t n) {
     return status == 0 && std::size_t{cloud.width} * cloud.height == n ? seconds : -1.0;
 }
 
+// A "VmRSS:" or "VmHWM:" figure of this process in kB, -1 when /proc does not give it.
+long statusKb(const std::string& key) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind(key, 0) == 0) {
+            return std::atol(line.c_str() + key.size());
+        }
+    }
+    return -1;
+}
+
+// The peak resident memory starts again from the resident memory now.
+void resetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// The resident memory once the window's release thread has given back what it freed: it no
+// longer falls by a megabyte over a quarter of a second (or 20 s have passed).
+long settledKb() {
+    long last = statusKb("VmRSS:");
+    const Clock::time_point end = Clock::now() + std::chrono::seconds(20);
+    while (Clock::now() < end) {
+        QTest::qWait(250);
+        const long now = statusKb("VmRSS:");
+        if (last - now < 1024) {
+            return now;
+        }
+        last = now;
+    }
+    return last;
+}
+
+double megabytesOf(long kb) {
+    return kb * 1024.0 / 1e6;
+}
+
 struct WindowRun {
     double buffered = 0.0; // the status bar reports the file loaded
     double shown = 0.0;    // Total points shows every point
     double stallMs = 0.0;
     double stallAt = 0.0; // when the longest stall ended, after the acceptance
+    long beforeKb = 0;    // resident, settled, before the load
+    long peakKb = 0;      // the highest resident during the load
+    long afterKb = 0;     // resident, settled, after it
 };
 
 class WindowLoad {
@@ -244,6 +287,8 @@ public:
         }
         QTest::qWait(1000);
         WindowRun r;
+        r.beforeKb = settledKb();
+        resetPeak();
         Clock::time_point accepted;
         answerFileDialog(file, [&] {
             m_stalls = soak::StallTracker(std::chrono::milliseconds(100));
@@ -280,6 +325,8 @@ public:
         m_stalls.tick(soak::StallTracker::Clock::now());
         r.stallMs = m_stalls.longest().count() / 1000.0;
         r.stallAt = m_stalls.longestAt().count() / 1000.0;
+        r.peakKb = statusKb("VmHWM:");
+        r.afterKb = settledKb();
         return r;
     }
 
@@ -374,6 +421,9 @@ int main(int argc, char** argv) {
         std::string label;
         double megabytes = 0.0;
         std::vector<double> buffered, overBuffered, shown, stall, printed, wall, pcl;
+        // MB: the peak above the resident before a load into an empty scene, and above the
+        // resident a load over a full one leaves; B/point: what a load into an empty scene leaves.
+        std::vector<double> emptyPeak, fullPeak, perPoint;
     };
     std::vector<Row> rows;
     WindowLoad load(*window);
@@ -407,6 +457,15 @@ int main(int argc, char** argv) {
             row.printed.push_back(cc.printed);
             row.wall.push_back(cc.wall);
             row.pcl.push_back(runPcl(path, input.format, n));
+            row.emptyPeak.push_back(megabytesOf(w.peakKb - w.beforeKb));
+            row.fullPeak.push_back(megabytesOf(o.peakKb - o.afterKb));
+            row.perPoint.push_back(
+                soak::bytesPerPoint(w.afterKb, w.beforeKb, static_cast<long long>(n)));
+            std::printf("  %s run %d: resident %.0f MB empty, %.0f MB loaded (%.1f B/point), "
+                        "peak %.0f MB above it into an empty scene, %.0f MB above it over a full "
+                        "one\n",
+                        input.label, k + 1, megabytesOf(w.beforeKb), megabytesOf(w.afterKb),
+                        row.perPoint.back(), row.emptyPeak.back(), row.fullPeak.back());
             std::printf("  %s run %d: window buffer %.2f s, shown %.2f s, stall %.0f ms "
                         "(ending at %.2f s); over a full scene: buffer %.2f s, stall %.0f ms "
                         "(ending at %.2f s); CloudCompare %s s (wall %s s); PCL %s s\n",
@@ -443,6 +502,16 @@ int main(int argc, char** argv) {
                 "points; longest stall: the worst of every load. CloudCompare: the load time it "
                 "prints (it reads no PCD "
                 "files: -); PCL: loadPLYFile / loadPCDFile into a PCLPointCloud2.\n");
+    std::printf("\n%-11s %8s %22s %22s %16s\n", "file", "MB", "peak into empty (MB)",
+                "peak over full (MB)", "resident B/pt");
+    for (const Row& r : rows) {
+        std::printf("%-11s %8.1f %22.0f %22.0f %16.1f\n", r.label.c_str(), r.megabytes,
+                    bestOf(r.emptyPeak), bestOf(r.fullPeak), bestOf(r.perPoint));
+    }
+    std::printf("peak into empty: the highest resident memory during a load into an empty scene "
+                "above the resident before it; over full: during a load over a scene of the same "
+                "points, above the resident it settles at; resident B/pt: what a load into an "
+                "empty scene leaves, per point (once freed memory is returned).\n");
     application.printSlowEvents();
     std::fflush(stdout);
     window.reset();
