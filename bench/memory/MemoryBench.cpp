@@ -14,14 +14,18 @@
 //                 builds; a build holds a position copy of the same size beside it)
 //   trimmed       resident memory after the allocator returns its free memory
 // and the whole against resident memory beyond the empty display's.
-// Usage (under Xvfb or with a display): memory_bench [--lx20] [--budget N] [sizes...]
+// Usage (under Xvfb or with a display): memory_bench [--lx20] [--loaded] [--budget N] [sizes...]
 //   default: LX30 points, budget 150000 drawn points, sizes 1000000 5000000 10000000
 //   --lx20: the points an LX20 sends in high-speed mode (as the soak's simulator does)
+//   --loaded: the buffer filled as a loaded file fills it (x, y, z, amplitude, the display's
+//             copy built beside it and taken in whole) instead of streamed
 #include "ChunkedCloud.h"
 #include "MemoryRelease.h"
 #include "ObservationPoint.h"
 #include "PointBuffer.h"
 #include "PointIndex.h"
+#include "PointStream.h"
+#include "PreparedCloud.h"
 
 #include <vtkCamera.h>
 #include <vtkProperty.h>
@@ -75,6 +79,8 @@ Heap heapNow() {
 // Points of every field (an LX30's), or as an LX20 in high-speed mode sends them (no
 // amplitude, reflectance or pulse shape deviation).
 bool g_lx20 = false;
+// The buffer filled as by a load of a file rather than by a stream.
+bool g_loaded = false;
 
 struct Source {
     std::mt19937 rng{1};
@@ -191,6 +197,40 @@ struct Display {
     }
 };
 
+// As the window's load: a file's points (x, y, z, amplitude) read a chunk at a time into a new
+// buffer and into the display's copy beside it, the buffer replaced and the copy taken in whole.
+// Returns the heap the buffer took.
+double load(std::deque<DataPoint>& points, BufferLog& log, std::mutex& mutex, ChunkedCloud& cloud,
+            std::size_t size) {
+    const Heap before = heapNow();
+    std::deque<DataPoint> file;
+    PreparedCloud prepared(ChunkedCloud::kDefaultLargeBits, ChunkedCloud::kDefaultSmallBits);
+    Source source;
+    std::vector<DataPoint> chunk;
+    while (file.size() < size) {
+        chunk.clear();
+        while (chunk.size() < formats::kChunkPoints && file.size() + chunk.size() < size) {
+            const DataPoint streamed = source.next();
+            DataPoint p;
+            p.x = streamed.x;
+            p.y = streamed.y;
+            p.z = streamed.z;
+            p.intensity = streamed.intensity;
+            chunk.push_back(p);
+        }
+        file.insert(file.end(), chunk.begin(), chunk.end());
+        prepared.append(chunk.data(), chunk.size());
+    }
+    prepared.finish();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        replaceBuffer(points, std::move(file), log);
+        prepared.log = log;
+    }
+    cloud.adopt(prepared);
+    return heapNow().inUse - before.inUse - static_cast<double>(cloud.bytes().total());
+}
+
 void row(const char* what, double bytes, std::size_t n) {
     std::printf("  %-44s %8.1f B/point %10.1f MB\n", what, bytes / static_cast<double>(n),
                 bytes / 1048576.0);
@@ -215,6 +255,9 @@ void measure(std::size_t size, std::size_t budget) {
     // Fill, the display following each batch as the window's refresh does, drawn once full so
     // that the driver's share is seen apart.
     double bufferBytes = 0;
+    if (g_loaded) {
+        bufferBytes = load(points, log, mutex, display.cloud, size);
+    }
     while (points.size() < size) {
         const Heap before = heapNow();
         appender.append(std::min(kBatch, size - points.size()));
@@ -252,8 +295,8 @@ void measure(std::size_t size, std::size_t budget) {
     const double indexBytes = indexed.inUse - turned.inUse;
 
     const std::size_t n = points.size();
-    std::printf("\n%zu points buffered, %zu drawn (budget %zu), %zu chunks\n", n, drawn, budget,
-                display.cloud.chunkCount());
+    std::printf("\n%zu points buffered (%s), %zu drawn (budget %zu), %zu chunks\n", n,
+                g_loaded ? "loaded" : "streamed", drawn, budget, display.cloud.chunkCount());
     row("buffer (heap grown by the appends)", bufferBytes, n);
     row("display: positions", static_cast<double>(copies.positions), n);
     row("display: intensity", static_cast<double>(copies.intensities), n);
@@ -286,6 +329,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--lx20") == 0) {
             g_lx20 = true;
+        } else if (std::strcmp(argv[i], "--loaded") == 0) {
+            g_loaded = true;
         } else if (std::strcmp(argv[i], "--budget") == 0 && i + 1 < argc) {
             budget = std::strtoull(argv[++i], nullptr, 10);
         } else {

@@ -182,6 +182,35 @@ TEST_F(Budgeted, PointsDrawnLaterGetTheColoursOfTheCurrentTable) {
     expectScene();
 }
 
+// A loaded file's copy, as streamed points, holds colours for the points drawn only: a budget
+// far below the file's size leaves most of its slots uncoloured, and a larger one colours more.
+TEST_F(Budgeted, ALoadedCopyColoursOnlyThePointsDrawn) {
+    cap = 100;
+    std::vector<DataPoint> file(64 * 20 + 5);
+    for (std::size_t i = 0; i < file.size(); ++i) {
+        file[i].x = static_cast<double>(i);
+        file[i].intensity = static_cast<float>(i % 700);
+    }
+    PreparedCloud prepared(6, 3);
+    prepared.append(file.data(), file.size());
+    prepared.finish();
+    replaceBuffer(points, std::deque<DataPoint>(file.begin(), file.end()), log);
+    prepared.log = log;
+    ASSERT_TRUE(cloud.adopt(prepared));
+    changed = true;
+    for (const std::size_t drawn : {std::size_t{160}, std::size_t{640}, file.size()}) {
+        SCOPED_TRACE(drawn);
+        budget = drawn;
+        changed = true;
+        while (refresh()) {
+        }
+        ASSERT_GE(cloud.drawnCount(), drawn * 9 / 10);
+        // Room for the drawn points, and for the newest small chunk whole.
+        EXPECT_LE(cloud.bytes().colours, 3 * (cloud.drawnCount() + 8));
+    }
+    expectScene();
+}
+
 TEST_F(Budgeted, CaptureCopiesAtMostTheLimitAndCatchesUp) {
     cap = 100000;
     numbered(1000);

@@ -102,7 +102,6 @@ bool ChunkedCloud::adopt(PreparedCloud& prepared) {
         chunk->xyz.swap(piece.xyz);
         chunk->intensity.swap(piece.intensity);
         chunk->extra.swap(piece.extra);
-        chunk->rgb.swap(piece.rgb);
         chunk->whole = {true, 0, piece.filled, piece.sealed, piece.bounds};
         // Drawn a few chunks per apply, as hidden ones shown again: the first frame of an actor
         // costs its buffers' set-up, which for a whole file's chunks would stall one frame.

@@ -47,7 +47,6 @@ PreparedCloud::Chunk PreparedCloud::emptyChunk(std::uint64_t start, int bits) {
     chunk.xyz.resize(n * 3);
     chunk.intensity.resize(n);
     chunk.extra.resize(n);
-    chunk.rgb.resize(n * 3);
     return chunk;
 }
 

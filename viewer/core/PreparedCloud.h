@@ -7,7 +7,8 @@
 // It holds what ChunkedCloud keeps of each point, laid out as ChunkedCloud lays out its chunks
 // after capturing the same points one by one: the complete blocks as large chunks in
 // bit-reversed order, what follows as small chunks (sealed when full, the last in arrival order),
-// each with the range of its intensities.
+// each with the range of its intensities. No colours: the display colours only the slots it
+// draws, which for a large file is a small share of them.
 //
 // Threads: one thread builds it; then it is handed over whole (with the log of the buffer it
 // copies) and used by one thread again.
@@ -40,7 +41,6 @@ public:
         std::vector<float> xyz;
         std::vector<float> intensity;
         ExtraFields extra;
-        std::vector<std::uint8_t> rgb; // room for the colours, 3 per slot
         IntensityBounds bounds;
     };
 
