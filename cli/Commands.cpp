@@ -109,11 +109,11 @@ int runConvert(const ConvertOptions& o) {
     }
     if (o.inputFormat.empty() && isRecording(o.input)) {
         if (o.output.mcap) {
-            writeRecordingMcap(o.input, o.output.path, o.frame, o.output.mcapOptions);
+            writeRecordingMcap(o.input, o.output.path, o.frame, o.output.mcapOptions, progress);
             endProgress();
             return kSuccess;
         }
-        const std::deque<DataPoint> points = readRecordingPoints(o.input, o.frame);
+        const std::deque<DataPoint> points = readRecordingPoints(o.input, o.frame, progress);
         endProgress();
         writePoints(o.output, points,
                     o.fields.value_or(formats::forModel(formats::FieldSelection{}, LIDAR_GENERIC)),

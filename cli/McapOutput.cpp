@@ -144,7 +144,8 @@ std::string trafficText(const std::string& bytes, bool toDevice) {
 
 std::uint64_t writeRecordingMcap(const std::string& input, const std::string& output,
                                  std::optional<std::uint64_t> frame,
-                                 const sentova::mcap::WriterOptions& options) {
+                                 const sentova::mcap::WriterOptions& options,
+                                 const formats::Progress& progress) {
     std::vector<LogEntry> log;
     try {
         log = readTraffic(input);
@@ -182,7 +183,8 @@ std::uint64_t writeRecordingMcap(const std::string& input, const std::string& ou
                                    f.lastArrivalMicros * 1000);
                 }
                 return !(frame && f.index == *frame);
-            });
+            },
+            progress);
         if (!read.ok && !read.cancelled) {
             failed(input + ": " + read.error);
         }

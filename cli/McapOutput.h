@@ -5,6 +5,7 @@
 // from elsewhere as messages of at most a million points.
 
 #include "DataPoint.h"
+#include "Progress.h"
 #include "SentovaMcap/Foxglove.h"
 #include "SentovaMcap/Writer.h"
 
@@ -26,10 +27,12 @@ std::string trafficText(const std::string& bytes, bool toDevice);
 sentova::mcap::LogLevel trafficLevel(const std::string& bytes, bool toDevice);
 
 // The recording (all frames, or only the 0-based frame) as MCAP. Failure(1) as
-// readRecordingPoints; returns the number of point cloud messages.
+// readRecordingPoints; returns the number of point cloud messages. progress: the share of the
+// recording read.
 std::uint64_t writeRecordingMcap(const std::string& input, const std::string& output,
                                  std::optional<std::uint64_t> frame,
-                                 const sentova::mcap::WriterOptions& options);
+                                 const sentova::mcap::WriterOptions& options,
+                                 const formats::Progress& progress = {});
 
 // The points as MCAP, logged at timeNanos. Throws Failure(1).
 void writePointsMcap(const std::string& output, const std::deque<DataPoint>& points,

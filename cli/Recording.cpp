@@ -40,7 +40,8 @@ bool isRecording(const std::string& path) {
 }
 
 std::deque<DataPoint> readRecordingPoints(const std::string& path,
-                                          std::optional<std::uint64_t> frame) {
+                                          std::optional<std::uint64_t> frame,
+                                          const formats::Progress& progress) {
     std::deque<DataPoint> points;
     // A recording does not say which model sent it: the generic model's point record keeps
     // every value as the device sent it.
@@ -64,7 +65,8 @@ std::deque<DataPoint> readRecordingPoints(const std::string& path,
         [&](const tavrel::scan_frame_t& f) {
             found = found || (frame && f.index == *frame);
             return !found; // the rest of the file is not needed
-        });
+        },
+        progress);
     check(path, read);
     if (frame && !found) {
         failed(path + ": no frame " + std::to_string(*frame) + " (it holds " +

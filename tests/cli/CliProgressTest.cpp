@@ -82,3 +82,35 @@ TEST_F(CliAgainstSim, RecordAndCaptureShowPlainProgressLinesWhenNotOnATerminal) 
     EXPECT_NE(lines.back().find(" points written to " + cloud.string()), std::string::npos)
         << captured.err;
 }
+
+// A recording converted shows how much of it has been read, as a point file's conversion does:
+// plain lines (or none, it being short) on a pipe, rewritten in place on a terminal.
+TEST_F(CliAgainstSim, ConvertOfARecordingShowsTheShareOfItRead) {
+    startSim("LX30");
+    const fs::path recording = dir / "scan.pcap";
+    const Ran recorded = tool({"record", address, "-o", recording.string(), "--port", port,
+                               "--seconds", "1", "--scan", "full", "--quiet"});
+    ASSERT_EQ(recorded.status, 0) << recorded.err;
+    for (const char* name : {"scan.pcd", "scan.mcap"}) {
+        SCOPED_TRACE(name);
+        const fs::path output = dir / name;
+        const Ran piped = tool({"convert", recording.string(), output.string()});
+        ASSERT_EQ(piped.status, 0) << piped.err;
+        for (const std::string& line : linesOf(piped.err)) {
+            EXPECT_TRUE(std::regex_match(line, std::regex("(converting|writing) .*: \\d+%")))
+                << line;
+        }
+        EXPECT_EQ(piped.err.find('\r'), std::string::npos);
+        if (!fs::exists("/usr/bin/script")) {
+            GTEST_SKIP() << "no /usr/bin/script to run the tool on a terminal";
+        }
+        const Ran shown =
+            run({"/usr/bin/script", "-qec",
+                 kTool + " convert " + recording.string() + " " + output.string() + " --force",
+                 "/dev/null"});
+        ASSERT_EQ(shown.status, 0) << shown.out;
+        EXPECT_NE(shown.out.find("\rconverting " + recording.string() + ": 100%\x1b[K"),
+                  std::string::npos)
+            << shown.out;
+    }
+}
