@@ -1,8 +1,17 @@
 #include "PointStore.h"
 
+#include "ChunkedCloud.h"
+#include "IntensityScale.h"
+
+#include <vtkActor.h>
+#include <vtkMapper.h>
+#include <vtkPolyData.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 using namespace viewer;
@@ -30,6 +39,19 @@ void sweep(PointStore& store, int lines, int perLine, std::uint64_t& timestamp) 
 std::size_t size(PointStore& store) {
     return store.withBuffer(
         [](const std::deque<DataPoint>& points, const BufferLog&) { return points.size(); });
+}
+
+// The x of every point the cloud draws, sorted.
+std::vector<float> drawnXs(const ChunkedCloud& cloud) {
+    std::vector<float> xs;
+    for (vtkActor* actor : cloud.actors()) {
+        auto* polyData = vtkPolyData::SafeDownCast(actor->GetMapper()->GetInput());
+        for (vtkIdType id = 0; actor->GetVisibility() && id < polyData->GetNumberOfPoints(); ++id) {
+            xs.push_back(static_cast<float>(polyData->GetPoint(id)[0]));
+        }
+    }
+    std::sort(xs.begin(), xs.end());
+    return xs;
 }
 
 } // namespace
@@ -271,4 +293,77 @@ TEST(PointStore, AClearOrANewCapWhileARecordingIsShownEmptiesTheLiveBufferToo) {
     store.showLive();
     EXPECT_EQ(size(store), 0u);
     EXPECT_TRUE(store.frames().spans.empty());
+}
+
+// After a load's exchange the display's copy is laid out from the buffer while the stream goes
+// on: no loaded point leaves meanwhile (the drops wait for the copy), the display waits for it,
+// and the copy taken in, followed by a capture, holds the buffer exactly.
+TEST(PointStore, ALoadsCopyLaidOutAfterTheExchangeShowsTheBufferWithWhatArrivedMeanwhile) {
+    PointStore store;
+    store.setMaximumPoints(50);
+    std::uint64_t timestamp = 0;
+    sweep(store, 2, 10, timestamp);
+    std::deque<DataPoint> file(100);
+    for (std::size_t i = 0; i < file.size(); ++i) {
+        file[i].x = 1000.0 + static_cast<double>(i);
+    }
+    EXPECT_FALSE(store.copyAwaited());
+    EXPECT_EQ(store.exchangeBeforeCopy(std::move(file)).size(), 20u);
+    EXPECT_TRUE(store.copyAwaited());
+
+    auto copy = std::make_shared<PreparedCloud>(6, 3);
+    EXPECT_EQ(store.layCopy(*copy, 64), PointStore::CopyStep::More);
+    sweep(store, 1, 7, timestamp);
+    EXPECT_EQ(size(store), 107u);
+    EXPECT_EQ(store.layCopy(*copy, 64), PointStore::CopyStep::Done);
+    EXPECT_EQ(copy->size(), 100u);
+    copy->finish();
+    store.giveCopy(copy);
+    EXPECT_FALSE(store.copyAwaited());
+    // The seven drops the stream's points made wait no longer.
+    EXPECT_EQ(size(store), 100u);
+
+    auto renderer = vtkSmartPointer<vtkRenderer>::New();
+    auto property = vtkSmartPointer<vtkProperty>::New();
+    ChunkedCloud cloud(renderer, property, 6, 3);
+    const std::shared_ptr<PreparedCloud> taken = store.takePrepared();
+    ASSERT_TRUE(taken);
+    ASSERT_TRUE(cloud.adopt(*taken));
+    std::vector<float> buffered;
+    store.withBuffer([&](const std::deque<DataPoint>& points, const BufferLog& log) {
+        cloud.capture(points, log, 1000);
+        for (const DataPoint& p : points) {
+            buffered.push_back(static_cast<float>(p.x));
+        }
+    });
+    std::sort(buffered.begin(), buffered.end());
+    EXPECT_EQ(cloud.pendingCount(), 0u);
+    ASSERT_EQ(cloud.heldCount(), 100u);
+    IntensityScale scale;
+    std::uint32_t minimum = 0;
+    std::uint32_t maximum = 65535;
+    const ColourTable& table =
+        scale.update(minimum, maximum, kDefaultMinimumColour, kDefaultMaximumColour);
+    while (cloud.needsApply(table, 1000)) {
+        cloud.apply(table, 1000);
+    }
+    EXPECT_EQ(drawnXs(cloud), buffered);
+}
+
+// A clear while the copy is laid out: the display waits no longer, and the copy never reaches it.
+TEST(PointStore, ALoadsCopyOfABufferClearedMeanwhileIsDropped) {
+    PointStore store;
+    store.exchangeBeforeCopy(std::deque<DataPoint>(100));
+    auto copy = std::make_shared<PreparedCloud>(6, 3);
+    EXPECT_EQ(store.layCopy(*copy, 64), PointStore::CopyStep::More);
+    store.clear();
+    EXPECT_FALSE(store.copyAwaited());
+    EXPECT_EQ(store.layCopy(*copy, 64), PointStore::CopyStep::Replaced);
+    store.giveCopy(nullptr);
+    EXPECT_FALSE(store.takePrepared());
+    // The stream fills the cleared buffer as usual once the hold has ended.
+    std::uint64_t timestamp = 0;
+    store.setMaximumPoints(5);
+    sweep(store, 1, 8, timestamp);
+    EXPECT_EQ(size(store), 5u);
 }

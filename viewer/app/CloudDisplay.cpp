@@ -33,6 +33,10 @@ namespace {
 constexpr std::size_t kCaptureSlice = 65536;
 constexpr std::chrono::milliseconds kCaptureTime{25};
 
+// How soon the display looks again for a load's copy it waits for: laying it out takes a few
+// tenths of a second, and the new points should show as soon as it is there.
+constexpr int kCopyAwaitedMs = 20;
+
 // The pace of this machine is unknown until a frame has been drawn: the first frames draw a
 // small share and the budget grows from there, rather than a first frame of every point taking
 // a software rasteriser several hundred milliseconds.
@@ -97,6 +101,12 @@ bool CloudDisplay::updateColourer(const viewer::HsvColour& minimumColour,
 }
 
 void CloudDisplay::refresh() {
+    // A load's copy for the display is being laid out from the new buffer: until it comes the
+    // view keeps the points it shows, rather than copying the new ones itself.
+    if (store.copyAwaited()) {
+        armRefresh(kCopyAwaitedMs);
+        return;
+    }
     bool changed = false;
     bool restarted = false;
     // A loaded file's points come with their copy for the display, built on the file thread.

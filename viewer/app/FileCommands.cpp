@@ -1,7 +1,8 @@
 // The window's file commands: "Save as..." in every point format, the LX20 writer, and "Load" of
 // point files, handing recordings of the device's traffic to the recording player. The dialogs run
 // on the GUI thread; the files are written and read on the file thread (FileWork), which copies the
-// buffer a slice at a time for a save and replaces it in one exchange after a load.
+// buffer a slice at a time for a save, and after a load replaces it in one exchange, then lays the
+// display's copy out from it.
 #include "FileCommands.h"
 
 #include "BufferSnapshot.h"
@@ -23,6 +24,7 @@
 #include <QFileDialog>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -61,46 +63,59 @@ formats::ReadResult readMcap(const std::string& path, window::FileWork::Task& ta
     return read;
 }
 
-// A point file read into the buffer's records and, chunk by chunk while each is still in the
-// cache, into the display's copy of them, so that the GUI thread takes the display's copy in at
-// once instead of converting millions of points itself.
-struct Loaded {
+// A point file read into the buffer's records.
+formats::ReadResult readPoints(const std::string& path, const formats::Progress& progress,
+                               const formats::Cancel& cancel) {
     formats::ReadResult read;
-    std::shared_ptr<viewer::PreparedCloud> display;
-};
-
-Loaded readPoints(const std::string& path, const formats::Progress& progress,
-                  const formats::Cancel& cancel) {
-    Loaded loaded;
-    formats::ReadResult& read = loaded.read;
     read.format = formats::guessFormat(path);
     const std::unique_ptr<formats::PointReader> reader =
         formats::openReader(path, read.format, formats::everyField(), read.error);
     if (!reader) {
-        return loaded;
+        return read;
     }
     read.format = reader->format();
     read.fields = reader->fields();
-    auto display = std::make_shared<viewer::PreparedCloud>(viewer::ChunkedCloud::kDefaultLargeBits,
-                                                           viewer::ChunkedCloud::kDefaultSmallBits);
     std::vector<DataPoint> chunk;
     chunk.reserve(formats::kChunkPoints);
     formats::Ticker ticker(reader->size(), progress, cancel);
     while (ticker.at(reader->position()) && reader->next(chunk)) {
         read.points.insert(read.points.end(), chunk.begin(), chunk.end());
-        display->append(chunk.data(), chunk.size());
     }
     read.cancelled = ticker.cancelled();
     read.error = read.cancelled ? std::string() : reader->error();
     read.ok = !read.cancelled && read.error.empty();
     if (!read.ok) {
         read.points.clear();
-        return loaded;
+        return read;
     }
     ticker.finish();
-    display->finish();
-    loaded.display = std::move(display);
-    return loaded;
+    return read;
+}
+
+// The display's copy of the points a load has just put in the store, laid out from the store's
+// buffer a slice at a time (so that the listener and the display wait for one slice at most),
+// and given to the store however this ends, so that the display never waits for it in vain. A
+// Cancel no longer applies: the new points are in the store, and this takes a few tenths of a
+// second.
+void layDisplayCopy(viewer::PointStore& store) {
+    struct Given {
+        viewer::PointStore& store;
+        std::shared_ptr<viewer::PreparedCloud> copy;
+        ~Given() { store.giveCopy(std::move(copy)); }
+    };
+    Given given{store, nullptr};
+    auto copy = std::make_shared<viewer::PreparedCloud>(viewer::ChunkedCloud::kDefaultLargeBits,
+                                                        viewer::ChunkedCloud::kDefaultSmallBits);
+    using Step = viewer::PointStore::CopyStep;
+    Step step = Step::More;
+    while (step == Step::More) {
+        step = store.layCopy(*copy, kSnapshotSlice);
+        std::this_thread::sleep_for(kFileSliceGap);
+    }
+    if (step == Step::Done) {
+        copy->finish();
+        given.copy = std::move(copy);
+    }
 }
 
 QString desktop() {
@@ -376,17 +391,16 @@ void FileCommands::askForFileToLoad() {
         if (kind == viewer::LoadKind::Capture) {
             return [this, path, name] { recordings.open(path, name); };
         }
-        Loaded loaded;
+        formats::ReadResult read;
         if (kind == viewer::LoadKind::Mcap) {
-            loaded.read = readMcap(path, task);
+            read = readMcap(path, task);
         } else {
             const formats::Progress progress = [&task](std::uint64_t done, std::uint64_t total) {
                 task.progress(done, total);
             };
             const formats::Cancel cancel = [&task] { return task.cancelled(); };
-            loaded = readPoints(path, progress, cancel);
+            read = readPoints(path, progress, cancel);
         }
-        formats::ReadResult& read = loaded.read;
         const QString error = text(read.error);
         // A cancel the reader did not see in time still keeps the buffer as it is.
         if (read.cancelled || task.cancelled()) {
@@ -401,13 +415,16 @@ void FileCommands::askForFileToLoad() {
                 window->statusBar()->showMessage("Could not load file " + name + ": " + error, 0);
             };
         }
-        // The former points are freed after the report, on the store's release thread: the
-        // load is done once the buffer holds the new ones.
+        // The former points go to the store's release thread at once, so that they are gone
+        // before the display's copy of the new ones takes its memory (freed here, with the
+        // window, when it is closing).
         auto former = std::make_shared<std::deque<DataPoint>>(
-            store.exchange(std::move(read.points), std::move(loaded.display)));
-        return [this, name, former] {
+            store.exchangeBeforeCopy(std::move(read.points)));
+        QMetaObject::invokeMethod(
+            window, [this, former] { store.release(std::move(*former)); }, Qt::QueuedConnection);
+        layDisplayCopy(store);
+        return [this, name] {
             window->statusBar()->showMessage("File " + name + " loaded.", kFileReportMs);
-            store.release(std::move(*former));
         };
     });
 }

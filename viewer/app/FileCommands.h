@@ -1,7 +1,8 @@
 // The window's file commands: "Save as..." in every point format, the LX20 writer, and "Load" of
 // point files, handing recordings of the device's traffic to the recording player. The dialogs run
 // on the GUI thread; the files are written and read on the file thread (FileWork), which copies the
-// buffer a slice at a time for a save and replaces it in one exchange after a load.
+// buffer a slice at a time for a save, and after a load replaces it in one exchange, then lays the
+// display's copy out from it.
 #pragma once
 
 #include "Formats.h"

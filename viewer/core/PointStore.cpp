@@ -189,31 +189,81 @@ void PointStore::replace(std::deque<DataPoint>&& fresh) {
 }
 
 std::deque<DataPoint> PointStore::exchange(std::deque<DataPoint>&& fresh) {
-    return exchange(std::move(fresh), nullptr);
-}
-
-std::deque<DataPoint> PointStore::exchange(std::deque<DataPoint>&& fresh,
-                                           std::shared_ptr<PreparedCloud> copy) {
     std::deque<DataPoint> former;
-    // A copy of other points would show what the buffer does not hold.
-    if (copy && copy->size() != fresh.size()) {
-        copy.reset();
-    }
+    std::shared_ptr<PreparedCloud> copy;
     {
         boost::lock_guard<boost::mutex> lock(pointsMutex);
         loaded += fresh.size();
         former = replaceBuffer(points, std::move(fresh), pointsLog);
         // A file's points belong to no frame of the stream.
         frameLog.clear();
-        if (copy) {
-            copy->log = pointsLog;
-        }
-        // The former copy, if the display never took it, goes after the lock.
+        // A copy the display never took goes after the lock.
         copy.swap(prepared);
     }
     pointsReceived = 0;
     cloudChanged = true;
     return former;
+}
+
+std::deque<DataPoint> PointStore::exchangeBeforeCopy(std::deque<DataPoint>&& fresh) {
+    std::deque<DataPoint> former;
+    std::shared_ptr<PreparedCloud> copy;
+    std::unique_ptr<BufferSnapshot> hold;
+    {
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        loaded += fresh.size();
+        former = replaceBuffer(points, std::move(fresh), pointsLog);
+        frameLog.clear();
+        copy.swap(prepared);
+        if (copyHold) {
+            copyHold->release(points, pointsLog);
+            hold = std::move(copyHold);
+        }
+        copyHold = std::make_unique<BufferSnapshot>(points, pointsLog);
+        copyLog = pointsLog;
+    }
+    pointsReceived = 0;
+    cloudChanged = true;
+    return former;
+}
+
+PointStore::CopyStep PointStore::layCopy(PreparedCloud& copy, std::size_t slice) {
+    boost::lock_guard<boost::mutex> lock(pointsMutex);
+    if (!copyHold || pointsLog.generation != copyLog.generation) {
+        return CopyStep::Replaced;
+    }
+    // Nothing leaves the front while held: the loaded points are still the first ones.
+    const std::size_t total = copyHold->total();
+    const std::size_t from = static_cast<std::size_t>(copy.size());
+    const std::size_t count = std::min(slice, total - from);
+    copy.append(points.cbegin() + static_cast<std::ptrdiff_t>(from), count);
+    return from + count == total ? CopyStep::Done : CopyStep::More;
+}
+
+void PointStore::giveCopy(std::shared_ptr<PreparedCloud> copy) {
+    std::unique_ptr<BufferSnapshot> hold;
+    {
+        boost::lock_guard<boost::mutex> lock(pointsMutex);
+        if (!copyHold) {
+            return;
+        }
+        copyHold->release(points, pointsLog);
+        const bool complete = copy && copy->finished() && copy->size() == copyHold->total() &&
+                              pointsLog.generation == copyLog.generation;
+        hold = std::move(copyHold);
+        if (complete) {
+            // The copy stands for the buffer just after the exchange: the display follows what
+            // arrived and left since from there.
+            copy->log = copyLog;
+            prepared.swap(copy);
+        }
+    }
+    cloudChanged = true;
+}
+
+bool PointStore::copyAwaited() const {
+    boost::lock_guard<boost::mutex> lock(pointsMutex);
+    return copyHold && pointsLog.generation == copyLog.generation;
 }
 
 std::shared_ptr<PreparedCloud> PointStore::takePrepared() {

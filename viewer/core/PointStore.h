@@ -5,6 +5,7 @@
 // change log, the automatic intensity range the arrivals widen, and where the scan frames lie
 // in it.
 
+#include "BufferSnapshot.h"
 #include "DataPoint.h"
 #include "FrameLog.h"
 #include "MemoryRelease.h"
@@ -96,12 +97,26 @@ public:
     // The same, handing the former points back instead of freeing them: freeing ten million
     // points takes a few hundred milliseconds, which a load need not wait for.
     std::deque<DataPoint> exchange(std::deque<DataPoint>&& loaded);
-    // The same, with the display's copy of the loaded points built beside them: the display
-    // takes that in at its next refresh rather than copying millions of points itself.
-    std::deque<DataPoint> exchange(std::deque<DataPoint>&& loaded,
-                                   std::shared_ptr<PreparedCloud> prepared);
-    // The display's copy that the last exchange brought, once (its log tells which buffer it
-    // copies); null when none waits. Any thread.
+    // The same, the display's copy of the loaded points to be laid out afterwards from the
+    // buffer itself (layCopy), so that the former points are freed before that copy takes its
+    // memory. Until giveCopy(), the display keeps what it shows rather than copying millions of
+    // points itself, and appends drop none of the loaded points (their drops wait).
+    std::deque<DataPoint> exchangeBeforeCopy(std::deque<DataPoint>&& loaded);
+    enum class CopyStep {
+        More,     // call layCopy again
+        Done,     // every loaded point is in the copy
+        Replaced, // the buffer was cleared or replaced since: the copy is of no use
+    };
+    // Lays up to slice more of the loaded points out in copy, under one hold of the lock.
+    CopyStep layCopy(PreparedCloud& copy, std::size_t slice);
+    // Ends the wait: the finished copy of every loaded point goes to the display (at its next
+    // refresh) while the buffer is still the one loaded; null gives up (the display then copies
+    // the buffer itself). The drops that waited happen now.
+    void giveCopy(std::shared_ptr<PreparedCloud> copy);
+    // A load's copy is being laid out for the buffer as it is: the display waits for it.
+    bool copyAwaited() const;
+    // The display's copy that the last load gave, once (its log tells which buffer it copies);
+    // null when none waits. Any thread.
     std::shared_ptr<PreparedCloud> takePrepared();
     // Frees points handed back by exchange() on the release thread. GUI thread only.
     void release(std::deque<DataPoint>&& former) { memoryRelease.release(std::move(former)); }
@@ -141,9 +156,9 @@ public:
     template <class T> void discard(T garbage) { memoryRelease.discard(std::move(garbage)); }
 
 private:
-    // Guards points, pointsLog, frameLog, loaded, maximum, range, prepared and the live buffer
-    // kept apart: the listener thread appends and widens the range while the GUI and file
-    // threads read, clear and replace.
+    // Guards points, pointsLog, frameLog, loaded, maximum, range, prepared, the copy awaited and
+    // the live buffer kept apart: the listener thread appends and widens the range while the GUI
+    // and file threads read, clear and replace.
     mutable boost::mutex pointsMutex;
     std::deque<DataPoint> points;
     BufferLog pointsLog;
@@ -151,6 +166,10 @@ private:
     std::uint32_t maximum = 100000;
     IntensityRange range;
     std::shared_ptr<PreparedCloud> prepared;
+    // While a load's copy is laid out: the hold on the loaded points, and the log just after the
+    // exchange that the copy stands for.
+    std::unique_ptr<BufferSnapshot> copyHold;
+    BufferLog copyLog;
 
     // Arrival numbers count the loaded points too, so that none lies before the buffer's start.
     std::uint64_t back() const { return pointsLog.appended + loaded; }

@@ -50,31 +50,39 @@ PreparedCloud::Chunk PreparedCloud::emptyChunk(std::uint64_t start, int bits) {
     return chunk;
 }
 
-void PreparedCloud::append(const DataPoint* points, std::size_t n) {
-    const std::size_t large = std::size_t{1} << m_largeBits;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (m_filled == 0) {
-            m_block = emptyChunk(m_count + i, m_largeBits);
-        }
-        // Straight to the point's place in the sealed block.
-        const std::size_t slot = m_largeOrder[m_filled];
-        const DataPoint& p = points[i];
-        float* xyz = &m_block.xyz[slot * 3];
-        xyz[0] = static_cast<float>(p.x);
-        xyz[1] = static_cast<float>(p.y);
-        xyz[2] = static_cast<float>(p.z);
-        m_block.intensity[slot] = p.intensity;
-        m_block.extra.set(slot, {p.reflectance, p.pulseShapeDeviation, p.timestamp});
-        m_block.bounds.add(p.intensity);
-        if (++m_filled == large) {
-            m_block.filled = large;
-            m_block.sealed = true;
-            m_chunks.push_back(std::move(m_block));
-            m_block = {};
-            m_filled = 0;
-        }
+void PreparedCloud::add(const DataPoint& p) {
+    if (m_filled == 0) {
+        m_block = emptyChunk(m_count, m_largeBits);
     }
-    m_count += n;
+    // Straight to the point's place in the sealed block.
+    const std::size_t slot = m_largeOrder[m_filled];
+    float* xyz = &m_block.xyz[slot * 3];
+    xyz[0] = static_cast<float>(p.x);
+    xyz[1] = static_cast<float>(p.y);
+    xyz[2] = static_cast<float>(p.z);
+    m_block.intensity[slot] = p.intensity;
+    m_block.extra.set(slot, {p.reflectance, p.pulseShapeDeviation, p.timestamp});
+    m_block.bounds.add(p.intensity);
+    ++m_count;
+    if (++m_filled == m_largeOrder.size()) {
+        m_block.filled = m_filled;
+        m_block.sealed = true;
+        m_chunks.push_back(std::move(m_block));
+        m_block = {};
+        m_filled = 0;
+    }
+}
+
+void PreparedCloud::append(const DataPoint* points, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        add(points[i]);
+    }
+}
+
+void PreparedCloud::append(std::deque<DataPoint>::const_iterator points, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i, ++points) {
+        add(*points);
+    }
 }
 
 void PreparedCloud::finish() {

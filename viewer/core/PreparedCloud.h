@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 namespace viewer {
@@ -51,6 +52,7 @@ public:
 
     // The next n points of the buffer, in its order.
     void append(const DataPoint* points, std::size_t n);
+    void append(std::deque<DataPoint>::const_iterator points, std::size_t n);
     // Lays out the points of the block not completed; no append after it.
     void finish();
 
@@ -68,6 +70,7 @@ public:
 
 private:
     static Chunk emptyChunk(std::uint64_t start, int bits);
+    void add(const DataPoint& p);
 
     int m_largeBits;
     int m_smallBits;
