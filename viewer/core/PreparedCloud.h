@@ -1,8 +1,8 @@
 #pragma once
 
-// The display's copy of a whole buffer, built where the buffer is filled (the file thread of a
-// load) while each chunk of points is still in the cache, so that the display takes ten million
-// points in at one refresh instead of copying them over dozens of them on the GUI thread.
+// The display's copy of a whole buffer, built off the GUI thread (by the file thread of a load,
+// from the buffer it has just filled), so that the display takes ten million points in at one
+// refresh instead of copying them over dozens of them on the GUI thread.
 //
 // It holds what ChunkedCloud keeps of each point, laid out as ChunkedCloud lays out its chunks
 // after capturing the same points one by one: the complete blocks as large chunks in
