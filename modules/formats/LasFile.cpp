@@ -262,6 +262,7 @@ protected:
                 w.text(e);
             }
         }
+        reserveFile(offset + n * m_recordLength);
         return {};
     }
 

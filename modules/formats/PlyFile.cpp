@@ -306,6 +306,9 @@ protected:
         }
         w.text("end_header");
         w.endLine();
+        if (m_binary) {
+            reserveFile(w.total() + m_extent.count * 4 * m_fields.size());
+        }
         return {};
     }
 

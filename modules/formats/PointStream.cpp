@@ -170,6 +170,12 @@ bool PointWriter::write(const DataPoint* points, std::size_t n) {
     return m_error.empty();
 }
 
+void PointWriter::reserveFile(std::uint64_t bytes) {
+    if (m_file) {
+        m_file->reserve(bytes);
+    }
+}
+
 Outcome PointWriter::finish() {
     Outcome outcome;
     if (m_error.empty() && m_written != m_extent.count && needsCount(m_format)) {

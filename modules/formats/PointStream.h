@@ -189,6 +189,9 @@ protected:
     virtual std::string begin(std::ostream& out) = 0;
     virtual std::string put(const DataPoint* points, std::size_t n) = 0;
     virtual std::string end() = 0;
+    // For begin(): the whole file will take this many bytes, so that the file system sets its
+    // blocks aside at once.
+    void reserveFile(std::uint64_t bytes);
 
     Extent m_extent;
 
