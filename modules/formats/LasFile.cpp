@@ -450,6 +450,8 @@ protected:
         return true;
     }
 
+    bool writesWholePoints() const override { return true; }
+
     bool decode(DataPoint* out, std::size_t n) override {
         const std::uint64_t from = m_in.position();
         const unsigned char* records = m_in.view(n * m_recordLength);
@@ -461,7 +463,8 @@ protected:
                       std::to_string(*m_count) + " points";
             return false;
         }
-        decodeColumns(records, 0, n, m_plan, out);
+        // Extra bytes computed value by value come back to the points: those stay in the caches.
+        decodeColumns(records, 0, n, m_plan, out, m_intoArray && m_extras.empty());
         for (const Extra& e : m_extras) {
             for (std::size_t i = 0; i < n; ++i) {
                 setFieldValue(out[i], static_cast<Field>(e.field),

@@ -419,7 +419,7 @@ protected:
                 m_error = "the file ends before its last vertex";
                 return false;
             }
-            decodeColumns(records, 0, n, m_plan, out);
+            decodeColumns(records, 0, n, m_plan, out, m_intoArray);
             return true;
         }
         const std::vector<Property>& properties = m_vertex->properties;
@@ -435,6 +435,10 @@ protected:
             }
         }
         return true;
+    }
+
+    bool writesWholePoints() const override {
+        return m_encoding == Encoding::Little && m_vertex->fixedSize > 0;
     }
 
 private:

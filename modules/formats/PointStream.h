@@ -70,6 +70,9 @@ protected:
     // zero points on entry; false, with m_error, when the file is damaged. m_done is counted
     // by the caller.
     virtual bool decode(DataPoint* out, std::size_t n);
+    // True when decode writes every byte of the points it is given, zero or not: an array's
+    // points are then not cleared for it.
+    virtual bool writesWholePoints() const { return false; }
 
     InputFile m_in;
     Format m_format = Format::PcdAscii;
@@ -78,6 +81,9 @@ protected:
     std::optional<std::uint64_t> m_count;
     std::uint64_t m_done = 0; // points handed out so far
     std::string m_error;
+    // Set while decode fills points of an array that are not in the caches (a reused block far
+    // larger than them, not read at once): they are best written past the caches.
+    bool m_intoArray = false;
 
 private:
     std::vector<DataPoint> m_chunk; // nextInto's chunk for files without a count
