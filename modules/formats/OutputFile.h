@@ -54,9 +54,9 @@ public:
     void discard();
 
     // Sets disk space aside for a file of this many bytes, its size left as written: the
-    // blocks are found in one call rather than write by write, and a full disk is told before
-    // the first byte. A file written shorter keeps its own size. Ignored where the file system
-    // cannot (a device, a pipe).
+    // blocks are found in one call rather than write by write. A file written shorter keeps its
+    // own size. Ignored where the file system cannot (a device, a pipe) or has not the room:
+    // the writes then fail as they would have.
     void reserve(std::uint64_t bytes);
 
     // The name being written, once open: the temporary one, or the final one when writing in
