@@ -466,7 +466,7 @@ protected:
             return false;
         }
         // Extra bytes computed value by value come back to the points: those stay in the caches.
-        decodeColumns(records, 0, n, m_plan, out, m_intoArray && m_extras.empty());
+        decodeColumns(records, 0, n, m_plan, out, m_pastCaches && m_extras.empty());
         for (const Extra& e : m_extras) {
             for (std::size_t i = 0; i < n; ++i) {
                 setFieldValue(out[i], static_cast<Field>(e.field),

@@ -68,14 +68,14 @@ protected:
                 m_error = "the file holds fewer points than its header declares";
                 return false;
             }
-            decodeColumns(records, 0, n, m_plan, out, m_intoArray);
+            decodeColumns(records, 0, n, m_plan, out, m_pastCaches);
             return true;
         }
         case Format::PcdBinaryCompressed:
             if (m_done == 0 && !unpack()) {
                 return false;
             }
-            decodeColumns(m_bytes.data(), m_done, n, m_plan, out, m_intoArray);
+            decodeColumns(m_bytes.data(), m_done, n, m_plan, out, m_pastCaches);
             if (m_done + n == m_layout.points) {
                 m_bytes.release();
             }

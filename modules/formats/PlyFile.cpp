@@ -419,7 +419,7 @@ protected:
                 m_error = "the file ends before its last vertex";
                 return false;
             }
-            decodeColumns(records, 0, n, m_plan, out, m_intoArray);
+            decodeColumns(records, 0, n, m_plan, out, m_pastCaches);
             return true;
         }
         const std::vector<Property>& properties = m_vertex->properties;

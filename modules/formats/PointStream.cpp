@@ -100,9 +100,9 @@ bool PointReader::nextInto(PointArray& points) {
     } else {
         points.resize(at + n);
     }
-    m_intoArray = !fresh;
+    m_pastCaches = !fresh;
     const bool decoded = decode(points.data() + at, n);
-    m_intoArray = false;
+    m_pastCaches = false;
     if (!decoded) {
         points.resize(at);
         return false;

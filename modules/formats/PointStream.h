@@ -83,7 +83,7 @@ protected:
     std::string m_error;
     // Set while decode fills points of an array that are not in the caches (a reused block far
     // larger than them, not read at once): they are best written past the caches.
-    bool m_intoArray = false;
+    bool m_pastCaches = false;
 
 private:
     std::vector<DataPoint> m_chunk; // nextInto's chunk for files without a count
