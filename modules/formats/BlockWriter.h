@@ -65,6 +65,7 @@ public:
         if (size > kSlack) {
             flush();
             m_out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+            m_handed += size;
             return;
         }
         room(size);
@@ -83,9 +84,13 @@ public:
         }
     }
 
+    // Bytes taken so far, in the block or handed over.
+    std::uint64_t total() const { return m_handed + m_used; }
+
     void flush() {
         if (m_used > 0) {
             m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_used));
+            m_handed += m_used;
             m_used = 0;
         }
     }
@@ -107,6 +112,7 @@ private:
     std::ostream& m_out;
     std::vector<char> m_buffer;
     std::size_t m_used = 0;
+    std::uint64_t m_handed = 0; // to the stream
 };
 
 } // namespace formats

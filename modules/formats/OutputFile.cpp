@@ -29,7 +29,61 @@ void splitPath(const std::string& path, std::string& folder, std::string& name) 
     }
 }
 
+constexpr std::size_t kSmall = 1 << 16; // pieces below this are gathered
+
 } // namespace
+
+bool FileBuffer::put(const char* s, std::size_t n) {
+    while (n > 0 && m_error == 0) {
+        const ssize_t done = ::write(m_fd, s, n);
+        if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (done <= 0) {
+            m_error = done < 0 ? errno : EIO;
+            break;
+        }
+        s += done;
+        n -= static_cast<std::size_t>(done);
+    }
+    return m_error == 0;
+}
+
+bool FileBuffer::drain() {
+    const std::size_t n = static_cast<std::size_t>(pptr() - pbase());
+    setp(m_small.data(), m_small.data() + m_small.size());
+    return put(m_small.data(), n);
+}
+
+FileBuffer::int_type FileBuffer::overflow(int_type c) {
+    if (m_small.empty()) {
+        m_small.resize(kSmall);
+        setp(m_small.data(), m_small.data() + m_small.size());
+    } else if (!drain()) {
+        return traits_type::eof();
+    }
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+        *pptr() = traits_type::to_char_type(c);
+        pbump(1);
+    }
+    return traits_type::not_eof(c);
+}
+
+std::streamsize FileBuffer::xsputn(const char* s, std::streamsize n) {
+    const std::size_t size = static_cast<std::size_t>(n);
+    if (size < kSmall) {
+        return std::streambuf::xsputn(s, n);
+    }
+    // A writer's block: after what was gathered before it, in one call of its own.
+    if (pbase() != pptr() && !drain()) {
+        return 0;
+    }
+    return put(s, size) ? n : 0;
+}
+
+int FileBuffer::sync() {
+    return pbase() == pptr() || drain() ? 0 : -1;
+}
 
 OutputFile::OutputFile(std::string path) : m_path(std::move(path)) {}
 
@@ -57,11 +111,12 @@ bool OutputFile::open(std::string& error) {
         }
     }
     if (m_inPlace) {
-        m_out.open(m_path, std::ios::out | std::ios::trunc | std::ios::binary);
-        if (!m_out) {
+        m_fd = ::open(m_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (m_fd < 0) {
             error = reason(errno);
             return false;
         }
+        m_buffer.attach(m_fd);
         m_open = true;
         return true;
     }
@@ -94,26 +149,38 @@ bool OutputFile::open(std::string& error) {
     if (::stat(m_path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
         (void)::fchmod(fd, st.st_mode & 07777);
     }
-    ::close(fd);
-    m_out.open(m_temp, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!m_out) {
-        error = reason(errno);
-        ::unlink(m_temp.c_str());
-        return false;
-    }
+    m_fd = fd;
+    m_buffer.attach(m_fd);
     m_open = true;
     return true;
 }
 
-bool OutputFile::commit(std::string& error) {
-    errno = 0;
-    m_out.flush();
-    const bool written = static_cast<bool>(m_out);
-    const int writeError = errno;
-    m_out.close();
+void OutputFile::reserve(std::uint64_t bytes) {
+    if (m_fd >= 0 && !m_inPlace && bytes > 0) {
+        (void)::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
+    }
+}
+
+bool OutputFile::closeFile() {
+    const int fd = m_fd;
+    m_fd = -1;
+    m_buffer.attach(-1);
     m_open = false;
-    if (!written || !m_out) {
-        error = writeError != 0 ? reason(writeError) : (errno != 0 ? reason(errno) : "write error");
+    return fd < 0 || ::close(fd) == 0;
+}
+
+bool OutputFile::commit(std::string& error) {
+    m_out.flush();
+    int writeError = m_buffer.error();
+    if (writeError == 0 && !m_out) {
+        writeError = EIO;
+    }
+    // close() tells of a delayed write that failed (on a network file system).
+    if (!closeFile() && writeError == 0) {
+        writeError = errno;
+    }
+    if (writeError != 0) {
+        error = reason(writeError);
         if (!m_inPlace) {
             ::unlink(m_temp.c_str());
         }
@@ -128,8 +195,7 @@ bool OutputFile::commit(std::string& error) {
 }
 
 void OutputFile::discard() {
-    m_out.close();
-    m_open = false;
+    closeFile();
     if (!m_inPlace && !m_temp.empty()) {
         ::unlink(m_temp.c_str());
     }

@@ -140,6 +140,9 @@ protected:
                     m_data == io::PcdData::Ascii    ? "ascii"
                     : m_data == io::PcdData::Binary ? "binary"
                                                     : "binary_compressed");
+        if (m_data == io::PcdData::Binary) {
+            reserveFile(m_out->total() + m_extent.count * 4 * m_fields.size());
+        }
         return {};
     }
 

@@ -68,14 +68,14 @@ protected:
                 m_error = "the file holds fewer points than its header declares";
                 return false;
             }
-            decodeColumns(records, 0, n, m_plan, out);
+            decodeColumns(records, 0, n, m_plan, out, m_pastCaches);
             return true;
         }
         case Format::PcdBinaryCompressed:
             if (m_done == 0 && !unpack()) {
                 return false;
             }
-            decodeColumns(m_bytes.data(), m_done, n, m_plan, out);
+            decodeColumns(m_bytes.data(), m_done, n, m_plan, out, m_pastCaches);
             if (m_done + n == m_layout.points) {
                 m_bytes.release();
             }
@@ -84,6 +84,8 @@ protected:
             return readRows(out, n);
         }
     }
+
+    bool writesWholePoints() const override { return m_format != Format::PcdAscii; }
 
 private:
     // Where each column is read from, the intensity falling back on the fourth value of a

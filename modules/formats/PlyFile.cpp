@@ -306,6 +306,9 @@ protected:
         }
         w.text("end_header");
         w.endLine();
+        if (m_binary) {
+            reserveFile(w.total() + m_extent.count * 4 * m_fields.size());
+        }
         return {};
     }
 
@@ -416,7 +419,7 @@ protected:
                 m_error = "the file ends before its last vertex";
                 return false;
             }
-            decodeColumns(records, 0, n, m_plan, out);
+            decodeColumns(records, 0, n, m_plan, out, m_pastCaches);
             return true;
         }
         const std::vector<Property>& properties = m_vertex->properties;
@@ -432,6 +435,10 @@ protected:
             }
         }
         return true;
+    }
+
+    bool writesWholePoints() const override {
+        return m_encoding == Encoding::Little && m_vertex->fixedSize > 0;
     }
 
 private:

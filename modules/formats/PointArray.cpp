@@ -79,6 +79,17 @@ void PointArray::resize(std::size_t n) {
     m_written = std::max(m_written, n);
 }
 
+bool PointArray::resizeForOverwrite(std::size_t n) {
+    reserve(n);
+    const bool fresh = n > m_written;
+    if (fresh) {
+        memory::populate(m_data + m_written, (n - m_written) * sizeof(DataPoint));
+        m_written = n;
+    }
+    m_size = n;
+    return fresh;
+}
+
 void PointArray::append(const DataPoint* points, std::size_t n) {
     if (n == 0) {
         return;

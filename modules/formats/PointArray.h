@@ -42,6 +42,11 @@ public:
     void reserve(std::size_t n);
     // n points: those kept as they were, new ones zero.
     void resize(std::size_t n);
+    // n points, the new ones as the memory holds them (zero or an earlier point): for a caller
+    // about to write every byte of them, which spares clearing them first. True when some of
+    // them lie in memory faulted in just now, which the clearing of new pages left in the
+    // processor's caches.
+    bool resizeForOverwrite(std::size_t n);
     void push_back(const DataPoint& p) {
         if (m_size == m_capacity) {
             reserve(m_capacity < 1024 ? 1024 : m_capacity * 2);

@@ -70,6 +70,9 @@ protected:
     // zero points on entry; false, with m_error, when the file is damaged. m_done is counted
     // by the caller.
     virtual bool decode(DataPoint* out, std::size_t n);
+    // True when decode writes every byte of the points it is given, zero or not: an array's
+    // points are then not cleared for it.
+    virtual bool writesWholePoints() const { return false; }
 
     InputFile m_in;
     Format m_format = Format::PcdAscii;
@@ -78,6 +81,9 @@ protected:
     std::optional<std::uint64_t> m_count;
     std::uint64_t m_done = 0; // points handed out so far
     std::string m_error;
+    // Set while decode fills points of an array that are not in the caches (a reused block far
+    // larger than them, not read at once): they are best written past the caches.
+    bool m_pastCaches = false;
 
 private:
     std::vector<DataPoint> m_chunk; // nextInto's chunk for files without a count
@@ -189,6 +195,9 @@ protected:
     virtual std::string begin(std::ostream& out) = 0;
     virtual std::string put(const DataPoint* points, std::size_t n) = 0;
     virtual std::string end() = 0;
+    // For begin(): the whole file will take this many bytes, so that the file system sets its
+    // blocks aside at once.
+    void reserveFile(std::uint64_t bytes);
 
     Extent m_extent;
 

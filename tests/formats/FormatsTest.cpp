@@ -3,6 +3,7 @@
 #include "Formats.h"
 #include "ObservationPoint.h"
 #include "OutputFile.h"
+#include "PointStream.h"
 #include "ScratchFiles.h"
 
 #include <pcl/PCLPointCloud2.h>
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -363,6 +365,11 @@ TEST_F(Formats, WriteFailuresLeaveNoFile) {
         EXPECT_FALSE(full.ok);
         EXPECT_NE(full.error, "");
         EXPECT_TRUE(fs::is_character_file("/dev/full"));
+        // Blocks written straight through fail the same way, with the system's reason.
+        PointArray many(100000);
+        const Outcome large = write("/dev/full", Format::Las, many.data(), many.size());
+        EXPECT_FALSE(large.ok);
+        EXPECT_EQ(large.error, std::strerror(ENOSPC));
     }
     EXPECT_TRUE(entries().empty());
 
@@ -372,6 +379,43 @@ TEST_F(Formats, WriteFailuresLeaveNoFile) {
     ASSERT_TRUE(write((dir / "link.csv").string(), Format::Csv, points).ok);
     EXPECT_TRUE(fs::is_symlink(dir / "link.csv"));
     EXPECT_EQ(readAll(dir / "target.csv").substr(0, 2), "x,");
+}
+
+// The binary writers set the file's blocks aside from the declared count before the points: a
+// file ends where its bytes end, and one given fewer points than declared is not left at all.
+TEST_F(Formats, PreSizedFilesEndWhereTheirBytesEnd) {
+    const std::deque<DataPoint> points = devicePoints(30000);
+    const std::vector<DataPoint> chunk(points.begin(), points.end());
+    for (const Format format : {Format::PcdBinary, Format::PlyBinary, Format::Las}) {
+        SCOPED_TRACE(formatInfo(format).name);
+        const fs::path file = dir / (std::string("short") + formatInfo(format).extension);
+        Extent extent;
+        extent.add(chunk.data(), chunk.size());
+        extent.count = 2 * chunk.size();
+        std::string error;
+        std::unique_ptr<PointWriter> writer =
+            createWriter(file.string(), format, {}, extent, error);
+        ASSERT_TRUE(writer) << error;
+        ASSERT_TRUE(writer->write(chunk.data(), chunk.size()));
+        const Outcome cut = writer->finish();
+        EXPECT_FALSE(cut.ok);
+        EXPECT_EQ(cut.error, "the input gave 30000 points, not the 60000 its header declares");
+        EXPECT_TRUE(entries().empty());
+
+        ASSERT_TRUE(write(file.string(), format, points).ok);
+        const std::string bytes = readAll(file);
+        const std::size_t record = format == Format::Las ? 28 + 8 : 4 * 7;
+        std::uint32_t lasOffset = 0;
+        std::memcpy(&lasOffset, &bytes[96], 4);
+        const std::size_t data = format == Format::Las         ? lasOffset
+                                 : format == Format::PlyBinary ? bytes.find("end_header\n") + 11
+                                                               : bytes.find("DATA binary\n") + 12;
+        EXPECT_EQ(fs::file_size(file), data + points.size() * record);
+        const ReadResult back = read(file.string(), format);
+        ASSERT_TRUE(back.ok) << back.error;
+        EXPECT_EQ(back.points.size(), points.size());
+        fs::remove(file);
+    }
 }
 
 TEST_F(Formats, FormatFromContentWhenTheExtensionSaysNothing) {

@@ -97,6 +97,29 @@ TEST(PointArray, GrowsWithZeroPointsAndKeepsWhatItHolds) {
     EXPECT_EQ(moved[1].timestamp, numbered(2).timestamp);
 }
 
+// Grown for a caller that writes the points whole: fresh memory is told apart from memory
+// that held points before, and a later plain growth still gives zero points, not those left.
+TEST(PointArray, GrownForOverwriteTellsFreshMemoryAndLeavesLaterGrowthZero) {
+    PointArray a;
+    EXPECT_TRUE(a.resizeForOverwrite(20000));
+    ASSERT_EQ(a.size(), 20000u);
+    EXPECT_TRUE(isZero(a[19999]));
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        a[i] = numbered(i);
+    }
+    a.resize(100);
+    EXPECT_FALSE(a.resizeForOverwrite(20000)); // the earlier points' memory
+    EXPECT_EQ(a[15000].timestamp, numbered(15000).timestamp);
+    EXPECT_TRUE(a.resizeForOverwrite(20001));
+    EXPECT_TRUE(isZero(a[20000]));
+    a.resize(100);
+    a.resize(20001);
+    for (std::size_t i = 100; i < a.size(); ++i) {
+        ASSERT_TRUE(isZero(a[i])) << i;
+    }
+    EXPECT_EQ(a[99].timestamp, numbered(99).timestamp);
+}
+
 // Around the chunk size, where the reader hands over its blocks, every format reads the same
 // points into an array as into a deque (CSV, which declares no count, growing the array as it
 // goes), and the same file is written from either.
