@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 
 namespace {
 
@@ -22,6 +23,12 @@ constexpr double kRebuildGapPerBuild = 4.0;
 double msSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
         .count();
+}
+
+double threadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
 } // namespace
@@ -121,6 +128,7 @@ void PointPicker::start() {
 
 PointPicker::Built PointPicker::build(viewer::DisplayMode mode, unsigned count) {
     Built built;
+    const double cpuStart = threadCpuMs();
     const auto copyStart = std::chrono::steady_clock::now();
     std::optional<viewer::PositionCopy> copy;
     for (;;) {
@@ -152,6 +160,7 @@ PointPicker::Built PointPicker::build(viewer::DisplayMode mode, unsigned count) 
     built.index = std::make_shared<const viewer::PointIndex>(
         viewer::PointIndex::fromPositions(copy->take(), built.range.begin));
     built.sortMs = msSince(sortStart);
+    built.cpuMs = threadCpuMs() - cpuStart;
     built.complete = true;
     return built;
 }
@@ -168,6 +177,7 @@ void PointPicker::finished(Built built) {
         m_range = built.range;
         m_copyMs = built.copyMs;
         m_sortMs = built.sortMs;
+        m_cpuMs = built.cpuMs;
         if (shownNow().generation != m_range.generation) {
             // Cleared or replaced while it was built: the next build follows at once.
             m_discarded = std::move(m_index);

@@ -63,6 +63,8 @@ public:
     // The last build: copying the positions and sorting them into the grid, milliseconds.
     double lastCopyMs() const { return m_copyMs; }
     double lastSortMs() const { return m_sortMs; }
+    // The last build's processor time on its thread, milliseconds.
+    double lastCpuMs() const { return m_cpuMs; }
 
 signals:
     // A new index is in place.
@@ -81,6 +83,7 @@ private:
         viewer::IndexedRange range;
         double copyMs = 0.0;
         double sortMs = 0.0;
+        double cpuMs = 0.0;
         bool complete = false; // false: the buffer was replaced meanwhile, or the build stopped
     };
 
@@ -103,6 +106,7 @@ private:
     unsigned m_indexCount = 0;
     double m_copyMs = 0.0;
     double m_sortMs = 0.0;
+    double m_cpuMs = 0.0;
     std::optional<Request> m_waiting;
     // An index of points a clear or a load has taken away, for the next build to free.
     std::shared_ptr<const viewer::PointIndex> m_discarded;
