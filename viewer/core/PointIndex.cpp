@@ -141,6 +141,13 @@ PointIndex PointIndex::fromPositions(std::vector<float> xyz, std::uint64_t first
                 cell.high[a] = std::max(cell.high[a], v);
             }
         }
+        for (int a = 0; a < 3; ++a) {
+            index.m_bounds.low[a] =
+                index.m_cells.empty() ? cell.low[a] : std::min(index.m_bounds.low[a], cell.low[a]);
+            index.m_bounds.high[a] = index.m_cells.empty()
+                                         ? cell.high[a]
+                                         : std::max(index.m_bounds.high[a], cell.high[a]);
+        }
         index.m_cells.push_back(cell);
     }
     return index;
@@ -167,6 +174,9 @@ bool PointIndex::meets(const Frustum& f, const Cell& cell) {
 }
 
 template <class Visit> void PointIndex::visit(const Frustum& f, Visit&& visit) const {
+    if (m_cells.empty() || !meets(f, m_bounds)) {
+        return;
+    }
     for (const Cell& cell : m_cells) {
         if (!meets(f, cell)) {
             continue;
@@ -188,12 +198,17 @@ template <class Visit> void PointIndex::visit(const Frustum& f, Visit&& visit) c
 }
 
 std::optional<PointIndex::Hit> PointIndex::pick(const PickCamera& camera, double x, double y,
-                                                double tolerance) const {
+                                                double tolerance, std::uint64_t from,
+                                                std::uint64_t to) const {
     const ScreenRect rect{x - tolerance, y - tolerance, x + tolerance, y + tolerance};
     const Frustum f = frustum(camera, rect);
     const Matrix4 m = multiply(camera.projection, camera.view);
     std::optional<Hit> best;
     visit(f, [&](std::uint32_t k, const float* p) {
+        const std::uint64_t id = m_firstId + m_ids[k];
+        if (id < from || id >= to) {
+            return;
+        }
         double clip[4];
         for (int r = 0; r < 4; ++r) {
             clip[r] = m[r * 4] * p[0] + m[r * 4 + 1] * p[1] + m[r * 4 + 2] * p[2] + m[r * 4 + 3];
@@ -204,9 +219,9 @@ std::optional<PointIndex::Hit> PointIndex::pick(const PickCamera& camera, double
         if (pixels > tolerance) {
             return;
         }
-        const double depth = clip[2] / clip[3];
-        if (!best || depth < best->depth || (depth == best->depth && pixels < best->pixels)) {
-            best = Hit{m_firstId + m_ids[k], p[0], p[1], p[2], pixels, depth};
+        const Hit hit{id, p[0], p[1], p[2], pixels, clip[2] / clip[3]};
+        if (!best || better(hit, *best)) {
+            best = hit;
         }
     });
     return best;

@@ -52,9 +52,23 @@ public:
     };
 
     // The point nearest the camera among those drawn within tolerance pixels of (x, y) (display
-    // coordinates, origin bottom left), nearer to the click when two lie at the same depth.
-    // Points behind the camera or outside its clipping range are never picked.
-    std::optional<Hit> pick(const PickCamera& camera, double x, double y, double tolerance) const;
+    // coordinates, origin bottom left), nearer to the click when two lie at the same depth, the
+    // earlier arrival when they lie there alike (so that indexes over parts of a buffer agree
+    // with one over the whole). Points behind the camera or outside its clipping range are never
+    // picked, nor points whose id lies outside from to before to.
+    std::optional<Hit> pick(const PickCamera& camera, double x, double y, double tolerance,
+                            std::uint64_t from = 0, std::uint64_t to = ~std::uint64_t{0}) const;
+
+    // Which of two hits a pick prefers.
+    static bool better(const Hit& a, const Hit& b) {
+        if (a.depth != b.depth) {
+            return a.depth < b.depth;
+        }
+        if (a.pixels != b.pixels) {
+            return a.pixels < b.pixels;
+        }
+        return a.id < b.id;
+    }
 
     // Every point drawn inside rect, with its id and position.
     void select(const PickCamera& camera, const ScreenRect& rect,
@@ -79,6 +93,7 @@ private:
     std::vector<float> m_xyz;         // 3 per point, cell by cell
     std::vector<std::uint32_t> m_ids; // id - m_firstId, cell by cell
     std::uint64_t m_firstId = 0;
+    Cell m_bounds; // around every cell: a query that misses it visits none
 };
 
 } // namespace viewer
