@@ -11,7 +11,10 @@
 //   lock       the longest a thread waiting for the buffer's lock waited (a peer taking the lock
 //              every millisecond): during the first build only the picker holds it, while
 //              streaming the appends do too
-// Usage: bench_pick_index [--seconds S] [sizes...]   (default 20 s; 1000000 5000000 10000000)
+// With --busy N, N threads spin at normal priority throughout, as the window's software
+// rasterizer does while it draws: the builds, which run below them, must still finish.
+// Usage: bench_pick_index [--seconds S] [--busy N] [sizes...]
+//   default 20 s, no busy threads, sizes 1000000 5000000 10000000
 #include "MemoryRelease.h"
 #include "PointPicker.h"
 #include "PointStore.h"
@@ -109,7 +112,32 @@ private:
     std::thread m_thread;
 };
 
-void run(std::size_t n, int seconds, int argc, char** argv) {
+// Threads that keep cores busy until destroyed.
+class Busy {
+public:
+    explicit Busy(int threads) {
+        for (int i = 0; i < threads; ++i) {
+            m_threads.emplace_back([this] {
+                while (!m_stop) {
+                    m_spins.fetch_add(1, std::memory_order_relaxed);
+                }
+            });
+        }
+    }
+    ~Busy() {
+        m_stop = true;
+        for (std::thread& t : m_threads) {
+            t.join();
+        }
+    }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<std::uint64_t> m_spins{0};
+    std::vector<std::thread> m_threads;
+};
+
+void run(std::size_t n, int seconds, int busyThreads, int argc, char** argv) {
     QCoreApplication app(argc, argv);
     viewer::PointStore store;
     store.setMaximumPoints(static_cast<std::uint32_t>(n));
@@ -117,6 +145,7 @@ void run(std::size_t n, int seconds, int argc, char** argv) {
     viewer::returnFreeMemory();
     window::PointPicker picker(store);
     LockPeer peer(store);
+    const Busy busy(busyThreads);
 
     const double before = heapInUse();
     double peak = before;
@@ -173,10 +202,13 @@ void run(std::size_t n, int seconds, int argc, char** argv) {
 
 int main(int argc, char** argv) {
     int seconds = 20;
+    int busy = 0;
     std::vector<std::size_t> sizes;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--busy") == 0 && i + 1 < argc) {
+            busy = std::atoi(argv[++i]);
         } else {
             sizes.push_back(static_cast<std::size_t>(std::strtoull(argv[i], nullptr, 10)));
         }
@@ -188,7 +220,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         const pid_t child = fork();
         if (child == 0) {
-            run(n, seconds, argc, argv);
+            run(n, seconds, busy, argc, argv);
             std::fflush(stdout);
             _exit(0);
         }

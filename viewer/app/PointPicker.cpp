@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -163,8 +165,12 @@ PointPicker::Built PointPicker::build(viewer::DisplayMode mode, unsigned count,
         copyMs += msSince(copyStart);
         return positions;
     };
+    // The sorts give way to the window's rendering, which shares the machine's cores: this
+    // thread ends with the build, and holds the buffer's lock no more once it runs this low.
+    const auto giveWay = [] { setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19); };
     std::optional<viewer::BlockIndex> index = viewer::BlockIndex::build(
-        reused, built.range.begin, built.range.end, copy, [this] { return m_stop.load(); });
+        reused, built.range.begin, built.range.end, copy, [this] { return m_stop.load(); },
+        giveWay);
     if (!index) {
         viewer::returnFreeMemory();
         return built;

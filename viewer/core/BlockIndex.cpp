@@ -6,9 +6,12 @@ namespace viewer {
 
 std::optional<BlockIndex> BlockIndex::build(const BlockIndex& previous, std::uint64_t begin,
                                             std::uint64_t end, const Copy& copy,
-                                            const std::function<bool()>& stop) {
+                                            const std::function<bool()>& stop,
+                                            const std::function<void()>& copied) {
     BlockIndex built(previous.m_blockPoints);
     const std::uint64_t size = previous.m_blockPoints;
+    // Blocks still to sort: where they go in built, and their positions.
+    std::vector<std::pair<std::size_t, Positions>> copies;
     auto held = previous.m_blocks.begin();
     for (std::uint64_t start = begin / size * size; start < end; start += size) {
         const std::uint64_t wanted = std::min(start + size, end);
@@ -26,9 +29,18 @@ std::optional<BlockIndex> BlockIndex::build(const BlockIndex& previous, std::uin
         if (!positions) {
             return std::nullopt;
         }
-        built.m_blocks.push_back(Block{start, wanted,
-                                       std::make_shared<const PointIndex>(PointIndex::fromPositions(
-                                           std::move(positions->xyz), positions->first))});
+        copies.emplace_back(built.m_blocks.size(), std::move(*positions));
+        built.m_blocks.push_back(Block{start, wanted, nullptr});
+    }
+    if (copied) {
+        copied();
+    }
+    for (auto& [at, positions] : copies) {
+        if (stop()) {
+            return std::nullopt;
+        }
+        built.m_blocks[at].index = std::make_shared<const PointIndex>(
+            PointIndex::fromPositions(std::move(positions.xyz), positions.first));
     }
     return built;
 }
