@@ -109,7 +109,12 @@ PointIndex PointIndex::fromPositions(std::vector<float> xyz, std::uint64_t first
     }
     const std::size_t kept = start[cellTotal];
     index.m_xyz.resize(kept * 3);
-    index.m_ids.resize(kept);
+    const bool shortIds = n <= std::size_t{std::numeric_limits<std::uint16_t>::max()} + 1;
+    if (shortIds) {
+        index.m_shortIds.resize(kept);
+    } else {
+        index.m_ids.resize(kept);
+    }
     std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint32_t c = cellOfPoint[i];
@@ -118,7 +123,11 @@ PointIndex PointIndex::fromPositions(std::vector<float> xyz, std::uint64_t first
         }
         const std::uint32_t slot = next[c]++;
         std::copy_n(&xyz[i * 3], 3, &index.m_xyz[std::size_t{slot} * 3]);
-        index.m_ids[slot] = static_cast<std::uint32_t>(i);
+        if (shortIds) {
+            index.m_shortIds[slot] = static_cast<std::uint16_t>(i);
+        } else {
+            index.m_ids[slot] = static_cast<std::uint32_t>(i);
+        }
     }
     cellOfPoint = {};
     xyz = {};
@@ -205,7 +214,7 @@ std::optional<PointIndex::Hit> PointIndex::pick(const PickCamera& camera, double
     const Matrix4 m = multiply(camera.projection, camera.view);
     std::optional<Hit> best;
     visit(f, [&](std::uint32_t k, const float* p) {
-        const std::uint64_t id = m_firstId + m_ids[k];
+        const std::uint64_t id = idAt(k);
         if (id < from || id >= to) {
             return;
         }
@@ -229,8 +238,7 @@ std::optional<PointIndex::Hit> PointIndex::pick(const PickCamera& camera, double
 
 void PointIndex::select(const PickCamera& camera, const ScreenRect& rect,
                         const std::function<void(std::uint64_t, const float*)>& each) const {
-    visit(frustum(camera, rect),
-          [&](std::uint32_t k, const float* p) { each(m_firstId + m_ids[k], p); });
+    visit(frustum(camera, rect), [&](std::uint32_t k, const float* p) { each(idAt(k), p); });
 }
 
 } // namespace viewer

@@ -41,7 +41,7 @@ public:
     // in 32 bits, as the buffer holds at most ten million).
     static PointIndex fromPositions(std::vector<float> xyz, std::uint64_t firstId);
 
-    std::size_t size() const { return m_ids.size(); }
+    std::size_t size() const { return m_xyz.size() / 3; }
     std::size_t cellCount() const { return m_cells.size(); }
 
     struct Hit {
@@ -76,7 +76,7 @@ public:
 
 private:
     struct Cell {
-        std::uint32_t begin = 0; // into m_xyz / m_ids
+        std::uint32_t begin = 0; // into m_xyz and the ids
         std::uint32_t end = 0;
         float low[3] = {0, 0, 0};
         float high[3] = {0, 0, 0};
@@ -89,9 +89,16 @@ private:
     static bool meets(const Frustum& f, const Cell& cell);
     template <class Visit> void visit(const Frustum& f, Visit&& visit) const;
 
-    std::vector<Cell> m_cells;        // the cells that hold points
-    std::vector<float> m_xyz;         // 3 per point, cell by cell
-    std::vector<std::uint32_t> m_ids; // id - m_firstId, cell by cell
+    std::vector<Cell> m_cells; // the cells that hold points
+    std::vector<float> m_xyz;  // 3 per point, cell by cell
+    std::uint64_t idAt(std::uint32_t k) const {
+        return m_firstId + (m_shortIds.empty() ? m_ids[k] : m_shortIds[k]);
+    }
+
+    // id - m_firstId, cell by cell: in 16 bits when from at most 65,536 positions (a block of
+    // arrivals), two bytes a point less.
+    std::vector<std::uint32_t> m_ids;
+    std::vector<std::uint16_t> m_shortIds;
     std::uint64_t m_firstId = 0;
     Cell m_bounds; // around every cell: a query that misses it visits none
 };
