@@ -19,6 +19,10 @@ namespace {
 // however fast the buffer changes.
 constexpr qint64 kLeastRebuildGapMs = 1000;
 constexpr double kRebuildGapPerBuild = 4.0;
+// At most this many blocks to sort is what streaming brings between builds (30,000 points a
+// second at the most, blocks of 65,536); such builds run at the lowest priority.
+constexpr std::size_t kStreamedBlocks = 4;
+constexpr int kStreamedNice = 19;
 
 double msSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
@@ -165,9 +169,16 @@ PointPicker::Built PointPicker::build(viewer::DisplayMode mode, unsigned count,
         copyMs += msSince(copyStart);
         return positions;
     };
-    // The sorts give way to the window's rendering, which shares the machine's cores: this
-    // thread ends with the build, and holds the buffer's lock no more once it runs this low.
-    const auto giveWay = [] { setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19); };
+    // The sorts of what streaming brings give way to the window's rendering, which shares the
+    // machine's cores; this thread ends with the build and holds the buffer's lock no more once
+    // it runs this low. A larger build (a load, a display mode showing more) is one a pick may
+    // wait for: at the lowest priority, on a busy machine, ten million points took forty times
+    // longer.
+    const auto giveWay = [](std::size_t blocks) {
+        if (blocks <= kStreamedBlocks) {
+            setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kStreamedNice);
+        }
+    };
     std::optional<viewer::BlockIndex> index = viewer::BlockIndex::build(
         reused, built.range.begin, built.range.end, copy, [this] { return m_stop.load(); },
         giveWay);

@@ -7,7 +7,7 @@ namespace viewer {
 std::optional<BlockIndex> BlockIndex::build(const BlockIndex& previous, std::uint64_t begin,
                                             std::uint64_t end, const Copy& copy,
                                             const std::function<bool()>& stop,
-                                            const std::function<void()>& copied) {
+                                            const std::function<void(std::size_t)>& copied) {
     BlockIndex built(previous.m_blockPoints);
     const std::uint64_t size = previous.m_blockPoints;
     // Blocks still to sort: where they go in built, and their positions.
@@ -33,7 +33,7 @@ std::optional<BlockIndex> BlockIndex::build(const BlockIndex& previous, std::uin
         built.m_blocks.push_back(Block{start, wanted, nullptr});
     }
     if (copied) {
-        copied();
+        copied(copies.size());
     }
     for (auto& [at, positions] : copies) {
         if (stop()) {

@@ -42,14 +42,14 @@ public:
 
     // The index of arrivals begin to end (each block from its start, whatever of it is still in
     // the buffer), keeping the blocks of previous that already hold what they must and copying
-    // the others through copy. Every copy is made before the first block is sorted, and copied()
-    // runs in between: the copies hold the buffer's lock, the sorts hold nothing and may run at
-    // a lower priority. Nothing when a copy finds the buffer replaced or stop() turns true
-    // between blocks.
+    // the others through copy. Every copy is made before the first block is sorted, and
+    // copied(blocks to sort) runs in between: the copies hold the buffer's lock, the sorts hold
+    // nothing and may run at a lower priority. Nothing when a copy finds the buffer replaced or
+    // stop() turns true between blocks.
     static std::optional<BlockIndex> build(const BlockIndex& previous, std::uint64_t begin,
                                            std::uint64_t end, const Copy& copy,
                                            const std::function<bool()>& stop,
-                                           const std::function<void()>& copied = {});
+                                           const std::function<void(std::size_t)>& copied = {});
 
     // As PointIndex::pick, over the arrivals from to before to.
     std::optional<PointIndex::Hit> pick(const PickCamera& camera, double x, double y,
