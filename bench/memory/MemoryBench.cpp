@@ -10,8 +10,9 @@
 //   turnover      what the heap and resident memory grew by while the full buffer turned over
 //                 by half its size, points evicted as new ones came: the allocator's free memory
 //                 (fragmentation) shown apart
-//   pick index    the index the window builds over the shown points for picking (held between
-//                 builds; a build holds a position copy of the same size beside it)
+//   pick index    the index the window builds over the shown points for picking, in blocks of
+//                 arrivals (held between builds; a rebuild while streaming adds the blocks that
+//                 changed beside it, a block or two of 65,536 points)
 //   trimmed       resident memory after the allocator returns its free memory
 // and the whole against resident memory beyond the empty display's.
 // Usage (under Xvfb or with a display): memory_bench [--lx20] [--loaded] [--budget N] [sizes...]
@@ -19,12 +20,13 @@
 //   --lx20: the points an LX20 sends in high-speed mode (as the soak's simulator does)
 //   --loaded: the buffer filled as a loaded file fills it (x, y, z, amplitude, the display's
 //             copy built beside it and taken in whole) instead of streamed
+#include "BlockIndex.h"
 #include "ChunkedCloud.h"
 #include "MemoryRelease.h"
 #include "ObservationPoint.h"
 #include "PointBuffer.h"
-#include "PointIndex.h"
 #include "PointStream.h"
+#include "PositionCopy.h"
 #include "PreparedCloud.h"
 
 #include <vtkCamera.h>
@@ -39,6 +41,7 @@
 #include <fstream>
 #include <malloc.h>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <sys/wait.h>
@@ -284,10 +287,18 @@ void measure(std::size_t size, std::size_t budget) {
     const Heap turned = heapNow();
 
     // The pick index over every point, as the window holds it for "All points".
-    PointIndex index;
+    std::optional<BlockIndex> index;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        index = PointIndex::build(points, points.size(), 0);
+        const std::uint64_t back = log.appended;
+        const auto copy = [&](std::uint64_t begin, std::uint64_t end) {
+            PositionCopy block(points, log, begin, back, end);
+            block.copy(points, log, back, static_cast<std::size_t>(end - begin));
+            const std::uint64_t first = block.range().begin;
+            return std::optional<BlockIndex::Positions>(BlockIndex::Positions{block.take(), first});
+        };
+        index =
+            BlockIndex::build(BlockIndex(), back - points.size(), back, copy, [] { return false; });
     }
     const Heap indexed = heapNow();
     returnFreeMemory();

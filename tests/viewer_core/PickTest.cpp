@@ -149,7 +149,8 @@ TEST(Pick, ManyPointsAgreeWithATestOfEveryPoint) {
     std::mt19937 random(11);
     std::normal_distribution<double> spread(0.0, 3000.0);
     std::vector<DataPoint> points;
-    for (int i = 0; i < 40000; ++i) {
+    // More than 65,536: the ids an index keeps of this many are 32-bit.
+    for (int i = 0; i < 70000; ++i) {
         points.push_back(at(spread(random), 8000.0 + spread(random), spread(random) / 3.0));
     }
     // A few far strays, beyond the grid's trimmed extent.

@@ -8,20 +8,31 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
-// Positions copied per hold of the points lock: about a millisecond's worth.
-constexpr std::size_t kCopySlice = 65536;
 // A rebuild follows a change no sooner than this after the last build ended, nor sooner than
 // this many times the last build took: the index costs the machine a small share of a core
 // however fast the buffer changes.
 constexpr qint64 kLeastRebuildGapMs = 1000;
 constexpr double kRebuildGapPerBuild = 4.0;
+// At most this many blocks to sort is what streaming brings between builds (30,000 points a
+// second at the most, blocks of 65,536); such builds run at the lowest priority.
+constexpr std::size_t kStreamedBlocks = 4;
+constexpr int kStreamedNice = 19;
 
 double msSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
         .count();
+}
+
+double threadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
 } // namespace
@@ -100,58 +111,85 @@ void PointPicker::start() {
     m_building = true;
     const viewer::DisplayMode mode = m_mode;
     const unsigned count = m_count;
-    m_builder = std::thread([this, mode, count, discarded = std::move(m_discarded)]() mutable {
-        if (discarded) {
-            discarded.reset();
-            viewer::returnFreeMemory();
-        }
-        Built built = build(mode, count);
-        QMetaObject::invokeMethod(
-            this,
-            [this, built = std::move(built), mode, count]() mutable {
-                if (built.complete) {
-                    m_indexMode = mode;
-                    m_indexCount = count;
-                }
-                finished(std::move(built));
-            },
-            Qt::QueuedConnection);
-    });
+    m_builder =
+        std::thread([this, mode, count, previous = m_index, previousGeneration = m_range.generation,
+                     discarded = std::move(m_discarded)]() mutable {
+            if (discarded) {
+                discarded.reset();
+                viewer::returnFreeMemory();
+            }
+            Built built = build(mode, count, previous, previousGeneration);
+            previous.reset();
+            QMetaObject::invokeMethod(
+                this,
+                [this, built = std::move(built), mode, count]() mutable {
+                    if (built.complete) {
+                        m_indexMode = mode;
+                        m_indexCount = count;
+                    }
+                    finished(std::move(built));
+                },
+                Qt::QueuedConnection);
+        });
 }
 
-PointPicker::Built PointPicker::build(viewer::DisplayMode mode, unsigned count) {
+PointPicker::Built PointPicker::build(viewer::DisplayMode mode, unsigned count,
+                                      const std::shared_ptr<const viewer::BlockIndex>& previous,
+                                      std::uint64_t previousGeneration) {
     Built built;
-    const auto copyStart = std::chrono::steady_clock::now();
-    std::optional<viewer::PositionCopy> copy;
-    for (;;) {
-        if (m_stop) {
-            return built;
-        }
-        const auto step = m_store.withFrames(
+    const double cpuStart = threadCpuMs();
+    const auto buildStart = std::chrono::steady_clock::now();
+    built.range =
+        m_store.withFrames([&](const std::deque<DataPoint>& points, const viewer::BufferLog& log,
+                               const std::deque<viewer::FrameSpan>& frames, std::uint64_t back) {
+            const viewer::ShownPoints shown =
+                viewer::shownPoints(mode, count, frames, points, back);
+            return viewer::IndexedRange{log.generation, shown.begin, shown.end};
+        });
+    const viewer::BlockIndex none;
+    const viewer::BlockIndex& reused =
+        previous && previousGeneration == built.range.generation ? *previous : none;
+    double copyMs = 0.0;
+    // One block's positions per hold of the lock.
+    const auto copy = [&](std::uint64_t begin,
+                          std::uint64_t end) -> std::optional<viewer::BlockIndex::Positions> {
+        const auto copyStart = std::chrono::steady_clock::now();
+        auto positions = m_store.withFrames(
             [&](const std::deque<DataPoint>& points, const viewer::BufferLog& log,
-                const std::deque<viewer::FrameSpan>& frames, std::uint64_t back) {
-                if (!copy) {
-                    const viewer::ShownPoints shown =
-                        viewer::shownPoints(mode, count, frames, points, back);
-                    copy.emplace(points, log, shown.begin, back);
+                const std::deque<viewer::FrameSpan>&,
+                std::uint64_t back) -> std::optional<viewer::BlockIndex::Positions> {
+                if (log.generation != built.range.generation) {
+                    return std::nullopt;
                 }
-                return copy->copy(points, log, back, kCopySlice);
+                viewer::PositionCopy block(points, log, begin, back, end);
+                block.copy(points, log, back, static_cast<std::size_t>(end - begin));
+                const std::uint64_t first = block.range().begin;
+                return viewer::BlockIndex::Positions{block.take(), first};
             });
-        if (step == viewer::PositionCopy::Step::Replaced) {
-            copy.reset();
-            viewer::returnFreeMemory();
-            return built;
+        copyMs += msSince(copyStart);
+        return positions;
+    };
+    // The sorts of what streaming brings give way to the window's rendering, which shares the
+    // machine's cores; this thread ends with the build and holds the buffer's lock no more once
+    // it runs this low. A larger build (a load, a display mode showing more) is one a pick may
+    // wait for: at the lowest priority, on a busy machine, ten million points took forty times
+    // longer.
+    const auto giveWay = [](std::size_t blocks) {
+        if (blocks <= kStreamedBlocks) {
+            setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kStreamedNice);
         }
-        if (step == viewer::PositionCopy::Step::Done) {
-            break;
-        }
+    };
+    std::optional<viewer::BlockIndex> index = viewer::BlockIndex::build(
+        reused, built.range.begin, built.range.end, copy, [this] { return m_stop.load(); },
+        giveWay);
+    if (!index) {
+        viewer::returnFreeMemory();
+        return built;
     }
-    built.copyMs = msSince(copyStart);
-    const auto sortStart = std::chrono::steady_clock::now();
-    built.range = copy->range();
-    built.index = std::make_shared<const viewer::PointIndex>(
-        viewer::PointIndex::fromPositions(copy->take(), built.range.begin));
-    built.sortMs = msSince(sortStart);
+    built.index = std::make_shared<const viewer::BlockIndex>(std::move(*index));
+    built.copyMs = copyMs;
+    built.sortMs = msSince(buildStart) - copyMs;
+    built.cpuMs = threadCpuMs() - cpuStart;
     built.complete = true;
     return built;
 }
@@ -160,14 +198,15 @@ void PointPicker::finished(Built built) {
     m_building = false;
     if (built.complete) {
         if (m_index) {
-            // The index it replaces holds every point shown: freeing it here would stall the
-            // window for tens of milliseconds at ten million points.
+            // Freed on the release thread with the blocks the new one no longer holds: after a
+            // clear those are every point shown, tens of milliseconds at ten million.
             m_store.discard(std::move(m_index));
         }
         m_index = std::move(built.index);
         m_range = built.range;
         m_copyMs = built.copyMs;
         m_sortMs = built.sortMs;
+        m_cpuMs = built.cpuMs;
         if (shownNow().generation != m_range.generation) {
             // Cleared or replaced while it was built: the next build follows at once.
             m_discarded = std::move(m_index);
@@ -205,8 +244,12 @@ bool PointPicker::pick(const viewer::PickCamera& camera, double x, double y, dou
 }
 
 std::optional<PointPicker::Picked> PointPicker::find(const Request& request) {
+    // Only points shown now and indexed: the index's first block may hold points before the
+    // range shown, and the buffer may have let some of its points go since.
+    const viewer::IndexedRange shown = shownNow();
     const std::optional<viewer::PointIndex::Hit> hit =
-        m_index->pick(request.camera, request.x, request.y, request.tolerance);
+        m_index->pick(request.camera, request.x, request.y, request.tolerance,
+                      std::max(shown.begin, m_range.begin), std::min(shown.end, m_range.end));
     std::optional<Picked> picked;
     if (hit) {
         const viewer::IndexedRange range = m_range;

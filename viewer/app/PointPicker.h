@@ -1,12 +1,13 @@
-// The pick index of the points the display mode shows, rebuilt off the GUI thread as the buffer
-// changes, at a bounded rate, and the picks made from it: the nearest drawn point to a place of
-// the view, found in the index, its values read back from the buffer.
+// The pick index of the points the display mode shows, brought up to date off the GUI thread as
+// the buffer changes, at a bounded rate (only the blocks of arrivals that changed are indexed
+// again), and the picks made from it: the nearest drawn point to a place of the view, found in
+// the index, its values read back from the buffer.
 #pragma once
 
+#include "BlockIndex.h"
 #include "DataPoint.h"
 #include "FrameSelection.h"
 #include "PickCamera.h"
-#include "PointIndex.h"
 #include "PositionCopy.h"
 
 #include <QElapsedTimer>
@@ -31,7 +32,7 @@ class PointPicker : public QObject {
 public:
     // store must outlive this.
     explicit PointPicker(viewer::PointStore& store);
-    // Waits for a build in progress (its positions' copy stops at the next slice).
+    // Waits for a build in progress (it stops at the next block).
     ~PointPicker() override;
     PointPicker(const PointPicker&) = delete;
     PointPicker& operator=(const PointPicker&) = delete;
@@ -60,9 +61,12 @@ public:
     // True while the index holds exactly the points the display mode shows now.
     bool current();
     std::size_t indexedCount() const { return m_index ? m_index->size() : 0; }
-    // The last build: copying the positions and sorting them into the grid, milliseconds.
+    // The last build: copying the positions of the blocks it indexed and sorting them into their
+    // grids, milliseconds.
     double lastCopyMs() const { return m_copyMs; }
     double lastSortMs() const { return m_sortMs; }
+    // The last build's processor time on its thread, milliseconds.
+    double lastCpuMs() const { return m_cpuMs; }
 
 signals:
     // A new index is in place.
@@ -77,10 +81,11 @@ private:
         Result result;
     };
     struct Built {
-        std::shared_ptr<const viewer::PointIndex> index;
+        std::shared_ptr<const viewer::BlockIndex> index;
         viewer::IndexedRange range;
         double copyMs = 0.0;
         double sortMs = 0.0;
+        double cpuMs = 0.0;
         bool complete = false; // false: the buffer was replaced meanwhile, or the build stopped
     };
 
@@ -90,22 +95,27 @@ private:
     void start();
     void finished(Built built);
     std::optional<Picked> find(const Request& request);
-    Built build(viewer::DisplayMode mode, unsigned count);
+    // Keeps the blocks of previous, built for the buffer of generation previousGeneration, that
+    // still hold what they must.
+    Built build(viewer::DisplayMode mode, unsigned count,
+                const std::shared_ptr<const viewer::BlockIndex>& previous,
+                std::uint64_t previousGeneration);
 
     viewer::PointStore& m_store;
     viewer::DisplayMode m_mode = viewer::DisplayMode::AllPoints;
     unsigned m_count = 0;
 
     // GUI thread: the index in use, what it holds and the display mode it was built for.
-    std::shared_ptr<const viewer::PointIndex> m_index;
+    std::shared_ptr<const viewer::BlockIndex> m_index;
     viewer::IndexedRange m_range;
     viewer::DisplayMode m_indexMode = viewer::DisplayMode::AllPoints;
     unsigned m_indexCount = 0;
     double m_copyMs = 0.0;
     double m_sortMs = 0.0;
+    double m_cpuMs = 0.0;
     std::optional<Request> m_waiting;
     // An index of points a clear or a load has taken away, for the next build to free.
-    std::shared_ptr<const viewer::PointIndex> m_discarded;
+    std::shared_ptr<const viewer::BlockIndex> m_discarded;
 
     // GUI thread: the build in progress and when the next may start.
     std::thread m_builder;

@@ -109,7 +109,12 @@ PointIndex PointIndex::fromPositions(std::vector<float> xyz, std::uint64_t first
     }
     const std::size_t kept = start[cellTotal];
     index.m_xyz.resize(kept * 3);
-    index.m_ids.resize(kept);
+    const bool shortIds = n <= std::size_t{std::numeric_limits<std::uint16_t>::max()} + 1;
+    if (shortIds) {
+        index.m_shortIds.resize(kept);
+    } else {
+        index.m_ids.resize(kept);
+    }
     std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint32_t c = cellOfPoint[i];
@@ -118,7 +123,11 @@ PointIndex PointIndex::fromPositions(std::vector<float> xyz, std::uint64_t first
         }
         const std::uint32_t slot = next[c]++;
         std::copy_n(&xyz[i * 3], 3, &index.m_xyz[std::size_t{slot} * 3]);
-        index.m_ids[slot] = static_cast<std::uint32_t>(i);
+        if (shortIds) {
+            index.m_shortIds[slot] = static_cast<std::uint16_t>(i);
+        } else {
+            index.m_ids[slot] = static_cast<std::uint32_t>(i);
+        }
     }
     cellOfPoint = {};
     xyz = {};
@@ -140,6 +149,13 @@ PointIndex PointIndex::fromPositions(std::vector<float> xyz, std::uint64_t first
                 cell.low[a] = std::min(cell.low[a], v);
                 cell.high[a] = std::max(cell.high[a], v);
             }
+        }
+        for (int a = 0; a < 3; ++a) {
+            index.m_bounds.low[a] =
+                index.m_cells.empty() ? cell.low[a] : std::min(index.m_bounds.low[a], cell.low[a]);
+            index.m_bounds.high[a] = index.m_cells.empty()
+                                         ? cell.high[a]
+                                         : std::max(index.m_bounds.high[a], cell.high[a]);
         }
         index.m_cells.push_back(cell);
     }
@@ -167,6 +183,9 @@ bool PointIndex::meets(const Frustum& f, const Cell& cell) {
 }
 
 template <class Visit> void PointIndex::visit(const Frustum& f, Visit&& visit) const {
+    if (m_cells.empty() || !meets(f, m_bounds)) {
+        return;
+    }
     for (const Cell& cell : m_cells) {
         if (!meets(f, cell)) {
             continue;
@@ -188,12 +207,17 @@ template <class Visit> void PointIndex::visit(const Frustum& f, Visit&& visit) c
 }
 
 std::optional<PointIndex::Hit> PointIndex::pick(const PickCamera& camera, double x, double y,
-                                                double tolerance) const {
+                                                double tolerance, std::uint64_t from,
+                                                std::uint64_t to) const {
     const ScreenRect rect{x - tolerance, y - tolerance, x + tolerance, y + tolerance};
     const Frustum f = frustum(camera, rect);
     const Matrix4 m = multiply(camera.projection, camera.view);
     std::optional<Hit> best;
     visit(f, [&](std::uint32_t k, const float* p) {
+        const std::uint64_t id = idAt(k);
+        if (id < from || id >= to) {
+            return;
+        }
         double clip[4];
         for (int r = 0; r < 4; ++r) {
             clip[r] = m[r * 4] * p[0] + m[r * 4 + 1] * p[1] + m[r * 4 + 2] * p[2] + m[r * 4 + 3];
@@ -204,9 +228,9 @@ std::optional<PointIndex::Hit> PointIndex::pick(const PickCamera& camera, double
         if (pixels > tolerance) {
             return;
         }
-        const double depth = clip[2] / clip[3];
-        if (!best || depth < best->depth || (depth == best->depth && pixels < best->pixels)) {
-            best = Hit{m_firstId + m_ids[k], p[0], p[1], p[2], pixels, depth};
+        const Hit hit{id, p[0], p[1], p[2], pixels, clip[2] / clip[3]};
+        if (!best || better(hit, *best)) {
+            best = hit;
         }
     });
     return best;
@@ -214,8 +238,7 @@ std::optional<PointIndex::Hit> PointIndex::pick(const PickCamera& camera, double
 
 void PointIndex::select(const PickCamera& camera, const ScreenRect& rect,
                         const std::function<void(std::uint64_t, const float*)>& each) const {
-    visit(frustum(camera, rect),
-          [&](std::uint32_t k, const float* p) { each(m_firstId + m_ids[k], p); });
+    visit(frustum(camera, rect), [&](std::uint32_t k, const float* p) { each(idAt(k), p); });
 }
 
 } // namespace viewer

@@ -41,7 +41,7 @@ public:
     // in 32 bits, as the buffer holds at most ten million).
     static PointIndex fromPositions(std::vector<float> xyz, std::uint64_t firstId);
 
-    std::size_t size() const { return m_ids.size(); }
+    std::size_t size() const { return m_xyz.size() / 3; }
     std::size_t cellCount() const { return m_cells.size(); }
 
     struct Hit {
@@ -52,9 +52,23 @@ public:
     };
 
     // The point nearest the camera among those drawn within tolerance pixels of (x, y) (display
-    // coordinates, origin bottom left), nearer to the click when two lie at the same depth.
-    // Points behind the camera or outside its clipping range are never picked.
-    std::optional<Hit> pick(const PickCamera& camera, double x, double y, double tolerance) const;
+    // coordinates, origin bottom left), nearer to the click when two lie at the same depth, the
+    // earlier arrival when they lie there alike (so that indexes over parts of a buffer agree
+    // with one over the whole). Points behind the camera or outside its clipping range are never
+    // picked, nor points whose id lies outside from to before to.
+    std::optional<Hit> pick(const PickCamera& camera, double x, double y, double tolerance,
+                            std::uint64_t from = 0, std::uint64_t to = ~std::uint64_t{0}) const;
+
+    // Which of two hits a pick prefers.
+    static bool better(const Hit& a, const Hit& b) {
+        if (a.depth != b.depth) {
+            return a.depth < b.depth;
+        }
+        if (a.pixels != b.pixels) {
+            return a.pixels < b.pixels;
+        }
+        return a.id < b.id;
+    }
 
     // Every point drawn inside rect, with its id and position.
     void select(const PickCamera& camera, const ScreenRect& rect,
@@ -62,7 +76,7 @@ public:
 
 private:
     struct Cell {
-        std::uint32_t begin = 0; // into m_xyz / m_ids
+        std::uint32_t begin = 0; // into m_xyz and the ids
         std::uint32_t end = 0;
         float low[3] = {0, 0, 0};
         float high[3] = {0, 0, 0};
@@ -75,10 +89,18 @@ private:
     static bool meets(const Frustum& f, const Cell& cell);
     template <class Visit> void visit(const Frustum& f, Visit&& visit) const;
 
-    std::vector<Cell> m_cells;        // the cells that hold points
-    std::vector<float> m_xyz;         // 3 per point, cell by cell
-    std::vector<std::uint32_t> m_ids; // id - m_firstId, cell by cell
+    std::vector<Cell> m_cells; // the cells that hold points
+    std::vector<float> m_xyz;  // 3 per point, cell by cell
+    std::uint64_t idAt(std::uint32_t k) const {
+        return m_firstId + (m_shortIds.empty() ? m_ids[k] : m_shortIds[k]);
+    }
+
+    // id - m_firstId, cell by cell: in 16 bits when from at most 65,536 positions (a block of
+    // arrivals), two bytes a point less.
+    std::vector<std::uint32_t> m_ids;
+    std::vector<std::uint16_t> m_shortIds;
     std::uint64_t m_firstId = 0;
+    Cell m_bounds; // around every cell: a query that misses it visits none
 };
 
 } // namespace viewer

@@ -6,12 +6,12 @@
 namespace viewer {
 
 PositionCopy::PositionCopy(const std::deque<DataPoint>& points, const BufferLog& log,
-                           std::uint64_t begin, std::uint64_t back)
+                           std::uint64_t begin, std::uint64_t back, std::uint64_t end)
     : m_next(0) {
     const std::uint64_t front = back - points.size();
     m_range.generation = log.generation;
-    m_range.begin = std::clamp(begin, front, back);
-    m_range.end = back;
+    m_range.end = std::min(back, end);
+    m_range.begin = std::clamp(begin, std::min(front, m_range.end), m_range.end);
     m_next = m_range.begin;
     m_xyz.reserve(static_cast<std::size_t>(m_range.end - m_range.begin) * 3);
 }

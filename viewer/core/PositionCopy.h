@@ -30,9 +30,9 @@ struct IndexedRange {
 class PositionCopy {
 public:
     // The points from arrival number begin to back, the arrival number past the buffer's newest
-    // point now.
+    // point now, or to end if that comes first.
     PositionCopy(const std::deque<DataPoint>& points, const BufferLog& log, std::uint64_t begin,
-                 std::uint64_t back);
+                 std::uint64_t back, std::uint64_t end = ~std::uint64_t{0});
 
     enum class Step {
         More,     // call copy again
