@@ -207,3 +207,36 @@ TEST_F(Budgeted, CaptureCopiesAtMostTheLimitAndCatchesUp) {
     refresh(true, 1000);
     expectScene();
 }
+
+// The large chunks that no longer change are drawn by a few actors: whatever the share drawn,
+// and while shares change a slice of chunks at a time, every point drawn is drawn once.
+TEST_F(Budgeted, GroupedChunksDrawEachPointOnceWithFewActors) {
+    cap = 64 * 100;
+    numbered(cap + 30);
+    const std::size_t budgets[] = {64 * 20, 64 * 60, 64 * 5, std::size_t{1} << 30};
+    for (int tick = 0; tick < 24; ++tick) {
+        SCOPED_TRACE(tick);
+        budget = budgets[tick / 3 % 4];
+        numbered(37);
+        refresh();
+        const std::vector<Drawn> drawn = drawnBy(cloud);
+        const std::set<long> arrivals = drawnArrivals();
+        EXPECT_EQ(drawn.size(), cloud.drawnCount());
+        EXPECT_EQ(arrivals.size(), drawn.size());
+        const std::set<long> held = heldArrivals();
+        EXPECT_TRUE(std::includes(held.begin(), held.end(), arrivals.begin(), arrivals.end()));
+        for (long a = next / 8 * 8; a < next; ++a) {
+            EXPECT_TRUE(arrivals.count(a)) << a;
+        }
+        std::size_t visible = 0;
+        for (vtkActor* actor : cloud.actors()) {
+            visible += actor->GetVisibility() ? 1 : 0;
+        }
+        ASSERT_GE(cloud.chunkCount(), 100u);
+        // Seven groups, the chunk at the front losing points, and the small chunks.
+        EXPECT_LE(visible, 7u + 1u + 8u);
+    }
+    while (refresh()) {
+    }
+    EXPECT_EQ(drawnArrivals(), heldArrivals());
+}

@@ -178,6 +178,7 @@ void CloudChunk::draw(std::size_t first, std::size_t prefix) {
     polyData->Modified();
     actor->SetVisibility(count > 0);
     drawn = count;
+    ++drawVersion;
     shownPrefix = prefix;
     shownFirst = first;
     dirty = false;
