@@ -29,6 +29,9 @@ ChunkGroup::ChunkGroup(vtkProperty* property)
     auto mapper = vtkSmartPointer<vtkPointGaussianMapper>::New();
     mapper->SetScaleFactor(0.0);
     mapper->SetInputData(m_polyData);
+    // Its input is data set here, never a pipeline's output: no pipeline update at every render
+    // and every bounds query of the frame (the view's clipping range asks each actor).
+    mapper->StaticOn();
     actor->SetMapper(mapper);
     actor->SetProperty(property);
     actor->VisibilityOff();
