@@ -11,7 +11,8 @@
 //   frame         with --render: the frame budget settled on this machine's OpenGL (offscreen,
 //                 1000x700, no multisampling): points drawn per frame and the frame's time,
 //                 the longest tick (refresh and frame) while streaming, the actors drawn,
-//                 against a frame of every point
+//                 beside a frame of the same points by one actor (what the actors cost) and
+//                 a frame of every point
 // Usage: bench_display [--render] [sizes...]   (default sizes 100000 1000000 10000000)
 #include "BenchTiming.h"
 #include "ChunkedCloud.h"

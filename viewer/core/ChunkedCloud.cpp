@@ -441,11 +441,12 @@ void ChunkedCloud::apply(const ColourTable& table, std::size_t budget) {
     m_changed = behind || !m_retired.empty();
 }
 
-// A chunk is drawn by its group while its views stay as they are for long: full, large, losing no
-// points, drawn since it last changed.
+// A chunk is drawn by its group while its views stay as they are for long (full, large, losing no
+// points, drawn since it last changed) and hold a small share of it: there the actor's own cost
+// is most of what it costs, and the group's copy stays small.
 bool ChunkedCloud::grouped(const CloudChunk& chunk) const {
     return chunk.bits == m_largeBits && chunk.sealed && chunk.evicted == 0 && !chunk.dirty &&
-           !chunk.hidden && chunk.drawn > 0;
+           !chunk.hidden && chunk.drawn > 0 && chunk.drawn <= chunk.size() >> kGroupedShareBits;
 }
 
 void ChunkedCloud::regroup() {

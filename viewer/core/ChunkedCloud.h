@@ -49,12 +49,13 @@ struct DroppedCopies {
 // large one (which keeps the number of actors low) or when the budget changes, and every point
 // is drawn when the budget allows.
 //
-// The large chunks that neither fill nor lose points any more are drawn by one actor per group
-// of kGroupChunks consecutive ones, from a copy of what their own actors would draw: every actor
-// costs a frame the same whatever it draws, and the groups keep a buffer of ten million points
-// to about 20 actors. A group copies its members' drawn points again when one of them is drawn
-// anew or the members change (one joins as its block completes, one leaves as the buffer's front
-// reaches it), so that a refresh still uploads what changed and little more.
+// The large chunks that neither fill nor lose points any more, and draw a small share of their
+// points, are drawn by one actor per group of 2^kGroupBits consecutive ones, from a copy of what
+// their own actors would draw: every actor costs a frame the same whatever it draws, and the
+// groups keep a buffer of ten million points to about 20 actors. A group copies its members' drawn
+// points again when one of them is drawn anew or the members change (one joins as its block
+// completes, one leaves as the buffer's front reaches it), so that a refresh still uploads what
+// changed and little more.
 //
 // The points shown may start later than the buffer does (the display modes show the newest
 // frames): those before are kept, only not drawn, so that a change of mode neither copies nor
@@ -92,9 +93,10 @@ public:
     // At most this many chunks whose points did not change take a new share or new colours in
     // one apply(); needsApply() stays true until all have.
     static constexpr std::size_t kRedrawSlice = 32;
-    // Consecutive large chunks drawn by one actor (a power of two).
+    // Consecutive large chunks drawn by one actor (a power of two), when they draw at most
+    // 2^-kGroupedShareBits of their points.
     static constexpr int kGroupBits = 4;
-    static constexpr std::size_t kGroupChunks = std::size_t{1} << kGroupBits;
+    static constexpr int kGroupedShareBits = 3;
 
     // Chunk actors are added to renderer and share property (point size and the like).
     ChunkedCloud(vtkRenderer* renderer, vtkProperty* property, int largeBits = kDefaultLargeBits,
