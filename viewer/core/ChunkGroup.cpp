@@ -69,18 +69,6 @@ void ChunkGroup::update(const std::vector<const CloudChunk*>& members) {
     m_polyData->GetPoints()->Modified();
     m_polyData->Modified();
     actor->SetVisibility(count > 0);
-    m_drawn = count;
-}
-
-void ChunkGroup::clear() {
-    m_xyzView->SetArray(nullptr, 0, 1);
-    m_rgbView->SetArray(nullptr, 0, 1);
-    m_polyData->Modified();
-    actor->VisibilityOff();
-    m_members.clear();
-    m_xyz = {};
-    m_rgb = {};
-    m_drawn = 0;
 }
 
 } // namespace viewer

@@ -34,10 +34,6 @@ public:
     // the version of their draw), and shows it; hides the actor when nothing is to be drawn.
     void update(const std::vector<const CloudChunk*>& members);
 
-    // Empties the views and lets the copy go.
-    void clear();
-
-    std::size_t drawn() const { return m_drawn; }
     std::size_t bytes() const { return m_xyz.capacity() * sizeof(float) + m_rgb.capacity(); }
 
     vtkSmartPointer<vtkActor> actor;
@@ -46,7 +42,6 @@ private:
     std::vector<std::pair<std::uint64_t, std::uint64_t>> m_members; // start, draw version
     std::vector<float> m_xyz;
     std::vector<std::uint8_t> m_rgb;
-    std::size_t m_drawn = 0;
     vtkSmartPointer<vtkFloatArray> m_xyzView;
     vtkSmartPointer<vtkUnsignedCharArray> m_rgbView;
     vtkSmartPointer<vtkPolyData> m_polyData;
