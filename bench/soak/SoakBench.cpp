@@ -127,7 +127,10 @@ struct RenderTimes {
     double longestMs = 0.0;
     double totalMs = 0.0;
 
-    void watch(vtkRenderWindow* window) {
+    soak::TimedApplication* application = nullptr;
+
+    void watch(vtkRenderWindow* window, soak::TimedApplication* app) {
+        application = app;
         auto events = vtkSmartPointer<vtkCallbackCommand>::New();
         events->SetClientData(this);
         events->SetCallback([](vtkObject*, unsigned long event, void* client, void*) {
@@ -143,6 +146,7 @@ struct RenderTimes {
             times->totalMs += ms;
             times->overSlow += ms > 50.0 ? 1 : 0;
             times->longestMs = std::max(times->longestMs, ms);
+            times->application->rendered(ms);
         });
         window->AddObserver(vtkCommand::StartEvent, events);
         window->AddObserver(vtkCommand::EndEvent, events);
@@ -150,7 +154,13 @@ struct RenderTimes {
     void print(const char* when) {
         std::printf("  renders %s: %d, mean %.1f ms, longest %.1f ms, %d over 50 ms\n", when, count,
                     count > 0 ? totalMs / count : 0.0, longestMs, overSlow);
-        *this = RenderTimes{};
+        reset();
+    }
+    void reset() {
+        count = 0;
+        overSlow = 0;
+        longestMs = 0.0;
+        totalMs = 0.0;
     }
 };
 
@@ -277,7 +287,8 @@ int main(int argc, char** argv) {
 
     auto window = std::make_unique<CountingWindow>(options.fillFactor, options.maximumPoints);
     RenderTimes renders;
-    renders.watch(widget<QVTKOpenGLNativeWidget>(window.get(), "lidarQvtkWidget")->renderWindow());
+    renders.watch(widget<QVTKOpenGLNativeWidget>(window.get(), "lidarQvtkWidget")->renderWindow(),
+                  &application);
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get(), 10000)) {
         std::fprintf(stderr, "soak: the window was not shown (no display?)\n");
@@ -381,7 +392,7 @@ int main(int argc, char** argv) {
             // The change of mode first (the display starting again or dropping the older
             // frames), then the mode as it runs.
             bandStalls = soak::StallTracker(std::chrono::milliseconds(100));
-            renders = RenderTimes{};
+            renders.reset();
             QTest::qWait(kModeChangeMs);
             const double changeStallMs = bandStalls.longest().count() / 1000.0;
             bandStalls = soak::StallTracker(std::chrono::milliseconds(100));
