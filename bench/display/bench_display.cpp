@@ -11,7 +11,8 @@
 //   frame         with --render: the frame budget settled on this machine's OpenGL (offscreen,
 //                 1000x700, no multisampling): points drawn per frame and the frame's time,
 //                 the longest tick (refresh and frame) while streaming, the actors drawn,
-//                 against a frame of every point
+//                 beside a frame of the same points by one actor (what the actors cost) and
+//                 a frame of every point
 // Usage: bench_display [--render] [sizes...]   (default sizes 100000 1000000 10000000)
 #include "BenchTiming.h"
 #include "ChunkedCloud.h"
@@ -20,7 +21,11 @@
 #include "PointBuffer.h"
 
 #include <vtkActor.h>
+#include <vtkAppendPolyData.h>
 #include <vtkCamera.h>
+#include <vtkMapper.h>
+#include <vtkPointGaussianMapper.h>
+#include <vtkPolyData.h>
 #include <vtkProperty.h>
 #include <vtkRenderWindow.h>
 #include <vtkRenderer.h>
@@ -92,6 +97,40 @@ struct Window {
         return ms;
     }
 };
+
+// The frame of the same drawn points by one actor instead of the cloud's: what the actors
+// themselves cost, beside the frame they drew.
+double oneActorFrame(Window& w) {
+    auto append = vtkSmartPointer<vtkAppendPolyData>::New();
+    std::vector<vtkActor*> actors = w.cloud.actors();
+    for (vtkActor* actor : actors) {
+        if (actor->GetVisibility()) {
+            append->AddInputData(vtkPolyData::SafeDownCast(actor->GetMapper()->GetInput()));
+        }
+    }
+    append->Update();
+    auto mapper = vtkSmartPointer<vtkPointGaussianMapper>::New();
+    mapper->SetScaleFactor(0.0);
+    mapper->SetInputData(append->GetOutput());
+    auto one = vtkSmartPointer<vtkActor>::New();
+    one->SetMapper(mapper);
+    one->SetProperty(w.property);
+    std::vector<int> visibility;
+    for (vtkActor* actor : actors) {
+        visibility.push_back(actor->GetVisibility());
+        actor->VisibilityOff();
+    }
+    w.renderer->AddActor(one);
+    std::vector<double> frames;
+    for (int i = 0; i < 8; ++i) {
+        frames.push_back(w.frame());
+    }
+    w.renderer->RemoveActor(one);
+    for (std::size_t i = 0; i < actors.size(); ++i) {
+        actors[i]->SetVisibility(visibility[i]);
+    }
+    return median(frames);
+}
 
 void run(std::size_t size, bool render) {
     Source source;
@@ -186,6 +225,7 @@ void run(std::size_t size, bool render) {
         std::printf(" | frame: %zu drawn (budget %zu) in %6.1f ms by %zu actors, longest tick "
                     "%6.1f ms",
                     drawn, w.budget.budget(), median(settled), visible, longestTick);
+        std::printf(" (one actor: %6.1f ms)", oneActorFrame(w));
         w.cloud.apply(w.scale.table(), size);
         const double all = w.frame();
         std::printf(" (all %zu: %7.1f ms)", w.cloud.drawnCount(), all);

@@ -31,6 +31,11 @@
 #include <QTimer>
 #include <QVTKOpenGLNativeWidget.h>
 
+#include <vtkCallbackCommand.h>
+#include <vtkCommand.h>
+#include <vtkRenderWindow.h>
+#include <vtkSmartPointer.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -93,14 +98,70 @@ int runSimulator(const std::string& address) {
 // The window with a count of what the listener hands it.
 class CountingWindow : public MainWindow {
 public:
+    explicit CountingWindow(unsigned fillFactor, std::uint64_t fillUntil)
+        : fillFactor(fillFactor), fillUntil(fillUntil) {}
     void LaserDataCallback(std::vector<tavrel::tavrel_rbe_obs_t> observations,
                            unsigned int unused) override {
         delivered += observations.size();
         ++batches;
+        for (unsigned k = 1; k < fillFactor && delivered + copies < fillUntil; ++k) {
+            copies += observations.size();
+            MainWindow::LaserDataCallback(observations, unused);
+        }
         MainWindow::LaserDataCallback(std::move(observations), unused);
     }
     std::atomic<std::uint64_t> delivered{0};
     std::atomic<std::uint64_t> batches{0};
+    // Points handed over again to fill the buffer faster (the listener's thread only).
+    const unsigned fillFactor;
+    const std::uint64_t fillUntil;
+    std::uint64_t copies = 0;
+};
+
+// The renders of the view: how many, how long the longest, how many over 50 ms. Every render
+// starts and ends on the GUI thread.
+struct RenderTimes {
+    std::chrono::steady_clock::time_point started;
+    int count = 0;
+    int overSlow = 0;
+    double longestMs = 0.0;
+    double totalMs = 0.0;
+
+    soak::TimedApplication* application = nullptr;
+
+    void watch(vtkRenderWindow* window, soak::TimedApplication* app) {
+        application = app;
+        auto events = vtkSmartPointer<vtkCallbackCommand>::New();
+        events->SetClientData(this);
+        events->SetCallback([](vtkObject*, unsigned long event, void* client, void*) {
+            auto* times = static_cast<RenderTimes*>(client);
+            const auto now = std::chrono::steady_clock::now();
+            if (event == vtkCommand::StartEvent) {
+                times->started = now;
+                return;
+            }
+            const double ms =
+                std::chrono::duration<double, std::milli>(now - times->started).count();
+            ++times->count;
+            times->totalMs += ms;
+            times->overSlow += ms > 50.0 ? 1 : 0;
+            times->longestMs = std::max(times->longestMs, ms);
+            times->application->rendered(ms);
+        });
+        window->AddObserver(vtkCommand::StartEvent, events);
+        window->AddObserver(vtkCommand::EndEvent, events);
+    }
+    void print(const char* when) {
+        std::printf("  renders %s: %d, mean %.1f ms, longest %.1f ms, %d over 50 ms\n", when, count,
+                    count > 0 ? totalMs / count : 0.0, longestMs, overSlow);
+        reset();
+    }
+    void reset() {
+        count = 0;
+        overSlow = 0;
+        longestMs = 0.0;
+        totalMs = 0.0;
+    }
 };
 
 long long labelNumber(QWidget* window, const char* name) {
@@ -224,7 +285,10 @@ int main(int argc, char** argv) {
     const int simulatorPid = static_cast<int>(simulator.processId());
     const long simulatorStartKb = soak::residentKbOf(simulatorPid);
 
-    auto window = std::make_unique<CountingWindow>();
+    auto window = std::make_unique<CountingWindow>(options.fillFactor, options.maximumPoints);
+    RenderTimes renders;
+    renders.watch(widget<QVTKOpenGLNativeWidget>(window.get(), "lidarQvtkWidget")->renderWindow(),
+                  &application);
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get(), 10000)) {
         std::fprintf(stderr, "soak: the window was not shown (no display?)\n");
@@ -281,6 +345,7 @@ int main(int argc, char** argv) {
                         m.seconds, m.buffered, m.drawn, mb(m.residentKb),
                         soak::bytesPerPoint(m.residentKb, viewerStartKb, m.buffered),
                         m.longestStallMs);
+            renders.print("since the last figure");
         }
         // A line each minute, even when a stall swallows the sample at its boundary.
         const qint64 seconds = elapsed.elapsed() / 1000;
@@ -327,6 +392,7 @@ int main(int argc, char** argv) {
             // The change of mode first (the display starting again or dropping the older
             // frames), then the mode as it runs.
             bandStalls = soak::StallTracker(std::chrono::milliseconds(100));
+            renders.reset();
             QTest::qWait(kModeChangeMs);
             const double changeStallMs = bandStalls.longest().count() / 1000.0;
             bandStalls = soak::StallTracker(std::chrono::milliseconds(100));
@@ -345,6 +411,7 @@ int main(int argc, char** argv) {
                         "change, %.1f ms after it\n",
                         run.mode.toUtf8().constData(), run.shown, run.buffered, run.changeStallMs,
                         run.longestStallMs);
+            renders.print("in this mode");
             std::fflush(stdout);
         }
         modes->setCurrentIndex(0);

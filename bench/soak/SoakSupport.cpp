@@ -58,6 +58,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.seconds = number;
         } else if (name == "--mode-seconds") {
             options.modeSeconds = number;
+        } else if (name == "--fill-factor" && number <= 100) {
+            options.fillFactor = static_cast<unsigned>(number);
         } else if (name == "--data-port" && number < 65536) {
             options.dataPort = static_cast<unsigned>(number);
         } else if (name == "--max-points" && number >= 1000 && number <= 10000000) {
@@ -73,12 +75,14 @@ Options parseOptions(const std::vector<std::string>& arguments) {
 std::string usageText(const std::string& program) {
     return "usage: " + program +
            " [--minutes M | --seconds S] [--address 127.x.y.z] [--data-port P]"
-           " [--max-points N] [--mode-seconds S]\n"
+           " [--max-points N] [--mode-seconds S] [--fill-factor K]\n"
            "Streams a simulated LX20 at 30000 points/s (high-speed) into the viewer's window\n"
            "during a full-field scan and reports points sent and received, resident memory\n"
            "and the longest GUI-thread stall. Defaults: 10 minutes, 127.91.0.1, data port\n"
            "45400, buffer maximum 10000000 points (the window's largest). Then each display\n"
            "mode in turn for S seconds (default 30; 0 leaves them out), the stream going on.\n"
+           "--fill-factor K hands each batch to the window K times until the buffer is full\n"
+           "(a quick way to a full buffer when iterating; figures come from K = 1).\n"
            "Run under a display, e.g. xvfb-run -a -s \"-screen 0 1280x1024x24\".\n";
 }
 

@@ -16,6 +16,10 @@ struct Options {
     unsigned maximumPoints = 10000000;
     // After the stream time, each display mode in turn for this long, the stream going on.
     double modeSeconds = 30.0;
+    // An aid for quick iterations, not for the figures: each batch the listener delivers is
+    // handed to the window this many times until the buffer is full, which fills it that many
+    // times faster (the copies repeat the batch's points and time stamps).
+    unsigned fillFactor = 1;
     std::string error; // set when the arguments are unusable
     bool help = false;
 };

@@ -18,8 +18,12 @@ public:
 
     bool notify(QObject* receiver, QEvent* event) override;
 
+    // A render of the view took ms (GUI thread): the long events say how much of them was not.
+    void rendered(double ms) { m_renderedMs += ms; }
+
     // Prints the kinds of event (receiver class and event type) that took over 50 ms, not
-    // counting the events delivered inside them, with their count and the longest.
+    // counting the events delivered inside them, with their count and the longest, the renders
+    // in the longest, and the longest time such an event spent apart from renders.
     void printSlowEvents() const;
 
 private:
@@ -27,9 +31,12 @@ private:
     struct Slow {
         int count = 0;
         double longestMs = 0.0;
+        double longestRenderMs = 0.0; // in the longest
+        double longestBesideRendersMs = 0.0;
     };
     // Per event being delivered, innermost last: the time spent in events delivered inside it.
     std::vector<double> m_nestedMs; // GUI thread only
+    double m_renderedMs = 0.0;      // all renders so far, GUI thread only
     std::map<std::string, Slow> m_slow;
 };
 

@@ -236,3 +236,44 @@ TEST_F(Budgeted, CaptureCopiesAtMostTheLimitAndCatchesUp) {
     refresh(true, 1000);
     expectScene();
 }
+
+// The large chunks that no longer change and draw a small share are drawn by a few actors: every
+// point drawn is drawn once, while shares change a slice of chunks at a time and as chunks join
+// and leave the groups.
+TEST_F(Budgeted, GroupedChunksDrawEachPointOnceWithFewActors) {
+    cap = 64 * 100;
+    numbered(cap + 30);
+    const auto expectEachPointOnce = [this] {
+        const std::vector<Drawn> drawn = drawnBy(cloud);
+        const std::set<long> arrivals = drawnArrivals();
+        EXPECT_EQ(drawn.size(), cloud.drawnCount());
+        EXPECT_EQ(arrivals.size(), drawn.size());
+        const std::set<long> held = heldArrivals();
+        EXPECT_TRUE(std::includes(held.begin(), held.end(), arrivals.begin(), arrivals.end()));
+        for (long a = next / 8 * 8; a < next; ++a) {
+            EXPECT_TRUE(arrivals.count(a)) << a;
+        }
+    };
+    for (const std::size_t share : {64 * 6, 64 * 60, 64 * 3, 1 << 30}) {
+        SCOPED_TRACE(share);
+        budget = share;
+        for (int tick = 0; tick < 4; ++tick) {
+            numbered(37);
+            refresh();
+            expectEachPointOnce();
+        }
+        while (refresh()) {
+        }
+        expectEachPointOnce();
+        std::size_t visible = 0;
+        for (vtkActor* actor : cloud.actors()) {
+            visible += actor->GetVisibility() ? 1 : 0;
+        }
+        ASSERT_GE(cloud.chunkCount(), 100u);
+        if (share <= 64 * 6) {
+            // Seven groups, the chunk at the front losing points, and the small chunks.
+            EXPECT_LE(visible, 7u + 1u + 8u);
+        }
+    }
+    EXPECT_EQ(drawnArrivals(), heldArrivals());
+}

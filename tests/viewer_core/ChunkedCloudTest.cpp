@@ -519,5 +519,5 @@ TEST_F(Window, ALoadOverAFullSceneShowsOnlyTheNewPointsAndLetsTheOldGo) {
     }
     EXPECT_GT(applies, 1);
     expectScene();
-    EXPECT_EQ(renderer->GetActors()->GetNumberOfItems(), static_cast<int>(cloud.chunkCount()));
+    EXPECT_EQ(renderer->GetActors()->GetNumberOfItems(), static_cast<int>(cloud.actors().size()));
 }

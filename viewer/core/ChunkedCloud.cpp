@@ -33,12 +33,16 @@ ChunkedCloud::~ChunkedCloud() {
     for (const auto& chunk : m_retired) {
         m_renderer->RemoveActor(chunk->actor);
     }
+    dropGroups();
 }
 
 std::vector<vtkActor*> ChunkedCloud::actors() const {
     std::vector<vtkActor*> result;
     for (const auto& chunk : m_chunks) {
         result.push_back(chunk->actor);
+    }
+    for (const auto& [key, group] : m_groups) {
+        result.push_back(group->actor);
     }
     return result;
 }
@@ -47,6 +51,9 @@ CloudBytes ChunkedCloud::bytes() const {
     CloudBytes bytes;
     for (const auto& chunk : m_chunks) {
         chunk->addBytes(bytes);
+    }
+    for (const auto& [key, group] : m_groups) {
+        bytes.drawCopies += group->bytes();
     }
     return bytes;
 }
@@ -78,6 +85,7 @@ void ChunkedCloud::reset() {
         m_retired.push_back(std::move(chunk));
     }
     m_chunks.clear();
+    dropGroups();
     m_front = m_back = m_captured = m_shownFrom = 0;
     m_changed = true;
 }
@@ -426,9 +434,66 @@ void ChunkedCloud::apply(const ColourTable& table, std::size_t budget) {
         show(chunk, threshold, table);
         m_drawn += chunk.drawnNow();
     }
+    regroup();
     retireSome();
     m_appliedThreshold = threshold;
     m_changed = behind || !m_retired.empty();
+}
+
+// A chunk is drawn by its group while its views stay as they are for long (full, large, losing no
+// points, drawn since it last changed) and hold a small share of it: there the actor's own cost
+// is most of what it costs, and the group's copy stays small.
+bool ChunkedCloud::grouped(const CloudChunk& chunk) const {
+    return chunk.bits == m_largeBits && chunk.sealed && chunk.evicted == 0 && !chunk.dirty &&
+           !chunk.hidden && chunk.drawn > 0 && chunk.drawn <= chunk.size() >> kGroupedShareBits;
+}
+
+void ChunkedCloud::regroup() {
+    const int shift = m_largeBits + kGroupBits;
+    std::vector<std::uint64_t> kept;
+    std::vector<const CloudChunk*> members;
+    const auto update = [&] {
+        if (members.empty()) {
+            return;
+        }
+        const std::uint64_t key = members.front()->start >> shift;
+        std::unique_ptr<ChunkGroup>& group = m_groups[key];
+        if (!group) {
+            group = std::make_unique<ChunkGroup>(m_property);
+            m_renderer->AddActor(group->actor);
+        }
+        group->update(members);
+        kept.push_back(key);
+        members.clear();
+    };
+    for (const auto& chunk : m_chunks) {
+        const bool member = grouped(*chunk);
+        chunk->actor->SetVisibility(!member && !chunk->hidden && chunk->drawn > 0);
+        if (!member) {
+            continue;
+        }
+        if (!members.empty() && (members.front()->start >> shift) != (chunk->start >> shift)) {
+            update();
+        }
+        members.push_back(chunk.get());
+    }
+    update();
+    // Groups left without members: keys are kept in ascending order, as the chunks are.
+    for (auto it = m_groups.begin(); it != m_groups.end();) {
+        if (std::binary_search(kept.begin(), kept.end(), it->first)) {
+            ++it;
+            continue;
+        }
+        m_renderer->RemoveActor(it->second->actor);
+        it = m_groups.erase(it);
+    }
+}
+
+void ChunkedCloud::dropGroups() {
+    for (const auto& [key, group] : m_groups) {
+        m_renderer->RemoveActor(group->actor);
+    }
+    m_groups.clear();
 }
 
 } // namespace viewer

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ChunkGroup.h"
 #include "CloudChunk.h"
 #include "ColourMap.h"
 #include "DataPoint.h"
@@ -15,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -46,6 +48,14 @@ struct DroppedCopies {
 // stable: it neither shimmers from frame to frame nor jumps when small chunks are merged into a
 // large one (which keeps the number of actors low) or when the budget changes, and every point
 // is drawn when the budget allows.
+//
+// The large chunks that neither fill nor lose points any more, and draw a small share of their
+// points, are drawn by one actor per group of 2^kGroupBits consecutive ones, from a copy of what
+// their own actors would draw: every actor costs a frame the same whatever it draws, and the
+// groups keep a buffer of ten million points to about 20 actors. A group copies its members' drawn
+// points again when one of them is drawn anew or the members change (one joins as its block
+// completes, one leaves as the buffer's front reaches it), so that a refresh still uploads what
+// changed and little more.
 //
 // The points shown may start later than the buffer does (the display modes show the newest
 // frames): those before are kept, only not drawn, so that a change of mode neither copies nor
@@ -83,6 +93,10 @@ public:
     // At most this many chunks whose points did not change take a new share or new colours in
     // one apply(); needsApply() stays true until all have.
     static constexpr std::size_t kRedrawSlice = 32;
+    // Consecutive large chunks drawn by one actor (a power of two), when they draw at most
+    // 2^-kGroupedShareBits of their points.
+    static constexpr int kGroupBits = 4;
+    static constexpr int kGroupedShareBits = 3;
 
     // Chunk actors are added to renderer and share property (point size and the like).
     ChunkedCloud(vtkRenderer* renderer, vtkProperty* property, int largeBits = kDefaultLargeBits,
@@ -151,7 +165,8 @@ public:
     // What the chunks' copies take now.
     CloudBytes bytes() const;
 
-    // The chunks' actors, oldest first.
+    // The chunks' actors, oldest first, then the groups' actors, oldest first. A chunk a group
+    // draws has its own actor hidden.
     std::vector<vtkActor*> actors() const;
 
 private:
@@ -166,6 +181,9 @@ private:
     std::size_t prefixOf(const CloudChunk& chunk, std::size_t threshold) const;
     bool needsShow(const CloudChunk& chunk, std::size_t threshold) const;
     void show(CloudChunk& chunk, std::size_t threshold, const ColourTable& table);
+    bool grouped(const CloudChunk& chunk) const;
+    void regroup();
+    void dropGroups();
 
     vtkSmartPointer<vtkRenderer> m_renderer;
     vtkSmartPointer<vtkProperty> m_property;
@@ -187,6 +205,8 @@ private:
     // taken down a slice per apply(), as new ones are shown.
     std::deque<std::unique_ptr<CloudChunk>> m_retired;
     std::vector<DroppedCopies> m_dropped;
+    // The groups' actors, by the arrival number of their first slot over the group's size.
+    std::map<std::uint64_t, std::unique_ptr<ChunkGroup>> m_groups;
 
     // What the actors show: set by apply().
     bool m_changed = true;

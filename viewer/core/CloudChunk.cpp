@@ -33,6 +33,9 @@ CloudChunk::CloudChunk(std::uint64_t first, int chunkBits, bool allocate, vtkPro
     // Plain points of the property's size, without cells.
     mapper->SetScaleFactor(0.0);
     mapper->SetInputData(polyData);
+    // Its input is data set here, never a pipeline's output: no pipeline update at every render
+    // and every bounds query of the frame (the view's clipping range asks each actor).
+    mapper->StaticOn();
     actor->SetMapper(mapper);
     actor->SetProperty(property);
     actor->VisibilityOff();
@@ -178,6 +181,7 @@ void CloudChunk::draw(std::size_t first, std::size_t prefix) {
     polyData->Modified();
     actor->SetVisibility(count > 0);
     drawn = count;
+    ++drawVersion;
     shownPrefix = prefix;
     shownFirst = first;
     dirty = false;

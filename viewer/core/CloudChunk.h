@@ -86,8 +86,9 @@ struct CloudChunk {
 
     bool dirty = true; // points arrived or left since the last draw()
     std::size_t shownPrefix = 0;
-    std::size_t shownFirst = 0; // the arrivals before it were not drawn by the last draw()
-    std::size_t drawn = 0;      // points in the views
+    std::size_t shownFirst = 0;    // the arrivals before it were not drawn by the last draw()
+    std::size_t drawn = 0;         // points in the views
+    std::uint64_t drawVersion = 0; // counts the draws: a copy of the views knows when it is old
     // Wholly before the points shown: the actor is hidden, its views kept as they were, so that
     // showing it again costs nothing while nothing else changed.
     bool hidden = false;
