@@ -189,38 +189,33 @@ void PointStore::replace(std::deque<DataPoint>&& fresh) {
 }
 
 std::deque<DataPoint> PointStore::exchange(std::deque<DataPoint>&& fresh) {
-    std::deque<DataPoint> former;
-    std::shared_ptr<PreparedCloud> copy;
-    {
-        boost::lock_guard<boost::mutex> lock(pointsMutex);
-        loaded += fresh.size();
-        former = replaceBuffer(points, std::move(fresh), pointsLog);
-        // A file's points belong to no frame of the stream.
-        frameLog.clear();
-        // A copy the display never took goes after the lock.
-        copy.swap(prepared);
-    }
-    pointsReceived = 0;
-    cloudChanged = true;
-    return former;
+    return swapIn(std::move(fresh), false);
 }
 
 std::deque<DataPoint> PointStore::exchangeBeforeCopy(std::deque<DataPoint>&& fresh) {
+    return swapIn(std::move(fresh), true);
+}
+
+std::deque<DataPoint> PointStore::swapIn(std::deque<DataPoint>&& fresh, bool holdForCopy) {
     std::deque<DataPoint> former;
+    // A copy the display never took, and the hold of a copy given up, go after the lock.
     std::shared_ptr<PreparedCloud> copy;
     std::unique_ptr<BufferSnapshot> hold;
     {
         boost::lock_guard<boost::mutex> lock(pointsMutex);
         loaded += fresh.size();
         former = replaceBuffer(points, std::move(fresh), pointsLog);
+        // A file's points belong to no frame of the stream.
         frameLog.clear();
         copy.swap(prepared);
-        if (copyHold) {
-            copyHold->release(points, pointsLog);
-            hold = std::move(copyHold);
+        if (holdForCopy) {
+            if (copyHold) {
+                copyHold->release(points, pointsLog);
+                hold = std::move(copyHold);
+            }
+            copyHold = std::make_unique<BufferSnapshot>(points, pointsLog);
+            copyLog = pointsLog;
         }
-        copyHold = std::make_unique<BufferSnapshot>(points, pointsLog);
-        copyLog = pointsLog;
     }
     pointsReceived = 0;
     cloudChanged = true;

@@ -156,6 +156,8 @@ public:
     template <class T> void discard(T garbage) { memoryRelease.discard(std::move(garbage)); }
 
 private:
+    // exchange() and exchangeBeforeCopy(): the latter holds the loaded points for the copy.
+    std::deque<DataPoint> swapIn(std::deque<DataPoint>&& fresh, bool holdForCopy);
     // Guards points, pointsLog, frameLog, loaded, maximum, range, prepared, the copy awaited and
     // the live buffer kept apart: the listener thread appends and widens the range while the GUI
     // and file threads read, clear and replace.
