@@ -447,8 +447,7 @@ TEST_F(Window, ACopyOfAnEarlierBufferIsCopiedAgain) {
         loaded.push_back(randomPoint());
     }
     PreparedCloud prepared(6, 3);
-    const std::vector<DataPoint> flat(loaded.begin(), loaded.end());
-    prepared.append(flat.data(), flat.size());
+    prepared.append(loaded.cbegin(), loaded.size());
     prepared.finish();
     replaceBuffer(points, std::move(loaded), log);
     prepared.log = log;
@@ -491,8 +490,7 @@ TEST_F(Window, ALoadOverAFullSceneShowsOnlyTheNewPointsAndLetsTheOldGo) {
         loaded.push_back(p);
     }
     PreparedCloud prepared(6, 3);
-    const std::vector<DataPoint> flat(loaded.begin(), loaded.end());
-    prepared.append(flat.data(), flat.size());
+    prepared.append(loaded.cbegin(), loaded.size());
     prepared.finish();
     replaceBuffer(points, std::move(loaded), log);
     prepared.log = log;
