@@ -126,6 +126,36 @@ TEST(GrabberStatistics, EveryDatagramIsCountedOnceByWhatBecameOfIt) {
     EXPECT_EQ(again.refusedSender, 0u);
 }
 
+// A snapshot taken while batches are published never mixes two of them: every
+// datagram here carries three records, so the counts stay in proportion.
+TEST(GrabberStatistics, SnapshotsNeverMixTwoBatches) {
+    const unsigned short port = TestPort(46);
+    pcl::SentovaGrabber grabber(boost::asio::ip::make_address("127.0.0.1"), port);
+    ASSERT_TRUE(grabber.startGrabbing());
+    std::atomic<bool> sending{true};
+    std::atomic<std::uint64_t> torn{0}, snapshots{0};
+    std::thread reader([&] {
+        while (sending.load()) {
+            const stream_statistics_t s = grabber.getStatistics();
+            if (s.points != 3 * s.datagrams)
+                ++torn;
+            ++snapshots;
+        }
+    });
+    LoopbackSender device;
+    const std::uint32_t count = 3000;
+    for (std::uint32_t i = 0; i < count; ++i)
+        device.Send(port, Packet({3 * i, 3 * i + 1, 3 * i + 2}));
+    const stream_statistics_t s = WaitFor(grabber, [&](const stream_statistics_t& s) {
+        return s.datagrams + s.kernelDrops >= count;
+    });
+    sending = false;
+    reader.join();
+    EXPECT_GT(s.datagrams, 0u);
+    EXPECT_GT(snapshots.load(), 0u);
+    EXPECT_EQ(torn.load(), 0u);
+}
+
 TEST(GrabberStatistics, TimestampGapsMovePointsMissing) {
     const unsigned short port = TestPort(41);
     pcl::SentovaGrabber grabber(boost::asio::ip::make_address("127.0.0.1"), port);

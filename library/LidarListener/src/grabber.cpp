@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cmath>
 #include <exception>
+#include <thread>
 #include <utility>
 
 namespace pcl {
@@ -29,7 +30,7 @@ constexpr std::size_t kMaxRecords =
 constexpr std::size_t kMaxBatchObservations = 65536;
 
 // The counters have one writer, the socket thread: a plain load and store is
-// enough, and readers take relaxed loads.
+// enough, and readers take relaxed loads between two reads of the version.
 void addTo(std::atomic<std::uint64_t>& counter, std::uint64_t amount) {
     counter.store(counter.load(std::memory_order_relaxed) + amount, std::memory_order_relaxed);
 }
@@ -233,16 +234,25 @@ tavrel::stream_statistics_t SentovaGrabber::getStatistics() const {
     const auto get = [](const std::atomic<std::uint64_t>& a) {
         return a.load(std::memory_order_relaxed);
     };
-    s.datagrams = get(m_counters.datagrams);
-    s.points = get(m_counters.points);
-    s.bytes = get(m_counters.bytes);
-    s.refusedSender = get(m_counters.refusedSender);
-    s.refusedHeader = get(m_counters.refusedHeader);
-    s.kernelDrops = get(m_counters.kernelDrops);
-    s.queueDrops = get(m_counters.queueDrops);
-    s.pointsMissing = get(m_counters.pointsMissing);
-    s.lastDatagramMicros = get(m_counters.lastDatagramMicros);
-    return s;
+    for (;;) {
+        const std::uint32_t version = m_counters.version.load(std::memory_order_acquire);
+        if (version & 1u) {
+            std::this_thread::yield();
+            continue;
+        }
+        s.datagrams = get(m_counters.datagrams);
+        s.points = get(m_counters.points);
+        s.bytes = get(m_counters.bytes);
+        s.refusedSender = get(m_counters.refusedSender);
+        s.refusedHeader = get(m_counters.refusedHeader);
+        s.kernelDrops = get(m_counters.kernelDrops);
+        s.queueDrops = get(m_counters.queueDrops);
+        s.pointsMissing = get(m_counters.pointsMissing);
+        s.lastDatagramMicros = get(m_counters.lastDatagramMicros);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (m_counters.version.load(std::memory_order_relaxed) == version)
+            return s;
+    }
 }
 
 // On the caller's thread while no thread of the grabber runs.
@@ -342,6 +352,9 @@ void SentovaGrabber::handleDatagram(std::size_t index, BatchCounts& counts) {
 }
 
 void SentovaGrabber::publish(const BatchCounts& counts) {
+    const std::uint32_t version = m_counters.version.load(std::memory_order_relaxed);
+    m_counters.version.store(version + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
     addTo(m_counters.datagrams, counts.datagrams);
     addTo(m_counters.points, counts.points);
     addTo(m_counters.bytes, counts.bytes);
@@ -352,6 +365,7 @@ void SentovaGrabber::publish(const BatchCounts& counts) {
     m_counters.pointsMissing.store(m_gaps.PointsMissing(), std::memory_order_relaxed);
     if (counts.lastDatagramMicros != 0)
         m_counters.lastDatagramMicros.store(counts.lastDatagramMicros, std::memory_order_relaxed);
+    m_counters.version.store(version + 2, std::memory_order_release);
 }
 
 void SentovaGrabber::showTraffic(const unsigned char* data, std::size_t bytes,

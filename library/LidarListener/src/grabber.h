@@ -126,6 +126,9 @@ private:
         std::atomic<std::uint64_t> datagrams{0}, points{0}, bytes{0}, refusedSender{0},
             refusedHeader{0}, kernelDrops{0}, queueDrops{0}, pointsMissing{0},
             lastDatagramMicros{0};
+        // Odd while the socket thread publishes a batch: a reader that saw it
+        // change reads again, so that a snapshot never mixes two batches.
+        std::atomic<std::uint32_t> version{0};
     };
 
     // What one batch adds to the counters, summed on the socket thread's stack
