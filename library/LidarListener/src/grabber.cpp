@@ -30,9 +30,10 @@ constexpr std::size_t kMaxRecords =
 constexpr std::size_t kMaxBatchObservations = 65536;
 
 // The counters have one writer, the socket thread: a plain load and store is
-// enough, and readers take relaxed loads between two reads of the version.
+// enough. The stores release and a snapshot's loads acquire, so that a reader
+// that sees a counter of a batch also sees the version marking it in progress.
 void addTo(std::atomic<std::uint64_t>& counter, std::uint64_t amount) {
-    counter.store(counter.load(std::memory_order_relaxed) + amount, std::memory_order_relaxed);
+    counter.store(counter.load(std::memory_order_relaxed) + amount, std::memory_order_release);
 }
 
 bool isFinitePosition(const PointXYZINormal& p) {
@@ -232,7 +233,7 @@ tavrel::stream_statistics_t SentovaGrabber::getStatistics() const {
     if (!m_countersLive.load(std::memory_order_acquire))
         return s;
     const auto get = [](const std::atomic<std::uint64_t>& a) {
-        return a.load(std::memory_order_relaxed);
+        return a.load(std::memory_order_acquire);
     };
     for (;;) {
         const std::uint32_t version = m_counters.version.load(std::memory_order_acquire);
@@ -249,7 +250,6 @@ tavrel::stream_statistics_t SentovaGrabber::getStatistics() const {
         s.queueDrops = get(m_counters.queueDrops);
         s.pointsMissing = get(m_counters.pointsMissing);
         s.lastDatagramMicros = get(m_counters.lastDatagramMicros);
-        std::atomic_thread_fence(std::memory_order_acquire);
         if (m_counters.version.load(std::memory_order_relaxed) == version)
             return s;
     }
@@ -354,7 +354,6 @@ void SentovaGrabber::handleDatagram(std::size_t index, BatchCounts& counts) {
 void SentovaGrabber::publish(const BatchCounts& counts) {
     const std::uint32_t version = m_counters.version.load(std::memory_order_relaxed);
     m_counters.version.store(version + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
     addTo(m_counters.datagrams, counts.datagrams);
     addTo(m_counters.points, counts.points);
     addTo(m_counters.bytes, counts.bytes);
@@ -362,9 +361,9 @@ void SentovaGrabber::publish(const BatchCounts& counts) {
     addTo(m_counters.refusedHeader, counts.refusedHeader);
     addTo(m_counters.kernelDrops, counts.kernelDrops);
     addTo(m_counters.queueDrops, counts.queueDrops);
-    m_counters.pointsMissing.store(m_gaps.PointsMissing(), std::memory_order_relaxed);
+    m_counters.pointsMissing.store(m_gaps.PointsMissing(), std::memory_order_release);
     if (counts.lastDatagramMicros != 0)
-        m_counters.lastDatagramMicros.store(counts.lastDatagramMicros, std::memory_order_relaxed);
+        m_counters.lastDatagramMicros.store(counts.lastDatagramMicros, std::memory_order_release);
     m_counters.version.store(version + 2, std::memory_order_release);
 }
 
