@@ -3,8 +3,12 @@
 #include "FakeDevice.h"
 
 #include <QCoreApplication>
+#include <QDialog>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSurfaceFormat>
 #include <QTest>
@@ -109,21 +113,87 @@ bool waitForDisplayRefresh(QWidget* window, std::chrono::milliseconds timeout) {
     return waitUntil([figure] { return !figure->text().isEmpty(); }, timeout);
 }
 
+namespace {
+
+constexpr int kModalPollMs = 10;
+// A dialog that the caller's exec() would wait on for good: none to answer, or one still open
+// after its answer (a message box the answer raised, say), fails the test past these instead.
+constexpr qint64 kModalAppearMs = 60000;
+constexpr qint64 kModalCloseMs = 30000;
+
+QString describeModal(QWidget* modal) {
+    QString text =
+        QString::fromLatin1(modal->metaObject()->className()) + " \"" + modal->windowTitle() + "\"";
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        text += ": " + box->text();
+    }
+    return text;
+}
+
+// Closes every modal widget still open, the topmost first, so that the caller's exec() returns.
+void closeModals() {
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->reject();
+        } else {
+            modal->close();
+        }
+        if (QApplication::activeModalWidget() == modal) {
+            modal->hide();
+        }
+    }
+}
+
+void watchUntilClosed(QPointer<QWidget> modal, std::shared_ptr<QElapsedTimer> clock) {
+    if (!modal || !modal->isVisible()) {
+        return;
+    }
+    if (clock->elapsed() > kModalCloseMs) {
+        QString open = describeModal(modal);
+        QWidget* top = QApplication::activeModalWidget();
+        if (top && top != modal) {
+            open += ", under " + describeModal(top);
+        }
+        ADD_FAILURE() << "a modal dialog stayed open after its answer: " << open.toStdString();
+        closeModals();
+        return;
+    }
+    QTimer::singleShot(kModalPollMs * 5, [modal, clock] { watchUntilClosed(modal, clock); });
+}
+
+// The poll holds itself until it ends; it lets go from a later turn of the event loop, not from
+// inside its own call.
+void release(const std::shared_ptr<std::function<void()>>& poll) {
+    QTimer::singleShot(0, [poll] { *poll = nullptr; });
+}
+
+} // namespace
+
 void onNextModal(const std::function<void(QWidget*)>& action) {
-    // Polls from the modal dialog's own event loop; gives up after about 5 s.
-    auto attempts = std::make_shared<int>(0);
+    // Polls from the modal dialog's own event loop.
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
     auto poll = std::make_shared<std::function<void()>>();
-    *poll = [action, attempts, poll]() {
+    *poll = [action, clock, poll]() {
         QWidget* modal = QApplication::activeModalWidget();
         if (modal && modal->isVisible()) {
+            // Watched from the start: an answer may itself wait in a dialog it raised.
+            const QPointer<QWidget> answered(modal);
+            clock->restart();
+            QTimer::singleShot(kModalPollMs * 5,
+                               [answered, clock] { watchUntilClosed(answered, clock); });
             action(modal);
+            release(poll);
             return;
         }
-        if (++*attempts < 500) {
-            QTimer::singleShot(10, *poll);
+        if (clock->elapsed() > kModalAppearMs) {
+            ADD_FAILURE() << "no modal dialog opened within " << kModalAppearMs / 1000 << " s";
+            release(poll);
+            return;
         }
+        QTimer::singleShot(kModalPollMs, *poll);
     };
-    QTimer::singleShot(10, *poll);
+    QTimer::singleShot(kModalPollMs, *poll);
 }
 
 } // namespace viewer_test
