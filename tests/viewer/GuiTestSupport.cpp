@@ -17,14 +17,21 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 namespace viewer_test {
@@ -205,6 +212,51 @@ std::string program;
 std::string address;
 char* arguments[] = {nullptr, nullptr, nullptr};
 
+// A window test that hangs is ended by CTest's time-out with nothing said of where it was. Short
+// of that time-out (the shortest any window test has), the program writes out its threads'
+// stacks, through gdb where it is installed, and aborts.
+class HangReport {
+public:
+    HangReport() : m_thread([this] { watch(); }) {}
+    ~HangReport() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+    HangReport(const HangReport&) = delete;
+    HangReport& operator=(const HangReport&) = delete;
+
+private:
+    static constexpr std::chrono::seconds kAfter{100};
+
+    void watch() {
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (m_wake.wait_for(lock, kAfter, [this] { return m_done; })) {
+                return;
+            }
+        }
+        std::fprintf(stderr, "still running after %lld s; the stacks of its threads:\n",
+                     static_cast<long long>(kAfter.count()));
+        std::fflush(stderr);
+        ::prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY);
+        const std::string command = "gdb -batch -nx -p " + std::to_string(::getpid()) +
+                                    " -ex 'thread apply all bt' </dev/null 1>&2 2>/dev/null";
+        if (std::system(command.c_str()) != 0) {
+            std::fprintf(stderr, "(no stacks: gdb is missing or could not attach)\n");
+        }
+        std::abort();
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake; // guarded by m_mutex, with m_done
+    bool m_done = false;
+    std::thread m_thread;
+};
+
 } // namespace
 
 namespace viewer_test {
@@ -229,5 +281,6 @@ int main(int argc, char** argv) {
     QApplication application(count, arguments);
     QCoreApplication::setOrganizationName("Tavrel Dynamics");
     QCoreApplication::setApplicationName("LX30Tools");
+    const HangReport hangReport;
     return RUN_ALL_TESTS();
 }
