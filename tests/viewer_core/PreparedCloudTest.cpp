@@ -1,6 +1,8 @@
 #include "PreparedCloud.h"
 #include "CloudChunk.h"
 #include "ExtraFields.h"
+#include "FollowingCopy.h"
+#include "PointStore.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
+#include <memory>
 #include <vector>
 
 using namespace viewer;
@@ -79,6 +82,27 @@ void expectLayout(PreparedCloud& copy, const std::vector<DataPoint>& source) {
     EXPECT_EQ(next, source.size());
 }
 
+void expectSameChunks(PreparedCloud& a, PreparedCloud& b) {
+    ASSERT_EQ(a.size(), b.size());
+    ASSERT_EQ(a.chunks().size(), b.chunks().size());
+    for (std::size_t c = 0; c < a.chunks().size(); ++c) {
+        const PreparedCloud::Chunk& x = a.chunks()[c];
+        const PreparedCloud::Chunk& y = b.chunks()[c];
+        ASSERT_EQ(x.start, y.start);
+        ASSERT_EQ(x.bits, y.bits);
+        ASSERT_EQ(x.filled, y.filled);
+        ASSERT_EQ(x.sealed, y.sealed);
+        ASSERT_EQ(x.xyz, y.xyz);
+        for (std::size_t s = 0; s < x.filled; ++s) {
+            ASSERT_TRUE(sameFloat(x.intensity[s], y.intensity[s]));
+            ASSERT_EQ(x.extra.at(s).timestamp, y.extra.at(s).timestamp);
+            ASSERT_EQ(x.extra.at(s).reflectance, y.extra.at(s).reflectance);
+        }
+        EXPECT_EQ(x.bounds.lowest, y.bounds.lowest);
+        EXPECT_EQ(x.bounds.highest, y.bounds.highest);
+    }
+}
+
 } // namespace
 
 // Laid out in runs, from a reader's uneven chunks or from the buffer's deque in one go.
@@ -103,6 +127,67 @@ TEST(PreparedCloud, RunsLayEveryPointAtItsArrivalsSlot) {
             expectLayout(whole, source);
         }
     }
+}
+
+// The copy a load into an empty scene lays out while it reads equals the one laid out from the
+// store's buffer after the exchange, and the store hands it to the display for that buffer.
+TEST(PreparedCloud, ACopyLaidOutDuringTheReadEqualsOneLaidOutAfter) {
+    for (const std::size_t n : kSizes) {
+        SCOPED_TRACE(n);
+        const std::vector<DataPoint> source = points(n, true);
+        FollowingCopy following(kLargeBits, kSmallBits);
+        std::deque<DataPoint> read;
+        for (std::size_t done = 0; done < n;) {
+            std::vector<DataPoint> chunk = following.spare();
+            const std::size_t take = std::min<std::size_t>(1000, n - done);
+            chunk.assign(source.begin() + static_cast<std::ptrdiff_t>(done),
+                         source.begin() + static_cast<std::ptrdiff_t>(done + take));
+            read.insert(read.end(), chunk.begin(), chunk.end());
+            following.follow(std::move(chunk));
+            done += take;
+        }
+        std::shared_ptr<PreparedCloud> during = following.finish();
+        ASSERT_TRUE(during);
+        expectLayout(*during, source);
+
+        PointStore after;
+        after.exchangeBeforeCopy(std::deque<DataPoint>(read));
+        PreparedCloud laid(kLargeBits, kSmallBits);
+        while (after.layCopy(laid, 5000) == PointStore::CopyStep::More) {
+        }
+        laid.finish();
+        expectSameChunks(*during, laid);
+
+        PointStore store;
+        store.exchangeWithCopy(std::move(read), during);
+        EXPECT_FALSE(store.copyAwaited());
+        const std::shared_ptr<PreparedCloud> taken = store.takePrepared();
+        ASSERT_EQ(taken, during);
+        const BufferLog log =
+            store.withBuffer([](const std::deque<DataPoint>&, const BufferLog& l) { return l; });
+        EXPECT_EQ(taken->log.generation, log.generation);
+        EXPECT_EQ(taken->log.appended, log.appended);
+    }
+}
+
+// A copy that is not of every loaded point never reaches the display, which then copies the
+// buffer itself; a load cancelled while its copy follows ends without waiting for the copy.
+TEST(PreparedCloud, AnIncompleteCopyIsDroppedAndACancelledOneEnds) {
+    PointStore store;
+    auto partial = std::make_shared<PreparedCloud>(kLargeBits, kSmallBits);
+    const std::vector<DataPoint> source = points(10, false);
+    partial->append(source.data(), 9);
+    partial->finish();
+    store.exchangeWithCopy(std::deque<DataPoint>(source.begin(), source.end()), partial);
+    EXPECT_FALSE(store.takePrepared());
+    store.exchangeWithCopy(std::deque<DataPoint>(source.begin(), source.end()), nullptr);
+    EXPECT_FALSE(store.takePrepared());
+
+    auto following = std::make_unique<FollowingCopy>(kLargeBits, kSmallBits);
+    for (int i = 0; i < 20; ++i) {
+        following->follow(points(kBlock, false));
+    }
+    following.reset();
 }
 
 // Zero values and a time stamp shared by every slot (a file without those fields) take no
