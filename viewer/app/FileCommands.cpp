@@ -1,8 +1,10 @@
 // The window's file commands: "Save as..." in every point format, the LX20 writer, and "Load" of
 // point files, handing recordings of the device's traffic to the recording player. The dialogs run
 // on the GUI thread; the files are written and read on the file thread (FileWork), which copies the
-// buffer a slice at a time for a save, and after a load replaces it in one exchange, then lays the
-// display's copy out from it.
+// buffer a slice at a time for a save, and after a load replaces it in one exchange. The display's
+// copy of a load into an empty scene is laid out on a thread of its own while the file is read;
+// over a full scene it is laid out from the new buffer after the exchange, once the former points
+// are on their way out.
 #include "FileCommands.h"
 
 #include "BufferSnapshot.h"
@@ -10,6 +12,7 @@
 #include "DeferredSettings.h"
 #include "FileChoice.h"
 #include "FileWork.h"
+#include "FollowingCopy.h"
 #include "Formats.h"
 #include "MemoryRelease.h"
 #include "PointStore.h"
@@ -63,9 +66,10 @@ formats::ReadResult readMcap(const std::string& path, window::FileWork::Task& ta
     return read;
 }
 
-// A point file read into the buffer's records.
+// A point file read into the buffer's records, each chunk handed on to the display's copy when
+// one follows the read.
 formats::ReadResult readPoints(const std::string& path, const formats::Progress& progress,
-                               const formats::Cancel& cancel) {
+                               const formats::Cancel& cancel, viewer::FollowingCopy* copy) {
     formats::ReadResult read;
     read.format = formats::guessFormat(path);
     const std::unique_ptr<formats::PointReader> reader =
@@ -80,6 +84,11 @@ formats::ReadResult readPoints(const std::string& path, const formats::Progress&
     formats::Ticker ticker(reader->size(), progress, cancel);
     while (ticker.at(reader->position()) && reader->next(chunk)) {
         read.points.insert(read.points.end(), chunk.begin(), chunk.end());
+        if (copy) {
+            copy->follow(std::move(chunk));
+            chunk = copy->spare();
+            chunk.reserve(formats::kChunkPoints);
+        }
     }
     read.cancelled = ticker.cancelled();
     read.error = read.cancelled ? std::string() : reader->error();
@@ -392,6 +401,9 @@ void FileCommands::askForFileToLoad() {
             return [this, path, name] { recordings.open(path, name); };
         }
         formats::ReadResult read;
+        // Into an empty scene the display's copy follows the read: there are no former points to
+        // free before it takes its memory.
+        std::optional<viewer::FollowingCopy> following;
         if (kind == viewer::LoadKind::Mcap) {
             read = readMcap(path, task);
         } else {
@@ -399,7 +411,13 @@ void FileCommands::askForFileToLoad() {
                 task.progress(done, total);
             };
             const formats::Cancel cancel = [&task] { return task.cancelled(); };
-            read = readPoints(path, progress, cancel);
+            const bool empty = store.withBuffer([](const std::deque<DataPoint>& points,
+                                                   viewer::BufferLog&) { return points.empty(); });
+            if (empty) {
+                following.emplace(viewer::ChunkedCloud::kDefaultLargeBits,
+                                  viewer::ChunkedCloud::kDefaultSmallBits);
+            }
+            read = readPoints(path, progress, cancel, following ? &*following : nullptr);
         }
         const QString error = text(read.error);
         // A cancel the reader did not see in time still keeps the buffer as it is.
@@ -419,10 +437,13 @@ void FileCommands::askForFileToLoad() {
         // before the display's copy of the new ones takes its memory (freed here, with the
         // window, when it is closing).
         auto former = std::make_shared<std::deque<DataPoint>>(
-            store.exchangeBeforeCopy(std::move(read.points)));
+            following ? store.exchangeWithCopy(std::move(read.points), following->finish())
+                      : store.exchangeBeforeCopy(std::move(read.points)));
         QMetaObject::invokeMethod(
             window, [this, former] { store.release(std::move(*former)); }, Qt::QueuedConnection);
-        layDisplayCopy(store);
+        if (!following) {
+            layDisplayCopy(store);
+        }
         return [this, name] {
             window->statusBar()->showMessage("File " + name + " loaded.", kFileReportMs);
         };

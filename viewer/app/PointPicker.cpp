@@ -10,6 +10,7 @@
 #include <chrono>
 #include <ctime>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -23,6 +24,9 @@ constexpr double kRebuildGapPerBuild = 4.0;
 // second at the most, blocks of 65,536); such builds run at the lowest priority.
 constexpr std::size_t kStreamedBlocks = 4;
 constexpr int kStreamedNice = 19;
+// After each block's copy: the lock goes to no one in particular when it is let go, and without
+// a pause this thread takes it straight back for the next block while the GUI thread waits.
+constexpr std::chrono::microseconds kBlockCopyGap{300};
 
 double msSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
@@ -167,6 +171,7 @@ PointPicker::Built PointPicker::build(viewer::DisplayMode mode, unsigned count,
                 return viewer::BlockIndex::Positions{block.take(), first};
             });
         copyMs += msSince(copyStart);
+        std::this_thread::sleep_for(kBlockCopyGap);
         return positions;
     };
     // The sorts of what streaming brings give way to the window's rendering, which shares the

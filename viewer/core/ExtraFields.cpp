@@ -1,6 +1,5 @@
 #include "ExtraFields.h"
 
-#include <limits>
 #include <utility>
 
 namespace viewer {
@@ -10,41 +9,25 @@ void ExtraFields::resize(std::size_t n) {
     m_values = {};
     m_based = false;
     m_base = 0;
-    m_offsets.assign(n, 0);
+    m_offsets = {};
     m_wide = {};
 }
 
-void ExtraFields::set(std::size_t slot, const PointExtra& extra) {
-    // Not-a-number is a value other than zero.
-    const bool zero = extra.reflectance == 0.0f && extra.pulseShapeDeviation == 0.0f;
-    if (m_values.empty() && !zero) {
-        m_values.resize(m_size);
-    }
-    if (!m_values.empty()) {
-        m_values[slot] = {extra.reflectance, extra.pulseShapeDeviation};
-    }
+void ExtraFields::keepValues() {
+    m_values.resize(m_size);
+}
 
-    const std::uint64_t t = extra.timestamp;
-    if (!m_wide.empty()) {
-        m_wide[slot] = t;
-        return;
+void ExtraFields::keepOffsets() {
+    if (m_offsets.empty()) {
+        m_offsets.assign(m_size, 0);
     }
-    if (!m_based) {
-        m_base = t;
-        m_based = true;
-    }
-    // The offset in 64 bits, as two's complement: within 32 bits either side of the base.
-    const auto offset = static_cast<std::int64_t>(t - m_base);
-    if (offset >= std::numeric_limits<std::int32_t>::min() &&
-        offset <= std::numeric_limits<std::int32_t>::max()) {
-        m_offsets[slot] = static_cast<std::int32_t>(offset);
-        return;
-    }
-    widen();
-    m_wide[slot] = t;
 }
 
 void ExtraFields::widen() {
+    if (m_offsets.empty()) {
+        m_wide.assign(m_size, m_base);
+        return;
+    }
     m_wide.resize(m_size);
     for (std::size_t s = 0; s < m_size; ++s) {
         m_wide[s] = m_base + static_cast<std::uint64_t>(static_cast<std::int64_t>(m_offsets[s]));

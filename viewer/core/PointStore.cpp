@@ -189,15 +189,24 @@ void PointStore::replace(std::deque<DataPoint>&& fresh) {
 }
 
 std::deque<DataPoint> PointStore::exchange(std::deque<DataPoint>&& fresh) {
-    return swapIn(std::move(fresh), false);
+    return swapIn(std::move(fresh), false, nullptr);
 }
 
 std::deque<DataPoint> PointStore::exchangeBeforeCopy(std::deque<DataPoint>&& fresh) {
-    return swapIn(std::move(fresh), true);
+    return swapIn(std::move(fresh), true, nullptr);
 }
 
-std::deque<DataPoint> PointStore::swapIn(std::deque<DataPoint>&& fresh, bool holdForCopy) {
+std::deque<DataPoint> PointStore::exchangeWithCopy(std::deque<DataPoint>&& fresh,
+                                                   std::shared_ptr<PreparedCloud> copy) {
+    return swapIn(std::move(fresh), false, std::move(copy));
+}
+
+std::deque<DataPoint> PointStore::swapIn(std::deque<DataPoint>&& fresh, bool holdForCopy,
+                                         std::shared_ptr<PreparedCloud> given) {
     std::deque<DataPoint> former;
+    if (given && !(given->finished() && given->size() == fresh.size())) {
+        given.reset();
+    }
     // A copy the display never took, and the hold of a copy given up, go after the lock.
     std::shared_ptr<PreparedCloud> copy;
     std::unique_ptr<BufferSnapshot> hold;
@@ -208,6 +217,10 @@ std::deque<DataPoint> PointStore::swapIn(std::deque<DataPoint>&& fresh, bool hol
         // A file's points belong to no frame of the stream.
         frameLog.clear();
         copy.swap(prepared);
+        if (given) {
+            given->log = pointsLog;
+            prepared = std::move(given);
+        }
         if (holdForCopy) {
             if (copyHold) {
                 copyHold->release(points, pointsLog);

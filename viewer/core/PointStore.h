@@ -102,6 +102,12 @@ public:
     // memory. Until giveCopy(), the display keeps what it shows rather than copying millions of
     // points itself, and appends drop none of the loaded points (their drops wait).
     std::deque<DataPoint> exchangeBeforeCopy(std::deque<DataPoint>&& loaded);
+    // The same, with the display's copy of the loaded points laid out already (a load into an
+    // empty scene lays it out while it reads): it goes to the display at its next refresh. A
+    // copy that is not of every loaded point, or null, is dropped; the display then copies the
+    // buffer itself.
+    std::deque<DataPoint> exchangeWithCopy(std::deque<DataPoint>&& loaded,
+                                           std::shared_ptr<PreparedCloud> copy);
     enum class CopyStep {
         More,     // call layCopy again
         Done,     // every loaded point is in the copy
@@ -156,8 +162,10 @@ public:
     template <class T> void discard(T garbage) { memoryRelease.discard(std::move(garbage)); }
 
 private:
-    // exchange() and exchangeBeforeCopy(): the latter holds the loaded points for the copy.
-    std::deque<DataPoint> swapIn(std::deque<DataPoint>&& fresh, bool holdForCopy);
+    // The exchanges: exchangeBeforeCopy() holds the loaded points for the copy,
+    // exchangeWithCopy() gives the copy.
+    std::deque<DataPoint> swapIn(std::deque<DataPoint>&& fresh, bool holdForCopy,
+                                 std::shared_ptr<PreparedCloud> copy);
     // Guards points, pointsLog, frameLog, loaded, maximum, range, prepared, the copy awaited and
     // the live buffer kept apart: the listener thread appends and widens the range while the GUI
     // and file threads read, clear and replace.

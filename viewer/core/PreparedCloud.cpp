@@ -50,21 +50,30 @@ PreparedCloud::Chunk PreparedCloud::emptyChunk(std::uint64_t start, int bits) {
     return chunk;
 }
 
-void PreparedCloud::add(const DataPoint& p) {
+template <class Points> void PreparedCloud::addRun(Points points, std::size_t n) {
     if (m_filled == 0) {
         m_block = emptyChunk(m_count, m_largeBits);
     }
-    // Straight to the point's place in the sealed block.
-    const std::size_t slot = m_largeOrder[m_filled];
-    float* xyz = &m_block.xyz[slot * 3];
-    xyz[0] = static_cast<float>(p.x);
-    xyz[1] = static_cast<float>(p.y);
-    xyz[2] = static_cast<float>(p.z);
-    m_block.intensity[slot] = p.intensity;
-    m_block.extra.set(slot, {p.reflectance, p.pulseShapeDeviation, p.timestamp});
-    m_block.bounds.add(p.intensity);
-    ++m_count;
-    if (++m_filled == m_largeOrder.size()) {
+    // Straight to the points' places in the sealed block.
+    const std::uint32_t* places = &m_largeOrder[m_filled];
+    float* xyz = m_block.xyz.data();
+    float* intensity = m_block.intensity.data();
+    Points p = points;
+    for (std::size_t i = 0; i < n; ++i, ++p) {
+        float* at = xyz + std::size_t{places[i]} * 3;
+        at[0] = static_cast<float>(p->x);
+        at[1] = static_cast<float>(p->y);
+        at[2] = static_cast<float>(p->z);
+        intensity[places[i]] = p->intensity;
+        m_block.bounds.add(p->intensity);
+    }
+    m_block.extra.setRun(places, n, [&points](std::size_t i) {
+        const DataPoint& q = points[static_cast<std::ptrdiff_t>(i)];
+        return PointExtra{q.reflectance, q.pulseShapeDeviation, q.timestamp};
+    });
+    m_count += n;
+    m_filled += n;
+    if (m_filled == m_largeOrder.size()) {
         m_block.filled = m_filled;
         m_block.sealed = true;
         m_chunks.push_back(std::move(m_block));
@@ -73,16 +82,21 @@ void PreparedCloud::add(const DataPoint& p) {
     }
 }
 
-void PreparedCloud::append(const DataPoint* points, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        add(points[i]);
+template <class Points> void PreparedCloud::appendRuns(Points points, std::size_t n) {
+    while (n > 0) {
+        const std::size_t run = std::min({n, kRunPoints, m_largeOrder.size() - m_filled});
+        addRun(points, run);
+        points += static_cast<std::ptrdiff_t>(run);
+        n -= run;
     }
 }
 
+void PreparedCloud::append(const DataPoint* points, std::size_t n) {
+    appendRuns(points, n);
+}
+
 void PreparedCloud::append(std::deque<DataPoint>::const_iterator points, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i, ++points) {
-        add(*points);
-    }
+    appendRuns(points, n);
 }
 
 void PreparedCloud::finish() {

@@ -69,8 +69,14 @@ public:
     BufferLog log;
 
 private:
+    // Points are laid out in runs of this many (or up to the block's end): each run's fields
+    // are looked at once for what its chunk needs to keep.
+    static constexpr std::size_t kRunPoints = 4096;
+
     static Chunk emptyChunk(std::uint64_t start, int bits);
-    void add(const DataPoint& p);
+    template <class Points> void appendRuns(Points points, std::size_t n);
+    // n points, no more than the block being filled has room for.
+    template <class Points> void addRun(Points points, std::size_t n);
 
     int m_largeBits;
     int m_smallBits;
