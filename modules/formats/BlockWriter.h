@@ -1,12 +1,8 @@
 #pragma once
 
 // Output of the writers: collects text and bytes in a block and hands it to the stream in large
-// writes, which gives the same output as writing value by value at a fraction of the cost. On a
-// file's stream the block itself goes to the file's write thread, which returns another to fill:
-// blocks of 256 kB stay in the processor's caches between the encoding and the write.
+// writes, which gives the same output as writing value by value at a fraction of the cost.
 // Internal to the formats module.
-
-#include "OutputFile.h"
 
 #include <charconv>
 #include <cstdint>
@@ -22,8 +18,7 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
 
 class BlockWriter {
 public:
-    explicit BlockWriter(std::ostream& out)
-        : m_out(out), m_file(dynamic_cast<FileBuffer*>(out.rdbuf())), m_buffer(kBlock + kSlack) {}
+    explicit BlockWriter(std::ostream& out) : m_out(out), m_buffer(kBlock + kSlack) {}
     ~BlockWriter() { flush(); }
     BlockWriter(const BlockWriter&) = delete;
     BlockWriter& operator=(const BlockWriter&) = delete;
@@ -66,20 +61,16 @@ public:
         return to;
     }
 
-    // Large ones a block at a time.
     void bytes(const void* data, std::size_t size) {
-        const char* from = static_cast<const char*>(data);
-        while (size > 0) {
-            if (m_used >= kBlock) {
-                flush();
-            }
-            const std::size_t n = size < kBlock + kSlack - m_used ? size : kBlock + kSlack - m_used;
-            room(n);
-            std::memcpy(at(), from, n);
-            m_used += n;
-            from += n;
-            size -= n;
+        if (size > kSlack) {
+            flush();
+            m_out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+            m_handed += size;
+            return;
         }
+        room(size);
+        std::memcpy(at(), data, size);
+        m_used += size;
     }
 
     // Ends a line or a record: hands the block over when it is large.
@@ -97,20 +88,15 @@ public:
     std::uint64_t total() const { return m_handed + m_used; }
 
     void flush() {
-        if (m_used == 0) {
-            return;
-        }
-        if (m_file != nullptr) {
-            m_buffer = m_file->exchange(std::move(m_buffer), m_used);
-        } else {
+        if (m_used > 0) {
             m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_used));
+            m_handed += m_used;
+            m_used = 0;
         }
-        m_handed += m_used;
-        m_used = 0;
     }
 
 private:
-    static constexpr std::size_t kBlock = 1 << 18;
+    static constexpr std::size_t kBlock = 1 << 20;
     static constexpr std::size_t kSlack = 1 << 16; // more than any one value or record
 
     char* at() { return m_buffer.data() + m_used; }
@@ -124,7 +110,6 @@ private:
     }
 
     std::ostream& m_out;
-    FileBuffer* m_file; // the stream's, when it is a file's
     std::vector<char> m_buffer;
     std::size_t m_used = 0;
     std::uint64_t m_handed = 0; // to the stream

@@ -29,45 +29,39 @@ void splitPath(const std::string& path, std::string& folder, std::string& name) 
     }
 }
 
-constexpr std::size_t kSmall = 1 << 16; // pieces gathered before they are handed over
+constexpr std::size_t kSmall = 1 << 16; // pieces below this are gathered
 
 } // namespace
 
-void FileBuffer::attach(int fd) {
-    m_thread.reset(); // after its write under way
-    m_fd = fd;
-    if (fd >= 0) {
-        m_thread = std::make_unique<WriteThread>(fd);
+bool FileBuffer::put(const char* s, std::size_t n) {
+    while (n > 0 && m_error == 0) {
+        const ssize_t done = ::write(m_fd, s, n);
+        if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (done <= 0) {
+            m_error = done < 0 ? errno : EIO;
+            break;
+        }
+        s += done;
+        n -= static_cast<std::size_t>(done);
     }
-    setp(m_small.data(), m_small.data() + m_small.size());
+    return m_error == 0;
 }
 
-void FileBuffer::handGathered() {
+bool FileBuffer::drain() {
     const std::size_t n = static_cast<std::size_t>(pptr() - pbase());
-    if (n > 0 && m_thread) {
-        m_small = m_thread->hand(std::move(m_small), n);
-    }
     setp(m_small.data(), m_small.data() + m_small.size());
-}
-
-std::vector<char> FileBuffer::exchange(std::vector<char> block, std::size_t used) {
-    if (!m_thread) {
-        return block; // not attached: nowhere to write
-    }
-    handGathered();
-    return m_thread->hand(std::move(block), used);
-}
-
-int FileBuffer::finish() {
-    handGathered();
-    return m_thread ? m_thread->finish() : 0;
+    return put(m_small.data(), n);
 }
 
 FileBuffer::int_type FileBuffer::overflow(int_type c) {
     if (m_small.empty()) {
         m_small.resize(kSmall);
+        setp(m_small.data(), m_small.data() + m_small.size());
+    } else if (!drain()) {
+        return traits_type::eof();
     }
-    handGathered();
     if (!traits_type::eq_int_type(c, traits_type::eof())) {
         *pptr() = traits_type::to_char_type(c);
         pbump(1);
@@ -75,8 +69,20 @@ FileBuffer::int_type FileBuffer::overflow(int_type c) {
     return traits_type::not_eof(c);
 }
 
+std::streamsize FileBuffer::xsputn(const char* s, std::streamsize n) {
+    const std::size_t size = static_cast<std::size_t>(n);
+    if (size < kSmall) {
+        return std::streambuf::xsputn(s, n);
+    }
+    // A writer's block: after what was gathered before it, in one call of its own.
+    if (pbase() != pptr() && !drain()) {
+        return 0;
+    }
+    return put(s, size) ? n : 0;
+}
+
 int FileBuffer::sync() {
-    return finish() == 0 ? 0 : -1;
+    return pbase() == pptr() || drain() ? 0 : -1;
 }
 
 OutputFile::OutputFile(std::string path) : m_path(std::move(path)) {}
@@ -165,7 +171,7 @@ bool OutputFile::closeFile() {
 
 bool OutputFile::commit(std::string& error) {
     m_out.flush();
-    int writeError = m_buffer.finish();
+    int writeError = m_buffer.error();
     if (writeError == 0 && !m_out) {
         writeError = EIO;
     }

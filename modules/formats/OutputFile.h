@@ -6,10 +6,7 @@
 // something other than a regular file (a device such as /dev/stdout, a pipe) is written in place.
 // One object per file, used by one thread.
 
-#include "WriteThread.h"
-
 #include <cstdint>
-#include <memory>
 #include <ostream>
 #include <streambuf>
 #include <string>
@@ -17,32 +14,25 @@
 
 namespace formats {
 
-// A stream's bytes written to a file descriptor by a thread of their own (WriteThread): small
-// pieces gathered into a block first; a writer's own blocks handed over as they are, without a
-// copy. The first failed write's errno is kept.
+// A stream's bytes written straight to a file descriptor: blocks of a writer's size in one
+// write() each, small pieces gathered first. The first failed write's errno is kept.
 class FileBuffer : public std::streambuf {
 public:
-    // -1 stops the thread: what was not written by then is dropped.
-    void attach(int fd);
-
-    // Hands the first used bytes of a writer's block over, after what was gathered before it,
-    // and returns a buffer of the same size to fill next. Waits while two blocks wait.
-    std::vector<char> exchange(std::vector<char> block, std::size_t used);
-
-    // Waits until everything handed over or gathered is written; the first failed write's
-    // errno, 0 when none failed.
-    int finish();
+    void attach(int fd) { m_fd = fd; }
+    int error() const { return m_error; }
 
 protected:
     int_type overflow(int_type c) override;
+    std::streamsize xsputn(const char* s, std::streamsize n) override;
     int sync() override;
 
 private:
-    void handGathered();
+    bool put(const char* s, std::size_t n);
+    bool drain();
 
     int m_fd = -1;
-    std::unique_ptr<WriteThread> m_thread; // while attached
-    std::vector<char> m_small;             // the pieces gathered, given room at the first
+    int m_error = 0;
+    std::vector<char> m_small; // the pieces gathered, given room at the first
 };
 
 class OutputFile {
