@@ -9,14 +9,14 @@
 
 #include <algorithm>
 #include <cmath>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <cstring>
 #include <ctime>
 #include <limits>
 #include <memory>
 #include <string>
+#if defined(__SSE2__)
+#include <emmintrin.h> // the x86-64 baseline: no flags needed
+#endif
 
 namespace formats::io {
 
