@@ -5,7 +5,9 @@
 // written from and read into one block of points (PointArray), the store without a deque's
 // per-block allocations: a fresh block, and the block of the read before, already in memory.
 // Every figure has its processor seconds beside its wall seconds, and the load average is printed
-// before and after: the machine may be shared.
+// before and after: the machine may be shared. With --writes, only the binary formats' writes
+// from one block, three runs each beside PCL's writes of the same columns, each run with the load
+// average at its end.
 #include "Formats.h"
 #include "PointStream.h"
 #include "StreamPoints.h"
@@ -52,16 +54,20 @@ Timing timed(const std::function<void()>& work) {
     return {std::chrono::duration<double>(Clock::now() - start).count(), cpuSeconds() - cpu};
 }
 
-void printLoad(const char* when) {
-    std::FILE* f = std::fopen("/proc/loadavg", "r");
-    char line[128] = "?";
-    if (f != nullptr) {
-        if (std::fgets(line, sizeof line, f) == nullptr) {
-            line[0] = '\0';
+const char* loadAverage() {
+    static char line[128];
+    std::snprintf(line, sizeof line, "?");
+    if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (std::fgets(line, sizeof line, f) != nullptr) {
+            line[std::strcspn(line, "\n")] = '\0';
         }
         std::fclose(f);
     }
-    std::printf("load average %s: %s", when, line);
+    return line;
+}
+
+void printLoad(const char* when) {
+    std::printf("load average %s: %s\n", when, loadAverage());
 }
 
 // The same columns as our default LX30 selection, as PCL holds them.
@@ -112,17 +118,77 @@ void readRow(const char* what, Timing read, std::size_t n) {
 
 void usage(const char* program, std::FILE* to) {
     std::fprintf(to,
-                 "usage: %s [--binary] [points] [directory]\n"
+                 "usage: %s [--binary | --writes] [points] [directory]\n"
                  "Writes and reads the points (default 10000000) in every format of the formats\n"
                  "module, then with PCL's PCD and PLY writers and readers, in the directory\n"
                  "(default /tmp), and prints the times, the file sizes and the rates.\n"
-                 "--binary: the binary formats only, ours and PCL's.\n",
+                 "--binary: the binary formats only, ours and PCL's.\n"
+                 "--writes: the binary formats' writes from one block only, three runs each,\n"
+                 "beside PCL's binary writes.\n",
                  program);
 }
 
 bool isBinary(formats::Format f) {
     return f == formats::Format::PcdBinary || f == formats::Format::PcdBinaryCompressed ||
            f == formats::Format::PlyBinary || f == formats::Format::Las;
+}
+
+// One write row: wall and processor seconds, the file's size and the rate, the load after it.
+void writeRow(const std::string& what, int run, Timing w, const fs::path& file, std::size_t n) {
+    const double mb = static_cast<double>(fs::file_size(file)) / 1e6;
+    std::printf("%-36s %3d %7.3f %7.3f %8.1f %8.1f   %s\n", what.c_str(), run, w.wall, w.cpu, mb,
+                n / w.wall / 1e6, loadAverage());
+    fs::remove(file);
+}
+
+int writesOnly(const formats::PointArray& block, const std::deque<DataPoint>& points,
+               const fs::path& dir) {
+    const std::size_t n = block.size();
+    constexpr int kRuns = 3;
+    std::printf("%-36s %3s %7s %7s %8s %8s   %s\n", "", "run", "write s", "cpu s", "file MB",
+                "w Mpt/s", "load average");
+    for (const formats::FormatInfo& info : formats::allFormats()) {
+        if (!isBinary(info.format)) {
+            continue;
+        }
+        const fs::path file = dir / (std::string("bench_writes") + info.extension);
+        for (int run = 1; run <= kRuns; ++run) {
+            // A fresh file each time, as PCL's below.
+            fs::remove(file);
+            formats::Outcome written;
+            const Timing w = timed(
+                [&] { written = formats::write(file.string(), info.format, block.data(), n, {}); });
+            if (!written.ok) {
+                std::printf("%s: %s\n", info.name, written.error.c_str());
+                return 1;
+            }
+            writeRow(std::string("ours ") + info.description, run, w, file, n);
+        }
+    }
+    const pcl::PCLPointCloud2 cloud = toCloud(points);
+    const Eigen::Vector4f origin = Eigen::Vector4f::Zero();
+    const Eigen::Quaternionf orientation = Eigen::Quaternionf::Identity();
+    pcl::PCDWriter pcd;
+    pcl::PLYWriter ply;
+    for (int peer = 0; peer < 2; ++peer) {
+        const char* names[] = {"PCL PCD binary", "PCL PLY binary"};
+        const fs::path file = dir / (peer == 1 ? "bench_writes_pcl.ply" : "bench_writes_pcl.pcd");
+        for (int run = 1; run <= kRuns; ++run) {
+            fs::remove(file);
+            int status = 0;
+            const Timing w = timed([&] {
+                status = peer == 0
+                             ? pcd.writeBinary(file.string(), cloud, origin, orientation)
+                             : ply.writeBinary(file.string(), cloud, origin, orientation, true);
+            });
+            if (status != 0) {
+                std::printf("%s: write failed\n", names[peer]);
+                break;
+            }
+            writeRow(names[peer], run, w, file, n);
+        }
+    }
+    return 0;
 }
 
 } // namespace
@@ -132,7 +198,8 @@ int main(int argc, char** argv) {
         usage(argv[0], stdout);
         return 0;
     }
-    const bool binaryOnly = argc > 1 && std::strcmp(argv[1], "--binary") == 0;
+    const bool writes = argc > 1 && std::strcmp(argv[1], "--writes") == 0;
+    const bool binaryOnly = writes || (argc > 1 && std::strcmp(argv[1], "--binary") == 0);
     if (binaryOnly) {
         argv[1] = argv[0];
         --argc;
@@ -156,6 +223,9 @@ int main(int argc, char** argv) {
         block.push_back(p);
     }
     printLoad("at the start");
+    if (writes) {
+        return writesOnly(block, points, dir);
+    }
     std::printf("%-44s %7s %7s %7s %7s %8s %8s %8s\n", "", "write s", "cpu s", "read s", "cpu s",
                 "file MB", "w Mpt/s", "r Mpt/s");
 

@@ -14,6 +14,9 @@
 #include <limits>
 #include <memory>
 #include <string>
+#if defined(__SSE2__)
+#include <emmintrin.h> // the x86-64 baseline: no flags needed
+#endif
 
 namespace formats::io {
 
@@ -96,6 +99,25 @@ inline std::uint16_t storedIntensity(float v) {
 template <class T> void store(char* to, T v) {
     std::memcpy(to, &v, sizeof v);
 }
+
+#if defined(__SSE2__)
+// stored() for two values at once, lane by lane the same operations: the clamps as max and min
+// with the bound first (which, as the comparisons above, keep a value that is not a number),
+// cvttpd2dq's truncation as the cast's, and the rounding's comparisons as masks of -1.
+inline __m128i storedPair(__m128d v, __m128d offset, __m128d scale) {
+    __m128d steps = _mm_div_pd(_mm_sub_pd(v, offset), scale);
+    steps = _mm_max_pd(_mm_set1_pd(-2147483648.0), steps);
+    steps = _mm_min_pd(_mm_set1_pd(2147483647.0), steps);
+    const __m128i whole = _mm_cvttpd_epi32(steps);
+    const __m128d rest = _mm_sub_pd(steps, _mm_cvtepi32_pd(whole));
+    const __m128i up = _mm_castpd_si128(_mm_cmpge_pd(rest, _mm_set1_pd(0.5)));
+    const __m128i down = _mm_castpd_si128(_mm_cmple_pd(rest, _mm_set1_pd(-0.5)));
+    // The masks' low halves side by side, as the two values of whole.
+    const __m128i adjust = _mm_sub_epi32(_mm_shuffle_epi32(down, _MM_SHUFFLE(3, 3, 2, 0)),
+                                         _mm_shuffle_epi32(up, _MM_SHUFFLE(3, 3, 2, 0)));
+    return _mm_add_epi32(whole, adjust);
+}
+#endif
 
 std::string extraBytesDescriptor(const char* name, const char* description) {
     Bytes d(kExtraBytesSize);
@@ -266,10 +288,11 @@ protected:
         return {};
     }
 
-    // Point by point, each record whole: measured a quarter faster than column by column in
-    // blocks of 256 points (the three coordinates' divisions overlap within a point). What the
-    // loop reads of the writer is copied to locals first: its stores through char pointers might
-    // otherwise change it, for all the compiler knows, and it would be loaded again per point.
+    // Two records at a time, each whole: x and y of a point as one pair, the two points' z as
+    // another, so that three divisions of two lanes do the work of six (whole records measured a
+    // quarter faster than column by column). What the loop reads of the writer is copied to
+    // locals first: its stores through char pointers might otherwise change it, for all the
+    // compiler knows, and it would be loaded again per point.
     std::string put(const DataPoint* points, std::size_t n) override {
         char* const records = m_out->reserve(n * m_recordLength);
         const std::size_t length = m_recordLength;
@@ -278,20 +301,47 @@ protected:
         const double oz = m_axes[2].offset, sz = m_axes[2].scale;
         float DataPoint::*extras[2] = {m_extraMembers[0], m_extraMembers[1]};
         const std::size_t extraCount = m_extraCount;
-        for (std::size_t i = 0; i < n; ++i) {
-            const DataPoint& p = points[i];
-            char* at = records + i * length;
-            const std::int32_t xyz[3] = {stored(p.x, ox, sx), stored(p.y, oy, sy),
-                                         stored(p.z, oz, sz)};
-            std::memcpy(at, xyz, sizeof xyz);
-            store(at + 12, storedIntensity(p.intensity));
-            // Return 1 of 1, never classified, scan angle rank, user data and point source 0.
-            store<std::uint32_t>(at + 14, 0x09);
-            store<std::uint16_t>(at + 18, 0);
+        // After the coordinates: the intensity, return 1 of 1, never classified, scan angle
+        // rank, user data and point source 0, and the GPS time.
+        auto rest = [&](const DataPoint& p, char* at, std::int32_t z) {
+            const std::uint64_t zIntensityReturns =
+                static_cast<std::uint32_t>(z) | std::uint64_t{storedIntensity(p.intensity)} << 32 |
+                std::uint64_t{0x09} << 48;
+            store(at + 8, zIntensityReturns);
+            store<std::uint32_t>(at + 16, 0);
             store(at + 20, static_cast<double>(p.timestamp));
             for (std::size_t k = 0; k < extraCount; ++k) {
                 store(at + kFormat1Size + 4 * k, p.*extras[k]);
             }
+        };
+        std::size_t i = 0;
+#if defined(__SSE2__)
+        const __m128d offsetXY = _mm_set_pd(oy, ox);
+        const __m128d scaleXY = _mm_set_pd(sy, sx);
+        const __m128d offsetZ = _mm_set1_pd(oz);
+        const __m128d scaleZ = _mm_set1_pd(sz);
+        constexpr std::size_t kAhead = 16; // points: about two microseconds of work
+        for (; i + 2 <= n; i += 2) {
+            _mm_prefetch(reinterpret_cast<const char*>(points + std::min(i + kAhead, n - 1)),
+                         _MM_HINT_T0);
+            const DataPoint& p = points[i];
+            const DataPoint& q = points[i + 1];
+            char* at = records + i * length;
+            const __m128i xyP = storedPair(_mm_loadu_pd(&p.x), offsetXY, scaleXY);
+            const __m128i xyQ = storedPair(_mm_loadu_pd(&q.x), offsetXY, scaleXY);
+            const __m128i z = storedPair(_mm_loadh_pd(_mm_load_sd(&p.z), &q.z), offsetZ, scaleZ);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(at), xyP);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(at + length), xyQ);
+            rest(p, at, _mm_cvtsi128_si32(z));
+            rest(q, at + length, _mm_cvtsi128_si32(_mm_srli_si128(z, 4)));
+        }
+#endif
+        for (; i < n; ++i) {
+            const DataPoint& p = points[i];
+            char* at = records + i * length;
+            const std::int32_t xy[2] = {stored(p.x, ox, sx), stored(p.y, oy, sy)};
+            std::memcpy(at, xy, sizeof xy);
+            rest(p, at, stored(p.z, oz, sz));
         }
         m_out->endRecord();
         return {};

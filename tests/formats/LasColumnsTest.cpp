@@ -189,3 +189,60 @@ TEST_F(LasColumns, BoundsOfBlocksOfPoints) {
     EXPECT_FALSE(notNumber.ok);
     EXPECT_NE(notNumber.error.find("point 11 "), std::string::npos) << notNumber.error;
 }
+
+// Records at the edges of what they hold, in pairs and alone (an odd count): coordinates at the
+// scale's limits on every axis and of either sign, amplitudes past LAS's 16 bits, below zero and
+// fractional, and the largest timestamps; each record as computed value by value here.
+TEST_F(LasColumns, RecordsAtTheEdgesOfTheirRanges) {
+    PointArray points(7);
+    // Bounds -2000 to 2000 on every axis: offset 0, and 2e9 steps of a millionth reach them.
+    const double xs[] = {-2000.0, 2000.0, -1999.9999995, 1999.9999995, -0.0000005, 0.0, 1e-7};
+    const float amplitudes[] = {65535.0f, 70000.0f, -1.0f, 0.0f, 12.9f, 65534.99f, 1.0f};
+    const std::uint64_t times[] = {0,
+                                   1,
+                                   std::numeric_limits<std::uint64_t>::max(),
+                                   std::uint64_t{1} << 63,
+                                   (std::uint64_t{1} << 53) + 1,
+                                   123456789012345,
+                                   7};
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        points[i].x = xs[i];
+        points[i].y = -xs[(i + 3) % 7];
+        points[i].z = xs[(i + 5) % 7];
+        points[i].intensity = amplitudes[i];
+        points[i].timestamp = times[i];
+    }
+    const fs::path file = dir / "edges.las";
+    ASSERT_TRUE(write(file.string(), Format::Las, points.data(), points.size()).ok);
+    const std::string las = readAll(file);
+    const std::size_t first = get<std::uint32_t>(las, 96);
+    const std::size_t record = get<std::uint16_t>(las, 105);
+    for (int k = 0; k < 3; ++k) {
+        ASSERT_EQ(get<double>(las, 131 + 8 * k), 1e-6) << k;
+        ASSERT_EQ(get<double>(las, 155 + 8 * k), 0.0) << k;
+    }
+    ASSERT_EQ(las.size(), first + 7 * record);
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const std::size_t at = first + i * record;
+        const double v[3] = {points[i].x, points[i].y, points[i].z};
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(get<std::int32_t>(las, at + 4 * k), std::llround(v[k] / 1e-6))
+                << "point " << i << " axis " << k;
+        }
+        const float a = amplitudes[i];
+        const std::uint16_t intensity = a <= 0.0f ? 0 : a >= 65535.0f ? 65535 : std::uint16_t(a);
+        EXPECT_EQ(get<std::uint16_t>(las, at + 12), intensity) << i;
+        EXPECT_EQ(las.substr(at + 14, 6), std::string("\x09\0\0\0\0\0", 6)) << i;
+        EXPECT_EQ(get<double>(las, at + 20), static_cast<double>(times[i])) << i;
+    }
+
+    // A coordinate that is not a number is refused, in a pair or alone.
+    for (std::size_t i : {std::size_t{1}, std::size_t{6}}) {
+        PointArray bad = points.copy();
+        bad[i].y = std::nan("");
+        const Outcome refused = write(file.string(), Format::Las, bad.data(), bad.size());
+        EXPECT_FALSE(refused.ok);
+        EXPECT_NE(refused.error.find("point " + std::to_string(i + 1) + " "), std::string::npos)
+            << refused.error;
+    }
+}
