@@ -1,11 +1,10 @@
 #include "ChunkGroup.h"
 
 #include "CloudChunk.h"
+#include "PointActor.h"
 
 #include <vtkActor.h>
 #include <vtkFloatArray.h>
-#include <vtkPointData.h>
-#include <vtkPointGaussianMapper.h>
 #include <vtkPoints.h>
 #include <vtkPolyData.h>
 #include <vtkUnsignedCharArray.h>
@@ -19,22 +18,7 @@ ChunkGroup::ChunkGroup(vtkProperty* property)
       m_rgbView(vtkSmartPointer<vtkUnsignedCharArray>::New()),
       m_polyData(vtkSmartPointer<vtkPolyData>::New()) {
     // Drawn as a chunk draws its points.
-    m_xyzView->SetNumberOfComponents(3);
-    m_rgbView->SetNumberOfComponents(3);
-    m_rgbView->SetName("Colors");
-    auto points = vtkSmartPointer<vtkPoints>::New();
-    points->SetData(m_xyzView);
-    m_polyData->SetPoints(points);
-    m_polyData->GetPointData()->SetScalars(m_rgbView);
-    auto mapper = vtkSmartPointer<vtkPointGaussianMapper>::New();
-    mapper->SetScaleFactor(0.0);
-    mapper->SetInputData(m_polyData);
-    // Its input is data set here, never a pipeline's output: no pipeline update at every render
-    // and every bounds query of the frame (the view's clipping range asks each actor).
-    mapper->StaticOn();
-    actor->SetMapper(mapper);
-    actor->SetProperty(property);
-    actor->VisibilityOff();
+    wirePointActor(actor, property, m_xyzView, m_rgbView, m_polyData);
 }
 
 ChunkGroup::~ChunkGroup() = default;
