@@ -164,8 +164,10 @@ TEST(StreamFaultRun, BurstOverflowsTheDataSocket) {
     marker.sendTo(Endpoint{0x7F000001u, static_cast<std::uint16_t>(data.port())}, "marker");
     ASSERT_TRUE(data.receive(3000));
     const auto counters = f.sim.counters();
-    EXPECT_GE(counters.packetFaults.burstDatagrams, 300u);
-    EXPECT_GT(counters.packetFaults.burstCopies, 200u);
+    // Each burst is filled up to its size with copies; how many of them copies depends on how many
+    // datagrams the stream brought in the interval, which a busy machine stretches.
+    EXPECT_GE(counters.packetFaults.burstDatagrams, 300u * counters.packetFaults.bursts);
+    EXPECT_GT(counters.packetFaults.burstCopies, 0u);
     EXPECT_GT(data.kernelDrops, 100u);
     EXPECT_LT(received, counters.packetFaults.burstDatagrams);
     EXPECT_EQ(counters.sendFailures, 0u);
