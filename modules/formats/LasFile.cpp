@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <ctime>
 #include <limits>
@@ -101,6 +102,9 @@ template <class T> void store(char* to, T v) {
 }
 
 #if defined(__SSE2__)
+static_assert(offsetof(DataPoint, y) == offsetof(DataPoint, x) + sizeof(double),
+              "a point's x and y are loaded as one pair");
+
 // stored() for two values at once, lane by lane the same operations: the clamps as max and min
 // with the bound first (which, as the comparisons above, keep a value that is not a number),
 // cvttpd2dq's truncation as the cast's, and the rounding's comparisons as masks of -1.
