@@ -12,6 +12,7 @@
 #include "PointArray.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -19,6 +20,11 @@
 #include <ostream>
 #include <string>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#include <xmmintrin.h>
+#endif
 
 namespace formats {
 
@@ -133,35 +139,88 @@ struct Extent {
         for (std::size_t from = 0; from < n; from += kBlock) {
             const std::size_t size = n - from < kBlock ? n - from : kBlock;
             const DataPoint* p = points + from;
-            double loX = p[0].x, hiX = p[0].x, loY = p[0].y, hiY = p[0].y, loZ = p[0].z,
-                   hiZ = p[0].z;
-            double notFinite = 0.0; // v - v is 0 but for infinities and NaN, which stay NaN
-            for (std::size_t i = 0; i < size; ++i) {
-                const double x = p[i].x;
-                const double y = p[i].y;
-                const double z = p[i].z;
-                loX = x < loX ? x : loX;
-                hiX = x > hiX ? x : hiX;
-                loY = y < loY ? y : loY;
-                hiY = y > hiY ? y : hiY;
-                loZ = z < loZ ? z : loZ;
-                hiZ = z > hiZ ? z : hiZ;
-                notFinite += (x - x) + (y - y) + (z - z);
-            }
-            if (notFinite != 0.0) {
+            double blockLo[3];
+            double blockHi[3];
+            if (!finiteBounds(p, size, blockLo, blockHi)) {
                 for (std::size_t i = 0; i < size; ++i) {
                     add(p[i]);
                 }
                 continue;
             }
-            const double blockLo[3] = {loX, loY, loZ};
-            const double blockHi[3] = {hiX, hiY, hiZ};
             for (int k = 0; k < 3; ++k) {
                 lo[k] = count == 0 || blockLo[k] < lo[k] ? blockLo[k] : lo[k];
                 hi[k] = count == 0 || blockHi[k] > hi[k] ? blockHi[k] : hi[k];
             }
             count += size;
         }
+    }
+
+private:
+    // The bounds of n > 0 points, each axis taken in order as add() takes it (the first of equal
+    // values kept, so that -0 and 0 come out as they would one by one); false when a coordinate
+    // is not finite, the bounds then unset. v - v is 0 but for infinities and NaN, which stay
+    // NaN through the sums. With SSE2 a point's x and y go as one pair: half the instructions of
+    // the scalar loop.
+    static bool finiteBounds(const DataPoint* p, std::size_t n, double lo[3], double hi[3]) {
+#if defined(__SSE2__)
+        static_assert(offsetof(DataPoint, y) == offsetof(DataPoint, x) + sizeof(double),
+                      "x and y are loaded as one pair");
+        constexpr std::uintptr_t kAheadBytes = 128 * sizeof(DataPoint);
+        __m128d loXY = _mm_loadu_pd(&p[0].x);
+        __m128d hiXY = loXY;
+        __m128d z = _mm_load_sd(&p[0].z);
+        __m128d loZ = z;
+        __m128d hiZ = z;
+        __m128d notFiniteXY = _mm_setzero_pd();
+        __m128d notFiniteZ = _mm_setzero_pd();
+        for (std::size_t i = 0; i < n; ++i) {
+            // Well ahead of the loop: the processor's own prefetch left it waiting on memory
+            // for a third of its time. An address past the points is only a hint, never read.
+            _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(p + i) +
+                                                       kAheadBytes),
+                         _MM_HINT_T0);
+            const __m128d xy = _mm_loadu_pd(&p[i].x);
+            z = _mm_load_sd(&p[i].z);
+            // minpd a, b is a < b ? a : b, lane by lane: the new value wins only when below.
+            loXY = _mm_min_pd(xy, loXY);
+            hiXY = _mm_max_pd(xy, hiXY);
+            loZ = _mm_min_sd(z, loZ);
+            hiZ = _mm_max_sd(z, hiZ);
+            notFiniteXY = _mm_add_pd(notFiniteXY, _mm_sub_pd(xy, xy));
+            notFiniteZ = _mm_add_sd(notFiniteZ, _mm_sub_sd(z, z));
+        }
+        double notFinite[2];
+        _mm_storeu_pd(notFinite, _mm_add_pd(notFiniteXY, notFiniteZ));
+        if (notFinite[0] != 0.0 || notFinite[1] != 0.0) {
+            return false;
+        }
+        _mm_storeu_pd(lo, loXY);
+        _mm_storeu_pd(hi, hiXY);
+        _mm_store_sd(lo + 2, loZ);
+        _mm_store_sd(hi + 2, hiZ);
+        return true;
+#else
+        double loX = p[0].x, hiX = p[0].x, loY = p[0].y, hiY = p[0].y, loZ = p[0].z, hiZ = p[0].z;
+        double notFinite = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double x = p[i].x;
+            const double y = p[i].y;
+            const double z = p[i].z;
+            loX = x < loX ? x : loX;
+            hiX = x > hiX ? x : hiX;
+            loY = y < loY ? y : loY;
+            hiY = y > hiY ? y : hiY;
+            loZ = z < loZ ? z : loZ;
+            hiZ = z > hiZ ? z : hiZ;
+            notFinite += (x - x) + (y - y) + (z - z);
+        }
+        if (notFinite != 0.0) {
+            return false;
+        }
+        lo[0] = loX, lo[1] = loY, lo[2] = loZ;
+        hi[0] = hiX, hi[1] = hiY, hi[2] = hiZ;
+        return true;
+#endif
     }
 };
 

@@ -208,6 +208,19 @@ inline void decodeColumns(const unsigned char* data, std::size_t first, std::siz
 
 namespace detail {
 
+#if defined(__SSE2__)
+// The cache lines of the points two blocks of kBlock ahead of those at points: the processor's
+// own prefetch, on records of 56 bytes read column by column, left the encoder waiting on
+// memory. An address past the points is only a hint, never read.
+inline void prefetchAhead(const DataPoint* points, std::size_t count) {
+    constexpr std::uintptr_t kAheadBytes = 128 * sizeof(DataPoint);
+    const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(points) + kAheadBytes;
+    for (std::uintptr_t at = from; at < from + count * sizeof(DataPoint); at += 64) {
+        _mm_prefetch(reinterpret_cast<const char*>(at), _MM_HINT_T0);
+    }
+}
+#endif
+
 template <class Member>
 void encodeFloats(const DataPoint* points, std::size_t n, Member DataPoint::*m, char* to,
                   std::size_t stride) {
@@ -259,6 +272,9 @@ inline void encodeRecords(const DataPoint* points, std::size_t n, const std::vec
     const std::size_t record = 4 * fields.size();
     for (std::size_t from = 0; from < n; from += kBlock) {
         const std::size_t count = n - from < kBlock ? n - from : kBlock;
+#if defined(__SSE2__)
+        detail::prefetchAhead(points + from, count);
+#endif
         for (std::size_t c = 0; c < fields.size(); ++c) {
             encodeColumn(points + from, count, fields[c], to + from * record + 4 * c, record);
         }

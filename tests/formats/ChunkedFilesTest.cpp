@@ -10,6 +10,8 @@
 
 #include <cmath>
 #include <filesystem>
+#include <limits>
+#include <vector>
 
 using namespace formats;
 using testing_support::readAll;
@@ -178,4 +180,47 @@ TEST_F(ChunkedFiles, FailedConversionsLeaveNoFileAndSayWhy) {
     EXPECT_EQ(whole.error, "point " + std::to_string(kChunkPoints + 2) +
                                " has a coordinate that is not a number, which LAS cannot hold");
     EXPECT_FALSE(fs::exists(dir / "odd.las"));
+}
+
+// The bounds a writer takes from a block of points are those of the points added one by one:
+// the first of equal values kept (-0 and 0 give a LAS offset of different bytes), and the first
+// coordinate that is not finite named, wherever the blocks the scan works in begin and end.
+TEST(ExtentOfBlocks, MatchTheBoundsTakenPointByPoint) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    auto point = [](double x, double y, double z) {
+        DataPoint p;
+        p.x = x;
+        p.y = y;
+        p.z = z;
+        return p;
+    };
+    for (const std::size_t n : {1u, 2u, 1023u, 1024u, 1025u, 3000u}) {
+        for (const std::size_t odd : {std::size_t{0}, n / 2, n - 1}) {
+            for (const double value : {-0.0, inf, -inf, nan}) {
+                std::vector<DataPoint> points;
+                for (std::size_t i = 0; i < n; ++i) {
+                    // Zeros of both signs everywhere, and one point of the value under test.
+                    const double zero = i % 3 == 0 ? -0.0 : 0.0;
+                    points.push_back(point(zero, i % 2 == 0 ? 0.0 : -0.0, zero));
+                }
+                points[odd] = point(1.5, value, -2.0);
+                Extent block;
+                block.add(points.data(), points.size());
+                Extent single;
+                for (const DataPoint& p : points) {
+                    single.add(p);
+                }
+                SCOPED_TRACE(testing::Message() << n << " points, " << value << " at " << odd);
+                EXPECT_EQ(block.count, n);
+                EXPECT_EQ(block.firstNotFinite, single.firstNotFinite);
+                for (int k = 0; k < 3; ++k) {
+                    EXPECT_EQ(std::signbit(block.lo[k]), std::signbit(single.lo[k])) << k;
+                    EXPECT_EQ(std::signbit(block.hi[k]), std::signbit(single.hi[k])) << k;
+                    EXPECT_EQ(block.lo[k], single.lo[k]) << k;
+                    EXPECT_EQ(block.hi[k], single.hi[k]) << k;
+                }
+            }
+        }
+    }
 }
