@@ -2,11 +2,14 @@
 
 - a recording to NumPy points: sentova.Recording(path).points() against the C++ reader
   (python_bench_peer read), points per second;
+- a point file to NumPy: sentova.read of a binary PLY file (x, y, z, amplitude) beside NumPy's
+  own np.fromfile of its body, each in a process of its own: seconds and peak memory;
 - the live stream into Python: the simulator replays a recording paced at 1,000,000 points
   per second, then as fast as it can, into a sentova.Listener read by Python; points
   received, dropped and per second.
 
 Usage: PYTHONPATH=build/python /usr/bin/python3 bench/python/bench_python.py BUILD [POINTS]
+       [FILE_POINTS, default 10,000,000]
 """
 import os
 import subprocess
@@ -40,6 +43,57 @@ def recording_to_numpy(build, path, points):
           f"{'':11} {int(records) / float(records_seconds):12.0f} points/s")
     print(f"{'recording to NumPy, sentova.Recording':40} {len(array):10d} points, "
           f"{len(rec):4d} frames, {len(array) / py_seconds:12.0f} points/s")
+
+
+def child(code, *args):
+    """Runs code in a new interpreter: the seconds it printed, and its own peak resident MiB."""
+    out = subprocess.run([sys.executable, "-c", code + PEAK, *map(str, args)], check=True,
+                         capture_output=True, text=True).stdout.split()
+    return float(out[0]), float(out[1]) / 1024.0
+
+
+# VmHWM, as ru_maxrss would hold the parent's peak from before the exec.
+PEAK = """
+print(next(l.split()[1] for l in open("/proc/self/status") if l.startswith("VmHWM:")))
+"""
+
+READ = """
+import sys, time, sentova
+start = time.perf_counter()
+points = sentova.read(sys.argv[1])
+assert len(points) == int(sys.argv[2])
+print(time.perf_counter() - start)
+"""
+
+FROMFILE = """
+import sys, time, numpy as np
+start = time.perf_counter()
+with open(sys.argv[1], "rb") as f:
+    head = f.read(4096)
+body = head.index(b"end_header\\n") + len("end_header\\n")
+dtype = np.dtype([("x", "<f4"), ("y", "<f4"), ("z", "<f4"), ("amplitude", "<f4")])
+points = np.fromfile(sys.argv[1], dtype=dtype, offset=body)
+assert len(points) == int(sys.argv[2])
+print(time.perf_counter() - start)
+"""
+
+
+def point_file_to_numpy(folder, points):
+    import numpy as np
+    path = os.path.join(folder, "points.ply")
+    array = np.zeros(points, dtype=sentova.point_dtype)
+    array["x"] = np.arange(points) * 0.001
+    array["y"] = -array["x"]
+    array["z"] = np.arange(points) % 997
+    array["amplitude"] = np.arange(points) % 4096
+    sentova.write(path, array[["x", "y", "z", "amplitude"]], format="ply")
+    del array
+    peer_seconds, peer_peak = child(FROMFILE, path, points)
+    ours_seconds, ours_peak = child(READ, path, points)
+    print(f"{'point file to NumPy, np.fromfile (peer)':40} {points:10d} points, "
+          f"{peer_seconds:6.2f} s, peak {peer_peak:7.0f} MiB, {points / peer_seconds:12.0f} points/s")
+    print(f"{'point file to NumPy, sentova.read':40} {points:10d} points, "
+          f"{ours_seconds:6.2f} s, peak {ours_peak:7.0f} MiB, {points / ours_seconds:12.0f} points/s")
 
 
 def live(build, path, points, fast):
@@ -85,7 +139,9 @@ def main():
         raise SystemExit(__doc__)
     build = sys.argv[1]
     points = int(sys.argv[2]) if len(sys.argv) > 2 else 1_000_000
+    file_points = int(sys.argv[3]) if len(sys.argv) > 3 else 10_000_000
     with tempfile.TemporaryDirectory() as folder:
+        point_file_to_numpy(folder, file_points)
         path = os.path.join(folder, "paced.pcap")
         recording_to_numpy(build, path, points)
         live(build, path, points, fast=False)

@@ -7,11 +7,16 @@
 #include "Waiting.h"
 
 #include "Formats.h"
+#include "PointStream.h"
 
 #include <pybind11/stl.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +41,40 @@ void requireFile(const std::string& path) {
     }
 }
 
+// The file's points straight from the reader's chunks into the records NumPy takes over, with no
+// whole-file buffer of the formats' own beside them: for ten million points 560 MB less at the
+// peak, and one pass over the points instead of two.
+struct WholeFile {
+    Points points;
+    std::string error;
+};
+
+WholeFile readWholeFile(const std::string& path, formats::Format format,
+                        const std::atomic<bool>& cancelled) {
+    WholeFile file;
+    const std::unique_ptr<formats::PointReader> reader =
+        formats::openReader(path, format, formats::everyField(), file.error);
+    if (!reader) {
+        return file;
+    }
+    if (const std::optional<std::uint64_t> count = reader->count()) {
+        // The declared count is room asked for, not points: no point of any format takes under
+        // four bytes (a compressed one may, and the records then grow as they come).
+        file.points.reserve(static_cast<std::size_t>(std::min(*count, reader->size() / 4)));
+    }
+    std::vector<DataPoint> chunk;
+    while (!cancelled && reader->next(chunk)) {
+        for (const DataPoint& p : chunk) {
+            file.points.push_back(fromDataPoint(p));
+        }
+    }
+    file.error = reader->error();
+    if (!file.error.empty()) {
+        file.points = {};
+    }
+    return file;
+}
+
 py::object readPoints(const std::string& path, std::optional<std::string> formatName,
                       std::optional<long long> chunkPoints) {
     std::optional<formats::Format> format;
@@ -50,24 +89,13 @@ py::object readPoints(const std::string& path, std::optional<std::string> format
     if (chunkPoints) {
         return readChunks(path, format, *chunkPoints);
     }
-    const auto read =
-        runCancellably<formats::ReadResult>([path, format](const std::atomic<bool>& cancelled) {
-            const formats::Cancel cancel = [&cancelled] { return cancelled.load(); };
-            return format ? formats::read(path, *format, {}, cancel)
-                          : formats::read(path, {}, cancel);
-        });
-    if (!read.ok) {
+    WholeFile read = runCancellably<WholeFile>([path, format](const std::atomic<bool>& cancelled) {
+        return readWholeFile(path, format ? *format : formats::guessFormat(path), cancelled);
+    });
+    if (!read.error.empty()) {
         raiseFormatError(path, read.error);
     }
-    Points points;
-    {
-        const GilReleased released;
-        points.reserve(read.points.size());
-        for (const DataPoint& p : read.points) {
-            points.push_back(fromDataPoint(p));
-        }
-    }
-    return toArray(std::move(points));
+    return toArray(std::move(read.points));
 }
 
 void writePoints(const std::string& path, const py::object& given,

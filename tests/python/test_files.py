@@ -223,6 +223,12 @@ def test_missing_files(tmp_path):
     ("bad.pcd", b"# .PCD v0.7\nVERSION 0.7\nFIELDS x y\nSIZE 4\n"),
     ("bad.ply", b"ply\nformat binary_little_endian 1.0\nelement vertex 10\n"),
     ("bad.las", b"LASF" + bytes(50)),
+    # Points read before the damage shows are not handed out, and a count far beyond the
+    # file's size is damage, not a want of memory.
+    ("cut.ply", b"ply\nformat binary_little_endian 1.0\nelement vertex 3\nproperty float x\n"
+                b"property float y\nproperty float z\nend_header\n" + bytes(18)),
+    ("huge.ply", b"ply\nformat ascii 1.0\nelement vertex 4000000000\nproperty float x\n"
+                 b"property float y\nproperty float z\nend_header\n1 2 3\n"),
     ("bad.pcap", b"\xd4\xc3\xb2\xa1" + bytes(7)),
     ("bad.pcapng", b"not a capture at all"),
 ])
