@@ -140,12 +140,12 @@ int runConvert(const ConvertOptions& o) {
         failed("cannot read '" + o.input + "': " + error);
     };
     if (o.output.mcap) {
-        // Messages of at most a million points each, from the whole file.
-        const formats::ReadResult in =
-            from ? formats::read(o.input, *from, progress) : formats::read(o.input, progress);
-        endProgress();
-        if (!in.ok) {
-            readFailed(in.format, in.error);
+        const formats::Format guessed = from ? *from : formats::guessFormat(o.input);
+        std::string error;
+        const std::unique_ptr<formats::PointReader> reader =
+            formats::openReader(o.input, guessed, formats::everyField(), error);
+        if (!reader) {
+            readFailed(guessed, error);
         }
         // A point file holds no capture time: the file's own time stands for it.
         struct stat st {};
@@ -154,7 +154,12 @@ int runConvert(const ConvertOptions& o) {
                 ? static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
                       static_cast<std::uint64_t>(st.st_mtim.tv_nsec)
                 : 0;
-        writePointsMcap(o.output.path, in.points, modified, o.output.mcapOptions);
+        streamPointsMcap(o.output.path, *reader, modified, o.output.mcapOptions, progress,
+                         [&](formats::Format format, const std::string& why) {
+                             endProgress();
+                             readFailed(format, why);
+                         });
+        endProgress();
         return kSuccess;
     }
     // Chunk by chunk: the memory needed does not grow with the file.

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <vector>
 
 namespace cli {
 
@@ -207,6 +208,35 @@ void writePointsMcap(const std::string& output, const std::deque<DataPoint>& poi
     committed(output, [&](const std::string& path) {
         sentova::mcap::ScanFile file(path, options);
         file.addPoints(points, 0, points.size(), timeNanos);
+        file.close();
+    });
+}
+
+void streamPointsMcap(const std::string& output, formats::PointReader& reader,
+                      std::uint64_t timeNanos, const sentova::mcap::WriterOptions& options,
+                      const formats::Progress& progress,
+                      const std::function<void(formats::Format, const std::string&)>& readFailed) {
+    using sentova::mcap::kMaxPointsPerMessage;
+    committed(output, [&](const std::string& path) {
+        sentova::mcap::ScanFile file(path, options);
+        formats::Ticker ticker(reader.size(), progress, {});
+        std::deque<DataPoint> message;
+        std::vector<DataPoint> chunk;
+        while (ticker.at(reader.position()) && reader.next(chunk)) {
+            message.insert(message.end(), chunk.begin(), chunk.end());
+            if (message.size() >= kMaxPointsPerMessage) {
+                file.addPoints(message, 0, kMaxPointsPerMessage, timeNanos);
+                message.erase(message.begin(), message.begin() + kMaxPointsPerMessage);
+            }
+        }
+        if (!reader.error().empty()) {
+            readFailed(reader.format(), reader.error());
+        }
+        // The rest; a file of no points still gives its one empty message.
+        if (!message.empty() || file.pointMessages() == 0) {
+            file.addPoints(message, 0, message.size(), timeNanos);
+        }
+        ticker.finish();
         file.close();
     });
 }

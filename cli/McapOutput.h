@@ -5,12 +5,14 @@
 // from elsewhere as messages of at most a million points.
 
 #include "DataPoint.h"
+#include "PointStream.h"
 #include "Progress.h"
 #include "SentovaMcap/Foxglove.h"
 #include "SentovaMcap/Writer.h"
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +39,15 @@ std::uint64_t writeRecordingMcap(const std::string& input, const std::string& ou
 // The points as MCAP, logged at timeNanos. Throws Failure(1).
 void writePointsMcap(const std::string& output, const std::deque<DataPoint>& points,
                      std::uint64_t timeNanos, const sentova::mcap::WriterOptions& options);
+
+// The points of a file being read as MCAP, logged at timeNanos: the same messages as
+// writePointsMcap of all of them, in memory bounded by one message. progress: the share of the
+// file read. A read that fails calls readFailed(format, error), which throws a Failure; the
+// output is then left as it was. Throws Failure(1) when the output cannot be written.
+void streamPointsMcap(const std::string& output, formats::PointReader& reader,
+                      std::uint64_t timeNanos, const sentova::mcap::WriterOptions& options,
+                      const formats::Progress& progress,
+                      const std::function<void(formats::Format, const std::string&)>& readFailed);
 
 // Points [begin, the next span's begin) of a scan frame, logged at timeNanos (ns since the Unix
 // epoch).

@@ -409,8 +409,10 @@ TEST_F(CliAgainstSim, ConvertBetweenEveryFormat) {
     EXPECT_EQ(bad.err, "sentova: cannot read '" + (dir / "damaged.las").string() +
                            "': the file holds fewer points than its header declares\n");
     EXPECT_FALSE(fs::exists(dir / "out.ply"));
-    // Every format cut inside its last rows; the old output stays as it was.
+    // Every format cut inside its last rows; the old output stays as it was, an MCAP file's too,
+    // whose messages are written while the input is read.
     std::ofstream(dir / "kept.csv") << "x\n1\n";
+    std::ofstream(dir / "kept.mcap") << "old";
     for (const formats::FormatInfo& f : formats::allFormats()) {
         std::string cut = readAll(dir / (std::string("a-") + f.name + f.extension));
         cut.resize(cut.size() - 30);
@@ -422,6 +424,14 @@ TEST_F(CliAgainstSim, ConvertBetweenEveryFormat) {
         EXPECT_EQ(r.err.rfind("sentova: cannot read '" + in.string() + "': ", 0), 0u) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_EQ(readAll(dir / "kept.csv"), "x\n1\n") << f.name;
+        const Ran m = tool(
+            {"convert", in.string(), (dir / "kept.mcap").string(), "--from", f.name, "--force"});
+        EXPECT_EQ(m.status, 1) << f.name;
+        EXPECT_EQ(m.err, r.err) << f.name;
+        EXPECT_EQ(readAll(dir / "kept.mcap"), "old") << f.name;
+    }
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        EXPECT_NE(entry.path().extension(), ".part") << entry.path();
     }
     // An extension that names no format: read by what the content looks like, and when that
     // fails the message says it was a guess and how to name the format.

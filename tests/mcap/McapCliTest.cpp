@@ -1,14 +1,17 @@
 // The tool's MCAP choices and the text of the traffic on the log channel.
 #include "CliStatus.h"
 #include "Failure.h"
+#include "Formats.h"
 #include "McapOutput.h"
 #include "Output.h"
 #include "Record.h"
 #include "ScratchFiles.h"
 #include "Sentova/CommandSerialiser.h"
+#include "SentovaMcap/ScanFile.h"
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <fstream>
 
 using namespace cli;
@@ -56,4 +59,37 @@ TEST(McapFiles, AFileThatCannotBeWrittenIsAFailure) {
                                      {});
               }),
               kFailed);
+}
+
+// A point file converted to MCAP as it is read gives the bytes of the whole set's conversion:
+// no file of points, one message of exactly the most points (and no empty one after it), and
+// two full messages and a short one, from chunks that do not divide a message.
+TEST(McapFiles, PointsStreamedFromAFileAreTheWholeSetsMessages) {
+    const testing_support::ScratchDir scratch("mcap_stream");
+    const std::uint64_t time = 1700000000123456789u;
+    for (const std::size_t n : {std::size_t{0}, sentova::mcap::kMaxPointsPerMessage,
+                                2 * sentova::mcap::kMaxPointsPerMessage + 8193}) {
+        SCOPED_TRACE(n);
+        std::deque<DataPoint> points(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            points[i].x = static_cast<double>(i) * 0.25;
+            points[i].intensity = static_cast<float>(i % 4096);
+            points[i].timestamp = i;
+        }
+        const std::string ply = (scratch.path() / "points.ply").string();
+        ASSERT_TRUE(formats::write(ply, formats::Format::PlyBinary, points).ok);
+        // The points as the file gives them back (floats), for the whole-set conversion.
+        const formats::ReadResult back = formats::read(ply);
+        ASSERT_TRUE(back.ok) << back.error;
+        const std::string whole = (scratch.path() / "whole.mcap").string();
+        writePointsMcap(whole, back.points, time, {});
+
+        std::string error;
+        const auto reader = formats::openReader(ply, std::nullopt, formats::everyField(), error);
+        ASSERT_TRUE(reader) << error;
+        const std::string streamed = (scratch.path() / "streamed.mcap").string();
+        streamPointsMcap(streamed, *reader, time, {}, {},
+                         [](formats::Format, const std::string& why) { failed(why); });
+        EXPECT_TRUE(testing_support::readAll(whole) == testing_support::readAll(streamed));
+    }
 }
