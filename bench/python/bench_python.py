@@ -2,8 +2,9 @@
 
 - a recording to NumPy points: sentova.Recording(path).points() against the C++ reader
   (python_bench_peer read), points per second;
-- a point file to NumPy: sentova.read of a binary PLY file (x, y, z, amplitude) beside NumPy's
-  own np.fromfile of its body, each in a process of its own: seconds and peak memory;
+- a point file to NumPy and back: sentova.read of a binary PLY file (x, y, z, amplitude) beside
+  NumPy's own np.fromfile of its body, and sentova.write of the array read beside tofile of
+  NumPy's, each in a process of its own: seconds and peak memory;
 - the live stream into Python: the simulator replays a recording paced at 1,000,000 points
   per second, then as fast as it can, into a sentova.Listener read by Python; points
   received, dropped and per second.
@@ -65,6 +66,24 @@ assert len(points) == int(sys.argv[2])
 print(time.perf_counter() - start)
 """
 
+WRITE = """
+import sys, time, sentova
+points = sentova.read(sys.argv[1])
+start = time.perf_counter()
+sentova.write(sys.argv[1] + ".out.ply", points)
+print(time.perf_counter() - start)
+"""
+
+TOFILE = """
+import sys, time, numpy as np
+dtype = np.dtype([("x", "<f4"), ("y", "<f4"), ("z", "<f4"), ("amplitude", "<f4")])
+points = np.zeros(int(sys.argv[2]), dtype=dtype)
+points["x"] = np.arange(len(points))  # every page in memory, as the array ours writes
+start = time.perf_counter()
+points.tofile(sys.argv[1] + ".out.bin")
+print(time.perf_counter() - start)
+"""
+
 FROMFILE = """
 import sys, time, numpy as np
 start = time.perf_counter()
@@ -93,6 +112,13 @@ def point_file_to_numpy(folder, points):
     print(f"{'point file to NumPy, np.fromfile (peer)':40} {points:10d} points, "
           f"{peer_seconds:6.2f} s, peak {peer_peak:7.0f} MiB, {points / peer_seconds:12.0f} points/s")
     print(f"{'point file to NumPy, sentova.read':40} {points:10d} points, "
+          f"{ours_seconds:6.2f} s, peak {ours_peak:7.0f} MiB, {points / ours_seconds:12.0f} points/s")
+    # The peak includes the array written (80 bytes a point for ours, 16 for NumPy's).
+    peer_seconds, peer_peak = child(TOFILE, path, points)
+    ours_seconds, ours_peak = child(WRITE, path, points)
+    print(f"{'NumPy to point file, tofile (peer)':40} {points:10d} points, "
+          f"{peer_seconds:6.2f} s, peak {peer_peak:7.0f} MiB, {points / peer_seconds:12.0f} points/s")
+    print(f"{'NumPy to point file, sentova.write':40} {points:10d} points, "
           f"{ours_seconds:6.2f} s, peak {ours_peak:7.0f} MiB, {points / ours_seconds:12.0f} points/s")
 
 

@@ -208,9 +208,7 @@ void writeChunks(const std::string& path, const py::handle& chunks, formats::For
         source.start();
         while (source.next(points)) {
             const GilReleased released;
-            for (const DataPoint& p : points) {
-                extent.add(p);
-            }
+            extent.add(points.data(), points.size());
         }
         if (!bounds) {
             // As the whole-file write gives it: the count alone.
@@ -244,8 +242,11 @@ void writeChunks(const std::string& path, const py::handle& chunks, formats::For
         bool written = false;
         {
             const GilReleased released;
-            for (const DataPoint& p : points) {
-                seen.add(p);
+            // The bounds only where the first pass took them, to be compared.
+            if (bounds) {
+                seen.add(points.data(), points.size());
+            } else {
+                seen.count += points.size();
             }
             written = writer->write(points.data(), points.size());
         }

@@ -10,7 +10,6 @@
 #include <pybind11/numpy.h>
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -42,11 +41,9 @@ Point fromDataPoint(const DataPoint& point);
 // The array owns the vector's storage from now on.
 pybind11::array toArray(Points&& points);
 
-// The records of an array with named fields (any numeric types), as point records for a file:
-// x, y and z are needed, the other fields are taken when present and reported in `present`.
-// Raises ValueError naming what is missing.
-std::deque<DataPoint> toDataPoints(const pybind11::array& points, formats::FieldSelection& present);
-// The same, contiguous: a chunk for a writer.
+// The records of an array with named fields (any numeric types), as point records for a file's
+// writer: x, y and z are needed, the other fields are taken when present and reported in
+// `present`. Raises ValueError naming what is missing.
 std::vector<DataPoint> toDataPointChunk(const pybind11::array& points,
                                         formats::FieldSelection& present);
 

@@ -155,6 +155,30 @@ EXTENSIONS = {"pcd": ".pcd", "pcd-binary": ".pcd", "pcd-compressed": ".pcd", "pl
               "ply-ascii": ".ply", "las": ".las", "csv": ".csv"}
 
 
+def test_arrays_of_any_layout_are_written_as_their_values(tmp_path):
+    """An array is written a slice at a time: views with strides, columns in the other byte
+    order or of other types, and more points than one slice all give their own values."""
+    n = 20000
+    base = np.zeros(2 * n, dtype=sentova.point_dtype)
+    base["x"] = np.arange(2 * n) * 0.5 - 7.5  # values the text keeps exactly
+    base["y"] = np.arange(2 * n) * -0.25
+    base["z"] = np.arange(2 * n) % 997 + 0.125
+    base["amplitude"] = np.arange(2 * n) % 4096
+    base["timestamp"] = np.arange(2 * n) * 3 + 2**31
+    expected = base[::2]
+    swapped = expected[["x", "y", "z", "amplitude", "timestamp"]].astype(
+        [("x", ">f8"), ("y", ">f8"), ("z", "<f4"), ("amplitude", ">u2"), ("timestamp", ">i8")])
+    arrays = {"strided": expected, "other types and byte order": swapped,
+              "two-dimensional": np.ascontiguousarray(expected).reshape(100, n // 100)}
+    for name, array in arrays.items():
+        path = tmp_path / "points.csv"
+        sentova.write(str(path), array)
+        back = sentova.read(str(path))
+        assert len(back) == n, name
+        for field in ("x", "y", "z", "amplitude", "timestamp"):
+            np.testing.assert_array_equal(back[field], expected[field], err_msg=f"{name}: {field}")
+
+
 @pytest.mark.parametrize("name", sentova.formats)
 def test_every_format_is_written_and_read_back(name, tmp_path):
     points = sample_points()
