@@ -80,7 +80,13 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    void signal(int s) { ::kill(m_pid, s); }
+    // Only while the child is there: after wait() the id is -1, and kill(-1) signals every
+    // process this user may signal.
+    void signal(int s) {
+        if (m_pid > 0) {
+            ::kill(m_pid, s);
+        }
+    }
 
     // Reads standard error until what it wrote so far satisfies the condition; false at the
     // deadline or when the stream ends first. What was read stays part of wait()'s result.

@@ -151,7 +151,7 @@ void FakeDevice::run() {
 }
 
 std::string processDeviceAddress() {
-    return "127.77.1." + std::to_string(processSlot() + 1);
+    return "127.76.1." + std::to_string(processSlot() + 1);
 }
 
 } // namespace viewer_test

@@ -67,8 +67,9 @@ private:
     std::map<std::string, unsigned char> m_failures;
 };
 
-// A loopback address of its own for this test process (127.77.1.x, from its
-// slot), so that test processes run in parallel do not meet on port 4365.
+// A loopback address of its own for this test process (127.76.1.x, from its slot), so that
+// test processes run in parallel do not meet on port 4365: in a net no other suite uses (the
+// simulator's tests take 127.77 to 127.79, the tool's 127.79).
 std::string processDeviceAddress();
 
 } // namespace viewer_test

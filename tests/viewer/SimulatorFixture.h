@@ -45,10 +45,11 @@ inline std::string ask(const std::string& address, const std::string& command,
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
-// A second loopback address of this test process's own, for a second device.
+// A second loopback address of this test process's own, for a second device: 127.76.2.x.
 inline std::string secondDeviceAddress() {
-    std::string address = deviceAddress();
-    return "127.78" + address.substr(address.find('.', 4));
+    const std::string address = deviceAddress();
+    const std::size_t host = address.rfind('.');
+    return address.substr(0, address.rfind('.', host - 1)) + ".2" + address.substr(host);
 }
 
 // Starts a simulator on address (extra: more of its options), logging its commands to logPath,
@@ -84,10 +85,15 @@ inline bool atRest(const std::string& address) {
 }
 
 // The laser points a simulator has sent so far, to every host, from the counters line it prints
-// on SIGUSR1; -1 when no line came.
+// on SIGUSR1; -1 when no line came or the simulator is no longer running (a process that has
+// ended has the id 0, and kill(0) would signal this whole process group, the test runner too).
 inline long long pointsSent(QProcess& simulator) {
+    const auto pid = static_cast<pid_t>(simulator.processId());
+    if (simulator.state() != QProcess::Running || pid <= 0) {
+        return -1;
+    }
     simulator.readAllStandardError();
-    ::kill(static_cast<pid_t>(simulator.processId()), SIGUSR1);
+    ::kill(pid, SIGUSR1);
     static const QRegularExpression points("points (\\d+);");
     QString text;
     QRegularExpressionMatch match;
