@@ -107,20 +107,14 @@ def point_file_to_numpy(folder, points):
     array["amplitude"] = np.arange(points) % 4096
     sentova.write(path, array[["x", "y", "z", "amplitude"]], format="ply")
     del array
-    peer_seconds, peer_peak = child(FROMFILE, path, points)
-    ours_seconds, ours_peak = child(READ, path, points)
-    print(f"{'point file to NumPy, np.fromfile (peer)':40} {points:10d} points, "
-          f"{peer_seconds:6.2f} s, peak {peer_peak:7.0f} MiB, {points / peer_seconds:12.0f} points/s")
-    print(f"{'point file to NumPy, sentova.read':40} {points:10d} points, "
-          f"{ours_seconds:6.2f} s, peak {ours_peak:7.0f} MiB, {points / ours_seconds:12.0f} points/s")
-    # The peak includes the array written (80 bytes a point for ours, 16 for NumPy's).
-    peer_seconds, peer_peak = child(TOFILE, path, points)
-    ours_seconds, ours_peak = child(WRITE, path, points)
-    print(f"{'NumPy to point file, tofile (peer)':40} {points:10d} points, "
-          f"{peer_seconds:6.2f} s, peak {peer_peak:7.0f} MiB, {points / peer_seconds:12.0f} points/s")
-    print(f"{'NumPy to point file, sentova.write':40} {points:10d} points, "
-          f"{ours_seconds:6.2f} s, peak {ours_peak:7.0f} MiB, {points / ours_seconds:12.0f} points/s")
-
+    # The write's peak includes the array written (80 bytes a point for ours, 16 for NumPy's).
+    for what, code in [("point file to NumPy, np.fromfile (peer)", FROMFILE),
+                       ("point file to NumPy, sentova.read", READ),
+                       ("NumPy to point file, tofile (peer)", TOFILE),
+                       ("NumPy to point file, sentova.write", WRITE)]:
+        seconds, peak = child(code, path, points)
+        print(f"{what:40} {points:10d} points, {seconds:6.2f} s, peak {peak:7.0f} MiB, "
+              f"{points / seconds:12.0f} points/s")
 
 def live(build, path, points, fast):
     args = [os.path.join(build, "sim/sentova-sim"), "--address", ADDRESS, "--quiet",

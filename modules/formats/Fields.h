@@ -6,9 +6,11 @@
 #include "DataPoint.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace formats {
@@ -68,6 +70,10 @@ FieldSelection forModel(FieldSelection selection, LIDAR_TYPE mode);
 
 inline double fieldValue(const DataPoint& point, Field field);
 inline void setFieldValue(DataPoint& point, Field field, double value);
+// setFieldValue(points[i], field, valueOf(i)) for i below n, the field chosen once for all of
+// them rather than once per value.
+template <class Value>
+void setFieldValues(DataPoint* points, std::size_t n, Field field, Value valueOf);
 
 // The timestamp as an unsigned 32-bit file value: the device's timestamps are 32-bit; a larger
 // one (from a file from elsewhere) is clamped to the largest.
@@ -146,6 +152,38 @@ inline void setFieldValue(DataPoint& p, Field field, double value) {
     case Field::Timestamp:
         p.timestamp = timestampFromReal(value);
         break;
+    }
+}
+
+template <class Value>
+void setFieldValues(DataPoint* points, std::size_t n, Field field, Value valueOf) {
+    // With the field a constant each loop's setFieldValue folds to one store.
+    const auto each = [&](auto constant) {
+        for (std::size_t i = 0; i < n; ++i) {
+            setFieldValue(points[i], decltype(constant)::value, valueOf(i));
+        }
+    };
+    switch (field) {
+    case Field::X:
+        return each(std::integral_constant<Field, Field::X>{});
+    case Field::Y:
+        return each(std::integral_constant<Field, Field::Y>{});
+    case Field::Z:
+        return each(std::integral_constant<Field, Field::Z>{});
+    case Field::Azimuth:
+        return each(std::integral_constant<Field, Field::Azimuth>{});
+    case Field::Elevation:
+        return each(std::integral_constant<Field, Field::Elevation>{});
+    case Field::Range:
+        return each(std::integral_constant<Field, Field::Range>{});
+    case Field::Intensity:
+        return each(std::integral_constant<Field, Field::Intensity>{});
+    case Field::Reflectance:
+        return each(std::integral_constant<Field, Field::Reflectance>{});
+    case Field::PulseShapeDeviation:
+        return each(std::integral_constant<Field, Field::PulseShapeDeviation>{});
+    case Field::Timestamp:
+        return each(std::integral_constant<Field, Field::Timestamp>{});
     }
 }
 

@@ -73,44 +73,7 @@ constexpr Column kColumns[] = {
 };
 constexpr int kRequiredColumns = 3; // x, y, z
 
-// valueOf(i) into the field of points[i], for i below count, as setFieldValue stores each: the
-// field chosen once for the column rather than once for every value.
-template <class Container, class Value>
-void setColumn(Container& points, formats::Field field, std::size_t count, Value valueOf) {
-    const auto each = [&](auto store) {
-        for (std::size_t i = 0; i < count; ++i) {
-            store(points[i], valueOf(i));
-        }
-    };
-    const auto single = [&](float DataPoint::*member) {
-        each([member](DataPoint& p, double v) { p.*member = static_cast<float>(v); });
-    };
-    switch (field) {
-    case formats::Field::X:
-        return each([](DataPoint& p, double v) { p.x = v; });
-    case formats::Field::Y:
-        return each([](DataPoint& p, double v) { p.y = v; });
-    case formats::Field::Z:
-        return each([](DataPoint& p, double v) { p.z = v; });
-    case formats::Field::Azimuth:
-        return single(&DataPoint::azimuth);
-    case formats::Field::Elevation:
-        return single(&DataPoint::elevation);
-    case formats::Field::Range:
-        return single(&DataPoint::range);
-    case formats::Field::Intensity:
-        return single(&DataPoint::intensity);
-    case formats::Field::Reflectance:
-        return single(&DataPoint::reflectance);
-    case formats::Field::PulseShapeDeviation:
-        return single(&DataPoint::pulseShapeDeviation);
-    case formats::Field::Timestamp:
-        return each([](DataPoint& p, double v) { p.timestamp = formats::timestampFromReal(v); });
-    }
-}
-
-template <class Container>
-Container convertPoints(const py::array& array, formats::FieldSelection& present) {
+std::vector<DataPoint> convertPoints(const py::array& array, formats::FieldSelection& present) {
     const py::object names = array.dtype().attr("names");
     if (names.is_none()) {
         throw py::value_error("points must be a structured array with the fields x, y, z "
@@ -139,7 +102,7 @@ Container convertPoints(const py::array& array, formats::FieldSelection& present
 
     const py::object flat = array.attr("reshape")(-1);
     const std::size_t count = static_cast<std::size_t>(py::len(flat));
-    Container points(count);
+    std::vector<DataPoint> points(count);
     present = formats::noFields();
     for (const Column& column : kColumns) {
         if (!has(column.name)) {
@@ -176,16 +139,18 @@ Container convertPoints(const py::array& array, formats::FieldSelection& present
         if (type.num() == py::dtype::of<double>().num() && type.byteorder() != '>') {
             const char* at = static_cast<const char*>(view.data());
             const py::ssize_t stride = view.strides(0);
-            setColumn(points, column.field, count, [at, stride](std::size_t i) {
-                double v;
-                std::memcpy(&v, at + static_cast<py::ssize_t>(i) * stride, sizeof v);
-                return v;
-            });
+            formats::setFieldValues(
+                points.data(), count, column.field, [at, stride](std::size_t i) {
+                    double v;
+                    std::memcpy(&v, at + static_cast<py::ssize_t>(i) * stride, sizeof v);
+                    return v;
+                });
             continue;
         }
         const auto values = py::array_t<double, py::array::c_style | py::array::forcecast>(view);
         const double* v = values.data();
-        setColumn(points, column.field, count, [v](std::size_t i) { return v[i]; });
+        formats::setFieldValues(points.data(), count, column.field,
+                                [v](std::size_t i) { return v[i]; });
     }
     return points;
 }
@@ -193,7 +158,7 @@ Container convertPoints(const py::array& array, formats::FieldSelection& present
 } // namespace
 
 std::vector<DataPoint> toDataPointChunk(const py::array& array, formats::FieldSelection& present) {
-    return convertPoints<std::vector<DataPoint>>(array, present);
+    return convertPoints(array, present);
 }
 
 } // namespace sentova::python
