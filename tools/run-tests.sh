@@ -105,16 +105,17 @@ stage "tests" run_tests build --label-exclude "^(soak|slow)$"
 # also installed on the machine, run and removed.
 stage "Debian packages" bash tests/packages/check_packages.sh build
 
-# The ASan/UBSan tree also takes the viewer's pure core and its tests. The
+# The ASan/UBSan tree also takes the viewer's pure core and its tests, and the
+# tests of code that shares nothing between threads, which TSan would only slow. The
 # window tests stay in the normal build: most of what they run is Qt, VTK and
 # Mesa's software rendering, which are not instrumented, and a second build of
 # the window and its tests would cost minutes of the CI run. The fuzz targets
 # are built here too, which leaves the fuzzing stage its fixed time.
 stage "build (AddressSanitizer + UndefinedBehaviorSanitizer, clang)" \
-  build_tests "$asan_tree" library,viewer fuzz_all "${asan_args[@]}"
+  build_tests "$asan_tree" library,pure,viewer fuzz_all "${asan_args[@]}"
 stage "library and viewer core tests under ASan/UBSan" run_tests "$asan_tree" \
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  --label-regex '^(library|viewer)$'
+  --label-regex '^(library|pure|viewer)$'
 
 stage "build (ThreadSanitizer)" \
   build_tests build-tsan library "" -DSENTOVA_SANITIZE=thread "${sanitized[@]}" -DSENTOVA_BUILD_VIEWER=OFF
