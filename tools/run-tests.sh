@@ -2,7 +2,8 @@
 # The whole test suite: installs what is missing, configures, builds, runs CTest;
 # then builds the tests that the sanitizers check with AddressSanitizer+UBSan
 # (clang) and with ThreadSanitizer and runs them under each (the library's, with
-# the viewer's pure core under ASan/UBSan as well); then fuzzes in the ASan tree.
+# the viewer's pure core and the single-threaded formats under ASan/UBSan only);
+# then fuzzes in the ASan tree.
 #
 # Each stage's wall time is printed when it ends and all of them at the end, so
 # that every run shows where its time went. ccache, when present, keeps repeated
