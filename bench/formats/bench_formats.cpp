@@ -7,7 +7,8 @@
 // Every figure has its processor seconds beside its wall seconds, and the load average is printed
 // before and after: the machine may be shared. With --writes, only the binary formats' writes
 // from one block, three runs each beside PCL's writes of the same columns, each run with the load
-// average at its end.
+// average at its end. Rows of the machine's own time for the same bytes (reading the points,
+// writing a file, faulting in a fresh block) stand beside ours.
 #include "Formats.h"
 #include "PointStream.h"
 #include "StreamPoints.h"
@@ -17,14 +18,19 @@
 #include <pcl/io/pcd_io.h>
 #include <pcl/io/ply_io.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,7 +76,9 @@ void printLoad(const char* when) {
     std::printf("load average %s: %s\n", when, loadAverage());
 }
 
-// The same columns as our default LX30 selection, as PCL holds them.
+// The same columns as our default LX30 selection, as PCL holds them: seven of four bytes.
+constexpr std::size_t kPclPointStep = 28;
+
 pcl::PCLPointCloud2 toCloud(const std::deque<DataPoint>& points) {
     pcl::PCLPointCloud2 cloud;
     const char* names[] = {"x",        "y", "z", "amplitude", "reflectance", "pulseShapeDeviation",
@@ -83,7 +91,7 @@ pcl::PCLPointCloud2 toCloud(const std::deque<DataPoint>& points) {
         f.count = 1;
         cloud.fields.push_back(f);
     }
-    cloud.point_step = 28;
+    cloud.point_step = kPclPointStep;
     cloud.width = static_cast<std::uint32_t>(points.size());
     cloud.height = 1;
     cloud.row_step = cloud.point_step * cloud.width;
@@ -116,6 +124,70 @@ void readRow(const char* what, Timing read, std::size_t n) {
                 "", n / read.wall / 1e6);
 }
 
+// What the machine itself takes for a write's or a read's bytes, timed in the same run as the
+// formats: on a shared virtual machine the memory's speed changes from day to day by half, and a
+// format's figure beside these shows how much of its time is its own.
+namespace machine {
+
+// One pass reading every byte of a block, as an encoder reads its points.
+Timing readPass(const void* data, std::size_t bytes) {
+    volatile std::uint64_t sink = 0;
+    const Timing t = timed([&] {
+        const auto* words = static_cast<const std::uint64_t*>(data);
+        std::uint64_t sum = 0;
+        for (std::size_t i = 0; i < bytes / 8; ++i) {
+            sum += words[i];
+        }
+        sink = sum;
+    });
+    (void)sink;
+    return t;
+}
+
+// A fresh file of this many bytes written in 1 MB blocks, as the writers hand theirs over; none
+// when the file cannot be written.
+std::optional<Timing> writeFile(const fs::path& file, std::uintmax_t bytes) {
+    fs::remove(file);
+    const std::vector<char> block(1 << 20, 1);
+    std::uintmax_t left = bytes;
+    const Timing t = timed([&] {
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        while (fd >= 0 && left > 0) {
+            const std::size_t n =
+                static_cast<std::size_t>(std::min<std::uintmax_t>(left, block.size()));
+            const ssize_t put = ::write(fd, block.data(), n);
+            if (put <= 0) {
+                break;
+            }
+            left -= static_cast<std::uintmax_t>(put);
+        }
+        if (fd < 0 || ::close(fd) != 0) {
+            left = bytes;
+        }
+    });
+    fs::remove(file);
+    return left == 0 ? std::optional<Timing>(t) : std::nullopt;
+}
+
+// A fresh block of this many bytes faulted in, one write a page, as a read's stores fault it in.
+Timing faultIn(std::size_t bytes) {
+    void* at = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED) {
+        return {};
+    }
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const Timing t = timed([&] {
+        auto* bytesAt = static_cast<volatile char*>(at);
+        for (std::size_t i = 0; i < bytes; i += page) {
+            bytesAt[i] = 1;
+        }
+    });
+    ::munmap(at, bytes);
+    return t;
+}
+
+} // namespace machine
+
 void usage(const char* program, std::FILE* to) {
     std::fprintf(to,
                  "usage: %s [--binary | --writes] [points] [directory]\n"
@@ -124,7 +196,8 @@ void usage(const char* program, std::FILE* to) {
                  "(default /tmp), and prints the times, the file sizes and the rates.\n"
                  "--binary: the binary formats only, ours and PCL's.\n"
                  "--writes: the binary formats' writes from one block only, three runs each,\n"
-                 "beside PCL's binary writes.\n",
+                 "beside PCL's binary writes, each run followed by the machine's own time\n"
+                 "for the same bytes (reading the points, writing the file).\n",
                  program);
 }
 
@@ -139,6 +212,12 @@ void writeRow(const std::string& what, int run, Timing w, const fs::path& file, 
     std::printf("%-36s %3d %7.3f %7.3f %8.1f %8.1f   %s\n", what.c_str(), run, w.wall, w.cpu, mb,
                 n / w.wall / 1e6, loadAverage());
     fs::remove(file);
+}
+
+// A row of the machine's own time for a write's bytes, as writeRow's.
+void floorRow(const char* what, int run, Timing t, std::uintmax_t bytes, std::size_t n) {
+    std::printf("%-36s %3d %7.3f %7.3f %8.1f %8.1f   %s\n", what, run, t.wall, t.cpu,
+                static_cast<double>(bytes) / 1e6, n / t.wall / 1e6, loadAverage());
 }
 
 int writesOnly(const formats::PointArray& block, const std::deque<DataPoint>& points,
@@ -162,7 +241,19 @@ int writesOnly(const formats::PointArray& block, const std::deque<DataPoint>& po
                 std::printf("%s: %s\n", info.name, written.error.c_str());
                 return 1;
             }
+            const std::uintmax_t bytes = fs::file_size(file);
             writeRow(std::string("ours ") + info.description, run, w, file, n);
+            // The same bytes by the machine alone: the block read once, the file written.
+            const Timing read = machine::readPass(block.data(), n * sizeof(DataPoint));
+            const std::optional<Timing> put = machine::writeFile(file, bytes);
+            if (!put) {
+                std::printf("%s: the machine's own write failed\n", file.c_str());
+                return 1;
+            }
+            char what[64];
+            std::snprintf(what, sizeof what, "  machine: read %.3f + write %.3f", read.wall,
+                          put->wall);
+            floorRow(what, run, {read.wall + put->wall, read.cpu + put->cpu}, bytes, n);
         }
     }
     const pcl::PCLPointCloud2 cloud = toCloud(points);
@@ -359,6 +450,15 @@ int main(int argc, char** argv) {
                 pclPcdRead.cpu / oursPcdReusedRead.cpu);
     std::printf("our PCD compressed read into one block: %.2fx PCL's read of the same file\n",
                 pclCompressedRead.wall / oursCompressedBlockRead.wall);
+    // A fresh block's pages cost their faults whoever fills them: ours holds a point in 56
+    // bytes, PCL's cloud of these columns in 28.
+    const Timing oursFaults = machine::faultIn(n * sizeof(DataPoint));
+    const Timing pclFaults = machine::faultIn(n * kPclPointStep);
+    std::printf("machine: faulting in a fresh block of %.0f MB takes %.3f s (%.3f s processor) of "
+                "our fresh-block read's %.3f s; PCL's cloud's %.0f MB, %.3f s of its %.3f s\n",
+                static_cast<double>(n * sizeof(DataPoint)) / 1e6, oursFaults.wall, oursFaults.cpu,
+                oursPcdBlockRead.wall, static_cast<double>(n * kPclPointStep) / 1e6, pclFaults.wall,
+                pclPcdRead.wall);
 
     pcl::PCLPointCloud2 cloud = toCloud(points);
     const Eigen::Vector4f origin = Eigen::Vector4f::Zero();
