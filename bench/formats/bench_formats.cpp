@@ -207,17 +207,15 @@ bool isBinary(formats::Format f) {
 }
 
 // One write row: wall and processor seconds, the file's size and the rate, the load after it.
-void writeRow(const std::string& what, int run, Timing w, const fs::path& file, std::size_t n) {
-    const double mb = static_cast<double>(fs::file_size(file)) / 1e6;
-    std::printf("%-36s %3d %7.3f %7.3f %8.1f %8.1f   %s\n", what.c_str(), run, w.wall, w.cpu, mb,
-                n / w.wall / 1e6, loadAverage());
-    fs::remove(file);
-}
-
-// A row of the machine's own time for a write's bytes, as writeRow's.
-void floorRow(const char* what, int run, Timing t, std::uintmax_t bytes, std::size_t n) {
+void rateRow(const char* what, int run, Timing t, std::uintmax_t bytes, std::size_t n) {
     std::printf("%-36s %3d %7.3f %7.3f %8.1f %8.1f   %s\n", what, run, t.wall, t.cpu,
                 static_cast<double>(bytes) / 1e6, n / t.wall / 1e6, loadAverage());
+}
+
+// The row of a written file, which it then removes.
+void writeRow(const char* what, int run, Timing w, const fs::path& file, std::size_t n) {
+    rateRow(what, run, w, fs::file_size(file), n);
+    fs::remove(file);
 }
 
 int writesOnly(const formats::PointArray& block, const std::deque<DataPoint>& points,
@@ -241,8 +239,9 @@ int writesOnly(const formats::PointArray& block, const std::deque<DataPoint>& po
                 std::printf("%s: %s\n", info.name, written.error.c_str());
                 return 1;
             }
+            // The file stays for the machine's write of the same size, which replaces it.
             const std::uintmax_t bytes = fs::file_size(file);
-            writeRow(std::string("ours ") + info.description, run, w, file, n);
+            rateRow((std::string("ours ") + info.description).c_str(), run, w, bytes, n);
             // The same bytes by the machine alone: the block read once, the file written.
             const Timing read = machine::readPass(block.data(), n * sizeof(DataPoint));
             const std::optional<Timing> put = machine::writeFile(file, bytes);
@@ -253,7 +252,7 @@ int writesOnly(const formats::PointArray& block, const std::deque<DataPoint>& po
             char what[64];
             std::snprintf(what, sizeof what, "  machine: read %.3f + write %.3f", read.wall,
                           put->wall);
-            floorRow(what, run, {read.wall + put->wall, read.cpu + put->cpu}, bytes, n);
+            rateRow(what, run, {read.wall + put->wall, read.cpu + put->cpu}, bytes, n);
         }
     }
     const pcl::PCLPointCloud2 cloud = toCloud(points);
